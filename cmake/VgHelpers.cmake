@@ -1,0 +1,39 @@
+# vg_add_library(NAME SOURCES ... [PUBLIC_DEPS ...] [PRIVATE_DEPS ...])
+#   One folder of src/ = one library target vg_NAME with the alias vg::NAME.
+#   Headers are included as "NAME/file.h" from src/.
+function(vg_add_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_DEPS;PRIVATE_DEPS" ${ARGN})
+  add_library(vg_${name} ${ARG_SOURCES})
+  add_library(vg::${name} ALIAS vg_${name})
+  target_include_directories(vg_${name} PUBLIC
+    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/src>)
+  target_compile_features(vg_${name} PUBLIC cxx_std_20)
+  target_link_libraries(vg_${name} PUBLIC ${ARG_PUBLIC_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
+  vg_set_warnings(vg_${name})
+endfunction()
+
+# vg_add_test(NAME SOURCES ... [DEPS ...] [LABELS ...])
+#   One GoogleTest executable; its cases are registered with ctest one by one.
+function(vg_add_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  if(NOT ARG_LABELS)
+    set(ARG_LABELS unit)
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest_main GTest::gmock)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  vg_set_warnings(${name})
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300)
+endfunction()
+
+# Adds every listed sub-folder that exists, so that a module can land on its own.
+macro(vg_add_existing_subdirectories)
+  foreach(dir ${ARGN})
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+      add_subdirectory(${dir})
+    endif()
+  endforeach()
+endmacro()

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that Vignettes needs to build, test and run.
+# Packages already present are left alone; nothing is installed when all are.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  qt6-base-dev libgl-dev
+  libturbojpeg0-dev libjpeg62-turbo-dev
+  libsqlite3-dev liblcms2-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+)
+packages+=("$@")
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  sudo_cmd=()
+  if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+  echo "setup: installing ${missing[*]}"
+  "${sudo_cmd[@]}" apt-get update
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+fi
