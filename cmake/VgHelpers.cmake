@@ -37,3 +37,28 @@ macro(vg_add_existing_subdirectories)
     endif()
   endforeach()
 endmacro()
+
+# vg_add_module(NAME [PUBLIC_DEPS ...] [PRIVATE_DEPS ...])
+#   The library of one src/ folder: every .cpp file of the folder and of its
+#   internal/ sub-folder (new files are picked up at the next build).
+function(vg_add_module name)
+  cmake_parse_arguments(ARG "" "" "PUBLIC_DEPS;PRIVATE_DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS
+    ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/internal/*.cpp)
+  vg_add_library(${name} SOURCES ${sources}
+    PUBLIC_DEPS ${ARG_PUBLIC_DEPS} PRIVATE_DEPS ${ARG_PRIVATE_DEPS})
+endfunction()
+
+# vg_add_module_tests(MODULE [DEPS ...] [LABELS ...])
+#   One test executable MODULE_<unit>_test per <unit>_test.cpp of the folder;
+#   helpers shared by the folder's tests go in *_testutil.cpp files.
+function(vg_add_module_tests module)
+  cmake_parse_arguments(ARG "" "" "DEPS;LABELS" ${ARGN})
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  file(GLOB utils CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_testutil.cpp)
+  foreach(test_source ${tests})
+    get_filename_component(unit ${test_source} NAME_WE)
+    vg_add_test(${module}_${unit} SOURCES ${test_source} ${utils}
+      DEPS ${ARG_DEPS} LABELS ${ARG_LABELS})
+  endforeach()
+endfunction()
