@@ -45,6 +45,9 @@ function(vg_add_module name)
   cmake_parse_arguments(ARG "" "" "PUBLIC_DEPS;PRIVATE_DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS
     ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/internal/*.cpp)
+  if(NOT sources)
+    return()  # a module that has not landed yet
+  endif()
   vg_add_library(${name} SOURCES ${sources}
     PUBLIC_DEPS ${ARG_PUBLIC_DEPS} PRIVATE_DEPS ${ARG_PRIVATE_DEPS})
 endfunction()
