@@ -27,6 +27,10 @@ std::string StandardDescription(int32_t number) {
       return "Path/File access error";
     case kErrPathNotFound:
       return "Path not found";
+    case kErrObjectNotSet:
+      return "Object variable or With block variable not set";
+    case kErrInvalidPropertyValue:
+      return "Invalid property value";
     case kErrInvalidUseOfNull:
       return "Invalid use of Null";
     case kErrInvalidPicture:

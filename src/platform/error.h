@@ -31,8 +31,10 @@ enum ErrorNumber : int32_t {
   kErrPermissionDenied = 70,     // "Permission denied"
   kErrPathFileAccess = 75,       // "Path/File access error"
   kErrPathNotFound = 76,         // "Path not found"
-  kErrInvalidUseOfNull = 94,     // "Invalid use of Null"
-  kErrInvalidPicture = 481,      // "Invalid picture"
+  kErrObjectNotSet = 91,  // "Object variable or With block variable not set"
+  kErrInvalidUseOfNull = 94,       // "Invalid use of Null"
+  kErrInvalidPropertyValue = 380,  // "Invalid property value"
+  kErrInvalidPicture = 481,        // "Invalid picture"
 };
 
 // Returns the standard English description of a run-time error number, or
