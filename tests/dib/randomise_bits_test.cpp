@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "dib/internal/fill_random.h"
+
+namespace vg::dib::dib_internal {
+namespace {
+
+constexpr uint8_t kUntouched = 0xA5;
+
+// A 24-bit DIB-layout buffer whose bytes all start as kUntouched.
+struct Pixels {
+  int32_t width;
+  int32_t height;
+  int32_t stride;
+  std::vector<uint8_t> bytes;
+
+  Pixels(int32_t w, int32_t h)
+      : width(w),
+        height(h),
+        stride((w * 3 + 3) & ~3),
+        bytes(static_cast<size_t>(stride) * h, kUntouched) {}
+
+  uint8_t at(int32_t x, int32_t y, int k) const {
+    return bytes[static_cast<size_t>(y) * stride + 3 * x + k];
+  }
+  uint8_t* data() { return bytes.data(); }
+};
+
+// Draws whose bytes count up 0, 1, 2, ... (mod 256): which draw went where
+// can be read back from the picture.
+struct CountingDraws {
+  int calls = 0;
+  float operator()() { return static_cast<float>(calls++ % 256) / 255.0f; }
+};
+
+TEST(ByteFromDrawTest, RoundsTheScaledDrawHalvesToEven) {
+  EXPECT_EQ(ByteFromDraw(0.0f), 0);
+  EXPECT_EQ(ByteFromDraw(0.5f), 128);  // 127.5
+  EXPECT_EQ(ByteFromDraw(std::nextafter(0.5f, 0.0f)), 127);
+  EXPECT_EQ(ByteFromDraw(std::nextafter(1.0f, 0.0f)), 255);
+  EXPECT_EQ(ByteFromDraw(0.25f), 64);   // 63.75
+  EXPECT_EQ(ByteFromDraw(0.75f), 191);  // 191.25
+  EXPECT_EQ(ByteFromDraw(127.4f / 255.0f), 127);
+  EXPECT_EQ(ByteFromDraw(127.6f / 255.0f), 128);
+  // Out of range: clamped, never wrapped.
+  EXPECT_EQ(ByteFromDraw(-0.25f), 0);
+  EXPECT_EQ(ByteFromDraw(2.0f), 255);
+  EXPECT_EQ(ByteFromDraw(std::numeric_limits<float>::quiet_NaN()), 0);
+}
+
+TEST(NextUnitFloatTest, TakesTheTop24BitsOfTheEngine) {
+  // The standard fixes mt19937's sequence: the first output for the default
+  // seed 5489 is 3499211612, whose top 24 bits are 13668795.
+  std::mt19937 engine;
+  EXPECT_EQ(NextUnitFloat(engine), 13668795.0f / 16777216.0f);
+
+  std::mt19937 again(99);
+  for (int i = 0; i < 100000; ++i) {
+    const float r = NextUnitFloat(again);
+    ASSERT_GE(r, 0.0f);
+    ASSERT_LT(r, 1.0f);
+  }
+}
+
+TEST(EngineFromSecondsTest, DistinctTimesGiveDistinctSequences) {
+  std::mt19937 a = EngineFromSeconds(43200.0f);
+  std::mt19937 b = EngineFromSeconds(43200.0f);
+  std::mt19937 c = EngineFromSeconds(std::nextafter(43200.0f, 0.0f));
+  EXPECT_EQ(a(), b());
+  EXPECT_NE(a(), c());
+
+  const float now = SecondsSinceMidnight();
+  EXPECT_GE(now, 0.0f);
+  EXPECT_LE(now, 86401.0f);
+}
+
+TEST(FillRandomTest, GreyVisitsRowsThenPixelsOneDrawEach) {
+  Pixels p(5, 3);
+  CountingDraws draws;
+  FillRandom(p.data(), p.width, p.height, p.stride, /*gray=*/true, draws);
+  EXPECT_EQ(draws.calls, 15);
+  for (int32_t y = 0; y < 3; ++y) {
+    for (int32_t x = 0; x < 5; ++x) {
+      const int draw = y * 5 + x;  // bottom row first, left to right
+      EXPECT_EQ(p.at(x, y, 0), draw) << x << "," << y;
+      EXPECT_EQ(p.at(x, y, 1), draw);
+      EXPECT_EQ(p.at(x, y, 2), draw);
+    }
+    EXPECT_EQ(p.bytes[static_cast<size_t>(y) * p.stride + 15], kUntouched);
+  }
+}
+
+TEST(FillRandomTest, ColourVisitsColumnsThenRowsGreenBeforeRed) {
+  Pixels p(5, 3);
+  CountingDraws draws;
+  FillRandom(p.data(), p.width, p.height, p.stride, /*gray=*/false, draws);
+  EXPECT_EQ(draws.calls, 30);
+  for (int32_t x = 0; x < 5; ++x) {
+    for (int32_t y = 0; y < 3; ++y) {
+      const int pixel = x * 3 + y;  // left column first, bottom to top
+      EXPECT_EQ(p.at(x, y, 0), 0) << x << "," << y;
+      EXPECT_EQ(p.at(x, y, 1), 2 * pixel);
+      EXPECT_EQ(p.at(x, y, 2), 2 * pixel + 1);
+    }
+  }
+  for (int32_t y = 0; y < 3; ++y) {
+    EXPECT_EQ(p.bytes[static_cast<size_t>(y) * p.stride + 15], kUntouched);
+  }
+}
+
+TEST(FillRandomTest, SeededEngineGivesRepeatableNoiseOverTheWholeRange) {
+  // 256 x 256 grey pixels from a fixed seed: every byte value occurs, and the
+  // end values, reached from half an interval each, about half as often.
+  Pixels p(256, 256);
+  std::mt19937 engine(20240601);
+  FillRandom(p.data(), p.width, p.height, p.stride, /*gray=*/true, engine);
+  std::array<int, 256> counts{};
+  for (int32_t y = 0; y < p.height; ++y) {
+    for (int32_t x = 0; x < p.width; ++x) ++counts[p.at(x, y, 0)];
+  }
+  for (int v = 1; v < 255; ++v) {
+    EXPECT_GT(counts[static_cast<size_t>(v)], 150) << v;
+    EXPECT_LT(counts[static_cast<size_t>(v)], 370) << v;
+  }
+  EXPECT_GT(counts[0], 60);
+  EXPECT_LT(counts[0], 200);
+  EXPECT_GT(counts[255], 60);
+  EXPECT_LT(counts[255], 200);
+
+  Pixels same(256, 256);
+  std::mt19937 engine_again(20240601);
+  FillRandom(same.data(), same.width, same.height, same.stride, true,
+             engine_again);
+  EXPECT_EQ(same.bytes, p.bytes);
+  Pixels other(256, 256);
+  std::mt19937 other_engine(20240602);
+  FillRandom(other.data(), other.width, other.height, other.stride, true,
+             other_engine);
+  EXPECT_NE(other.bytes, p.bytes);
+}
+
+TEST(FillRandomTest, LeavesPaddingAndEmptyBuffersAlone) {
+  // One pixel: bytes 0..2 written, byte 3 (padding) kept.
+  Pixels dot(1, 1);
+  std::mt19937 engine(3);
+  FillRandom(dot.data(), 1, 1, dot.stride, /*gray=*/true, engine);
+  EXPECT_EQ(dot.bytes[0], dot.bytes[1]);
+  EXPECT_EQ(dot.bytes[1], dot.bytes[2]);
+  EXPECT_EQ(dot.bytes[3], kUntouched);
+  FillRandom(dot.data(), 1, 1, dot.stride, /*gray=*/false, engine);
+  EXPECT_EQ(dot.bytes[0], 0);
+  EXPECT_EQ(dot.bytes[3], kUntouched);
+
+  // 150 pixels wide: bytes 450 and 451 of every row are padding.
+  for (bool gray : {true, false}) {
+    Pixels wide(150, 4);
+    FillRandom(wide.data(), wide.width, wide.height, wide.stride, gray, engine);
+    for (int32_t y = 0; y < wide.height; ++y) {
+      EXPECT_EQ(wide.bytes[static_cast<size_t>(y) * 452 + 450], kUntouched);
+      EXPECT_EQ(wide.bytes[static_cast<size_t>(y) * 452 + 451], kUntouched);
+      EXPECT_EQ(wide.at(149, y, 0), gray ? wide.at(149, y, 2) : 0);
+    }
+  }
+
+  // No size, or no buffer: no draw, no write.
+  Pixels none(2, 2);
+  CountingDraws draws;
+  FillRandom(none.data(), 0, 2, none.stride, true, draws);
+  FillRandom(none.data(), 2, 0, none.stride, false, draws);
+  FillRandom(none.data(), -4, 2, none.stride, false, draws);
+  FillRandom(nullptr, 2, 2, none.stride, true, draws);
+  EXPECT_EQ(draws.calls, 0);
+  for (uint8_t b : none.bytes) EXPECT_EQ(b, kUntouched);
+}
+
+}  // namespace
+}  // namespace vg::dib::dib_internal

@@ -1,0 +1,278 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <random>
+#include <utility>
+#include <vector>
+
+#include "dib/internal/resample_bilinear.h"
+
+namespace vg::dib::dib_internal {
+namespace {
+
+constexpr uint8_t kPadding = 0xA5;
+
+// A 24-bit buffer, in DIB layout (rows rounded up to 4 bytes) or packed;
+// every byte starts as kPadding so that a stray write shows.
+struct Pixels {
+  int32_t width;
+  int32_t height;
+  int32_t stride;
+  std::vector<uint8_t> bytes;
+
+  Pixels(int32_t w, int32_t h, bool dib_rows = true)
+      : width(w),
+        height(h),
+        stride(dib_rows ? (w * 3 + 3) & ~3 : w * 3),
+        bytes(static_cast<size_t>(stride) * h, kPadding) {}
+
+  uint8_t& at(int32_t x, int32_t y, int k) {
+    return bytes[static_cast<size_t>(y) * stride + 3 * x + k];
+  }
+  uint8_t* data() { return bytes.data(); }
+};
+
+Pixels RandomPixels(int32_t w, int32_t h, std::mt19937& engine,
+                    bool dib_rows = true) {
+  Pixels p(w, h, dib_rows);
+  for (int32_t y = 0; y < h; ++y) {
+    for (int32_t x = 0; x < w; ++x) {
+      for (int k = 0; k < 3; ++k) {
+        p.at(x, y, k) = static_cast<uint8_t>(engine() >> 24);
+      }
+    }
+  }
+  return p;
+}
+
+Pixels Resampled(Pixels& src, int32_t w, int32_t h) {
+  Pixels dst(w, h);
+  ResampleBilinear(src.data(), src.width, src.height, src.stride, dst.data(), w,
+                   h, dst.stride);
+  return dst;
+}
+
+Pixels ResampledByReference(Pixels& src, int32_t w, int32_t h) {
+  Pixels dst(w, h);
+  ResampleBilinearReference(src.data(), src.width, src.height, src.stride,
+                            dst.data(), w, h, dst.stride);
+  return dst;
+}
+
+void ExpectPaddingIntact(const Pixels& p) {
+  for (int32_t y = 0; y < p.height; ++y) {
+    for (int32_t i = p.width * 3; i < p.stride; ++i) {
+      ASSERT_EQ(p.bytes[static_cast<size_t>(y) * p.stride + i], kPadding)
+          << "row " << y << " byte " << i;
+    }
+  }
+}
+
+TEST(ResampleBilinearTest, WorkedExamples) {
+  // 3 x 2 -> 4 x 2: positions 0, 0.5, 1, 1.5; 100.5 -> 100 and 101.5 -> 102.
+  Pixels src(3, 2);
+  const uint8_t blue[] = {100, 101, 102};
+  const uint8_t green[] = {0, 255, 7};
+  for (int32_t y = 0; y < 2; ++y) {
+    for (int32_t x = 0; x < 3; ++x) {
+      src.at(x, y, 0) = blue[x];
+      src.at(x, y, 1) = green[x];
+      src.at(x, y, 2) = 200;
+    }
+  }
+  Pixels dst = Resampled(src, 4, 2);
+  for (int32_t y = 0; y < 2; ++y) {
+    EXPECT_EQ(dst.at(0, y, 0), 100);
+    EXPECT_EQ(dst.at(1, y, 0), 100);
+    EXPECT_EQ(dst.at(2, y, 0), 101);
+    EXPECT_EQ(dst.at(3, y, 0), 102);
+    // Green 127.5 -> 128, then 255, then 131.
+    EXPECT_EQ(dst.at(0, y, 1), 0);
+    EXPECT_EQ(dst.at(1, y, 1), 128);
+    EXPECT_EQ(dst.at(2, y, 1), 255);
+    EXPECT_EQ(dst.at(3, y, 1), 131);
+    for (int32_t x = 0; x < 4; ++x) EXPECT_EQ(dst.at(x, y, 2), 200);
+  }
+
+  // Halving a 4-pixel row samples 0 and 1.5: pixel 3 never counts.
+  for (uint8_t last : {0, 255}) {
+    Pixels row(4, 2);
+    const uint8_t values[] = {9, 10, 13, last};
+    for (int32_t y = 0; y < 2; ++y) {
+      for (int32_t x = 0; x < 4; ++x) {
+        for (int k = 0; k < 3; ++k) row.at(x, y, k) = values[x];
+      }
+    }
+    Pixels half = Resampled(row, 2, 2);
+    for (int32_t y = 0; y < 2; ++y) {
+      EXPECT_EQ(half.at(0, y, 1), 9);
+      EXPECT_EQ(half.at(1, y, 1), 12);  // 11.5, halves to even
+    }
+  }
+
+  // Rows: 2 -> 4 samples 0, 0.25, 0.5, 0.75, anchored at memory row 0.
+  Pixels two_rows(1, 2);
+  for (int k = 0; k < 3; ++k) {
+    two_rows.at(0, 0, k) = 10;
+    two_rows.at(0, 1, k) = 50;
+  }
+  Pixels four_rows = Resampled(two_rows, 1, 4);
+  EXPECT_EQ(four_rows.at(0, 0, 0), 10);
+  EXPECT_EQ(four_rows.at(0, 1, 0), 20);
+  EXPECT_EQ(four_rows.at(0, 2, 0), 30);
+  EXPECT_EQ(four_rows.at(0, 3, 0), 40);
+}
+
+TEST(ResampleBilinearTest, RoundsVerticallyFirstThenHorizontally) {
+  // 3 x 3 -> 4 x 4 samples pixel (1, 1) at (0.5, 0.5). The columns hold
+  // (0, 1) and (2, 3) bottom-up: the vertical steps give 0.5 -> 0 and
+  // 2.5 -> 2, then the horizontal step 1. A plain bilinear mean (1.5 -> 2)
+  // or horizontal-first rounding (1 and 2, then 1.5 -> 2) would give 2.
+  Pixels src(3, 3);
+  const uint8_t grid[3][3] = {{0, 2, 2}, {1, 3, 3}, {1, 3, 3}};  // [y][x]
+  for (int32_t y = 0; y < 3; ++y) {
+    for (int32_t x = 0; x < 3; ++x) {
+      for (int k = 0; k < 3; ++k) src.at(x, y, k) = grid[y][x];
+    }
+  }
+  Pixels dst = Resampled(src, 4, 4);
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(dst.at(1, 1, k), 1);
+  EXPECT_EQ(dst.at(0, 0, 0), 0);
+}
+
+TEST(ResampleBilinearTest, ThinSourcesReuseTheirLastColumnOrRow) {
+  // Rows and strides exactly 3 * width with no slack: under ASan any read
+  // past a 1-pixel source's only column or row is caught.
+  Pixels column(1, 3, /*dib_rows=*/false);
+  const uint8_t values[] = {0, 100, 200};
+  for (int32_t y = 0; y < 3; ++y) {
+    for (int k = 0; k < 3; ++k) column.at(0, y, k) = values[y];
+  }
+  // Rows sample 0, 0.4, 0.8, 1.2, 1.6.
+  Pixels wide = Resampled(column, 4, 5);
+  const uint8_t expected[] = {0, 40, 80, 120, 160};
+  for (int32_t y = 0; y < 5; ++y) {
+    for (int32_t x = 0; x < 4; ++x) {
+      EXPECT_EQ(wide.at(x, y, 2), expected[y]) << x << "," << y;
+    }
+  }
+
+  Pixels row(3, 1, /*dib_rows=*/false);
+  for (int32_t x = 0; x < 3; ++x) {
+    for (int k = 0; k < 3; ++k) row.at(x, 0, k) = values[x];
+  }
+  Pixels tall = Resampled(row, 5, 4);
+  for (int32_t y = 0; y < 4; ++y) {
+    for (int32_t x = 0; x < 5; ++x) {
+      EXPECT_EQ(tall.at(x, y, 0), expected[x]) << x << "," << y;
+    }
+  }
+
+  Pixels dot(1, 1, /*dib_rows=*/false);
+  dot.at(0, 0, 0) = 1;
+  dot.at(0, 0, 1) = 2;
+  dot.at(0, 0, 2) = 3;
+  Pixels grown = Resampled(dot, 3, 2);
+  for (int32_t y = 0; y < 2; ++y) {
+    for (int32_t x = 0; x < 3; ++x) {
+      EXPECT_EQ(grown.at(x, y, 0), 1);
+      EXPECT_EQ(grown.at(x, y, 1), 2);
+      EXPECT_EQ(grown.at(x, y, 2), 3);
+    }
+  }
+}
+
+TEST(ResampleBilinearTest, LeavesPaddingAndSourceAlone) {
+  std::mt19937 engine(7);
+  for (auto [sw, sh, dw, dh] : {std::array{5, 4, 7, 3}, std::array{9, 9, 2, 5},
+                                std::array{1, 1, 6, 6}}) {
+    Pixels src = RandomPixels(sw, sh, engine);
+    const std::vector<uint8_t> before = src.bytes;
+    Pixels dst = Resampled(src, dw, dh);
+    EXPECT_EQ(src.bytes, before);
+    ExpectPaddingIntact(dst);
+  }
+}
+
+TEST(ResampleBilinearTest, KeepsConstantImagesAndStaysWithinSourceRange) {
+  std::mt19937 engine(11);
+  const std::array<int32_t, 4> sizes[] = {
+      {1, 1, 5, 3},   {2, 2, 9, 9},   {7, 5, 3, 2},   {40, 30, 150, 113},
+      {64, 48, 5, 4}, {17, 3, 16, 2}, {3, 17, 33, 34}};
+  for (const auto& [sw, sh, dw, dh] : sizes) {
+    Pixels flat(sw, sh);
+    for (int32_t y = 0; y < sh; ++y) {
+      for (int32_t x = 0; x < sw; ++x) {
+        flat.at(x, y, 0) = 17;
+        flat.at(x, y, 1) = 128;
+        flat.at(x, y, 2) = 254;
+      }
+    }
+    Pixels out = Resampled(flat, dw, dh);
+    for (int32_t y = 0; y < dh; ++y) {
+      for (int32_t x = 0; x < dw; ++x) {
+        ASSERT_EQ(out.at(x, y, 0), 17);
+        ASSERT_EQ(out.at(x, y, 1), 128);
+        ASSERT_EQ(out.at(x, y, 2), 254);
+      }
+    }
+
+    // Values between 60 and 190 only: no output may leave that range.
+    Pixels noisy(sw, sh);
+    for (int32_t y = 0; y < sh; ++y) {
+      for (int32_t x = 0; x < sw; ++x) {
+        for (int k = 0; k < 3; ++k) {
+          noisy.at(x, y, k) = static_cast<uint8_t>(60 + engine() % 131);
+        }
+      }
+    }
+    Pixels mixed = Resampled(noisy, dw, dh);
+    for (int32_t y = 0; y < dh; ++y) {
+      for (int32_t x = 0; x < dw; ++x) {
+        for (int k = 0; k < 3; ++k) {
+          ASSERT_GE(mixed.at(x, y, k), 60);
+          ASSERT_LE(mixed.at(x, y, k), 190);
+        }
+      }
+    }
+  }
+}
+
+TEST(ResampleBilinearTest, MatchesThePixelByPixelFormula) {
+  std::mt19937 engine(2024);
+  std::uniform_int_distribution<int32_t> size(1, 70);
+  std::vector<std::array<int32_t, 4>> cases = {
+      {1920, 3, 1919, 2},  // near-identity: the whole-row path
+      {4000, 4, 150, 3},   // steep shrink: only the sampled columns
+      {640, 2, 1280, 4},   // twofold enlargement
+      {1, 1, 1, 1},       {1, 5, 1, 9}, {5, 1, 9, 1}, {2, 2, 1, 1}};
+  for (int i = 0; i < 300; ++i) {
+    cases.push_back({size(engine), size(engine), size(engine), size(engine)});
+  }
+  for (const auto& [sw, sh, dw, dh] : cases) {
+    Pixels src = RandomPixels(sw, sh, engine);
+    Pixels fast = Resampled(src, dw, dh);
+    Pixels reference = ResampledByReference(src, dw, dh);
+    ASSERT_EQ(fast.bytes, reference.bytes)
+        << sw << "x" << sh << " -> " << dw << "x" << dh;
+  }
+}
+
+TEST(ResampleBilinearTest, WritesNothingForSizesBelowOne) {
+  Pixels src(2, 2);
+  Pixels dst(2, 2);
+  for (auto [dw, dh] : {std::pair{0, 2}, std::pair{2, 0}, std::pair{-1, 2}}) {
+    ResampleBilinear(src.data(), 2, 2, src.stride, dst.data(), dw, dh,
+                     dst.stride);
+    ResampleBilinearReference(src.data(), 2, 2, src.stride, dst.data(), dw, dh,
+                              dst.stride);
+  }
+  ResampleBilinear(src.data(), 0, 2, src.stride, dst.data(), 2, 2, dst.stride);
+  EXPECT_TRUE(std::all_of(dst.bytes.begin(), dst.bytes.end(),
+                          [](uint8_t b) { return b == kPadding; }));
+}
+
+}  // namespace
+}  // namespace vg::dib::dib_internal
