@@ -50,6 +50,11 @@ class DibSectionCore {
   void ClearUp() noexcept;
 
  private:
+  // Writes the header for lWidth x lHeight (raising error 6 on overflow) and
+  // makes the section; *bits receives its pixels. Returns 0 on failure.
+  platform::HBITMAP MakeSection(int32_t lhDC, int32_t lWidth, int32_t lHeight,
+                                uint8_t** bits);
+
   // In this order: section, the bitmap it replaced, memory context, bits.
   platform::HBITMAP hDib_ = 0;
   platform::HGDIOBJ hSavedBitmap_ = 0;

@@ -1,0 +1,33 @@
+// File: platform/internal/stretch_kernel.h
+//
+// Internal to vg::platform (and bench/gdi_stretch_bench.cpp): the scaling
+// copy behind StretchBlt, over raw views. Separable: per output row, a
+// vertical pass blends the source rows it needs into one 16-bit row, then a
+// horizontal pass blends that row into the output. Weights are computed once
+// per call, per output column and per output row, in 2.14 fixed point, and
+// each set sums to exactly 1 (so a flat picture stays flat):
+//   - an axis that shrinks gets an area average with exact fractional
+//     coverage (a box filter the size of one output pixel);
+//   - an axis that grows gets bilinear interpolation between pixel centres,
+//     edge pixels repeated;
+//   - an axis that keeps its size is copied.
+// No allocation per pixel; two row buffers per call.
+#ifndef VG_PLATFORM_INTERNAL_STRETCH_KERNEL_H_
+#define VG_PLATFORM_INTERNAL_STRETCH_KERNEL_H_
+
+#include <cstdint>
+
+#include "platform/internal/gdi_image_view.h"
+
+namespace vg::platform::gdi_internal {
+
+// Scales the whole of `src` into the w x h rectangle at (x, y) of `dst`,
+// writing only the part of that rectangle inside `dst`. `src` must be
+// non-empty and must not overlap `dst`. Returns false, writing nothing, for
+// w or h <= 0 or when the row buffers cannot be allocated.
+bool StretchCopy(const ConstImageView& src, const ImageView& dst, int32_t x,
+                 int32_t y, int32_t w, int32_t h);
+
+}  // namespace vg::platform::gdi_internal
+
+#endif  // VG_PLATFORM_INTERNAL_STRETCH_KERNEL_H_
