@@ -1,0 +1,375 @@
+#include "platform/internal/registry_db.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <string>
+#include <thread>
+
+namespace vg::platform::registry_internal {
+namespace {
+
+// "VGRG": marks a file as a hive, so that pointing the store at some other
+// SQLite database fails instead of adding tables to it.
+constexpr int64_t kApplicationId = 0x56475247;
+constexpr int64_t kSchemaVersion = 1;
+
+// How long one call keeps trying while other processes hold the lock. Each
+// try already waits up to the busy timeout inside SQLite.
+constexpr auto kBusyDeadline = std::chrono::seconds(60);
+constexpr int kBusyTimeoutMs = 5000;
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS reg_key(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  parent INTEGER NOT NULL,
+  name BLOB NOT NULL,
+  fold BLOB NOT NULL,
+  class BLOB NOT NULL DEFAULT x'',
+  options INTEGER NOT NULL DEFAULT 0);
+CREATE UNIQUE INDEX IF NOT EXISTS reg_key_by_name ON reg_key(parent, fold);
+CREATE INDEX IF NOT EXISTS reg_key_by_parent ON reg_key(parent);
+CREATE TABLE IF NOT EXISTS reg_value(
+  id INTEGER PRIMARY KEY,
+  key INTEGER NOT NULL,
+  name BLOB NOT NULL,
+  fold BLOB NOT NULL,
+  type INTEGER NOT NULL,
+  data BLOB NOT NULL);
+CREATE UNIQUE INDEX IF NOT EXISTS reg_value_by_name ON reg_value(key, fold);
+CREATE INDEX IF NOT EXISTS reg_value_by_key ON reg_value(key);
+INSERT OR IGNORE INTO reg_key(id, parent, name, fold) VALUES
+  (1, 0, CAST('HKEY_CLASSES_ROOT' AS BLOB), CAST('HKEY_CLASSES_ROOT' AS BLOB)),
+  (2, 0, CAST('HKEY_CURRENT_USER' AS BLOB), CAST('HKEY_CURRENT_USER' AS BLOB)),
+  (3, 0, CAST('HKEY_LOCAL_MACHINE' AS BLOB), CAST('HKEY_LOCAL_MACHINE' AS BLOB)),
+  (4, 0, CAST('HKEY_USERS' AS BLOB), CAST('HKEY_USERS' AS BLOB)),
+  (6, 0, CAST('HKEY_CURRENT_CONFIG' AS BLOB), CAST('HKEY_CURRENT_CONFIG' AS BLOB));
+)sql";
+
+[[noreturn]] void Fail(int rc) { throw SqlFailure{rc & 0xFF}; }
+
+}  // namespace
+
+bool IsBusyCode(int code) {
+  // SQLITE_PROTOCOL is the WAL's "lost a race for a lock, try again".
+  return code == SQLITE_BUSY || code == SQLITE_LOCKED ||
+         code == SQLITE_PROTOCOL;
+}
+
+int32_t ResultOfFailure(int code) {
+  return code == SQLITE_NOMEM ? kRegOutOfMemory : kRegIoFailed;
+}
+
+bool WaitBeforeRetry(int attempt, std::chrono::steady_clock::time_point start) {
+  if (std::chrono::steady_clock::now() - start > kBusyDeadline) return false;
+  std::this_thread::sleep_for(
+      std::chrono::milliseconds(1 << std::min(attempt, 5)));
+  return true;
+}
+
+Statement::Statement(sqlite3* db, std::string_view sql) : db_(db) {
+  int rc = sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()),
+                              SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr);
+  if (rc != SQLITE_OK) Fail(rc);
+}
+
+Statement::~Statement() { sqlite3_finalize(stmt_); }
+
+void Statement::BindInt(int index, int64_t value) {
+  int rc = sqlite3_bind_int64(stmt_, index, value);
+  if (rc != SQLITE_OK) Fail(rc);
+}
+
+void Statement::BindBlob(int index, std::string_view bytes) {
+  // A null pointer would bind SQL NULL; "" keeps an empty name a BLOB.
+  const char* data = bytes.empty() ? "" : bytes.data();
+  int rc =
+      sqlite3_bind_blob64(stmt_, index, data, bytes.size(), SQLITE_TRANSIENT);
+  if (rc != SQLITE_OK) Fail(rc);
+}
+
+bool Statement::Step() {
+  int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  Fail(rc);
+}
+
+int64_t Statement::ColumnInt(int column) {
+  return sqlite3_column_int64(stmt_, column);
+}
+
+std::string Statement::ColumnBlob(int column) {
+  // Size first: for a BLOB column that converts nothing, and a zero-length
+  // BLOB comes back as a null pointer, which is no failure.
+  int size = sqlite3_column_bytes(stmt_, column);
+  if (size <= 0) return {};
+  const void* data = sqlite3_column_blob(stmt_, column);
+  if (data == nullptr) Fail(SQLITE_NOMEM);
+  return std::string(static_cast<const char*>(data), static_cast<size_t>(size));
+}
+
+void Statement::Reset() {
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+}
+
+std::unique_ptr<Database> Database::Open(const std::string& path,
+                                         int32_t* result) {
+  const auto start = std::chrono::steady_clock::now();
+  for (int attempt = 0;; ++attempt) {
+    sqlite3* raw = nullptr;
+    int rc = sqlite3_open_v2(
+        path.c_str(), &raw,
+        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+        nullptr);
+    // sqlite3_open_v2 hands out a connection even when it fails; it must be
+    // closed all the same.
+    std::unique_ptr<Database> db(new Database(raw));
+    if (rc != SQLITE_OK) {
+      *result = ResultOfFailure(rc & 0xFF);
+      return nullptr;
+    }
+    sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+    try {
+      db->SetUp();
+      *result = kRegSuccess;
+      return db;
+    } catch (const SqlFailure& failure) {
+      db->RollbackQuietly();
+      if (!IsBusyCode(failure.code)) {
+        *result = ResultOfFailure(failure.code);
+        return nullptr;
+      }
+      if (!WaitBeforeRetry(attempt, start)) {
+        *result = kRegBusy;
+        return nullptr;
+      }
+    }
+  }
+}
+
+Database::~Database() {
+  cache_.clear();  // statements go before the connection
+  sqlite3_close_v2(db_);
+}
+
+void Database::SetUp() {
+  // The WAL lets readers go on while one process writes, and a commit is one
+  // append: a process killed mid-write leaves at most an uncommitted tail
+  // that the next opener discards. synchronous=FULL syncs the WAL at every
+  // commit, so a call that returned 0 survives a power cut too.
+  Exec("PRAGMA journal_mode=WAL");
+  Exec("PRAGMA synchronous=FULL");
+  Exec("BEGIN IMMEDIATE");
+  int64_t application_id = 0;
+  int64_t version = 0;
+  int64_t objects = 0;
+  {
+    StatementUse q(Prepare("PRAGMA application_id"));
+    if (q->Step()) application_id = q->ColumnInt(0);
+  }
+  {
+    StatementUse q(Prepare("PRAGMA user_version"));
+    if (q->Step()) version = q->ColumnInt(0);
+  }
+  {
+    StatementUse q(Prepare("SELECT count(*) FROM sqlite_schema"));
+    if (q->Step()) objects = q->ColumnInt(0);
+  }
+  bool ours = application_id == kApplicationId && version <= kSchemaVersion;
+  bool blank = application_id == 0 && objects == 0;
+  if (!ours && !blank) Fail(SQLITE_NOTADB);
+  Exec(kSchema);
+  if (blank) {
+    Exec(("PRAGMA application_id=" + std::to_string(kApplicationId)).c_str());
+    Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+  }
+  Exec("COMMIT");
+}
+
+void Database::Exec(const char* sql) {
+  int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) Fail(rc);
+}
+
+void Database::RollbackQuietly() {
+  if (db_ != nullptr && sqlite3_get_autocommit(db_) == 0) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+}
+
+Statement& Database::Prepare(std::string_view sql) {
+  auto it = cache_.find(sql);
+  if (it != cache_.end()) return *it->second;
+  auto statement = std::make_unique<Statement>(db_, sql);
+  Statement& ref = *statement;
+  cache_.emplace(sql, std::move(statement));
+  return ref;
+}
+
+bool Database::KeyExists(int64_t id) {
+  StatementUse q(Prepare("SELECT 1 FROM reg_key WHERE id = ?1"));
+  q->BindInt(1, id);
+  return q->Step();
+}
+
+std::optional<int64_t> Database::FindChild(int64_t parent,
+                                           std::string_view fold) {
+  StatementUse q(
+      Prepare("SELECT id FROM reg_key WHERE parent = ?1 AND fold = ?2"));
+  q->BindInt(1, parent);
+  q->BindBlob(2, fold);
+  if (!q->Step()) return std::nullopt;
+  return q->ColumnInt(0);
+}
+
+int64_t Database::AddChild(int64_t parent, std::string_view name,
+                           std::string_view fold, std::string_view class_text,
+                           uint32_t options) {
+  StatementUse q(
+      Prepare("INSERT INTO reg_key(parent, name, fold, class, options) "
+              "VALUES(?1, ?2, ?3, ?4, ?5)"));
+  q->BindInt(1, parent);
+  q->BindBlob(2, name);
+  q->BindBlob(3, fold);
+  q->BindBlob(4, class_text);
+  q->BindInt(5, options);
+  q->Step();
+  return sqlite3_last_insert_rowid(db_);
+}
+
+bool Database::HasChildren(int64_t id) {
+  StatementUse q(Prepare("SELECT 1 FROM reg_key WHERE parent = ?1 LIMIT 1"));
+  q->BindInt(1, id);
+  return q->Step();
+}
+
+void Database::DeleteKey(int64_t id) {
+  {
+    StatementUse q(Prepare("DELETE FROM reg_value WHERE key = ?1"));
+    q->BindInt(1, id);
+    q->Step();
+  }
+  StatementUse q(Prepare("DELETE FROM reg_key WHERE id = ?1"));
+  q->BindInt(1, id);
+  q->Step();
+}
+
+namespace {
+
+// Columns: id, name, type, size, data (data only when ?3 is true, so that a
+// size query does not read a large value).
+ValueRow ReadValueRow(Statement& q, bool with_data) {
+  ValueRow row;
+  row.id = q.ColumnInt(0);
+  row.name = q.ColumnBlob(1);
+  row.type = static_cast<uint32_t>(q.ColumnInt(2));
+  row.size = static_cast<uint32_t>(q.ColumnInt(3));
+  if (with_data) row.data = q.ColumnBlob(4);
+  return row;
+}
+
+}  // namespace
+
+std::optional<ValueRow> Database::FindValue(int64_t key, std::string_view fold,
+                                            bool with_data) {
+  StatementUse q(
+      Prepare("SELECT id, name, type, length(data), "
+              "CASE WHEN ?3 THEN data ELSE x'' END "
+              "FROM reg_value WHERE key = ?1 AND fold = ?2"));
+  q->BindInt(1, key);
+  q->BindBlob(2, fold);
+  q->BindInt(3, with_data ? 1 : 0);
+  if (!q->Step()) return std::nullopt;
+  return ReadValueRow(*q, with_data);
+}
+
+void Database::SetValue(int64_t key, std::string_view name,
+                        std::string_view fold, uint32_t type,
+                        std::string_view data) {
+  // The upsert keeps the row, hence the name's first spelling and the
+  // value's place in the enumeration order.
+  StatementUse q(
+      Prepare("INSERT INTO reg_value(key, name, fold, type, data) "
+              "VALUES(?1, ?2, ?3, ?4, ?5) "
+              "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, "
+              "data = excluded.data"));
+  q->BindInt(1, key);
+  q->BindBlob(2, name);
+  q->BindBlob(3, fold);
+  q->BindInt(4, type);
+  q->BindBlob(5, data);
+  q->Step();
+}
+
+bool Database::DeleteValue(int64_t key, std::string_view fold) {
+  StatementUse q(Prepare("DELETE FROM reg_value WHERE key = ?1 AND fold = ?2"));
+  q->BindInt(1, key);
+  q->BindBlob(2, fold);
+  q->Step();
+  return sqlite3_changes(db_) > 0;
+}
+
+std::optional<ValueRow> Database::ValueAt(int64_t key, uint32_t index,
+                                          const EnumCursor& cursor,
+                                          bool with_data) {
+  constexpr std::string_view kAfter =
+      "SELECT id, name, type, length(data), "
+      "CASE WHEN ?3 THEN data ELSE x'' END "
+      "FROM reg_value WHERE key = ?1 AND id > ?2 ORDER BY id LIMIT 1";
+  constexpr std::string_view kSame =
+      "SELECT id, name, type, length(data), "
+      "CASE WHEN ?3 THEN data ELSE x'' END "
+      "FROM reg_value WHERE key = ?1 AND id >= ?2 ORDER BY id LIMIT 1";
+  constexpr std::string_view kCount =
+      "SELECT id, name, type, length(data), "
+      "CASE WHEN ?3 THEN data ELSE x'' END "
+      "FROM reg_value WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?2";
+  bool known = cursor.row_id >= 0 && index > 0;
+  std::string_view sql = kCount;
+  int64_t second = index;
+  if (known && index == cursor.index + 1) {
+    sql = kAfter;
+    second = cursor.row_id;
+  } else if (known && index == cursor.index) {
+    sql = kSame;
+    second = cursor.row_id;
+  }
+  StatementUse q(Prepare(sql));
+  q->BindInt(1, key);
+  q->BindInt(2, second);
+  q->BindInt(3, with_data ? 1 : 0);
+  if (!q->Step()) return std::nullopt;
+  return ReadValueRow(*q, with_data);
+}
+
+std::optional<KeyRow> Database::ChildAt(int64_t key, uint32_t index,
+                                        const EnumCursor& cursor) {
+  constexpr std::string_view kAfter =
+      "SELECT id, name FROM reg_key WHERE parent = ?1 AND id > ?2 "
+      "ORDER BY id LIMIT 1";
+  constexpr std::string_view kSame =
+      "SELECT id, name FROM reg_key WHERE parent = ?1 AND id >= ?2 "
+      "ORDER BY id LIMIT 1";
+  constexpr std::string_view kCount =
+      "SELECT id, name FROM reg_key WHERE parent = ?1 "
+      "ORDER BY id LIMIT 1 OFFSET ?2";
+  bool known = cursor.row_id >= 0 && index > 0;
+  std::string_view sql = kCount;
+  int64_t second = index;
+  if (known && index == cursor.index + 1) {
+    sql = kAfter;
+    second = cursor.row_id;
+  } else if (known && index == cursor.index) {
+    sql = kSame;
+    second = cursor.row_id;
+  }
+  StatementUse q(Prepare(sql));
+  q->BindInt(1, key);
+  q->BindInt(2, second);
+  if (!q->Step()) return std::nullopt;
+  return KeyRow{q->ColumnInt(0), q->ColumnBlob(1)};
+}
+
+}  // namespace vg::platform::registry_internal
