@@ -1,0 +1,126 @@
+#include "jpeg/internal/replace_file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+namespace vg::jpeg::jpeg_internal {
+namespace {
+
+// "." + name + "." + pid + "." + 16 hex digits + ".tmp" must fit NAME_MAX.
+constexpr size_t kMaxNameInTemporary = 200;
+// A fresh random name that already exists means someone else is racing us;
+// give up after a few.
+constexpr int kCreateAttempts = 8;
+
+uint64_t RandomBits() {
+  uint64_t bits = 0;
+  if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) == sizeof bits) {
+    return bits;
+  }
+  // No entropy yet (early boot): the clock and the thread's stack address
+  // still differ between concurrent callers, and O_EXCL catches the rest.
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_nsec) * 0x9E3779B97F4A7C15ull ^
+         static_cast<uint64_t>(now.tv_sec) ^ reinterpret_cast<uintptr_t>(&now);
+}
+
+std::string TemporaryNameFor(const std::string& folder, const std::string& name,
+                             uint64_t random) {
+  char tail[64];
+  std::snprintf(tail, sizeof tail, ".%ld.%016llx.tmp",
+                static_cast<long>(getpid()),
+                static_cast<unsigned long long>(random));
+  return folder + "/." + name.substr(0, kMaxNameInTemporary) + tail;
+}
+
+// The file the bytes must end up in: a symbolic link is followed so that the
+// link survives and the file it points to is the one replaced.
+std::string ResolveTarget(const std::string& path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  std::unique_ptr<char, decltype(&std::free)> real(
+      realpath(path.c_str(), nullptr), &std::free);
+  return real ? std::string(real.get()) : path;
+}
+
+bool WriteAll(int fd, std::span<const uint8_t> bytes) {
+  while (!bytes.empty()) {
+    ssize_t written = write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (written == 0) return false;  // nothing taken and no error: give up
+    bytes = bytes.subspan(static_cast<size_t>(written));
+  }
+  return true;
+}
+
+}  // namespace
+
+ReplaceResult ReplaceFile(const std::string& path,
+                          std::span<const uint8_t> bytes,
+                          BeforeReplaceStep before_replace, void* context) {
+  if (path.empty() || path.find('\0') != std::string::npos) {
+    return ReplaceResult::kCannotCreate;
+  }
+  const std::string target = ResolveTarget(path);
+  const size_t slash = target.find_last_of('/');
+  const std::string folder = slash == std::string::npos
+                                 ? "."
+                                 : (slash == 0 ? "" : target.substr(0, slash));
+  const std::string name =
+      slash == std::string::npos ? target : target.substr(slash + 1);
+  if (name.empty() || name == "." || name == "..") {
+    return ReplaceResult::kCannotCreate;
+  }
+  // Only a regular file is ever replaced: a rename over a folder fails
+  // anyway, and one over a device or a pipe would destroy it.
+  struct stat existing {};
+  if (stat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+    return ReplaceResult::kCannotReplace;
+  }
+
+  std::string temporary;
+  int fd = -1;
+  for (int attempt = 0; attempt < kCreateAttempts && fd < 0; ++attempt) {
+    temporary = TemporaryNameFor(folder, name, RandomBits());
+    // 0666 lets the kernel apply the umask (or the folder's default ACL):
+    // that is the mode a new file must end up with.
+    fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) return ReplaceResult::kCannotCreate;
+
+  ReplaceResult result = ReplaceResult::kCannotWrite;
+  struct stat created {};
+  // Owner-only while the bytes go in: the old file may have been private.
+  bool ok = fstat(fd, &created) == 0 && fchmod(fd, S_IRUSR | S_IWUSR) == 0 &&
+            WriteAll(fd, bytes) && fchmod(fd, created.st_mode & 07777) == 0;
+  if (ok && before_replace != nullptr) before_replace(fd, context);
+  // A full disk may only show at fsync or close (delayed allocation, NFS).
+  ok = ok && fsync(fd) == 0;
+  // close() is not retried on EINTR: on Linux the descriptor is gone anyway.
+  if (close(fd) != 0) ok = false;
+  if (ok) {
+    if (rename(temporary.c_str(), target.c_str()) == 0) {
+      return ReplaceResult::kDone;
+    }
+    result = ReplaceResult::kCannotReplace;
+  }
+  unlink(temporary.c_str());
+  return result;
+}
+
+}  // namespace vg::jpeg::jpeg_internal
