@@ -1,8 +1,6 @@
 #include "jpeg/ijl.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +18,7 @@ namespace {
 
 using testing::DecodeJpeg;
 using testing::DibBuffer;
+using testing::FileSizeLimit;
 using testing::ListFolder;
 using testing::MakeDib;
 using testing::MaxDifference;
@@ -360,39 +359,12 @@ TEST(IjlFileTest, LongestFileNameStillGetsATemporaryName) {
   EXPECT_EQ(ListFolder(folder.path()), std::vector<std::string>{name});
 }
 
-// Lowers the file size limit so that writes fail like on a full disk, with
-// SIGXFSZ ignored (as the kernel then reports EFBIG instead of killing us).
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &old_limit_);
-    old_handler_ = signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = old_limit_;
-    limit.rlim_cur = bytes;
-    ok_ = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &old_limit_);
-    signal(SIGXFSZ, old_handler_);
-  }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-  bool ok() const { return ok_; }
-
- private:
-  rlimit old_limit_{};
-  sighandler_t old_handler_;
-  bool ok_ = false;
-};
-
 TEST(IjlFileTest, FullDiskFailsLeavesNoFileAndKeepsTheOldOne) {
   ScratchFolder folder;
   const std::string file = folder / "photo.jpg";
   const std::string old = "the old picture";
   ASSERT_TRUE(WriteFile(file, old));
-  DibBuffer dib = MakeDib(256, 256, [](int x, int y) {
-    return Rgb{(x * 7919 + y * 104729) % 256, (x * y) % 256, (x ^ y) % 256};
-  });
+  DibBuffer dib = testing::MakeNoise(256, 256);
   int32_t replace_status = 0;
   int32_t new_status = 0;
   {

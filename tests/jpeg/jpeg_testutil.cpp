@@ -30,6 +30,8 @@ void PaintBottomUp(uint8_t* bits, int width, int height, int stride,
       row[3 * x + 1] = Byte(c.g);
       row[3 * x + 2] = Byte(c.r);
     }
+    for (int i = width * 3; i < stride; ++i)
+      row[i] = (i % 2 == 0) ? 0xFF : 0x00;
   }
 }
 
@@ -39,9 +41,6 @@ DibBuffer MakeDib(int width, int height, const Painter& paint) {
   dib.height = height;
   dib.stride = (width * 3 + 3) & ~3;
   dib.bytes.resize(static_cast<size_t>(dib.stride) * height);
-  for (size_t i = 0; i < dib.bytes.size(); ++i) {
-    dib.bytes[i] = (i % 2 == 0) ? 0xFF : 0x00;
-  }
   PaintBottomUp(dib.bytes.data(), width, height, dib.stride, paint);
   return dib;
 }
@@ -129,6 +128,25 @@ ScratchFolder::~ScratchFolder() {
                                  std::filesystem::perm_options::add, ignored);
   }
   std::filesystem::remove_all(path_, ignored);
+}
+
+FileSizeLimit::FileSizeLimit(rlim_t bytes) {
+  getrlimit(RLIMIT_FSIZE, &old_limit_);
+  old_handler_ = signal(SIGXFSZ, SIG_IGN);
+  rlimit limit = old_limit_;
+  limit.rlim_cur = bytes;
+  ok_ = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  setrlimit(RLIMIT_FSIZE, &old_limit_);
+  signal(SIGXFSZ, old_handler_);
+}
+
+DibBuffer MakeNoise(int width, int height) {
+  return MakeDib(width, height, [](int x, int y) {
+    return Rgb{(x * 7919 + y * 104729) % 256, (x * y) % 256, (x ^ y) % 256};
+  });
 }
 
 std::vector<int> JpegMarkers(const std::vector<uint8_t>& jpeg,

@@ -3,6 +3,9 @@
 #ifndef VG_TESTS_JPEG_JPEG_TESTUTIL_H_
 #define VG_TESTS_JPEG_JPEG_TESTUTIL_H_
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -29,8 +32,9 @@ struct DibBuffer {
 };
 DibBuffer MakeDib(int width, int height, const Painter& paint);
 
-// Writes `paint` into pixel memory laid out as above (`bits` holds
-// height * stride bytes; the first row in memory is the bottom one).
+// Writes `paint` and the padding pattern into pixel memory laid out as above
+// (`bits` holds height * stride bytes; the first row in memory is the bottom
+// one).
 void PaintBottomUp(uint8_t* bits, int width, int height, int stride,
                    const Painter& paint);
 
@@ -71,6 +75,25 @@ class ScratchFolder {
  private:
   std::string path_;
 };
+
+// Lowers the file size limit (RLIMIT_FSIZE) for its lifetime, with SIGXFSZ
+// ignored, so that writes past `bytes` fail with EFBIG as on a full disk.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  rlimit old_limit_{};
+  sighandler_t old_handler_;
+  bool ok_ = false;
+};
+
+// A picture whose JPEG at quality 90 is tens of kilobytes: noise.
+DibBuffer MakeNoise(int width, int height);
 
 // The JPEG markers up to the start of the scan ("FFD8", "FFE0", ...), with
 // the identifier of the first APP0 segment ("JFIF") in `app0_id`.

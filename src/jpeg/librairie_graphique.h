@@ -1,0 +1,42 @@
+// File: jpeg/librairie_graphique.h
+//
+// The window's JPEG saver: writes the pixels of an aDIBSection as a JPEG file
+// and says whether it worked. It shows nothing and raises nothing of its own;
+// the batch calls it with quality 90 and skips a picture that fails.
+//
+//   dib::aDIBSection dib;
+//   dib.CreateFromPicture(picture->Handle());
+//   if (!jpeg::SaveDibAsJpeg(dib, u"/photos/petites/IMG_0001.jpg", 90)) {...}
+//
+// A file already at the path is replaced only once the new one is complete,
+// and gets the mode of a new file; its old times and attributes are not kept
+// (cDIBSection::SaveJPG keeps them). Not for reporting why a save failed.
+#ifndef VG_JPEG_LIBRAIRIE_GRAPHIQUE_H_
+#define VG_JPEG_LIBRAIRIE_GRAPHIQUE_H_
+
+#include <cstdint>
+#include <string>
+
+#include "dib/a_dib_section.h"
+
+namespace vg::jpeg {
+namespace librairie_graphique {
+
+// Writes `cDib` (a created section, read in place: it must stay alive and
+// unchanged during the call) as a baseline JFIF file to `sFile` (the full
+// path, "/" between folders) at quality `lQuality`, passed on unchecked (the
+// library takes values below 1 as 1 and above 100 as 100). Returns true when
+// the file is complete and closed; false for every failure (missing folder,
+// no permission, full disk, a section that is not created, a path holding a
+// zero character). Thread safe for different sections. Raises only what
+// reading the section's properties raises (error 6 from BytesPerScanLine).
+bool SaveDibAsJpeg(const dib::aDIBSection& cDib, std::u16string sFile,
+                   int32_t lQuality);
+
+}  // namespace librairie_graphique
+
+using librairie_graphique::SaveDibAsJpeg;
+
+}  // namespace vg::jpeg
+
+#endif  // VG_JPEG_LIBRAIRIE_GRAPHIQUE_H_
