@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <set>
 #include <vector>
 
+#include "dib/c_dib_section.h"
 #include "dib/internal/fill_random.h"
+#include "platform/error.h"
 
 namespace vg::dib::dib_internal {
 namespace {
@@ -182,3 +186,110 @@ TEST(FillRandomTest, LeavesPaddingAndEmptyBuffersAlone) {
 
 }  // namespace
 }  // namespace vg::dib::dib_internal
+
+namespace vg::dib {
+namespace {
+
+constexpr uint8_t kSentinel = 0x5A;
+
+// A created w x h section whose every byte, padding included, is kSentinel.
+void CreateMarked(cDIBSection& dib, int32_t w, int32_t h) {
+  ASSERT_TRUE(dib.Create(w, h));
+  std::fill_n(dib.Bits(),
+              static_cast<size_t>(dib.BytesPerScanLine()) * dib.Height(),
+              kSentinel);
+}
+
+TEST(cDIBSectionRandomiseBitsTest, GreyNoiseHasEqualChannelsAndKeepsPadding) {
+  cDIBSection dib;
+  CreateMarked(dib, 150, 20);
+  ASSERT_EQ(dib.BytesPerScanLine(), 452);
+  dib.RandomiseBits(true);
+  std::set<uint8_t> values;
+  for (int32_t y = 0; y < 20; ++y) {
+    const uint8_t* row = dib.Bits() + y * 452;
+    for (int32_t x = 0; x < 150; ++x) {
+      ASSERT_EQ(row[3 * x], row[3 * x + 1]) << x << "," << y;
+      ASSERT_EQ(row[3 * x + 1], row[3 * x + 2]) << x << "," << y;
+      values.insert(row[3 * x]);
+    }
+    EXPECT_EQ(row[450], kSentinel);
+    EXPECT_EQ(row[451], kSentinel);
+  }
+  // 3000 draws over 256 values: a fill that wrote one constant, or only a
+  // few values, is not noise.
+  EXPECT_GT(values.size(), 200u);
+}
+
+TEST(cDIBSectionRandomiseBitsTest, ColourNoiseHasNoBlueAndKeepsPadding) {
+  cDIBSection dib;
+  CreateMarked(dib, 150, 20);
+  dib.RandomiseBits();  // colour by default
+  std::set<uint8_t> greens;
+  std::set<uint8_t> reds;
+  int green_equals_red = 0;
+  for (int32_t y = 0; y < 20; ++y) {
+    const uint8_t* row = dib.Bits() + y * 452;
+    for (int32_t x = 0; x < 150; ++x) {
+      ASSERT_EQ(row[3 * x], 0) << x << "," << y;
+      greens.insert(row[3 * x + 1]);
+      reds.insert(row[3 * x + 2]);
+      if (row[3 * x + 1] == row[3 * x + 2]) ++green_equals_red;
+    }
+    EXPECT_EQ(row[450], kSentinel);
+    EXPECT_EQ(row[451], kSentinel);
+  }
+  EXPECT_GT(greens.size(), 200u);
+  EXPECT_GT(reds.size(), 200u);
+  EXPECT_LT(green_equals_red, 100);  // two draws per pixel, not one
+
+  cDIBSection dot;
+  CreateMarked(dot, 1, 1);
+  dot.RandomiseBits(false);
+  EXPECT_EQ(dot.Bits()[0], 0);
+  EXPECT_EQ(dot.Bits()[3], kSentinel);
+  dot.RandomiseBits(true);
+  EXPECT_EQ(dot.Bits()[0], dot.Bits()[1]);
+  EXPECT_EQ(dot.Bits()[1], dot.Bits()[2]);
+  EXPECT_EQ(dot.Bits()[3], kSentinel);
+}
+
+TEST(cDIBSectionRandomiseBitsTest, ObjectWithoutPixelsIsNeverWrittenThrough) {
+  cDIBSection fresh;
+  fresh.RandomiseBits(true);
+  fresh.RandomiseBits(false);
+  EXPECT_EQ(fresh.Width(), 0);
+
+  // Still reports 150 x 100, but holds no pixels.
+  cDIBSection cleared;
+  ASSERT_TRUE(cleared.Create(150, 100));
+  cleared.ClearUp();
+  ASSERT_EQ(cleared.Bits(), nullptr);
+  ASSERT_EQ(cleared.Width(), 150);
+  cleared.RandomiseBits(true);
+  cleared.RandomiseBits(false);
+  EXPECT_EQ(cleared.Bits(), nullptr);
+  EXPECT_EQ(cleared.Height(), 100);
+}
+
+TEST(cDIBSectionRandomiseBitsTest, RowSizeOverflowRaisesSixBeforeAnyWrite) {
+  cDIBSection dib;
+  int number = 0;
+  try {
+    dib.Create(800000000, 1);  // 2.4e9 bytes a row overflows
+  } catch (const platform::Error& e) {
+    number = e.number();
+  }
+  ASSERT_EQ(number, platform::kErrOverflow);
+  ASSERT_EQ(dib.Width(), 800000000);
+  number = 0;
+  try {
+    dib.RandomiseBits(true);
+  } catch (const platform::Error& e) {
+    number = e.number();
+  }
+  EXPECT_EQ(number, platform::kErrOverflow);
+}
+
+}  // namespace
+}  // namespace vg::dib

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "dib/c_dib_section.h"
 #include "dib/internal/resample_bilinear.h"
 
 namespace vg::dib::dib_internal {
@@ -276,3 +277,140 @@ TEST(ResampleBilinearTest, WritesNothingForSizesBelowOne) {
 
 }  // namespace
 }  // namespace vg::dib::dib_internal
+
+namespace vg::dib {
+namespace {
+
+// The bytes of a section, padding included (empty when it holds none).
+std::vector<uint8_t> BytesOf(const cDIBSection& dib) {
+  if (dib.Bits() == nullptr) return {};
+  const size_t size = static_cast<size_t>(dib.BytesPerScanLine()) *
+                      static_cast<size_t>(dib.Height());
+  return {dib.Bits(), dib.Bits() + size};
+}
+
+// Fills the pixels (not the padding) of a created section with noise.
+void FillNoise(cDIBSection& dib, uint32_t seed) {
+  std::mt19937 engine(seed);
+  for (int32_t y = 0; y < dib.Height(); ++y) {
+    uint8_t* row =
+        dib.Bits() + static_cast<ptrdiff_t>(y) * dib.BytesPerScanLine();
+    for (int32_t i = 0; i < dib.Width() * 3; ++i) {
+      row[i] = static_cast<uint8_t>(engine() >> 24);
+    }
+  }
+}
+
+TEST(cDIBSectionResampleTest, TakesHeightFirstAndInterpolates) {
+  cDIBSection source;
+  ASSERT_TRUE(source.Create(3, 2));
+  for (int32_t y = 0; y < 2; ++y) {
+    uint8_t* row = source.Bits() + y * source.BytesPerScanLine();
+    for (int32_t x = 0; x < 3; ++x) {
+      row[3 * x] = static_cast<uint8_t>(100 + x);
+      row[3 * x + 1] = 50;
+      row[3 * x + 2] = 60;
+    }
+  }
+  std::unique_ptr<cDIBSection> wider = source.Resample(2, 4);
+  ASSERT_NE(wider, nullptr);
+  EXPECT_EQ(wider->Width(), 4);
+  EXPECT_EQ(wider->Height(), 2);
+  for (int32_t y = 0; y < 2; ++y) {
+    const uint8_t* row = wider->Bits() + y * wider->BytesPerScanLine();
+    EXPECT_EQ(row[0], 100);
+    EXPECT_EQ(row[3], 100);
+    EXPECT_EQ(row[6], 101);
+    EXPECT_EQ(row[9], 102);
+    EXPECT_EQ(row[10], 50);
+    EXPECT_EQ(row[11], 60);
+  }
+
+  // Any other size: the same bytes as the formula, padding as Create left it.
+  FillNoise(source, 5);
+  std::unique_ptr<cDIBSection> bigger = source.Resample(13, 17);
+  ASSERT_NE(bigger, nullptr);
+  cDIBSection fresh;
+  ASSERT_TRUE(fresh.Create(17, 13));
+  std::vector<uint8_t> expected = BytesOf(fresh);
+  dib_internal::ResampleBilinearReference(
+      source.Bits(), 3, 2, source.BytesPerScanLine(), expected.data(), 17, 13,
+      fresh.BytesPerScanLine());
+  EXPECT_EQ(BytesOf(*bigger), expected);
+}
+
+TEST(cDIBSectionResampleTest, RefusesSizesBelowOne) {
+  cDIBSection source;
+  ASSERT_TRUE(source.Create(4, 4));
+  EXPECT_EQ(source.Resample(0, 4), nullptr);
+  EXPECT_EQ(source.Resample(4, 0), nullptr);
+  EXPECT_EQ(source.Resample(-3, 4), nullptr);
+  EXPECT_EQ(source.Resample(4, -3), nullptr);
+}
+
+TEST(cDIBSectionResampleTest, SameSizeGivesAPixelIdenticalCopy) {
+  cDIBSection source;
+  ASSERT_TRUE(source.Create(7, 5));
+  FillNoise(source, 9);
+  // Interpolating at the same size would sample at 6/7 of each step and
+  // change the noise: the test can tell a copy from an interpolation.
+  std::vector<uint8_t> interpolated = BytesOf(source);
+  dib_internal::ResampleBilinear(source.Bits(), 7, 5, source.BytesPerScanLine(),
+                                 interpolated.data(), 7, 5,
+                                 source.BytesPerScanLine());
+  ASSERT_NE(interpolated, BytesOf(source));
+
+  std::unique_ptr<cDIBSection> copy = source.Resample(5, 7);
+  ASSERT_NE(copy, nullptr);
+  ASSERT_EQ(copy->Width(), 7);
+  ASSERT_EQ(copy->Height(), 5);
+  for (int32_t y = 0; y < 5; ++y) {
+    const uint8_t* a = source.Bits() + y * source.BytesPerScanLine();
+    const uint8_t* b = copy->Bits() + y * copy->BytesPerScanLine();
+    EXPECT_TRUE(std::equal(a, a + 21, b)) << "row " << y;
+  }
+}
+
+TEST(cDIBSectionResampleTest, ResultIsIndependentOfTheSource) {
+  auto source = std::make_unique<cDIBSection>();
+  ASSERT_TRUE(source->Create(10, 8));
+  FillNoise(*source, 21);
+  const std::vector<uint8_t> before = BytesOf(*source);
+  std::unique_ptr<cDIBSection> resized = source->Resample(5, 6);
+  std::unique_ptr<cDIBSection> copy = source->Resample(8, 10);
+  ASSERT_NE(resized, nullptr);
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(BytesOf(*source), before);
+  EXPECT_NE(resized->hDib(), source->hDib());
+  EXPECT_NE(copy->hDib(), source->hDib());
+  EXPECT_NE(copy->Bits(), source->Bits());
+
+  const std::vector<uint8_t> resized_bytes = BytesOf(*resized);
+  const std::vector<uint8_t> copy_bytes = BytesOf(*copy);
+  FillNoise(*source, 22);
+  source.reset();  // the results outlive their source
+  EXPECT_EQ(BytesOf(*resized), resized_bytes);
+  EXPECT_EQ(BytesOf(*copy), copy_bytes);
+}
+
+TEST(cDIBSectionResampleTest, SourceWithoutPixelsIsNeverRead) {
+  // After ClearUp the object still reports 6 x 4 but holds no pixels.
+  cDIBSection source;
+  ASSERT_TRUE(source.Create(6, 4));
+  source.ClearUp();
+  ASSERT_EQ(source.Bits(), nullptr);
+  cDIBSection fresh;
+  ASSERT_TRUE(fresh.Create(9, 3));
+  for (auto [h, w] : {std::pair{3, 9}, std::pair{4, 6}}) {
+    std::unique_ptr<cDIBSection> result = source.Resample(h, w);
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(result->Width(), w);
+    EXPECT_EQ(result->Height(), h);
+    if (w == 9) {
+      EXPECT_EQ(BytesOf(*result), BytesOf(fresh));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vg::dib

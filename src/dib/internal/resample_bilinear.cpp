@@ -37,6 +37,10 @@
 #include <cstdint>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vg::dib::dib_internal {
 namespace {
 
@@ -79,16 +83,56 @@ struct ColumnTap {
   double w_right;
 };
 
-// Vertical step for `count` consecutive bytes.
+#if defined(__SSE2__)
+// Eight bytes as four pairs of doubles, in order.
+struct EightBytes {
+  __m128d pairs[4];
+};
+
+inline EightBytes LoadEightBytes(const uint8_t* p) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i words = _mm_unpacklo_epi8(
+      _mm_loadl_epi64(reinterpret_cast<const __m128i_u*>(p)), zero);
+  const __m128i lo = _mm_unpacklo_epi16(words, zero);
+  const __m128i hi = _mm_unpackhi_epi16(words, zero);
+  return {{_mm_cvtepi32_pd(lo), _mm_cvtepi32_pd(_mm_unpackhi_epi64(lo, lo)),
+           _mm_cvtepi32_pd(hi), _mm_cvtepi32_pd(_mm_unpackhi_epi64(hi, hi))}};
+}
+#endif
+
+// Vertical step for `count` consecutive bytes. The SSE2 path does the same
+// IEEE double operations two at a time, so it gives the same values.
 void BlendRows(const uint8_t* row0, const uint8_t* row1, double w0, double w1,
                std::ptrdiff_t count, double* out) {
-  for (std::ptrdiff_t i = 0; i < count; ++i) {
+  std::ptrdiff_t i = 0;
+#if defined(__SSE2__)
+  const __m128d v0 = _mm_set1_pd(w0);
+  const __m128d v1 = _mm_set1_pd(w1);
+  const __m128d bias = _mm_set1_pd(kRoundingBias);
+  for (; i + 8 <= count; i += 8) {
+    const EightBytes a = LoadEightBytes(row0 + i);
+    const EightBytes b = LoadEightBytes(row1 + i);
+    for (int j = 0; j < 4; ++j) {
+      const __m128d sum =
+          _mm_add_pd(_mm_mul_pd(v0, a.pairs[j]), _mm_mul_pd(v1, b.pairs[j]));
+      _mm_storeu_pd(out + i + 2 * j, _mm_sub_pd(_mm_add_pd(sum, bias), bias));
+    }
+  }
+#endif
+  for (; i < count; ++i) {
     out[i] = Nearest(w0 * row0[i] + w1 * row1[i]);
   }
 }
 
 void CopyRow(const uint8_t* row, std::ptrdiff_t count, double* out) {
-  for (std::ptrdiff_t i = 0; i < count; ++i) out[i] = row[i];
+  std::ptrdiff_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 8 <= count; i += 8) {
+    const EightBytes a = LoadEightBytes(row + i);
+    for (int j = 0; j < 4; ++j) _mm_storeu_pd(out + i + 2 * j, a.pairs[j]);
+  }
+#endif
+  for (; i < count; ++i) out[i] = row[i];
 }
 
 }  // namespace
