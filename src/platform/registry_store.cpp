@@ -531,6 +531,12 @@ std::string RegistryStorePath() {
   return s.path.empty() ? DefaultRegistryStorePath() : s.path;
 }
 
+size_t RegistryStoreOpenHandles() {
+  StoreState& s = State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.handles.size();
+}
+
 std::string DefaultRegistryStorePath() {
   const char* data_home = std::getenv("XDG_DATA_HOME");
   std::string base = (data_home != nullptr && data_home[0] == '/')

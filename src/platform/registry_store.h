@@ -38,6 +38,7 @@
 #ifndef VG_PLATFORM_REGISTRY_STORE_H_
 #define VG_PLATFORM_REGISTRY_STORE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -228,6 +229,10 @@ void SetRegistryStorePath(std::string path);
 
 // Returns the hive file the Reg* functions use.
 std::string RegistryStorePath();
+
+// Returns the number of handles open in this process, the predefined roots
+// not counted (for leak checks).
+size_t RegistryStoreOpenHandles();
 
 // Returns $XDG_DATA_HOME/vignettes/registry.sqlite3, or
 // $HOME/.local/share/vignettes/registry.sqlite3 when XDG_DATA_HOME is unset

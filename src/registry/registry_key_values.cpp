@@ -1,0 +1,188 @@
+// The members that work on the open key's values and sub-keys.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/code_page.h"
+#include "platform/error.h"
+#include "registry/registry_key.h"
+
+namespace vg::registry {
+namespace {
+
+using platform::Error;
+using platform::FromAnsi;
+using platform::ToAnsi;
+
+constexpr uint32_t kNameBufferChars = 4096;
+constexpr uint32_t kValueNamesSize = 4096;
+constexpr uint32_t kShortNamesSize = 512;
+constexpr int32_t kMaxNames = 32767;  // the count is a signed 16-bit number
+
+std::string Quoted(std::u16string_view name) {
+  return "'" + ToAnsi(name) + "'";
+}
+
+[[noreturn]] void RaiseGetValues(int32_t result) {
+  throw Error(result, "RegistryKey.GetValues",
+              "Unable to retrieve value names for registry key");
+}
+
+void AppendCounted(NameList& names, std::u16string name, const char* source) {
+  if (names.Count() >= kMaxNames) throw Error::Overflow(source);
+  names.Append(std::move(name));
+}
+
+// The text a listing call left in the buffer, up to the NUL written after it.
+std::u16string UpToNul(const std::vector<char>& buffer) {
+  const char* end =
+      static_cast<const char*>(std::memchr(buffer.data(), '\0', buffer.size()));
+  size_t length =
+      end == nullptr ? buffer.size() : static_cast<size_t>(end - buffer.data());
+  return FromAnsi(std::string_view(buffer.data(), length));
+}
+
+}  // namespace
+
+int32_t RegistryKey::GetRegistryValueLen(std::u16string_view sName) const {
+  uint32_t type = 0;
+  uint32_t size = 0;
+  int32_t result = platform::RegQueryValueExA(hkeyOpen_, ToAnsi(sName).c_str(),
+                                              nullptr, &type, nullptr, &size);
+  if (result != platform::kRegSuccess) {
+    throw Error(result, "RegistryKey.GetRegistryValueLen",
+                "An error occurred while getting the length of the registy "
+                "value " +
+                    Quoted(sName));
+  }
+  return static_cast<int32_t>(size);  // at most kRegMaxDataBytes
+}
+
+std::u16string RegistryKey::value(std::u16string_view sName) const {
+  int32_t length = 0;
+  try {
+    length = GetRegistryValueLen(sName);
+  } catch (const Error& e) {
+    throw Error(
+        e.number(), "RegistryKey.Get Value",
+        "Unable to get the length of the registy value " + Quoted(sName));
+  }
+  std::string buffer(static_cast<size_t>(length), '\0');
+  uint32_t size = static_cast<uint32_t>(length);
+  uint32_t type = 0;
+  int32_t result = platform::RegQueryValueExA(
+      hkeyOpen_, ToAnsi(sName).c_str(), nullptr, &type,
+      reinterpret_cast<uint8_t*>(buffer.data()), &size);
+  if (result != platform::kRegSuccess) {
+    throw Error(
+        result, "RegistryKey.Get Value",
+        "An error occurred while getting the registy value " + Quoted(sName));
+  }
+  // Another writer may have shortened the value between the two queries:
+  // take only the bytes the read returned, not the NULs left after them.
+  buffer.resize(size);
+  std::u16string text = FromAnsi(buffer);
+  if (!text.empty()) {
+    // The last character goes whatever it is; a pair of surrogates is one.
+    size_t drop = 1;
+    if (text.size() >= 2 && text.back() >= 0xDC00 && text.back() < 0xE000 &&
+        text[text.size() - 2] >= 0xD800 && text[text.size() - 2] < 0xDC00) {
+      drop = 2;
+    }
+    text.resize(text.size() - drop);
+  }
+  return text;
+}
+
+void RegistryKey::set_value(std::u16string_view sName, const Variant& vValue) {
+  std::string bytes = ToAnsi(ValueText(vValue));
+  bytes.push_back('\0');
+  int32_t result = platform::RegSetValueExA(
+      hkeyOpen_, ToAnsi(sName).c_str(), 0, platform::REG_SZ,
+      reinterpret_cast<const uint8_t*>(bytes.data()),
+      static_cast<uint32_t>(bytes.size()));
+  // A write that did not happen must not pass for one that did.
+  if (result != platform::kRegSuccess) {
+    throw Error(
+        result, "RegistryKey.Let Value",
+        "An error occurred while setting the registry value " + Quoted(sName));
+  }
+}
+
+NameList RegistryKey::ValueNames() const {
+  std::vector<char> buffer(kNameBufferChars, ' ');
+  NameList names;
+  int32_t result = platform::kRegSuccess;
+  for (uint32_t index = 0;; ++index) {
+    uint32_t name_size = kValueNamesSize;
+    uint32_t type = 0;
+    result =
+        platform::RegEnumValueA(hkeyOpen_, index, buffer.data(), &name_size,
+                                nullptr, &type, nullptr, nullptr);
+    if (result != platform::kRegSuccess) break;
+    // The unnamed value (length 0) is not listed here.
+    if (name_size > 0) {
+      AppendCounted(names, FromAnsi(std::string_view(buffer.data(), name_size)),
+                    "RegistryKey.ValueNames");
+    }
+  }
+  if (result != platform::kRegNoMoreItems) RaiseGetValues(result);
+  return names;
+}
+
+NameList RegistryKey::SubKeyNames() const {
+  std::vector<char> buffer(kNameBufferChars, ' ');
+  NameList names;
+  int32_t result = platform::kRegSuccess;
+  for (uint32_t index = 0;; ++index) {
+    result =
+        platform::RegEnumKeyA(hkeyOpen_, index, buffer.data(), kShortNamesSize);
+    if (result != platform::kRegSuccess) break;
+    AppendCounted(names, UpToNul(buffer), "RegistryKey.SubKeyNames");
+  }
+  if (result != platform::kRegNoMoreItems) RaiseGetValues(result);
+  return names;
+}
+
+void RegistryKey::DeleteKey(HKEY hkeyRoot, std::u16string_view sSubkey) {
+  int32_t result = platform::RegDeleteKeyA(hkeyRoot, ToAnsi(sSubkey).c_str());
+  if (result != platform::kRegSuccess) {
+    throw Error(result, "RegistryKey.DeleteKey",
+                "Unable to delete registry key " + Quoted(sSubkey));
+  }
+}
+
+void RegistryKey::DeleteSubKey(std::u16string_view sSubkey) {
+  int32_t result = platform::RegDeleteKeyA(hkeyOpen_, ToAnsi(sSubkey).c_str());
+  if (result != platform::kRegSuccess) {
+    throw Error(result, "RegistryKey.DeleteSubKey",
+                "Unable to delete registry subkey " + Quoted(sSubkey));
+  }
+}
+
+void RegistryKey::DeleteValue(std::u16string_view sName) {
+  int32_t result = platform::RegDeleteValueA(hkeyOpen_, ToAnsi(sName).c_str());
+  if (result != platform::kRegSuccess) {
+    throw Error(result, "RegistryKey.DeleteValue",
+                "Unable to delete registry value " + Quoted(sName));
+  }
+}
+
+NameList RegistryKey::SubValueNames() const {
+  std::vector<char> buffer(kNameBufferChars, ' ');
+  NameList names;
+  int32_t result = platform::kRegSuccess;
+  for (uint32_t index = 0;; ++index) {
+    uint32_t name_size = kShortNamesSize;  // set afresh for every call
+    uint32_t type = 0;
+    result =
+        platform::RegEnumValueA(hkeyOpen_, index, buffer.data(), &name_size,
+                                nullptr, &type, nullptr, nullptr);
+    if (result != platform::kRegSuccess) break;
+    AppendCounted(names, UpToNul(buffer), "RegistryKey.SubValueNames");
+  }
+  if (result != platform::kRegNoMoreItems) RaiseGetValues(result);
+  return names;
+}
+
+}  // namespace vg::registry
