@@ -1,0 +1,168 @@
+#include "app/decoders/internal/qt_decoder.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QColorSpace>
+#include <QImage>
+#include <QImageReader>
+#include <algorithm>
+#include <mutex>
+#include <new>
+
+#include "app/decoders/internal/picture_error.h"
+#include "platform/error.h"
+
+namespace vg::decoders::decoders_internal {
+namespace {
+
+// Qt's own cap on one image's memory, in MiB. Our header checks come first;
+// this one catches what a header does not tell (an icon's embedded PNG), and
+// leaves room for the 8 bytes per pixel of a 16-bit PNG at our pixel limit.
+constexpr int kQtAllocationLimitMib = 1100;
+
+void SetQtAllocationLimit() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (QImageReader::allocationLimit() < kQtAllocationLimitMib) {
+      QImageReader::setAllocationLimit(kQtAllocationLimitMib);
+    }
+  });
+}
+
+const char* QtFormatName(PictureFormat format) {
+  switch (format) {
+    case PictureFormat::kBmp:
+      return "bmp";
+    case PictureFormat::kIco:
+      return "ico";
+    case PictureFormat::kCur:
+      return "cur";
+    case PictureFormat::kGif:
+      return "gif";
+    case PictureFormat::kPng:
+      return "png";
+    default:
+      return nullptr;
+  }
+}
+
+uint32_t ReadLe(std::span<const uint8_t> bytes, size_t at, int length) {
+  uint32_t v = 0;
+  for (int i = length - 1; i >= 0; --i) v = v << 8 | bytes[at + i];
+  return v;
+}
+
+// Returns the upright picture of `image` in our layout, transparent parts
+// composited on white and converted to sRGB.
+DecodedImage ToDecodedImage(const QImage& image) {
+  QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+  if (argb.isNull()) RaisePictureError(platform::kErrOutOfMemory);
+  QColorSpace space = argb.colorSpace();
+  if (space.isValid() && space != QColorSpace(QColorSpace::SRgb)) {
+    argb.convertToColorSpace(QColorSpace::SRgb);
+  }
+  DecodedImage out;
+  out.width = out.pixel_width = argb.width();
+  out.height = out.pixel_height = argb.height();
+  out.stride_bytes = out.pixel_width * 4;
+  try {
+    out.bgrx.resize(static_cast<size_t>(out.stride_bytes) *
+                    static_cast<size_t>(out.pixel_height));
+  } catch (const std::bad_alloc&) {
+    RaisePictureError(platform::kErrOutOfMemory);
+  }
+  for (int y = 0; y < argb.height(); ++y) {
+    const auto* in = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+    uint8_t* row = out.bgrx.data() + static_cast<size_t>(y) * out.stride_bytes;
+    for (int x = 0; x < argb.width(); ++x, row += 4) {
+      QRgb p = in[x];
+      unsigned a = static_cast<unsigned>(qAlpha(p));
+      unsigned white = 255 * (255 - a) + 127;
+      row[0] = static_cast<uint8_t>((qBlue(p) * a + white) / 255);
+      row[1] = static_cast<uint8_t>((qGreen(p) * a + white) / 255);
+      row[2] = static_cast<uint8_t>((qRed(p) * a + white) / 255);
+      row[3] = 255;
+    }
+  }
+  return out;
+}
+
+// Reads image `index` of the file, or returns a null image.
+QImage ReadImage(const QByteArray& data, const char* format, int index) {
+  QByteArray shared = data;  // QBuffer wants a non-const array
+  QBuffer buffer(&shared);
+  if (!buffer.open(QIODevice::ReadOnly)) return {};
+  QImageReader reader(&buffer, format);
+  reader.setAutoDetectImageFormat(false);
+  reader.setDecideFormatFromContent(false);
+  reader.setAutoTransform(true);
+  if (index > 0 && !reader.jumpToImage(index)) return {};
+  QSize size = reader.size();
+  if (size.isValid()) CheckPictureSize(size.width(), size.height());
+  QImage image;
+  if (!reader.read(&image)) return {};
+  return image;
+}
+
+}  // namespace
+
+std::vector<int> IconCandidates(std::span<const uint8_t> bytes,
+                                PictureFormat format) {
+  struct Entry {
+    int index;
+    int64_t area;
+    uint32_t bits;
+  };
+  std::vector<Entry> entries;
+  if (bytes.size() < 6) return {};
+  size_t count = ReadLe(bytes, 4, 2);
+  for (size_t i = 0; i < count; ++i) {
+    size_t at = 6 + i * 16;
+    if (at + 16 > bytes.size()) break;
+    int64_t width = bytes[at] == 0 ? 256 : bytes[at];
+    int64_t height = bytes[at + 1] == 0 ? 256 : bytes[at + 1];
+    // For a cursor these two bytes are the hot spot, not a depth.
+    uint32_t bits =
+        format == PictureFormat::kIco ? ReadLe(bytes, at + 6, 2) : 0;
+    uint64_t length = ReadLe(bytes, at + 8, 4);
+    uint64_t offset = ReadLe(bytes, at + 12, 4);
+    if (length == 0 || offset < 6 || offset >= bytes.size() ||
+        length > bytes.size() - offset) {
+      continue;
+    }
+    entries.push_back({static_cast<int>(i), width * height, bits});
+  }
+  std::stable_sort(
+      entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        return a.area != b.area ? a.area > b.area : a.bits > b.bits;
+      });
+  std::vector<int> order;
+  for (const Entry& e : entries) order.push_back(e.index);
+  return order;
+}
+
+DecodedImage DecodeWithQt(std::span<const uint8_t> bytes,
+                          PictureFormat format) {
+  const char* name = QtFormatName(format);
+  if (name == nullptr || bytes.empty()) {
+    RaisePictureError(platform::kErrInvalidPicture);
+  }
+  SetQtAllocationLimit();
+  // No copy: the reader sees the caller's bytes for the length of the call.
+  const QByteArray data =
+      QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
+                              static_cast<qsizetype>(bytes.size()));
+  std::vector<int> indexes = {0};
+  if (format == PictureFormat::kIco || format == PictureFormat::kCur) {
+    indexes = IconCandidates(bytes, format);
+  }
+  for (int index : indexes) {
+    QImage image = ReadImage(data, name, index);
+    if (image.isNull()) continue;
+    CheckPictureSize(image.width(), image.height());
+    return ToDecodedImage(image);
+  }
+  RaisePictureError(platform::kErrInvalidPicture);
+}
+
+}  // namespace vg::decoders::decoders_internal

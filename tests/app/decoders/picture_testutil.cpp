@@ -1,0 +1,278 @@
+#include "picture_testutil.h"
+
+#include <jpeglib.h>
+#include <lcms2.h>
+#include <turbojpeg.h>
+#include <unistd.h>
+
+#include <QBuffer>
+#include <QImage>
+#include <QImageWriter>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "platform/code_page.h"
+
+namespace vg::decoders::testing {
+namespace {
+
+void PutLe(std::vector<uint8_t>& out, uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i)
+    out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+void PutBe(std::vector<uint8_t>& out, uint32_t v, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) {
+    out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  }
+}
+
+}  // namespace
+
+Rgb GridColour(int block_x, int block_y) {
+  static const Rgb kColours[2][3] = {
+      {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}},
+      {{255, 255, 0}, {255, 0, 255}, {0, 255, 255}},
+  };
+  return kColours[block_y][block_x];
+}
+
+Rgb GridPixel(int x, int y, int width, int height) {
+  return GridColour(x * 3 / width, y * 2 / height);
+}
+
+Rgb PixelAt(const DecodedImage& image, int x, int y) {
+  const uint8_t* p = image.bgrx.data() +
+                     static_cast<size_t>(y) * image.stride_bytes +
+                     static_cast<size_t>(x) * 4;
+  return {p[2], p[1], p[0]};
+}
+
+std::string ColourDiff(Rgb actual, Rgb expected, int tolerance) {
+  if (std::abs(actual.r - expected.r) <= tolerance &&
+      std::abs(actual.g - expected.g) <= tolerance &&
+      std::abs(actual.b - expected.b) <= tolerance) {
+    return "";
+  }
+  return "got (" + std::to_string(actual.r) + "," + std::to_string(actual.g) +
+         "," + std::to_string(actual.b) + ") expected (" +
+         std::to_string(expected.r) + "," + std::to_string(expected.g) + "," +
+         std::to_string(expected.b) + ")";
+}
+
+std::vector<uint8_t> MakeRgb(int width, int height,
+                             const std::function<Rgb(int, int)>& pixel) {
+  std::vector<uint8_t> out;
+  out.reserve(static_cast<size_t>(width) * height * 3);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      Rgb c = pixel(x, y);
+      out.push_back(static_cast<uint8_t>(c.r));
+      out.push_back(static_cast<uint8_t>(c.g));
+      out.push_back(static_cast<uint8_t>(c.b));
+    }
+  }
+  return out;
+}
+
+std::vector<uint8_t> EncodeJpeg(std::span<const uint8_t> rgb, int width,
+                                int height, const JpegOptions& options) {
+  tjhandle handle = tjInitCompress();
+  unsigned char* jpeg = nullptr;
+  unsigned long size = 0;
+  int sampling = options.grey              ? TJSAMP_GRAY
+                 : options.subsampling_420 ? TJSAMP_420
+                                           : TJSAMP_444;
+  int flags = options.progressive ? TJFLAG_PROGRESSIVE : 0;
+  if (tjCompress2(handle, rgb.data(), width, 0, height, TJPF_RGB, &jpeg, &size,
+                  sampling, options.quality, flags) != 0) {
+    throw std::runtime_error(tjGetErrorStr2(handle));
+  }
+  std::vector<uint8_t> out(jpeg, jpeg + size);
+  tjFree(jpeg);
+  tjDestroy(handle);
+  return out;
+}
+
+std::vector<uint8_t> EncodeCmykJpeg(std::span<const uint8_t> cmyk, int width,
+                                    int height, bool ycck, bool adobe_marker) {
+  jpeg_compress_struct cinfo{};
+  jpeg_error_mgr err{};
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &buffer, &size);
+  cinfo.image_width = static_cast<JDIMENSION>(width);
+  cinfo.image_height = static_cast<JDIMENSION>(height);
+  cinfo.input_components = 4;
+  cinfo.in_color_space = JCS_CMYK;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_colorspace(&cinfo, ycck ? JCS_YCCK : JCS_CMYK);
+  cinfo.write_Adobe_marker = adobe_marker ? TRUE : FALSE;
+  jpeg_set_quality(&cinfo, 95, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = const_cast<JSAMPROW>(
+        cmyk.data() + static_cast<size_t>(cinfo.next_scanline) * width * 4);
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::vector<uint8_t> out(buffer, buffer + size);
+  std::free(buffer);
+  return out;
+}
+
+std::vector<uint8_t> InsertJpegSegment(std::span<const uint8_t> jpeg,
+                                       uint8_t marker,
+                                       std::span<const uint8_t> payload) {
+  std::vector<uint8_t> out(jpeg.begin(), jpeg.begin() + 2);
+  out.push_back(0xFF);
+  out.push_back(marker);
+  PutBe(out, static_cast<uint32_t>(payload.size() + 2), 2);
+  out.insert(out.end(), payload.begin(), payload.end());
+  out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+  return out;
+}
+
+std::vector<uint8_t> ExifWithOrientation(int orientation, bool big_endian) {
+  std::vector<uint8_t> out = {'E', 'x', 'i', 'f', 0, 0};
+  auto put = [&](uint32_t v, int bytes) {
+    big_endian ? PutBe(out, v, bytes) : PutLe(out, v, bytes);
+  };
+  out.push_back(big_endian ? 'M' : 'I');
+  out.push_back(big_endian ? 'M' : 'I');
+  put(42, 2);
+  put(8, 4);  // first IFD right after the header
+  put(2, 2);  // two entries: a resolution unit, then the orientation
+  put(0x0128, 2);
+  put(3, 2);
+  put(1, 4);
+  put(2, 2);
+  put(0, 2);
+  put(0x0112, 2);
+  put(3, 2);
+  put(1, 4);
+  put(static_cast<uint32_t>(orientation), 2);
+  put(0, 2);
+  put(0, 4);  // no next IFD
+  return out;
+}
+
+std::vector<uint8_t> IccApp2(std::span<const uint8_t> profile) {
+  std::vector<uint8_t> out = {'I', 'C', 'C', '_', 'P', 'R', 'O',
+                              'F', 'I', 'L', 'E', 0,   1,   1};
+  out.insert(out.end(), profile.begin(), profile.end());
+  return out;
+}
+
+std::vector<uint8_t> LinearRgbProfile() {
+  cmsCIExyY white = {0.3127, 0.3290, 1.0};
+  cmsCIExyYTRIPLE primaries = {
+      {0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
+  cmsToneCurve* linear = cmsBuildGamma(nullptr, 1.0);
+  cmsToneCurve* curves[3] = {linear, linear, linear};
+  cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
+  cmsUInt32Number size = 0;
+  cmsSaveProfileToMem(profile, nullptr, &size);
+  std::vector<uint8_t> out(size);
+  cmsSaveProfileToMem(profile, out.data(), &size);
+  cmsCloseProfile(profile);
+  cmsFreeToneCurve(linear);
+  return out;
+}
+
+std::vector<uint8_t> MakeBmp(const BmpSpec& spec) {
+  bool v4 = spec.masks.size() == 4;
+  uint32_t header_size = v4 ? 108 : 40;
+  uint32_t masks_after = (!v4 && spec.compression == 3) ? 12 : 0;
+  uint32_t offset = 14 + header_size + masks_after +
+                    static_cast<uint32_t>(spec.palette.size()) * 4;
+  std::vector<uint8_t> out = {'B', 'M'};
+  PutLe(out, offset + static_cast<uint32_t>(spec.pixel_data.size()), 4);
+  PutLe(out, 0, 4);
+  PutLe(out, offset, 4);
+  PutLe(out, header_size, 4);
+  PutLe(out, static_cast<uint32_t>(spec.width), 4);
+  PutLe(out, static_cast<uint32_t>(spec.height), 4);
+  PutLe(out, 1, 2);
+  PutLe(out, spec.bits, 2);
+  PutLe(out, spec.compression, 4);
+  PutLe(out, static_cast<uint32_t>(spec.pixel_data.size()), 4);
+  PutLe(out, 2835, 4);
+  PutLe(out, 2835, 4);
+  PutLe(out, static_cast<uint32_t>(spec.palette.size()), 4);
+  PutLe(out, 0, 4);
+  if (v4) {
+    for (uint32_t m : spec.masks) PutLe(out, m, 4);
+    PutLe(out, 0x73524742, 4);                      // 'sRGB'
+    for (int i = 0; i < 12; ++i) PutLe(out, 0, 4);  // endpoints and gammas
+  } else if (masks_after != 0) {
+    for (size_t i = 0; i < 3; ++i) PutLe(out, spec.masks.at(i), 4);
+  }
+  for (uint32_t c : spec.palette) PutLe(out, c, 4);
+  out.insert(out.end(), spec.pixel_data.begin(), spec.pixel_data.end());
+  return out;
+}
+
+std::vector<uint8_t> EncodeWithQt(int width, int height, const char* format,
+                                  const std::function<Rgb(int, int)>& pixel,
+                                  const std::function<int(int, int)>& alpha) {
+  QImage image(width, height, QImage::Format_ARGB32);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      Rgb c = pixel(x, y);
+      image.setPixel(x, y, qRgba(c.r, c.g, c.b, alpha(x, y)));
+    }
+  }
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, format);
+  if (!writer.write(image)) {
+    throw std::runtime_error("Qt cannot write " + std::string(format));
+  }
+  return {bytes.begin(), bytes.end()};
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot open " + path.string());
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFileBytes(const std::filesystem::path& path,
+                    std::span<const uint8_t> bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+std::filesystem::path FixturePath(const std::string& name) {
+  return std::filesystem::path(VG_TEST_PICTURES_DIR) / name;
+}
+
+TempFolder::TempFolder() {
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "vg_decoders_XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    throw std::runtime_error("cannot make a temporary folder");
+  }
+  path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::u16string NativeToUtf16(const std::filesystem::path& path) {
+  return platform::FromAnsi(path.native());
+}
+
+}  // namespace vg::decoders::testing
