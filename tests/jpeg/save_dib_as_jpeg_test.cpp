@@ -107,25 +107,6 @@ TEST(SaveDibAsJpegTest, FailuresReturnFalseAndCreateNothing) {
   EXPECT_TRUE(ListFolder(folder.path()).empty());
 }
 
-TEST(SaveDibAsJpegTest, FullDiskReturnsFalseAndKeepsTheOldFile) {
-  ScratchFolder folder;
-  const std::string file = folder / "a.jpg";
-  ASSERT_TRUE(testing::WriteFile(file, "old"));
-  dib::aDIBSection dib;
-  ASSERT_TRUE(dib.Create(256, 256));
-  testing::DibBuffer noise = testing::MakeNoise(256, 256);
-  std::copy(noise.bytes.begin(), noise.bytes.end(), dib.Bits());
-  bool saved = true;
-  {
-    testing::FileSizeLimit limit(1024);
-    ASSERT_TRUE(limit.ok());
-    saved = SaveDibAsJpeg(dib, U16(file), 90);
-  }
-  EXPECT_FALSE(saved);
-  EXPECT_EQ(ReadFile(file), (std::vector<uint8_t>{'o', 'l', 'd'}));
-  EXPECT_EQ(ListFolder(folder.path()), std::vector<std::string>{"a.jpg"});
-}
-
 TEST(SaveDibAsJpegTest, NonAsciiNamesReachTheDiskAsUtf8) {
   ScratchFolder folder;
   dib::aDIBSection dib;

@@ -212,17 +212,5 @@ TEST_F(SaveJpgTest, WildcardsAreLiteralAndTouchNoOtherFile) {
   EXPECT_TRUE(DecodeJpeg(Bytes(folder_ / "a*.jpg")));
 }
 
-TEST_F(SaveJpgTest, NonAsciiPathGetsTheModeOfANewFile) {
-  const std::string sub = folder_ / "\xC3\xA9t\xC3\xA9";  // "été"
-  ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
-  const std::string file = sub + "/\xE6\x97\xA5.jpg";
-  const mode_t old_mask = umask(022);
-  std::optional<platform::Error> error = SaveRaising(file);
-  umask(old_mask);
-  ASSERT_FALSE(error);
-  EXPECT_TRUE(DecodeJpeg(Bytes(file)));
-  EXPECT_EQ(Stat(file).st_mode & 07777, 0644u);
-}
-
 }  // namespace
 }  // namespace vg::dib

@@ -117,13 +117,5 @@ TEST(FileAttributesReadOnlyTest, ReadOnlyMeansNoWriteBitAnywhere) {
   }
 }
 
-TEST(FileAttributesApplyTest, ClosedDescriptorFailsEveryPart) {
-  FileAttributes attributes;
-  attributes.extended.push_back({"user.a", "b"});
-  EXPECT_EQ(
-      ApplyFileAttributes(-1, attributes),
-      kFileAttrOwner | kFileAttrMode | kFileAttrExtended | kFileAttrTimes);
-}
-
 }  // namespace
 }  // namespace vg::platform
