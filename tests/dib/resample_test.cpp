@@ -261,20 +261,6 @@ TEST(ResampleBilinearTest, MatchesThePixelByPixelFormula) {
   }
 }
 
-TEST(ResampleBilinearTest, WritesNothingForSizesBelowOne) {
-  Pixels src(2, 2);
-  Pixels dst(2, 2);
-  for (auto [dw, dh] : {std::pair{0, 2}, std::pair{2, 0}, std::pair{-1, 2}}) {
-    ResampleBilinear(src.data(), 2, 2, src.stride, dst.data(), dw, dh,
-                     dst.stride);
-    ResampleBilinearReference(src.data(), 2, 2, src.stride, dst.data(), dw, dh,
-                              dst.stride);
-  }
-  ResampleBilinear(src.data(), 0, 2, src.stride, dst.data(), 2, 2, dst.stride);
-  EXPECT_TRUE(std::all_of(dst.bytes.begin(), dst.bytes.end(),
-                          [](uint8_t b) { return b == kPadding; }));
-}
-
 }  // namespace
 }  // namespace vg::dib::dib_internal
 

@@ -8,7 +8,9 @@
 //     result for several destination pixels; a steep shrink visits only the
 //     columns it samples;
 //   - a destination row whose source position equals the previous row's
-//     (a source one pixel high) keeps the previous vertical row.
+//     (a source one pixel high) keeps the previous vertical row;
+//   - on x86-64 both steps work on two doubles at a time with SSE2, which
+//     every such CPU has; elsewhere plain loops do the same operations.
 //
 // Why double precision gives the exact nearest integer. Let t be a fraction
 // (yf or xf, a float in [0, 1)) and a, b in 0..255 the two samples.
