@@ -5,14 +5,20 @@
 #include <new>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vg::platform::gdi_internal {
 namespace {
 
 constexpr int kWeightBits = 14;
 constexpr int32_t kOne = 1 << kWeightBits;
-// The vertical pass keeps 8 fraction bits: (sum of w * byte) >> 6.
-constexpr int kRowShift = kWeightBits - 8;
-constexpr int kOutShift = kWeightBits + 8;
+// The vertical pass keeps 7 fraction bits, so that a blended row value
+// (at most 255 << 7) fits a signed 16-bit lane.
+constexpr int kRowBits = 7;
+constexpr int kRowShift = kWeightBits - kRowBits;
+constexpr int kOutShift = kWeightBits + kRowBits;
 
 // The taps of one axis for the output positions [out_begin, out_end) of an
 // output span `out` pixels long covering an input span `in` pixels long.
@@ -100,35 +106,101 @@ AxisTaps MakeTaps(int32_t in, int32_t out, int32_t out_begin, int32_t out_end) {
   return t;
 }
 
+// Scratch space of one call, reused for every output row.
+struct Scratch {
+  std::vector<const uint8_t*> tap_rows;
+  std::vector<int32_t> acc;
+  std::vector<uint16_t> row;
+};
+
+// Blends bytes [begin, n) of the tap rows into `row`, one byte at a time.
+void VerticalScalar(const uint8_t* const* p, const int32_t* w, int32_t count,
+                    size_t begin, size_t n, int32_t* acc, uint16_t* row) {
+  for (size_t i = begin; i < n; ++i) acc[i] = w[0] * p[0][i];
+  for (int32_t k = 1; k < count; ++k) {
+    const uint8_t* s = p[k];
+    const int32_t wk = w[k];
+    for (size_t i = begin; i < n; ++i) acc[i] += wk * s[i];
+  }
+  constexpr int32_t kHalf = 1 << (kRowShift - 1);
+  for (size_t i = begin; i < n; ++i) {
+    row[i] = static_cast<uint16_t>((acc[i] + kHalf) >> kRowShift);
+  }
+}
+
+#if defined(__SSE2__)
+// 16 bytes at a time, two tap rows per multiply-add: the bytes of rows k and
+// k+1 are interleaved as 16-bit pairs and pmaddwd sums w[k]*a + w[k+1]*b.
+// Returns the number of bytes done.
+size_t VerticalSse2(const uint8_t* const* p, const int32_t* w, int32_t count,
+                    size_t n, uint16_t* row) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i half = _mm_set1_epi32(1 << (kRowShift - 1));
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    __m128i acc0 = zero, acc1 = zero, acc2 = zero, acc3 = zero;
+    for (int32_t k = 0; k < count; k += 2) {
+      const bool pair = k + 1 < count;
+      const __m128i weights = _mm_set1_epi32(static_cast<int32_t>(
+          (pair ? static_cast<uint32_t>(w[k + 1]) << 16 : 0u) |
+          static_cast<uint32_t>(w[k])));
+      const __m128i a =
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(p[k] + i));
+      const __m128i b =
+          pair ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(p[k + 1] + i))
+               : zero;
+      const __m128i a_lo = _mm_unpacklo_epi8(a, zero);
+      const __m128i a_hi = _mm_unpackhi_epi8(a, zero);
+      const __m128i b_lo = _mm_unpacklo_epi8(b, zero);
+      const __m128i b_hi = _mm_unpackhi_epi8(b, zero);
+      acc0 = _mm_add_epi32(
+          acc0, _mm_madd_epi16(_mm_unpacklo_epi16(a_lo, b_lo), weights));
+      acc1 = _mm_add_epi32(
+          acc1, _mm_madd_epi16(_mm_unpackhi_epi16(a_lo, b_lo), weights));
+      acc2 = _mm_add_epi32(
+          acc2, _mm_madd_epi16(_mm_unpacklo_epi16(a_hi, b_hi), weights));
+      acc3 = _mm_add_epi32(
+          acc3, _mm_madd_epi16(_mm_unpackhi_epi16(a_hi, b_hi), weights));
+    }
+    acc0 = _mm_srai_epi32(_mm_add_epi32(acc0, half), kRowShift);
+    acc1 = _mm_srai_epi32(_mm_add_epi32(acc1, half), kRowShift);
+    acc2 = _mm_srai_epi32(_mm_add_epi32(acc2, half), kRowShift);
+    acc3 = _mm_srai_epi32(_mm_add_epi32(acc3, half), kRowShift);
+    // Every value is at most 255 << kRowBits: the signed packs never clip.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i),
+                     _mm_packs_epi32(acc0, acc1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i + 8),
+                     _mm_packs_epi32(acc2, acc3));
+  }
+  return i;
+}
+#endif
+
 // Blends the taps' source rows (columns [col_begin, col_end) of the source)
-// into `row` with 8 fraction bits.
+// into `row` with kRowBits fraction bits.
 void VerticalPass(const ConstImageView& src, const AxisTaps& rows,
                   size_t out_index, int32_t col_begin, int32_t col_end,
-                  int32_t* acc, uint16_t* row) {
+                  Scratch* scratch) {
   const int32_t bpp = BytesPerPixel(src.format);
   const size_t n = static_cast<size_t>(col_end - col_begin) * bpp;
   const int32_t first = rows.first[out_index];
   const int32_t count = rows.count[out_index];
   const int32_t* w = rows.weights.data() + rows.offset[out_index];
+  uint16_t* row = scratch->row.data();
   if (count == 1) {
     const uint8_t* s = src.At(col_begin, first);
-    for (size_t i = 0; i < n; ++i) row[i] = static_cast<uint16_t>(s[i] << 8);
+    for (size_t i = 0; i < n; ++i) {
+      row[i] = static_cast<uint16_t>(s[i] << kRowBits);
+    }
     return;
   }
-  {
-    const uint8_t* s = src.At(col_begin, first);
-    const int32_t wk = w[0];
-    for (size_t i = 0; i < n; ++i) acc[i] = wk * s[i];
-  }
-  for (int32_t k = 1; k < count; ++k) {
-    const uint8_t* s = src.At(col_begin, first + k);
-    const int32_t wk = w[k];
-    for (size_t i = 0; i < n; ++i) acc[i] += wk * s[i];
-  }
-  constexpr int32_t kHalf = 1 << (kRowShift - 1);
-  for (size_t i = 0; i < n; ++i) {
-    row[i] = static_cast<uint16_t>((acc[i] + kHalf) >> kRowShift);
-  }
+  const uint8_t** p = scratch->tap_rows.data();
+  for (int32_t k = 0; k < count; ++k) p[k] = src.At(col_begin, first + k);
+  size_t done = 0;
+#if defined(__SSE2__)
+  done = VerticalSse2(p, w, count, n, row);
+#endif
+  VerticalScalar(p, w, count, done, n, scratch->acc.data(), row);
 }
 
 template <int SrcBpp, int DstBpp>
@@ -154,6 +226,42 @@ void HorizontalPass(const uint16_t* row, int32_t col_begin,
   }
 }
 
+#if defined(__SSE2__)
+// 4-lane rows (B,G,R,X): two neighbouring pixels are 8 adjacent lanes;
+// interleaving them lane by lane lets pmaddwd blend a pair of taps in all four
+// channels at once. The row buffer carries 8 spare lanes, so the load for a
+// last, unpaired tap stays inside it (its partner gets weight 0).
+template <int DstBpp>
+void HorizontalPass4Sse2(const uint16_t* row, int32_t col_begin,
+                         const AxisTaps& cols, uint8_t* out) {
+  const __m128i half = _mm_set1_epi32(1 << (kOutShift - 1));
+  const size_t n = cols.first.size();
+  for (size_t j = 0; j < n; ++j, out += DstBpp) {
+    const int32_t* w = cols.weights.data() + cols.offset[j];
+    const uint16_t* s =
+        row + static_cast<size_t>(cols.first[j] - col_begin) * 4;
+    const int32_t count = cols.count[j];
+    __m128i acc = _mm_setzero_si128();
+    for (int32_t k = 0; k < count; k += 2, s += 8) {
+      const uint32_t w1 = k + 1 < count ? static_cast<uint32_t>(w[k + 1]) : 0u;
+      const __m128i weights = _mm_set1_epi32(
+          static_cast<int32_t>((w1 << 16) | static_cast<uint32_t>(w[k])));
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+      const __m128i pairs = _mm_unpacklo_epi16(v, _mm_srli_si128(v, 8));
+      acc = _mm_add_epi32(acc, _mm_madd_epi16(pairs, weights));
+    }
+    acc = _mm_srai_epi32(_mm_add_epi32(acc, half), kOutShift);
+    const __m128i bytes =
+        _mm_packus_epi16(_mm_packs_epi32(acc, acc), _mm_setzero_si128());
+    const uint32_t bgrx = static_cast<uint32_t>(_mm_cvtsi128_si32(bytes));
+    out[0] = static_cast<uint8_t>(bgrx);
+    out[1] = static_cast<uint8_t>(bgrx >> 8);
+    out[2] = static_cast<uint8_t>(bgrx >> 16);
+    if constexpr (DstBpp == 4) out[3] = 0xFF;
+  }
+}
+#endif
+
 using HorizontalFn = void (*)(const uint16_t*, int32_t, const AxisTaps&,
                               uint8_t*);
 
@@ -162,8 +270,13 @@ HorizontalFn PickHorizontal(PixelFormat src, PixelFormat dst) {
     return dst == PixelFormat::kBgr24 ? HorizontalPass<3, 3>
                                       : HorizontalPass<3, 4>;
   }
+#if defined(__SSE2__)
+  return dst == PixelFormat::kBgr24 ? HorizontalPass4Sse2<3>
+                                    : HorizontalPass4Sse2<4>;
+#else
   return dst == PixelFormat::kBgr24 ? HorizontalPass<4, 3>
                                     : HorizontalPass<4, 4>;
+#endif
 }
 
 }  // namespace
@@ -187,15 +300,17 @@ bool StretchCopy(const ConstImageView& src, const ImageView& dst, int32_t x,
     const int32_t col_end = cols.max_input + 1;
     const size_t row_len =
         static_cast<size_t>(col_end - col_begin) * BytesPerPixel(src.format);
-    std::vector<int32_t> acc(row_len);
-    std::vector<uint16_t> row(row_len);
+    Scratch scratch;
+    scratch.acc.resize(row_len);
+    scratch.row.resize(row_len + 8);  // spare lanes for paired loads
+    scratch.tap_rows.resize(static_cast<size_t>(
+        *std::max_element(rows.count.begin(), rows.count.end())));
     const HorizontalFn horizontal = PickHorizontal(src.format, dst.format);
     const int32_t out_x = static_cast<int32_t>(x + x_begin);
     for (int64_t j = y_begin; j < y_end; ++j) {
       const size_t index = static_cast<size_t>(j - y_begin);
-      VerticalPass(src, rows, index, col_begin, col_end, acc.data(),
-                   row.data());
-      horizontal(row.data(), col_begin, cols,
+      VerticalPass(src, rows, index, col_begin, col_end, &scratch);
+      horizontal(scratch.row.data(), col_begin, cols,
                  dst.At(out_x, static_cast<int32_t>(y + j)));
     }
   } catch (const std::bad_alloc&) {
