@@ -19,7 +19,10 @@
 // target's folder, which takes the target's name only once complete; a
 // failed write removes it, so it never leaves a partial file and never
 // destroys a file already there. A symbolic link at the path is followed:
-// the file it points to is replaced and the link stays.
+// the file it points to is replaced and the link stays; other hard links to
+// a replaced file keep the old bytes. Only a regular file is ever replaced.
+// The folder is not flushed after the rename: after a power cut the name
+// may still show the old file, never a partial one.
 //
 // Records share nothing: saves may run at once on different threads, each
 // with its own record. Not for reading JPEG files (the picture loader does
