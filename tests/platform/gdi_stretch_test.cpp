@@ -150,6 +150,20 @@ TEST_F(GdiStretchTest, ShrinkingACheckerboardKeepsItsMean) {
   EXPECT_TRUE(DeleteObject(out));
 }
 
+TEST_F(GdiStretchTest, AHugeShrinkStillAveragesEveryPixel) {
+  // 50 000 : 1, where each source pixel's weight is below one 2.14 step.
+  constexpr int32_t kW = 50000;
+  const HBITMAP src = MakeSection(kW, 1);
+  for (int32_t x = 0; x < kW; ++x) {
+    const uint8_t v = x < kW / 4 ? 0 : 200;  // a quarter dark: mean 150
+    SetPixel(src, x, 0, {v, v, v});
+  }
+  const HBITMAP out = StretchWhole(src, kW, 1, 1, 1, true);
+  EXPECT_NEAR(GetPixel(out, 0, 0)[0], 150, 1);
+  EXPECT_TRUE(DeleteObject(src));
+  EXPECT_TRUE(DeleteObject(out));
+}
+
 TEST_F(GdiStretchTest, HalvingIsTheRoundedMeanOfEachTwoByTwoBlock) {
   constexpr int32_t kW = 64, kH = 48;
   const HBITMAP src = NoiseSection(kW, kH, 7);

@@ -31,21 +31,20 @@ struct AxisTaps {
   int32_t max_input = 0;         // largest input index used
 };
 
-// Quantises the exact weights num[k] / den to 2.14 and puts the rounding
-// residue on the largest, so the set sums to exactly kOne.
+// Quantises the exact weights num[k] / den (which sum to exactly 1) to 2.14
+// by rounding their running sum: each weight is within one step of exact,
+// the set sums to exactly kOne, and no single tap takes all the rounding
+// (which matters when a huge shrink makes every weight tiny).
 void AppendQuantised(const std::vector<int64_t>& num, int64_t den,
                      std::vector<int32_t>* weights) {
-  int32_t sum = 0;
-  size_t largest = 0;
-  const size_t base = weights->size();
-  for (size_t k = 0; k < num.size(); ++k) {
-    const int32_t q =
-        static_cast<int32_t>((num[k] * kOne * 2 + den) / (2 * den));
-    weights->push_back(q);
-    sum += q;
-    if (num[k] > num[largest]) largest = k;
+  int64_t running = 0;
+  int64_t previous = 0;
+  for (const int64_t part : num) {
+    running += part;
+    const int64_t rounded = (running * kOne * 2 + den) / (2 * den);
+    weights->push_back(static_cast<int32_t>(rounded - previous));
+    previous = rounded;
   }
-  (*weights)[base + largest] += kOne - sum;
 }
 
 AxisTaps MakeTaps(int32_t in, int32_t out, int32_t out_begin, int32_t out_end) {
