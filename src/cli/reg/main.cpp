@@ -1,0 +1,11 @@
+// vignettes-reg: the reg command over this platform's registry store.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/reg/reg_command.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  return vg::cli::reg::RunReg(args, std::cout, std::cerr);
+}

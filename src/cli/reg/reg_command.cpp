@@ -1,0 +1,526 @@
+#include "cli/reg/reg_command.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/reg/reg_text.h"
+#include "platform/registry_store.h"
+
+namespace vg::cli::reg {
+namespace {
+
+using namespace vg::platform;
+
+constexpr const char* kUsage =
+    R"(Usage: vignettes-reg [--store FILE] COMMAND ...
+
+  query  KEY [/v NAME | /ve] [/s]
+         Lists the values of KEY and its sub-keys (/s: the whole tree below
+         it), or shows one value (/v NAME, /ve for the unnamed value).
+  add    KEY [/v NAME | /ve] [/t TYPE] [/s SEPARATOR] [/d DATA] [/f]
+         Creates KEY (and every missing key above it) and, with /v or /ve,
+         stores a value. TYPE: REG_SZ (the default), REG_EXPAND_SZ,
+         REG_MULTI_SZ (items split at SEPARATOR, "\0" by default),
+         REG_DWORD, REG_DWORD_BIG_ENDIAN, REG_QWORD (decimal or 0x hex),
+         REG_BINARY, REG_NONE (hex digits). An existing value is replaced.
+  delete KEY [/v NAME | /ve | /va] [/f]
+         Deletes KEY with everything below it, or one value (/v, /ve), or
+         every value of KEY (/va).
+  export KEY FILE [/y]
+         Writes KEY and everything below it to FILE ("-": standard output)
+         in the REGEDIT4 text format, UTF-8. /y replaces an existing FILE.
+
+KEY is ROOT\path\to\key; ROOT is HKCR, HKCU, HKLM, HKU, HKCC or the long
+name (HKEY_CURRENT_USER...). Names are case-insensitive; "\" separates
+them, so quote KEY in the shell. Switches may start with "/" or "-". Nothing
+is ever asked: /f and /y are only needed where said.
+
+The hive file is FILE from --store, else $VIGNETTES_REGISTRY, else
+$XDG_DATA_HOME/vignettes/registry.sqlite3.
+
+Exit status: 0 done, 1 the store refused (missing key or value, access,
+locked or unreadable hive), 2 wrong command line.
+)";
+
+struct Root {
+  const char* short_name;
+  const char* long_name;
+  HKEY handle;
+};
+
+constexpr Root kRoots[] = {
+    {"HKCR", "HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
+    {"HKCU", "HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+    {"HKLM", "HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
+    {"HKU", "HKEY_USERS", HKEY_USERS},
+    {"HKCC", "HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
+};
+
+std::string Upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  }
+  return out;
+}
+
+struct KeyPath {
+  HKEY root = 0;
+  std::string sub;      // below the root; "" for the root itself
+  std::string display;  // LONG_ROOT\sub
+};
+
+std::optional<KeyPath> ParseKey(std::string_view text) {
+  size_t slash = text.find('\\');
+  std::string root = Upper(text.substr(0, slash));
+  std::string_view sub = slash == std::string_view::npos
+                             ? std::string_view()
+                             : text.substr(slash + 1);
+  if (!sub.empty() && sub.back() == '\\') sub.remove_suffix(1);
+  for (const Root& r : kRoots) {
+    if (root == r.short_name || root == r.long_name) {
+      KeyPath key{r.handle, std::string(sub), r.long_name};
+      if (!sub.empty()) key.display += "\\" + key.sub;
+      return key;
+    }
+  }
+  return std::nullopt;
+}
+
+struct Value {
+  std::string name;
+  uint32_t type = 0;
+  std::string data;
+};
+
+// Reads every value of `key` in enumeration order.
+int32_t ReadValues(HKEY key, std::vector<Value>* values) {
+  std::vector<char> name(65536);
+  for (uint32_t index = 0;; ++index) {
+    uint32_t chars = static_cast<uint32_t>(name.size());
+    uint32_t type = 0;
+    uint32_t size = 0;
+    int32_t r = RegEnumValueA(key, index, name.data(), &chars, nullptr, &type,
+                              nullptr, &size);
+    if (r == kRegNoMoreItems) return kRegSuccess;
+    if (r != kRegSuccess) return r;
+    Value v{std::string(name.data(), chars), type, {}};
+    // Another process may grow the value between the two calls: retry.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+      v.data.resize(size);
+      r = RegQueryValueExA(key, v.name.c_str(), nullptr, &v.type,
+                           reinterpret_cast<uint8_t*>(v.data.data()), &size);
+      if (r != kRegMoreData) break;
+    }
+    if (r != kRegSuccess) return r;
+    v.data.resize(size);
+    values->push_back(std::move(v));
+  }
+}
+
+int32_t ReadSubKeys(HKEY key, std::vector<std::string>* names) {
+  char name[1024];
+  for (uint32_t index = 0;; ++index) {
+    int32_t r = RegEnumKeyA(key, index, name, sizeof name);
+    if (r == kRegNoMoreItems) return kRegSuccess;
+    if (r != kRegSuccess) return r;
+    names->emplace_back(name);
+  }
+}
+
+// Holds one open key for the length of a command.
+class OpenedKey {
+ public:
+  OpenedKey() = default;
+  ~OpenedKey() {
+    if (handle_ != 0) (void)RegCloseKey(handle_);
+  }
+  OpenedKey(const OpenedKey&) = delete;
+  OpenedKey& operator=(const OpenedKey&) = delete;
+  int32_t Open(HKEY root, const std::string& sub, uint32_t rights) {
+    return RegOpenKeyExA(root, sub.c_str(), 0, rights, &handle_);
+  }
+  HKEY get() const { return handle_; }
+  HKEY* out() { return &handle_; }
+
+ private:
+  HKEY handle_ = 0;
+};
+
+int Failed(std::ostream& err, int32_t result) {
+  err << "ERROR: " << RegResultMessage(result) << "\n";
+  return kExitFailed;
+}
+
+int Usage(std::ostream& err, const std::string& message) {
+  err << "ERROR: " << message << "\nType \"vignettes-reg --help\" for usage.\n";
+  return kExitUsage;
+}
+
+// The switches of one command, as read from the command line.
+struct Switches {
+  std::optional<std::string> value_name;  // /v NAME, or "" for /ve
+  bool all_values = false;                // /va
+  bool recursive = false;                 // /s (query)
+  std::optional<std::string> type;        // /t
+  std::optional<std::string> separator;   // /s (add)
+  std::optional<std::string> data;        // /d
+  bool force = false;                     // /f
+  bool overwrite = false;                 // /y
+  std::vector<std::string> positional;
+};
+
+// Reads the arguments after the command; `allowed` lists the switches the
+// command takes ("v", "ve", "va", "s", "s:", "t", "d", "f", "y"; "s:" is /s
+// with an argument). Returns an error message, or "" when all is well.
+std::string ReadSwitches(const std::vector<std::string>& args, size_t first,
+                         const std::vector<std::string>& allowed,
+                         Switches* sw) {
+  auto takes = [&](const std::string& s) {
+    for (const std::string& a : allowed) {
+      if (a == s) return true;
+    }
+    return false;
+  };
+  for (size_t i = first; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    bool is_switch = arg.size() >= 2 && (arg[0] == '/' || arg[0] == '-');
+    if (!is_switch) {
+      sw->positional.push_back(arg);
+      continue;
+    }
+    std::string name = arg.substr(1);
+    for (char& c : name) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    }
+    auto next = [&](std::optional<std::string>* into) -> std::string {
+      if (into->has_value()) return "switch " + arg + " given twice";
+      if (i + 1 >= args.size()) return "switch " + arg + " needs a value";
+      *into = args[++i];
+      return "";
+    };
+    std::string problem;
+    if (name == "v" && takes("v")) {
+      if (sw->value_name) return "only one of /v, /ve, /va may be given";
+      problem = next(&sw->value_name);
+    } else if (name == "ve" && takes("ve")) {
+      if (sw->value_name || sw->all_values) {
+        return "only one of /v, /ve, /va may be given";
+      }
+      sw->value_name = "";
+    } else if (name == "va" && takes("va")) {
+      if (sw->value_name) return "only one of /v, /ve, /va may be given";
+      sw->all_values = true;
+    } else if (name == "s" && takes("s")) {
+      sw->recursive = true;
+    } else if (name == "s" && takes("s:")) {
+      problem = next(&sw->separator);
+    } else if (name == "t" && takes("t")) {
+      problem = next(&sw->type);
+    } else if (name == "d" && takes("d")) {
+      problem = next(&sw->data);
+    } else if (name == "f" && takes("f")) {
+      sw->force = true;
+    } else if (name == "y" && takes("y")) {
+      sw->overwrite = true;
+    } else {
+      return "unknown switch " + arg;
+    }
+    if (!problem.empty()) return problem;
+  }
+  return "";
+}
+
+void PrintValue(std::ostream& out, const Value& v) {
+  out << "    " << (v.name.empty() ? "(Default)" : v.name) << "    "
+      << TypeName(v.type) << "    " << ShowData(v.type, v.data) << "\n";
+}
+
+int32_t PrintKey(std::ostream& out, HKEY key, const std::string& display,
+                 bool recursive) {
+  std::vector<Value> values;
+  std::vector<std::string> subs;
+  if (int32_t r = ReadValues(key, &values); r != kRegSuccess) return r;
+  if (int32_t r = ReadSubKeys(key, &subs); r != kRegSuccess) return r;
+  out << "\n" << display << "\n";
+  for (const Value& v : values) PrintValue(out, v);
+  if (!recursive) {
+    if (!subs.empty()) out << "\n";
+    for (const std::string& s : subs) out << display << "\\" << s << "\n";
+    return kRegSuccess;
+  }
+  for (const std::string& s : subs) {
+    OpenedKey child;
+    if (int32_t r = child.Open(key, s, KEY_READ); r != kRegSuccess) return r;
+    if (int32_t r = PrintKey(out, child.get(), display + "\\" + s, true);
+        r != kRegSuccess) {
+      return r;
+    }
+  }
+  return kRegSuccess;
+}
+
+int Query(const KeyPath& path, const Switches& sw, std::ostream& out,
+          std::ostream& err) {
+  OpenedKey key;
+  if (int32_t r = key.Open(path.root, path.sub, KEY_READ); r != kRegSuccess) {
+    return Failed(err, r);
+  }
+  if (sw.value_name) {
+    Value v{*sw.value_name, 0, {}};
+    uint32_t size = 0;
+    int32_t r = RegQueryValueExA(key.get(), v.name.c_str(), nullptr, &v.type,
+                                 nullptr, &size);
+    if (r == kRegSuccess) {
+      v.data.resize(size);
+      r = RegQueryValueExA(key.get(), v.name.c_str(), nullptr, &v.type,
+                           reinterpret_cast<uint8_t*>(v.data.data()), &size);
+      v.data.resize(size);
+    }
+    if (r != kRegSuccess) return Failed(err, r);
+    out << "\n" << path.display << "\n";
+    PrintValue(out, v);
+    out << "\n";
+    return kExitOk;
+  }
+  if (int32_t r = PrintKey(out, key.get(), path.display, sw.recursive);
+      r != kRegSuccess) {
+    return Failed(err, r);
+  }
+  out << "\n";
+  return kExitOk;
+}
+
+int Add(const KeyPath& path, const Switches& sw, std::ostream& out,
+        std::ostream& err) {
+  std::string bytes;
+  uint32_t type = REG_SZ;
+  if (!sw.value_name && (sw.type || sw.data || sw.separator)) {
+    return Usage(err, "/t, /s and /d need /v NAME or /ve");
+  }
+  if (sw.value_name) {
+    if (sw.type) {
+      auto parsed = ParseTypeName(*sw.type);
+      if (!parsed) return Usage(err, "unknown type " + *sw.type);
+      type = *parsed;
+    }
+    if (sw.separator && type != REG_MULTI_SZ) {
+      return Usage(err, "/s is for REG_MULTI_SZ only");
+    }
+    auto parsed =
+        ParseData(type, sw.data.value_or(""), sw.separator.value_or("\\0"));
+    if (!parsed) {
+      return Usage(err, "invalid data for " + TypeName(type) + ": '" +
+                            sw.data.value_or("") + "'");
+    }
+    bytes = *parsed;
+  }
+  OpenedKey key;
+  int32_t r = RegCreateKeyExA(path.root, path.sub.c_str(), 0, "", 0,
+                              KEY_ALL_ACCESS, nullptr, key.out(), nullptr);
+  if (r != kRegSuccess) return Failed(err, r);
+  if (sw.value_name) {
+    r = RegSetValueExA(key.get(), sw.value_name->c_str(), 0, type,
+                       reinterpret_cast<const uint8_t*>(bytes.data()),
+                       static_cast<uint32_t>(bytes.size()));
+    if (r != kRegSuccess) return Failed(err, r);
+  }
+  out << "The operation completed successfully.\n";
+  return kExitOk;
+}
+
+// Deletes `sub` below `root` with every key under it, deepest first.
+int32_t DeleteTree(HKEY root, const std::string& sub) {
+  std::vector<std::string> children;
+  {
+    OpenedKey key;
+    if (int32_t r = key.Open(root, sub, KEY_READ); r != kRegSuccess) return r;
+    if (int32_t r = ReadSubKeys(key.get(), &children); r != kRegSuccess) {
+      return r;
+    }
+  }
+  for (const std::string& child : children) {
+    if (int32_t r = DeleteTree(root, sub + "\\" + child); r != kRegSuccess) {
+      return r;
+    }
+  }
+  return RegDeleteKeyA(root, sub.c_str());
+}
+
+int Delete(const KeyPath& path, const Switches& sw, std::ostream& out,
+           std::ostream& err) {
+  if (sw.value_name || sw.all_values) {
+    OpenedKey key;
+    int32_t r = key.Open(path.root, path.sub, KEY_QUERY_VALUE | KEY_SET_VALUE);
+    if (r != kRegSuccess) return Failed(err, r);
+    std::vector<std::string> names;
+    if (sw.value_name) {
+      names.push_back(*sw.value_name);
+    } else {
+      std::vector<Value> values;
+      if (r = ReadValues(key.get(), &values); r != kRegSuccess) {
+        return Failed(err, r);
+      }
+      for (Value& v : values) names.push_back(std::move(v.name));
+    }
+    for (const std::string& name : names) {
+      if (r = RegDeleteValueA(key.get(), name.c_str()); r != kRegSuccess) {
+        return Failed(err, r);
+      }
+    }
+  } else {
+    if (path.sub.empty()) {
+      err << "ERROR: A root key cannot be deleted.\n";
+      return kExitFailed;
+    }
+    if (int32_t r = DeleteTree(path.root, path.sub); r != kRegSuccess) {
+      return Failed(err, r);
+    }
+  }
+  out << "The operation completed successfully.\n";
+  return kExitOk;
+}
+
+int32_t ExportKey(HKEY key, const std::string& display, std::string* text) {
+  std::vector<Value> values;
+  std::vector<std::string> subs;
+  if (int32_t r = ReadValues(key, &values); r != kRegSuccess) return r;
+  if (int32_t r = ReadSubKeys(key, &subs); r != kRegSuccess) return r;
+  *text += "[" + display + "]\n";
+  for (const Value& v : values) {
+    *text += ExportLine(v.name, v.type, v.data) + "\n";
+  }
+  *text += "\n";
+  for (const std::string& s : subs) {
+    OpenedKey child;
+    if (int32_t r = child.Open(key, s, KEY_READ); r != kRegSuccess) return r;
+    if (int32_t r = ExportKey(child.get(), display + "\\" + s, text);
+        r != kRegSuccess) {
+      return r;
+    }
+  }
+  return kRegSuccess;
+}
+
+int Export(const KeyPath& path, const Switches& sw, std::ostream& out,
+           std::ostream& err) {
+  const std::string& file = sw.positional[1];
+  if (file != "-" && !sw.overwrite && access(file.c_str(), F_OK) == 0) {
+    err << "ERROR: " << file << " exists; add /y to replace it.\n";
+    return kExitFailed;
+  }
+  OpenedKey key;
+  if (int32_t r = key.Open(path.root, path.sub, KEY_READ); r != kRegSuccess) {
+    return Failed(err, r);
+  }
+  std::string text = "REGEDIT4\n\n";
+  if (int32_t r = ExportKey(key.get(), path.display, &text); r != kRegSuccess) {
+    return Failed(err, r);
+  }
+  if (file == "-") {
+    out << text;
+    return kExitOk;
+  }
+  // Written aside and renamed, so that FILE is never left half written.
+  std::string temp = file + ".partial";
+  {
+    std::ofstream stream(temp, std::ios::binary | std::ios::trunc);
+    stream << text;
+    stream.flush();
+    if (!stream) {
+      std::remove(temp.c_str());
+      err << "ERROR: cannot write " << file << "\n";
+      return kExitFailed;
+    }
+  }
+  if (std::rename(temp.c_str(), file.c_str()) != 0) {
+    std::remove(temp.c_str());
+    err << "ERROR: cannot write " << file << "\n";
+    return kExitFailed;
+  }
+  out << "The operation completed successfully.\n";
+  return kExitOk;
+}
+
+bool IsHelp(const std::string& arg) {
+  return arg == "--help" || arg == "-h" || arg == "/?" || arg == "-?";
+}
+
+}  // namespace
+
+int RunReg(const std::vector<std::string>& args, std::ostream& out,
+           std::ostream& err) {
+  for (const std::string& arg : args) {
+    if (IsHelp(arg)) {
+      out << kUsage;
+      return kExitOk;
+    }
+  }
+  size_t i = 0;
+  std::optional<std::string> store;
+  while (i < args.size() && args[i].rfind("--", 0) == 0) {
+    if (args[i] == "--store") {
+      if (i + 1 >= args.size()) return Usage(err, "--store needs a file");
+      store = args[i + 1];
+      i += 2;
+    } else if (args[i].rfind("--store=", 0) == 0) {
+      store = args[i].substr(8);
+      ++i;
+    } else {
+      return Usage(err, "unknown option " + args[i]);
+    }
+  }
+  if (!store) {
+    const char* variable = std::getenv(kStoreVariable);
+    if (variable != nullptr && variable[0] != '\0') store = variable;
+  }
+  if (store) {
+    if (store->empty()) return Usage(err, "--store needs a file");
+    SetRegistryStorePath(*store);
+  }
+  if (i >= args.size()) return Usage(err, "no command given");
+
+  std::string command = Upper(args[i]);
+  std::vector<std::string> allowed;
+  size_t positional = 1;
+  if (command == "QUERY") {
+    allowed = {"v", "ve", "s"};
+  } else if (command == "ADD") {
+    allowed = {"v", "ve", "t", "s:", "d", "f"};
+  } else if (command == "DELETE") {
+    allowed = {"v", "ve", "va", "f"};
+  } else if (command == "EXPORT") {
+    allowed = {"y"};
+    positional = 2;
+  } else {
+    return Usage(err, "unknown command " + args[i]);
+  }
+  Switches sw;
+  if (std::string problem = ReadSwitches(args, i + 1, allowed, &sw);
+      !problem.empty()) {
+    return Usage(err, problem);
+  }
+  if (sw.positional.size() != positional) {
+    return Usage(err, positional == 1 ? "give exactly one KEY"
+                                      : "give a KEY and a FILE");
+  }
+  auto path = ParseKey(sw.positional[0]);
+  if (!path) {
+    return Usage(err, "invalid key " + sw.positional[0] +
+                          " (it starts with HKCR, HKCU, HKLM, HKU or HKCC)");
+  }
+  if (command == "QUERY") return Query(*path, sw, out, err);
+  if (command == "ADD") return Add(*path, sw, out, err);
+  if (command == "DELETE") return Delete(*path, sw, out, err);
+  return Export(*path, sw, out, err);
+}
+
+}  // namespace vg::cli::reg

@@ -1,0 +1,30 @@
+// vignettes-reg: reads and changes the registry store from a shell, like the
+// reg command of Windows. Keys are written ROOT\path\to\key, with ROOT one of
+// HKCR, HKCU, HKLM, HKU, HKCC or their long names (HKEY_CURRENT_USER...).
+#ifndef VG_CLI_REG_REG_COMMAND_H_
+#define VG_CLI_REG_REG_COMMAND_H_
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace vg::cli::reg {
+
+// Exit statuses.
+enum RegExit : int {
+  kExitOk = 0,      // done
+  kExitFailed = 1,  // the store refused: missing key or value, access, I/O
+  kExitUsage = 2,   // the command line is wrong
+};
+
+// The environment variable that names the hive file when --store is absent.
+inline constexpr const char* kStoreVariable = "VIGNETTES_REGISTRY";
+
+// Runs one command line (`args` without the program name). Results go to
+// `out`, "ERROR: ..." messages to `err`. Returns a RegExit status.
+int RunReg(const std::vector<std::string>& args, std::ostream& out,
+           std::ostream& err);
+
+}  // namespace vg::cli::reg
+
+#endif  // VG_CLI_REG_REG_COMMAND_H_

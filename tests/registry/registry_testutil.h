@@ -1,0 +1,28 @@
+// Helpers shared by the registry tests: a hive of its own per test.
+#ifndef VG_TESTS_REGISTRY_REGISTRY_TESTUTIL_H_
+#define VG_TESTS_REGISTRY_REGISTRY_TESTUTIL_H_
+
+#include <string>
+
+namespace vg::registry::testing {
+
+// Makes a fresh temporary folder and points the registry store at a hive
+// file inside it; on destruction closes the hive and removes the folder.
+class TempHive {
+ public:
+  TempHive();
+  ~TempHive();
+  TempHive(const TempHive&) = delete;
+  TempHive& operator=(const TempHive&) = delete;
+
+  const std::string& dir() const { return dir_; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string dir_;
+  std::string path_;
+};
+
+}  // namespace vg::registry::testing
+
+#endif  // VG_TESTS_REGISTRY_REGISTRY_TESTUTIL_H_
