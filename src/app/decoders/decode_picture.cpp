@@ -39,7 +39,9 @@ class FileDescriptor {
 std::vector<uint8_t> ReadWholeFile(std::u16string_view path) {
   std::string native = platform::ToAnsi(path);
   if (native.empty()) RaisePictureError(platform::kErrFileNotFound);
-  FileDescriptor file(open(native.c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking: opening a FIFO must not wait for a writer. A regular
+  // file reads the same either way.
+  FileDescriptor file(open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (file.get() < 0) {
     RaisePictureError(errno == ENOENT || errno == ENOTDIR
                           ? platform::kErrFileNotFound

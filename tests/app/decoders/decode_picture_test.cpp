@@ -3,6 +3,7 @@
 #include "app/decoders/decode_picture.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -64,6 +65,12 @@ TEST(DecodePictureFileTest, MissingAndUnreadableFiles) {
   // A folder is there but is no file.
   EXPECT_EQ(FileErrorNumber(NativeToUtf16(folder.path())),
             platform::kErrPathFileAccess);
+  // A FIFO, which would block a plain open until someone writes to it.
+  std::filesystem::path fifo = folder.path() / "pipe.jpg";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(FileErrorNumber(NativeToUtf16(fifo)), platform::kErrPathFileAccess);
+  EXPECT_EQ(FileErrorNumber(u"/dev/zero"), platform::kErrPathFileAccess);
+
   std::filesystem::path locked = folder.path() / "locked.png";
   testing::WriteFileBytes(locked, RedPng());
   std::filesystem::permissions(locked, std::filesystem::perms::none);

@@ -412,14 +412,51 @@ TEST(IconDecodeTest, EntriesPointingOutsideTheFileAreSkipped) {
   EXPECT_EQ(ErrorNumberOf(cut), platform::kErrInvalidPicture);
 }
 
+// The header of an icon image stored as a bitmap (its height counts the
+// mask rows too) or as a PNG file.
+std::vector<uint8_t> DibHeader(int32_t width, int32_t height) {
+  std::vector<uint8_t> out;
+  auto put = [&](uint32_t v, int n) {
+    for (int i = 0; i < n; ++i)
+      out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  };
+  put(40, 4);
+  put(static_cast<uint32_t>(width), 4);
+  put(static_cast<uint32_t>(height * 2), 4);
+  put(1, 2);
+  put(32, 2);
+  out.resize(40, 0);
+  return out;
+}
+
+std::vector<uint8_t> PngHeader(uint32_t width, uint32_t height) {
+  std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A,
+                              0,    0,   0,   13,  'I',  'H',  'D',  'R'};
+  for (uint32_t v : {width, height}) {
+    for (int i = 3; i >= 0; --i)
+      out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  }
+  out.insert(out.end(), {8, 6, 0, 0, 0, 0, 0, 0, 0});
+  return out;
+}
+
 TEST(IconDecodeTest, CandidatesGoLargestThenDeepest) {
-  std::vector<uint8_t> data(40, 0);
-  std::vector<uint8_t> ico =
-      MakeIcon(1, {{16, data}, {48, data}, {48, data}, {0, data}});
+  std::vector<uint8_t> ico = MakeIcon(
+      1,
+      {{16, DibHeader(16, 16)},
+       {48, DibHeader(48, 48)},
+       {48, DibHeader(48, 48)},
+       {0, PngHeader(256, 256)},        // size byte 0: 256 or more
+       {0, PngHeader(100000, 100000)},  // over the limits
+       {16, DibHeader(60000, -60000)},  // likewise, whatever the directory says
+       {16, std::vector<uint8_t>(8, 0)}});  // no header at all
   ico[6 + 16 * 1 + 6] = 8;  // the first 48-pixel entry has 8 bits per pixel
-  // Size byte 0 means 256.
   EXPECT_EQ(IconCandidates(ico, PictureFormat::kIco),
             (std::vector<int>{3, 2, 1, 0}));
+
+  std::vector<uint8_t> hostile = MakeIcon(1, {{0, PngHeader(30000, 30000)}});
+  EXPECT_TRUE(IconCandidates(hostile, PictureFormat::kIco).empty());
+  EXPECT_EQ(ErrorNumberOf(hostile), platform::kErrInvalidPicture);
 }
 
 TEST(GifDecodeTest, FirstFrameWithTransparencyOnWhite) {

@@ -186,6 +186,18 @@ std::vector<uint8_t> LinearRgbProfile() {
   return out;
 }
 
+std::vector<uint8_t> LinearGreyProfile() {
+  cmsToneCurve* linear = cmsBuildGamma(nullptr, 1.0);
+  cmsHPROFILE profile = cmsCreateGrayProfile(cmsD50_xyY(), linear);
+  cmsUInt32Number size = 0;
+  cmsSaveProfileToMem(profile, nullptr, &size);
+  std::vector<uint8_t> out(size);
+  cmsSaveProfileToMem(profile, out.data(), &size);
+  cmsCloseProfile(profile);
+  cmsFreeToneCurve(linear);
+  return out;
+}
+
 std::vector<uint8_t> MakeBmp(const BmpSpec& spec) {
   bool v4 = spec.masks.size() == 4;
   uint32_t header_size = v4 ? 108 : 40;

@@ -69,6 +69,9 @@ std::vector<uint8_t> IccApp2(std::span<const uint8_t> profile);
 // mid grey 128 in it is about 188 in sRGB.
 std::vector<uint8_t> LinearRgbProfile();
 
+// Returns a grey ICC profile with a linear tone curve.
+std::vector<uint8_t> LinearGreyProfile();
+
 // A BMP file in parts: the caller gives the pixel data as stored.
 struct BmpSpec {
   int32_t width = 0;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <mutex>
 #include <new>
+#include <optional>
 
 #include "app/decoders/internal/picture_error.h"
 #include "platform/error.h"
@@ -106,6 +107,31 @@ QImage ReadImage(const QByteArray& data, const char* format, int index) {
 
 }  // namespace
 
+std::optional<IconSize> EmbeddedIconSize(std::span<const uint8_t> image) {
+  static constexpr uint8_t kPngSignature[8] = {0x89, 'P',  'N',  'G',
+                                               0x0D, 0x0A, 0x1A, 0x0A};
+  if (image.size() >= 24 &&
+      std::equal(kPngSignature, kPngSignature + 8, image.begin())) {
+    auto be32 = [&](size_t at) {
+      return uint32_t{image[at]} << 24 | uint32_t{image[at + 1]} << 16 |
+             uint32_t{image[at + 2]} << 8 | image[at + 3];
+    };
+    return IconSize{be32(16), be32(20)};
+  }
+  // A device-independent bitmap whose height counts the colour rows and the
+  // transparency mask rows.
+  if (image.size() >= 12 && ReadLe(image, 0, 4) >= 12) {
+    bool core = ReadLe(image, 0, 4) == 12;
+    int64_t width =
+        core ? ReadLe(image, 4, 2) : static_cast<int32_t>(ReadLe(image, 4, 4));
+    int64_t height =
+        core ? ReadLe(image, 6, 2) : static_cast<int32_t>(ReadLe(image, 8, 4));
+    return IconSize{width < 0 ? -width : width,
+                    (height < 0 ? -height : height) / 2};
+  }
+  return std::nullopt;
+}
+
 std::vector<int> IconCandidates(std::span<const uint8_t> bytes,
                                 PictureFormat format) {
   struct Entry {
@@ -119,8 +145,6 @@ std::vector<int> IconCandidates(std::span<const uint8_t> bytes,
   for (size_t i = 0; i < count; ++i) {
     size_t at = 6 + i * 16;
     if (at + 16 > bytes.size()) break;
-    int64_t width = bytes[at] == 0 ? 256 : bytes[at];
-    int64_t height = bytes[at + 1] == 0 ? 256 : bytes[at + 1];
     // For a cursor these two bytes are the hot spot, not a depth.
     uint32_t bits =
         format == PictureFormat::kIco ? ReadLe(bytes, at + 6, 2) : 0;
@@ -130,7 +154,16 @@ std::vector<int> IconCandidates(std::span<const uint8_t> bytes,
         length > bytes.size() - offset) {
       continue;
     }
-    entries.push_back({static_cast<int>(i), width * height, bits});
+    // The image's own header, not the directory (whose size bytes stop at
+    // 256), tells its size; an image over the limits is no candidate.
+    std::optional<IconSize> size =
+        EmbeddedIconSize(bytes.subspan(offset, length));
+    if (!size || size->width <= 0 || size->height <= 0 ||
+        size->width > kMaxPictureSidePx || size->height > kMaxPictureSidePx ||
+        size->width * size->height > kMaxPicturePixels) {
+      continue;
+    }
+    entries.push_back({static_cast<int>(i), size->width * size->height, bits});
   }
   std::stable_sort(
       entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {

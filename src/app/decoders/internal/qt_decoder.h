@@ -4,6 +4,7 @@
 #define VG_APP_DECODERS_INTERNAL_QT_DECODER_H_
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -12,9 +13,20 @@
 
 namespace vg::decoders::decoders_internal {
 
+// The size in pixels that an image inside an icon file states.
+struct IconSize {
+  int64_t width;
+  int64_t height;
+};
+
+// Returns the size stated by the header of an icon's image (a PNG file or a
+// device-independent bitmap with its mask), or nothing when neither is there.
+std::optional<IconSize> EmbeddedIconSize(std::span<const uint8_t> image);
+
 // Returns the images of an icon or cursor directory to try, best first: the
-// largest (then the deepest, for icons) of those whose data lies wholly
-// inside the file. Entries that point outside the file are left out.
+// largest by their own headers (then the deepest, for icons). Entries whose
+// data does not lie wholly inside the file, or whose header is missing or
+// over the picture limits, are left out.
 std::vector<int> IconCandidates(std::span<const uint8_t> bytes,
                                 PictureFormat format);
 
