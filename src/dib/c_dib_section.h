@@ -56,11 +56,14 @@ class cDIBSection {
   // clipboard took the bitmap.
   bool CopyToClipboard(bool bAsDIB = true);
 
-  // Writes the 24-bit header for lWidth x lHeight (pixels) and creates the
-  // section through `lhDC`; stores its handle in hDib (0 on failure) and the
-  // address of its pixels in the object. Returns true when it was created.
-  // Raises error 6 when the row size or the image size overflows 32 bits
-  // (the header is then already written). Sizes <= 0 fail.
+  // Writes the 24-bit header for lWidth x lHeight (pixels) and creates a
+  // section through `lhDC` for the CALLER: its handle goes to hDib (0 on
+  // failure) and the caller deletes it; the object does not point at its
+  // pixels. Returns true when it was created. Raises error 6 when the row
+  // size or the image size overflows 32 bits (the header is then already
+  // written). Sizes <= 0 fail. Refused (false, hDib 0, nothing changed)
+  // while the object holds a section of its own, whose size the header must
+  // keep describing.
   bool CreateDIB(int32_t lhDC, int32_t lWidth, int32_t lHeight, int32_t& hDib);
 
   // Creates a section of the size of picThis's bitmap and copies the bitmap

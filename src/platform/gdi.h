@@ -9,7 +9,10 @@
 // object: device contexts, bitmaps and DIB sections. A handle carries a
 // generation count, so a handle whose object was deleted, a number never
 // handed out, or a handle of the wrong kind makes the call fail (0 / false);
-// it never crashes and never reaches another object. Pixels live in plain
+// it never crashes and never reaches another object. The table holds at most
+// 65 535 live objects (Windows allows 10 000 per process by default); a
+// handle value comes back only after tens of millions of deletions. Pixels
+// live in plain
 // memory owned by the bitmap:
 //   - DIB sections: 24 bits per pixel, B,G,R, rows of (w*3+3)&~3 bytes,
 //     bottom-up (a negative height asks for top-down rows, as on Windows);
@@ -207,7 +210,8 @@ bool BitBlt(HDC dst, int32_t x, int32_t y, int32_t w, int32_t h, HDC src,
 // along one that keeps its size. The result is clipped to the destination
 // surface; uncovered destination pixels keep their value. The source
 // rectangle must lie inside the source surface. Sizes must be >= 0 (zero
-// copies nothing). Any raster operation; SRCCOPY is the fast path.
+// copies nothing; no mirroring). Any raster operation; SRCCOPY is the fast
+// path. Equal sizes make it a BitBlt.
 bool StretchBlt(HDC dst, int32_t x, int32_t y, int32_t w, int32_t h, HDC src,
                 int32_t sx, int32_t sy, int32_t sw, int32_t sh, uint32_t rop);
 

@@ -372,16 +372,5 @@ TEST_F(CDibSectionTest, PaintPictureFromAnEmptyObjectChangesNothing) {
   EXPECT_TRUE(gdi::DeleteObject(target));
 }
 
-TEST_F(CDibSectionTest, CapturesOnlyTheBitmapOfAReducedPicture) {
-  // A picture decoded at 1/8: the section takes the bitmap's size.
-  const gdi::PicturePtr picture =
-      gdi::MakePicture(MakePatternBitmap(50, 40), 400, 320);
-  cDIBSection dib;
-  dib.CreateFromPicture(*picture);
-  EXPECT_EQ(dib.Width(), 50);
-  EXPECT_EQ(dib.Height(), 40);
-  EXPECT_EQ(SectionPixel(dib, 49, 39), Pattern(49, 39));
-}
-
 }  // namespace
 }  // namespace vg::dib

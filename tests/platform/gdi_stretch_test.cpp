@@ -310,19 +310,5 @@ TEST_F(GdiStretchTest, OtherRasterOperationsCombineTheScaledPicture) {
   for (const HBITMAP h : {src, scaled, dst}) EXPECT_TRUE(DeleteObject(h));
 }
 
-TEST_F(GdiStretchTest, SameSizeIsAPlainCopy) {
-  const HBITMAP src = MakePatternBitmap(9, 8, 4);
-  const HBITMAP dst = MakeSection(9, 8);
-  {
-    SelectedDc s(src), d(dst);
-    ASSERT_TRUE(StretchBlt(d.get(), 0, 0, 6, 5, s.get(), 3, 3, 6, 5, SRCCOPY));
-  }
-  EXPECT_EQ(GetPixel(dst, 0, 0), testing_gdi::Pattern(3, 3, 4));
-  EXPECT_EQ(GetPixel(dst, 5, 4), testing_gdi::Pattern(8, 7, 4));
-  EXPECT_EQ(GetPixel(dst, 6, 0), (Bgr{0, 0, 0}));
-  EXPECT_TRUE(DeleteObject(src));
-  EXPECT_TRUE(DeleteObject(dst));
-}
-
 }  // namespace
 }  // namespace vg::platform

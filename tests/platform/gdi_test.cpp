@@ -26,22 +26,6 @@ using testing_gdi::ViewOf;
 
 class GdiHandleTest : public testing_gdi::GdiLeakCheck {};
 
-TEST_F(GdiHandleTest, ObjectsAreCountedByKindWhileTheyLive) {
-  const GdiCounts start = GdiObjectCounts();
-  const HDC dc = CreateCompatibleDC(0);
-  const HBITMAP bmp = CreateCompatibleBitmap(dc, 4, 3);
-  const HBITMAP dib = MakeSection(4, 3);
-  ASSERT_NE(dc, 0);
-  ASSERT_NE(bmp, 0);
-  ASSERT_NE(dib, 0);
-  EXPECT_EQ(GdiObjectCounts(), (GdiCounts{start.contexts + 1, start.bitmaps + 1,
-                                          start.sections + 1}));
-  EXPECT_TRUE(DeleteObject(dib));
-  EXPECT_TRUE(DeleteObject(bmp));
-  EXPECT_TRUE(DeleteDC(dc));
-  EXPECT_EQ(GdiObjectCounts(), start);
-}
-
 TEST_F(GdiHandleTest, NewContextHoldsAStockBitmapThatCannotBeDeleted) {
   const HDC dc = CreateCompatibleDC(0);
   const HBITMAP bmp = CreateCompatibleBitmap(dc, 2, 2);
@@ -388,20 +372,6 @@ TEST_F(GdiBlitTest, ZeroSizeCopiesNothingAndNegativeSizeFails) {
   EXPECT_EQ(GetPixel(dst, 3, 3), (Bgr{0, 0, 0}));
   EXPECT_TRUE(DeleteObject(src));
   EXPECT_TRUE(DeleteObject(dst));
-}
-
-TEST_F(GdiBlitTest, AContextWithOnlyItsStockBitmapHasNoSurface) {
-  const HDC fresh = CreateCompatibleDC(0);
-  const HBITMAP dst = MakeSection(2, 2);
-  Fill(dst, {5, 5, 5});
-  {
-    SelectedDc d(dst);
-    EXPECT_FALSE(BitBlt(d.get(), 0, 0, 2, 2, fresh, 0, 0, SRCCOPY));
-    EXPECT_FALSE(BitBlt(fresh, 0, 0, 2, 2, d.get(), 0, 0, SRCCOPY));
-  }
-  EXPECT_EQ(GetPixel(dst, 1, 1), (Bgr{5, 5, 5}));
-  EXPECT_TRUE(DeleteObject(dst));
-  EXPECT_TRUE(DeleteDC(fresh));
 }
 
 TEST_F(GdiBlitTest, RasterOperationsCombineKnownBytes) {
