@@ -28,6 +28,15 @@ uint32_t Le(std::span<const uint8_t> d, size_t at, int n) {
   return v;
 }
 
+// Returns width x height, each side capped (so that the product of two
+// 32-bit sizes cannot overflow).
+int64_t Area(int64_t width, int64_t height) {
+  auto side = [](int64_t v) {
+    return std::min<int64_t>(v < 0 ? -v : v, 1 << 20);
+  };
+  return side(width) * side(height);
+}
+
 // Returns the most pixels that any PNG header inside the input claims (a PNG
 // file, or an icon image stored as PNG).
 int64_t PngHeaderPixels(std::span<const uint8_t> d) {
@@ -35,7 +44,7 @@ int64_t PngHeaderPixels(std::span<const uint8_t> d) {
   for (size_t at = 0; at + 12 <= d.size(); ++at) {
     if (d[at] == 'I' && d[at + 1] == 'H' && d[at + 2] == 'D' &&
         d[at + 3] == 'R') {
-      most = std::max(most, int64_t{Be(d, at + 4, 4)} * Be(d, at + 8, 4));
+      most = std::max(most, Area(Be(d, at + 4, 4), Be(d, at + 8, 4)));
     }
   }
   return most;
@@ -52,19 +61,19 @@ int64_t ClaimedPixels(std::span<const uint8_t> d) {
       if (offset < d.size() && d.size() - offset >= 12) {
         int64_t w = static_cast<int32_t>(Le(d, offset + 4, 4));
         int64_t h = static_cast<int32_t>(Le(d, offset + 8, 4));
-        most = std::max(most, (w < 0 ? -w : w) * (h < 0 ? -h : h) / 2);
+        most = std::max(most, Area(w, h) / 2);
       }
     }
     return most;
   }
   if (d.size() >= 24 && d[0] == 0x89 && d[1] == 'P') return PngHeaderPixels(d);
   if (d.size() >= 10 && d[0] == 'G' && d[1] == 'I' && d[2] == 'F') {
-    return int64_t{Le(d, 6, 2)} * Le(d, 8, 2);
+    return Area(Le(d, 6, 2), Le(d, 8, 2));
   }
   if (d.size() >= 26 && d[0] == 'B' && d[1] == 'M') {
     int64_t w = static_cast<int32_t>(Le(d, 18, 4));
     int64_t h = static_cast<int32_t>(Le(d, 22, 4));
-    return (w < 0 ? -w : w) * (h < 0 ? -h : h);
+    return Area(w, h);
   }
   if (d.size() >= 4 && d[0] == 0xFF && d[1] == 0xD8) {
     size_t at = 2;
@@ -78,7 +87,7 @@ int64_t ClaimedPixels(std::span<const uint8_t> d) {
       uint8_t marker = d[at + 1];
       if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 &&
           marker != 0xC8 && marker != 0xCC) {
-        most = std::max(most, int64_t{Be(d, at + 5, 2)} * Be(d, at + 7, 2));
+        most = std::max(most, Area(Be(d, at + 5, 2), Be(d, at + 7, 2)));
       }
       at += 2;
     }
