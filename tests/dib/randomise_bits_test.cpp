@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <random>
@@ -31,8 +32,9 @@ struct Pixels {
         stride((w * 3 + 3) & ~3),
         bytes(static_cast<size_t>(stride) * h, kUntouched) {}
 
-  uint8_t at(int32_t x, int32_t y, int k) const {
-    return bytes[static_cast<size_t>(y) * stride + 3 * x + k];
+  [[nodiscard]] uint8_t at(int32_t x, int32_t y, int k) const {
+    return bytes[static_cast<size_t>(y) * stride + static_cast<size_t>(3 * x) +
+                 static_cast<size_t>(k)];
   }
   uint8_t* data() { return bytes.data(); }
 };
@@ -142,6 +144,7 @@ TEST(FillRandomTest, SeededEngineCoversTheRangeInVisitingOrder) {
   FillRandom(colour.data(), 4, 3, colour.stride, /*gray=*/false, fill_engine);
   std::mt19937 twin(77);
   std::vector<uint8_t> draws;
+  draws.reserve(24);
   for (int i = 0; i < 24; ++i)
     draws.push_back(ByteFromDraw(NextUnitFloat(twin)));
   for (int32_t x = 0; x < 4; ++x) {
@@ -198,9 +201,9 @@ TEST(cDIBSectionRandomiseBitsTest, GreyNoiseHasEqualChannelsAndKeepsPadding) {
   ASSERT_EQ(dib.BytesPerScanLine(), 452);
   dib.RandomiseBits(true);
   std::set<uint8_t> values;
-  for (int32_t y = 0; y < 20; ++y) {
+  for (std::ptrdiff_t y = 0; y < 20; ++y) {
     const uint8_t* row = dib.Bits() + y * 452;
-    for (int32_t x = 0; x < 150; ++x) {
+    for (std::ptrdiff_t x = 0; x < 150; ++x) {
       ASSERT_EQ(row[3 * x], row[3 * x + 1]) << x << "," << y;
       ASSERT_EQ(row[3 * x + 1], row[3 * x + 2]) << x << "," << y;
       values.insert(row[3 * x]);
@@ -220,9 +223,9 @@ TEST(cDIBSectionRandomiseBitsTest, ColourNoiseHasNoBlueAndKeepsPadding) {
   std::set<uint8_t> greens;
   std::set<uint8_t> reds;
   int green_equals_red = 0;
-  for (int32_t y = 0; y < 20; ++y) {
+  for (std::ptrdiff_t y = 0; y < 20; ++y) {
     const uint8_t* row = dib.Bits() + y * 452;
-    for (int32_t x = 0; x < 150; ++x) {
+    for (std::ptrdiff_t x = 0; x < 150; ++x) {
       ASSERT_EQ(row[3 * x], 0) << x << "," << y;
       greens.insert(row[3 * x + 1]);
       reds.insert(row[3 * x + 2]);

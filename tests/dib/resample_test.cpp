@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <random>
 #include <utility>
@@ -30,7 +31,8 @@ struct Pixels {
         bytes(static_cast<size_t>(stride) * h, kPadding) {}
 
   uint8_t& at(int32_t x, int32_t y, int k) {
-    return bytes[static_cast<size_t>(y) * stride + 3 * x + k];
+    return bytes[static_cast<size_t>(y) * stride + static_cast<size_t>(3 * x) +
+                 static_cast<size_t>(k)];
   }
   uint8_t* data() { return bytes.data(); }
 };
@@ -290,9 +292,9 @@ void FillNoise(cDIBSection& dib, uint32_t seed) {
 TEST(cDIBSectionResampleTest, TakesHeightFirstAndInterpolates) {
   cDIBSection source;
   ASSERT_TRUE(source.Create(3, 2));
-  for (int32_t y = 0; y < 2; ++y) {
+  for (std::ptrdiff_t y = 0; y < 2; ++y) {
     uint8_t* row = source.Bits() + y * source.BytesPerScanLine();
-    for (int32_t x = 0; x < 3; ++x) {
+    for (std::ptrdiff_t x = 0; x < 3; ++x) {
       row[3 * x] = static_cast<uint8_t>(100 + x);
       row[3 * x + 1] = 50;
       row[3 * x + 2] = 60;
@@ -302,7 +304,7 @@ TEST(cDIBSectionResampleTest, TakesHeightFirstAndInterpolates) {
   ASSERT_NE(wider, nullptr);
   EXPECT_EQ(wider->Width(), 4);
   EXPECT_EQ(wider->Height(), 2);
-  for (int32_t y = 0; y < 2; ++y) {
+  for (std::ptrdiff_t y = 0; y < 2; ++y) {
     const uint8_t* row = wider->Bits() + y * wider->BytesPerScanLine();
     EXPECT_EQ(row[0], 100);
     EXPECT_EQ(row[3], 100);
@@ -350,7 +352,7 @@ TEST(cDIBSectionResampleTest, SameSizeGivesAPixelIdenticalCopy) {
   ASSERT_NE(copy, nullptr);
   ASSERT_EQ(copy->Width(), 7);
   ASSERT_EQ(copy->Height(), 5);
-  for (int32_t y = 0; y < 5; ++y) {
+  for (std::ptrdiff_t y = 0; y < 5; ++y) {
     const uint8_t* a = source.Bits() + y * source.BytesPerScanLine();
     const uint8_t* b = copy->Bits() + y * copy->BytesPerScanLine();
     EXPECT_TRUE(std::equal(a, a + 21, b)) << "row " << y;

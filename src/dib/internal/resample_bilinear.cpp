@@ -69,7 +69,7 @@ struct Position {
 };
 
 inline Position PositionAt(float scale, int32_t i, int32_t size) {
-  const float pos =
+  const auto pos =
       static_cast<float>(static_cast<double>(scale) * static_cast<double>(i));
   const int32_t index =
       std::min(static_cast<int32_t>(std::floor(pos)), size - 1);
@@ -115,7 +115,7 @@ void BlendRows(const uint8_t* row0, const uint8_t* row1, double w0, double w1,
   for (; i + 8 <= count; i += 8) {
     const EightBytes a = LoadEightBytes(row0 + i);
     const EightBytes b = LoadEightBytes(row1 + i);
-    for (int j = 0; j < 4; ++j) {
+    for (std::ptrdiff_t j = 0; j < 4; ++j) {
       const __m128d sum =
           _mm_add_pd(_mm_mul_pd(v0, a.pairs[j]), _mm_mul_pd(v1, b.pairs[j]));
       _mm_storeu_pd(out + i + 2 * j, _mm_sub_pd(_mm_add_pd(sum, bias), bias));
@@ -132,7 +132,8 @@ void CopyRow(const uint8_t* row, std::ptrdiff_t count, double* out) {
 #if defined(__SSE2__)
   for (; i + 8 <= count; i += 8) {
     const EightBytes a = LoadEightBytes(row + i);
-    for (int j = 0; j < 4; ++j) _mm_storeu_pd(out + i + 2 * j, a.pairs[j]);
+    for (std::ptrdiff_t j = 0; j < 4; ++j)
+      _mm_storeu_pd(out + i + 2 * j, a.pairs[j]);
   }
 #endif
   for (; i < count; ++i) out[i] = row[i];
@@ -194,9 +195,9 @@ void ResampleBilinear(const uint8_t* src, int32_t W, int32_t H,
                       int32_t src_stride, uint8_t* dst, int32_t w, int32_t h,
                       int32_t dst_stride) {
   if (W < 1 || H < 1 || w < 1 || h < 1) return;
-  const float x_scale =
+  const auto x_scale =
       static_cast<float>(static_cast<double>(W - 1) / static_cast<double>(w));
-  const float y_scale =
+  const auto y_scale =
       static_cast<float>(static_cast<double>(H - 1) / static_cast<double>(h));
 
   // Which source columns are read, and where each lands in the vertical row.
@@ -246,8 +247,8 @@ void ResampleBilinear(const uint8_t* src, int32_t W, int32_t H,
       const uint8_t* row1 =
           src + static_cast<std::ptrdiff_t>(p.next) * src_stride;
       // A zero fraction gives the row itself: 1 * a + 0 * b = a.
-      const double w0 = static_cast<double>(1.0f - p.fraction);
-      const double w1 = static_cast<double>(p.fraction);
+      const auto w0 = static_cast<double>(1.0f - p.fraction);
+      const auto w1 = static_cast<double>(p.fraction);
       if (whole_row) {
         if (p.fraction == 0.0f) {
           CopyRow(row0, row_bytes, vrow);

@@ -14,13 +14,13 @@ void ResampleBilinearReference(const uint8_t* src, int32_t W, int32_t H,
                                int32_t src_stride, uint8_t* dst, int32_t w,
                                int32_t h, int32_t dst_stride) {
   if (W < 1 || H < 1 || w < 1 || h < 1) return;
-  const float x_scale =
+  const auto x_scale =
       static_cast<float>(static_cast<double>(W - 1) / static_cast<double>(w));
-  const float y_scale =
+  const auto y_scale =
       static_cast<float>(static_cast<double>(H - 1) / static_cast<double>(h));
   for (int32_t y = 0; y < h; ++y) {
-    const float y_pos = static_cast<float>(static_cast<double>(y_scale) *
-                                           static_cast<double>(y));
+    const auto y_pos = static_cast<float>(static_cast<double>(y_scale) *
+                                          static_cast<double>(y));
     const int32_t yi = std::min(static_cast<int32_t>(std::floor(y_pos)), H - 1);
     const float yf = y_pos - static_cast<float>(yi);
     const int32_t yi_next = std::min(yi + 1, H - 1);
@@ -29,8 +29,8 @@ void ResampleBilinearReference(const uint8_t* src, int32_t W, int32_t H,
         src + static_cast<std::ptrdiff_t>(yi_next) * src_stride;
     uint8_t* out = dst + static_cast<std::ptrdiff_t>(y) * dst_stride;
     for (int32_t x = 0; x < w; ++x) {
-      const float x_pos = static_cast<float>(static_cast<double>(x_scale) *
-                                             static_cast<double>(x));
+      const auto x_pos = static_cast<float>(static_cast<double>(x_scale) *
+                                            static_cast<double>(x));
       const int32_t xi =
           std::min(static_cast<int32_t>(std::floor(x_pos)), W - 1);
       const float xf = x_pos - static_cast<float>(xi);
