@@ -51,7 +51,7 @@ class RegistryStoreProcessTest : public ::testing::Test {
   static std::set<std::string> Names(HKEY key, int32_t* failure) {
     std::set<std::string> names;
     char name[256];
-    for (uint32_t i = 0;; ++i) {
+    for (uint32_t i = 0; i < 100000; ++i) {
       uint32_t chars = sizeof name;
       int32_t r = RegEnumValueA(key, i, name, &chars, nullptr, nullptr, nullptr,
                                 nullptr);
@@ -112,7 +112,7 @@ int WriterChild(int writer, int count) {
     // Every value this child wrote so far must be listed.
     std::set<std::string> seen;
     char buffer[256];
-    for (uint32_t index = 0;; ++index) {
+    for (uint32_t index = 0; index < 100000; ++index) {
       uint32_t chars = sizeof buffer;
       int32_t r = RegEnumValueA(key, index, buffer, &chars, nullptr, nullptr,
                                 nullptr, nullptr);

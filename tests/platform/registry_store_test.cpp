@@ -20,6 +20,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// No test key holds this many names: a listing that gets there is looping.
+constexpr uint32_t kMaxListed = 10000;
+
 // A hive of its own in a fresh temporary folder for every test.
 class RegistryStoreTest : public ::testing::Test {
  protected:
@@ -70,7 +73,7 @@ class RegistryStoreTest : public ::testing::Test {
   static std::vector<std::string> ValueNamesOf(HKEY key) {
     std::vector<std::string> names;
     char name[1024];
-    for (uint32_t i = 0;; ++i) {
+    for (uint32_t i = 0; i < kMaxListed; ++i) {
       uint32_t chars = sizeof name;
       int32_t r = RegEnumValueA(key, i, name, &chars, nullptr, nullptr, nullptr,
                                 nullptr);
@@ -84,7 +87,7 @@ class RegistryStoreTest : public ::testing::Test {
   static std::vector<std::string> KeyNamesOf(HKEY key) {
     std::vector<std::string> names;
     char name[1024];
-    for (uint32_t i = 0;; ++i) {
+    for (uint32_t i = 0; i < kMaxListed; ++i) {
       int32_t r = RegEnumKeyA(key, i, name, sizeof name);
       if (r == kRegNoMoreItems) break;
       EXPECT_EQ(r, kRegSuccess);

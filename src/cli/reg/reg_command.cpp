@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -192,7 +193,12 @@ std::string ReadSwitches(const std::vector<std::string>& args, size_t first,
   };
   for (size_t i = first; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    bool is_switch = arg.size() >= 2 && (arg[0] == '/' || arg[0] == '-');
+    // "/v" or "-ve" is a switch; "/tmp/x.reg" is a file and "-" stdout.
+    bool is_switch =
+        arg.size() >= 2 && arg.size() <= 4 && (arg[0] == '/' || arg[0] == '-');
+    for (size_t c = 1; is_switch && c < arg.size(); ++c) {
+      is_switch = std::isalpha(static_cast<unsigned char>(arg[c])) != 0;
+    }
     if (!is_switch) {
       sw->positional.push_back(arg);
       continue;
@@ -209,7 +215,9 @@ std::string ReadSwitches(const std::vector<std::string>& args, size_t first,
     };
     std::string problem;
     if (name == "v" && takes("v")) {
-      if (sw->value_name) return "only one of /v, /ve, /va may be given";
+      if (sw->value_name || sw->all_values) {
+        return "only one of /v, /ve, /va may be given";
+      }
       problem = next(&sw->value_name);
     } else if (name == "ve" && takes("ve")) {
       if (sw->value_name || sw->all_values) {

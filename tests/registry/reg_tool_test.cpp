@@ -1,0 +1,307 @@
+// vignettes-reg end to end: the built program, run on a hive of its own.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/registry_store.h"
+#include "registry/registry_testutil.h"
+
+namespace vg::registry {
+namespace {
+
+struct ToolRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class RegToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+#ifndef VG_REG_TOOL
+    GTEST_SKIP() << "vignettes-reg is not built";
+#endif
+  }
+
+  // Runs the tool with `args`; the hive comes from VIGNETTES_REGISTRY unless
+  // `env_hive` is empty.
+  ToolRun Reg(std::vector<std::string> args, const std::string& env_hive) {
+    ToolRun run;
+#ifdef VG_REG_TOOL
+    std::string out_path = hive_.dir() + "/out.txt";
+    std::string err_path = hive_.dir() + "/err.txt";
+    pid_t child = fork();
+    if (child == 0) {
+      int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(out, 1);
+      dup2(err, 2);
+      if (env_hive.empty()) {
+        unsetenv("VIGNETTES_REGISTRY");
+      } else {
+        setenv("VIGNETTES_REGISTRY", env_hive.c_str(), 1);
+      }
+      std::vector<char*> argv;
+      std::string program = VG_REG_TOOL;
+      argv.push_back(program.data());
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(program.c_str(), argv.data());
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = ReadFile(out_path);
+    run.err = ReadFile(err_path);
+#else
+    (void)args;
+    (void)env_hive;
+#endif
+    return run;
+  }
+  ToolRun Reg(std::vector<std::string> args) {
+    return Reg(std::move(args), hive_.path());
+  }
+
+  // The stored type and bytes of a value, read through the store itself.
+  std::string Stored(const char* key_path, const char* name, uint32_t* type) {
+    platform::HKEY key = 0;
+    if (platform::RegOpenKeyExA(platform::HKEY_CURRENT_USER, key_path, 0,
+                                platform::KEY_READ, &key) != 0) {
+      return "<no key>";
+    }
+    uint32_t size = 0;
+    std::string data;
+    if (platform::RegQueryValueExA(key, name, nullptr, type, nullptr, &size) ==
+        0) {
+      data.resize(size);
+      EXPECT_EQ(platform::RegQueryValueExA(
+                    key, name, nullptr, type,
+                    reinterpret_cast<uint8_t*>(data.data()), &size),
+                0);
+    } else {
+      data = "<no value>";
+    }
+    EXPECT_EQ(platform::RegCloseKey(key), 0);
+    return data;
+  }
+
+  testing::TempHive hive_;
+};
+
+TEST_F(RegToolTest, AddStoresEachTypeAsTheRegistryKeepsIt) {
+  ASSERT_EQ(Reg({"add", "HKCU\\Software\\Tool", "/v", "s", "/d", "abc"}).status,
+            0);
+  ASSERT_EQ(Reg({"add", "hkcu\\software\\tool", "-VE", "/d", "déf"}).status, 0);
+  ASSERT_EQ(Reg({"add", "HKEY_CURRENT_USER\\Software\\Tool", "/v", "n", "/t",
+                 "reg_dword", "/d", "0x1234"})
+                .status,
+            0);
+  ASSERT_EQ(Reg({"add", "HKCU\\Software\\Tool", "/v", "q", "/t", "REG_QWORD",
+                 "/d", "4294967296"})
+                .status,
+            0);
+  ASSERT_EQ(Reg({"add", "HKCU\\Software\\Tool", "/v", "m", "/t", "REG_MULTI_SZ",
+                 "/d", "a,bc", "/s", ","})
+                .status,
+            0);
+  ToolRun bin = Reg({"add", "HKCU\\Software\\Tool", "/v", "b", "/t",
+                     "REG_BINARY", "/d", "00ff7F"});
+  ASSERT_EQ(bin.status, 0) << bin.err;
+  EXPECT_EQ(bin.out, "The operation completed successfully.\n");
+
+  uint32_t type = 0;
+  EXPECT_EQ(Stored("Software\\Tool", "s", &type), std::string("abc\0", 4));
+  EXPECT_EQ(type, platform::REG_SZ);
+  EXPECT_EQ(Stored("Software\\Tool", "", &type), std::string("déf\0", 5));
+  EXPECT_EQ(Stored("Software\\Tool", "n", &type),
+            std::string("\x34\x12\0\0", 4));
+  EXPECT_EQ(type, platform::REG_DWORD);
+  EXPECT_EQ(Stored("Software\\Tool", "q", &type),
+            std::string("\0\0\0\0\x01\0\0\0", 8));
+  EXPECT_EQ(Stored("Software\\Tool", "m", &type), std::string("a\0bc\0\0", 6));
+  EXPECT_EQ(type, platform::REG_MULTI_SZ);
+  EXPECT_EQ(Stored("Software\\Tool", "b", &type), std::string("\0\xff\x7f", 3));
+  EXPECT_EQ(type, platform::REG_BINARY);
+
+  // Replacing keeps one value.
+  ASSERT_EQ(
+      Reg({"add", "HKCU\\Software\\Tool", "/v", "S", "/d", "x", "/f"}).status,
+      0);
+  EXPECT_EQ(Stored("Software\\Tool", "s", &type), std::string("x\0", 2));
+}
+
+TEST_F(RegToolTest, QueryShowsValuesSubKeysAndTrees) {
+  ASSERT_EQ(Reg({"add", "HKCU\\App", "/v", "name", "/d", "Vignettes"}).status,
+            0);
+  ASSERT_EQ(
+      Reg({"add", "HKCU\\App", "/v", "width", "/t", "REG_DWORD", "/d", "150"})
+          .status,
+      0);
+  ASSERT_EQ(Reg({"add", "HKCU\\App\\Été", "/v", "b", "/t", "REG_BINARY", "/d",
+                 "0A0b"})
+                .status,
+            0);
+  ASSERT_EQ(Reg({"add", "HKCU\\App\\Empty"}).status, 0);
+
+  ToolRun q = Reg({"query", "HKCU\\App"});
+  EXPECT_EQ(q.status, 0) << q.err;
+  EXPECT_EQ(q.out,
+            "\nHKEY_CURRENT_USER\\App\n"
+            "    name    REG_SZ    Vignettes\n"
+            "    width    REG_DWORD    0x96\n"
+            "\n"
+            "HKEY_CURRENT_USER\\App\\Été\n"
+            "HKEY_CURRENT_USER\\App\\Empty\n"
+            "\n");
+
+  ToolRun tree = Reg({"query", "HKCU\\App", "/s"});
+  EXPECT_EQ(tree.status, 0);
+  EXPECT_EQ(tree.out,
+            "\nHKEY_CURRENT_USER\\App\n"
+            "    name    REG_SZ    Vignettes\n"
+            "    width    REG_DWORD    0x96\n"
+            "\nHKEY_CURRENT_USER\\App\\Été\n"
+            "    b    REG_BINARY    0A0B\n"
+            "\nHKEY_CURRENT_USER\\App\\Empty\n"
+            "\n");
+
+  ToolRun one = Reg({"query", "HKCU\\App", "/v", "width"});
+  EXPECT_EQ(one.status, 0);
+  EXPECT_EQ(one.out,
+            "\nHKEY_CURRENT_USER\\App\n    width    REG_DWORD    0x96\n\n");
+
+  ToolRun missing = Reg({"query", "HKCU\\App", "/v", "nope"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_EQ(missing.err,
+            "ERROR: The system was unable to find the specified registry key "
+            "or value.\n");
+  EXPECT_EQ(Reg({"query", "HKLM\\App"}).status, 1);
+}
+
+TEST_F(RegToolTest, DeleteRemovesValuesOrWholeTrees) {
+  ASSERT_EQ(Reg({"add", "HKCU\\T\\A\\B", "/v", "x", "/d", "1"}).status, 0);
+  ASSERT_EQ(Reg({"add", "HKCU\\T", "/v", "y", "/d", "2"}).status, 0);
+  ASSERT_EQ(Reg({"add", "HKCU\\T", "/v", "z", "/d", "3"}).status, 0);
+  ASSERT_EQ(Reg({"add", "HKCU\\T", "/ve", "/d", "4"}).status, 0);
+
+  uint32_t type = 0;
+  EXPECT_EQ(Reg({"delete", "HKCU\\T", "/v", "Y", "/f"}).status, 0);
+  EXPECT_EQ(Stored("T", "y", &type), "<no value>");
+  EXPECT_EQ(Stored("T", "z", &type), std::string("3\0", 2));
+  EXPECT_EQ(Reg({"delete", "HKCU\\T", "/v", "y"}).status, 1);
+  EXPECT_EQ(Reg({"delete", "HKCU\\T", "/va"}).status, 0);
+  EXPECT_EQ(Stored("T", "z", &type), "<no value>");
+  EXPECT_EQ(Stored("T", "", &type), "<no value>");
+  EXPECT_EQ(Stored("T\\A\\B", "x", &type), std::string("1\0", 2));
+
+  ToolRun tree = Reg({"delete", "HKCU\\T\\A"});
+  EXPECT_EQ(tree.status, 0) << tree.err;
+  EXPECT_EQ(Stored("T\\A\\B", "x", &type), "<no key>");
+  EXPECT_EQ(Stored("T\\A", "x", &type), "<no key>");
+  EXPECT_NE(Stored("T", "x", &type), "<no key>");
+
+  ToolRun root = Reg({"delete", "HKCU"});
+  EXPECT_EQ(root.status, 1);
+  EXPECT_NE(root.err.find("root key"), std::string::npos);
+  EXPECT_NE(Stored("T", "x", &type), "<no key>");
+}
+
+TEST_F(RegToolTest, ExportWritesATextFileAndReplacesOnlyWhenAsked) {
+  ASSERT_EQ(
+      Reg({"add", "HKCU\\E", "/v", "q\"uote\\", "/d", "say \"hi\""}).status, 0);
+  ASSERT_EQ(Reg({"add", "HKCU\\E", "/ve", "/d", "café"}).status, 0);
+  ASSERT_EQ(
+      Reg({"add", "HKCU\\E", "/v", "n", "/t", "REG_DWORD", "/d", "255"}).status,
+      0);
+  ASSERT_EQ(
+      Reg({"add", "HKCU\\E\\Sub", "/v", "raw", "/t", "REG_NONE", "/d", "01FE"})
+          .status,
+      0);
+  std::string file = hive_.dir() + "/export.reg";
+  ToolRun run = Reg({"export", "HKCU\\E", file});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string expected =
+      "REGEDIT4\n\n"
+      "[HKEY_CURRENT_USER\\E]\n"
+      "\"q\\\"uote\\\\\"=\"say \\\"hi\\\"\"\n"
+      "@=\"café\"\n"
+      "\"n\"=dword:000000ff\n\n"
+      "[HKEY_CURRENT_USER\\E\\Sub]\n"
+      "\"raw\"=hex(0):01,fe\n\n";
+  EXPECT_EQ(ReadFile(file), expected);
+
+  ASSERT_EQ(Reg({"add", "HKCU\\E", "/v", "later", "/d", "x"}).status, 0);
+  ToolRun again = Reg({"export", "HKCU\\E", file});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_NE(again.err.find("/y"), std::string::npos);
+  EXPECT_EQ(ReadFile(file), expected);
+  EXPECT_EQ(Reg({"export", "HKCU\\E", file, "/y"}).status, 0);
+  EXPECT_NE(ReadFile(file).find("\"later\"=\"x\""), std::string::npos);
+}
+
+TEST_F(RegToolTest, BadCommandLinesExitWithTwoAndHelpWithZero) {
+  ToolRun help = Reg({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("Usage: vignettes-reg", 0), 0u);
+  const std::vector<std::vector<std::string>> bad = {
+      {},
+      {"frobnicate", "HKCU\\x"},
+      {"query"},
+      {"query", "HKXX\\Software"},
+      {"query", "HKCU\\x", "/q"},
+      {"add", "HKCU\\x", "/v"},
+      {"add", "HKCU\\x", "/d", "data"},
+      {"add", "HKCU\\x", "/v", "n", "/t", "REG_DWORD", "/d", "4294967296"},
+      {"add", "HKCU\\x", "/v", "n", "/t", "REG_DWORD", "/d", "12abc"},
+      {"add", "HKCU\\x", "/v", "n", "/t", "REG_BINARY", "/d", "abc"},
+      {"add", "HKCU\\x", "/v", "n", "/t", "REG_WHATEVER"},
+      {"add", "HKCU\\x", "/v", "a", "/ve"},
+      {"delete", "HKCU\\x", "/va", "/v", "a"},
+      {"export", "HKCU\\x"},
+      {"--store"},
+  };
+  for (const auto& args : bad) {
+    ToolRun run = Reg(args);
+    std::string shown;
+    for (const std::string& a : args) shown += a + " ";
+    EXPECT_EQ(run.status, 2) << shown;
+    EXPECT_EQ(run.err.rfind("ERROR: ", 0), 0u) << shown;
+  }
+  // None of them touched the hive.
+  uint32_t type = 0;
+  EXPECT_EQ(Stored("x", "n", &type), "<no key>");
+}
+
+TEST_F(RegToolTest, StoreOptionWinsOverTheEnvironment) {
+  std::string other = hive_.dir() + "/other.sqlite3";
+  ASSERT_EQ(
+      Reg({"--store", other, "add", "HKCU\\Where", "/v", "v", "/d", "option"})
+          .status,
+      0);
+  ASSERT_EQ(Reg({"add", "HKCU\\Where", "/v", "v", "/d", "environment"}).status,
+            0);
+  ToolRun from_option =
+      Reg({"--store=" + other, "query", "HKCU\\Where", "/v", "v"});
+  EXPECT_NE(from_option.out.find("option"), std::string::npos);
+  uint32_t type = 0;
+  EXPECT_EQ(Stored("Where", "v", &type), std::string("environment\0", 12));
+}
+
+}  // namespace
+}  // namespace vg::registry
