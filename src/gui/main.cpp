@@ -1,0 +1,39 @@
+// The program: the window with no arguments, the command line with any.
+#include <QApplication>
+#include <QMessageBox>
+
+#include "app/form1.h"
+#include "cli/command_line.h"
+#include "gui/form1_window.h"
+#include "platform/message_box.h"
+
+namespace {
+
+QString ToQString(const std::u16string& text) {
+  return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (vg::cli::WantsCommandLine(argc, argv)) {
+    return vg::cli::RunCommandLine(argc, argv);
+  }
+  QApplication application(argc, argv);
+  application.setApplicationName("vignettes");
+  vg::platform::SetMessageBoxPresenter(
+      [](const vg::platform::MessageBoxRequest& request) {
+        std::u16string title = request.title.empty()
+                                   ? vg::platform::ApplicationTitle()
+                                   : request.title;
+        QMessageBox box(QMessageBox::NoIcon, ToQString(title),
+                        ToQString(request.text), QMessageBox::Ok);
+        box.exec();
+      });
+  vg::app::Form1 form;
+  vg::gui::Form1Window window(&form);
+  window.show();
+  int code = application.exec();
+  vg::platform::SetMessageBoxPresenter(nullptr);
+  return code;
+}
