@@ -18,6 +18,11 @@
 // profile is converted to sRGB. Windows metafiles (WMF, EMF) are recognised
 // but not rendered: they fail like any file that is not a picture.
 //
+// A JPEG cut short decodes as far as its data goes and the rest comes out
+// grey, as in most viewers; it fails only when its data ends before the
+// first row of blocks is complete. Damaged JPEG data decodes as well as it
+// can, silently. Other formats succeed or fail as QtGui's readers decide.
+//
 //   DecodedImage image = DecodePictureFile(u"/photos/in/a.jpg", {150, 0});
 //   // image.width x image.height: the picture's own size, for the layout;
 //   // image.pixel_width x image.pixel_height: what `bgrx` holds (>= 300 wide

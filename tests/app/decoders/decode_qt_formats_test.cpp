@@ -586,6 +586,34 @@ TEST(PngDecodeTest, DamagedAndHostileFiles) {
   EXPECT_EQ(ErrorNumberOf(header_only), platform::kErrInvalidPicture);
 }
 
+TEST(PngDecodeTest, ChunkLongerThanTheFileIsRefusedBeforeQtReadsIt) {
+  std::vector<uint8_t> png = testing::EncodeWithQt(
+      8, 8, "png",
+      [](int, int) {
+        return Rgb{9, 9, 9};
+      },
+      [](int, int) { return 255; });
+  EXPECT_TRUE(decoders_internal::PngChunksFit(png));
+  std::vector<uint8_t> trailing = png;
+  trailing.insert(trailing.end(), {1, 2, 3});  // after the end chunk: harmless
+  EXPECT_TRUE(decoders_internal::PngChunksFit(trailing));
+  EXPECT_EQ(ErrorNumberOf(trailing), 0);
+
+  // A text chunk before the end chunk that claims a gigabyte.
+  std::vector<uint8_t> text = {0x40, 0, 0, 0, 't', 'E', 'X', 't', 'k', 0, 'v'};
+  std::vector<uint8_t> hostile(png.begin(), png.end() - 12);
+  hostile.insert(hostile.end(), text.begin(), text.end());
+  hostile.insert(hostile.end(), png.end() - 12, png.end());
+  EXPECT_FALSE(decoders_internal::PngChunksFit(hostile));
+  EXPECT_EQ(ErrorNumberOf(hostile), platform::kErrInvalidPicture);
+  // Likewise a PNG image inside an icon.
+  std::vector<uint8_t> ico = MakeIcon(1, {{8, hostile}});
+  EXPECT_TRUE(IconCandidates(ico, PictureFormat::kIco).empty());
+
+  std::vector<uint8_t> cut(png.begin(), png.end() - 20);
+  EXPECT_FALSE(decoders_internal::PngChunksFit(cut));
+}
+
 TEST(QtDecodeTest, SeveralThreadsAtOnceGiveTheSamePixels) {
   std::vector<std::vector<uint8_t>> files = {
       testing::EncodeWithQt(

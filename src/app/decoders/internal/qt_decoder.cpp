@@ -105,13 +105,36 @@ QImage ReadImage(const QByteArray& data, const char* format, int index) {
   return image;
 }
 
+bool HasPngSignature(std::span<const uint8_t> bytes) {
+  static constexpr uint8_t kSignature[8] = {0x89, 'P',  'N',  'G',
+                                            0x0D, 0x0A, 0x1A, 0x0A};
+  return bytes.size() >= 8 &&
+         std::equal(kSignature, kSignature + 8, bytes.begin());
+}
+
 }  // namespace
 
+bool PngChunksFit(std::span<const uint8_t> png) {
+  constexpr uint32_t kMaxChunkBytes = 0x7FFFFFFF;
+  constexpr uint8_t kEnd[4] = {'I', 'E', 'N', 'D'};
+  size_t at = 8;  // after the signature
+  while (at < png.size()) {
+    // Length, type, data and CRC.
+    if (png.size() - at < 12) return false;
+    uint32_t length = uint32_t{png[at]} << 24 | uint32_t{png[at + 1]} << 16 |
+                      uint32_t{png[at + 2]} << 8 | png[at + 3];
+    if (length > kMaxChunkBytes || length > png.size() - at - 12) return false;
+    if (std::equal(kEnd, kEnd + 4,
+                   png.begin() + static_cast<ptrdiff_t>(at) + 4)) {
+      return true;
+    }
+    at += 12 + size_t{length};
+  }
+  return true;
+}
+
 std::optional<IconSize> EmbeddedIconSize(std::span<const uint8_t> image) {
-  static constexpr uint8_t kPngSignature[8] = {0x89, 'P',  'N',  'G',
-                                               0x0D, 0x0A, 0x1A, 0x0A};
-  if (image.size() >= 24 &&
-      std::equal(kPngSignature, kPngSignature + 8, image.begin())) {
+  if (image.size() >= 24 && HasPngSignature(image)) {
     auto be32 = [&](size_t at) {
       return uint32_t{image[at]} << 24 | uint32_t{image[at + 1]} << 16 |
              uint32_t{image[at + 2]} << 8 | image[at + 3];
@@ -156,8 +179,9 @@ std::vector<int> IconCandidates(std::span<const uint8_t> bytes,
     }
     // The image's own header, not the directory (whose size bytes stop at
     // 256), tells its size; an image over the limits is no candidate.
-    std::optional<IconSize> size =
-        EmbeddedIconSize(bytes.subspan(offset, length));
+    std::span<const uint8_t> image = bytes.subspan(offset, length);
+    std::optional<IconSize> size = EmbeddedIconSize(image);
+    if (HasPngSignature(image) && !PngChunksFit(image)) continue;
     if (!size || size->width <= 0 || size->height <= 0 ||
         size->width > kMaxPictureSidePx || size->height > kMaxPictureSidePx ||
         size->width * size->height > kMaxPicturePixels) {
@@ -185,6 +209,9 @@ DecodedImage DecodeWithQt(std::span<const uint8_t> bytes,
   const QByteArray data =
       QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
                               static_cast<qsizetype>(bytes.size()));
+  if (format == PictureFormat::kPng && !PngChunksFit(bytes)) {
+    RaisePictureError(platform::kErrInvalidPicture);
+  }
   std::vector<int> indexes = {0};
   if (format == PictureFormat::kIco || format == PictureFormat::kCur) {
     indexes = IconCandidates(bytes, format);

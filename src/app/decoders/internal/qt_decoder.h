@@ -13,6 +13,12 @@
 
 namespace vg::decoders::decoders_internal {
 
+// Returns false when a chunk of the PNG file `png` claims more bytes than the
+// file has left (or more than PNG allows). Such a file is cut short or
+// crafted, and QtGui's reader can spend seconds and a gigabyte on one chunk
+// length before it fails.
+bool PngChunksFit(std::span<const uint8_t> png);
+
 // The size in pixels that an image inside an icon file states.
 struct IconSize {
   int64_t width;
