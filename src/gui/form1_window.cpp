@@ -33,6 +33,11 @@ Form1Window::Form1Window(app::Form1* form, QWidget* parent)
   setObjectName("Form1");
   setWindowTitle(ToQString(form_->caption()));
   resize(662, 375);
+  // The layout is in pixels for a small dialog font: 11 pixels keeps every
+  // caption inside its control.
+  QFont small_font = font();
+  small_font.setPixelSize(11);
+  setFont(small_font);
 
   auto label = [this](const char* name, const char* text, int x, int y, int w,
                       int h) {
