@@ -5,12 +5,20 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "app/decoders/decode_picture.h"
+#include "app/decoders/internal/picture_format.h"
+#include "app/decoders/internal/qt_decoder.h"
 #include "platform/error.h"
 
 namespace {
+
+using vg::decoders::decoders_internal::HeaderSize;
+using vg::decoders::decoders_internal::PictureFormat;
+using vg::decoders::decoders_internal::SniffPictureFormat;
+using vg::decoders::decoders_internal::StatedSize;
 
 // Inputs claiming more than this are skipped: the decoders refuse only past
 // 2^27 pixels, and a fuzzer that decodes 100-megapixel pictures finds little.
@@ -28,11 +36,11 @@ uint32_t Le(std::span<const uint8_t> d, size_t at, int n) {
   return v;
 }
 
-// Returns width x height, each side capped (so that the product of two
-// 32-bit sizes cannot overflow).
+// Returns width x height, each side capped at 2^31 so that the product
+// cannot overflow.
 int64_t Area(int64_t width, int64_t height) {
   auto side = [](int64_t v) {
-    return std::min<int64_t>(v < 0 ? -v : v, 1 << 20);
+    return std::min<int64_t>(v < 0 ? -v : v, int64_t{1} << 31);
   };
   return side(width) * side(height);
 }
@@ -67,13 +75,12 @@ int64_t ClaimedPixels(std::span<const uint8_t> d) {
     return most;
   }
   if (d.size() >= 24 && d[0] == 0x89 && d[1] == 'P') return PngHeaderPixels(d);
-  if (d.size() >= 10 && d[0] == 'G' && d[1] == 'I' && d[2] == 'F') {
-    return Area(Le(d, 6, 2), Le(d, 8, 2));
-  }
-  if (d.size() >= 26 && d[0] == 'B' && d[1] == 'M') {
-    int64_t w = static_cast<int32_t>(Le(d, 18, 4));
-    int64_t h = static_cast<int32_t>(Le(d, 22, 4));
-    return Area(w, h);
+  // BMP and GIF: the decoders' own reading of the header (for a GIF, the
+  // screen widened to the first frame).
+  PictureFormat format = SniffPictureFormat(d);
+  if (format == PictureFormat::kBmp || format == PictureFormat::kGif) {
+    std::optional<StatedSize> size = HeaderSize(d, format);
+    return size ? Area(size->width, size->height) : 0;
   }
   if (d.size() >= 4 && d[0] == 0xFF && d[1] == 0xD8) {
     size_t at = 2;

@@ -8,6 +8,7 @@
 #include <QImageWriter>
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -282,6 +283,15 @@ TEST(BmpDecodeTest, DamagedAndHostileHeaders) {
   EXPECT_EQ(ErrorNumberOf(testing::MakeBmp(over_pixels)),
             platform::kErrInvalidPicture);
 
+  // Three pixels wide, 67 million rows top-down: QImageReader::size() does
+  // not tell, so the header is read before QtGui allocates 800 MB.
+  BmpSpec tall;
+  tall.width = 3;
+  tall.height = -67108866;
+  tall.pixel_data.assign(16, 0x63);
+  EXPECT_EQ(ErrorNumberOf(testing::MakeBmp(tall)),
+            platform::kErrInvalidPicture);
+
   BmpSpec bad_depth;
   bad_depth.width = 4;
   bad_depth.height = 4;
@@ -492,6 +502,18 @@ TEST(GifDecodeTest, OnePixelAndHostileScreenSize) {
   std::vector<uint8_t> huge = kTinyGif;
   huge[6] = huge[7] = huge[8] = huge[9] = 0xFF;  // 65535 x 65535 screen
   EXPECT_EQ(ErrorNumberOf(huge), platform::kErrInvalidPicture);
+
+  // A frame placed far outside a small screen: QtGui would widen the
+  // picture to hold it.
+  std::vector<uint8_t> far = kTinyGif;
+  far[20] = far[21] = 0xFF;  // frame left 65535
+  far[24] = far[25] = 0x7F;  // frame width 32639
+  EXPECT_EQ(ErrorNumberOf(far), platform::kErrInvalidPicture);
+  std::optional<decoders_internal::StatedSize> size =
+      decoders_internal::HeaderSize(far, PictureFormat::kGif);
+  ASSERT_TRUE(size.has_value());
+  EXPECT_EQ(size->width, 65535 + 32639);
+  EXPECT_EQ(size->height, 1);
 
   std::vector<uint8_t> cut(kTinyGif.begin(), kTinyGif.begin() + 12);
   EXPECT_EQ(ErrorNumberOf(cut), platform::kErrInvalidPicture);

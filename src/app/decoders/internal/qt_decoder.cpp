@@ -53,6 +53,11 @@ uint32_t ReadLe(std::span<const uint8_t> bytes, size_t at, int length) {
   return v;
 }
 
+uint32_t ReadBe32(std::span<const uint8_t> bytes, size_t at) {
+  return uint32_t{bytes[at]} << 24 | uint32_t{bytes[at + 1]} << 16 |
+         uint32_t{bytes[at + 2]} << 8 | bytes[at + 3];
+}
+
 // Returns the upright picture of `image` in our layout, transparent parts
 // composited on white and converted to sRGB.
 DecodedImage ToDecodedImage(const QImage& image) {
@@ -121,8 +126,7 @@ bool PngChunksFit(std::span<const uint8_t> png) {
   while (at < png.size()) {
     // Length, type, data and CRC.
     if (png.size() - at < 12) return false;
-    uint32_t length = uint32_t{png[at]} << 24 | uint32_t{png[at + 1]} << 16 |
-                      uint32_t{png[at + 2]} << 8 | png[at + 3];
+    uint32_t length = ReadBe32(png, at);
     if (length > kMaxChunkBytes || length > png.size() - at - 12) return false;
     if (std::equal(kEnd, kEnd + 4,
                    png.begin() + static_cast<ptrdiff_t>(at) + 4)) {
@@ -133,13 +137,53 @@ bool PngChunksFit(std::span<const uint8_t> png) {
   return true;
 }
 
-std::optional<IconSize> EmbeddedIconSize(std::span<const uint8_t> image) {
+std::optional<StatedSize> HeaderSize(std::span<const uint8_t> bytes,
+                                     PictureFormat format) {
+  auto abs32 = [&](size_t at) {
+    int64_t v = static_cast<int32_t>(ReadLe(bytes, at, 4));
+    return v < 0 ? -v : v;
+  };
+  switch (format) {
+    case PictureFormat::kPng:
+      if (bytes.size() < 24) return std::nullopt;
+      return StatedSize{int64_t{ReadBe32(bytes, 16)},
+                        int64_t{ReadBe32(bytes, 20)}};
+    case PictureFormat::kBmp: {
+      if (bytes.size() < 26) return std::nullopt;
+      if (ReadLe(bytes, 14, 4) == 12) {  // the old core header: 16-bit sizes
+        return StatedSize{ReadLe(bytes, 18, 2), ReadLe(bytes, 20, 2)};
+      }
+      return StatedSize{abs32(18), abs32(22)};
+    }
+    case PictureFormat::kGif: {
+      if (bytes.size() < 13) return std::nullopt;
+      StatedSize size{ReadLe(bytes, 6, 2), ReadLe(bytes, 8, 2)};
+      size_t at = 13;
+      if (bytes[10] & 0x80) at += size_t{3} << ((bytes[10] & 7) + 1);
+      // Skip extensions up to the first frame.
+      while (at < bytes.size() && bytes[at] == 0x21) {
+        at += 2;
+        while (at < bytes.size() && bytes[at] != 0) at += 1 + size_t{bytes[at]};
+        ++at;
+      }
+      if (at + 9 <= bytes.size() && bytes[at] == 0x2C) {
+        size.width =
+            std::max<int64_t>(size.width, int64_t{ReadLe(bytes, at + 1, 2)} +
+                                              ReadLe(bytes, at + 5, 2));
+        size.height =
+            std::max<int64_t>(size.height, int64_t{ReadLe(bytes, at + 3, 2)} +
+                                               ReadLe(bytes, at + 7, 2));
+      }
+      return size;
+    }
+    default:
+      return std::nullopt;
+  }
+}
+
+std::optional<StatedSize> EmbeddedIconSize(std::span<const uint8_t> image) {
   if (image.size() >= 24 && HasPngSignature(image)) {
-    auto be32 = [&](size_t at) {
-      return uint32_t{image[at]} << 24 | uint32_t{image[at + 1]} << 16 |
-             uint32_t{image[at + 2]} << 8 | image[at + 3];
-    };
-    return IconSize{be32(16), be32(20)};
+    return StatedSize{ReadBe32(image, 16), ReadBe32(image, 20)};
   }
   // A device-independent bitmap whose height counts the colour rows and the
   // transparency mask rows.
@@ -149,8 +193,8 @@ std::optional<IconSize> EmbeddedIconSize(std::span<const uint8_t> image) {
         core ? ReadLe(image, 4, 2) : static_cast<int32_t>(ReadLe(image, 4, 4));
     int64_t height =
         core ? ReadLe(image, 6, 2) : static_cast<int32_t>(ReadLe(image, 8, 4));
-    return IconSize{width < 0 ? -width : width,
-                    (height < 0 ? -height : height) / 2};
+    return StatedSize{width < 0 ? -width : width,
+                      (height < 0 ? -height : height) / 2};
   }
   return std::nullopt;
 }
@@ -180,7 +224,7 @@ std::vector<int> IconCandidates(std::span<const uint8_t> bytes,
     // The image's own header, not the directory (whose size bytes stop at
     // 256), tells its size; an image over the limits is no candidate.
     std::span<const uint8_t> image = bytes.subspan(offset, length);
-    std::optional<IconSize> size = EmbeddedIconSize(image);
+    std::optional<StatedSize> size = EmbeddedIconSize(image);
     if (HasPngSignature(image) && !PngChunksFit(image)) continue;
     if (!size || size->width <= 0 || size->height <= 0 ||
         size->width > kMaxPictureSidePx || size->height > kMaxPictureSidePx ||
@@ -211,6 +255,13 @@ DecodedImage DecodeWithQt(std::span<const uint8_t> bytes,
                               static_cast<qsizetype>(bytes.size()));
   if (format == PictureFormat::kPng && !PngChunksFit(bytes)) {
     RaisePictureError(platform::kErrInvalidPicture);
+  }
+  // Qt's readers allocate what the header says; some do not report it
+  // through QImageReader::size(), so check it here.
+  if (format != PictureFormat::kIco && format != PictureFormat::kCur) {
+    std::optional<StatedSize> size = HeaderSize(bytes, format);
+    if (!size) RaisePictureError(platform::kErrInvalidPicture);
+    CheckPictureSize(size->width, size->height);
   }
   std::vector<int> indexes = {0};
   if (format == PictureFormat::kIco || format == PictureFormat::kCur) {

@@ -19,15 +19,21 @@ namespace vg::decoders::decoders_internal {
 // length before it fails.
 bool PngChunksFit(std::span<const uint8_t> png);
 
-// The size in pixels that an image inside an icon file states.
-struct IconSize {
+// A size in pixels as a header states it.
+struct StatedSize {
   int64_t width;
   int64_t height;
 };
 
+// Returns the size that a BMP, GIF or PNG header states, before QtGui
+// allocates anything for it: for a GIF, the screen widened to hold the first
+// frame, which is what QtGui allocates. Nothing when the header is cut short.
+std::optional<StatedSize> HeaderSize(std::span<const uint8_t> bytes,
+                                     PictureFormat format);
+
 // Returns the size stated by the header of an icon's image (a PNG file or a
 // device-independent bitmap with its mask), or nothing when neither is there.
-std::optional<IconSize> EmbeddedIconSize(std::span<const uint8_t> image);
+std::optional<StatedSize> EmbeddedIconSize(std::span<const uint8_t> image);
 
 // Returns the images of an icon or cursor directory to try, best first: the
 // largest by their own headers (then the deepest, for icons). Entries whose
