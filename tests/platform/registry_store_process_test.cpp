@@ -7,11 +7,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/registry_store.h"
@@ -256,6 +259,34 @@ TEST_F(RegistryStoreProcessTest, AKilledWriterLosesNoAcknowledgedWrite) {
             kRegSuccess);
   EXPECT_EQ(Put(writer, "after", "x"), kRegSuccess);
   EXPECT_EQ(RegCloseKey(writer), kRegSuccess);
+  EXPECT_EQ(RegCloseKey(key), kRegSuccess);
+}
+
+TEST_F(RegistryStoreProcessTest,
+       CallsWaitForAnotherWritersLockInsteadOfFailing) {
+  HKEY key = 0;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Locked", 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            kRegSuccess);
+  // Another connection takes the write lock and keeps it for a while.
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(hive_.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  std::atomic<int32_t> write_result{-1};
+  std::atomic<int32_t> delete_result{-1};
+  std::thread writer([&] {
+    write_result = Put(key, "v", "waited");
+    delete_result = RegDeleteValueA(key, "v");
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(write_result.load(), -1) << "wrote through another's lock";
+  ASSERT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  writer.join();
+  EXPECT_EQ(write_result.load(), kRegSuccess);
+  EXPECT_EQ(delete_result.load(), kRegSuccess);
+  sqlite3_close(other);
   EXPECT_EQ(RegCloseKey(key), kRegSuccess);
 }
 
