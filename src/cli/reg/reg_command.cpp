@@ -41,8 +41,9 @@ constexpr const char* kUsage =
 
 KEY is ROOT\path\to\key; ROOT is HKCR, HKCU, HKLM, HKU, HKCC or the long
 name (HKEY_CURRENT_USER...). Names are case-insensitive; "\" separates
-them, so quote KEY in the shell. Switches may start with "/" or "-". Nothing
-is ever asked: /f and /y are only needed where said.
+them ("/" is an ordinary character of a name), so quote KEY in the shell.
+Switches may start with "/" or "-". Nothing is ever asked: /f is accepted
+and changes nothing, /y is needed to replace an export file.
 
 The hive file is FILE from --store, else $VIGNETTES_REGISTRY, else
 $XDG_DATA_HOME/vignettes/registry.sqlite3.

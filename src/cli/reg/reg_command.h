@@ -1,6 +1,13 @@
+// File: cli/reg/reg_command.h
+//
 // vignettes-reg: reads and changes the registry store from a shell, like the
 // reg command of Windows. Keys are written ROOT\path\to\key, with ROOT one of
 // HKCR, HKCU, HKLM, HKU, HKCC or their long names (HKEY_CURRENT_USER...).
+//
+//   vignettes-reg add 'HKCU\Software\Vignettes' /v Width /t REG_DWORD /d 150
+//   vignettes-reg --store /tmp/hive.sqlite3 query 'HKCU\Software' /s
+//
+// Not a registry editor: it imports nothing (export files are for reading).
 #ifndef VG_CLI_REG_REG_COMMAND_H_
 #define VG_CLI_REG_REG_COMMAND_H_
 

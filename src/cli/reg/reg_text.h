@@ -1,5 +1,13 @@
+// File: cli/reg/reg_text.h
+//
 // Text forms of registry values for vignettes-reg: how `query` shows data,
 // how `add` reads it from the command line, and the lines of an export file.
+//
+//   ShowData(REG_DWORD, "\x96\0\0\0");                   // "0x96"
+//   ExportLine("n", REG_DWORD, "\x96\0\0\0");            //
+//   "\"n\"=dword:00000096"
+//
+// Not a parser of export files.
 #ifndef VG_CLI_REG_REG_TEXT_H_
 #define VG_CLI_REG_REG_TEXT_H_
 
