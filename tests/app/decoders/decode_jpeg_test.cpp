@@ -285,7 +285,7 @@ TEST(JpegDecodeTest, ExifOrientationTurnsThePictureUpright) {
   }
 }
 
-TEST(JpegDecodeTest, RotatedCmykWithProfileIsConvertedThenTurned) {
+TEST(JpegDecodeTest, RotatedCmykIsConvertedThenTurned) {
   std::vector<uint8_t> cmyk = GridCmyk(48, 32, true);
   std::vector<uint8_t> jpeg = testing::InsertJpegSegment(
       testing::EncodeCmykJpeg(cmyk, 48, 32, true, true), 0xE1,
