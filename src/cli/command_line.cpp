@@ -113,7 +113,19 @@ void DrawProgress(int done, int total) {
 
 }  // namespace
 
-bool WantsCommandLine(int argc, char** /*argv*/) { return argc > 1; }
+bool WantsCommandLine(int argc, char** argv) {
+  if (argc <= 1) return false;
+  if (argc > 2 || argv[1] == nullptr || argv[1][0] == '\0' ||
+      argv[1][0] == '-') {
+    return true;
+  }
+  // One existing folder is what a file manager's "Open with" passes: the
+  // window opens on it. Anything else (an option, even one that a folder of
+  // the current directory happens to be called, a file, a missing folder)
+  // is for the command line, which explains what it cannot use.
+  struct stat st {};
+  return stat(argv[1], &st) != 0 || !S_ISDIR(st.st_mode);
+}
 
 int RunCommandLine(int argc, char** argv) {
   Options options;

@@ -15,7 +15,9 @@
 namespace vg::cli {
 
 // Returns true when the arguments ask for the command line rather than the
-// window (any argument at all).
+// window: any arguments except none at all and a single existing folder
+// (followed through links, not starting with "-"), which the window opens
+// in its origin box.
 bool WantsCommandLine(int argc, char** argv);
 
 // Runs the command line; returns the process exit code.

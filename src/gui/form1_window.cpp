@@ -1,14 +1,22 @@
 #include "gui/form1_window.h"
 
+#include <sys/stat.h>
+
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QUrl>
 #include <QVBoxLayout>
+#include <optional>
 
 #include "gui/picture_box_view.h"
 #include "platform/code_page.h"
@@ -24,6 +32,23 @@ QString ToQString(const std::u16string& text) {
 std::u16string FromQString(const QString& text) {
   return std::u16string(reinterpret_cast<const char16_t*>(text.utf16()),
                         static_cast<size_t>(text.size()));
+}
+
+// Returns the path of the first local file or folder a drag carries, in the
+// file system's bytes, or nothing when it carries none. The path is taken
+// percent-encoded from the URL, so that a name that is not UTF-8 comes back
+// byte for byte. URLs naming another host are not local files.
+std::optional<std::string> DroppedPath(const QMimeData* mime) {
+  if (mime == nullptr || !mime->hasUrls()) return std::nullopt;
+  for (const QUrl& url : mime->urls()) {
+    if (!url.isLocalFile()) continue;
+    QString host = url.host();
+    if (!host.isEmpty() && host != QLatin1String("localhost")) continue;
+    QByteArray bytes = QByteArray::fromPercentEncoding(
+        url.path(QUrl::FullyEncoded).toLatin1());
+    if (!bytes.isEmpty()) return bytes.toStdString();
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -110,8 +135,77 @@ Form1Window::Form1Window(app::Form1* form, QWidget* parent)
     setTabOrder(chain[i - 1], chain[i]);
   }
 
+  // Folders dropped on the text boxes open in Text1 like anywhere else.
+  setAcceptDrops(true);
+  for (QLineEdit* edit : {text1_, text2_, largeur_, petite_, grande_}) {
+    edit->installEventFilter(this);
+  }
+
   form_->set_yield([] { QCoreApplication::processEvents(); });
   form_->set_observer([this](app::Control c) { onControlChanged(c); });
+}
+
+bool Form1Window::openPath(const std::string& path) {
+  if (path.empty()) return false;
+  std::string folder = path;
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    size_t slash = folder.find_last_of('/');
+    if (slash == std::string::npos) {
+      folder = ".";
+    } else {
+      folder.resize(slash == 0 ? 1 : slash);  // "/a.jpg" is in "/"
+    }
+  }
+  if (folder.back() != '/') folder += '/';
+  form_->Text1.set_text(platform::FromAnsi(folder));
+  return true;
+}
+
+void Form1Window::dragEnterEvent(QDragEnterEvent* event) {
+  if (DroppedPath(event->mimeData())) {
+    event->acceptProposedAction();
+  } else {
+    event->ignore();
+  }
+}
+
+void Form1Window::dragMoveEvent(QDragMoveEvent* event) {
+  if (DroppedPath(event->mimeData())) {
+    event->acceptProposedAction();
+  } else {
+    event->ignore();
+  }
+}
+
+void Form1Window::dropEvent(QDropEvent* event) {
+  std::optional<std::string> path = DroppedPath(event->mimeData());
+  if (!path) {
+    event->ignore();
+    return;
+  }
+  openPath(*path);
+  event->acceptProposedAction();
+}
+
+bool Form1Window::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop: {
+      auto* drop = static_cast<QDropEvent*>(event);
+      if (!DroppedPath(drop->mimeData())) break;  // text: the box takes it
+      if (event->type() == QEvent::Drop) {
+        dropEvent(drop);
+      } else {
+        drop->acceptProposedAction();
+      }
+      return true;
+    }
+    default:
+      break;
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 Form1Window::~Form1Window() {

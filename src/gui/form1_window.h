@@ -8,6 +8,7 @@
 
 #include <QWidget>
 #include <functional>
+#include <string>
 
 #include "app/form1.h"
 
@@ -32,8 +33,22 @@ class Form1Window : public QWidget {
   // Returns the failure list window (null until a batch had failures).
   QWidget* failureList() const { return failure_window_; }
 
+  // Puts the folder that `path` names into Text1 with one trailing "/":
+  // `path` itself when it is a folder, else the folder holding it ("." for
+  // a bare file name). `path` is in the file system's bytes (the ANSI code
+  // page), relative or absolute, kept as given. Returns false, changing
+  // nothing, for an empty path.
+  bool openPath(const std::string& path);
+
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Local files and folders dropped anywhere on the window, its text boxes
+  // included, open their folder in Text1 (see openPath); other drops are
+  // refused, text dropped on a text box still goes into it.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private slots:
   void onControlChanged(app::Control control);

@@ -1,6 +1,8 @@
-// The program: the window with no arguments, the command line with any.
+// The program: the window with no arguments or with one folder (as a file
+// manager's "Open with" passes it), the command line with any others.
 #include <QApplication>
 #include <QMessageBox>
+#include <string>
 
 #include "app/form1.h"
 #include "cli/command_line.h"
@@ -19,6 +21,8 @@ int main(int argc, char** argv) {
   if (vg::cli::WantsCommandLine(argc, argv)) {
     return vg::cli::RunCommandLine(argc, argv);
   }
+  // Taken before QApplication, which may rewrite the arguments.
+  const std::string folder = argc == 2 ? argv[1] : "";
   QApplication application(argc, argv);
   application.setApplicationName("vignettes");
   vg::platform::SetMessageBoxPresenter(
@@ -32,6 +36,7 @@ int main(int argc, char** argv) {
       });
   vg::app::Form1 form;
   vg::gui::Form1Window window(&form);
+  window.openPath(folder);
   window.show();
   int code = application.exec();
   vg::platform::SetMessageBoxPresenter(nullptr);

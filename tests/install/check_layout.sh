@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# check_layout.sh STAGE VERSION
+# The installed tree holds the programs, their data and the library, each
+# where its users look for it, and nothing of the build's own (tests, the
+# window's libraries, fuzz targets).
+set -euo pipefail
+stage=$1 version=$2
+cd "$stage"
+fail=0
+bad() { echo "FAIL: $*" >&2; fail=1; }
+
+desktop=share/applications/io.github.vignettes.Vignettes.desktop
+metainfo=share/metainfo/io.github.vignettes.Vignettes.metainfo.xml
+for f in bin/vignettes bin/vignettes-reg; do
+  [ -x "$f" ] || bad "$f missing or not executable"
+done
+for f in share/vignettes/test_picture.jpg "$desktop" "$metainfo" \
+         share/icons/hicolor/scalable/apps/vignettes.svg \
+         share/man/man1/vignettes.1 share/man/man1/vignettes-reg.1 \
+         share/doc/vignettes/copyright \
+         include/vignettes/dib/c_dib_section.h \
+         include/vignettes/dib/a_dib_section.h \
+         include/vignettes/jpeg/librairie_graphique.h \
+         include/vignettes/registry/registry_key.h \
+         include/vignettes/text/to_dos_name.h \
+         include/vignettes/text/replace_all.h \
+         include/vignettes/platform/registry_store.h; do
+  [ -s "$f" ] || bad "$f missing or empty"
+done
+
+# Icons: the size each PNG says in its header is the size of its folder.
+for size in 48 128 256; do
+  png=share/icons/hicolor/${size}x${size}/apps/vignettes.png
+  if [ ! -s "$png" ]; then bad "$png missing"; continue; fi
+  read -r w1 w2 w3 w4 h1 h2 h3 h4 < <(od -An -tu1 -j16 -N8 "$png")
+  w=$(( (w1 << 24) | (w2 << 16) | (w3 << 8) | w4 ))
+  h=$(( (h1 << 24) | (h2 << 16) | (h3 << 8) | h4 ))
+  [ "$w" = "$size" ] && [ "$h" = "$size" ] || bad "$png is ${w}x${h}"
+done
+
+# The library: one static library per reusable module and the package files.
+libs=$(find . -name 'libvg_*' -printf '%f\n' | sort | tr '\n' ' ')
+expected="libvg_dib.a libvg_jpeg.a libvg_platform.a libvg_registry.a libvg_text.a "
+[ "$libs" = "$expected" ] || bad "libraries: '$libs', expected '$expected'"
+for f in VignettesConfig.cmake VignettesConfigVersion.cmake VignettesTargets.cmake; do
+  [ -n "$(find . -path "*/cmake/Vignettes/$f")" ] || bad "$f missing"
+done
+grep -q "PACKAGE_VERSION \"$version\"" \
+  "$(find . -name VignettesConfigVersion.cmake)" || bad "package version is not $version"
+
+# Nothing else: every installed file is one of these kinds.
+while IFS= read -r f; do
+  case "$f" in
+    ./bin/vignettes | ./bin/vignettes-reg) ;;
+    ./share/vignettes/test_picture.jpg | "./$desktop" | "./$metainfo") ;;
+    ./share/icons/hicolor/*/apps/vignettes.png) ;;
+    ./share/icons/hicolor/scalable/apps/vignettes.svg) ;;
+    ./share/man/man1/vignettes.1 | ./share/man/man1/vignettes-reg.1) ;;
+    ./share/doc/vignettes/copyright) ;;
+    ./include/vignettes/platform/*.h | ./include/vignettes/text/*.h) ;;
+    ./include/vignettes/dib/*.h | ./include/vignettes/jpeg/*.h) ;;
+    ./include/vignettes/registry/*.h) ;;
+    ./lib*/libvg_*.a | ./lib*/cmake/Vignettes/Vignettes*.cmake) ;;
+    *) bad "unexpected file $f" ;;
+  esac
+done < <(find . -type f -o -type l)
+
+# The desktop entry starts the installed program with its installed icon, and
+# the metainfo names that entry and this release.
+exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
+[ -x "bin/$exec_name" ] || bad "Exec=$exec_name is not an installed program"
+icon=$(sed -n 's/^Icon=//p' "$desktop")
+[ -e "share/icons/hicolor/scalable/apps/$icon.svg" ] || bad "Icon=$icon has no icon"
+grep -q "<launchable type=\"desktop-id\">$(basename "$desktop")</launchable>" \
+  "$metainfo" || bad "metainfo does not launch $(basename "$desktop")"
+grep -q "<release version=\"$version\"" "$metainfo" ||
+  bad "metainfo has no release $version"
+
+# The installed program runs and says the same version.
+out=$(bin/vignettes --version) || bad "bin/vignettes --version failed"
+[ "$out" = "vignettes $version" ] || bad "vignettes --version says '$out'"
+
+exit $fail
