@@ -1,8 +1,10 @@
 #include "jpeg/internal/replace_file.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -11,7 +13,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
+#include <string_view>
 
 namespace vg::jpeg::jpeg_internal {
 namespace {
@@ -54,6 +59,31 @@ std::string ResolveTarget(const std::string& path) {
   return real ? std::string(real.get()) : path;
 }
 
+// Folders this process has already swept. Bounded: past the cap it starts
+// again, which only costs one more listing per folder. A forked child is a
+// new process and sweeps again.
+constexpr size_t kMaxSweptFolders = 4096;
+
+void SweepOnce(const std::string& folder) {
+  static std::mutex mutex;
+  static std::set<std::string> swept;
+  static pid_t swept_by = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (swept_by != getpid() || swept.size() >= kMaxSweptFolders) {
+      swept.clear();
+      swept_by = getpid();
+    }
+    if (!swept.insert(folder).second) return;
+  }
+  RemoveStaleTemporaries(folder);
+}
+
+bool ProcessIsGone(long pid) {
+  if (pid <= 0 || pid > INT_MAX) return false;
+  return kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
 bool WriteAll(int fd, std::span<const uint8_t> bytes) {
   while (!bytes.empty()) {
     ssize_t written = write(fd, bytes.data(), bytes.size());
@@ -68,6 +98,69 @@ bool WriteAll(int fd, std::span<const uint8_t> bytes) {
 }
 
 }  // namespace
+
+bool IsTemporaryName(const std::string& name, long* pid) {
+  constexpr std::string_view kSuffix = ".tmp";
+  constexpr size_t kHexDigits = 16;
+  if (name.size() < 1 + 1 + 1 + 1 + 1 + kHexDigits + kSuffix.size() ||
+      name.front() != '.' ||
+      name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix) !=
+          0) {
+    return false;
+  }
+  size_t end = name.size() - kSuffix.size();  // one past the hex digits
+  size_t hex = end - kHexDigits;
+  for (size_t i = hex; i < end; ++i) {
+    char c = name[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  if (name[hex - 1] != '.') return false;
+  size_t digits_end = hex - 1;
+  size_t digits = digits_end;
+  while (digits > 0 && name[digits - 1] >= '0' && name[digits - 1] <= '9') {
+    --digits;
+  }
+  size_t count = digits_end - digits;
+  // At most 10 digits (pid_t is 32 bits); no leading zero; a "." before
+  // them; and at least one byte of name between the leading "." and it.
+  if (count == 0 || count > 10 || name[digits] == '0' || digits < 3 ||
+      name[digits - 1] != '.') {
+    return false;
+  }
+  long value = 0;
+  for (size_t i = digits; i < digits_end; ++i)
+    value = value * 10 + (name[i] - '0');
+  if (pid != nullptr) *pid = value;
+  return true;
+}
+
+int RemoveStaleTemporaries(const std::string& folder) {
+  const std::string base = folder.empty() ? "/" : folder;
+  struct CloseDir {
+    void operator()(DIR* d) const { closedir(d); }
+  };
+  std::unique_ptr<DIR, CloseDir> dir(opendir(base.c_str()));
+  if (!dir) return 0;
+  const uid_t me = geteuid();
+  int removed = 0;
+  while (const dirent* entry = readdir(dir.get())) {
+    const std::string name = entry->d_name;
+    long pid = 0;
+    if (!IsTemporaryName(name, &pid) || pid == static_cast<long>(getpid())) {
+      continue;
+    }
+    // Checked with the descriptor of the folder, so a folder renamed while
+    // being swept cannot send the removal elsewhere.
+    struct stat st {};
+    if (fstatat(dirfd(dir.get()), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) !=
+            0 ||
+        !S_ISREG(st.st_mode) || st.st_uid != me || !ProcessIsGone(pid)) {
+      continue;
+    }
+    if (unlinkat(dirfd(dir.get()), name.c_str(), 0) == 0) ++removed;
+  }
+  return removed;
+}
 
 ReplaceResult ReplaceFile(const std::string& path,
                           std::span<const uint8_t> bytes,
@@ -91,6 +184,8 @@ ReplaceResult ReplaceFile(const std::string& path,
   if (stat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
     return ReplaceResult::kCannotReplace;
   }
+
+  SweepOnce(folder);
 
   std::string temporary;
   int fd = -1;

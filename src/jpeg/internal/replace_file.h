@@ -5,6 +5,11 @@
 // then renamed over the target. A failure at any step removes the temporary
 // file, so the target is either the old file, untouched, or the new one,
 // complete.
+//
+// A process killed between creating and renaming its temporary file leaves
+// it behind: ".<name>.<pid>.<16 hex digits>.tmp". The first replacement in a
+// folder by a process removes every such file of that folder whose process
+// is gone (see RemoveStaleTemporaries); nothing else is ever touched.
 #ifndef VG_JPEG_INTERNAL_REPLACE_FILE_H_
 #define VG_JPEG_INTERNAL_REPLACE_FILE_H_
 
@@ -30,11 +35,25 @@ using BeforeReplaceStep = void (*)(int fd, void* context);
 // points to is replaced and the link kept; a dangling link is replaced by the
 // file. The new file gets the mode a newly created file gets in that folder
 // (0666 less the umask, or the folder's default ACL) unless `before_replace`
-// changes it; while being written it is readable by its owner only. Thread
-// safe; no global state.
+// changes it; while being written it is readable by its owner only. The
+// first call for a folder in this process also sweeps that folder's stale
+// temporary files (once per folder, remembered process-wide). Thread safe.
 ReplaceResult ReplaceFile(const std::string& path,
                           std::span<const uint8_t> bytes,
                           BeforeReplaceStep before_replace, void* context);
+
+// Returns true when `name` (a bare file name) has the exact shape of a
+// temporary file of ReplaceFile: "." + at least one byte + "." + a decimal
+// process id without leading zero + "." + 16 lowercase hex digits + ".tmp".
+// Stores the process id in `*pid`.
+bool IsTemporaryName(const std::string& name, long* pid);
+
+// Removes from `folder` ("" for the root, "." for the current folder) every
+// regular file whose name IsTemporaryName accepts, that belongs to the
+// effective user, and whose process no longer exists (a process that exists
+// under another user, or this very process, keeps its files). Returns the
+// number of files removed; a folder that cannot be listed removes none.
+int RemoveStaleTemporaries(const std::string& folder);
 
 }  // namespace vg::jpeg::jpeg_internal
 
