@@ -185,6 +185,17 @@ int RunCommandLine(int argc, char** argv) {
     }
   }
   std::string origin = AsFolder(options.origin);
+  {
+    // A missing origin would list nothing and look like a finished job.
+    std::string folder = origin.substr(0, origin.find_last_of('/') + 1);
+    struct stat st {};
+    if (stat(folder.empty() ? "." : folder.c_str(), &st) != 0 ||
+        !S_ISDIR(st.st_mode)) {
+      std::fprintf(stderr, "vignettes: %s: no such folder\n",
+                   folder.empty() ? "." : folder.c_str());
+      return kExitSomeFailed;
+    }
+  }
   std::string dest = options.dest;
   if (!MakeFolders(dest)) {
     std::fprintf(stderr, "vignettes: cannot make the folder '%s': %s\n",

@@ -6,6 +6,7 @@
 
 #include "app/form1.h"
 #include "cli/command_line.h"
+#include "gui/desktop_clipboard.h"
 #include "gui/form1_window.h"
 #include "platform/message_box.h"
 
@@ -25,6 +26,7 @@ int main(int argc, char** argv) {
   const std::string folder = argc == 2 ? argv[1] : "";
   QApplication application(argc, argv);
   application.setApplicationName("vignettes");
+  vg::gui::PublishClipboardToDesktop();
   vg::platform::SetMessageBoxPresenter(
       [](const vg::platform::MessageBoxRequest& request) {
         std::u16string title = request.title.empty()
@@ -39,6 +41,7 @@ int main(int argc, char** argv) {
   window.openPath(folder);
   window.show();
   int code = application.exec();
+  vg::gui::StopPublishingClipboard();
   vg::platform::SetMessageBoxPresenter(nullptr);
   return code;
 }
