@@ -1,6 +1,7 @@
 // The program: the window with no arguments or with one folder (as a file
 // manager's "Open with" passes it), the command line with any others.
 #include <QApplication>
+#include <QLoggingCategory>
 #include <QMessageBox>
 #include <string>
 
@@ -19,6 +20,9 @@ QString ToQString(const std::u16string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The image readers' own warnings (a PNG's odd colour profile, a damaged
+  // file) are noise here: every file that fails is reported by the batch.
+  QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio=false"));
   if (vg::cli::WantsCommandLine(argc, argv)) {
     return vg::cli::RunCommandLine(argc, argv);
   }
