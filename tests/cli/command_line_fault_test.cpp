@@ -1,0 +1,309 @@
+// The program run from a shell when things go wrong around it: a folder of
+// 40 000 files, names that are not UTF-8, a destination that cannot be made,
+// is read-only or fills up, and a run killed in the middle. Each ends with a
+// clear message and exit status, or the documented result, and no file of
+// the origin or earlier thumbnail lost.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <turbojpeg.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace vg::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+#ifdef VG_VIGNETTES_EXE
+constexpr const char* kProgram = VG_VIGNETTES_EXE;
+#else
+constexpr const char* kProgram = nullptr;
+#endif
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Writes a w x h JPEG of noise (so that its thumbnails are not tiny).
+void WriteJpeg(const fs::path& path, int w, int h, unsigned seed = 1) {
+  std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
+  for (uint8_t& v : rgb) {
+    seed = seed * 1103515245u + 12345u;
+    v = static_cast<uint8_t>(seed >> 16);
+  }
+  tjhandle handle = tjInitCompress();
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  ASSERT_EQ(tjCompress2(handle, rgb.data(), w, 0, h, TJPF_RGB, &out, &size,
+                        TJSAMP_420, 85, 0),
+            0);
+  tjDestroy(handle);
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(out), static_cast<long>(size));
+  tjFree(out);
+}
+
+// The width of a JPEG file when it is complete (decodes whole, ends with its
+// end-of-image marker); -1 otherwise.
+int WholeJpegWidth(const fs::path& path) {
+  std::string bytes = ReadAll(path);
+  if (bytes.size() < 4 || bytes.compare(bytes.size() - 2, 2, "\xff\xd9") != 0) {
+    return -1;
+  }
+  tjhandle handle = tjInitDecompress();
+  int w = 0, h = 0, sub = 0, space = 0;
+  int rc = tjDecompressHeader3(
+      handle, reinterpret_cast<const unsigned char*>(bytes.data()),
+      bytes.size(), &w, &h, &sub, &space);
+  std::vector<uint8_t> rgb(rc == 0 ? static_cast<size_t>(w) * h * 3 : 0);
+  if (rc == 0) {
+    rc = tjDecompress2(handle,
+                       reinterpret_cast<const unsigned char*>(bytes.data()),
+                       bytes.size(), rgb.data(), w, 0, h, TJPF_RGB, 0);
+  }
+  tjDestroy(handle);
+  return rc == 0 ? w : -1;
+}
+
+std::set<std::string> FilesIn(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder)) {
+    names.insert(e.path().filename().string());
+  }
+  return names;
+}
+
+struct Outcome {
+  int exit_code = -1;  // -1 when killed
+  std::string err;     // everything written on stderr
+  std::string LastLine() const {
+    std::string text = err;
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    size_t nl = text.rfind('\n');
+    return nl == std::string::npos ? text : text.substr(nl + 1);
+  }
+};
+
+class CommandLineFaultTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (kProgram == nullptr) GTEST_SKIP() << "the program is not built";
+    char pattern[] = "/tmp/vg_cli_fault_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    fs::create_directory(root_ / "in");
+  }
+  void TearDown() override {
+    if (!root_.empty()) {
+      std::error_code ignored;
+      fs::permissions(root_ / "out", fs::perms::owner_all, ignored);
+      fs::remove_all(root_, ignored);
+    }
+  }
+
+  // Starts the program with `args`; stderr goes to a file of the root.
+  // `file_size_limit` > 0 caps the size of every file it writes.
+  pid_t Start(const std::vector<std::string>& args,
+              rlim_t file_size_limit = 0) {
+    const std::string err_path = (root_ / "stderr").string();
+    pid_t child = fork();
+    if (child == 0) {
+      int fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (fd < 0 || dup2(fd, STDERR_FILENO) < 0) _exit(126);
+      int null = open("/dev/null", O_WRONLY);
+      dup2(null, STDOUT_FILENO);
+      if (file_size_limit > 0) {
+        signal(SIGXFSZ, SIG_IGN);  // stays ignored across exec
+        rlimit limit{file_size_limit, file_size_limit};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+      }
+      std::vector<char*> argv;
+      argv.push_back(const_cast<char*>(kProgram));
+      for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(kProgram, argv.data());
+      _exit(127);
+    }
+    return child;
+  }
+
+  Outcome Wait(pid_t child) {
+    Outcome outcome;
+    int status = 0;
+    if (waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+      outcome.exit_code = WEXITSTATUS(status);
+    }
+    outcome.err = ReadAll(root_ / "stderr");
+    return outcome;
+  }
+
+  Outcome Run(const std::vector<std::string>& args,
+              rlim_t file_size_limit = 0) {
+    return Wait(Start(args, file_size_limit));
+  }
+
+  std::string In() const { return (root_ / "in").string(); }
+  std::string Out() const { return (root_ / "out").string(); }
+
+  fs::path root_;
+};
+
+TEST_F(CommandLineFaultTest, FortyThousandFilesCountUpTo32767AndNoFurther) {
+  // Mostly tiny files that are not pictures, and two pictures: one first,
+  // one past the 32767th file.
+  for (int i = 0; i < 40000; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "f%05d.txt", i);
+    std::ofstream(root_ / "in" / name) << 'x';
+  }
+  WriteJpeg(root_ / "in" / "a.jpg", 64, 48);
+  WriteJpeg(root_ / "in" / "zz.jpg", 64, 48);
+  Outcome outcome = Run({"--origin", In(), "--dest", Out(), "--width", "16",
+                         "--jobs", "2", "--quiet"});
+
+  EXPECT_EQ(outcome.exit_code, 1);  // the text files could not be read
+  EXPECT_EQ(outcome.LastLine(), "photo : 32767");
+  EXPECT_EQ(FilesIn(root_ / "out"), (std::set<std::string>{"a.jpg", "zz.jpg"}));
+  EXPECT_EQ(WholeJpegWidth(root_ / "out" / "zz.jpg"), 16);
+  // Every file that was not a picture is named, once.
+  size_t named = 0;
+  for (size_t at = outcome.err.find(".txt: "); at != std::string::npos;
+       at = outcome.err.find(".txt: ", at + 1)) {
+    ++named;
+  }
+  EXPECT_EQ(named, 40000u);
+}
+
+TEST_F(CommandLineFaultTest, NamesAndFoldersThatAreNotUtf8) {
+  const fs::path origin = root_ / "in" / "d\xe9j\xe0";
+  const fs::path dest = root_ / "\xff\xfe";
+  fs::create_directory(origin);
+  WriteJpeg(origin / "caf\xe9.jpg", 300, 200);
+  WriteJpeg(origin / "x\x80y.jpg", 300, 200, 2);
+  std::ofstream(origin / "\xc0\xaf.txt") << "not a picture";
+  Outcome outcome = Run({"--origin", origin.string(), "--dest", dest.string(),
+                         "--width", "150", "--jobs", "1"});
+
+  EXPECT_EQ(outcome.exit_code, 1) << outcome.err;
+  EXPECT_EQ(outcome.LastLine(), "photo : 3");
+  // The file that failed is named with its own bytes.
+  EXPECT_NE(outcome.err.find("/\xc0\xaf.txt: "), std::string::npos)
+      << outcome.err;
+  std::set<std::string> written = FilesIn(dest);
+  EXPECT_EQ(written.size(), 2u);
+  for (const std::string& name : written) {
+    EXPECT_EQ(WholeJpegWidth(dest / name), 150) << name;
+  }
+}
+
+TEST_F(CommandLineFaultTest, DestinationThatCannotBeMadeIsAClearError) {
+  WriteJpeg(root_ / "in" / "a.jpg", 64, 48);
+  std::ofstream(root_ / "file") << "a file, not a folder";
+  Outcome outcome = Run({"--origin", In(), "--dest",
+                         (root_ / "file" / "out").string(), "--width", "16"});
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_NE(outcome.err.find("cannot make the folder"), std::string::npos)
+      << outcome.err;
+  EXPECT_EQ(ReadAll(root_ / "file"), "a file, not a folder");
+
+  // A missing one is made, parents and all.
+  outcome = Run({"--origin", In(), "--dest", (root_ / "new" / "deep").string(),
+                 "--width", "16"});
+  EXPECT_EQ(outcome.exit_code, 0) << outcome.err;
+  EXPECT_EQ(WholeJpegWidth(root_ / "new" / "deep" / "a.jpg"), 16);
+}
+
+TEST_F(CommandLineFaultTest, ReadOnlyDestinationNamesEveryFileAndKeepsItsOwn) {
+  if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+  WriteJpeg(root_ / "in" / "a.jpg", 64, 48);
+  WriteJpeg(root_ / "in" / "b.jpg", 64, 48);
+  fs::create_directory(root_ / "out");
+  std::ofstream(root_ / "out" / "a.jpg") << "older";
+  fs::permissions(root_ / "out", fs::perms::owner_read | fs::perms::owner_exec);
+  Outcome outcome = Run({"--origin", In(), "--dest", Out(), "--width", "16"});
+  fs::permissions(root_ / "out", fs::perms::owner_all);
+
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_NE(outcome.err.find("/a.jpg: could not be written"),
+            std::string::npos);
+  EXPECT_NE(outcome.err.find("/b.jpg: could not be written"),
+            std::string::npos);
+  EXPECT_EQ(FilesIn(root_ / "out"), std::set<std::string>{"a.jpg"});
+  EXPECT_EQ(ReadAll(root_ / "out" / "a.jpg"), "older");
+}
+
+TEST_F(CommandLineFaultTest, FullDestinationWritesWhatFitsAndNothingPartial) {
+  // Noise: a 400-wide thumbnail is tens of kilobytes, a 16-wide one is not.
+  WriteJpeg(root_ / "in" / "a.jpg", 800, 600);
+  WriteJpeg(root_ / "in" / "b.jpg", 800, 600, 2);
+  fs::create_directory(root_ / "out");
+  std::ofstream(root_ / "out" / "b.jpg") << "older";
+  Outcome outcome =
+      Run({"--origin", In(), "--dest", Out(), "--width", "400", "--jobs", "2"},
+          8192);
+  EXPECT_EQ(outcome.exit_code, 1) << outcome.err;
+  EXPECT_NE(outcome.err.find("/a.jpg: could not be written"), std::string::npos)
+      << outcome.err;
+  EXPECT_NE(outcome.err.find("/b.jpg: could not be written"),
+            std::string::npos);
+  EXPECT_EQ(FilesIn(root_ / "out"), std::set<std::string>{"b.jpg"});
+  EXPECT_EQ(ReadAll(root_ / "out" / "b.jpg"), "older");
+
+  outcome = Run({"--origin", In(), "--dest", Out(), "--width", "16"}, 8192);
+  EXPECT_EQ(outcome.exit_code, 0) << outcome.err;
+  EXPECT_EQ(WholeJpegWidth(root_ / "out" / "a.jpg"), 16);
+  EXPECT_EQ(WholeJpegWidth(root_ / "out" / "b.jpg"), 16);
+}
+
+TEST_F(CommandLineFaultTest,
+       RunKilledMidwayLeavesWholeFilesAndTheNextRunTidies) {
+  constexpr int kPictures = 24;
+  for (int i = 0; i < kPictures; ++i) {
+    WriteJpeg(root_ / "in" / ("p" + std::to_string(100 + i) + ".jpg"), 640, 480,
+              static_cast<unsigned>(i + 1));
+  }
+  const std::vector<std::string> args = {"--origin", In(),  "--dest", Out(),
+                                         "--width",  "320", "--jobs", "2"};
+  pid_t child = Start(args);
+  // Killed as soon as the first thumbnail is there: others are under way.
+  for (int waited = 0; waited < 6000; ++waited) {
+    std::error_code ignored;
+    if (fs::exists(root_ / "out" / "p100.jpg", ignored)) break;
+    usleep(5000);
+  }
+  kill(child, SIGKILL);
+  EXPECT_EQ(Wait(child).exit_code, -1);
+
+  int whole = 0;
+  for (const std::string& name : FilesIn(root_ / "out")) {
+    if (name.front() == '.') continue;  // a temporary file of the killed run
+    EXPECT_EQ(WholeJpegWidth(root_ / "out" / name), 320) << name;
+    ++whole;
+  }
+  EXPECT_GE(whole, 1);
+
+  Outcome outcome = Run(args);
+  EXPECT_EQ(outcome.exit_code, 0) << outcome.err;
+  std::set<std::string> written = FilesIn(root_ / "out");
+  EXPECT_EQ(written.size(), static_cast<size_t>(kPictures));
+  for (const std::string& name : written) {
+    EXPECT_NE(name.front(), '.') << "left behind: " << name;
+    EXPECT_EQ(WholeJpegWidth(root_ / "out" / name), 320) << name;
+  }
+}
+
+}  // namespace
+}  // namespace vg::cli
