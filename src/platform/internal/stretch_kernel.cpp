@@ -1,8 +1,10 @@
 #include "platform/internal/stretch_kernel.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <new>
+#include <numbers>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -19,6 +21,7 @@ constexpr int32_t kOne = 1 << kWeightBits;
 constexpr int kRowBits = 7;
 constexpr int kRowShift = kWeightBits - kRowBits;
 constexpr int kOutShift = kWeightBits + kRowBits;
+constexpr int32_t kRowMax = 255 << kRowBits;
 
 // The taps of one axis for the output positions [out_begin, out_end) of an
 // output span `out` pixels long covering an input span `in` pixels long.
@@ -47,8 +50,33 @@ void AppendQuantised(const std::vector<int64_t>& num, int64_t den,
   }
 }
 
+// As AppendQuantised, for real weights real[k] / sum, some of them negative.
+void AppendQuantisedReal(const std::vector<double>& real, double sum,
+                         std::vector<int32_t>* weights) {
+  double running = 0;
+  int64_t previous = 0;
+  for (size_t k = 0; k < real.size(); ++k) {
+    running += real[k];
+    const int64_t rounded =
+        k + 1 == real.size() ? kOne : std::llround(running / sum * kOne);
+    weights->push_back(static_cast<int32_t>(rounded - previous));
+    previous = rounded;
+  }
+}
+
+// The Lanczos window of three lobes: sinc(x) sinc(x / 3) for |x| < 3.
+constexpr double kLobes = 3.0;
+double Lanczos(double x) {
+  x = std::fabs(x);
+  if (x < 1e-12) return 1.0;
+  if (x >= kLobes) return 0.0;
+  const double px = std::numbers::pi * x;
+  return kLobes * std::sin(px) * std::sin(px / kLobes) / (px * px);
+}
+
 AxisTaps MakeTaps(int32_t in, int32_t out, int32_t out_begin, int32_t out_end) {
   AxisTaps t;
+  std::vector<double> real;
   const size_t n = static_cast<size_t>(out_end - out_begin);
   t.first.reserve(n);
   t.count.reserve(n);
@@ -62,18 +90,31 @@ AxisTaps MakeTaps(int32_t in, int32_t out, int32_t out_begin, int32_t out_end) {
       first = j;
       num.push_back(1);
     } else if (in > out) {
-      // Output j covers the input interval [j*in/out, (j+1)*in/out). In units
-      // of 1/out, input k covers [k*out, (k+1)*out) and output j covers
-      // [j*in, (j+1)*in): the weight of k is the overlap divided by `in`.
-      const int64_t lo = static_cast<int64_t>(j) * in;
-      const int64_t hi = lo + in;
-      first = static_cast<int32_t>(lo / out);
-      const int32_t last = static_cast<int32_t>((hi - 1) / out);
-      for (int32_t k = first; k <= last; ++k) {
-        const int64_t k_lo = static_cast<int64_t>(k) * out;
-        num.push_back(std::min(hi, k_lo + out) - std::max(lo, k_lo));
+      // Lanczos-3 stretched to the output pixel: the taps cover three output
+      // pixels each side of the centre. Taps beyond an edge count for the
+      // edge pixel, as if it were repeated.
+      const double scale = static_cast<double>(in) / out;
+      const double centre = (j + 0.5) * scale - 0.5;
+      const int32_t lo = static_cast<int32_t>(
+          std::max(0.0, std::floor(centre - kLobes * scale) + 1));
+      const int32_t hi = static_cast<int32_t>(
+          std::min<double>(in - 1, std::ceil(centre + kLobes * scale) - 1));
+      const int32_t reach = static_cast<int32_t>(std::ceil(kLobes * scale));
+      real.assign(static_cast<size_t>(hi - lo + 1), 0.0);
+      double sum = 0;
+      for (int32_t k = static_cast<int32_t>(std::floor(centre)) - reach;
+           k <= static_cast<int32_t>(std::ceil(centre)) + reach; ++k) {
+        const double v = Lanczos((k - centre) / scale);
+        if (v == 0) continue;
+        real[static_cast<size_t>(std::clamp(k, lo, hi) - lo)] += v;
+        sum += v;
       }
-      den = in;
+      first = lo;
+      t.first.push_back(first);
+      t.count.push_back(static_cast<int32_t>(real.size()));
+      t.offset.push_back(static_cast<int32_t>(t.weights.size()));
+      AppendQuantisedReal(real, sum, &t.weights);
+      continue;
     } else {
       // Centre of output j in input coordinates: ((2j+1)*in - out) / (2*out).
       const int64_t c_num = (2 * static_cast<int64_t>(j) + 1) * in - out;
@@ -123,7 +164,8 @@ void VerticalScalar(const uint8_t* const* p, const int32_t* w, int32_t count,
   }
   constexpr int32_t kHalf = 1 << (kRowShift - 1);
   for (size_t i = begin; i < n; ++i) {
-    row[i] = static_cast<uint16_t>((acc[i] + kHalf) >> kRowShift);
+    row[i] = static_cast<uint16_t>(
+        std::clamp((acc[i] + kHalf) >> kRowShift, 0, kRowMax));
   }
 }
 
@@ -135,6 +177,7 @@ size_t VerticalSse2(const uint8_t* const* p, const int32_t* w, int32_t count,
                     size_t n, uint16_t* row) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i half = _mm_set1_epi32(1 << (kRowShift - 1));
+  const __m128i top = _mm_set1_epi16(kRowMax);
   size_t i = 0;
   for (; i + 16 <= n; i += 16) {
     __m128i acc0 = zero, acc1 = zero, acc2 = zero, acc3 = zero;
@@ -142,7 +185,7 @@ size_t VerticalSse2(const uint8_t* const* p, const int32_t* w, int32_t count,
       const bool pair = k + 1 < count;
       const __m128i weights = _mm_set1_epi32(static_cast<int32_t>(
           (pair ? static_cast<uint32_t>(w[k + 1]) << 16 : 0u) |
-          static_cast<uint32_t>(w[k])));
+          (static_cast<uint32_t>(w[k]) & 0xFFFFu)));
       const __m128i a =
           _mm_loadu_si128(reinterpret_cast<const __m128i*>(p[k] + i));
       const __m128i b =
@@ -165,11 +208,13 @@ size_t VerticalSse2(const uint8_t* const* p, const int32_t* w, int32_t count,
     acc1 = _mm_srai_epi32(_mm_add_epi32(acc1, half), kRowShift);
     acc2 = _mm_srai_epi32(_mm_add_epi32(acc2, half), kRowShift);
     acc3 = _mm_srai_epi32(_mm_add_epi32(acc3, half), kRowShift);
-    // Every value is at most 255 << kRowBits: the signed packs never clip.
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i),
-                     _mm_packs_epi32(acc0, acc1));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i + 8),
-                     _mm_packs_epi32(acc2, acc3));
+    // Negative lobes can overshoot: clamp to [0, 255 << kRowBits].
+    _mm_storeu_si128(
+        reinterpret_cast<__m128i*>(row + i),
+        _mm_min_epi16(_mm_max_epi16(_mm_packs_epi32(acc0, acc1), zero), top));
+    _mm_storeu_si128(
+        reinterpret_cast<__m128i*>(row + i + 8),
+        _mm_min_epi16(_mm_max_epi16(_mm_packs_epi32(acc2, acc3), zero), top));
   }
   return i;
 }
@@ -218,9 +263,9 @@ void HorizontalPass(const uint16_t* row, int32_t col_begin,
       g += w[k] * s[1];
       r += w[k] * s[2];
     }
-    out[0] = static_cast<uint8_t>(std::min((b + kHalf) >> kOutShift, 255));
-    out[1] = static_cast<uint8_t>(std::min((g + kHalf) >> kOutShift, 255));
-    out[2] = static_cast<uint8_t>(std::min((r + kHalf) >> kOutShift, 255));
+    out[0] = static_cast<uint8_t>(std::clamp((b + kHalf) >> kOutShift, 0, 255));
+    out[1] = static_cast<uint8_t>(std::clamp((g + kHalf) >> kOutShift, 0, 255));
+    out[2] = static_cast<uint8_t>(std::clamp((r + kHalf) >> kOutShift, 0, 255));
     if constexpr (DstBpp == 4) out[3] = 0xFF;
   }
 }
@@ -243,8 +288,8 @@ void HorizontalPass4Sse2(const uint16_t* row, int32_t col_begin,
     __m128i acc = _mm_setzero_si128();
     for (int32_t k = 0; k < count; k += 2, s += 8) {
       const uint32_t w1 = k + 1 < count ? static_cast<uint32_t>(w[k + 1]) : 0u;
-      const __m128i weights = _mm_set1_epi32(
-          static_cast<int32_t>((w1 << 16) | static_cast<uint32_t>(w[k])));
+      const __m128i weights = _mm_set1_epi32(static_cast<int32_t>(
+          (w1 << 16) | (static_cast<uint32_t>(w[k]) & 0xFFFFu)));
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
       const __m128i pairs = _mm_unpacklo_epi16(v, _mm_srli_si128(v, 8));
       acc = _mm_add_epi32(acc, _mm_madd_epi16(pairs, weights));

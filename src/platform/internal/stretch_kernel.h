@@ -6,8 +6,9 @@
 // horizontal pass blends that row into the output. Weights are computed once
 // per call, per output column and per output row, in 2.14 fixed point, and
 // each set sums to exactly 1 (so a flat picture stays flat):
-//   - an axis that shrinks gets an area average with exact fractional
-//     coverage (a box filter the size of one output pixel);
+//   - an axis that shrinks gets a Lanczos-3 filter stretched to the output
+//     pixel (three output pixels each side), edge pixels repeated; its
+//     negative lobes keep edges sharp and overshoots are clamped;
 //   - an axis that grows gets bilinear interpolation between pixel centres,
 //     edge pixels repeated;
 //   - an axis that keeps its size is copied.
