@@ -160,6 +160,7 @@ set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_GENERATOR DEB)
 set(CPACK_SOURCE_GENERATOR "")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)  # the debugging symbols stay in the build tree
 # The programs only, whatever else the build tree installs.
 set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};Vignettes;Runtime;/")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # vignettes_<version>_<arch>.deb
