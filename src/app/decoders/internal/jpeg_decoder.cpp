@@ -188,14 +188,10 @@ void CalcOutputDimensions(Session* s) {
   jpeg_calc_output_dimensions(&s->cinfo);
 }
 
-void DecodeRows(Session* s) {
+// Reads the rows of the output pass that jpeg_start_decompress or
+// jpeg_start_output began.
+void ReadRows(Session* s) {
   jpeg_decompress_struct& cinfo = s->cinfo;
-  JDIMENSION width = cinfo.output_width;
-  JDIMENSION height = cinfo.output_height;
-  jpeg_start_decompress(&cinfo);
-  if (cinfo.output_width != width || cinfo.output_height != height) {
-    Fail(reinterpret_cast<j_common_ptr>(&cinfo), platform::kErrInvalidPicture);
-  }
   while (cinfo.output_scanline < cinfo.output_height) {
     JDIMENSION first = cinfo.output_scanline;
     JDIMENSION want = cinfo.output_height - first;
@@ -216,6 +212,85 @@ void DecodeRows(Session* s) {
       }
     }
   }
+}
+
+void CheckOutputSize(jpeg_decompress_struct& cinfo, JDIMENSION width,
+                     JDIMENSION height) {
+  if (cinfo.output_width != width || cinfo.output_height != height) {
+    Fail(reinterpret_cast<j_common_ptr>(&cinfo), platform::kErrInvalidPicture);
+  }
+}
+
+void DecodeRows(Session* s) {
+  jpeg_decompress_struct& cinfo = s->cinfo;
+  JDIMENSION width = cinfo.output_width;
+  JDIMENSION height = cinfo.output_height;
+  jpeg_start_decompress(&cinfo);
+  CheckOutputSize(cinfo, width, height);
+  ReadRows(s);
+}
+
+// Moves the source past the entropy-coded data of the scan whose header was
+// just read, to the next marker that is not a restart marker. The entropy
+// decoder then finds the marker at once: it takes the rest of the scan as
+// missing and leaves its coefficients as they were, without reading a bit.
+void SkipScanData(Session* s) {
+  jpeg_source_mgr& src = s->src.pub;
+  const JOCTET* p = src.next_input_byte;
+  const JOCTET* end = p + src.bytes_in_buffer;
+  while (p + 1 < end) {
+    if (p[0] == 0xFF && p[1] != 0x00 && p[1] != 0xFF &&
+        (p[1] < JPEG_RST0 || p[1] > JPEG_RST0 + 7)) {
+      break;
+    }
+    ++p;
+  }
+  if (p + 1 >= end) p = end;  // no marker: the data ends inside this scan
+  src.bytes_in_buffer -= static_cast<size_t>(p - src.next_input_byte);
+  src.next_input_byte = p;
+}
+
+// True when the scan that cinfo describes holds AC coefficients only of
+// components whose inverse DCT at this scale makes one pixel per block from
+// the DC alone. (Subsampled chroma is often decoded at twice that size, by a
+// 2 x 2 inverse DCT that reads AC coefficients: its scans are decoded.)
+bool IsUnusedAcScan(const jpeg_decompress_struct& cinfo) {
+  if (cinfo.Ss == 0) return false;
+  for (int i = 0; i < cinfo.comps_in_scan; ++i) {
+    const jpeg_component_info* comp = cinfo.cur_comp_info[i];
+#if JPEG_LIB_VERSION >= 70
+    if (comp->DCT_h_scaled_size != 1 || comp->DCT_v_scaled_size != 1)
+      return false;
+#else
+    if (comp->DCT_scaled_size != 1) return false;
+#endif
+  }
+  return true;
+}
+
+// A progressive JPEG read at 1/8 scale: each luma pixel comes from the DC
+// coefficient of its block alone, so the scans of AC coefficients that no
+// inverse DCT reads are skipped unread; every other scan, DC refinements
+// included, is decoded. The pixels
+// are those of a full decode at 1/8: block smoothing, which only estimates
+// AC coefficients, is off, and at this scale they are not used anyway.
+void DecodeRowsDcOnly(Session* s) {
+  jpeg_decompress_struct& cinfo = s->cinfo;
+  JDIMENSION width = cinfo.output_width;
+  JDIMENSION height = cinfo.output_height;
+  cinfo.buffered_image = TRUE;
+  cinfo.do_block_smoothing = FALSE;
+  jpeg_start_decompress(&cinfo);
+  CheckOutputSize(cinfo, width, height);
+  // jpeg_read_header stopped at the first scan's header.
+  int status = JPEG_REACHED_SOS;
+  for (;;) {
+    if (status == JPEG_REACHED_SOS && IsUnusedAcScan(cinfo)) SkipScanData(s);
+    status = jpeg_consume_input(&cinfo);
+    if (status == JPEG_REACHED_EOI || status == JPEG_SUSPENDED) break;
+  }
+  jpeg_start_output(&cinfo, cinfo.input_scan_number);
+  ReadRows(s);
 }
 
 // Runs `step`; returns 0, or the error number when libjpeg gave up.
@@ -405,7 +480,9 @@ DecodedImage DecodeJpeg(std::span<const uint8_t> bytes,
                     image.bgrx.data(),
                     image.stride_bytes,
                     converted.data()};
-  Run(s, DecodeRows);
+  bool dc_only =
+      cinfo.progressive_mode && cinfo.scale_num == 1 && cinfo.scale_denom == 8;
+  Run(s, dc_only ? DecodeRowsDcOnly : DecodeRows);
   if (s->stalled) RaisePictureError(platform::kErrInvalidPicture);
   // Cut short before a single row of blocks was decoded: all grey.
   if (s->src.ran_dry && s->src.scan_at_eof <= 1 &&
