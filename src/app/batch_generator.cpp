@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 #include <utility>
@@ -73,18 +76,25 @@ std::u16string OutputName(const std::u16string& listed_name) {
 // The steps of one picture, from its load to its save, on `form`'s picture
 // boxes. `h` is carried from one picture to the next; `dib` holds the capture
 // of the last picture until this one replaces it.
+// `loaded`, when given, is the picture already loaded from the file, which
+// replaces the load step.
 void MakeOnePicture(Form1& form, const std::u16string& listed_name,
                     const InputSet& inputs, int32_t& h,
-                    std::unique_ptr<dib::aDIBSection>& dib) {
+                    std::unique_ptr<dib::aDIBSection>& dib,
+                    const platform::PicturePtr* loaded = nullptr) {
   std::u16string name = listed_name;
   std::u16string input_path = form.Text1.text() + name;
   try {
-    decoders::DecodeHint hint;
-    double w = platform::NumericValue(form.Largeur.text());
-    if (w >= 1 && w <= kMaxBoxSidePx) {
-      hint.target_width_px = static_cast<int32_t>(w);
+    if (loaded != nullptr) {
+      form.Picture2.set_picture(*loaded);
+    } else {
+      decoders::DecodeHint hint;
+      double w = platform::NumericValue(form.Largeur.text());
+      if (w >= 1 && w <= kMaxBoxSidePx) {
+        hint.target_width_px = static_cast<int32_t>(w);
+      }
+      form.Picture2.set_picture(decoders::LoadPicture(input_path, hint));
     }
-    form.Picture2.set_picture(decoders::LoadPicture(input_path, hint));
     form.Changed(Control::kPicture2);
   } catch (const std::exception& e) {
     // Counted and skipped: nothing is written for a file that does not load.
@@ -185,9 +195,17 @@ void RunSequential(Form1& form, const std::vector<platform::ListedFile>& files,
 // texts. Files that would be written under the same name go to one worker in
 // listing order, so the last one wins exactly as when they go one by one;
 // the largest groups go first so that the last to finish is a small one.
-void RunParallel(Form1& form, const std::vector<platform::ListedFile>& files,
-                 const InputSet& inputs, const BatchOptions& options) {
+struct WorkOrder {
+  // Indexes into the listing, by output name, in listing order.
   std::vector<std::vector<size_t>> groups;
+  // Group indexes, the group of the most bytes first.
+  std::vector<size_t> order;
+  size_t pictures = 0;
+};
+
+WorkOrder PlanWork(const std::vector<platform::ListedFile>& files) {
+  WorkOrder plan;
+  std::vector<std::vector<size_t>>& groups = plan.groups;
   std::vector<uint64_t> group_bytes;
   {
     std::map<std::u16string, size_t> group_of_name;
@@ -203,13 +221,44 @@ void RunParallel(Form1& form, const std::vector<platform::ListedFile>& files,
       group_bytes[it->second] += files[i].size_bytes;
     }
   }
-  std::vector<size_t> order(groups.size());
-  for (size_t g = 0; g < order.size(); ++g) order[g] = g;
-  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-    return group_bytes[a] > group_bytes[b];
-  });
-  size_t pictures = 0;
-  for (const auto& g : groups) pictures += g.size();
+  plan.order.resize(groups.size());
+  for (size_t g = 0; g < plan.order.size(); ++g) plan.order[g] = g;
+  std::stable_sort(
+      plan.order.begin(), plan.order.end(),
+      [&](size_t a, size_t b) { return group_bytes[a] > group_bytes[b]; });
+  for (const auto& g : groups) plan.pictures += g.size();
+  return plan;
+}
+
+// Runs `work` on `jobs` threads (at most one per group) while this thread
+// reports progress; `done` counts finished pictures under `mutex`.
+void RunWorkers(int jobs, size_t groups, size_t pictures, int skipped,
+                int total, const BatchOptions& options, std::mutex& mutex,
+                const size_t& done, const std::function<void()>& work) {
+  jobs = static_cast<int>(std::min<size_t>(static_cast<size_t>(jobs), groups));
+  std::vector<std::thread> workers;
+  for (int i = 0; i < jobs; ++i) workers.emplace_back(work);
+  if (options.progress) {
+    for (;;) {
+      size_t now;
+      {
+        std::lock_guard lock(mutex);
+        now = done;
+      }
+      options.progress(skipped + static_cast<int>(now), total);
+      if (now >= pictures) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  }
+  for (auto& t : workers) t.join();
+}
+
+void RunParallel(Form1& form, const std::vector<platform::ListedFile>& files,
+                 const InputSet& inputs, const BatchOptions& options) {
+  const WorkOrder plan = PlanWork(files);
+  const auto& groups = plan.groups;
+  const auto& order = plan.order;
+  const size_t pictures = plan.pictures;
 
   std::atomic<size_t> next{0};
   std::mutex mutex;
@@ -239,24 +288,8 @@ void RunParallel(Form1& form, const std::vector<platform::ListedFile>& files,
       }
     }
   };
-  int jobs = static_cast<int>(
-      std::min<size_t>(static_cast<size_t>(options.jobs), groups.size()));
-  std::vector<std::thread> workers;
-  for (int i = 0; i < jobs; ++i) workers.emplace_back(work);
-  if (options.progress) {
-    // This thread reports progress while the workers run.
-    for (;;) {
-      size_t now;
-      {
-        std::lock_guard lock(mutex);
-        now = done;
-      }
-      options.progress(skipped + static_cast<int>(now), total);
-      if (now >= pictures) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-  }
-  for (auto& t : workers) t.join();
+  RunWorkers(options.jobs, groups.size(), pictures, skipped, total, options,
+             mutex, done, work);
 
   std::stable_sort(
       failures.begin(), failures.end(),
@@ -266,6 +299,109 @@ void RunParallel(Form1& form, const std::vector<platform::ListedFile>& files,
     form.set_caption(
         CountCaption(static_cast<int16_t>(std::min<size_t>(pictures, 32767))));
   }
+}
+
+// The width in `text` when it is a whole number of pixels a box can take.
+std::optional<int32_t> WholeWidth(const std::u16string& text) {
+  double w = platform::NumericValue(text);
+  if (!(w >= 1 && w <= kMaxBoxSidePx) || w != std::floor(w)) return {};
+  return static_cast<int32_t>(w);
+}
+
+// The two-size command with one load per picture. Returns false, having
+// changed nothing, when it does not apply; the caller then runs the two
+// batches.
+bool RunTwoSizesOneLoad(Form1& form, const BatchOptions& options) {
+  std::optional<int32_t> small = WholeWidth(form.petite.text());
+  std::optional<int32_t> large = WholeWidth(form.grande.text());
+  if (!small || !large || !form.Option1() || form.Option2()) return false;
+  const std::u16string destination = form.Text2.text();
+  const std::u16string large_destination = destination + u"Grand/";
+  std::vector<platform::ListedFile> files;
+  try {
+    files = platform::ListFolder(form.Text1.text());
+  } catch (const std::exception&) {
+    return false;  // the two batches name the failure
+  }
+  for (const auto& f : files) {
+    // A picture written as "Grand" would stand where the folder goes.
+    if (!IsSkippedName(f.name) && OutputName(f.name) == u"Grand") return false;
+  }
+  const InputSet inputs(files);
+
+  // What the window's fields hold after the command.
+  form.Largeur.set_text(form.grande.text());
+  form.Picture1.set_width(static_cast<float>(*large));
+  form.Changed(Control::kPicture1);
+  mkdir(platform::ToAnsi(large_destination).c_str(), 0777);  // may exist
+
+  const WorkOrder plan = PlanWork(files);
+  std::atomic<size_t> next{0};
+  std::mutex mutex;
+  std::vector<std::pair<size_t, FailedFile>> small_failures, large_failures;
+  size_t done = 0;
+  const int total = static_cast<int>(files.size());
+  const int skipped = total - static_cast<int>(plan.pictures);
+  const decoders::DecodeHint hint{std::max(*small, *large), 0};
+
+  auto work = [&] {
+    // One form per size, as each of the two batches would see it.
+    Form1 forms[2];
+    const std::u16string widths[2] = {form.petite.text(), form.grande.text()};
+    const std::u16string* targets[2] = {&destination, &large_destination};
+    const int32_t pixels[2] = {*small, *large};
+    for (int k = 0; k < 2; ++k) {
+      forms[k].Text1.set_text(form.Text1.text());
+      forms[k].Text2.set_text(*targets[k]);
+      forms[k].Largeur.set_text(widths[k]);
+      forms[k].set_Option1(true);
+      forms[k].Picture1.set_width(static_cast<float>(pixels[k]));
+    }
+    int32_t h[2] = {0, 0};
+    std::unique_ptr<dib::aDIBSection> dib[2];
+    for (size_t g = next++; g < plan.order.size(); g = next++) {
+      for (size_t index : plan.groups[plan.order[g]]) {
+        const std::u16string& name = files[index].name;
+        std::u16string input_path = form.Text1.text() + name;
+        platform::PicturePtr picture;
+        std::string failure;
+        try {
+          picture = decoders::LoadPicture(input_path, hint);
+        } catch (const std::exception& e) {
+          failure = DescribeFailure(e);
+        }
+        std::vector<FailedFile> found[2];
+        for (int k = 0; k < 2; ++k) {
+          if (!picture) {
+            found[k].push_back({input_path, failure});
+            continue;
+          }
+          forms[k].clear_failures();
+          MakeOnePicture(forms[k], name, inputs, h[k], dib[k], &picture);
+          found[k] = forms[k].failures();
+        }
+        std::lock_guard lock(mutex);
+        for (FailedFile& f : found[0]) small_failures.push_back({index, f});
+        for (FailedFile& f : found[1]) large_failures.push_back({index, f});
+        ++done;
+      }
+    }
+  };
+  RunWorkers(std::max(1, options.jobs), plan.groups.size(), plan.pictures,
+             skipped, total, options, mutex, done, work);
+
+  for (auto* list : {&small_failures, &large_failures}) {
+    std::stable_sort(
+        list->begin(), list->end(),
+        [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& f : *list) form.add_failure(std::move(f.second));
+  }
+  if (plan.pictures > 0) {
+    form.set_caption(CountCaption(
+        static_cast<int16_t>(std::min<size_t>(plan.pictures, 32767))));
+  }
+  form.set_caption(form.caption() + u" TERMINE !");
+  return true;
 }
 
 }  // namespace
@@ -295,6 +431,9 @@ void RunBatch(Form1& form, const BatchOptions& options) {
 }
 
 void RunTwoSizes(Form1& form, const BatchOptions& options) {
+  if (options.one_load_for_both_sizes && RunTwoSizesOneLoad(form, options)) {
+    return;
+  }
   auto step = [](auto&& f) {
     try {
       f();

@@ -33,6 +33,13 @@ struct BatchOptions {
   // Told after each picture: pictures finished, pictures listed. Called on
   // the thread that runs the batch.
   std::function<void(int, int)> progress;
+  // Two-size command only: each picture is loaded once, for the larger
+  // width, and both thumbnails are made from that load (the small one from
+  // more pixels than its own load would give, so its pixels differ slightly
+  // from a run of the window's). Same files, names and failures; the files
+  // are the same for every `jobs`. Runs as two batches when the widths are
+  // not whole numbers of pixels or "hauteur" is chosen.
+  bool one_load_for_both_sizes = false;
 };
 
 // Runs the batch once over `form` (the "Générateur" command's procedure).

@@ -218,6 +218,8 @@ int RunCommandLine(int argc, char** argv) {
   if (two_sizes) {
     form.petite.set_text(platform::FromAnsi(*options.small));
     form.grande.set_text(platform::FromAnsi(*options.large));
+    // One load of each picture makes both of its thumbnails.
+    batch.one_load_for_both_sizes = true;
     app::RunTwoSizes(form, batch);
   } else {
     form.Largeur.set_text(platform::FromAnsi(*options.width));

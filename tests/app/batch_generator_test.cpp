@@ -235,5 +235,79 @@ TEST_F(TwoSizesTest, ARunThatFailsBeforeItsLoopIsNamedAndTheRestGoesOn) {
   EXPECT_EQ(form_->failures()[0].reason, "Invalid property value");
 }
 
+// The command line's two-size run: one load per picture for both sizes.
+TEST_F(TwoSizesTest, OneLoadForBothSizesWritesWhatTheTwoBatchesWrite) {
+  for (int i = 0; i < 6; ++i) {
+    WriteJpeg(in_.path() / ("p" + std::to_string(i) + ".jpg"), 1200 + 97 * i,
+              800 + 31 * i, static_cast<uint8_t>(40 * i));
+  }
+  WriteJpeg(in_.path() / "x y.jpg", 960, 960, 10);  // both written as x_y.jpg
+  WriteJpeg(in_.path() / "x_y.jpg", 960, 480, 250);
+  { std::ofstream(in_.path() / "notes.txt") << "not a picture"; }
+  form_->Command5_Click();  // the window's two batches
+
+  std::vector<std::unique_ptr<TempFolder>> outs;
+  for (int jobs : {1, 3}) {
+    SCOPED_TRACE(jobs);
+    outs.push_back(std::make_unique<TempFolder>());
+    const fs::path out = outs.back()->path();
+    Form1 form;
+    form.Text1.set_text(in_.text());
+    form.Text2.set_text(outs.back()->text());
+    RunTwoSizes(form, BatchOptions{.jobs = jobs,
+                                   .progress = nullptr,
+                                   .one_load_for_both_sizes = true});
+    EXPECT_EQ(form.caption(), form_->caption());
+    EXPECT_EQ(form.Largeur.text(), u"450");
+    EXPECT_EQ(form.Text2.text(), outs.back()->text());
+    // The unreadable file is named once for each set.
+    ASSERT_EQ(form.failures().size(), form_->failures().size());
+    for (size_t i = 0; i < form.failures().size(); ++i) {
+      EXPECT_EQ(form.failures()[i].path, form_->failures()[i].path);
+    }
+    EXPECT_EQ(FilesIn(out), FilesIn(out_.path()));
+    EXPECT_EQ(FilesIn(out / "Grand"), FilesIn(out_.path() / "Grand"));
+    for (const std::string& name : FilesIn(out_.path())) {
+      // The large set is the very same; the small one has the same sizes.
+      EXPECT_EQ(ReadBytes(out / "Grand" / name),
+                ReadBytes(out_.path() / "Grand" / name))
+          << name;
+      EXPECT_EQ(ReadJpegInfo(out / name).width, 100) << name;
+      EXPECT_EQ(ReadJpegInfo(out / name).height,
+                ReadJpegInfo(out_.path() / name).height)
+          << name;
+    }
+  }
+  // The files are the same for every number of jobs.
+  for (const std::string& name : FilesIn(out_.path())) {
+    EXPECT_EQ(ReadBytes(outs[0]->path() / name),
+              ReadBytes(outs[1]->path() / name))
+        << name;
+  }
+  EXPECT_EQ(ReadJpegInfo(outs[0]->path() / "x_y.jpg").height, 50);
+}
+
+TEST_F(TwoSizesTest, OneLoadGivesWayToTheTwoBatchesWhenTheyDiffer) {
+  WriteJpeg(in_.path() / "a.jpg", 900, 600);
+  // "hauteur" carries a height from picture to picture: two batches, which
+  // with no height yet write nothing and say why, once for each set.
+  form_->set_Option1(false);
+  RunTwoSizes(*form_, BatchOptions{.jobs = 2,
+                                   .progress = nullptr,
+                                   .one_load_for_both_sizes = true});
+  EXPECT_FALSE(fs::exists(out_.path() / "a.jpg"));
+  EXPECT_EQ(form_->failures().size(), 2u);
+  // A width that is not whole: two batches, as the window would run them.
+  form_->set_Option1(true);
+  form_->clear_failures();
+  form_->petite.set_text(u"99.5");
+  RunTwoSizes(*form_, BatchOptions{.jobs = 2,
+                                   .progress = nullptr,
+                                   .one_load_for_both_sizes = true});
+  EXPECT_EQ(ReadJpegInfo(out_.path() / "a.jpg").width, 100);
+  EXPECT_EQ(ReadJpegInfo(out_.path() / "Grand" / "a.jpg").width, 450);
+  EXPECT_TRUE(form_->failures().empty());
+}
+
 }  // namespace
 }  // namespace vg::app
