@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -371,7 +372,8 @@ int32_t RegQueryValueExA(HKEY hkey, const char* value_name, uint32_t* reserved,
         *size_bytes = row->size;
         return kRegMoreData;
       }
-      std::memcpy(data, row->data.data(), row->data.size());
+      // Raw bytes: a text value carries its own terminator, if any.
+      std::copy(row->data.begin(), row->data.end(), data);
     }
     if (size_bytes != nullptr) *size_bytes = row->size;
     return kRegSuccess;
@@ -439,7 +441,7 @@ int32_t RegEnumValueA(HKEY hkey, uint32_t index, char* name,
     std::memcpy(name, row->name.data(), row->name.size());
     name[row->name.size()] = '\0';
     *name_chars = static_cast<uint32_t>(row->name.size());
-    if (data != nullptr) std::memcpy(data, row->data.data(), row->data.size());
+    if (data != nullptr) std::copy(row->data.begin(), row->data.end(), data);
     if (size_bytes != nullptr) *size_bytes = row->size;
     return kRegSuccess;
   });

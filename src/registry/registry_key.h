@@ -49,6 +49,7 @@ class RegistryKey {
   RegistryKey(RegistryKey&& other) noexcept;
   // Closes this object's key (raising as CloseKey does, in which case
   // nothing changes), then takes the other's.
+  // NOLINTNEXTLINE(bugprone-exception-escape)
   RegistryKey& operator=(RegistryKey&& other);
   RegistryKey(const RegistryKey&) = delete;
   RegistryKey& operator=(const RegistryKey&) = delete;
