@@ -1,5 +1,9 @@
 #include "app/decoders/internal/jpeg_decoder.h"
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jerror.h>
 #include <jpeglib.h>
@@ -11,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <utility>
@@ -359,6 +364,24 @@ void Allocate(std::vector<T>& v, size_t n) {
   }
 }
 
+// A progressive JPEG needs all its coefficients in memory (about 1.5 x 128
+// bytes per 8 x 8 block of a 4:2:0 file: 54 MB for 18 megapixels), and
+// libjpeg zeroes them first. Left to glibc's defaults, each such block of
+// memory is mapped afresh for every file and unmapped after it, so the
+// zeroing pays a page fault every 4 KB, which took half the CPU time of a
+// batch of photos. Kept in the heap instead, it is reused from one file to
+// the next. (Measured on 34 photos, 150 px: one job 2.1 -> 1.1 s CPU, peak
+// memory 131 -> 111 MB; two jobs 1.8 -> 1.5 s CPU, 155 -> 196 MB.)
+void KeepLargeBlocksInTheHeap() {
+#if defined(__GLIBC__)
+  static std::once_flag once;
+  std::call_once(once, [] {
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);  // the largest glibc allows
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
+  });
+#endif
+}
+
 }  // namespace
 
 int32_t ChooseJpegScale(int32_t width, int32_t height, const DecodeHint& hint) {
@@ -375,6 +398,7 @@ int32_t ChooseJpegScale(int32_t width, int32_t height, const DecodeHint& hint) {
 
 DecodedImage DecodeJpeg(std::span<const uint8_t> bytes,
                         const DecodeHint& hint) {
+  KeepLargeBlocksInTheHeap();
   SessionOwner owner;
   Session* s = owner.get();
   s->src.pub.next_input_byte = bytes.data();
