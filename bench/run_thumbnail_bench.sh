@@ -49,12 +49,13 @@ if [ ! -f "$CORPUS/.complete" ]; then
     cp "$f" "$CORPUS/$(basename "$f")"
   done
   for d in "$CACHE"/x/usr/share/wallpapers/*/; do
+    # shellcheck disable=SC2012  # ls -S: the largest rendering first
     f=$(ls -S "$d"contents/images*/*.jpg 2>/dev/null | head -1 || true)
     [ -n "$f" ] && cp "$f" "$CORPUS/$(basename "$d").jpg"
   done
   touch "$CORPUS/.complete"
 fi
-NFILES=$(ls "$CORPUS" | wc -l)
+NFILES=$(find "$CORPUS" -maxdepth 1 -name '*.jpg' | wc -l)
 MPIX=$(identify -format '%w %h\n' "$CORPUS"/*.jpg |
   awk '{s += $1 * $2} END {printf "%.0f", s / 1e6}')
 NPROG=$(identify -format '%[interlace]\n' "$CORPUS"/*.jpg | grep -c JPEG || true)
@@ -73,7 +74,7 @@ QUALITY=$BUILD/bench/thumb_quality
 # --- measuring ---------------------------------------------------------------
 # run NAME OUTDIRS CMD...: RUNS runs, output folders emptied before each one;
 # records median wall seconds, the CPU seconds and peak RSS of that run.
-declare -A WALL CPU RSS OUT
+declare -A WALL CPU RSS
 run() {
   local name=$1 outs=$2
   shift 2
@@ -90,12 +91,11 @@ run() {
   WALL[$name]=$w
   CPU[$name]=$(echo "$u + $s" | bc)
   RSS[$name]=$((m / 1024))
-  OUT[$name]=$outs
 }
 
 # vipsthumbnail with the same names, one process per job slot.
 vips_set() { # WIDTH OUTDIR PROCESSES
-  ls "$CORPUS"/*.jpg | xargs -P "$3" -n 8 \
+  find "$CORPUS" -maxdepth 1 -name '*.jpg' -print0 | xargs -0 -P "$3" -n 8 \
     vipsthumbnail --size "$1" -o "$2/%s.jpg[Q=90,strip]"
 }
 magick_set() { # WIDTH OUTDIR: mogrify with the reduced-decode hint
