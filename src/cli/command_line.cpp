@@ -31,7 +31,7 @@ constexpr int kExitUsage = 2;
 constexpr const char* kUsage =
     "Usage: vignettes --origin DIR --dest DIR --width W [-j N]\n"
     "       vignettes --origin DIR --dest DIR --small S --large L [-j N]\n"
-    "       vignettes            (opens the window)\n"
+    "       vignettes [FOLDER]   (opens the window, on FOLDER if given)\n"
     "\n"
     "Writes every picture of DIR (JPEG, PNG, GIF, BMP, ICO) as a quality-90\n"
     "JPEG scaled to the given width, its height in proportion, under a file\n"
