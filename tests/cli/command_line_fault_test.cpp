@@ -4,6 +4,7 @@
 // clear message and exit status, or the documented result, and no file of
 // the origin or earlier thumbnail lost.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -114,9 +115,10 @@ class CommandLineFaultTest : public ::testing::Test {
   }
 
   // Starts the program with `args`; stderr goes to a file of the root.
-  // `file_size_limit` > 0 caps the size of every file it writes.
-  pid_t Start(const std::vector<std::string>& args,
-              rlim_t file_size_limit = 0) {
+  // `file_size_limit` > 0 caps the size of every file it writes; `as_nobody`
+  // runs it as user and group 65534 (the caller must be root).
+  pid_t Start(const std::vector<std::string>& args, rlim_t file_size_limit = 0,
+              bool as_nobody = false) {
     const std::string err_path = (root_ / "stderr").string();
     pid_t child = fork();
     if (child == 0) {
@@ -124,6 +126,10 @@ class CommandLineFaultTest : public ::testing::Test {
       if (fd < 0 || dup2(fd, STDERR_FILENO) < 0) _exit(126);
       int null = open("/dev/null", O_WRONLY);
       dup2(null, STDOUT_FILENO);
+      if (as_nobody && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 ||
+                        setuid(65534) != 0)) {
+        _exit(126);
+      }
       if (file_size_limit > 0) {
         signal(SIGXFSZ, SIG_IGN);  // stays ignored across exec
         rlimit limit{file_size_limit, file_size_limit};
@@ -150,9 +156,9 @@ class CommandLineFaultTest : public ::testing::Test {
     return outcome;
   }
 
-  Outcome Run(const std::vector<std::string>& args,
-              rlim_t file_size_limit = 0) {
-    return Wait(Start(args, file_size_limit));
+  Outcome Run(const std::vector<std::string>& args, rlim_t file_size_limit = 0,
+              bool as_nobody = false) {
+    return Wait(Start(args, file_size_limit, as_nobody));
   }
 
   std::string In() const { return (root_ / "in").string(); }
@@ -227,13 +233,26 @@ TEST_F(CommandLineFaultTest, DestinationThatCannotBeMadeIsAClearError) {
 }
 
 TEST_F(CommandLineFaultTest, ReadOnlyDestinationNamesEveryFileAndKeepsItsOwn) {
-  if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
   WriteJpeg(root_ / "in" / "a.jpg", 64, 48);
   WriteJpeg(root_ / "in" / "b.jpg", 64, 48);
   fs::create_directory(root_ / "out");
   std::ofstream(root_ / "out" / "a.jpg") << "older";
-  fs::permissions(root_ / "out", fs::perms::owner_read | fs::perms::owner_exec);
-  Outcome outcome = Run({"--origin", In(), "--dest", Out(), "--width", "16"});
+  // Root writes anywhere: it runs the program as nobody over folders that
+  // only root may write to; anyone else takes the write bit away.
+  const bool as_nobody = geteuid() == 0;
+  const fs::perms read_only = fs::perms::owner_read | fs::perms::owner_exec |
+                              fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec;
+  if (as_nobody) {
+    fs::permissions(root_, read_only | fs::perms::owner_write);
+    fs::permissions(root_ / "in", read_only | fs::perms::owner_write);
+    fs::permissions(root_ / "out" / "a.jpg", fs::perms::owner_read |
+                                                 fs::perms::owner_write |
+                                                 fs::perms::others_read);
+  }
+  fs::permissions(root_ / "out", read_only);
+  Outcome outcome =
+      Run({"--origin", In(), "--dest", Out(), "--width", "16"}, 0, as_nobody);
   fs::permissions(root_ / "out", fs::perms::owner_all);
 
   EXPECT_EQ(outcome.exit_code, 1);
