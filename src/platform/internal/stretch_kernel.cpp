@@ -97,8 +97,9 @@ AxisTaps MakeTaps(int32_t in, int32_t out, int32_t out_begin, int32_t out_end) {
       const double centre = (j + 0.5) * scale - 0.5;
       const int32_t lo = static_cast<int32_t>(
           std::max(0.0, std::floor(centre - kLobes * scale) + 1));
-      const int32_t hi = static_cast<int32_t>(
-          std::min<double>(in - 1, std::ceil(centre + kLobes * scale) - 1));
+      const int32_t hi =
+          std::max(lo, static_cast<int32_t>(std::min<double>(
+                           in - 1, std::ceil(centre + kLobes * scale) - 1)));
       const int32_t reach = static_cast<int32_t>(std::ceil(kLobes * scale));
       real.assign(static_cast<size_t>(hi - lo + 1), 0.0);
       double sum = 0;

@@ -46,23 +46,25 @@ IccTransform IccTransform::ToSrgb(std::span<const uint8_t> profile,
   ProfileHandle source(cmsOpenProfileFromMem(
       profile.data(), static_cast<cmsUInt32Number>(profile.size())));
   if (source.get() == nullptr) return result;
-  cmsColorSpaceSignature space = cmsGetColorSpace(source.get());
+  // Held as a plain number: a profile may name a colour space that the
+  // enumeration does not list, and such a value must not live in the enum.
+  const auto space = static_cast<uint32_t>(cmsGetColorSpace(source.get()));
   cmsUInt32Number in_format = 0;
   switch (input) {
     case IccInput::kBgrx:
-      if (space != cmsSigRgbData) return result;
+      if (space != static_cast<uint32_t>(cmsSigRgbData)) return result;
       in_format = TYPE_BGRA_8;
       break;
     case IccInput::kCmyk:
-      if (space != cmsSigCmykData) return result;
+      if (space != static_cast<uint32_t>(cmsSigCmykData)) return result;
       in_format = TYPE_CMYK_8;
       break;
     case IccInput::kCmykInverted:
-      if (space != cmsSigCmykData) return result;
+      if (space != static_cast<uint32_t>(cmsSigCmykData)) return result;
       in_format = TYPE_CMYK_8_REV;
       break;
     case IccInput::kGray:
-      if (space != cmsSigGrayData) return result;
+      if (space != static_cast<uint32_t>(cmsSigGrayData)) return result;
       in_format = TYPE_GRAY_8;
       break;
   }
