@@ -57,7 +57,9 @@ DropResult Drop(QWidget* target, const QMimeData& mime, bool drop = true) {
   enter.setAccepted(false);
   QCoreApplication::sendEvent(target, &enter);
   r.enter_accepted = enter.isAccepted();
-  if (drop) {
+  // A real drag never drops where its enter was refused; a synthetic drop
+  // there reaches Qt's drag bookkeeping in a state it does not expect.
+  if (drop && r.enter_accepted) {
     QDropEvent event(QPointF(at),
                      Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, &mime,
                      Qt::LeftButton, Qt::NoModifier);
