@@ -76,8 +76,8 @@ std::u16string FromAnsi(std::string_view bytes) {
     char32_t cp = 0;
     size_t n = DecodeOne(bytes, i, cp);
     if (n == 0) {
-      out.push_back(static_cast<char16_t>(kEscapeBase +
-                                          static_cast<uint8_t>(bytes[i])));
+      out.push_back(
+          static_cast<char16_t>(kEscapeBase + static_cast<uint8_t>(bytes[i])));
       ++i;
     } else {
       AppendCodePoint(out, cp);

@@ -88,10 +88,10 @@ std::vector<ListedFile> ListFolder(std::u16string_view pattern) {
     struct stat st {};
     if (fstatat(dir_fd, bytes.c_str(), &st, 0) != 0) continue;
     if (!S_ISREG(st.st_mode)) continue;
-    found.push_back({bytes,
-                     ListedFile{std::move(name), static_cast<uint64_t>(st.st_dev),
-                                static_cast<uint64_t>(st.st_ino),
-                                static_cast<uint64_t>(st.st_size)}});
+    found.push_back(
+        {bytes, ListedFile{std::move(name), static_cast<uint64_t>(st.st_dev),
+                           static_cast<uint64_t>(st.st_ino),
+                           static_cast<uint64_t>(st.st_size)}});
   }
   std::sort(found.begin(), found.end(),
             [](const auto& a, const auto& b) { return a.first < b.first; });

@@ -45,9 +45,9 @@ class FolderListingTest : public testing::Test {
 
 TEST_F(FolderListingTest, ListsNormalFilesSortedWithoutHiddenOrFolders) {
   auto names = Names(ListFolder(Folder()));
-  std::vector<std::u16string> expected = {u"Thumbs.db", u"a.jpg", u"b.JPG",
-                                          u"c.txt", FromAnsi("caf\xE9.jpg"),
-                                          u"link.jpg"};
+  std::vector<std::u16string> expected = {
+      u"Thumbs.db", u"a.jpg", u"b.JPG", u"c.txt", FromAnsi("caf\xE9.jpg"),
+      u"link.jpg"};
   EXPECT_EQ(names, expected);
 }
 
@@ -61,8 +61,8 @@ TEST_F(FolderListingTest, NonUtf8NameOpensAgain) {
 
 TEST_F(FolderListingTest, PatternsMatchWithoutCase) {
   EXPECT_EQ(Names(ListFolder(Folder() + u"*.jpg")),
-            (std::vector<std::u16string>{u"a.jpg", u"b.JPG",
-                                         FromAnsi("caf\xE9.jpg"), u"link.jpg"}));
+            (std::vector<std::u16string>{
+                u"a.jpg", u"b.JPG", FromAnsi("caf\xE9.jpg"), u"link.jpg"}));
   EXPECT_EQ(Names(ListFolder(Folder() + u"?.TXT")),
             (std::vector<std::u16string>{u"c.txt"}));
   EXPECT_EQ(Names(ListFolder(Folder() + u"a.jpg")),
