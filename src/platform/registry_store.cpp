@@ -171,6 +171,14 @@ std::string_view OrEmpty(const char* text) {
   return text == nullptr ? std::string_view() : std::string_view(text);
 }
 
+// Returns the folded form of every element of a key path.
+std::vector<std::string> FoldAll(const std::vector<std::string_view>& parts) {
+  std::vector<std::string> folds;
+  folds.reserve(parts.size());
+  for (std::string_view part : parts) folds.push_back(FoldName(part));
+  return folds;
+}
+
 std::string HomeFolder() {
   const char* home = std::getenv("HOME");
   if (home != nullptr && home[0] == '/') return home;
@@ -261,8 +269,7 @@ int32_t RegCreateKeyExA(HKEY hkey, const char* sub_key, uint32_t reserved,
     }
     auto parts = SplitKeyPath(sub_key);
     if (!parts) return kRegInvalidParameter;
-    std::vector<std::string> folds;
-    for (std::string_view part : *parts) folds.push_back(FoldName(part));
+    const std::vector<std::string> folds = FoldAll(*parts);
     std::string_view class_view = OrEmpty(class_text);
 
     StoreState& s = State();
@@ -307,8 +314,7 @@ int32_t RegOpenKeyExA(HKEY hkey, const char* sub_key, uint32_t options,
     if ((options & ~REG_OPTION_OPEN_LINK) != 0) return kRegInvalidParameter;
     auto parts = SplitKeyPath(OrEmpty(sub_key));
     if (!parts) return kRegInvalidParameter;
-    std::vector<std::string> folds;
-    for (std::string_view part : *parts) folds.push_back(FoldName(part));
+    const std::vector<std::string> folds = FoldAll(*parts);
 
     StoreState& s = State();
     std::lock_guard<std::mutex> lock(s.mutex);
@@ -477,8 +483,7 @@ int32_t RegDeleteKeyA(HKEY hkey, const char* sub_key) {
     if (sub_key == nullptr) return kRegInvalidParameter;
     auto parts = SplitKeyPath(sub_key);
     if (!parts) return kRegInvalidParameter;
-    std::vector<std::string> folds;
-    for (std::string_view part : *parts) folds.push_back(FoldName(part));
+    const std::vector<std::string> folds = FoldAll(*parts);
 
     StoreState& s = State();
     std::lock_guard<std::mutex> lock(s.mutex);

@@ -270,6 +270,20 @@ ValueRow ReadValueRow(Statement& q, bool with_data) {
   return row;
 }
 
+// Chooses how an enumeration reaches row `index`: the row after the cursor's
+// (the usual walk), the cursor's own row again, or a counted offset. Returns
+// the query and the value of its second parameter.
+std::pair<std::string_view, int64_t> PickCursorQuery(uint32_t index,
+                                                     const EnumCursor& cursor,
+                                                     std::string_view after,
+                                                     std::string_view same,
+                                                     std::string_view counted) {
+  bool known = cursor.row_id >= 0 && index > 0;
+  if (known && index == cursor.index + 1) return {after, cursor.row_id};
+  if (known && index == cursor.index) return {same, cursor.row_id};
+  return {counted, index};
+}
+
 }  // namespace
 
 std::optional<ValueRow> Database::FindValue(int64_t key, std::string_view fold,
@@ -326,16 +340,7 @@ std::optional<ValueRow> Database::ValueAt(int64_t key, uint32_t index,
       "SELECT id, name, type, length(data), "
       "CASE WHEN ?3 THEN data ELSE x'' END "
       "FROM reg_value WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?2";
-  bool known = cursor.row_id >= 0 && index > 0;
-  std::string_view sql = kCount;
-  int64_t second = index;
-  if (known && index == cursor.index + 1) {
-    sql = kAfter;
-    second = cursor.row_id;
-  } else if (known && index == cursor.index) {
-    sql = kSame;
-    second = cursor.row_id;
-  }
+  auto [sql, second] = PickCursorQuery(index, cursor, kAfter, kSame, kCount);
   StatementUse q(Prepare(sql));
   q->BindInt(1, key);
   q->BindInt(2, second);
@@ -355,16 +360,7 @@ std::optional<KeyRow> Database::ChildAt(int64_t key, uint32_t index,
   constexpr std::string_view kCount =
       "SELECT id, name FROM reg_key WHERE parent = ?1 "
       "ORDER BY id LIMIT 1 OFFSET ?2";
-  bool known = cursor.row_id >= 0 && index > 0;
-  std::string_view sql = kCount;
-  int64_t second = index;
-  if (known && index == cursor.index + 1) {
-    sql = kAfter;
-    second = cursor.row_id;
-  } else if (known && index == cursor.index) {
-    sql = kSame;
-    second = cursor.row_id;
-  }
+  auto [sql, second] = PickCursorQuery(index, cursor, kAfter, kSame, kCount);
   StatementUse q(Prepare(sql));
   q->BindInt(1, key);
   q->BindInt(2, second);
