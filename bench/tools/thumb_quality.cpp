@@ -1,6 +1,6 @@
 // thumb_quality: how close a folder of thumbnails is to an ideal resize.
 //
-//   thumb_quality ORIGINALS_DIR THUMBS_DIR [THUMBS_DIR...]
+//   [VG_QUALITY_PER_FILE=1] thumb_quality ORIGINALS_DIR THUMBS_DIR...
 //
 // For every JPEG of ORIGINALS_DIR that has a file of the same name in a
 // THUMBS_DIR, the original is decoded at full size, its luma (BT.601) is
@@ -219,6 +219,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::string originals = argv[1];
+  // VG_QUALITY_PER_FILE=1 also prints one line per thumbnail.
+  const char* per_file_env = std::getenv("VG_QUALITY_PER_FILE");
+  bool per_file = per_file_env != nullptr && per_file_env[0] == '1';
   std::vector<std::string> names;
   if (DIR* d = opendir(originals.c_str())) {
     while (dirent* e = readdir(d)) {
@@ -252,8 +255,14 @@ int main(int argc, char** argv) {
       if (it == refs.end()) {
         it = refs.emplace(key, Resize(full, thumb.w, thumb.h)).first;
       }
-      ssim[k] += Ssim(it->second, thumb);
-      psnr[k] += Psnr(it->second, thumb);
+      double s = Ssim(it->second, thumb);
+      double p = Psnr(it->second, thumb);
+      if (per_file) {
+        std::printf("%s\t%s\t%dx%d\t%.4f\t%.2f\n", argv[k + 2],
+                    name.c_str(), thumb.w, thumb.h, s, p);
+      }
+      ssim[k] += s;
+      psnr[k] += p;
       ++count[k];
     }
   }
