@@ -107,14 +107,13 @@ TEST(JpegDcOnlyTest, EighthScaleMatchesAFullDecodeExactly) {
         Progressive{.full_chroma = true}, Progressive{.restart_rows = 1},
         Progressive{.restart_rows = 2, .full_chroma = true},
         Progressive{.width = 203, .height = 77},
-        Progressive{.width = 16, .height = 16}}) {
+        Progressive{.width = 24, .height = 16}}) {
     SCOPED_TRACE(::testing::Message()
                  << p.width << "x" << p.height << (p.grey ? " grey" : "")
                  << " restart rows " << p.restart_rows);
     const std::vector<uint8_t> jpeg = EncodeProgressive(p);
-    // Asking for at most 1/16 of the width picks the 1/8 scale.
-    const DecodedImage image =
-        DecodePictureBytes(jpeg, {std::max(1, p.width / 16), 0});
+    // Asking for at most 1/20 of the width picks the 1/8 scale.
+    const DecodedImage image = DecodePictureBytes(jpeg, {p.width / 20, 0});
     EXPECT_EQ(image.width, p.width);
     EXPECT_EQ(image.pixel_width, (p.width + 7) / 8);
     EXPECT_EQ(image.pixel_height, (p.height + 7) / 8);
@@ -129,7 +128,7 @@ TEST(JpegDcOnlyTest, CutShortFilesDecodeAsLibjpegDecodesThem) {
     SCOPED_TRACE(keep);
     const std::vector<uint8_t> cut(jpeg.begin(),
                                    jpeg.begin() + static_cast<ptrdiff_t>(keep));
-    const DecodedImage image = DecodePictureBytes(cut, {40, 0});
+    const DecodedImage image = DecodePictureBytes(cut, {32, 0});
     EXPECT_EQ(image.pixel_width, 80);
     EXPECT_TRUE(image.bgrx == ReferenceEighth(cut));
   }
@@ -139,7 +138,7 @@ TEST(JpegDcOnlyTest, CutShortFilesDecodeAsLibjpegDecodesThem) {
     ++sos;
   const std::vector<uint8_t> header_only(
       jpeg.begin(), jpeg.begin() + static_cast<ptrdiff_t>(sos + 20));
-  EXPECT_THROW(DecodePictureBytes(header_only, {40, 0}), platform::Error);
+  EXPECT_THROW(DecodePictureBytes(header_only, {32, 0}), platform::Error);
 }
 
 }  // namespace

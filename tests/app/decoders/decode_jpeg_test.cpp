@@ -298,19 +298,21 @@ TEST(JpegDecodeTest, RotatedCmykIsConvertedThenTurned) {
   EXPECT_EQ(ColourDiff(CornerPixel(image, kTopLeft), GridColour(0, 1), 12), "");
 }
 
-TEST(JpegDecodeTest, ChoosesTheSmallestScaleTwiceTheTarget) {
+TEST(JpegDecodeTest, ChoosesTheSmallestScaleTwoAndAHalfTimesTheTarget) {
   EXPECT_EQ(ChooseJpegScale(4000, 3000, {150, 113}), 1);  // 500 x 375
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {300, 0}), 2);    // 1000 >= 600
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {1000, 0}), 4);   // 2000 >= 2000
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {0, 750}), 4);    // 1500 >= 1500
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {1001, 0}), 5);
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {200, 0}), 1);    // 500 >= 500
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {201, 0}), 2);    // 500 < 502.5
+  EXPECT_EQ(ChooseJpegScale(2560, 1600, {150, 94}), 2);   // 320 < 375
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {800, 0}), 4);    // 2000 >= 2000
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {0, 600}), 4);    // 1500 >= 1500
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {801, 0}), 5);
   EXPECT_EQ(ChooseJpegScale(4000, 3000, {150, 400}), 3);  // height decides
   EXPECT_EQ(ChooseJpegScale(4000, 3000, {0, 0}), 8);      // full size asked
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {2001, 0}), 8);   // nothing smaller
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {1401, 0}), 8);   // nothing smaller
   EXPECT_EQ(ChooseJpegScale(100, 100, {5000, 5000}), 8);  // never enlarges
-  // Output sizes round up: 4009 at 1/8 is 502.
+  // Output sizes round up: 4017 at 1/8 is 503, and 201 x 5/2 needs 503.
   EXPECT_EQ(ChooseJpegScale(4001, 3000, {0, 0}), 8);
-  EXPECT_EQ(ChooseJpegScale(4009, 8, {251, 0}), 1);  // 502, not 501
+  EXPECT_EQ(ChooseJpegScale(4017, 8, {201, 0}), 1);
 }
 
 TEST(JpegDecodeTest, LargePhotoDecodesAtAnEighthForASmallTarget) {
@@ -324,17 +326,17 @@ TEST(JpegDecodeTest, LargePhotoDecodesAtAnEighthForASmallTarget) {
   EXPECT_EQ(image.bgrx.size(), 2000u * 375u);
   ExpectGrid(image, 10);
 
-  DecodedImage half = DecodePictureBytes(jpeg, {1000, 0});
+  DecodedImage half = DecodePictureBytes(jpeg, {800, 0});
   EXPECT_EQ(half.pixel_width, 2000);
   EXPECT_EQ(half.pixel_height, 1500);
 }
 
 TEST(JpegDecodeTest, HintOfARotatedPhotoIsUpright) {
-  // Stored 1600 x 1200, upright 1200 x 1600. An upright target of 150 x 200
+  // Stored 1600 x 1200, upright 1200 x 1600. An upright target of 120 x 160
   // needs 300 x 400 upright pixels: 1/4 scale, 300 x 400 after turning.
   std::vector<uint8_t> jpeg = testing::InsertJpegSegment(
       GridJpeg(1600, 1200), 0xE1, testing::ExifWithOrientation(6, true));
-  DecodedImage image = DecodePictureBytes(jpeg, {150, 200});
+  DecodedImage image = DecodePictureBytes(jpeg, {120, 160});
   EXPECT_EQ(image.width, 1200);
   EXPECT_EQ(image.height, 1600);
   EXPECT_EQ(image.pixel_width, 300);

@@ -176,7 +176,7 @@ TEST(DecodePictureFileTest, JpegHintIsPassedThrough) {
   std::vector<uint8_t> rgb(800 * 600 * 3, 90);
   std::filesystem::path path = folder.path() / "a.jpg";
   testing::WriteFileBytes(path, testing::EncodeJpeg(rgb, 800, 600));
-  DecodedImage image = DecodePictureFile(NativeToUtf16(path), {100, 0});
+  DecodedImage image = DecodePictureFile(NativeToUtf16(path), {80, 0});
   EXPECT_EQ(image.width, 800);
   EXPECT_EQ(image.pixel_width, 200);
   EXPECT_EQ(image.pixel_height, 150);
