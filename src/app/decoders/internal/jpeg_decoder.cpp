@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <optional>
 #include <utility>
@@ -371,19 +370,22 @@ void Allocate(std::vector<T>& v, size_t n) {
 // memory is mapped afresh for every file and unmapped after it, so the
 // zeroing pays a page fault every 4 KB, which took half the CPU time of a
 // batch of photos. Kept in the heap instead, it is reused from one file to
-// the next. (Measured on 34 photos, 150 px: one job 2.1 -> 1.1 s CPU, peak
-// memory 131 -> 111 MB; two jobs 1.8 -> 1.5 s CPU, 155 -> 196 MB. The
-// shared decode budget and the return of free memory after the largest
-// decodes, below, brought two jobs back under 150 MB.)
-void KeepLargeBlocksInTheHeap() {
+// the next: blocks up to 32 MB (the most glibc allows) come from the heap,
+// and the heap keeps up to 256 MB of free memory. One heap for every thread:
+// with one per worker, each would keep its own largest decode, and the
+// program's peak would grow with the number of workers; the decode budget
+// (decode_budget.h) bounds what that one heap must hold. Set before main,
+// while the program has no other thread. Measured on the 34-photo corpus
+// (bench/run_thumbnail_bench.sh): one job 150 px 1.32 -> 1.05 s CPU, two
+// jobs two sizes 226 -> 149 MB peak.
+[[maybe_unused]] const bool kHeapTuned = [] {
 #if defined(__GLIBC__)
-  static std::once_flag once;
-  std::call_once(once, [] {
-    mallopt(M_MMAP_THRESHOLD, 32 << 20);  // the largest glibc allows
-    mallopt(M_TRIM_THRESHOLD, 64 << 20);
-  });
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 256 << 20);
+  mallopt(M_ARENA_MAX, 1);
 #endif
-}
+  return true;
+}();
 
 }  // namespace
 
@@ -539,36 +541,12 @@ DecodedImage Decode(std::span<const uint8_t> bytes, const DecodeHint& hint,
   return image;
 }
 
-// Kept in the heap, the coefficients of the largest progressive photos
-// would stay there after them, in each worker's own heap: once such a
-// decode has freed its memory, the free memory of every heap goes back to
-// the system. The next large decode pays its page faults again; the
-// ordinary ones, far more numerous, keep reusing their memory.
-constexpr int64_t kReturnMemoryAfterBytes = int64_t{32} << 20;
-
-class ReturnFreeMemoryAfter {
- public:
-  explicit ReturnFreeMemoryAfter(const DecodeBudget::Lease& lease)
-      : lease_(lease) {}
-  ReturnFreeMemoryAfter(const ReturnFreeMemoryAfter&) = delete;
-  ReturnFreeMemoryAfter& operator=(const ReturnFreeMemoryAfter&) = delete;
-  ~ReturnFreeMemoryAfter() {
-#if defined(__GLIBC__)
-    if (lease_.bytes() >= kReturnMemoryAfterBytes) malloc_trim(0);
-#endif
-  }
-
- private:
-  const DecodeBudget::Lease& lease_;
-};
-
 }  // namespace
 
 DecodedImage DecodeJpeg(std::span<const uint8_t> bytes,
                         const DecodeHint& hint) {
-  KeepLargeBlocksInTheHeap();
+  // Held until libjpeg has freed what it took.
   DecodeBudget::Lease lease;
-  ReturnFreeMemoryAfter give_back(lease);
   return Decode(bytes, hint, &lease);
 }
 
