@@ -94,7 +94,7 @@ run() {
   median=$(printf '%s\n' "${results[@]}" | sort -n | sed -n "$(((RUNS + 1) / 2))p")
   read -r w u s m <<<"$median"
   WALL[$name]=$w
-  CPU[$name]=$(echo "$u + $s" | bc)
+  CPU[$name]=$(printf "%.2f" "$(echo "$u + $s" | bc)")
   RSS[$name]=$((m / 1024))
 }
 
