@@ -439,13 +439,11 @@ int32_t ChooseJpegScale(int32_t width, int32_t height, const DecodeHint& hint) {
   return 8;
 }
 
-namespace {
-
-// Decodes with libjpeg; the memory it holds beyond the picture itself is
-// taken from the shared budget into `lease`, which the caller releases once
-// libjpeg has freed it.
-DecodedImage Decode(std::span<const uint8_t> bytes, const DecodeHint& hint,
-                    DecodeBudget::Lease* lease) {
+DecodedImage DecodeJpeg(std::span<const uint8_t> bytes,
+                        const DecodeHint& hint) {
+  // What the decode takes from the shared budget, given back after libjpeg
+  // has freed it (the owner goes first).
+  DecodeBudget::Lease lease;
   SessionOwner owner;
   Session* s = owner.get();
   s->src.pub.next_input_byte = bytes.data();
@@ -510,7 +508,7 @@ DecodedImage Decode(std::span<const uint8_t> bytes, const DecodeHint& hint,
                        static_cast<int64_t>(sizeof(JBLOCK));
     }
   }
-  *lease = SharedDecodeBudget().Take(working_bytes);
+  lease = SharedDecodeBudget().Take(working_bytes);
 
   DecodedImage image;
   image.width =
@@ -572,15 +570,6 @@ DecodedImage Decode(std::span<const uint8_t> bytes, const DecodeHint& hint,
     RaisePictureError(platform::kErrInvalidPicture);
   }
   return image;
-}
-
-}  // namespace
-
-DecodedImage DecodeJpeg(std::span<const uint8_t> bytes,
-                        const DecodeHint& hint) {
-  // Held until libjpeg has freed what it took.
-  DecodeBudget::Lease lease;
-  return Decode(bytes, hint, &lease);
 }
 
 }  // namespace vg::decoders::decoders_internal
