@@ -101,7 +101,7 @@ AxisTaps MakeTaps(int32_t in, int32_t out, int32_t out_begin, int32_t out_end) {
           std::max(lo, static_cast<int32_t>(std::min<double>(
                            in - 1, std::ceil(centre + kLobes * scale) - 1)));
       const int32_t reach = static_cast<int32_t>(std::ceil(kLobes * scale));
-      real.assign(static_cast<size_t>(hi - lo + 1), 0.0);
+      real.assign(static_cast<size_t>(hi - lo) + 1, 0.0);
       double sum = 0;
       for (int32_t k = static_cast<int32_t>(std::floor(centre)) - reach;
            k <= static_cast<int32_t>(std::ceil(centre)) + reach; ++k) {
