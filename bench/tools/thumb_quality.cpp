@@ -258,8 +258,8 @@ int main(int argc, char** argv) {
       double s = Ssim(it->second, thumb);
       double p = Psnr(it->second, thumb);
       if (per_file) {
-        std::printf("%s\t%s\t%dx%d\t%.4f\t%.2f\n", argv[k + 2],
-                    name.c_str(), thumb.w, thumb.h, s, p);
+        std::printf("%s\t%s\t%dx%d\t%.4f\t%.2f\n", argv[k + 2], name.c_str(),
+                    thumb.w, thumb.h, s, p);
       }
       ssim[k] += s;
       psnr[k] += p;
