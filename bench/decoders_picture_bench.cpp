@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/decoders/decode_picture.h"
+#include "decoders/decode_picture.h"
 #include "platform/error.h"
 
 namespace {

@@ -55,7 +55,7 @@ endif()
 # --------------------------------------------------------------- libraries
 # The modules another program may build on, lowest first. app, its decoders,
 # gui and cli are this program's own and stay out.
-set(VG_EXPORTED_MODULES platform text dib jpeg registry)
+set(VG_EXPORTED_MODULES image platform text dib jpeg registry)
 set(VG_INSTALL_INCLUDEDIR "${CMAKE_INSTALL_INCLUDEDIR}/vignettes")
 
 # vg_installed_headers(MODULE OUT)

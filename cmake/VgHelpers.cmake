@@ -20,7 +20,8 @@ function(vg_add_test name)
     set(ARG_LABELS unit)
   endif()
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest_main GTest::gmock)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} vg_test_common
+    GTest::gtest_main GTest::gmock)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   vg_set_warnings(${name})
   gtest_discover_tests(${name}
@@ -29,12 +30,14 @@ function(vg_add_test name)
     PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300)
 endfunction()
 
-# Adds every listed sub-folder that exists, so that a module can land on its own.
-macro(vg_add_existing_subdirectories)
+# Adds every listed sub-folder; a missing one is a configure error, never a
+# module silently left out of the build.
+macro(vg_add_subdirectories)
   foreach(dir ${ARGN})
-    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
-      add_subdirectory(${dir})
+    if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+      message(FATAL_ERROR "${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt is missing")
     endif()
+    add_subdirectory(${dir})
   endforeach()
 endmacro()
 
@@ -46,7 +49,7 @@ function(vg_add_module name)
   file(GLOB sources CONFIGURE_DEPENDS
     ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/internal/*.cpp)
   if(NOT sources)
-    return()  # a module that has not landed yet
+    message(FATAL_ERROR "module ${name}: no source file in ${CMAKE_CURRENT_SOURCE_DIR}")
   endif()
   vg_add_library(${name} SOURCES ${sources}
     PUBLIC_DEPS ${ARG_PUBLIC_DEPS} PRIVATE_DEPS ${ARG_PRIVATE_DEPS})
@@ -54,14 +57,24 @@ endfunction()
 
 # vg_add_module_tests(MODULE [DEPS ...] [LABELS ...])
 #   One test executable MODULE_<unit>_test per <unit>_test.cpp of the folder;
-#   helpers shared by the folder's tests go in *_testutil.cpp files.
+#   helpers shared by the folder's tests go in *_testutil.cpp files, built
+#   once into a library that each of them links.
 function(vg_add_module_tests module)
   cmake_parse_arguments(ARG "" "" "DEPS;LABELS" ${ARGN})
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   file(GLOB utils CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_testutil.cpp)
+  set(util_lib "")
+  if(utils)
+    set(util_lib ${module}_testutil)
+    add_library(${util_lib} STATIC ${utils})
+    target_include_directories(${util_lib} PUBLIC ${PROJECT_SOURCE_DIR}/tests)
+    target_link_libraries(${util_lib} PUBLIC ${ARG_DEPS} vg_test_common
+      GTest::gtest GTest::gmock)
+    vg_set_warnings(${util_lib})
+  endif()
   foreach(test_source ${tests})
     get_filename_component(unit ${test_source} NAME_WE)
-    vg_add_test(${module}_${unit} SOURCES ${test_source} ${utils}
-      DEPS ${ARG_DEPS} LABELS ${ARG_LABELS})
+    vg_add_test(${module}_${unit} SOURCES ${test_source}
+      DEPS ${util_lib} ${ARG_DEPS} LABELS ${ARG_LABELS})
   endforeach()
 endfunction()

@@ -8,9 +8,9 @@
 #include <optional>
 #include <span>
 
-#include "app/decoders/decode_picture.h"
-#include "app/decoders/internal/picture_format.h"
-#include "app/decoders/internal/qt_decoder.h"
+#include "decoders/decode_picture.h"
+#include "decoders/internal/picture_format.h"
+#include "decoders/internal/qt_decoder.h"
 #include "platform/error.h"
 
 namespace {

@@ -10,6 +10,7 @@ packages=(
   libsqlite3-dev liblcms2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   dpkg-dev groff-base desktop-file-utils appstream
+  clang-format clang-tidy
 )
 packages+=("$@")
 

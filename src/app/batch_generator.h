@@ -1,15 +1,22 @@
 // File: app/batch_generator.h
 //
-// The generators over the window's model: the batch ("Générateur") walks the
-// origin folder and writes every picture it can load, scaled to the width in
-// `Largeur`, as a quality-90 JPEG under a transliterated name; the two-size
-// command runs it twice, small set then large set in "Grand/". The window
-// and the command line run this same code over a `Form1`.
+// The window's generators, over the thumbnail engine's steps
+// (thumbnail/make.h): the batch ("Générateur") walks the origin folder and
+// writes every picture it can load, scaled to the width in `Largeur`, as a
+// quality-90 JPEG under a transliterated name; the two-size command runs it
+// twice, small set then large set in "Grand/". Asked the same job, they
+// write the same files as the engine's own run (thumbnail/engine.h), which
+// the command line uses.
 //
-//   BatchOptions options;                 // one picture at a time, yields
-//   RunBatch(form, options);              // raises only before its loop
-//   RunTwoSizes(form, options);           // never raises
+//   RunBatch(form);       // raises only before its loop
+//   RunTwoSizes(form);    // never raises
 //
+// What the window shows is theirs: the caption counts the pictures, each one
+// is loaded into `Picture2` and its thumbnail shown in `Picture1`, and the
+// window yields three times per picture (after the load, after sizing, after
+// the write), so that it repaints and takes clicks. `Largeur`, `Text1`,
+// `Text2` and the option are read again for every picture. With "hauteur"
+// chosen, a picture takes the height of the one before it (0 at first).
 // Every step inside the loop resumes after a failure: the step is dropped,
 // the next one runs, and a file that ends without a thumbnail is listed in
 // the form's failures with its reason.
@@ -17,39 +24,20 @@
 #define VG_APP_BATCH_GENERATOR_H_
 
 #include <cstdint>
-#include <functional>
 #include <string>
-#include <vector>
 
 #include "app/form1.h"
 
 namespace vg::app {
 
-struct BatchOptions {
-  // Pictures made at once. 1 runs every step on the form's own picture boxes
-  // and yields between steps; more runs each picture on a worker's own boxes
-  // (same steps, same files written) and yields only between pictures.
-  int jobs = 1;
-  // Told after each picture: pictures finished, pictures listed. Called on
-  // the thread that runs the batch.
-  std::function<void(int, int)> progress;
-  // Two-size command only: each picture is loaded once, for the larger
-  // width, and both thumbnails are made from that load (the small one from
-  // more pixels than its own load would give, so its pixels differ slightly
-  // from a run of the window's). Same files, names and failures; the files
-  // are the same for every `jobs`. Runs as two batches when the widths are
-  // not whole numbers of pixels or "hauteur" is chosen.
-  bool one_load_for_both_sizes = false;
-};
-
 // Runs the batch once over `form` (the "Générateur" command's procedure).
 // Failures before the first picture (an invalid width, an unreadable origin)
 // raise; inside the loop nothing does. Appends to the form's failures.
-void RunBatch(Form1& form, const BatchOptions& options);
+void RunBatch(Form1& form);
 
 // Runs the two-size command over `form`: small set into `Text2`, large set
 // into `Text2` + "Grand/", then " TERMINE !" on the caption. Never raises.
-void RunTwoSizes(Form1& form, const BatchOptions& options);
+void RunTwoSizes(Form1& form);
 
 // The text the caption shows while a batch counts its pictures.
 std::u16string CountCaption(int16_t count);

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/batch_generator.h"
-#include "app/decoders/load_picture.h"
+#include "decoders/load_picture.h"
 #include "dib/a_dib_section.h"
 #include "jpeg/librairie_graphique.h"
 #include "platform/checked.h"
@@ -119,14 +119,14 @@ void Form1::Command4_Click() {
   if (running_) return;  // one batch at a time
   RunningScope scope(*this);
   clear_failures();
-  RunBatch(*this, BatchOptions{});
+  RunBatch(*this);
 }
 
 void Form1::Command5_Click() {
   if (running_) return;
   RunningScope scope(*this);
   clear_failures();
-  RunTwoSizes(*this, BatchOptions{});
+  RunTwoSizes(*this);
 }
 
 std::u16string DefaultTestPicturePath() {
@@ -134,9 +134,14 @@ std::u16string DefaultTestPicturePath() {
   if (const char* dir = std::getenv("VIGNETTES_DATA_DIR")) {
     return platform::FromAnsi(dir + name);
   }
-  std::string installed = ExecutableFolder() + "/../share/vignettes" + name;
-  if (Readable(installed)) return platform::FromAnsi(installed);
-  return platform::FromAnsi(VG_SOURCE_DATA_DIR + name);
+  // Installed: PREFIX/bin/vignettes and PREFIX/share/vignettes/. In the build
+  // tree the programs lie one folder deeper (src/gui/, tests/app/).
+  const std::string exe = ExecutableFolder();
+  for (const char* up : {"/..", "/../.."}) {
+    std::string path = exe + up + "/share/vignettes" + name;
+    if (Readable(path)) return platform::FromAnsi(path);
+  }
+  return platform::FromAnsi(exe + "/../share/vignettes" + name);
 }
 
 std::u16string DefaultTestThumbnailPath() {

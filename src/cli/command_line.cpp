@@ -3,19 +3,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
+#include <vector>
 
-#include "app/batch_generator.h"
-#include "app/form1.h"
 #include "platform/code_page.h"
 #include "platform/error.h"
+#include "platform/folder_listing.h"
 #include "platform/numeric_text.h"
+#include "thumbnail/engine.h"
+#include "thumbnail/plan.h"
 
 #ifndef VG_VERSION
 #define VG_VERSION "0.0.0"
@@ -45,12 +51,16 @@ constexpr const char* kUsage =
     "  --large L      and L pixels wide into DIR/Grand/\n"
     "  -j, --jobs N   pictures made at once (default: the number of cores);\n"
     "                 the files written are the same for every N\n"
-    "  -q, --quiet    no progress bar\n"
+    "  -q, --quiet    no progress bar and no summary: failures only\n"
     "  -h, --help     this text\n"
     "  --version      the version\n"
     "\n"
+    "Every file that could not be read or written is named on stderr with\n"
+    "its reason; a summary line ends the run (\"40 pictures: 38 written,\n"
+    "2 failed, 0.6 s\").\n"
+    "\n"
     "Exit status: 0 every picture written, 1 some file could not be read or\n"
-    "written (each is named on stderr with its reason), 2 usage error.\n";
+    "written, 2 usage error.\n";
 
 struct Options {
   std::string origin;
@@ -102,29 +112,155 @@ bool MakeFolders(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-void DrawProgress(int done, int total) {
-  constexpr int kBar = 30;
-  int filled = total > 0 ? done * kBar / total : kBar;
-  std::string bar(static_cast<size_t>(filled), '#');
-  bar.resize(kBar, ' ');
-  std::fprintf(stderr, "\r[%s] %d/%d", bar.c_str(), done, total);
-  std::fflush(stderr);
+// Where the pictures are: the listing pattern and the folder its names are
+// read from.
+struct Origin {
+  std::string listing;  // "DIR/" or "DIR/*.jpg"
+  std::string folder;   // "DIR/" (empty: the current folder)
+};
+
+bool IsFolder(const std::string& path) {
+  struct stat st {};
+  return stat(path.empty() ? "." : path.c_str(), &st) == 0 &&
+         S_ISDIR(st.st_mode);
+}
+
+// A folder, with or without its trailing "/", or a folder followed by a
+// pattern of names ("DIR/*.jpg"). Returns nothing when the folder does not
+// exist, whatever the spelling: a mistyped origin must not look like an
+// empty one.
+std::optional<Origin> ResolveOrigin(const std::string& text) {
+  const size_t slash = text.find_last_of('/');
+  const std::string last =
+      slash == std::string::npos ? text : text.substr(slash + 1);
+  if (last.find_first_of("*?") != std::string::npos) {
+    std::string folder =
+        slash == std::string::npos ? "" : text.substr(0, slash + 1);
+    if (!IsFolder(folder)) return std::nullopt;
+    return Origin{text, folder};
+  }
+  if (!IsFolder(text)) return std::nullopt;
+  std::string folder = text;
+  if (folder.back() != '/') folder += '/';
+  return Origin{folder, folder};
+}
+
+double Width(const std::string& text) {
+  return platform::NumericValue(platform::FromAnsi(text));
+}
+
+// What the command line tells: a progress bar on a terminal, and nothing
+// else while the run goes (failures come at the end, in listing order).
+class Reporter : public thumbnail::Events {
+ public:
+  explicit Reporter(bool progress) : progress_(progress) {}
+  void Progress(size_t done, size_t pictures) override {
+    if (!progress_) return;
+    constexpr size_t kBar = 30;
+    size_t filled = pictures > 0 ? done * kBar / pictures : kBar;
+    std::string bar(filled, '#');
+    bar.resize(kBar, ' ');
+    std::fprintf(stderr, "\r[%s] %zu/%zu", bar.c_str(), done, pictures);
+    std::fflush(stderr);
+    drawn_ = true;
+  }
+  void EndProgress() {
+    if (drawn_) std::fputc('\n', stderr);
+    drawn_ = false;
+  }
+
+ private:
+  bool progress_;
+  bool drawn_ = false;
+};
+
+// What a whole command did, over one run or two.
+struct Outcome {
+  size_t pictures = 0;
+  size_t written = 0;
+  size_t failed = 0;
+  std::vector<thumbnail::Failure> failures;
+};
+
+Outcome FromSummary(thumbnail::Summary summary) {
+  return {summary.pictures, summary.written, summary.failed,
+          std::move(summary.failures)};
+}
+
+// Runs the job: one listing and one decode of each picture for every set,
+// except when a picture of the first set would be written as "Grand", where
+// the second set's folder goes. Then the sets run one after the other, with
+// the folder made between them, as the window's two-size command does, so
+// that the same files are written and the same failures named.
+Outcome RunJob(const thumbnail::Job& job, thumbnail::Events& events) {
+  bool one_listing = job.sets.size() < 2;
+  if (!one_listing) {
+    one_listing = true;
+    for (const platform::ListedFile& f : platform::ListFolder(job.listing)) {
+      if (!thumbnail::IsSkippedName(f.name) &&
+          job.sets[0].destination + thumbnail::OutputName(f.name) + u"/" ==
+              job.sets[1].destination) {
+        one_listing = false;
+      }
+    }
+  }
+  if (one_listing) {
+    for (size_t s = 1; s < job.sets.size(); ++s) {
+      // May exist already; a failure shows on each of its files.
+      mkdir(platform::ToAnsi(job.sets[s].destination).c_str(), 0777);
+    }
+    return FromSummary(thumbnail::Run(job, &events));
+  }
+  Outcome total;
+  std::set<std::u16string> failed_inputs;
+  for (size_t s = 0; s < job.sets.size(); ++s) {
+    if (s > 0) mkdir(platform::ToAnsi(job.sets[s].destination).c_str(), 0777);
+    thumbnail::Job one = job;
+    one.sets = {job.sets[s]};
+    thumbnail::Summary summary = thumbnail::Run(one, &events);
+    total.pictures = std::max(total.pictures, summary.pictures);
+    for (thumbnail::Failure& f : summary.failures) {
+      f.set = f.set == thumbnail::Failure::kNoSet ? f.set : s;
+      total.failures.push_back(std::move(f));
+    }
+  }
+  // A picture is failed when any of its thumbnails is: count them by input.
+  size_t failed = 0;
+  {
+    std::set<size_t> seen;
+    for (const thumbnail::Failure& f : total.failures) {
+      if (seen.insert(f.index).second) ++failed;
+    }
+  }
+  total.failed = std::min(failed, total.pictures);
+  total.written = total.pictures - total.failed;
+  return total;
+}
+
+std::string SummaryLine(const Outcome& outcome, double seconds) {
+  char line[160];
+  std::snprintf(line, sizeof line,
+                "%zu picture%s: %zu written, %zu failed, %.1f s",
+                outcome.pictures, outcome.pictures == 1 ? "" : "s",
+                outcome.written, outcome.failed, seconds);
+  return line;
 }
 
 }  // namespace
 
 bool WantsCommandLine(int argc, char** argv) {
-  if (argc <= 1) return false;
-  if (argc > 2 || argv[1] == nullptr || argv[1][0] == '\0' ||
-      argv[1][0] == '-') {
-    return true;
+  // Existing folders only are what a file manager's "Open with" passes: the
+  // window opens on the first. Anything else (an option, even one that a
+  // folder of the current directory happens to be called, a file, a missing
+  // folder) is for the command line, which explains what it cannot use.
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i] == nullptr || argv[i][0] == '\0' || argv[i][0] == '-') {
+      return true;
+    }
+    struct stat st {};
+    if (stat(argv[i], &st) != 0 || !S_ISDIR(st.st_mode)) return true;
   }
-  // One existing folder is what a file manager's "Open with" passes: the
-  // window opens on it. Anything else (an option, even one that a folder of
-  // the current directory happens to be called, a file, a missing folder)
-  // is for the command line, which explains what it cannot use.
-  struct stat st {};
-  return stat(argv[1], &st) != 0 || !S_ISDIR(st.st_mode);
+  return false;
 }
 
 int RunCommandLine(int argc, char** argv) {
@@ -184,17 +320,11 @@ int RunCommandLine(int argc, char** argv) {
       return UsageError("'" + **w + "' is not a width in pixels (1 to 65535)");
     }
   }
-  std::string origin = AsFolder(options.origin);
-  {
-    // A missing origin would list nothing and look like a finished job.
-    std::string folder = origin.substr(0, origin.find_last_of('/') + 1);
-    struct stat st {};
-    if (stat(folder.empty() ? "." : folder.c_str(), &st) != 0 ||
-        !S_ISDIR(st.st_mode)) {
-      std::fprintf(stderr, "vignettes: %s: no such folder\n",
-                   folder.empty() ? "." : folder.c_str());
-      return kExitSomeFailed;
-    }
+  const std::optional<Origin> origin = ResolveOrigin(options.origin);
+  if (!origin) {
+    std::fprintf(stderr, "vignettes: %s: no such folder\n",
+                 options.origin.c_str());
+    return kExitSomeFailed;
   }
   std::string dest = options.dest;
   if (!MakeFolders(dest)) {
@@ -204,41 +334,43 @@ int RunCommandLine(int argc, char** argv) {
   }
   dest = AsFolder(dest);
 
-  app::Form1 form;
-  form.Text1.set_text(platform::FromAnsi(origin));
-  form.Text2.set_text(platform::FromAnsi(dest));
-  app::BatchOptions batch;
-  batch.jobs =
+  thumbnail::Job job;
+  job.listing = platform::FromAnsi(origin->listing);
+  job.load_prefix = platform::FromAnsi(origin->folder);
+  job.jobs =
       options.jobs > 0
           ? options.jobs
           : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  bool progress = !options.quiet && isatty(STDERR_FILENO);
-  if (progress) batch.progress = DrawProgress;
-
+  const std::u16string destination = platform::FromAnsi(dest);
   if (two_sizes) {
-    form.petite.set_text(platform::FromAnsi(*options.small));
-    form.grande.set_text(platform::FromAnsi(*options.large));
-    // One load of each picture makes both of its thumbnails.
-    batch.one_load_for_both_sizes = true;
-    app::RunTwoSizes(form, batch);
+    job.sets = {{destination, Width(*options.small)},
+                {destination + u"Grand/", Width(*options.large)}};
   } else {
-    form.Largeur.set_text(platform::FromAnsi(*options.width));
-    try {
-      app::RunBatch(form, batch);
-    } catch (const platform::Error& e) {
-      if (progress) std::fputc('\n', stderr);
-      std::fprintf(stderr, "vignettes: %s: %s\n", origin.c_str(),
-                   e.description().c_str());
-      return kExitSomeFailed;
-    }
+    job.sets = {{destination, Width(*options.width)}};
   }
-  if (progress) std::fputc('\n', stderr);
-  for (const app::FailedFile& f : form.failures()) {
+  Reporter reporter(!options.quiet && isatty(STDERR_FILENO));
+  const auto started = std::chrono::steady_clock::now();
+  std::optional<Outcome> outcome;
+  try {
+    outcome = RunJob(job, reporter);
+  } catch (const platform::Error& e) {
+    reporter.EndProgress();
+    std::fprintf(stderr, "vignettes: %s: %s\n", origin->listing.c_str(),
+                 e.description().c_str());
+    return kExitSomeFailed;
+  }
+  reporter.EndProgress();
+  for (const thumbnail::Failure& f : outcome->failures) {
     std::fprintf(stderr, "vignettes: %s: %s\n",
                  platform::ToAnsi(f.path).c_str(), f.reason.c_str());
   }
-  std::fprintf(stderr, "%s\n", platform::ToAnsi(form.caption()).c_str());
-  return form.failures().empty() ? kExitOk : kExitSomeFailed;
+  if (!options.quiet) {
+    const double seconds = std::chrono::duration<double>(
+                               std::chrono::steady_clock::now() - started)
+                               .count();
+    std::printf("%s\n", SummaryLine(*outcome, seconds).c_str());
+  }
+  return outcome->failures.empty() ? kExitOk : kExitSomeFailed;
 }
 
 }  // namespace vg::cli

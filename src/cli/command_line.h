@@ -1,8 +1,8 @@
 // File: cli/command_line.h
 //
-// The headless front end: the batch of the window, run from a shell with no
-// display. It fills a window model that it never shows and runs the same
-// generators over it.
+// The headless front end: the window's batch, run from a shell with no
+// display, straight over the thumbnail engine (thumbnail/engine.h). Asked
+// the same job as the window, it writes the same files.
 //
 //   vignettes --origin ~/photos --dest ~/thumbs --width 150
 //   vignettes --origin ~/photos --dest ~/thumbs --small 100 --large 450
@@ -15,9 +15,9 @@
 namespace vg::cli {
 
 // Returns true when the arguments ask for the command line rather than the
-// window: any arguments except none at all and a single existing folder
-// (followed through links, not starting with "-"), which the window opens
-// in its origin box.
+// window: any arguments except none at all and existing folders only
+// (followed through links, not starting with "-"); the window opens the
+// first of them in its origin box.
 bool WantsCommandLine(int argc, char** argv);
 
 // Runs the command line; returns the process exit code.

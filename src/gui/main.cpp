@@ -1,5 +1,6 @@
-// The program: the window with no arguments or with one folder (as a file
-// manager's "Open with" passes it), the command line with any others.
+// The program: the window with no arguments or with folders only (as a file
+// manager's "Open with" passes them; it opens on the first), the command
+// line with any others.
 #include <QApplication>
 #include <QLoggingCategory>
 #include <QMessageBox>
@@ -7,6 +8,7 @@
 
 #include "app/form1.h"
 #include "cli/command_line.h"
+#include "decoders/decode_picture.h"
 #include "gui/desktop_clipboard.h"
 #include "gui/form1_window.h"
 #include "platform/message_box.h"
@@ -23,11 +25,12 @@ int main(int argc, char** argv) {
   // The image readers' own warnings (a PNG's odd colour profile, a damaged
   // file) are noise here: every file that fails is reported by the batch.
   QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio=false"));
+  vg::decoders::TuneAllocatorForBatches();
   if (vg::cli::WantsCommandLine(argc, argv)) {
     return vg::cli::RunCommandLine(argc, argv);
   }
   // Taken before QApplication, which may rewrite the arguments.
-  const std::string folder = argc == 2 ? argv[1] : "";
+  const std::string folder = argc >= 2 ? argv[1] : "";
   QApplication application(argc, argv);
   application.setApplicationName("vignettes");
   vg::gui::PublishClipboardToDesktop();

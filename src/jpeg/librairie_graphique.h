@@ -17,21 +17,34 @@
 #include <cstdint>
 #include <string>
 
-#include "dib/a_dib_section.h"
+#include "jpeg/dib_record.h"
+#include "jpeg/ijl.h"
+#include "platform/code_page.h"
 
 namespace vg::jpeg {
 namespace librairie_graphique {
 
-// Writes `cDib` (a created section, read in place: it must stay alive and
-// unchanged during the call) as a baseline JFIF file to `sFile` (the full
-// path, "/" between folders) at quality `lQuality`, passed on unchecked (the
-// library takes values below 1 as 1 and above 100 as 100). Returns true when
-// the file is complete and closed; false for every failure (missing folder,
-// no permission, full disk, a section that is not created, a path holding a
-// zero character). Thread safe for different sections. Raises only what
-// reading the section's properties raises (error 6 from BytesPerScanLine).
-bool SaveDibAsJpeg(const dib::aDIBSection& cDib, std::u16string sFile,
-                   int32_t lQuality);
+// Writes `cDib` (an aDIBSection: a created section, read in place: it must stay
+// alive and unchanged during the call) as a baseline JFIF file to `sFile` (the
+// full path, "/" between folders) at quality `lQuality`, passed on unchecked
+// (the library takes values below 1 as 1 and above 100 as 100). Returns true
+// when the file is complete and closed; false for every failure (missing
+// folder, no permission, full disk, a section that is not created, a path
+// holding a zero character). Thread safe for different sections. Raises only
+// what reading the section's properties raises (error 6 from BytesPerScanLine).
+template <DibSection Dib>
+bool SaveDibAsJpeg(const Dib& cDib, std::u16string sFile, int32_t lQuality) {
+  JPEG_CORE_PROPERTIES jcprops{};
+  if (ijlInit(&jcprops) != IJL_OK) return false;
+  RecordRelease release(&jcprops);
+
+  const std::string path = platform::ToAnsi(sFile);
+  // The library takes a zero-terminated path: a zero inside would cut the
+  // name short and write some other file.
+  if (path.find('\0') != std::string::npos) return false;
+  FillFromDib(jcprops, cDib, path, lQuality);
+  return ijlWrite(&jcprops, IJL_JFILE_WRITEWHOLEIMAGE) == IJL_OK;
+}
 
 }  // namespace librairie_graphique
 

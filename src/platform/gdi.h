@@ -205,7 +205,7 @@ bool BitBlt(HDC dst, int32_t x, int32_t y, int32_t w, int32_t h, HDC src,
             int32_t sx, int32_t sy, uint32_t rop);
 
 // Copies the sw x sh source rectangle at (sx, sy) into the w x h destination
-// rectangle at (x, y), scaled: area-averaging (exact fractional coverage)
+// rectangle at (x, y), scaled by the kernel of image/stretch.h: Lanczos-3
 // along an axis that shrinks, bilinear along one that grows, a plain copy
 // along one that keeps its size. The result is clipped to the destination
 // surface; uncovered destination pixels keep their value. The source

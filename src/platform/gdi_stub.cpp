@@ -13,17 +13,17 @@
 #include <utility>
 #include <vector>
 
+#include "image/image_view.h"
+#include "image/stretch.h"
 #include "platform/gdi.h"
 #include "platform/internal/gdi_blit.h"
-#include "platform/internal/gdi_image_view.h"
-#include "platform/internal/stretch_kernel.h"
 
 namespace vg::platform {
 namespace {
 
-using gdi_internal::ConstImageView;
-using gdi_internal::ImageView;
-using gdi_internal::PixelFormat;
+using image::ConstImageView;
+using image::ImageView;
+using image::PixelFormat;
 
 // Handles: low 16 bits = slot index + 1, bits 16..30 = the slot's generation.
 // A freed slot goes to the back of a queue and is reused only once the table
@@ -263,7 +263,7 @@ bool ClipTransfer(const Surface& dst, const Surface* src, int64_t dx,
 // that overlapping rectangles read the picture as it was before.
 bool CopyOut(const ConstImageView& part, std::vector<uint8_t>* storage,
              ConstImageView* copy) {
-  const int32_t bpp = gdi_internal::BytesPerPixel(part.format);
+  const int32_t bpp = image::BytesPerPixel(part.format);
   const size_t row = static_cast<size_t>(part.width) * bpp;
   try {
     storage->resize(row * static_cast<size_t>(part.height));
@@ -366,7 +366,7 @@ int32_t GetObjectA(HGDIOBJ object, int32_t cb, void* out) {
     record.bmWidthBytes = s.stride_bytes;
     record.bmPlanes = 1;
     record.bmBitsPixel =
-        static_cast<uint16_t>(gdi_internal::BytesPerPixel(s.format) * 8);
+        static_cast<uint16_t>(image::BytesPerPixel(s.format) * 8);
   }
   std::memcpy(out, &record, kSize);
   return kSize;
@@ -462,7 +462,7 @@ bool GetSurface(HGDIOBJ bitmap, SurfaceView* out) {
           s.width,
           s.height,
           s.stride_bytes,
-          gdi_internal::BytesPerPixel(s.format),
+          image::BytesPerPixel(s.format),
           s.bottom_up};
   return true;
 }
@@ -479,7 +479,7 @@ bool BitBlt(HDC dst, int32_t x, int32_t y, int32_t w, int32_t h, HDC src,
   ConstImageView from{};
   std::vector<uint8_t> staging;
   if (s) {
-    from = gdi_internal::AsConst(s->View().Sub(c.sx, c.sy, c.w, c.h));
+    from = image::AsConst(s->View().Sub(c.sx, c.sy, c.w, c.h));
     if (s == d && !CopyOut(from, &staging, &from)) return false;
   }
   gdi_internal::BlitPixels(from, to, rop);
@@ -503,19 +503,19 @@ bool StretchBlt(HDC dst, int32_t x, int32_t y, int32_t w, int32_t h, HDC src,
   if (w == 0 || h == 0 || sw == 0 || sh == 0) return true;
   if (sw == w && sh == h) return BitBlt(dst, x, y, w, h, src, sx, sy, rop);
 
-  ConstImageView from = gdi_internal::AsConst(s->View().Sub(sx, sy, sw, sh));
+  ConstImageView from = image::AsConst(s->View().Sub(sx, sy, sw, sh));
   std::vector<uint8_t> staging;
   if (s == d && !CopyOut(from, &staging, &from)) return false;
   const ImageView to = d->View();
   if ((rop >> 16) == (SRCCOPY >> 16)) {
-    return gdi_internal::StretchCopy(from, to, x, y, w, h);
+    return image::StretchCopy(from, to, x, y, w, h);
   }
   // Other operations: scale the visible part into a scratch picture of the
   // destination's format, then combine it with the destination.
   Clip c;
   if (!ClipTransfer(*d, nullptr, x, y, 0, 0, w, h, &c)) return true;
   std::vector<uint8_t> scratch;
-  const int32_t bpp = gdi_internal::BytesPerPixel(d->format);
+  const int32_t bpp = image::BytesPerPixel(d->format);
   try {
     scratch.resize(static_cast<size_t>(c.w) * bpp * static_cast<size_t>(c.h));
   } catch (const std::bad_alloc&) {
@@ -523,11 +523,11 @@ bool StretchBlt(HDC dst, int32_t x, int32_t y, int32_t w, int32_t h, HDC src,
   }
   const ImageView part{scratch.data(), c.w, c.h,
                        static_cast<ptrdiff_t>(c.w) * bpp, d->format};
-  if (!gdi_internal::StretchCopy(from, part, x - c.dx, y - c.dy, w, h)) {
+  if (!image::StretchCopy(from, part, x - c.dx, y - c.dy, w, h)) {
     return false;
   }
-  gdi_internal::BlitPixels(gdi_internal::AsConst(part),
-                           to.Sub(c.dx, c.dy, c.w, c.h), rop);
+  gdi_internal::BlitPixels(image::AsConst(part), to.Sub(c.dx, c.dy, c.w, c.h),
+                           rop);
   return true;
 }
 

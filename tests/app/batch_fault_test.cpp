@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "app/app_testutil.h"
 #include "app/batch_generator.h"
+#include "common/test_files.h"
 #include "platform/code_page.h"
 
 namespace vg::app {
@@ -64,11 +64,7 @@ class BatchFaultTest : public ::testing::Test {
     });
   }
 
-  void Run(int jobs) {
-    BatchOptions options;
-    options.jobs = jobs;
-    RunBatch(form_, options);
-  }
+  void Run() { RunBatch(form_); }
 
   TempFolder in_, out_;
   Form1 form_;
@@ -86,7 +82,7 @@ TEST_F(BatchFaultTest, OriginFilesThatVanishOrChangeAfterTheListing) {
     fs::remove(in_.path() / "e.jpg");
     fs::create_directory(in_.path() / "e.jpg");  // now a folder
   });
-  Run(1);
+  Run();
 
   // Counted all the same; the load of the moment decides.
   EXPECT_EQ(form_.caption(), u"photo : 5");
@@ -108,7 +104,7 @@ TEST_F(BatchFaultTest, DestinationRemovedDuringTheRunFailsTheRestQuietly) {
   }
   const std::string a_bytes = ReadBytes(in_.path() / "a.jpg");
   AtCaption(u"photo : 2", [&] { fs::remove_all(out_.path()); });
-  Run(1);
+  Run();
 
   EXPECT_EQ(form_.caption(), u"photo : 3");
   EXPECT_FALSE(fs::exists(out_.path()));  // never made again behind our back
@@ -129,7 +125,7 @@ TEST_F(BatchFaultTest, DestinationMadeReadOnlyKeepsWhatItHeld) {
   AtCaption(u"photo : 2", [&] {
     fs::permissions(out_.path(), fs::perms::owner_read | fs::perms::owner_exec);
   });
-  Run(1);
+  Run();
   fs::permissions(out_.path(), fs::perms::owner_all);
 
   EXPECT_EQ(FilesIn(out_.path()), (std::set<std::string>{"a.jpg", "b.jpg"}));
@@ -153,7 +149,7 @@ TEST_F(BatchFaultTest, DestinationFillingUpKeepsOlderFilesWhole) {
     limit.rlim_cur = 16;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
   });
-  Run(1);
+  Run();
   setrlimit(RLIMIT_FSIZE, &old_limit);
   signal(SIGXFSZ, old_handler);
 
@@ -169,24 +165,18 @@ TEST_F(BatchFaultTest, NamesThatAreNotUtf8AreLoadedAndWritten) {
   // Latin-1 "é", a lone continuation byte and an overlong "/" encoding.
   const std::string names[] = {"caf\xe9.jpg", "x\x80y.jpg", "\xc0\xaf.jpg"};
   for (const std::string& name : names) WriteJpeg(in_.path() / name, 300, 200);
-  for (int jobs : {1, 2}) {
-    SCOPED_TRACE(jobs);
-    fs::remove_all(out_.path());
-    fs::create_directory(out_.path());
-    form_.clear_failures();
-    Run(jobs);
+  Run();
 
-    EXPECT_EQ(form_.caption(), u"photo : 3");
-    EXPECT_TRUE(form_.failures().empty())
-        << platform::ToAnsi(form_.failures()[0].path) << ": "
-        << form_.failures()[0].reason;
-    // One whole thumbnail per picture, each under a name of its own, all
-    // inside the destination.
-    std::set<std::string> written = FilesIn(out_.path());
-    EXPECT_EQ(written.size(), 3u);
-    for (const std::string& name : written) {
-      EXPECT_EQ(ReadJpegInfo(out_.path() / name).width, 150) << name;
-    }
+  EXPECT_EQ(form_.caption(), u"photo : 3");
+  EXPECT_TRUE(form_.failures().empty())
+      << platform::ToAnsi(form_.failures()[0].path) << ": "
+      << form_.failures()[0].reason;
+  // One whole thumbnail per picture, each under a name of its own, all
+  // inside the destination.
+  std::set<std::string> written = FilesIn(out_.path());
+  EXPECT_EQ(written.size(), 3u);
+  for (const std::string& name : written) {
+    EXPECT_EQ(ReadJpegInfo(out_.path() / name).width, 150) << name;
   }
   for (const std::string& name : names) {
     EXPECT_TRUE(fs::exists(in_.path() / name));
@@ -201,7 +191,7 @@ TEST_F(BatchFaultTest, FoldersThatAreNotUtf8) {
   WriteJpeg(origin / "a.jpg", 300, 200);
   form_.Text1.set_text(platform::FromAnsi(origin.string() + "/"));
   form_.Text2.set_text(platform::FromAnsi(dest.string() + "/"));
-  Run(1);
+  Run();
 
   EXPECT_TRUE(form_.failures().empty());
   EXPECT_EQ(ReadJpegInfo(dest / "a.jpg").width, 150);

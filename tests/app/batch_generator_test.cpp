@@ -7,27 +7,21 @@
 #include <set>
 #include <vector>
 
-#include "app/app_testutil.h"
+#include "common/test_files.h"
 #include "platform/code_page.h"
 #include "platform/error.h"
 #include "platform/gdi.h"
+#include "thumbnail/engine.h"
 
 namespace vg::app {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::FilesIn;
 using testing::ReadBytes;
 using testing::ReadJpegInfo;
 using testing::TempFolder;
 using testing::WriteJpeg;
-
-std::set<std::string> FilesIn(const fs::path& folder) {
-  std::set<std::string> names;
-  for (const auto& e : fs::directory_iterator(folder)) {
-    if (e.is_regular_file()) names.insert(e.path().filename().string());
-  }
-  return names;
-}
 
 class BatchTest : public ::testing::Test {
  protected:
@@ -161,28 +155,78 @@ TEST_F(BatchTest, DestinationEqualToOriginNeverReplacesAnOriginal) {
   EXPECT_NE(form_->failures()[0].reason.find("original"), std::string::npos);
 }
 
-TEST_F(BatchTest, ParallelRunsWriteTheSameFiles) {
+// The engine's run of the same job (what the command line does), with one
+// worker and with three.
+thumbnail::Summary RunEngine(const TempFolder& in, const TempFolder& out,
+                             std::vector<thumbnail::OutputSet> sets, int jobs) {
+  thumbnail::Job job;
+  job.listing = in.text();
+  job.load_prefix = in.text();
+  for (auto& set : sets) set.destination = out.text() + set.destination;
+  job.sets = std::move(sets);
+  job.jobs = jobs;
+  return thumbnail::Run(job);
+}
+
+TEST_F(BatchTest, TheEngineWritesTheWindowsFilesForEveryNumberOfJobs) {
   for (int i = 0; i < 8; ++i) {
-    WriteJpeg(in_.path() / ("p" + std::to_string(i) + ".jpg"), 200 + 37 * i,
-              150 + 11 * i, static_cast<uint8_t>(30 * i));
+    WriteJpeg(in_.path() / ("p" + std::to_string(i) + ".jpg"), 200 + 377 * i,
+              150 + 211 * i, static_cast<uint8_t>(30 * i));
   }
   // Two inputs that are written under one name: the later one wins.
   WriteJpeg(in_.path() / "x y.jpg", 64, 64, 10);
   WriteJpeg(in_.path() / "x_y.jpg", 64, 32, 250);
-  TempFolder out2;
+  { std::ofstream(in_.path() / "notes.txt") << "not a picture"; }
   form_->Command4_Click();
-  Form1 parallel;
-  parallel.Text1.set_text(in_.text());
-  parallel.Text2.set_text(out2.text());
-  RunBatch(parallel, BatchOptions{.jobs = 3, .progress = nullptr});
-  EXPECT_EQ(parallel.caption(), form_->caption());
-  auto names = FilesIn(out_.path());
-  EXPECT_EQ(names, FilesIn(out2.path()));
-  for (const std::string& name : names) {
-    EXPECT_EQ(ReadBytes(out_.path() / name), ReadBytes(out2.path() / name))
-        << name;
-  }
   EXPECT_EQ(ReadJpegInfo(out_.path() / "x_y.jpg").height, 75);
+
+  for (int jobs : {1, 3}) {
+    SCOPED_TRACE(jobs);
+    TempFolder out2;
+    thumbnail::Summary done = RunEngine(in_, out2, {{u"", 150}}, jobs);
+    std::string why;
+    EXPECT_TRUE(testing::SameFiles(out_.path(), out2.path(), &why)) << why;
+    EXPECT_EQ(done.pictures, 11u);
+    // The text file, and the earlier of the two names, whose thumbnail the
+    // later one replaced: the same failures as the window's, in order.
+    ASSERT_EQ(done.failures.size(), form_->failures().size());
+    for (size_t i = 0; i < done.failures.size(); ++i) {
+      EXPECT_EQ(done.failures[i].path, form_->failures()[i].path);
+      EXPECT_EQ(done.failures[i].reason, form_->failures()[i].reason);
+    }
+  }
+  ASSERT_EQ(form_->failures().size(), 2u);
+  EXPECT_EQ(form_->failures()[1].path, in_.text() + u"x y.jpg");
+  EXPECT_EQ(form_->failures()[1].reason,
+            "written under the same name as " + platform::ToAnsi(in_.text()) +
+                "x_y.jpg; its thumbnail was replaced");
+}
+
+TEST_F(BatchTest, APictureTooTallForTheWidthIsNamedAndNotWritten) {
+  // 150 wide, this one would be 600 000 pixels high: more than any picture
+  // box or thumbnail may be. Before it and after it, pictures of their own
+  // height.
+  WriteJpeg(in_.path() / "a.jpg", 64, 16);
+  WriteJpeg(in_.path() / "b.jpg", 1, 4000);
+  WriteJpeg(in_.path() / "c.jpg", 300, 200);
+  form_->Command4_Click();
+  EXPECT_EQ(FilesIn(out_.path()), (std::set<std::string>{"a.jpg", "c.jpg"}));
+  EXPECT_EQ(ReadJpegInfo(out_.path() / "a.jpg").height, 38);  // 37.5
+  ASSERT_EQ(form_->failures().size(), 1u);
+  EXPECT_EQ(form_->failures()[0].reason,
+            "too tall for width 150: 600000 pixels");
+  EXPECT_EQ(yields_, 9);
+
+  // The engine, with any number of workers, says and writes the same.
+  for (int jobs : {1, 2, 4}) {
+    TempFolder out2;
+    thumbnail::Summary done = RunEngine(in_, out2, {{u"", 150}}, jobs);
+    EXPECT_TRUE(testing::SameFiles(out_.path(), out2.path())) << jobs;
+    ASSERT_EQ(done.failures.size(), 1u);
+    EXPECT_EQ(done.failures[0].reason, form_->failures()[0].reason);
+    EXPECT_EQ(done.written, 2u);
+    EXPECT_EQ(done.failed, 1u);
+  }
 }
 
 class TwoSizesTest : public BatchTest {};
@@ -235,8 +279,10 @@ TEST_F(TwoSizesTest, ARunThatFailsBeforeItsLoopIsNamedAndTheRestGoesOn) {
   EXPECT_EQ(form_->failures()[0].reason, "Invalid property value");
 }
 
-// The command line's two-size run: one load per picture for both sizes.
-TEST_F(TwoSizesTest, OneLoadForBothSizesWritesWhatTheTwoBatchesWrite) {
+// The engine's two-set run, as the command line asks it: each picture is
+// read once, for the large width, and both thumbnails are made from it.
+TEST_F(TwoSizesTest,
+       TheEngineWritesTheLargeSetOfTheWindowAndTheSmallSetsSizes) {
   for (int i = 0; i < 6; ++i) {
     WriteJpeg(in_.path() / ("p" + std::to_string(i) + ".jpg"), 1200 + 97 * i,
               800 + 31 * i, static_cast<uint8_t>(40 * i));
@@ -251,27 +297,17 @@ TEST_F(TwoSizesTest, OneLoadForBothSizesWritesWhatTheTwoBatchesWrite) {
     SCOPED_TRACE(jobs);
     outs.push_back(std::make_unique<TempFolder>());
     const fs::path out = outs.back()->path();
-    Form1 form;
-    form.Text1.set_text(in_.text());
-    form.Text2.set_text(outs.back()->text());
-    RunTwoSizes(form, BatchOptions{.jobs = jobs,
-                                   .progress = nullptr,
-                                   .one_load_for_both_sizes = true});
-    EXPECT_EQ(form.caption(), form_->caption());
-    EXPECT_EQ(form.Largeur.text(), u"450");
-    EXPECT_EQ(form.Text2.text(), outs.back()->text());
-    // The unreadable file is named once for each set.
-    ASSERT_EQ(form.failures().size(), form_->failures().size());
-    for (size_t i = 0; i < form.failures().size(); ++i) {
-      EXPECT_EQ(form.failures()[i].path, form_->failures()[i].path);
-    }
+    fs::create_directory(out / "Grand");
+    thumbnail::Summary done =
+        RunEngine(in_, *outs.back(), {{u"", 100}, {u"Grand/", 450}}, jobs);
+    EXPECT_EQ(done.pictures, 9u);
+    EXPECT_EQ(done.written, 7u);
+    EXPECT_EQ(done.failed, 2u);  // the text file; "x y.jpg", replaced twice
     EXPECT_EQ(FilesIn(out), FilesIn(out_.path()));
-    EXPECT_EQ(FilesIn(out / "Grand"), FilesIn(out_.path() / "Grand"));
+    std::string why;
+    EXPECT_TRUE(testing::SameFiles(out / "Grand", out_.path() / "Grand", &why))
+        << why;
     for (const std::string& name : FilesIn(out_.path())) {
-      // The large set is the very same; the small one has the same sizes.
-      EXPECT_EQ(ReadBytes(out / "Grand" / name),
-                ReadBytes(out_.path() / "Grand" / name))
-          << name;
       EXPECT_EQ(ReadJpegInfo(out / name).width, 100) << name;
       EXPECT_EQ(ReadJpegInfo(out / name).height,
                 ReadJpegInfo(out_.path() / name).height)
@@ -279,34 +315,10 @@ TEST_F(TwoSizesTest, OneLoadForBothSizesWritesWhatTheTwoBatchesWrite) {
     }
   }
   // The files are the same for every number of jobs.
-  for (const std::string& name : FilesIn(out_.path())) {
-    EXPECT_EQ(ReadBytes(outs[0]->path() / name),
-              ReadBytes(outs[1]->path() / name))
-        << name;
-  }
+  EXPECT_TRUE(testing::SameFiles(outs[0]->path(), outs[1]->path()));
+  EXPECT_TRUE(
+      testing::SameFiles(outs[0]->path() / "Grand", outs[1]->path() / "Grand"));
   EXPECT_EQ(ReadJpegInfo(outs[0]->path() / "x_y.jpg").height, 50);
-}
-
-TEST_F(TwoSizesTest, OneLoadGivesWayToTheTwoBatchesWhenTheyDiffer) {
-  WriteJpeg(in_.path() / "a.jpg", 900, 600);
-  // "hauteur" carries a height from picture to picture: two batches, which
-  // with no height yet write nothing and say why, once for each set.
-  form_->set_Option1(false);
-  RunTwoSizes(*form_, BatchOptions{.jobs = 2,
-                                   .progress = nullptr,
-                                   .one_load_for_both_sizes = true});
-  EXPECT_FALSE(fs::exists(out_.path() / "a.jpg"));
-  EXPECT_EQ(form_->failures().size(), 2u);
-  // A width that is not whole: two batches, as the window would run them.
-  form_->set_Option1(true);
-  form_->clear_failures();
-  form_->petite.set_text(u"99.5");
-  RunTwoSizes(*form_, BatchOptions{.jobs = 2,
-                                   .progress = nullptr,
-                                   .one_load_for_both_sizes = true});
-  EXPECT_EQ(ReadJpegInfo(out_.path() / "a.jpg").width, 100);
-  EXPECT_EQ(ReadJpegInfo(out_.path() / "Grand" / "a.jpg").width, 450);
-  EXPECT_TRUE(form_->failures().empty());
 }
 
 }  // namespace

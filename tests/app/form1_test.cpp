@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/app_testutil.h"
-#include "app/decoders/load_picture.h"
+#include "common/test_files.h"
+#include "decoders/load_picture.h"
 #include "platform/code_page.h"
 #include "platform/error.h"
 #include "platform/gdi.h"

@@ -3,10 +3,16 @@
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "app/form1.h"
+#include "common/test_files.h"
+#include "platform/code_page.h"
 
 namespace vg::cli {
 namespace {
@@ -65,7 +71,10 @@ TEST_F(CommandLineTest, OneSetWithAFolderGivenWithoutItsSlash) {
       << err_;
   EXPECT_TRUE(fs::exists(root_ / "out" / "a.jpg"));
   EXPECT_TRUE(fs::exists(root_ / "out" / "b_c.jpg"));
-  EXPECT_NE(err_.find("photo : 2"), std::string::npos);
+  // A summary a person reads, on stdout; nothing but it.
+  EXPECT_EQ(out_.rfind("2 pictures: 2 written, 0 failed, ", 0), 0u) << out_;
+  EXPECT_EQ(std::count(out_.begin(), out_.end(), '\n'), 1);
+  EXPECT_EQ(err_, "");
 }
 
 TEST_F(CommandLineTest, TwoSetsGoIntoTheDestinationAndGrand) {
@@ -76,7 +85,7 @@ TEST_F(CommandLineTest, TwoSetsGoIntoTheDestinationAndGrand) {
       << err_;
   EXPECT_TRUE(fs::exists(root_ / "out" / "a.jpg"));
   EXPECT_TRUE(fs::exists(root_ / "out" / "Grand" / "a.jpg"));
-  EXPECT_NE(err_.find("photo : 1 TERMINE !"), std::string::npos);
+  EXPECT_EQ(out_.rfind("1 picture: 1 written, 0 failed, ", 0), 0u) << out_;
 }
 
 TEST_F(CommandLineTest, AFileThatFailsIsNamedAndTheExitCodeSaysSo) {
@@ -108,10 +117,112 @@ TEST_F(CommandLineTest, HelpAndVersion) {
   EXPECT_EQ(out_.rfind("vignettes ", 0), 0u);
 }
 
-TEST_F(CommandLineTest, AMissingOriginIsAFailureNotASuccess) {
+TEST_F(CommandLineTest,
+       AMissingOriginIsAFailureNotASuccessWhateverItsSpelling) {
+  for (const std::string& origin :
+       {In() + "/nope/", In() + "/nope", In() + "/nope/*.jpg",
+        std::string("/no/such")}) {
+    SCOPED_TRACE(origin);
+    EXPECT_EQ(Run({"--origin", origin, "--dest", Out(), "--width", "10"}), 1);
+    EXPECT_NE(err_.find(": no such folder"), std::string::npos) << err_;
+    EXPECT_EQ(out_, "");
+  }
+}
+
+TEST_F(CommandLineTest, APatternSelectsNamesAndTheFolderIsWhereTheyAreRead) {
+  WriteJpeg("a.jpg", 300, 200);
+  WriteJpeg("b.JPG", 300, 200);
+  WriteJpeg("c.png.jpeg", 300, 200);
   EXPECT_EQ(
-      Run({"--origin", In() + "/nope/", "--dest", Out(), "--width", "10"}), 1);
-  EXPECT_NE(err_.find("nope"), std::string::npos);
+      Run({"--origin", In() + "/*.jpg", "--dest", Out(), "--width", "150"}), 0)
+      << err_;
+  EXPECT_EQ(testing::FilesIn(root_ / "out"),
+            (std::set<std::string>{"a.jpg", "b.JPG"}));
+}
+
+TEST_F(CommandLineTest, QuietPrintsNothingButFailures) {
+  WriteJpeg("a.jpg", 30, 20);
+  EXPECT_EQ(Run({"--origin", In(), "--dest", Out(), "--width", "10", "-q"}), 0);
+  EXPECT_EQ(out_, "");
+  EXPECT_EQ(err_, "");
+  std::ofstream(root_ / "in" / "notes.txt") << "hello";
+  EXPECT_EQ(Run({"--origin", In(), "--dest", Out(), "--width", "10", "-q"}), 1);
+  EXPECT_EQ(out_, "");
+  EXPECT_EQ(err_, "vignettes: " + In() + "/notes.txt: Invalid picture\n");
+}
+
+TEST_F(CommandLineTest, OnlySkippedNamesMakeNoPictureForAnyNumberOfJobs) {
+  std::ofstream(root_ / "in" / "Thumbs.db") << "x";
+  for (const char* jobs : {"1", "4"}) {
+    EXPECT_EQ(
+        Run({"--origin", In(), "--dest", Out(), "--width", "10", "-j", jobs}),
+        0);
+    EXPECT_EQ(out_.rfind("0 pictures: 0 written, 0 failed, ", 0), 0u) << out_;
+    EXPECT_TRUE(testing::FilesIn(root_ / "out").empty());
+  }
+}
+
+// Existing folders only, as a file manager passes them: the window opens.
+TEST(WantsCommandLineTest, FoldersOnlyOpenTheWindowAnythingElseTheCommandLine) {
+  char prog[] = "vignettes", tmp[] = "/tmp", root[] = "/",
+       missing[] = "/nope/x", opt[] = "-q";
+  char* none[] = {prog, nullptr};
+  char* one[] = {prog, tmp, nullptr};
+  char* two[] = {prog, tmp, root, nullptr};
+  char* bad[] = {prog, tmp, missing, nullptr};
+  char* flag[] = {prog, opt, tmp, nullptr};
+  EXPECT_FALSE(WantsCommandLine(1, none));
+  EXPECT_FALSE(WantsCommandLine(2, one));
+  EXPECT_FALSE(WantsCommandLine(3, two));
+  EXPECT_TRUE(WantsCommandLine(3, bad));
+  EXPECT_TRUE(WantsCommandLine(3, flag));
+}
+
+// Both sets come from one listing and one decode of each picture: the small
+// thumbnail of a large photo is made from the decode the large one needs, so
+// it is not the file a one-set run at the small width writes.
+TEST_F(CommandLineTest, TwoSetsReadEachPictureOnceForBoth) {
+  testing::WriteDetailedJpeg(root_ / "in" / "a.jpg", 2000, 1500);
+  ASSERT_EQ(Run({"--origin", In(), "--dest", Out(), "--small", "100", "--large",
+                 "450"}),
+            0)
+      << err_;
+  const fs::path alone = root_ / "alone";
+  ASSERT_EQ(Run({"--origin", In(), "--dest", alone.string(), "--width", "100"}),
+            0);
+  EXPECT_EQ(testing::ReadJpegInfo(root_ / "out" / "a.jpg").width, 100);
+  EXPECT_NE(testing::ReadBytes(root_ / "out" / "a.jpg"),
+            testing::ReadBytes(alone / "a.jpg"));
+}
+
+// A picture written as "Grand" stands where the large set's folder goes: the
+// sets are then made one after the other, exactly as the window's two-size
+// command makes them, with the same files and the same failures.
+TEST_F(CommandLineTest, APictureNamedGrandMakesWhatTheWindowMakes) {
+  testing::WriteDetailedJpeg(root_ / "in" / "Grand", 900, 600, 1);
+  testing::WriteDetailedJpeg(root_ / "in" / "a.jpg", 900, 600, 2);
+  EXPECT_EQ(Run({"--origin", In(), "--dest", Out(), "--small", "100", "--large",
+                 "450", "-j", "2"}),
+            1);
+
+  const fs::path window_out = root_ / "window";
+  fs::create_directory(window_out);
+  app::Form1 form;
+  form.Text1.set_text(platform::FromAnsi(In() + "/"));
+  form.Text2.set_text(platform::FromAnsi(window_out.string() + "/"));
+  form.Command5_Click();
+
+  std::string why;
+  EXPECT_TRUE(testing::SameFiles(root_ / "out", window_out, &why)) << why;
+  EXPECT_FALSE(fs::exists(root_ / "out" / "Grand" / "a.jpg"));
+  // The large set's two files could not be written, in the window as here.
+  ASSERT_EQ(form.failures().size(), 2u);
+  for (const app::FailedFile& f : form.failures()) {
+    // Named under the command line's own destination.
+    const std::string path =
+        platform::ToAnsi(f.path).replace(0, window_out.string().size(), Out());
+    EXPECT_NE(err_.find(path + ": " + f.reason), std::string::npos) << err_;
+  }
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# check_layout.sh STAGE VERSION
+# check_layout.sh STAGE VERSION [SOURCE_DIR]
 # The installed tree holds the programs, their data and the library, each
 # where its users look for it, and nothing of the build's own (tests, the
 # window's libraries, fuzz targets).
 set -euo pipefail
-stage=$1 version=$2
+stage=$1 version=$2 source_dir=${3:-}
 cd "$stage"
 fail=0
 bad() { echo "FAIL: $*" >&2; fail=1; }
@@ -79,5 +79,14 @@ grep -q "<release version=\"$version\"" "$metainfo" ||
 # The installed program runs and says the same version.
 out=$(bin/vignettes --version) || bad "bin/vignettes --version failed"
 [ "$out" = "vignettes $version" ] || bad "vignettes --version says '$out'"
+
+# Nothing installed names the machine it was built on: no path into the
+# source or build tree (other than the install prefix itself, which the
+# staged tree happens to lie under).
+if [ -n "$source_dir" ]; then
+  leaks=$(grep -r -a -o -h "$source_dir/[[:alnum:]_./+-]*" . |
+    grep -v "^$stage" | sort -u | head -5 || true)
+  [ -z "$leaks" ] || bad "installed files name the build machine's paths: $leaks"
+fi
 
 exit $fail

@@ -7,9 +7,13 @@
 
 #include <cstdint>
 
-#include "platform/internal/gdi_image_view.h"
+#include "image/image_view.h"
 
 namespace vg::platform::gdi_internal {
+
+using image::ConstImageView;
+using image::ImageView;
+using image::PixelFormat;
 
 // Returns true when `rop` is a ternary raster operation code (0x00XXYYYY).
 constexpr bool IsRasterOperation(uint32_t rop) { return rop <= 0x00FFFFFFu; }

@@ -1,0 +1,37 @@
+// Decodes JPEG through libjpeg-turbo, at a reduced DCT scale when the hint
+// allows it. Internal to vg::decoders.
+#ifndef VG_DECODERS_INTERNAL_JPEG_DECODER_H_
+#define VG_DECODERS_INTERNAL_JPEG_DECODER_H_
+
+#include <cstdint>
+#include <span>
+
+#include "decoders/decode_picture.h"
+
+namespace vg::decoders::decoders_internal {
+
+// The most scans a progressive JPEG may have; past it the file is refused
+// (a crafted file can otherwise spend minutes on empty scans).
+inline constexpr int kMaxJpegScans = 1000;
+// What libjpeg may hold for one decode besides the output pixels (the
+// coefficients of a progressive JPEG); past it the decode fails with 7.
+inline constexpr long kMaxJpegWorkingBytes = 1L << 30;
+
+// Returns the scale numerator M (1 to 8, of M/8) that DecodeJpeg picks for a
+// stored picture of `width` x `height` pixels and a `hint` given in the same
+// orientation: the smallest whose output is at least 5/2 times the hint
+// (kReducedScaleMargin*) in both directions, 8 when no smaller one is.
+int32_t ChooseJpegScale(int32_t width, int32_t height, const DecodeHint& hint);
+
+// Decodes the JPEG in `bytes` (see DecodePictureBytes). A file cut short
+// decodes as far as its data goes and the rest comes out grey, as in most
+// viewers; it is refused (481) only when its data ends before the first row
+// of blocks of its first scan is complete, so that nothing of it would show.
+DecodedImage DecodeJpeg(std::span<const uint8_t> bytes, const DecodeHint& hint);
+
+// The allocator settings behind TuneAllocatorForBatches (decode_picture.h).
+void PrepareAllocator();
+
+}  // namespace vg::decoders::decoders_internal
+
+#endif  // VG_DECODERS_INTERNAL_JPEG_DECODER_H_

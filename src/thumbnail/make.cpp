@@ -1,0 +1,166 @@
+#include "thumbnail/make.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <utility>
+
+#include "decoders/load_picture.h"
+#include "jpeg/librairie_graphique.h"
+#include "platform/checked.h"
+#include "platform/error.h"
+#include "platform/gdi.h"
+
+namespace vg::thumbnail {
+namespace {
+
+constexpr uint32_t kSrcCopy = 0xCC0020;
+// An empty picture box's colour (B, G, R): the desktop's button face.
+constexpr uint8_t kBackGrey = 0xF0;
+// Drawing sizes are worked out in twips, 15 to the pixel, as a picture box
+// takes them.
+constexpr double kTwipsPerPixel = 15.0;
+
+// A memory device context with one bitmap selected for the length of a scope.
+class ScopedBitmapDC {
+ public:
+  explicit ScopedBitmapDC(platform::HBITMAP bitmap)
+      : dc_(platform::CreateCompatibleDC(0)) {
+    if (dc_ != 0) old_ = platform::SelectObject(dc_, bitmap);
+  }
+  ~ScopedBitmapDC() {
+    if (dc_ != 0) {
+      platform::SelectObject(dc_, old_);
+      platform::DeleteDC(dc_);
+    }
+  }
+  ScopedBitmapDC(const ScopedBitmapDC&) = delete;
+  ScopedBitmapDC& operator=(const ScopedBitmapDC&) = delete;
+  platform::HDC get() const { return dc_; }
+  bool ok() const { return dc_ != 0 && old_ != 0; }
+
+ private:
+  platform::HDC dc_;
+  platform::HGDIOBJ old_ = 0;
+};
+
+int32_t TwipsToPixels(double twips) {
+  double px = platform::RoundHalfEven(twips / kTwipsPerPixel);
+  return static_cast<int32_t>(std::clamp(px, -1073741824.0, 1073741824.0));
+}
+
+std::string WidthText(double width) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.15g", width);
+  return text;
+}
+
+}  // namespace
+
+platform::PicturePtr LoadPicture(const std::u16string& path, double width) {
+  decoders::DecodeHint hint;
+  if (width >= 1 && width <= kMaxSidePx) {
+    hint.target_width_px = static_cast<int32_t>(std::ceil(width));
+  }
+  return decoders::LoadPicture(path, hint);
+}
+
+int32_t ProportionalHeight(double picture_width, double picture_height,
+                           double width) {
+  double ratio = platform::CheckedDivide(picture_width, width);
+  return platform::RoundToInt32(platform::CheckedDivide(picture_height, ratio));
+}
+
+std::string CheckHeight(double width, int64_t height) {
+  if (height > kMaxSidePx) {
+    return "too tall for width " + WidthText(width) + ": " +
+           std::to_string(height) + " pixels";
+  }
+  if (height <= 0) {
+    return "too flat for width " + WidthText(width) + ": " +
+           std::to_string(height) + " pixels high";
+  }
+  return {};
+}
+
+Geometry GeometryFor(double width, int32_t height) {
+  auto area_side = [](float side) {
+    return side <= 0 ? 0 : platform::RoundToInt32(side);
+  };
+  Geometry g;
+  g.area_width = area_side(static_cast<float>(width));
+  g.area_height = area_side(static_cast<float>(height));
+  g.draw_width = TwipsToPixels(width * kTwipsPerPixel);
+  g.draw_height = TwipsToPixels(platform::CheckedMul32(height, 15));
+  return g;
+}
+
+Thumbnail Render(const platform::Picture& picture, const Geometry& geometry) {
+  Thumbnail thumb;
+  const int32_t w = geometry.area_width;
+  const int32_t h = geometry.area_height;
+  if (w <= 0 || h <= 0) return thumb;
+  platform::HDC screen = platform::GetDC(0);
+  platform::HBITMAP surface = platform::CreateCompatibleBitmap(screen, w, h);
+  platform::ReleaseDC(0, screen);
+  if (surface == 0) {
+    throw platform::Error::Standard(platform::kErrOutOfMemory, "Render");
+  }
+  thumb.picture = platform::MakePicture(surface, w, h);
+  const bool covered = geometry.draw_width >= w && geometry.draw_height >= h;
+  platform::SurfaceView view{};
+  if (!covered && platform::GetSurface(surface, &view)) {
+    for (int32_t y = 0; y < view.height; ++y) {
+      uint8_t* row = view.bits + static_cast<ptrdiff_t>(y) * view.stride_bytes;
+      for (int32_t x = 0; x < view.width; ++x) {
+        uint8_t* px = row + static_cast<ptrdiff_t>(x) * view.bytes_per_pixel;
+        px[0] = px[1] = px[2] = kBackGrey;
+        if (view.bytes_per_pixel == 4) px[3] = 0xFF;
+      }
+    }
+  }
+  platform::SurfaceView source{};
+  if (geometry.draw_width > 0 && geometry.draw_height > 0 &&
+      picture.Handle() != 0 &&
+      platform::GetSurface(picture.Handle(), &source)) {
+    ScopedBitmapDC dst(surface);
+    ScopedBitmapDC src(picture.Handle());
+    if (!dst.ok() || !src.ok() ||
+        !platform::StretchBlt(dst.get(), 0, 0, geometry.draw_width,
+                              geometry.draw_height, src.get(), 0, 0,
+                              source.width, source.height, kSrcCopy)) {
+      throw platform::Error::Standard(platform::kErrOutOfMemory, "Render");
+    }
+  }
+  thumb.dib.CreateFromPicture(thumb.picture->Handle());
+  return thumb;
+}
+
+std::string NothingCaptured(int32_t height) {
+  return height <= 0 ? "zero height: no height has been computed"
+                     : "the scaled picture could not be captured";
+}
+
+std::string Write(const dib::aDIBSection& dib, const std::u16string& path,
+                  const InputGuard& inputs) {
+  if (inputs.Contains(path)) {
+    // A destination equal to the origin would otherwise replace the photo.
+    return "not written: it would replace an original picture";
+  }
+  try {
+    if (!jpeg::SaveDibAsJpeg(dib, path, kQuality))
+      return "could not be written";
+  } catch (const std::exception& e) {
+    return DescribeFailure(e);
+  }
+  return {};
+}
+
+std::string DescribeFailure(const std::exception& e) {
+  if (const auto* error = dynamic_cast<const platform::Error*>(&e)) {
+    return error->description();
+  }
+  return e.what();
+}
+
+}  // namespace vg::thumbnail

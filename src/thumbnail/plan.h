@@ -1,0 +1,66 @@
+// File: thumbnail/plan.h
+//
+// What a batch will do with a listing, decided before any picture is read:
+// which names are skipped, the name each picture is written under, which
+// outputs would replace an input, and the order the workers take them in.
+//
+//   std::vector<platform::ListedFile> files = platform::ListFolder(origin);
+//   Plan plan = MakePlan(files);
+//   for (size_t g : plan.order)               // the largest groups first
+//     for (size_t i : plan.groups[g])         // one output name, in order
+//       Make(files[i]);                       // the last one listed wins
+//
+// Pictures that would be written under one name form a group that one
+// worker makes in listing order, so the last one listed is the one kept,
+// whatever the number of workers: a run with many workers writes the same
+// files as a run with one.
+#ifndef VG_THUMBNAIL_PLAN_H_
+#define VG_THUMBNAIL_PLAN_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/folder_listing.h"
+
+namespace vg::thumbnail {
+
+// Returns true for the names a batch passes over without counting them:
+// ".", ".." and "thumbs.db" in any case.
+bool IsSkippedName(const std::u16string& name);
+
+// Returns the name a listed file is written under: transliterated to
+// characters safe on any file system, quotes turned into "-". Falls back to
+// the listed name when the transliteration fails.
+std::u16string OutputName(const std::u16string& listed_name);
+
+// The run's input files, known by identity (device and inode), so that no
+// output replaces one of them: a destination equal to the origin keeps every
+// original.
+class InputGuard {
+ public:
+  explicit InputGuard(const std::vector<platform::ListedFile>& files);
+  // Returns true when `path` names one of the inputs now.
+  bool Contains(const std::u16string& path) const;
+
+ private:
+  std::set<std::pair<uint64_t, uint64_t>> ids_;
+};
+
+struct Plan {
+  // Indexes into the listing, one group per output name, in listing order.
+  std::vector<std::vector<size_t>> groups;
+  // Group indexes, the group of the most bytes first.
+  std::vector<size_t> order;
+  // Pictures to make (listed names that are not skipped).
+  size_t pictures = 0;
+};
+
+Plan MakePlan(const std::vector<platform::ListedFile>& files);
+
+}  // namespace vg::thumbnail
+
+#endif  // VG_THUMBNAIL_PLAN_H_

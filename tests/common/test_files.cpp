@@ -1,0 +1,127 @@
+#include "common/test_files.h"
+
+#include <stdlib.h>
+#include <turbojpeg.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <vector>
+
+#include "platform/code_page.h"
+
+namespace vg::testing {
+
+TempFolder::TempFolder() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = (tmp != nullptr && *tmp == '/') ? tmp : "/tmp";
+  pattern += "/vg_test_XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
+  path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ec;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ec);
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::u16string TempFolder::text() const {
+  return platform::FromAnsi(path_.string() + "/");
+}
+
+void WriteJpeg(const std::filesystem::path& path, int w, int h, uint8_t r,
+               uint8_t g, uint8_t b) {
+  std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3, 0);
+  for (int y = 0; y < h / 2; ++y) {
+    for (int x = 0; x < w; ++x) {
+      uint8_t* p = &rgb[(static_cast<size_t>(y) * w + x) * 3];
+      p[0] = r;
+      p[1] = g;
+      p[2] = b;
+    }
+  }
+  tjhandle handle = tjInitCompress();
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  int rc = tjCompress2(handle, rgb.data(), w, 0, h, TJPF_RGB, &out, &size,
+                       TJSAMP_420, 85, 0);
+  tjDestroy(handle);
+  if (rc != 0) throw std::runtime_error("tjCompress2");
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(out), static_cast<long>(size));
+  tjFree(out);
+}
+
+void WriteDetailedJpeg(const std::filesystem::path& path, int w, int h,
+                       int seed) {
+  std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      uint8_t* p = &rgb[(static_cast<size_t>(y) * w + x) * 3];
+      const int rings = (x - w / 3) * (x - w / 3) + (y - h / 2) * (y - h / 2);
+      p[0] = static_cast<uint8_t>((x * 7 + y * 3 + seed * 31) & 0xFF);
+      p[1] = static_cast<uint8_t>(((rings >> 6) + seed) & 0xFF);
+      p[2] = static_cast<uint8_t>(((x ^ y) * 5) & 0xFF);
+    }
+  }
+  tjhandle handle = tjInitCompress();
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  int rc = tjCompress2(handle, rgb.data(), w, 0, h, TJPF_RGB, &out, &size,
+                       TJSAMP_420, 90, 0);
+  tjDestroy(handle);
+  if (rc != 0) throw std::runtime_error("tjCompress2");
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(out), static_cast<long>(size));
+  tjFree(out);
+}
+
+JpegInfo ReadJpegInfo(const std::filesystem::path& path) {
+  std::string bytes = ReadBytes(path);
+  JpegInfo info;
+  if (bytes.empty()) return info;
+  tjhandle handle = tjInitDecompress();
+  int subsamp = 0, colorspace = 0;
+  info.ok =
+      tjDecompressHeader3(
+          handle, reinterpret_cast<const unsigned char*>(bytes.data()),
+          bytes.size(), &info.width, &info.height, &subsamp, &colorspace) == 0;
+  tjDestroy(handle);
+  return info;
+}
+
+std::string ReadBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)),
+                     std::istreambuf_iterator<char>());
+}
+
+std::set<std::string> FilesIn(const std::filesystem::path& folder) {
+  std::set<std::string> names;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
+    if (e.is_regular_file()) names.insert(e.path().filename().string());
+  }
+  return names;
+}
+
+bool SameFiles(const std::filesystem::path& a, const std::filesystem::path& b,
+               std::string* why) {
+  const std::set<std::string> names = FilesIn(a);
+  if (names != FilesIn(b)) {
+    if (why != nullptr) *why = "the folders hold different names";
+    return false;
+  }
+  for (const std::string& name : names) {
+    if (ReadBytes(a / name) != ReadBytes(b / name)) {
+      if (why != nullptr) *why = name + " differs";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace vg::testing

@@ -1,0 +1,452 @@
+// JPEG decoding: colours of every colour model, EXIF orientation, ICC
+// profiles, reduced DCT scales, damaged and hostile files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "decoders/decode_picture.h"
+#include "decoders/internal/jpeg_decoder.h"
+#include "picture_testutil.h"
+#include "platform/error.h"
+
+namespace vg::decoders {
+namespace {
+
+using decoders_internal::ChooseJpegScale;
+using testing::ColourDiff;
+using testing::GridColour;
+using testing::GridPixel;
+using testing::PixelAt;
+using testing::Rgb;
+
+std::vector<uint8_t> GridJpeg(int width, int height,
+                              const testing::JpegOptions& options = {}) {
+  std::vector<uint8_t> rgb = testing::MakeRgb(width, height, [&](int x, int y) {
+    return GridPixel(x, y, width, height);
+  });
+  return testing::EncodeJpeg(rgb, width, height, options);
+}
+
+// The grid with noise, so that the image data, not the tables, fills the
+// file.
+std::vector<uint8_t> NoisyGridJpeg(int width, int height,
+                                   const testing::JpegOptions& options = {}) {
+  uint32_t state = 1;
+  std::vector<uint8_t> rgb = testing::MakeRgb(width, height, [&](int x, int y) {
+    state = state * 1103515245u + 12345u;
+    int noise = static_cast<int>(state >> 27) - 16;
+    Rgb c = GridPixel(x, y, width, height);
+    auto clamp = [](int v) { return std::clamp(v, 0, 255); };
+    return Rgb{clamp(c.r + noise), clamp(c.g + noise), clamp(c.b + noise)};
+  });
+  return testing::EncodeJpeg(rgb, width, height, options);
+}
+
+std::vector<uint8_t> FlatJpeg(int width, int height, Rgb colour) {
+  std::vector<uint8_t> rgb =
+      testing::MakeRgb(width, height, [&](int, int) { return colour; });
+  return testing::EncodeJpeg(rgb, width, height);
+}
+
+// Checks the centre of each of the grid's six blocks.
+void ExpectGrid(const DecodedImage& image, int tolerance) {
+  for (int by = 0; by < 2; ++by) {
+    for (int bx = 0; bx < 3; ++bx) {
+      int x = (2 * bx + 1) * image.pixel_width / 6;
+      int y = (2 * by + 1) * image.pixel_height / 4;
+      EXPECT_EQ(ColourDiff(PixelAt(image, x, y), GridColour(bx, by), tolerance),
+                "")
+          << "block " << bx << "," << by;
+    }
+  }
+}
+
+int32_t ErrorNumberOf(const std::vector<uint8_t>& bytes,
+                      const DecodeHint& hint = {}) {
+  try {
+    DecodePictureBytes(bytes, hint);
+  } catch (const platform::Error& e) {
+    return e.number();
+  }
+  return 0;
+}
+
+// Returns the offset just past the header of the first start-of-scan segment.
+size_t FirstScanData(const std::vector<uint8_t>& jpeg) {
+  size_t at = 2;
+  while (at + 4 <= jpeg.size()) {
+    uint8_t marker = jpeg[at + 1];
+    size_t length = size_t{jpeg[at + 2]} << 8 | jpeg[at + 3];
+    if (marker == 0xDA) return at + 2 + length;
+    at += 2 + length;
+  }
+  return jpeg.size();
+}
+
+// Returns the offset of the frame header's height field (SOF0 or SOF2).
+size_t FrameSizeOffset(const std::vector<uint8_t>& jpeg) {
+  size_t at = 2;
+  while (at + 4 <= jpeg.size()) {
+    uint8_t marker = jpeg[at + 1];
+    if (marker == 0xC0 || marker == 0xC2) return at + 5;
+    at += 2 + (size_t{jpeg[at + 2]} << 8 | jpeg[at + 3]);
+  }
+  return 0;
+}
+
+TEST(JpegDecodeTest, BaselineGridKeepsItsColoursAndSize) {
+  DecodedImage image = DecodePictureBytes(GridJpeg(24, 16));
+  EXPECT_EQ(image.width, 24);
+  EXPECT_EQ(image.height, 16);
+  EXPECT_EQ(image.pixel_width, 24);
+  EXPECT_EQ(image.pixel_height, 16);
+  EXPECT_EQ(image.stride_bytes, 96);
+  ASSERT_EQ(image.bgrx.size(), 96u * 16u);
+  ExpectGrid(image, 10);
+  for (size_t i = 3; i < image.bgrx.size(); i += 4) {
+    ASSERT_EQ(image.bgrx[i], 255) << "byte " << i;
+  }
+}
+
+TEST(JpegDecodeTest, ProgressiveSubsampledGreyAndTinyPictures) {
+  testing::JpegOptions progressive;
+  progressive.progressive = true;
+  progressive.subsampling_420 = true;
+  ExpectGrid(DecodePictureBytes(GridJpeg(48, 32, progressive)), 12);
+
+  testing::JpegOptions grey;
+  grey.grey = true;
+  std::vector<uint8_t> ramp = testing::MakeRgb(64, 8, [](int x, int) {
+    return Rgb{x * 4, x * 4, x * 4};
+  });
+  DecodedImage image =
+      DecodePictureBytes(testing::EncodeJpeg(ramp, 64, 8, grey));
+  for (int x : {4, 20, 40, 60}) {
+    EXPECT_EQ(ColourDiff(PixelAt(image, x, 4), Rgb{x * 4, x * 4, x * 4}, 6), "")
+        << "x " << x;
+  }
+
+  DecodedImage one = DecodePictureBytes(FlatJpeg(1, 1, {10, 200, 30}));
+  EXPECT_EQ(one.width, 1);
+  EXPECT_EQ(one.height, 1);
+  ASSERT_EQ(one.bgrx.size(), 4u);
+  EXPECT_EQ(ColourDiff(PixelAt(one, 0, 0), {10, 200, 30}, 8), "");
+}
+
+// A CMYK pixel for each grid colour: red is magenta and yellow ink, and so on.
+std::vector<uint8_t> GridCmyk(int width, int height, bool inverted) {
+  std::vector<uint8_t> out;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      Rgb c = GridPixel(x, y, width, height);
+      uint8_t ink[4] = {static_cast<uint8_t>(255 - c.r),
+                        static_cast<uint8_t>(255 - c.g),
+                        static_cast<uint8_t>(255 - c.b), 0};
+      for (uint8_t v : ink) out.push_back(inverted ? 255 - v : v);
+    }
+  }
+  return out;
+}
+
+TEST(JpegDecodeTest, CmykAndYcckComeOutInTheirColours) {
+  struct Case {
+    bool ycck;
+    bool adobe;  // Adobe's marker: the data is inverted
+  } cases[] = {{false, true}, {true, true}, {false, false}};
+  for (const Case& c : cases) {
+    std::vector<uint8_t> cmyk = GridCmyk(24, 16, c.adobe);
+    DecodedImage image = DecodePictureBytes(
+        testing::EncodeCmykJpeg(cmyk, 24, 16, c.ycck, c.adobe));
+    SCOPED_TRACE(c.ycck ? "YCCK" : c.adobe ? "Adobe CMYK" : "plain CMYK");
+    ExpectGrid(image, 12);
+  }
+}
+
+TEST(JpegDecodeTest, BlackInkDarkensEveryChannel) {
+  // 50% black over no ink, Adobe-inverted: 127 grey.
+  std::vector<uint8_t> cmyk;
+  for (int i = 0; i < 16 * 16; ++i) {
+    for (uint8_t v : {255, 255, 255, 128}) cmyk.push_back(v);
+  }
+  DecodedImage image =
+      DecodePictureBytes(testing::EncodeCmykJpeg(cmyk, 16, 16, false, true));
+  EXPECT_EQ(ColourDiff(PixelAt(image, 8, 8), {128, 128, 128}, 4), "");
+}
+
+TEST(JpegDecodeTest, CmykFileFromImageMagickMatchesItsSource) {
+  DecodedImage image = DecodePictureFile(
+      testing::NativeToUtf16(testing::FixturePath("grid_cmyk.jpg")));
+  EXPECT_EQ(image.width, 24);
+  EXPECT_EQ(image.height, 16);
+  ExpectGrid(image, 16);
+}
+
+TEST(JpegDecodeTest, EmbeddedProfileIsConvertedToSrgb) {
+  std::vector<uint8_t> plain = FlatJpeg(16, 16, {128, 128, 128});
+  std::vector<uint8_t> profile = testing::LinearRgbProfile();
+  std::vector<uint8_t> linear =
+      testing::InsertJpegSegment(plain, 0xE2, testing::IccApp2(profile));
+  EXPECT_EQ(
+      ColourDiff(PixelAt(DecodePictureBytes(plain), 8, 8), {128, 128, 128}, 2),
+      "");
+  EXPECT_EQ(
+      ColourDiff(PixelAt(DecodePictureBytes(linear), 8, 8), {188, 188, 188}, 3),
+      "");
+  // A damaged profile is ignored, not fatal.
+  std::vector<uint8_t> junk(200, 0x5A);
+  std::vector<uint8_t> damaged =
+      testing::InsertJpegSegment(plain, 0xE2, testing::IccApp2(junk));
+  EXPECT_EQ(ColourDiff(PixelAt(DecodePictureBytes(damaged), 8, 8),
+                       {128, 128, 128}, 2),
+            "");
+}
+
+TEST(JpegDecodeTest, GreyProfileAndOrientationTogether) {
+  // Left half grey 128, right half black; a linear grey profile; turned 180
+  // degrees, so the black half comes out on the left.
+  testing::JpegOptions grey;
+  grey.grey = true;
+  std::vector<uint8_t> rgb = testing::MakeRgb(32, 16, [](int x, int) {
+    return x < 16 ? Rgb{128, 128, 128} : Rgb{0, 0, 0};
+  });
+  std::vector<uint8_t> jpeg = testing::EncodeJpeg(rgb, 32, 16, grey);
+  jpeg = testing::InsertJpegSegment(
+      jpeg, 0xE2, testing::IccApp2(testing::LinearGreyProfile()));
+  jpeg = testing::InsertJpegSegment(jpeg, 0xE1,
+                                    testing::ExifWithOrientation(3, false));
+  DecodedImage image = DecodePictureBytes(jpeg);
+  EXPECT_EQ(ColourDiff(PixelAt(image, 4, 4), {0, 0, 0}, 3), "");
+  EXPECT_EQ(ColourDiff(PixelAt(image, 28, 12), {188, 188, 188}, 4), "");
+}
+
+// Where the stored picture's top-left, top-right and bottom-left corners land
+// in the upright picture, as the EXIF orientation tag defines it.
+enum Corner { kTopLeft, kTopRight, kBottomLeft, kBottomRight };
+struct OrientationCase {
+  int orientation;
+  Corner top_left, top_right, bottom_left;
+};
+constexpr OrientationCase kOrientations[] = {
+    {1, kTopLeft, kTopRight, kBottomLeft},
+    {2, kTopRight, kTopLeft, kBottomRight},
+    {3, kBottomRight, kBottomLeft, kTopRight},
+    {4, kBottomLeft, kBottomRight, kTopLeft},
+    {5, kTopLeft, kBottomLeft, kTopRight},
+    {6, kTopRight, kBottomRight, kTopLeft},
+    {7, kBottomRight, kTopRight, kBottomLeft},
+    {8, kBottomLeft, kTopLeft, kBottomRight},
+};
+
+Rgb CornerPixel(const DecodedImage& image, Corner corner) {
+  int inset = 3;
+  int right = image.pixel_width - 1 - inset;
+  int bottom = image.pixel_height - 1 - inset;
+  switch (corner) {
+    case kTopLeft:
+      return PixelAt(image, inset, inset);
+    case kTopRight:
+      return PixelAt(image, right, inset);
+    case kBottomLeft:
+      return PixelAt(image, inset, bottom);
+    case kBottomRight:
+      break;
+  }
+  return PixelAt(image, right, bottom);
+}
+
+TEST(JpegDecodeTest, ExifOrientationTurnsThePictureUpright) {
+  std::vector<uint8_t> stored = GridJpeg(48, 32);
+  for (bool big_endian : {false, true}) {
+    for (const OrientationCase& c : kOrientations) {
+      SCOPED_TRACE("orientation " + std::to_string(c.orientation) +
+                   (big_endian ? " MM" : " II"));
+      DecodedImage image = DecodePictureBytes(testing::InsertJpegSegment(
+          stored, 0xE1,
+          testing::ExifWithOrientation(c.orientation, big_endian)));
+      bool swapped = c.orientation >= 5;
+      EXPECT_EQ(image.width, swapped ? 32 : 48);
+      EXPECT_EQ(image.height, swapped ? 48 : 32);
+      EXPECT_EQ(image.pixel_width, image.width);
+      EXPECT_EQ(image.pixel_height, image.height);
+      EXPECT_EQ(image.stride_bytes, image.pixel_width * 4);
+      // Stored corners: red (top-left), blue (top-right), yellow (bottom-left).
+      EXPECT_EQ(
+          ColourDiff(CornerPixel(image, c.top_left), GridColour(0, 0), 12), "");
+      EXPECT_EQ(
+          ColourDiff(CornerPixel(image, c.top_right), GridColour(2, 0), 12),
+          "");
+      EXPECT_EQ(
+          ColourDiff(CornerPixel(image, c.bottom_left), GridColour(0, 1), 12),
+          "");
+    }
+  }
+}
+
+TEST(JpegDecodeTest, RotatedCmykIsConvertedThenTurned) {
+  std::vector<uint8_t> cmyk = GridCmyk(48, 32, true);
+  std::vector<uint8_t> jpeg = testing::InsertJpegSegment(
+      testing::EncodeCmykJpeg(cmyk, 48, 32, true, true), 0xE1,
+      testing::ExifWithOrientation(6, false));
+  DecodedImage image = DecodePictureBytes(jpeg);
+  EXPECT_EQ(image.width, 32);
+  EXPECT_EQ(image.height, 48);
+  EXPECT_EQ(ColourDiff(CornerPixel(image, kTopRight), GridColour(0, 0), 12),
+            "");
+  EXPECT_EQ(ColourDiff(CornerPixel(image, kTopLeft), GridColour(0, 1), 12), "");
+}
+
+TEST(JpegDecodeTest, ChoosesTheSmallestScaleTwoAndAHalfTimesTheTarget) {
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {150, 113}), 1);  // 500 x 375
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {200, 0}), 1);    // 500 >= 500
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {201, 0}), 2);    // 500 < 502.5
+  EXPECT_EQ(ChooseJpegScale(2560, 1600, {150, 94}), 2);   // 320 < 375
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {800, 0}), 4);    // 2000 >= 2000
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {0, 600}), 4);    // 1500 >= 1500
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {801, 0}), 5);
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {150, 400}), 3);  // height decides
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {0, 0}), 8);      // full size asked
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {1401, 0}), 8);   // nothing smaller
+  EXPECT_EQ(ChooseJpegScale(100, 100, {5000, 5000}), 8);  // never enlarges
+  // Output sizes round up: 4017 at 1/8 is 503, and 201 x 5/2 needs 503.
+  EXPECT_EQ(ChooseJpegScale(4001, 3000, {0, 0}), 8);
+  EXPECT_EQ(ChooseJpegScale(4017, 8, {201, 0}), 1);
+}
+
+TEST(JpegDecodeTest, LargePhotoDecodesAtAnEighthForASmallTarget) {
+  std::vector<uint8_t> jpeg = GridJpeg(4000, 3000);
+  DecodedImage image = DecodePictureBytes(jpeg, {150, 113});
+  EXPECT_EQ(image.width, 4000);
+  EXPECT_EQ(image.height, 3000);
+  EXPECT_EQ(image.pixel_width, 500);
+  EXPECT_EQ(image.pixel_height, 375);
+  EXPECT_EQ(image.stride_bytes, 2000);
+  EXPECT_EQ(image.bgrx.size(), 2000u * 375u);
+  ExpectGrid(image, 10);
+
+  DecodedImage half = DecodePictureBytes(jpeg, {800, 0});
+  EXPECT_EQ(half.pixel_width, 2000);
+  EXPECT_EQ(half.pixel_height, 1500);
+}
+
+TEST(JpegDecodeTest, HintOfARotatedPhotoIsUpright) {
+  // Stored 1600 x 1200, upright 1200 x 1600. An upright target of 120 x 160
+  // needs 300 x 400 upright pixels: 1/4 scale, 300 x 400 after turning.
+  std::vector<uint8_t> jpeg = testing::InsertJpegSegment(
+      GridJpeg(1600, 1200), 0xE1, testing::ExifWithOrientation(6, true));
+  DecodedImage image = DecodePictureBytes(jpeg, {120, 160});
+  EXPECT_EQ(image.width, 1200);
+  EXPECT_EQ(image.height, 1600);
+  EXPECT_EQ(image.pixel_width, 300);
+  EXPECT_EQ(image.pixel_height, 400);
+  EXPECT_EQ(ColourDiff(CornerPixel(image, kTopRight), GridColour(0, 0), 12),
+            "");
+  EXPECT_EQ(ColourDiff(CornerPixel(image, kBottomRight), GridColour(2, 0), 12),
+            "");
+}
+
+TEST(JpegDecodeTest, TruncatedFileDecodesWhatIsThere) {
+  for (bool progressive : {false, true}) {
+    SCOPED_TRACE(progressive ? "progressive" : "baseline");
+    testing::JpegOptions options;
+    options.progressive = progressive;
+    std::vector<uint8_t> jpeg = NoisyGridJpeg(240, 160, options);
+    std::vector<uint8_t> cut(
+        jpeg.begin(),
+        jpeg.begin() + static_cast<ptrdiff_t>(jpeg.size() * 7 / 10));
+    DecodedImage image = DecodePictureBytes(cut);
+    EXPECT_EQ(image.width, 240);
+    EXPECT_EQ(image.height, 160);
+    // The top-left block was in the data that arrived.
+    EXPECT_EQ(ColourDiff(PixelAt(image, 10, 10), GridColour(0, 0), 40), "");
+  }
+  // Baseline: what is missing comes out grey.
+  std::vector<uint8_t> jpeg = NoisyGridJpeg(240, 160);
+  std::vector<uint8_t> cut(
+      jpeg.begin(), jpeg.begin() + static_cast<ptrdiff_t>(jpeg.size() / 2));
+  DecodedImage image = DecodePictureBytes(cut);
+  EXPECT_EQ(ColourDiff(PixelAt(image, 200, 150), {128, 128, 128}, 2), "");
+}
+
+TEST(JpegDecodeTest, FileCutBeforeAnyImageDataIsInvalid) {
+  std::vector<uint8_t> jpeg = NoisyGridJpeg(240, 160);
+  size_t scan = FirstScanData(jpeg);
+  ASSERT_LT(scan, jpeg.size());
+  for (size_t length : {size_t{3}, size_t{40}, scan - 1, scan, scan + 4}) {
+    std::vector<uint8_t> cut(jpeg.begin(),
+                             jpeg.begin() + static_cast<ptrdiff_t>(length));
+    EXPECT_EQ(ErrorNumberOf(cut), platform::kErrInvalidPicture)
+        << "cut at " << length << " of " << jpeg.size();
+  }
+}
+
+TEST(JpegDecodeTest, DamagedDataDecodesSilently) {
+  std::vector<uint8_t> jpeg = NoisyGridJpeg(240, 160);
+  size_t scan = FirstScanData(jpeg);
+  for (size_t i = scan + 50; i < jpeg.size() - 2; i += 97) jpeg[i] ^= 0x5A;
+  ::testing::internal::CaptureStderr();
+  DecodedImage image = DecodePictureBytes(jpeg);
+  std::string printed = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(image.width, 240);
+  EXPECT_EQ(printed, "");
+}
+
+TEST(JpegDecodeTest, HeaderOverTheLimitsIsRefusedUpFront) {
+  std::vector<uint8_t> jpeg = GridJpeg(16, 16);
+  size_t at = FrameSizeOffset(jpeg);
+  ASSERT_NE(at, 0u);
+  struct Size {
+    int height, width;
+  } sizes[] = {{65000, 65000}, {11600, 11600}, {0, 16}};
+  for (Size s : sizes) {
+    std::vector<uint8_t> hostile = jpeg;
+    hostile[at] = static_cast<uint8_t>(s.height >> 8);
+    hostile[at + 1] = static_cast<uint8_t>(s.height);
+    hostile[at + 2] = static_cast<uint8_t>(s.width >> 8);
+    hostile[at + 3] = static_cast<uint8_t>(s.width);
+    EXPECT_EQ(ErrorNumberOf(hostile), platform::kErrInvalidPicture)
+        << s.width << " x " << s.height;
+  }
+  // Within the limits a small file may claim a large picture: it decodes as
+  // far as its data goes (grey below).
+  std::vector<uint8_t> tall = jpeg;
+  tall[at] = 0x10;  // 4096 rows
+  tall[at + 1] = 0x00;
+  DecodedImage image = DecodePictureBytes(tall, {16, 0});
+  EXPECT_EQ(image.height, 4096);
+}
+
+// Returns a progressive JPEG whose first scan is repeated `extra` times.
+std::vector<uint8_t> WithRepeatedScan(int extra) {
+  testing::JpegOptions options;
+  options.progressive = true;
+  std::vector<uint8_t> jpeg = GridJpeg(16, 16, options);
+  size_t sos = 2;
+  while (jpeg[sos + 1] != 0xDA)
+    sos += 2 + (size_t{jpeg[sos + 2]} << 8 | jpeg[sos + 3]);
+  size_t end = FirstScanData(jpeg);
+  while (!(jpeg[end] == 0xFF && jpeg[end + 1] != 0x00 &&
+           (jpeg[end + 1] < 0xD0 || jpeg[end + 1] > 0xD7))) {
+    ++end;
+  }
+  std::vector<uint8_t> scan(jpeg.begin() + static_cast<ptrdiff_t>(sos),
+                            jpeg.begin() + static_cast<ptrdiff_t>(end));
+  std::vector<uint8_t> out(jpeg.begin(),
+                           jpeg.begin() + static_cast<ptrdiff_t>(end));
+  for (int i = 0; i < extra; ++i)
+    out.insert(out.end(), scan.begin(), scan.end());
+  out.insert(out.end(), jpeg.begin() + static_cast<ptrdiff_t>(end), jpeg.end());
+  return out;
+}
+
+TEST(JpegDecodeTest, EndlessScansAreCutOff) {
+  EXPECT_EQ(ErrorNumberOf(WithRepeatedScan(20)), 0);
+  EXPECT_EQ(
+      ErrorNumberOf(WithRepeatedScan(decoders_internal::kMaxJpegScans + 5)),
+      platform::kErrInvalidPicture);
+}
+
+}  // namespace
+}  // namespace vg::decoders

@@ -1,0 +1,84 @@
+// The picture loader: a picture object with the picture's own size over a
+// bitmap that holds the decoded pixels.
+#include "decoders/load_picture.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <vector>
+
+#include "picture_testutil.h"
+#include "platform/error.h"
+#include "platform/gdi.h"
+
+namespace vg::decoders {
+namespace {
+
+using testing::GridColour;
+using testing::GridPixel;
+using testing::NativeToUtf16;
+using testing::TempFolder;
+
+testing::Rgb BitmapPixel(const platform::SurfaceView& view, int x, int y) {
+  const uint8_t* p = view.bits + static_cast<ptrdiff_t>(y) * view.stride_bytes +
+                     static_cast<ptrdiff_t>(x) * view.bytes_per_pixel;
+  return {p[2], p[1], p[0]};
+}
+
+TEST(LoadPictureTest, ReducedJpegKeepsItsLogicalSize) {
+  TempFolder folder;
+  std::vector<uint8_t> rgb = testing::MakeRgb(
+      1600, 1200, [](int x, int y) { return GridPixel(x, y, 1600, 1200); });
+  std::filesystem::path path = folder.path() / "photo.jpg";
+  testing::WriteFileBytes(path, testing::EncodeJpeg(rgb, 1600, 1200));
+
+  platform::PicturePtr picture = LoadPicture(NativeToUtf16(path), {150, 0});
+  ASSERT_NE(picture, nullptr);
+  EXPECT_NE(picture->Handle(), 0);
+  EXPECT_EQ(picture->Width(), 1600);
+  EXPECT_EQ(picture->Height(), 1200);
+  EXPECT_EQ(picture->BitmapWidth(), 400);  // 1/4: 400 >= 2 x 150
+  EXPECT_EQ(picture->BitmapHeight(), 300);
+
+  platform::SurfaceView view{};
+  ASSERT_TRUE(platform::GetSurface(picture->Handle(), &view));
+  EXPECT_EQ(view.width, 400);
+  EXPECT_EQ(view.height, 300);
+  EXPECT_EQ(
+      testing::ColourDiff(BitmapPixel(view, 60, 70), GridColour(0, 0), 10), "");
+  EXPECT_EQ(
+      testing::ColourDiff(BitmapPixel(view, 340, 230), GridColour(2, 1), 10),
+      "");
+}
+
+TEST(LoadPictureTest, FullSizeWithoutAHintAndErrorsPassThrough) {
+  TempFolder folder;
+  std::filesystem::path path = folder.path() / "small.png";
+  testing::WriteFileBytes(
+      path,
+      testing::EncodeWithQt(
+          24, 16, "png", [](int x, int y) { return GridPixel(x, y, 24, 16); },
+          [](int, int) { return 255; }));
+  platform::PicturePtr picture = LoadPicture(NativeToUtf16(path));
+  EXPECT_EQ(picture->Width(), 24);
+  EXPECT_EQ(picture->BitmapWidth(), 24);
+  EXPECT_EQ(picture->BitmapHeight(), 16);
+
+  try {
+    (void)LoadPicture(NativeToUtf16(folder.path() / "absent.png"));
+    ADD_FAILURE() << "a missing file loaded";
+  } catch (const platform::Error& e) {
+    EXPECT_EQ(e.number(), platform::kErrFileNotFound);
+  }
+  std::filesystem::path text = folder.path() / "b.txt";
+  testing::WriteFileBytes(text, std::vector<uint8_t>(100, 'x'));
+  try {
+    (void)LoadPicture(NativeToUtf16(text));
+    ADD_FAILURE() << "a text file loaded";
+  } catch (const platform::Error& e) {
+    EXPECT_EQ(e.number(), platform::kErrInvalidPicture);
+  }
+}
+
+}  // namespace
+}  // namespace vg::decoders

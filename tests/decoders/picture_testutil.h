@@ -1,0 +1,119 @@
+// Test pictures made in code, and checks on decoded pixels, for the picture
+// decoder tests.
+#ifndef VG_TESTS_APP_DECODERS_PICTURE_TESTUTIL_H_
+#define VG_TESTS_APP_DECODERS_PICTURE_TESTUTIL_H_
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "decoders/decode_picture.h"
+
+namespace vg::decoders::testing {
+
+struct Rgb {
+  int r = 0;
+  int g = 0;
+  int b = 0;
+};
+
+// The colour of each 8 x 8 block of the reference grid, 3 blocks wide and 2
+// high (24 x 16 pixels): red, green, blue over yellow, magenta, cyan.
+Rgb GridColour(int block_x, int block_y);
+// The colour of pixel (x, y) of the grid scaled to `width` x `height`.
+Rgb GridPixel(int x, int y, int width, int height);
+
+// Returns the pixel at (x, y) of a decoded picture.
+Rgb PixelAt(const DecodedImage& image, int x, int y);
+
+// Returns "" when `actual` is within `tolerance` of `expected` in every
+// channel, else a description of the difference.
+std::string ColourDiff(Rgb actual, Rgb expected, int tolerance);
+
+// Returns width x height RGB pixels (3 bytes each, top-down) from `pixel`.
+std::vector<uint8_t> MakeRgb(int width, int height,
+                             const std::function<Rgb(int, int)>& pixel);
+
+struct JpegOptions {
+  int quality = 95;
+  bool progressive = false;
+  bool grey = false;
+  bool subsampling_420 = false;
+};
+
+// Encodes RGB pixels (MakeRgb) as a JPEG with TurboJPEG.
+std::vector<uint8_t> EncodeJpeg(std::span<const uint8_t> rgb, int width,
+                                int height, const JpegOptions& options = {});
+
+// Encodes CMYK pixels (4 bytes each, stored as given) with libjpeg as a CMYK
+// or YCCK JPEG, with or without the Adobe marker.
+std::vector<uint8_t> EncodeCmykJpeg(std::span<const uint8_t> cmyk, int width,
+                                    int height, bool ycck, bool adobe_marker);
+
+// Returns `jpeg` with an APPn segment (marker 0xE0 + n) holding `payload`
+// inserted right after the start-of-image marker.
+std::vector<uint8_t> InsertJpegSegment(std::span<const uint8_t> jpeg,
+                                       uint8_t marker,
+                                       std::span<const uint8_t> payload);
+
+// Returns an EXIF APP1 payload whose first IFD holds an orientation tag.
+std::vector<uint8_t> ExifWithOrientation(int orientation, bool big_endian);
+
+// Returns the payload of an APP2 ICC_PROFILE segment (one chunk).
+std::vector<uint8_t> IccApp2(std::span<const uint8_t> profile);
+
+// Returns an ICC profile with sRGB primaries and a linear tone curve: a
+// mid grey 128 in it is about 188 in sRGB.
+std::vector<uint8_t> LinearRgbProfile();
+
+// Returns a grey ICC profile with a linear tone curve.
+std::vector<uint8_t> LinearGreyProfile();
+
+// A BMP file in parts: the caller gives the pixel data as stored.
+struct BmpSpec {
+  int32_t width = 0;
+  int32_t height = 0;  // negative: top-down rows
+  uint16_t bits = 24;
+  uint32_t compression = 0;       // 0 RGB, 1 RLE8, 2 RLE4, 3 bit fields
+  std::vector<uint32_t> palette;  // 0x00RRGGBB entries
+  std::vector<uint32_t> masks;    // R, G, B (and A) masks for bit fields
+  std::vector<uint8_t> pixel_data;
+};
+std::vector<uint8_t> MakeBmp(const BmpSpec& spec);
+
+// Returns the bytes of a PNG, BMP or ICO that Qt writes for `image`-like
+// pixels: width x height, colour from `pixel`, alpha from `alpha`.
+std::vector<uint8_t> EncodeWithQt(int width, int height, const char* format,
+                                  const std::function<Rgb(int, int)>& pixel,
+                                  const std::function<int(int, int)>& alpha);
+
+// Reads or writes a whole file.
+std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);
+void WriteFileBytes(const std::filesystem::path& path,
+                    std::span<const uint8_t> bytes);
+
+// Returns the path of a committed fixture under tests/data/pictures.
+std::filesystem::path FixturePath(const std::string& name);
+
+// A fresh folder under the system's temporary folder, removed at the end.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Returns the UTF-16 form of a native path, as the system passes paths.
+std::u16string NativeToUtf16(const std::filesystem::path& path);
+
+}  // namespace vg::decoders::testing
+
+#endif  // VG_TESTS_APP_DECODERS_PICTURE_TESTUTIL_H_
