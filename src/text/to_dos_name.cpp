@@ -1,6 +1,7 @@
 #include "text/to_dos_name.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <utility>
@@ -9,6 +10,7 @@
 #include "platform/message_box.h"
 #include "text/iif_value.h"
 #include "text/internal/dos_name.h"
+#include "text/legacy_bytes.h"
 
 namespace vg::text {
 namespace dos_name_internal {
@@ -33,13 +35,39 @@ const TransliterationIndex& DosNameIndex() {
   return index;
 }
 
+namespace {
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// Appends "u" and the code point in upper-case hex, at least four digits.
+void AppendCodeOf(char32_t code_point, std::u16string& out) {
+  char code[16];
+  int length = std::snprintf(code, sizeof code, "u%04X",
+                             static_cast<unsigned>(code_point));
+  out.append(code, code + length);
+}
+
+}  // namespace
+
 Transliteration Transliterate(std::u16string_view name,
                               const TransliterationIndex& index) {
-  Transliteration out{std::u16string(name.size(), u'_'), 0};
+  Transliteration out{std::u16string(), 0};
+  out.text.reserve(name.size());
   for (std::size_t k = 0; k < name.size(); ++k) {
     Lookup hit = index.Find(name[k]);
-    if (!hit.found) continue;  // stays "_", not an error
-    out.text[k] = hit.output;
+    if (!hit.found) {
+      char32_t code_point = name[k];
+      if (IsHighSurrogate(name[k]) && k + 1 < name.size() &&
+          IsLowSurrogate(name[k + 1])) {
+        code_point = 0x10000 + ((code_point - 0xD800) << 10) +
+                     (char32_t{name[k + 1]} - 0xDC00);
+        ++k;
+      }
+      AppendCodeOf(code_point, out.text);  // not an error either
+      continue;
+    }
+    out.text.push_back(hit.output);
     // A count that would pass 32767 stays there: the step that adds to it
     // fails and is skipped, and the name itself is still written out.
     if (hit.output == u' ' &&
@@ -71,7 +99,7 @@ std::u16string TransliterateAndReport(std::u16string_view name,
 
 std::u16string ToDosName(std::u16string_view name) {
   return dos_name_internal::TransliterateAndReport(
-      name, dos_name_internal::DosNameIndex());
+      LegacyBytesAsWindows1252(name), dos_name_internal::DosNameIndex());
 }
 
 }  // namespace vg::text

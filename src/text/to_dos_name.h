@@ -1,18 +1,27 @@
 // File: text/to_dos_name.h
 //
 // The file-name transliteration applied to every listed picture before its
-// thumbnail is written: each UTF-16 code unit goes through a fixed pair of
+// thumbnail is written: each character goes through a fixed pair of
 // character tables that turn accented Latin-1 letters into plain lower-case
 // letters and characters awkward in file names (space, quotes, "&", "/",
-// ":", "?", "*", ...) into "_". The output always has exactly as many code
-// units as the input, so the extension keeps its dot and its letters.
+// ":", "?", "*", ...) into "_"; the extension keeps its dot and its letters.
+// A character the tables do not list keeps the name apart from others: it is
+// written as "u" and its code point in upper-case hex, at least four digits
+// ("\u65E5" -> "u65E5", "\U0001F600" -> "u1F600"). Bytes of the listed name
+// that were not UTF-8 are read as Windows-1252 first (LegacyBytesAsWindows1252
+// in text/legacy_bytes.h), so "caf\xE9.jpg" gives "cafe.jpg"; a byte that
+// Windows-1252 leaves undefined keeps its escape's code ("\x81" -> "uDC81").
 //
 //   std::u16string out = ToDosName(u"\u00C9t\u00E9 24 n\u00B05.JPG");
 //   // out == u"ete_24_n\u00B05.JPG"
 //
-// Not a general Unicode transliterator: a code unit that the tables do not
-// list (for instance "!", "\u00C0", "\u0153" or either half of a surrogate
-// pair) becomes "_", so two names that differ only there can collide.
+// The batch calls ToDosName on the name as listed (platform::FromAnsi of the
+// directory entry) and nothing else; the file itself is still opened by that
+// listed name. Not a general Unicode transliterator, and not one-to-one:
+// names the tables merge ("\u00E9t\u00E9.jpg" and "ete.jpg") give one name,
+// and so, rarely, do a name that spells a code itself and the character
+// ("u65E5.jpg" and "\u65E5.jpg"), or a code followed by a hex digit and a
+// longer code ("\u1F60" "0" and "\U0001F600" both give "u1F600").
 #ifndef VG_TEXT_TO_DOS_NAME_H_
 #define VG_TEXT_TO_DOS_NAME_H_
 
@@ -21,8 +30,9 @@
 
 namespace vg::text {
 
-// Returns `name` with every code unit replaced through the name tables; the
-// result has the same length as `name` (an empty name gives an empty result).
+// Returns `name` with every character replaced through the name tables or
+// written as its code; the result has the length of `name` when every
+// character is in the tables (an empty name gives an empty result).
 // Should a table entry ever produce a space, the number of such "transformation
 // errors" is announced in a modal box titled "Erreur" through
 // vg::platform::ShowMessageBox, and the call returns once it is closed; the

@@ -24,6 +24,8 @@ namespace {
 
 using jpeg_internal::IsTemporaryName;
 using jpeg_internal::RemoveStaleTemporaries;
+using jpeg_internal::ReplaceFile;
+using jpeg_internal::ReplaceResult;
 using testing::DibBuffer;
 using testing::ListFolder;
 using testing::ReadFile;
@@ -66,9 +68,38 @@ std::vector<std::string> Temporaries(const std::string& folder) {
   return found;
 }
 
-std::string TemporaryName(const std::string& name, long pid) {
-  return "." + name + "." + std::to_string(pid) + ".0123456789abcdef.tmp";
+std::string TemporaryName(const std::string& name, long pid,
+                          const std::string& hex = "0123456789abcdef") {
+  return "." + name + "." + std::to_string(pid) + "." + hex + ".tmp";
 }
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+// Makes the temporary names of ReplaceFile draw from a fixed sequence while
+// it lives (the last value repeats), and counts the draws.
+class FixedNameBits {
+ public:
+  explicit FixedNameBits(std::vector<uint64_t> sequence) {
+    sequence_ = std::move(sequence);
+    next_ = 0;
+    old_ = jpeg_internal::SetTemporaryNameBitsForTesting(&Draw);
+  }
+  ~FixedNameBits() { jpeg_internal::SetTemporaryNameBitsForTesting(old_); }
+  FixedNameBits(const FixedNameBits&) = delete;
+  FixedNameBits& operator=(const FixedNameBits&) = delete;
+  size_t draws() const { return next_; }
+
+ private:
+  static uint64_t Draw() {
+    size_t at = std::min(next_++, sequence_.size() - 1);
+    return sequence_[at];
+  }
+  static inline std::vector<uint64_t> sequence_;
+  static inline size_t next_ = 0;
+  jpeg_internal::TemporaryNameBits old_;
+};
 
 TEST(TemporaryNameTest, AcceptsOnlyTheExactShapeTheSaveMakes) {
   long pid = 0;
@@ -256,6 +287,82 @@ TEST(FaultySaveTest, MissingReadOnlyOrVanishedFolderFailsAndLeavesNothing) {
   ASSERT_EQ(rmdir(gone.c_str()), 0);
   EXPECT_NE(Save(dib, gone + "/b.jpg"), IJL_OK);
   EXPECT_EQ(ListFolder(folder.path()), std::vector<std::string>{"locked"});
+}
+
+// The save is durable only if the new bytes reach the disk before the rename
+// makes them the target: a sync that fails (the temporary file's descriptor
+// is made a pipe, which cannot be synced) must fail the save.
+TEST(FaultySaveTest, FailedSyncFailsTheSaveAndKeepsTheOldFile) {
+  ScratchFolder folder;
+  const std::string target = folder / "photo.jpg";
+  ASSERT_TRUE(WriteFile(target, "the old photo"));
+  int pipe_ends[2];
+  ASSERT_EQ(pipe(pipe_ends), 0);
+  struct Swap {
+    int pipe_end;
+    bool done = false;
+  } swap{pipe_ends[0]};
+  const std::vector<uint8_t> photo(4096, 0xAB);
+
+  ReplaceResult result = ReplaceFile(
+      target, photo,
+      [](int fd, void* context) {
+        auto* s = static_cast<Swap*>(context);
+        s->done = dup2(s->pipe_end, fd) == fd;
+      },
+      &swap);
+  close(pipe_ends[0]);
+  close(pipe_ends[1]);
+
+  ASSERT_TRUE(swap.done);
+  EXPECT_EQ(result, ReplaceResult::kCannotWrite);
+  EXPECT_EQ(ReadFile(target), std::optional(Bytes("the old photo")));
+  EXPECT_EQ(ListFolder(folder.path()), std::vector<std::string>{"photo.jpg"});
+}
+
+// A temporary name that is already taken (by another process's save) is
+// passed over: the save takes the next name and the other file is left
+// alone. Only a taken name is retried.
+TEST(FaultySaveTest, TakenTemporaryNameIsPassedOverAndLeftAlone) {
+  ScratchFolder folder;
+  const std::string target = folder / "photo.jpg";
+  ASSERT_TRUE(WriteFile(target, "the old photo"));
+  const std::string taken =
+      TemporaryName("photo.jpg", getpid(), "0000000000000001");
+  ASSERT_TRUE(WriteFile(folder / taken, "someone else's save"));
+  {
+    FixedNameBits bits({1, 2});
+    EXPECT_EQ(ReplaceFile(target, Bytes("the new photo"), nullptr, nullptr),
+              ReplaceResult::kDone);
+    EXPECT_EQ(bits.draws(), 2u);
+  }
+  EXPECT_EQ(ReadFile(target), std::optional(Bytes("the new photo")));
+  EXPECT_EQ(ReadFile(folder / taken),
+            std::optional(Bytes("someone else's save")));
+  EXPECT_EQ(ListFolder(folder.path()),
+            (std::vector<std::string>{taken, "photo.jpg"}));
+
+  {
+    // Every name it draws is taken: it gives up after a few.
+    FixedNameBits bits({1});
+    EXPECT_EQ(ReplaceFile(target, Bytes("a third photo"), nullptr, nullptr),
+              ReplaceResult::kCannotCreate);
+    EXPECT_GT(bits.draws(), 1u);
+  }
+  EXPECT_EQ(ReadFile(target), std::optional(Bytes("the new photo")));
+  EXPECT_EQ(ReadFile(folder / taken),
+            std::optional(Bytes("someone else's save")));
+
+  {
+    // Any other reason not to create the file is final.
+    FixedNameBits bits({1, 2});
+    EXPECT_EQ(
+        ReplaceFile(folder / "missing/a.jpg", Bytes("x"), nullptr, nullptr),
+        ReplaceResult::kCannotCreate);
+    EXPECT_EQ(bits.draws(), 1u);
+  }
+  EXPECT_EQ(ListFolder(folder.path()),
+            (std::vector<std::string>{taken, "photo.jpg"}));
 }
 
 }  // namespace

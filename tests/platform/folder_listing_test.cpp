@@ -75,6 +75,21 @@ TEST_F(FolderListingTest, FolderWithoutTrailingSlashListsNothingInside) {
   EXPECT_TRUE(ListFolder(Folder() + u"missing/").empty());
 }
 
+// "/probe" names the file probe of the root folder, whatever the current
+// folder holds; "probe" alone is the current folder's.
+TEST_F(FolderListingTest, PatternInTheRootNeverListsTheCurrentFolder) {
+  if (fs::exists("/probe")) GTEST_SKIP() << "the root folder holds a probe";
+  std::ofstream(root_ / "probe") << "x";
+  struct BackToFolder {
+    fs::path folder = fs::current_path();
+    ~BackToFolder() { fs::current_path(folder); }
+  } back;
+  fs::current_path(root_);
+  EXPECT_TRUE(ListFolder(u"/probe").empty());
+  EXPECT_TRUE(ListFolder(u"/pro*").empty());
+  EXPECT_EQ(Names(ListFolder(u"probe")), std::vector<std::u16string>{u"probe"});
+}
+
 TEST_F(FolderListingTest, UnreadableFolderRaisesAccessError) {
   if (geteuid() == 0) GTEST_SKIP() << "root reads every folder";
   fs::create_directory(root_ / "locked");
@@ -94,6 +109,22 @@ TEST_F(FolderListingTest, DirWalksOneListingAtATime) {
   EXPECT_EQ(DirNext(), u"b.JPG");
   EXPECT_EQ(DirNext(), u"");
   EXPECT_EQ(DirNext(), u"");
+}
+
+TEST(SplitPatternTest, FolderKeepsItsSlashAndNameIsTheRest) {
+  struct Case {
+    std::u16string_view pattern, folder, name;
+  };
+  for (const Case& c :
+       {Case{u"/photos/*.jpg", u"/photos/", u"*.jpg"}, Case{u"/x", u"/", u"x"},
+        Case{u"/", u"/", u""}, Case{u"/photos/in/", u"/photos/in/", u""},
+        Case{u"a/b", u"a/", u"b"}, Case{u"photo.jpg", u"", u"photo.jpg"},
+        Case{u"", u"", u""}}) {
+    std::u16string folder = u"old", name = u"old";
+    SplitPattern(c.pattern, &folder, &name);
+    EXPECT_EQ(folder, c.folder) << ToAnsi(c.pattern);
+    EXPECT_EQ(name, c.name) << ToAnsi(c.pattern);
+  }
 }
 
 TEST(WildcardTest, MatchesLikeFileNamePatterns) {

@@ -10,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -39,6 +40,8 @@ uint64_t RandomBits() {
   return static_cast<uint64_t>(now.tv_nsec) * 0x9E3779B97F4A7C15ull ^
          static_cast<uint64_t>(now.tv_sec) ^ reinterpret_cast<uintptr_t>(&now);
 }
+
+std::atomic<TemporaryNameBits> name_bits_for_testing{nullptr};
 
 std::string TemporaryNameFor(const std::string& folder, const std::string& name,
                              uint64_t random) {
@@ -98,6 +101,10 @@ bool WriteAll(int fd, std::span<const uint8_t> bytes) {
 }
 
 }  // namespace
+
+TemporaryNameBits SetTemporaryNameBitsForTesting(TemporaryNameBits bits) {
+  return name_bits_for_testing.exchange(bits);
+}
 
 bool IsTemporaryName(const std::string& name, long* pid) {
   constexpr std::string_view kSuffix = ".tmp";
@@ -190,7 +197,9 @@ ReplaceResult ReplaceFile(const std::string& path,
   std::string temporary;
   int fd = -1;
   for (int attempt = 0; attempt < kCreateAttempts && fd < 0; ++attempt) {
-    temporary = TemporaryNameFor(folder, name, RandomBits());
+    const TemporaryNameBits bits = name_bits_for_testing.load();
+    temporary =
+        TemporaryNameFor(folder, name, bits != nullptr ? bits() : RandomBits());
     // 0666 lets the kernel apply the umask (or the folder's default ACL):
     // that is the mode a new file must end up with.
     fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

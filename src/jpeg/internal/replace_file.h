@@ -27,7 +27,8 @@ enum class ReplaceResult {
   kCannotReplace,  // rename over the target failed
 };
 
-// Called with the complete temporary file's descriptor before the rename.
+// Called with the complete temporary file's descriptor before it is synced
+// and renamed (tests put a descriptor that cannot be synced there).
 using BeforeReplaceStep = void (*)(int fd, void* context);
 
 // Writes `bytes` to the file `path` (ANSI bytes, no zero byte inside) as
@@ -41,6 +42,14 @@ using BeforeReplaceStep = void (*)(int fd, void* context);
 ReplaceResult ReplaceFile(const std::string& path,
                           std::span<const uint8_t> bytes,
                           BeforeReplaceStep before_replace, void* context);
+
+// Draws the 64 random bits of a temporary file's name.
+using TemporaryNameBits = uint64_t (*)();
+
+// For tests only: makes the temporary names draw from `bits` (nullptr: the
+// system's random source again), so that a name can be made to collide with
+// an existing file. Returns the source that was in use. Process-wide.
+TemporaryNameBits SetTemporaryNameBitsForTesting(TemporaryNameBits bits);
 
 // Returns true when `name` (a bare file name) has the exact shape of a
 // temporary file of ReplaceFile: "." + at least one byte + "." + a decimal

@@ -22,7 +22,7 @@ extern const std::array<char16_t, kDosNameTableLength> kDosNameTarget;
 // What a lookup decided for one code unit.
 struct Lookup {
   bool found;       // false: the code unit is absent from the source table
-  char16_t output;  // the target at the first position holding it
+  char16_t output;  // the target at the first position holding it; 0 if absent
 };
 
 // A direct index from every UTF-16 code unit to the first position at which
@@ -39,7 +39,7 @@ class TransliterationIndex {
   // Returns the decision for `ch`; the first position of `ch` wins.
   Lookup Find(char16_t ch) const {
     uint16_t position = first_position_[ch];
-    if (position == 0) return {false, u'_'};
+    if (position == 0) return {false, u'\0'};
     return {true, target_[position - 1]};
   }
 
@@ -57,8 +57,10 @@ struct Transliteration {
 };
 
 // Returns `name` rewritten through `index` with its count of transformation
-// errors (a target that is a space). A code unit absent from the source table
-// becomes "_" and is not counted.
+// errors (a target that is a space). A character absent from the source table
+// is written as "u" and its code point in upper-case hex, at least four digits
+// ("u65E5"; a surrogate pair gives one code, "u1F600"; a lone surrogate its
+// own, "uDC81"), and is not counted.
 Transliteration Transliterate(std::u16string_view name,
                               const TransliterationIndex& index);
 

@@ -6,12 +6,13 @@
 // later copies, and every position holding a space in both tables, are never
 // reached. No reachable target is a space.
 //
-// A code unit absent from the source table (such as "!", "À", "Œ", or either
-// half of a surrogate pair) becomes "_" and does not count as a
-// transformation error. Repeating the previous output character instead, as
-// a failed lookup once did, lost information and let two names collide:
-// "a!b.jpg" and "aab.jpg" both came out as "aab.jpg". With "_" no box ever
-// interrupts a batch and the output keeps the input's length.
+// A character absent from the source table (such as "!", "À", "Œ" or any
+// character above U+00FF) is written as its code point, "u0021", "u00C0",
+// "u0152": a single "_" for all of them made any two Japanese names of the
+// same length one file, and repeating the previous output character, as a
+// failed lookup once did, merged "a!b.jpg" with "aab.jpg". With the code, only
+// names that these tables merge ("été.jpg" and "ete.jpg") still collide, and
+// no box ever interrupts a batch.
 #include "text/internal/dos_name.h"
 
 namespace vg::text::dos_name_internal {
