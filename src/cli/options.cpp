@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/code_page.h"
@@ -85,7 +86,7 @@ const option* LongOptionFor(int code) {
 std::string OptionName(int code, const char* word) {
   const option* long_option = LongOptionFor(code);
   bool typed_long = word != nullptr && std::strncmp(word, "--", 2) == 0;
-  if (long_option != nullptr && (typed_long || code > 255)) {
+  if (long_option != nullptr && (typed_long || code >= kOrigin)) {
     return std::string("--") + long_option->name;
   }
   return std::string("-") + static_cast<char>(code);

@@ -50,12 +50,14 @@ struct UsageProblem {
 using ParsedOptions = std::variant<Options, UsageProblem>;
 
 // Reads argv[1..argc-1]; argv itself is left in its order (getopt_long
-// reorders a copy). Help and version are answered as soon as they are met;
-// a problem met before them wins.
-ParsedOptions ParseOptions(int argc, char* const* argv);
+// reorders a copy). Help and version are answered as soon as they are met,
+// unless an option before them was wrong; a word that is no option is
+// refused only once every option has been read, so "vignettes x --help"
+// prints the help.
+[[nodiscard]] ParsedOptions ParseOptions(int argc, char* const* argv);
 
 // Returns the text of --help, ending with a newline.
-const char* UsageText();
+[[nodiscard]] const char* UsageText();
 
 }  // namespace vg::cli
 

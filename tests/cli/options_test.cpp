@@ -127,6 +127,7 @@ TEST(ParseOptionsTest, HelpAndVersionAnswerAtOnceUnlessAProblemCameFirst) {
   EXPECT_EQ(Accepted({"-h"}).request, Request::kHelp);
   EXPECT_EQ(Accepted({"--help", "--bogus"}).request, Request::kHelp);
   EXPECT_EQ(Accepted({"-qh"}).request, Request::kHelp);
+  EXPECT_EQ(Accepted({"photos", "--help"}).request, Request::kHelp);
   EXPECT_EQ(Accepted({"--version", "-j", "0"}).request, Request::kVersion);
   EXPECT_EQ(Refused({"--bogus", "--help"}), "unknown argument '--bogus'");
   EXPECT_EQ(Refused({"-j", "0", "--version"}),
