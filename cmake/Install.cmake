@@ -1,7 +1,8 @@
 # What `cmake --install` puts where, and the Debian package made from it.
 #
 #   component Runtime      bin/vignettes, bin/vignettes-reg, the test picture,
-#                          the desktop entry, icons, metainfo, manual pages
+#                          the desktop entry, icons, metainfo, manual pages,
+#                          bash completions
 #   component Development  the reusable libraries (platform, text, dib, jpeg,
 #                          registry) as static libraries, their headers under
 #                          include/vignettes/ in their "module/file.h" layout,
@@ -19,10 +20,16 @@ set(VG_PACKAGE_MAINTAINER "The Vignettes developers <vignettes@users.noreply.git
   CACHE STRING "Maintainer field of the Debian package")
 
 # ---------------------------------------------------------------- programs
+# bash-completion loads completions/<command> the first time the command is
+# completed, from below each folder of XDG_DATA_DIRS (by default
+# /usr/local/share and /usr/share).
 foreach(program vignettes vignettes-reg)
   if(TARGET ${program})
     install(TARGETS ${program}
       RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
+    install(FILES ${PROJECT_SOURCE_DIR}/data/bash-completion/${program}
+      DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+      COMPONENT Runtime)
   endif()
 endforeach()
 

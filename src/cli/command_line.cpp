@@ -11,11 +11,12 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <utility>
+#include <variant>
 #include <vector>
 
+#include "cli/options.h"
 #include "platform/code_page.h"
 #include "platform/error.h"
 #include "platform/folder_listing.h"
@@ -32,48 +33,11 @@ namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitSomeFailed = 1;
-constexpr int kExitUsage = 2;
 
-constexpr const char* kUsage =
-    "Usage: vignettes --origin DIR --dest DIR --width W [-j N]\n"
-    "       vignettes --origin DIR --dest DIR --small S --large L [-j N]\n"
-    "       vignettes [FOLDER]   (opens the window, on FOLDER if given)\n"
-    "\n"
-    "Writes every picture of DIR (JPEG, PNG, GIF, BMP, ICO) as a quality-90\n"
-    "JPEG scaled to the given width, its height in proportion, under a file\n"
-    "name made safe for any file system.\n"
-    "\n"
-    "  --origin DIR   folder of pictures to read (a pattern such as\n"
-    "                 DIR/*.jpg limits it to the matching names)\n"
-    "  --dest DIR     folder to write into; made when missing\n"
-    "  --width W      one set, W pixels wide\n"
-    "  --small S      two sets: S pixels wide into DIR,\n"
-    "  --large L      and L pixels wide into DIR/Grand/\n"
-    "  -j, --jobs N   pictures made at once (default: the number of cores);\n"
-    "                 the files written are the same for every N\n"
-    "  -q, --quiet    no progress bar and no summary: failures only\n"
-    "  -h, --help     this text\n"
-    "  --version      the version\n"
-    "\n"
-    "Every file that could not be read or written is named on stderr with\n"
-    "its reason; a summary line ends the run (\"40 pictures: 38 written,\n"
-    "2 failed, 0.6 s\").\n"
-    "\n"
-    "Exit status: 0 every picture written, 1 some file could not be read or\n"
-    "written, 2 usage error.\n";
-
-struct Options {
-  std::string origin;
-  std::string dest;
-  std::optional<std::string> width, small, large;
-  int jobs = 0;
-  bool quiet = false;
-};
-
-int UsageError(const std::string& message) {
+int UsageError(const UsageProblem& problem) {
   std::fprintf(stderr, "vignettes: %s\nTry 'vignettes --help'.\n",
-               message.c_str());
-  return kExitUsage;
+               problem.message.c_str());
+  return problem.exit_code;
 }
 
 // Returns the folder with one trailing "/", unless it is a pattern that
@@ -85,16 +49,6 @@ std::string AsFolder(std::string path) {
     path += '/';
   }
   return path;
-}
-
-bool IsPositiveWidth(const std::string& text) {
-  double w = 0;
-  try {
-    w = platform::NumericValue(platform::FromAnsi(text));
-  } catch (const platform::Error&) {
-    return false;
-  }
-  return w >= 1 && w <= 65535;
 }
 
 bool MakeFolders(const std::string& path) {
@@ -264,62 +218,20 @@ bool WantsCommandLine(int argc, char** argv) {
 }
 
 int RunCommandLine(int argc, char** argv) {
-  Options options;
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    auto value = [&](std::string_view name) -> std::optional<std::string> {
-      if (i + 1 >= argc) return std::nullopt;
-      (void)name;
-      return std::string(argv[++i]);
-    };
-    if (arg == "-h" || arg == "--help") {
-      std::fputs(kUsage, stdout);
-      return kExitOk;
-    }
-    if (arg == "--version") {
-      std::printf("vignettes %s\n", VG_VERSION);
-      return kExitOk;
-    }
-    if (arg == "-q" || arg == "--quiet") {
-      options.quiet = true;
-      continue;
-    }
-    std::optional<std::string> v;
-    if (arg == "--origin" || arg == "--dest" || arg == "--width" ||
-        arg == "--small" || arg == "--large" || arg == "-j" ||
-        arg == "--jobs") {
-      v = value(arg);
-      if (!v) return UsageError(std::string(arg) + " needs a value");
-    } else {
-      return UsageError("unknown argument '" + std::string(arg) + "'");
-    }
-    if (arg == "--origin") options.origin = *v;
-    if (arg == "--dest") options.dest = *v;
-    if (arg == "--width") options.width = *v;
-    if (arg == "--small") options.small = *v;
-    if (arg == "--large") options.large = *v;
-    if (arg == "-j" || arg == "--jobs") {
-      char* end = nullptr;
-      long n = std::strtol(v->c_str(), &end, 10);
-      if (end == v->c_str() || *end != '\0' || n < 1 || n > 256) {
-        return UsageError("--jobs takes a number from 1 to 256");
-      }
-      options.jobs = static_cast<int>(n);
-    }
+  ParsedOptions parsed = ParseOptions(argc, argv);
+  if (const auto* problem = std::get_if<UsageProblem>(&parsed)) {
+    return UsageError(*problem);
   }
-  if (options.origin.empty() || options.dest.empty()) {
-    return UsageError("--origin and --dest are both needed");
+  const Options& options = std::get<Options>(parsed);
+  if (options.request == Request::kHelp) {
+    std::fputs(UsageText(), stdout);
+    return kExitOk;
+  }
+  if (options.request == Request::kVersion) {
+    std::printf("vignettes %s\n", VG_VERSION);
+    return kExitOk;
   }
   bool two_sizes = options.small || options.large;
-  if (two_sizes == options.width.has_value() ||
-      (two_sizes && !(options.small && options.large))) {
-    return UsageError("give either --width, or both --small and --large");
-  }
-  for (const auto* w : {&options.width, &options.small, &options.large}) {
-    if (*w && !IsPositiveWidth(**w)) {
-      return UsageError("'" + **w + "' is not a width in pixels (1 to 65535)");
-    }
-  }
   const std::optional<Origin> origin = ResolveOrigin(options.origin);
   if (!origin) {
     std::fprintf(stderr, "vignettes: %s: no such folder\n",

@@ -96,6 +96,40 @@ TEST_F(CommandLineTest, AFileThatFailsIsNamedAndTheExitCodeSaysSo) {
   EXPECT_TRUE(fs::exists(root_ / "out" / "a.jpg"));
 }
 
+TEST_F(CommandLineTest, ValuesAfterEqualsGluedAndGroupedFlags) {
+  WriteJpeg("a.jpg", 300, 200);
+  EXPECT_EQ(Run({"--origin=" + In(), "--dest=" + Out(), "--width=150", "-qj1"}),
+            0)
+      << err_;
+  EXPECT_TRUE(fs::exists(root_ / "out" / "a.jpg"));
+  EXPECT_NE(err_.find("photo : 1"), std::string::npos) << err_;
+
+  EXPECT_EQ(Run({"-qj", "2", "--ori", In(), "--dest", Out() + "2",
+                 "--small=100", "--large", "450", "--"}),
+            0)
+      << err_;
+  EXPECT_TRUE(fs::exists(root_ / "out2" / "a.jpg"));
+  EXPECT_TRUE(fs::exists(root_ / "out2" / "Grand" / "a.jpg"));
+}
+
+TEST_F(CommandLineTest, RefusedFormsExitWithTwoAndTouchNothing) {
+  WriteJpeg("a.jpg", 30, 20);
+  const std::string origin = "--origin=" + In();
+  const std::string dest = "--dest=" + Out();
+  EXPECT_EQ(Run({origin, dest, "--width=10", "-j"}), 2);
+  EXPECT_NE(err_.find("vignettes: -j needs a value\n"), std::string::npos)
+      << err_;
+  EXPECT_EQ(Run({origin, dest, "--width=10", "--", "more"}), 2);
+  EXPECT_NE(err_.find("unknown argument 'more'"), std::string::npos) << err_;
+  EXPECT_EQ(Run({origin, dest, "--width=10", "--quiet=yes"}), 2);
+  EXPECT_NE(err_.find("--quiet takes no value"), std::string::npos) << err_;
+  EXPECT_EQ(Run({origin, dest, "--width=10", "-qz"}), 2);
+  EXPECT_NE(err_.find("unknown argument '-z'"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("Try 'vignettes --help'."), std::string::npos);
+  EXPECT_TRUE(out_.empty());
+  EXPECT_FALSE(fs::exists(root_ / "out"));
+}
+
 TEST_F(CommandLineTest, UsageErrorsExitWithTwo) {
   EXPECT_EQ(Run({"--origin", In()}), 2);
   EXPECT_EQ(Run({"--origin", In(), "--dest", Out(), "--width", "abc"}), 2);
@@ -112,6 +146,9 @@ TEST_F(CommandLineTest, UsageErrorsExitWithTwo) {
 
 TEST_F(CommandLineTest, HelpAndVersion) {
   EXPECT_EQ(Run({"--help"}), 0);
+  EXPECT_NE(out_.find("--origin DIR"), std::string::npos);
+  EXPECT_NE(out_.find("vignettes --origin=photos"), std::string::npos);
+  EXPECT_EQ(Run({"-qh"}), 0);
   EXPECT_NE(out_.find("--origin DIR"), std::string::npos);
   EXPECT_EQ(Run({"--version"}), 0);
   EXPECT_EQ(out_.rfind("vignettes ", 0), 0u);

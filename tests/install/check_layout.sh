@@ -17,6 +17,8 @@ done
 for f in share/vignettes/test_picture.jpg "$desktop" "$metainfo" \
          share/icons/hicolor/scalable/apps/vignettes.svg \
          share/man/man1/vignettes.1 share/man/man1/vignettes-reg.1 \
+         share/bash-completion/completions/vignettes \
+         share/bash-completion/completions/vignettes-reg \
          share/doc/vignettes/copyright \
          include/vignettes/dib/c_dib_section.h \
          include/vignettes/dib/a_dib_section.h \
@@ -56,6 +58,8 @@ while IFS= read -r f; do
     ./share/icons/hicolor/*/apps/vignettes.png) ;;
     ./share/icons/hicolor/scalable/apps/vignettes.svg) ;;
     ./share/man/man1/vignettes.1 | ./share/man/man1/vignettes-reg.1) ;;
+    ./share/bash-completion/completions/vignettes) ;;
+    ./share/bash-completion/completions/vignettes-reg) ;;
     ./share/doc/vignettes/copyright) ;;
     ./include/vignettes/platform/*.h | ./include/vignettes/text/*.h) ;;
     ./include/vignettes/dib/*.h | ./include/vignettes/jpeg/*.h) ;;

@@ -1,0 +1,232 @@
+#include "cli/options.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace vg::cli {
+namespace {
+
+// Parses "vignettes" followed by `args`.
+ParsedOptions Parse(std::vector<std::string> args) {
+  args.insert(args.begin(), "vignettes");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  return ParseOptions(static_cast<int>(args.size()), argv.data());
+}
+
+// Returns the options, failing the test on a usage problem.
+Options Accepted(const std::vector<std::string>& args) {
+  ParsedOptions parsed = Parse(args);
+  if (const auto* problem = std::get_if<UsageProblem>(&parsed)) {
+    ADD_FAILURE() << "refused: " << problem->message;
+    return {};
+  }
+  return std::get<Options>(parsed);
+}
+
+// Returns the problem's message, failing the test when the line is accepted
+// or refused with another exit code than 2.
+std::string Refused(const std::vector<std::string>& args) {
+  ParsedOptions parsed = Parse(args);
+  const auto* problem = std::get_if<UsageProblem>(&parsed);
+  if (problem == nullptr) {
+    ADD_FAILURE() << "accepted";
+    return "";
+  }
+  EXPECT_EQ(problem->exit_code, 2);
+  return problem->message;
+}
+
+TEST(ParseOptionsTest, AValueAfterEqualsOrAsTheNextWord) {
+  Options o = Accepted({"--origin=in", "--dest", "out", "--width=150"});
+  EXPECT_EQ(o.request, Request::kBatch);
+  EXPECT_EQ(o.origin, "in");
+  EXPECT_EQ(o.dest, "out");
+  EXPECT_EQ(o.width, "150");
+  EXPECT_FALSE(o.small || o.large);
+  EXPECT_EQ(o.jobs, 0);
+  EXPECT_FALSE(o.quiet);
+
+  o = Accepted(
+      {"--origin", "in", "--dest=out", "--small", "100", "--large=450"});
+  EXPECT_EQ(o.dest, "out");
+  EXPECT_EQ(o.small, "100");
+  EXPECT_EQ(o.large, "450");
+  EXPECT_FALSE(o.width);
+
+  // Only the first "=" separates; a value may itself start with "-".
+  o = Accepted({"--origin=a=b", "--dest", "-out", "--width", "9"});
+  EXPECT_EQ(o.origin, "a=b");
+  EXPECT_EQ(o.dest, "-out");
+}
+
+TEST(ParseOptionsTest, JobsGluedSeparateOrLongAndShortFlagsGrouped) {
+  const std::vector<std::string> base = {"--origin", "in",      "--dest",
+                                         "out",      "--width", "10"};
+  auto with = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = base;
+    args.insert(args.end(), extra.begin(), extra.end());
+    return Accepted(args);
+  };
+  EXPECT_EQ(with({"-j4"}).jobs, 4);
+  EXPECT_EQ(with({"-j", "4"}).jobs, 4);
+  EXPECT_EQ(with({"--jobs=256"}).jobs, 256);
+  EXPECT_EQ(with({"--jobs", "1"}).jobs, 1);
+  EXPECT_EQ(with({"-j", "3", "-j", "5"}).jobs, 5);  // the last one counts
+
+  Options o = with({"-qj", "2"});
+  EXPECT_TRUE(o.quiet);
+  EXPECT_EQ(o.jobs, 2);
+  o = with({"-qj2"});
+  EXPECT_TRUE(o.quiet);
+  EXPECT_EQ(o.jobs, 2);
+  EXPECT_TRUE(with({"--quiet"}).quiet);
+  EXPECT_TRUE(with({"-q"}).quiet);
+}
+
+TEST(ParseOptionsTest, UniquePrefixesOfLongOptions) {
+  Options o = Accepted(
+      {"--or=in", "--d", "out", "--sm", "1", "--la=2", "--jo", "3", "--qu"});
+  EXPECT_EQ(o.origin, "in");
+  EXPECT_EQ(o.dest, "out");
+  EXPECT_EQ(o.small, "1");
+  EXPECT_EQ(o.large, "2");
+  EXPECT_EQ(o.jobs, 3);
+  EXPECT_TRUE(o.quiet);
+  EXPECT_EQ(Accepted({"--he"}).request, Request::kHelp);
+  EXPECT_EQ(Accepted({"--vers"}).request, Request::kVersion);
+  // Longer than the name is no prefix.
+  EXPECT_EQ(Refused({"--origins=in"}), "unknown argument '--origins=in'");
+}
+
+TEST(ParseOptionsTest, DoubleDashEndsTheOptions) {
+  Options o =
+      Accepted({"--origin", "in", "--dest", "out", "--width", "5", "--"});
+  EXPECT_EQ(o.width, "5");
+  // After "--" every word is an operand, and the command line takes none.
+  EXPECT_EQ(Refused({"--origin", "in", "--dest", "out", "--", "--width", "5"}),
+            "unknown argument '--width'");
+  EXPECT_EQ(Refused({"--origin", "in", "--dest", "out", "--width", "5", "--",
+                     "photos"}),
+            "unknown argument 'photos'");
+}
+
+TEST(ParseOptionsTest, AStrayWordIsRefusedWhereverItStands) {
+  EXPECT_EQ(
+      Refused({"photos", "--origin", "in", "--dest", "out", "--width", "5"}),
+      "unknown argument 'photos'");
+  EXPECT_EQ(Refused({"--origin", "in", "--dest", "out", "--width", "5", "-"}),
+            "unknown argument '-'");
+}
+
+TEST(ParseOptionsTest, HelpAndVersionAnswerAtOnceUnlessAProblemCameFirst) {
+  EXPECT_EQ(Accepted({"-h"}).request, Request::kHelp);
+  EXPECT_EQ(Accepted({"--help", "--bogus"}).request, Request::kHelp);
+  EXPECT_EQ(Accepted({"-qh"}).request, Request::kHelp);
+  EXPECT_EQ(Accepted({"photos", "--help"}).request, Request::kHelp);
+  EXPECT_EQ(Accepted({"--version", "-j", "0"}).request, Request::kVersion);
+  EXPECT_EQ(Refused({"--bogus", "--help"}), "unknown argument '--bogus'");
+  EXPECT_EQ(Refused({"-j", "0", "--version"}),
+            "--jobs takes a number from 1 to 256");
+}
+
+TEST(ParseOptionsTest, AMissingValueNamesTheOptionAsWritten) {
+  EXPECT_EQ(Refused({"--origin"}), "--origin needs a value");
+  EXPECT_EQ(Refused({"--origin", "in", "--ori"}), "--origin needs a value");
+  EXPECT_EQ(Refused({"--dest", "out", "--width"}), "--width needs a value");
+  EXPECT_EQ(Refused({"--jobs"}), "--jobs needs a value");
+  EXPECT_EQ(Refused({"-j"}), "-j needs a value");
+  EXPECT_EQ(Refused({"-qj"}), "-j needs a value");
+}
+
+TEST(ParseOptionsTest, UnknownOptionsAndValuesWhereNoneGo) {
+  EXPECT_EQ(Refused({"--bogus"}), "unknown argument '--bogus'");
+  EXPECT_EQ(Refused({"--bogus=1"}), "unknown argument '--bogus=1'");
+  EXPECT_EQ(Refused({"-x"}), "unknown argument '-x'");
+  EXPECT_EQ(Refused({"-qx"}), "unknown argument '-x'");
+  EXPECT_EQ(Refused({"-xq"}), "unknown argument '-x'");
+  EXPECT_EQ(Refused({"-:"}), "unknown argument '-:'");
+  EXPECT_EQ(Refused({"--quiet=1"}), "--quiet takes no value");
+  EXPECT_EQ(Refused({"--qu=1"}), "--quiet takes no value");
+  EXPECT_EQ(Refused({"--help=1"}), "--help takes no value");
+  EXPECT_EQ(Refused({"--version=1"}), "--version takes no value");
+}
+
+TEST(ParseOptionsTest, JobsOutOfRangeOrNotANumber) {
+  for (const char* jobs :
+       {"0", "257", "-3", "abc", "4x", "", "99999999999999999999"}) {
+    EXPECT_EQ(Refused({"--origin", "in", "--dest", "out", "--width", "5",
+                       std::string("--jobs=") + jobs}),
+              "--jobs takes a number from 1 to 256")
+        << jobs;
+  }
+  EXPECT_EQ(Refused({"-j0"}), "--jobs takes a number from 1 to 256");
+}
+
+TEST(ParseOptionsTest, TheOptionsGivenTogetherMustMakeOneRun) {
+  EXPECT_EQ(Refused({}), "--origin and --dest are both needed");
+  EXPECT_EQ(Refused({"--origin=in", "--width=5"}),
+            "--origin and --dest are both needed");
+  EXPECT_EQ(Refused({"--origin=", "--dest=out", "--width=5"}),
+            "--origin and --dest are both needed");
+  const std::string either = "give either --width, or both --small and --large";
+  EXPECT_EQ(Refused({"--origin=in", "--dest=out"}), either);
+  EXPECT_EQ(Refused({"--origin=in", "--dest=out", "--small=5"}), either);
+  EXPECT_EQ(Refused({"--origin=in", "--dest=out", "--width=10", "--small=5",
+                     "--large=9"}),
+            either);
+  for (const char* width : {"abc", "0", "65536", "", "1e999"}) {
+    EXPECT_EQ(
+        Refused({"--origin=in", "--dest=out", std::string("--width=") + width}),
+        "'" + std::string(width) + "' is not a width in pixels (1 to 65535)");
+  }
+  EXPECT_EQ(Refused({"--origin=in", "--dest=out", "--small=5", "--large=0"}),
+            "'0' is not a width in pixels (1 to 65535)");
+}
+
+TEST(ParseOptionsTest, TheCallersArgumentsKeepTheirOrder) {
+  std::vector<std::string> args = {"vignettes", "stray",  "--origin", "in",
+                                   "--dest",    "out",    "-qj2",     "--",
+                                   "after",     "--width"};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const std::vector<char*> before = argv;
+  (void)ParseOptions(static_cast<int>(args.size()), argv.data());
+  EXPECT_EQ(argv, before);
+}
+
+TEST(ParseOptionsTest, EachCallStartsAfresh) {
+  // The first call stops inside a group, the second must not resume it,
+  // whose words are gone by then.
+  EXPECT_EQ(Refused({"-xqqqq"}), "unknown argument '-x'");
+  Options o = Accepted({"--origin=in", "--dest=out", "--width=7"});
+  EXPECT_FALSE(o.quiet);
+  EXPECT_EQ(o.width, "7");
+  EXPECT_EQ(Refused({"--origin=in"}), "--origin and --dest are both needed");
+}
+
+TEST(ParseOptionsTest, TheExampleOfTheHelpRuns) {
+  std::istringstream help(UsageText());
+  std::string line;
+  std::vector<std::string> words;
+  while (std::getline(help, line)) {
+    if (line.rfind("  vignettes --origin=", 0) != 0) continue;
+    std::istringstream split(line);
+    std::string word;
+    split >> word;  // the program
+    while (split >> word) words.push_back(word);
+  }
+  ASSERT_FALSE(words.empty()) << "no example with '=' in the help";
+  Options o = Accepted(words);
+  EXPECT_FALSE(o.origin.empty());
+  EXPECT_FALSE(o.dest.empty());
+  EXPECT_TRUE(o.width || (o.small && o.large));
+}
+
+}  // namespace
+}  // namespace vg::cli
