@@ -9,7 +9,7 @@ packages=(
   libturbojpeg0-dev libjpeg62-turbo-dev
   libsqlite3-dev liblcms2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  dpkg-dev groff-base desktop-file-utils appstream
+  dpkg-dev groff-base man-db desktop-file-utils appstream
 )
 packages+=("$@")
 
