@@ -39,8 +39,22 @@ install(FILES ${PROJECT_SOURCE_DIR}/data/test_picture.jpg
   DESTINATION share/vignettes COMPONENT Runtime)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE
   DESTINATION share/doc/vignettes RENAME copyright COMPONENT Runtime)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/vignettes.1
-              ${PROJECT_SOURCE_DIR}/docs/vignettes-reg.1
+
+# Manual pages are installed compressed, as Debian policy asks: gzip -9n, so
+# that no file name or time stamp lands in the header and a page always
+# gives the same bytes.
+set(vg_man_pages "")
+foreach(page vignettes.1 vignettes-reg.1)
+  set(compressed ${PROJECT_BINARY_DIR}/man/${page}.gz)
+  add_custom_command(OUTPUT ${compressed}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+    COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/docs/${page} > ${compressed}
+    DEPENDS ${PROJECT_SOURCE_DIR}/docs/${page}
+    COMMENT "Compressing the manual page ${page}" VERBATIM)
+  list(APPEND vg_man_pages ${compressed})
+endforeach()
+add_custom_target(vg_man_pages ALL DEPENDS ${vg_man_pages})
+install(FILES ${vg_man_pages}
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Runtime)
 
 # The desktop side only makes sense when `vignettes` opens a window.

@@ -9,7 +9,7 @@ packages=(
   libturbojpeg0-dev libjpeg62-turbo-dev
   libsqlite3-dev liblcms2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  dpkg-dev groff-base desktop-file-utils appstream bash-completion
+  dpkg-dev groff-base man-db desktop-file-utils appstream bash-completion
   clang-format clang-tidy
 )
 packages+=("$@")

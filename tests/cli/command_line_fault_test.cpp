@@ -4,7 +4,6 @@
 // clear message and exit status, or the documented result, and no file of
 // the origin or earlier thumbnail lost.
 #include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -20,6 +19,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "common/run_as_nobody.h"
 
 namespace vg::cli {
 namespace {
@@ -118,32 +119,35 @@ class CommandLineFaultTest : public ::testing::Test {
 
   // Starts the program with `args`; stderr goes to a file of the root.
   // `file_size_limit` > 0 caps the size of every file it writes; `as_nobody`
-  // runs it as user and group 65534 (the caller must be root).
+  // runs it as user and group nobody (the caller must be root, and must have
+  // made the root reachable for nobody): a copy of the program in the root,
+  // since the build tree may lie where nobody cannot enter.
   pid_t Start(const std::vector<std::string>& args, rlim_t file_size_limit = 0,
               bool as_nobody = false) {
     const std::string err_path = (root_ / "stderr").string();
     const std::string out_path = (root_ / "stdout").string();
+    const std::string program =
+        as_nobody
+            ? test_support::CopyProgramInto(kProgram, root_ / "bin").string()
+            : kProgram;
     pid_t child = fork();
     if (child == 0) {
       int fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       if (fd < 0 || dup2(fd, STDERR_FILENO) < 0) _exit(126);
       int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       if (out < 0 || dup2(out, STDOUT_FILENO) < 0) _exit(126);
-      if (as_nobody && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 ||
-                        setuid(65534) != 0)) {
-        _exit(126);
-      }
+      if (as_nobody && !test_support::DropToNobody()) _exit(126);
       if (file_size_limit > 0) {
         signal(SIGXFSZ, SIG_IGN);  // stays ignored across exec
         rlimit limit{file_size_limit, file_size_limit};
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
       }
       std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(kProgram));
+      argv.push_back(const_cast<char*>(program.c_str()));
       for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
       argv.push_back(nullptr);
-      execv(kProgram, argv.data());
+      execv(program.c_str(), argv.data());
       _exit(127);
     }
     return child;
@@ -265,7 +269,7 @@ TEST_F(CommandLineFaultTest, ReadOnlyDestinationNamesEveryFileAndKeepsItsOwn) {
       Run({"--origin", In(), "--dest", Out(), "--width", "16"}, 0, as_nobody);
   fs::permissions(root_ / "out", fs::perms::owner_all);
 
-  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_EQ(outcome.exit_code, 1) << outcome.err;
   EXPECT_NE(outcome.err.find("/a.jpg: could not be written"),
             std::string::npos);
   EXPECT_NE(outcome.err.find("/b.jpg: could not be written"),

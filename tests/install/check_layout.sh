@@ -16,7 +16,7 @@ for f in bin/vignettes bin/vignettes-reg; do
 done
 for f in share/vignettes/test_picture.jpg "$desktop" "$metainfo" \
          share/icons/hicolor/scalable/apps/vignettes.svg \
-         share/man/man1/vignettes.1 share/man/man1/vignettes-reg.1 \
+         share/man/man1/vignettes.1.gz share/man/man1/vignettes-reg.1.gz \
          share/bash-completion/completions/vignettes \
          share/bash-completion/completions/vignettes-reg \
          share/doc/vignettes/copyright \
@@ -57,7 +57,7 @@ while IFS= read -r f; do
     ./share/vignettes/test_picture.jpg | "./$desktop" | "./$metainfo") ;;
     ./share/icons/hicolor/*/apps/vignettes.png) ;;
     ./share/icons/hicolor/scalable/apps/vignettes.svg) ;;
-    ./share/man/man1/vignettes.1 | ./share/man/man1/vignettes-reg.1) ;;
+    ./share/man/man1/vignettes.1.gz | ./share/man/man1/vignettes-reg.1.gz) ;;
     ./share/bash-completion/completions/vignettes) ;;
     ./share/bash-completion/completions/vignettes-reg) ;;
     ./share/doc/vignettes/copyright) ;;

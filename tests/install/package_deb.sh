@@ -46,7 +46,9 @@ contents=$(dpkg-deb -c "$deb")
 for f in ./usr/bin/vignettes ./usr/bin/vignettes-reg \
          ./usr/share/vignettes/test_picture.jpg \
          ./usr/share/applications/io.github.vignettes.Vignettes.desktop \
-         ./usr/share/man/man1/vignettes.1 ./usr/share/doc/vignettes/copyright \
+         ./usr/share/man/man1/vignettes.1.gz \
+         ./usr/share/man/man1/vignettes-reg.1.gz \
+         ./usr/share/doc/vignettes/copyright \
          ./usr/share/bash-completion/completions/vignettes \
          ./usr/share/bash-completion/completions/vignettes-reg; do
   grep -qF " $f" <<<"$contents" || bad "package lacks $f"

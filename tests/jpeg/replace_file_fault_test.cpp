@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common/run_as_nobody.h"
 #include "jpeg/ijl.h"
 #include "jpeg/internal/replace_file.h"
 #include "jpeg/jpeg_testutil.h"
@@ -269,14 +270,28 @@ TEST(FaultySaveTest, MissingReadOnlyOrVanishedFolderFailsAndLeavesNothing) {
   const std::string locked = folder / "locked";
   ASSERT_EQ(mkdir(locked.c_str(), 0700), 0);
   ASSERT_TRUE(WriteFile(locked + "/a.jpg", "old"));
-  ASSERT_EQ(chmod(locked.c_str(), 0500), 0);
-  if (access(locked.c_str(), W_OK) != 0) {  // root writes anywhere
-    EXPECT_NE(Save(dib, locked + "/a.jpg"), IJL_OK);
-    EXPECT_NE(Save(dib, locked + "/new.jpg"), IJL_OK);
-    EXPECT_EQ(ListFolder(locked), std::vector<std::string>{"a.jpg"});
-    EXPECT_EQ(ReadFile(locked + "/a.jpg"),
-              std::optional(std::vector<uint8_t>{'o', 'l', 'd'}));
+  ASSERT_EQ(chmod(locked.c_str(), 0555), 0);
+  const auto save_into_locked = [&] {
+    std::string refused;
+    for (const char* name : {"a.jpg", "new.jpg"}) {
+      if (Save(dib, locked + "/" + name) != IJL_OK) refused += name;
+    }
+    return refused;
+  };
+  if (geteuid() == 0) {
+    // Root writes anywhere: a child of user nobody, whom the mode binds,
+    // saves instead.
+    test_support::OpenToOthers(folder.path());
+    const test_support::ChildOutcome child =
+        test_support::RunAsNobody(save_into_locked);
+    EXPECT_EQ(child.exit_code, 0);
+    EXPECT_EQ(child.out, "a.jpgnew.jpg");
+  } else {
+    EXPECT_EQ(save_into_locked(), "a.jpgnew.jpg");
   }
+  EXPECT_EQ(ListFolder(locked), std::vector<std::string>{"a.jpg"});
+  EXPECT_EQ(ReadFile(locked + "/a.jpg"),
+            std::optional(std::vector<uint8_t>{'o', 'l', 'd'}));
   ASSERT_EQ(chmod(locked.c_str(), 0700), 0);
 
   // The folder goes away between two saves: the second fails cleanly.

@@ -13,23 +13,23 @@
 //     every such CPU has; elsewhere plain loops do the same operations.
 //
 // Why double precision gives the exact nearest integer. Let t be a fraction
-// (yf or xf, a float in [0, 1)) and a, b in 0..255 the two samples.
-//   - The float 1 - t is a multiple of 2^-24 in [2^-24, 1], and exceeds the
-//     true 1 - t by at most 2^-25, so (1 - t) * a + t * b < 255 * (1 +
-//     2^-25) < 2^8.
-//   - (1 - t) * a has at most 24 + 8 significant bits and t * b at most
-//     24 + 8: both products are exact in double.
+// (yf or xf, a float in [0, 1)) and a, b in 0..255 the two samples; the
+// weights are 1 - t, worked out in double from the float t, and t itself.
+// (The float 1 - t would be off by up to 2^-25: enough to move a sum such as
+// 2 + 3 * float(1/6) = 2.500000015 below the half and round it down.)
 //   - If t >= 2^-22, t is a multiple of its unit in the last place, at least
-//     2^-45, and so is (1 - t) * a; the sum is a multiple of 2^-45 below 2^8,
-//     which takes at most 53 bits: the sum is exact too.
-//   - If 0 < t < 2^-22, the float 1 - t lies in [1 - 2^-22, 1], so the exact
-//     sum lies within 255 * 2^-22 < 2^-13 of the integer a; the double sum is
-//     off from it by less than 2^-45, and both round to a. For t = 0 the sum
-//     is a.
+//     2^-45, and so is 1 - t, which lies in (0, 1]: the weight is exact.
+//     (1 - t) * a and t * b are multiples of 2^-45 below 2^8, so each takes
+//     at most 53 bits, and so does their sum: every step is exact.
+//   - If 0 < t < 2^-22, the exact sum a + t * (b - a) lies within
+//     255 * 2^-22 < 2^-13 of the integer a; the double weight and sum are off
+//     from it by a few units of 2^-45 at most, and both round to a. For
+//     t = 0 the sum is a.
 // The vertical results are thus integers in 0..255 and the horizontal step
 // has the same shape. Fused multiply-adds, where the compiler forms them,
 // change nothing: both products are exact, so the sum is rounded once either
-// way. The clamp to 0..255 can therefore never bite; it stays as a guard.
+// way. The exact sum lies between a and b, so the clamp to 0..255 can never
+// bite; it stays as a guard.
 #include "dib/internal/resample_bilinear.h"
 
 #include <algorithm>
@@ -229,8 +229,7 @@ void ResampleBilinear(const uint8_t* src, int32_t W, int32_t H,
     taps[static_cast<std::size_t>(x)] = {
         3 * slot_of[static_cast<std::size_t>(p.index)],
         3 * slot_of[static_cast<std::size_t>(p.next)],
-        static_cast<double>(1.0f - p.fraction),
-        static_cast<double>(p.fraction)};
+        1.0 - static_cast<double>(p.fraction), static_cast<double>(p.fraction)};
   }
   const std::size_t slots =
       whole_row ? static_cast<std::size_t>(W) : columns.size();
@@ -247,7 +246,7 @@ void ResampleBilinear(const uint8_t* src, int32_t W, int32_t H,
       const uint8_t* row1 =
           src + static_cast<std::ptrdiff_t>(p.next) * src_stride;
       // A zero fraction gives the row itself: 1 * a + 0 * b = a.
-      const auto w0 = static_cast<double>(1.0f - p.fraction);
+      const double w0 = 1.0 - static_cast<double>(p.fraction);
       const auto w1 = static_cast<double>(p.fraction);
       if (whole_row) {
         if (p.fraction == 0.0f) {

@@ -23,6 +23,8 @@ void ResampleBilinearReference(const uint8_t* src, int32_t W, int32_t H,
                                           static_cast<double>(y));
     const int32_t yi = std::min(static_cast<int32_t>(std::floor(y_pos)), H - 1);
     const float yf = y_pos - static_cast<float>(yi);
+    // 1 - yf in double is exact; in float it could be off by 2^-25.
+    const double y_w0 = 1.0 - static_cast<double>(yf);
     const int32_t yi_next = std::min(yi + 1, H - 1);
     const uint8_t* row0 = src + static_cast<std::ptrdiff_t>(yi) * src_stride;
     const uint8_t* row1 =
@@ -34,19 +36,18 @@ void ResampleBilinearReference(const uint8_t* src, int32_t W, int32_t H,
       const int32_t xi =
           std::min(static_cast<int32_t>(std::floor(x_pos)), W - 1);
       const float xf = x_pos - static_cast<float>(xi);
+      const double x_w0 = 1.0 - static_cast<double>(xf);
       const std::ptrdiff_t off = 3 * static_cast<std::ptrdiff_t>(xi);
       const std::ptrdiff_t off_next =
           3 * static_cast<std::ptrdiff_t>(std::min(xi + 1, W - 1));
       for (int k = 0; k < 3; ++k) {
-        const double left =
-            std::nearbyint(static_cast<double>(1.0f - yf) * row0[off + k] +
-                           static_cast<double>(yf) * row1[off + k]);
+        const double left = std::nearbyint(
+            y_w0 * row0[off + k] + static_cast<double>(yf) * row1[off + k]);
         const double right =
-            std::nearbyint(static_cast<double>(1.0f - yf) * row0[off_next + k] +
+            std::nearbyint(y_w0 * row0[off_next + k] +
                            static_cast<double>(yf) * row1[off_next + k]);
         const double value =
-            std::nearbyint(static_cast<double>(1.0f - xf) * left +
-                           static_cast<double>(xf) * right);
+            std::nearbyint(x_w0 * left + static_cast<double>(xf) * right);
         out[3 * static_cast<std::ptrdiff_t>(x) + k] =
             static_cast<uint8_t>(std::clamp(value, 0.0, 255.0));
       }
