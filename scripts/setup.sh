@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev fonts-liberation
   libturbojpeg0-dev libjpeg62-turbo-dev
   libsqlite3-dev liblcms2-dev
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 #include <optional>
 
+#include "gui/command_button.h"
 #include "gui/picture_box_view.h"
 #include "platform/code_page.h"
 #include "platform/error.h"
@@ -51,6 +52,18 @@ std::optional<std::string> DroppedPath(const QMimeData* mime) {
   return std::nullopt;
 }
 
+QFont DialogFont() {
+  // The layout's sizes were made for the classic 8-point dialog font at
+  // 96 dpi, whose cell is 11 pixels high; Liberation Sans has Arial's widths
+  // and keeps every caption inside its control at that size. The size is in
+  // pixels, like the layout, so that a screen of another dpi changes
+  // neither; QT_SCALE_FACTOR scales both together.
+  QFont font(QStringLiteral("Liberation Sans"));
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(11);
+  return font;
+}
+
 }  // namespace
 
 Form1Window::Form1Window(app::Form1* form, QWidget* parent)
@@ -58,17 +71,21 @@ Form1Window::Form1Window(app::Form1* form, QWidget* parent)
   setObjectName("Form1");
   setWindowTitle(ToQString(form_->caption()));
   resize(662, 375);
-  // The layout is in pixels for a small dialog font: 11 pixels keeps every
-  // caption inside its control.
-  QFont small_font = font();
-  small_font.setPixelSize(11);
-  setFont(small_font);
+  setFont(DialogFont());
+  // The form, its labels and option buttons and an empty picture box share
+  // one back colour, the button face.
+  QPalette palette = this->palette();
+  palette.setColor(QPalette::Window, BackColour());
+  setPalette(palette);
 
+  // Labels paint their back colour behind their caption, so that they stay
+  // legible where Picture2 has grown beneath them.
   auto label = [this](const char* name, const char* text, int x, int y, int w,
                       int h) {
     auto* l = new QLabel(QString::fromUtf8(text), this);
     l->setObjectName(name);
     l->setGeometry(x, y, w, h);
+    l->setAutoFillBackground(true);
     return l;
   };
 
@@ -107,6 +124,17 @@ Form1Window::Form1Window(app::Form1* form, QWidget* parent)
   option2_ = new QRadioButton("hauteur", this);
   option2_->setObjectName("Option2");
   option2_->setGeometry(24, 448, 57, 17);
+  // The classic option button: its own back colour behind it, a 13-pixel
+  // circle, its caption 4 pixels on. The style's own 14 + 6 would leave
+  // "hauteur" no room in 57 pixels, and cut the circle in Option1's 13-pixel
+  // height.
+  for (QRadioButton* option : {option1_, option2_}) {
+    option->setStyleSheet(
+        QStringLiteral(
+            "QRadioButton { spacing: 4px; background-color: %1; }"
+            " QRadioButton::indicator { width: 13px; height: 13px; }")
+            .arg(BackColour().name()));
+  }
   option1_->setChecked(form_->Option1());
   option2_->setChecked(form_->Option2());
   connect(option1_, &QRadioButton::toggled, this,
@@ -226,7 +254,7 @@ QLineEdit* Form1Window::addTextBox(app::TextBox* box, const char* name, int x,
 QPushButton* Form1Window::addButton(const char* name, const QString& text,
                                     int x, int y, int w, int h,
                                     void (app::Form1::*command)()) {
-  auto* button = new QPushButton(text, this);
+  auto* button = new CommandButton(text, this);
   button->setObjectName(name);
   button->setGeometry(x, y, w, h);
   connect(button, &QPushButton::clicked, this,

@@ -25,12 +25,12 @@ QImage WrapBitmap(platform::HBITMAP bitmap) {
   return {};
 }
 
+}  // namespace
+
 QColor BackColour() {
   return QColor((app::kBoxBackColour >> 16) & 0xFF,
                 (app::kBoxBackColour >> 8) & 0xFF, app::kBoxBackColour & 0xFF);
 }
-
-}  // namespace
 
 PictureBoxView::PictureBoxView(app::PictureBox* box, QWidget* parent)
     : QWidget(parent), box_(box) {
@@ -53,12 +53,16 @@ void PictureBoxView::paintEvent(QPaintEvent* /*event*/) {
     }
   }
   // No drawings: the picture at its natural size (its logical size; a
-  // picture decoded at a reduced scale is enlarged back to it).
+  // picture decoded at a reduced scale is enlarged back to it, smoothly, or
+  // every pixel of a photo decoded at 1/8 would show as an 8 x 8 block).
+  // This is only what the box shows: what the batch draws from the picture
+  // is the model's.
   painter.fillRect(rect(), BackColour());
   const platform::PicturePtr& picture = box_->picture();
   if (!picture) return;
   QImage image = WrapBitmap(picture->Handle());
   if (image.isNull()) return;
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
   painter.drawImage(QRect(0, 0, picture->Width(), picture->Height()), image);
 }
 

@@ -5,12 +5,16 @@
 #ifndef VG_GUI_PICTURE_BOX_VIEW_H_
 #define VG_GUI_PICTURE_BOX_VIEW_H_
 
+#include <QColor>
 #include <QWidget>
 
 #include "app/picture_box.h"
 #include "platform/picture.h"
 
 namespace vg::gui {
+
+// Returns the colour of an empty picture box, which is the form's too.
+QColor BackColour();
 
 // Shows a picture box: its kept image when something was drawn into it,
 // otherwise its picture at its natural size over the back colour.

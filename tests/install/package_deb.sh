@@ -34,10 +34,11 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [[ "$(field Maintainer)" =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ ]] ||
   bad "Maintainer: $(field Maintainer)"
 [ -n "$(field Description)" ] || bad "no Description"
-# Depends comes from the libraries the programs link.
+# Depends comes from the libraries the programs link, and names the window's
+# font.
 depends=$(field Depends)
 for p in libc6 libstdc++6 libqt6widgets6 libqt6gui6 libqt6core6 \
-         libjpeg62-turbo libturbojpeg0 libsqlite3-0 liblcms2-2; do
+         libjpeg62-turbo libturbojpeg0 libsqlite3-0 liblcms2-2 fonts-liberation; do
   [[ ", $depends," == *", $p"[\ ,]* ]] || bad "Depends lacks $p: $depends"
 done
 
