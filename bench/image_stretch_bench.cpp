@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/gdi.h"
 #include "image/image_view.h"
 #include "image/stretch.h"
+#include "platform/gdi.h"
 
 namespace {
 

@@ -15,10 +15,12 @@
 #include <string>
 
 #include "app/form1.h"
+#include "decoders/decode_picture.h"
 #include "gui/form1_window.h"
 #include "platform/code_page.h"
 
 int main(int argc, char** argv) {
+  vg::decoders::TuneAllocatorForBatches();  // as the program's main does
   QApplication application(argc, argv);
   if (argc != 4 && argc != 5) {
     std::fprintf(stderr, "usage: %s ORIGIN/ DEST/ WIDTH | SMALL LARGE\n",

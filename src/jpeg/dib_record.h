@@ -52,7 +52,10 @@ void FillFromDib(JPEG_CORE_PROPERTIES& props, const Dib& cDib,
   props.DIBWidth = cDib.Width();
   // Negative: the rows are bottom-up, like every DIB.
   props.DIBHeight = platform::CheckedSub32(0, cDib.Height());
-  props.DIBBytes = reinterpret_cast<const uint8_t*>(cDib.DIBSectionBitsPtr());
+  // The class hands its pixels out as an address held in an integer.
+  props.DIBBytes =
+      reinterpret_cast<const uint8_t*>(  // NOLINT(performance-no-int-to-ptr)
+          cDib.DIBSectionBitsPtr());
   props.DIBPadBytes = platform::CheckedSub32(
       cDib.BytesPerScanLine(), platform::CheckedMul32(cDib.Width(), 3));
   props.JPGFile = path.c_str();

@@ -33,7 +33,8 @@ namespace librairie_graphique {
 // holding a zero character). Thread safe for different sections. Raises only
 // what reading the section's properties raises (error 6 from BytesPerScanLine).
 template <DibSection Dib>
-bool SaveDibAsJpeg(const Dib& cDib, std::u16string sFile, int32_t lQuality) {
+bool SaveDibAsJpeg(const Dib& cDib, const std::u16string& sFile,
+                   int32_t lQuality) {
   JPEG_CORE_PROPERTIES jcprops{};
   if (ijlInit(&jcprops) != IJL_OK) return false;
   RecordRelease release(&jcprops);

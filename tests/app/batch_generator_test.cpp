@@ -202,6 +202,21 @@ TEST_F(BatchTest, TheEngineWritesTheWindowsFilesForEveryNumberOfJobs) {
                 "x_y.jpg; its thumbnail was replaced");
 }
 
+// A width typed with a fraction: the box rounds its size, the drawing its
+// width in twips, and the engine draws the same.
+TEST_F(BatchTest, AWidthWithAFractionGivesTheEngineTheWindowsFiles) {
+  testing::WriteDetailedJpeg(in_.path() / "a.jpg", 900, 601, 3);
+  testing::WriteDetailedJpeg(in_.path() / "b.jpg", 333, 500, 4);
+  form_->Largeur.set_text(u"99.5");
+  form_->Command4_Click();
+  EXPECT_EQ(ReadJpegInfo(out_.path() / "a.jpg").width, 100);  // 99.5 -> 100
+  EXPECT_EQ(ReadJpegInfo(out_.path() / "a.jpg").height, 66);  // 66.45
+  TempFolder out2;
+  RunEngine(in_, out2, {{u"", 99.5}}, 2);
+  std::string why;
+  EXPECT_TRUE(testing::SameFiles(out_.path(), out2.path(), &why)) << why;
+}
+
 TEST_F(BatchTest, APictureTooTallForTheWidthIsNamedAndNotWritten) {
   // 150 wide, this one would be 600 000 pixels high: more than any picture
   // box or thumbnail may be. Before it and after it, pictures of their own
