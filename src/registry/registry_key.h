@@ -1,6 +1,6 @@
 // File: registry/registry_key.h
 //
-// RegistryKey wraps one open key of the registry store (platform/
+// RegistryKey wraps one open key of the registry store (registry/
 // registry_store.h): it opens or creates one key below a root, holds its
 // handle while the key is open, reads and writes the key's values as text,
 // lists value and sub-key names, and deletes keys and values. Every string
@@ -27,8 +27,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/registry_store.h"
 #include "registry/name_list.h"
+#include "registry/registry_store.h"
 #include "registry/value_text.h"
 
 namespace vg::registry {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
 #include "registry/registry_testutil.h"
 
 namespace vg::registry {

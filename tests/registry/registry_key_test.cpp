@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/error.h"
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
 #include "registry/registry_testutil.h"
 
 namespace vg::registry {

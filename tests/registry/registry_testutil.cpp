@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
 
 namespace vg::registry::testing {
 

@@ -1,4 +1,4 @@
-// File: platform/registry_store.h
+// File: registry/registry_store.h
 //
 // The registry of this platform: a stand-in for the Windows registry kept in
 // one SQLite 3 database file (the hive). The hive holds a tree of keys below
@@ -31,12 +31,16 @@
 // (~/.local/share/... when XDG_DATA_HOME is unset; the folder is created).
 // SetRegistryStorePath() points the calls at another file.
 //
+// The store lives in the registry module (vg::registry, beside RegistryKey
+// and vignettes-reg) but keeps the vg::platform namespace: it stands in for
+// an OS service, and ported call sites name it vg::platform::RegOpenKeyExA.
+//
 // Threads and processes: every function may be called from any thread. A
 // process may fork while handles are open: the store is closed around the
 // fork and reopened on the next call in parent and child, and the child keeps
 // copies of the parent's handles (as it keeps its file descriptors).
-#ifndef VG_PLATFORM_REGISTRY_STORE_H_
-#define VG_PLATFORM_REGISTRY_STORE_H_
+#ifndef VG_REGISTRY_REGISTRY_STORE_H_
+#define VG_REGISTRY_REGISTRY_STORE_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -241,4 +245,4 @@ std::string DefaultRegistryStorePath();
 
 }  // namespace vg::platform
 
-#endif  // VG_PLATFORM_REGISTRY_STORE_H_
+#endif  // VG_REGISTRY_REGISTRY_STORE_H_

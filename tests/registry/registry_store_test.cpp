@@ -1,4 +1,4 @@
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

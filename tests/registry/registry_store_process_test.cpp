@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
 
 namespace vg::platform {
 namespace {

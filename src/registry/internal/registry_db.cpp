@@ -1,4 +1,4 @@
-#include "platform/internal/registry_db.h"
+#include "registry/internal/registry_db.h"
 
 #include <sqlite3.h>
 

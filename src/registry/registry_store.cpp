@@ -1,4 +1,4 @@
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
 
 #include <pthread.h>
 #include <pwd.h>
@@ -21,8 +21,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/internal/registry_db.h"
-#include "platform/internal/registry_names.h"
+#include "registry/internal/registry_db.h"
+#include "registry/internal/registry_names.h"
 
 namespace vg::platform {
 namespace {

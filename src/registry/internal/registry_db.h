@@ -1,6 +1,7 @@
 // The SQLite side of the registry store: one connection to a hive file, its
 // schema, the retry of transactions while another process holds the lock,
-// and the queries on keys and values. Internal to vg::platform.
+// and the queries on keys and values. Internal to the registry module; the
+// only code of the project that talks to SQLite.
 //
 // Schema: reg_key(id, parent, name, fold, class, options) holds the tree;
 // the five roots have fixed ids (root handle's low byte + 1) and parent 0.
@@ -8,8 +9,8 @@
 // to a new key: a handle on a deleted key can only ever see "deleted".
 // reg_value(id, key, name, fold, type, data) holds the values; `id` orders
 // the enumeration. Names and data are BLOBs, byte-exact.
-#ifndef VG_PLATFORM_INTERNAL_REGISTRY_DB_H_
-#define VG_PLATFORM_INTERNAL_REGISTRY_DB_H_
+#ifndef VG_REGISTRY_INTERNAL_REGISTRY_DB_H_
+#define VG_REGISTRY_INTERNAL_REGISTRY_DB_H_
 
 #include <chrono>
 #include <cstdint>
@@ -20,7 +21,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -176,4 +177,4 @@ class Database {
 
 }  // namespace vg::platform::registry_internal
 
-#endif  // VG_PLATFORM_INTERNAL_REGISTRY_DB_H_
+#endif  // VG_REGISTRY_INTERNAL_REGISTRY_DB_H_

@@ -1,4 +1,4 @@
-#include "cli/reg/reg_command.h"
+#include "registry/tool/reg_command.h"
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -12,10 +12,10 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/reg/reg_text.h"
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
+#include "registry/tool/reg_text.h"
 
-namespace vg::cli::reg {
+namespace vg::registry::tool {
 namespace {
 
 using namespace vg::platform;
@@ -532,4 +532,4 @@ int RunReg(const std::vector<std::string>& args, std::ostream& out,
   return Export(*path, sw, out, err);
 }
 
-}  // namespace vg::cli::reg
+}  // namespace vg::registry::tool
