@@ -81,8 +81,9 @@ class RegistryKey {
   HKEY handle() const { return hkeyOpen_; }
 
   // Returns the data of the value `sName` ("" for the unnamed value) as
-  // text, whatever its type: the bytes as UTF-8, less the last character
-  // (the NUL that ends a string value); "" for a value with no data.
+  // text, whatever its type: the bytes as UTF-8, less one final NUL byte
+  // when there is one (the NUL that ends a string value; a value written
+  // without it keeps every character); "" for a value with no data.
   // Raises with source "RegistryKey.Get Value": the size query's code
   // ("Unable to get the length of the registy value '<name>'"), or the read's
   // code ("An error occurred while getting the registy value '<name>'").
