@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "registry/registry_testutil.h"
+
 namespace vg::platform {
 namespace {
 
@@ -22,6 +24,12 @@ namespace fs = std::filesystem;
 
 // No test key holds this many names: a listing that gets there is looping.
 constexpr uint32_t kMaxListed = 10000;
+
+std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in),
+                     std::istreambuf_iterator<char>());
+}
 
 // A hive of its own in a fresh temporary folder for every test.
 class RegistryStoreTest : public ::testing::Test {
@@ -35,6 +43,7 @@ class RegistryStoreTest : public ::testing::Test {
   }
   void TearDown() override {
     SetRegistryStorePath(dir_ + "/closed.sqlite3");
+    chmod(dir_.c_str(), 0700);  // a test that failed half way may leave less
     fs::remove_all(dir_);
   }
 
@@ -578,7 +587,7 @@ TEST_F(RegistryStoreTest, DataSurvivesReopeningTheHive) {
 }
 
 TEST_F(RegistryStoreTest, AFileThatIsNotAHiveIsLeftAlone) {
-  // Another program's SQLite database.
+  // Another program's SQLite database, in the default rollback journal mode.
   std::string other = dir_ + "/other.sqlite3";
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(other.c_str(), &db), SQLITE_OK);
@@ -586,19 +595,20 @@ TEST_F(RegistryStoreTest, AFileThatIsNotAHiveIsLeftAlone) {
                          nullptr, nullptr, nullptr),
             SQLITE_OK);
   sqlite3_close(db);
+  const std::string before = FileBytes(other);
   SetRegistryStorePath(other);
   HKEY out = 0;
   EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "", 0, KEY_READ, &out),
             kRegIoFailed);
-  ASSERT_EQ(sqlite3_open(other.c_str(), &db), SQLITE_OK);
-  sqlite3_stmt* q = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_schema", -1, &q,
-                               nullptr),
-            SQLITE_OK);
-  ASSERT_EQ(sqlite3_step(q), SQLITE_ROW);
-  EXPECT_EQ(sqlite3_column_int(q, 0), 1);
-  sqlite3_finalize(q);
-  sqlite3_close(db);
+  EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "x", 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &out, nullptr),
+            kRegIoFailed);
+  SetRegistryStorePath(hive_);
+  // Not one byte changed (not even the journal mode in its header), and no
+  // journal of ours beside it.
+  EXPECT_TRUE(FileBytes(other) == before) << "the other program's file changed";
+  EXPECT_FALSE(fs::exists(other + "-wal"));
+  EXPECT_FALSE(fs::exists(other + "-shm"));
 
   // Not a database at all, and a folder that does not exist.
   std::string text = dir_ + "/notes.txt";

@@ -154,14 +154,7 @@ Database::~Database() {
   sqlite3_close_v2(db_);
 }
 
-void Database::SetUp() {
-  // The WAL lets readers go on while one process writes, and a commit is one
-  // append: a process killed mid-write leaves at most an uncommitted tail
-  // that the next opener discards. synchronous=FULL syncs the WAL at every
-  // commit, so a call that returned 0 survives a power cut too.
-  Exec("PRAGMA journal_mode=WAL");
-  Exec("PRAGMA synchronous=FULL");
-  Exec("BEGIN IMMEDIATE");
+Database::Kind Database::Inspect() {
   int64_t application_id = 0;
   int64_t version = 0;
   int64_t objects = 0;
@@ -177,11 +170,32 @@ void Database::SetUp() {
     StatementUse q(Prepare("SELECT count(*) FROM sqlite_schema"));
     if (q->Step()) objects = q->ColumnInt(0);
   }
-  bool ours = application_id == kApplicationId && version <= kSchemaVersion;
-  bool blank = application_id == 0 && objects == 0;
-  if (!ours && !blank) Fail(SQLITE_NOTADB);
-  Exec(kSchema);
-  if (blank) {
+  if (application_id == kApplicationId && version <= kSchemaVersion) {
+    return Kind::kHive;
+  }
+  return application_id == 0 && objects == 0 ? Kind::kBlank : Kind::kForeign;
+}
+
+void Database::SetUp() {
+  // Look before changing anything: another program's database named as the
+  // store by mistake must come out of this exactly as it was, journal mode
+  // included.
+  Kind kind = Inspect();
+  if (kind == Kind::kForeign) Fail(SQLITE_NOTADB);
+  // The WAL lets readers go on while one process writes, and a commit is one
+  // append: a process killed mid-write leaves at most an uncommitted tail
+  // that the next opener discards. synchronous=FULL syncs the WAL at every
+  // commit, so a call that returned 0 survives a power cut too.
+  Exec("PRAGMA journal_mode=WAL");
+  Exec("PRAGMA synchronous=FULL");
+  if (kind == Kind::kHive) return;
+  // A new file: set it up under the write lock, looking again, for another
+  // process may have done so meanwhile.
+  Exec("BEGIN IMMEDIATE");
+  kind = Inspect();
+  if (kind == Kind::kForeign) Fail(SQLITE_NOTADB);
+  if (kind == Kind::kBlank) {
+    Exec(kSchema);
     Exec(("PRAGMA application_id=" + std::to_string(kApplicationId)).c_str());
     Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
   }

@@ -106,8 +106,9 @@ struct EnumCursor {
 class Database {
  public:
   // Opens (creating when missing) the hive at `path`, switches it to WAL
-  // with synchronous=FULL and sets up the schema. Returns nullptr and sets
-  // `*result` (kRegBusy, kRegIoFailed) when that fails.
+  // with synchronous=FULL and sets up the schema of a new file. A file that
+  // is neither a hive nor empty is refused untouched. Returns nullptr and
+  // sets `*result` (kRegBusy, kRegIoFailed) when that fails.
   static std::unique_ptr<Database> Open(const std::string& path,
                                         int32_t* result);
   ~Database();
@@ -165,9 +166,15 @@ class Database {
                                 const EnumCursor& cursor);
 
  private:
+  // What a file holds: a hive of ours, nothing yet, or something else.
+  enum class Kind { kHive, kBlank, kForeign };
+
   explicit Database(sqlite3* db) : db_(db) {}
   void Exec(const char* sql);
   void RollbackQuietly();
+  Kind Inspect();
+  // Checks the file is a hive or blank before changing anything in it, then
+  // switches it to WAL and, when blank, makes it a hive.
   void SetUp();
   Statement& Prepare(std::string_view sql);
 
