@@ -29,7 +29,10 @@
 //
 // Store file: $XDG_DATA_HOME/vignettes/registry.sqlite3 by default
 // (~/.local/share/... when XDG_DATA_HOME is unset; the folder is created).
-// SetRegistryStorePath() points the calls at another file.
+// SetRegistryStorePath() points the calls at another file. A hive that
+// cannot be written (a write-protected file, a read-only folder or medium)
+// is opened read-only: every read works, and every call that would change
+// it answers 5 and changes nothing.
 //
 // The store lives in the registry module (vg::registry, beside RegistryKey
 // and vignettes-reg) but keeps the vg::platform namespace: it stands in for
@@ -64,7 +67,8 @@ enum RegResult : int32_t {
   kRegSuccess = 0,            // ERROR_SUCCESS
   kRegFileNotFound = 2,       // ERROR_FILE_NOT_FOUND: no such key or value
   kRegAccessDenied = 5,       // ERROR_ACCESS_DENIED: right missing on the
-                              // handle, key with sub-keys, predefined root
+                              // handle, key with sub-keys, predefined root,
+                              // a change to a read-only hive
   kRegInvalidHandle = 6,      // ERROR_INVALID_HANDLE: 0, closed or unknown
   kRegOutOfMemory = 14,       // ERROR_OUTOFMEMORY
   kRegInvalidParameter = 87,  // ERROR_INVALID_PARAMETER

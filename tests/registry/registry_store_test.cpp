@@ -562,6 +562,87 @@ TEST_F(RegistryStoreTest, DeletingKeysAndWhatOpenHandlesSeeAfterwards) {
   EXPECT_EQ(RegCloseKey(del), kRegSuccess);
 }
 
+TEST_F(RegistryStoreTest, AReadOnlyHiveIsReadAndRefusesWrites) {
+  HKEY key = Create("Kept\\Sub");
+  ASSERT_EQ(SetString(key, "v", "old"), kRegSuccess);
+  EXPECT_EQ(RegCloseKey(key), kRegSuccess);
+  SetRegistryStorePath(dir_ + "/elsewhere.sqlite3");  // closes the hive
+  const std::string before = FileBytes(hive_);
+  ASSERT_EQ(chmod(hive_.c_str(), 0444), 0);
+
+  for (bool folder_read_only : {false, true}) {
+    SCOPED_TRACE(folder_read_only ? "read-only folder" : "writable folder");
+    // A read-only medium: not even a file beside the hive can be made.
+    ASSERT_EQ(chmod(dir_.c_str(), folder_read_only ? 0555 : 0755), 0);
+    {
+      vg::registry::testing::WithoutFileOverride as_a_user;
+      SetRegistryStorePath(hive_);
+      HKEY reader = Open("Kept", KEY_READ);
+      EXPECT_EQ(KeyNamesOf(reader), std::vector<std::string>{"Sub"});
+      HKEY sub = 0;
+      // Opening an existing key through create writes nothing: allowed.
+      EXPECT_EQ(RegCreateKeyExA(reader, "Sub", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, &sub, nullptr),
+                kRegSuccess);
+      EXPECT_EQ(GetData(sub, "v"), std::string("old", 4));
+      EXPECT_EQ(ValueNamesOf(sub), std::vector<std::string>{"v"});
+
+      HKEY out = 0;
+      EXPECT_EQ(SetString(sub, "v", "new"), kRegAccessDenied);
+      EXPECT_EQ(SetString(sub, "w", "new"), kRegAccessDenied);
+      EXPECT_EQ(RegDeleteValueA(sub, "v"), kRegAccessDenied);
+      EXPECT_EQ(RegCreateKeyExA(sub, "New", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, &out, nullptr),
+                kRegAccessDenied);
+      EXPECT_EQ(out, 0);
+      EXPECT_EQ(RegDeleteKeyA(reader, "Sub"), kRegAccessDenied);
+      EXPECT_EQ(GetData(sub, "v"), std::string("old", 4));
+      EXPECT_EQ(RegCloseKey(sub), kRegSuccess);
+      EXPECT_EQ(RegCloseKey(reader), kRegSuccess);
+      SetRegistryStorePath(dir_ + "/elsewhere.sqlite3");
+    }
+    ASSERT_EQ(chmod(dir_.c_str(), 0700), 0);
+  }
+  // Nothing was lost or changed, nor left beside the hive to refuse writes
+  // once it is writable again.
+  EXPECT_TRUE(FileBytes(hive_) == before) << "the read-only hive changed";
+  EXPECT_FALSE(fs::exists(hive_ + "-shm"));
+  EXPECT_FALSE(fs::exists(hive_ + "-wal"));
+
+  // A hive in use by a program that opened it before it was protected: the
+  // reader shares that program's WAL and sees its changes.
+  ASSERT_EQ(chmod(hive_.c_str(), 0600), 0);
+  sqlite3* owner = nullptr;
+  ASSERT_EQ(sqlite3_open(hive_.c_str(), &owner), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(owner, "SELECT count(*) FROM reg_key", nullptr,
+                         nullptr, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(chmod(hive_.c_str(), 0444), 0);
+  {
+    vg::registry::testing::WithoutFileOverride as_a_user;
+    SetRegistryStorePath(hive_);
+    HKEY sub = Open("Kept\\Sub", KEY_ALL_ACCESS);
+    EXPECT_EQ(GetData(sub, "v"), std::string("old", 4));
+    ASSERT_EQ(sqlite3_exec(owner,
+                           "UPDATE reg_value SET data = x'6E6F7700' "  // "now"
+                           "WHERE fold = CAST('V' AS BLOB)",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    EXPECT_EQ(GetData(sub, "v"), std::string("now", 4));
+    EXPECT_EQ(SetString(sub, "v", "new"), kRegAccessDenied);
+    EXPECT_EQ(RegCloseKey(sub), kRegSuccess);
+    SetRegistryStorePath(dir_ + "/elsewhere.sqlite3");
+  }
+  sqlite3_close(owner);
+
+  ASSERT_EQ(chmod(hive_.c_str(), 0600), 0);
+  SetRegistryStorePath(hive_);
+  HKEY again = Open("Kept\\Sub", KEY_ALL_ACCESS);
+  EXPECT_EQ(GetData(again, "v"), std::string("now", 4));
+  EXPECT_EQ(SetString(again, "v", "new"), kRegSuccess);
+  EXPECT_EQ(RegCloseKey(again), kRegSuccess);
+}
+
 TEST_F(RegistryStoreTest, RootsAreSeparateTrees) {
   HKEY a = 0;
   ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Only", 0, nullptr, 0,

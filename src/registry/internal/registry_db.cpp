@@ -1,6 +1,7 @@
 #include "registry/internal/registry_db.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <string>
@@ -55,6 +56,8 @@ bool IsBusyCode(int code) {
   return code == SQLITE_BUSY || code == SQLITE_LOCKED ||
          code == SQLITE_PROTOCOL;
 }
+
+bool IsReadOnlyCode(int code) { return code == SQLITE_READONLY; }
 
 int32_t ResultOfFailure(int code) {
   return code == SQLITE_NOMEM ? kRegOutOfMemory : kRegIoFailed;
@@ -114,39 +117,119 @@ void Statement::Reset() {
   sqlite3_clear_bindings(stmt_);
 }
 
+namespace {
+
+// The codes with which SQLite says it cannot write where the hive lies: a
+// write-protected file, a folder where the WAL cannot be made, a read-only
+// medium.
+bool IsCannotWriteCode(int code) {
+  return code == SQLITE_READONLY || code == SQLITE_CANTOPEN ||
+         code == SQLITE_PERM;
+}
+
+// Returns the size of a regular file, -1 when there is none.
+int64_t FileSize(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return st.st_size;
+}
+
+// The "file:" URI of a path, so that query parameters can follow it.
+std::string FileUri(const std::string& path) {
+  std::string uri = path.rfind('/', 0) == 0 ? "file://" : "file:";
+  for (char c : path) {
+    if (c == '%' || c == '?' || c == '#') {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      uri += '%';
+      uri += kHex[static_cast<unsigned char>(c) >> 4];
+      uri += kHex[static_cast<unsigned char>(c) & 0xF];
+    } else {
+      uri += c;
+    }
+  }
+  return uri;
+}
+
+}  // namespace
+
 std::unique_ptr<Database> Database::Open(const std::string& path,
                                          int32_t* result) {
   const auto start = std::chrono::steady_clock::now();
   for (int attempt = 0;; ++attempt) {
-    sqlite3* raw = nullptr;
-    int rc = sqlite3_open_v2(
-        path.c_str(), &raw,
-        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-        nullptr);
-    // sqlite3_open_v2 hands out a connection even when it fails; it must be
-    // closed all the same.
-    std::unique_ptr<Database> db(new Database(raw));
-    if (rc != SQLITE_OK) {
-      *result = ResultOfFailure(rc & 0xFF);
+    Attempt outcome = TryOpen(path, false, "", result);
+    if (outcome.db) return std::move(outcome.db);
+    if (outcome.cannot_write && FileSize(path) >= 0) {
+      // Read-only. With no WAL in use beside it, the hive is read as it lies
+      // and nothing is made next to it: a shared-memory file made now would
+      // carry the hive's read-only mode and keep refusing writes once the
+      // hive is writable again. With a WAL in use, readers share its
+      // shared-memory file; where even that cannot be made (a read-only
+      // folder or medium), nobody writes the hive either.
+      bool wal_in_use =
+          FileSize(path + "-shm") >= 0 || FileSize(path + "-wal") > 0;
+      if (wal_in_use) {
+        outcome = TryOpen(path, true, "?mode=ro", result);
+        if (outcome.db) return std::move(outcome.db);
+      }
+      if (!wal_in_use || outcome.cannot_write) {
+        outcome = TryOpen(path, true, "?immutable=1", result);
+        if (outcome.db) return std::move(outcome.db);
+      }
+    }
+    if (!outcome.busy) return nullptr;
+    if (!WaitBeforeRetry(attempt, start)) {
+      *result = kRegBusy;
       return nullptr;
     }
-    sqlite3_busy_timeout(raw, kBusyTimeoutMs);
-    try {
-      db->SetUp();
-      *result = kRegSuccess;
-      return db;
-    } catch (const SqlFailure& failure) {
-      db->RollbackQuietly();
-      if (!IsBusyCode(failure.code)) {
-        *result = ResultOfFailure(failure.code);
-        return nullptr;
-      }
-      if (!WaitBeforeRetry(attempt, start)) {
-        *result = kRegBusy;
-        return nullptr;
-      }
-    }
   }
+}
+
+Database::Attempt Database::TryOpen(const std::string& path, bool read_only,
+                                    const char* uri_parameters,
+                                    int32_t* result) {
+  Attempt outcome;
+  sqlite3* raw = nullptr;
+  int rc = read_only
+               ? sqlite3_open_v2((FileUri(path) + uri_parameters).c_str(), &raw,
+                                 SQLITE_OPEN_READONLY | SQLITE_OPEN_URI |
+                                     SQLITE_OPEN_NOMUTEX,
+                                 nullptr)
+               : sqlite3_open_v2(path.c_str(), &raw,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
+                                     SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
+  // sqlite3_open_v2 hands out a connection even when it fails; it must be
+  // closed all the same.
+  std::unique_ptr<Database> db(new Database(raw));
+  db->read_only_ = read_only;
+  *result = kRegIoFailed;
+  if (rc != SQLITE_OK) {
+    *result = ResultOfFailure(rc & 0xFF);
+    outcome.cannot_write = IsCannotWriteCode(rc & 0xFF);
+    return outcome;
+  }
+  sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+  // A write-protected file opens for reading only, without a word.
+  if (!read_only && sqlite3_db_readonly(raw, "main") == 1) {
+    outcome.cannot_write = true;
+    return outcome;
+  }
+  try {
+    if (read_only) {
+      if (db->Inspect() != Kind::kHive) return outcome;
+    } else {
+      db->SetUp();
+    }
+  } catch (const SqlFailure& failure) {
+    db->RollbackQuietly();
+    *result = ResultOfFailure(failure.code);
+    outcome.busy = IsBusyCode(failure.code);
+    outcome.cannot_write = IsCannotWriteCode(failure.code);
+    return outcome;
+  }
+  *result = kRegSuccess;
+  outcome.db = std::move(db);
+  return outcome;
 }
 
 Database::~Database() {

@@ -38,6 +38,9 @@ struct SqlFailure {
 // try again".
 bool IsBusyCode(int code);
 
+// Returns true for the code of a change tried on a read-only connection.
+bool IsReadOnlyCode(int code);
+
 // Returns the result code for a SQLite failure that is not a lock.
 int32_t ResultOfFailure(int code);
 
@@ -107,8 +110,10 @@ class Database {
  public:
   // Opens (creating when missing) the hive at `path`, switches it to WAL
   // with synchronous=FULL and sets up the schema of a new file. A file that
-  // is neither a hive nor empty is refused untouched. Returns nullptr and
-  // sets `*result` (kRegBusy, kRegIoFailed) when that fails.
+  // is neither a hive nor empty is refused untouched. A hive that cannot be
+  // written (write-protected, in a read-only folder or medium) is opened
+  // read-only. Returns nullptr and sets `*result` (kRegBusy, kRegIoFailed)
+  // when that fails.
   static std::unique_ptr<Database> Open(const std::string& path,
                                         int32_t* result);
   ~Database();
@@ -123,17 +128,22 @@ class Database {
   // database for after the call. Returns the body's result, kRegBusy when
   // the lock never came free, kRegIoFailed on any other SQLite failure, and
   // kRegOutOfMemory when memory ran out.
+  // On a read-only hive the transaction is a read one, and the first change
+  // the body tries ends it with kRegAccessDenied.
   template <class Body>
   int32_t Transact(bool write, Body&& body) {
     const auto start = std::chrono::steady_clock::now();
     for (int attempt = 0;; ++attempt) {
       try {
-        Exec(write ? "BEGIN IMMEDIATE" : "BEGIN");
+        Exec(write && !read_only_ ? "BEGIN IMMEDIATE" : "BEGIN");
         int32_t result = body();
         Exec(result == kRegSuccess ? "COMMIT" : "ROLLBACK");
         return result;
       } catch (const SqlFailure& failure) {
         RollbackQuietly();
+        if (read_only_ && IsReadOnlyCode(failure.code)) {
+          return kRegAccessDenied;
+        }
         if (!IsBusyCode(failure.code)) return ResultOfFailure(failure.code);
         if (!WaitBeforeRetry(attempt, start)) return kRegBusy;
       } catch (const std::bad_alloc&) {
@@ -169,6 +179,17 @@ class Database {
   // What a file holds: a hive of ours, nothing yet, or something else.
   enum class Kind { kHive, kBlank, kForeign };
 
+  // One try at opening: the connection, or why there is none.
+  struct Attempt {
+    std::unique_ptr<Database> db;
+    bool busy = false;          // another process held a lock: try again
+    bool cannot_write = false;  // the file or its folder cannot be written
+  };
+
+  // Opens `path` read-write (set up as SetUp does), or read-only through a
+  // "file:" URI with `uri_parameters` (a hive as it is, nothing changed).
+  static Attempt TryOpen(const std::string& path, bool read_only,
+                         const char* uri_parameters, int32_t* result);
   explicit Database(sqlite3* db) : db_(db) {}
   void Exec(const char* sql);
   void RollbackQuietly();
@@ -179,6 +200,7 @@ class Database {
   Statement& Prepare(std::string_view sql);
 
   sqlite3* db_;
+  bool read_only_ = false;
   std::unordered_map<std::string_view, std::unique_ptr<Statement>> cache_;
 };
 
