@@ -428,13 +428,15 @@ int32_t RegEnumValueA(HKEY hkey, uint32_t index, char* name,
     if (int32_t r = Begin(s, hkey, &entry); r != kRegSuccess) return r;
     if ((entry->rights & KEY_QUERY_VALUE) == 0) return kRegAccessDenied;
     std::optional<ValueRow> row;
+    EnumCursor next;
     int32_t r = s.db->Transact(false, [&]() -> int32_t {
       if (!s.db->KeyExists(entry->key_id)) return kRegKeyDeleted;
-      row = s.db->ValueAt(entry->key_id, index, entry->values, data != nullptr);
+      row = s.db->ValueAt(entry->key_id, index, entry->values, data != nullptr,
+                          &next);
       return row ? kRegSuccess : kRegNoMoreItems;
     });
     if (r != kRegSuccess) return r;
-    entry->values = EnumCursor{index, row->id};
+    entry->values = next;
     if (type != nullptr) *type = row->type;
     size_t needed = row->name.size() + 1;
     bool name_fits = needed <= *name_chars;
@@ -464,13 +466,14 @@ int32_t RegEnumKeyA(HKEY hkey, uint32_t index, char* name,
     if (int32_t r = Begin(s, hkey, &entry); r != kRegSuccess) return r;
     if ((entry->rights & KEY_ENUMERATE_SUB_KEYS) == 0) return kRegAccessDenied;
     std::optional<KeyRow> row;
+    EnumCursor next;
     int32_t r = s.db->Transact(false, [&]() -> int32_t {
       if (!s.db->KeyExists(entry->key_id)) return kRegKeyDeleted;
-      row = s.db->ChildAt(entry->key_id, index, entry->keys);
+      row = s.db->ChildAt(entry->key_id, index, entry->keys, &next);
       return row ? kRegSuccess : kRegNoMoreItems;
     });
     if (r != kRegSuccess) return r;
-    entry->keys = EnumCursor{index, row->id};
+    entry->keys = next;
     if (row->name.size() + 1 > name_chars) return kRegMoreData;
     std::memcpy(name, row->name.data(), row->name.size());
     name[row->name.size()] = '\0';

@@ -198,7 +198,9 @@ struct SECURITY_ATTRIBUTES {
                                      const uint8_t* data, uint32_t size_bytes);
 
 // Enumerates the values of `hkey` (needs KEY_QUERY_VALUE) in the order they
-// were first stored: index 0 is the first. `*name_chars` is the size of
+// were first stored: index 0 is the first, and an index is the position in
+// the list as it is at the call (after a deletion, the entries behind it
+// move up one). `*name_chars` is the size of
 // `name` in chars on entry; on 0 `name` holds the value's name and a NUL and
 // `*name_chars` its length without the NUL (the unnamed value has length 0).
 // `type`, `data`, `size_bytes` behave as with RegQueryValueExA; `reserved`

@@ -562,6 +562,64 @@ TEST_F(RegistryStoreTest, DeletingKeysAndWhatOpenHandlesSeeAfterwards) {
   EXPECT_EQ(RegCloseKey(del), kRegSuccess);
 }
 
+TEST_F(RegistryStoreTest, AnIndexIsThePositionInTheListAsItIsNow) {
+  HKEY key = Create("Now");
+  for (const char* n : {"A", "B", "C", "D"}) {
+    ASSERT_EQ(SetString(key, n, n), kRegSuccess);
+    HKEY sub = 0;
+    ASSERT_EQ(RegCreateKeyExA(key, n, 0, nullptr, 0, KEY_READ, nullptr, &sub,
+                              nullptr),
+              kRegSuccess);
+    EXPECT_EQ(RegCloseKey(sub), kRegSuccess);
+  }
+  char name[32];
+  auto value_at = [&](uint32_t i) {
+    uint32_t chars = sizeof name;
+    int32_t r =
+        RegEnumValueA(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr);
+    return r == kRegSuccess ? std::string(name, chars)
+                            : "#" + std::to_string(r);
+  };
+  auto key_at = [&](uint32_t i) {
+    int32_t r = RegEnumKeyA(key, i, name, sizeof name);
+    return r == kRegSuccess ? std::string(name) : "#" + std::to_string(r);
+  };
+
+  // An entry before the last index asked is deleted: the list is B, C, D.
+  EXPECT_EQ(value_at(0), "A");
+  EXPECT_EQ(value_at(1), "B");
+  ASSERT_EQ(RegDeleteValueA(key, "A"), kRegSuccess);
+  EXPECT_EQ(value_at(1), "C");
+  EXPECT_EQ(value_at(2), "D");
+  EXPECT_EQ(value_at(3), "#259");
+  EXPECT_EQ(value_at(0), "B");
+
+  EXPECT_EQ(key_at(0), "A");
+  EXPECT_EQ(key_at(1), "B");
+  EXPECT_EQ(key_at(2), "C");
+  ASSERT_EQ(RegDeleteKeyA(key, "A"), kRegSuccess);
+  EXPECT_EQ(key_at(2), "D");
+  EXPECT_EQ(key_at(3), "#259");
+
+  // The same when another connection (another process) deletes, and when
+  // a deletion and an insertion leave the count as it was.
+  EXPECT_EQ(value_at(0), "B");
+  EXPECT_EQ(value_at(1), "C");
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(hive_.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other,
+                         "DELETE FROM reg_value WHERE fold = CAST('B' AS BLOB)",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(other);
+  EXPECT_EQ(value_at(1), "D");
+  EXPECT_EQ(value_at(0), "C");
+  ASSERT_EQ(RegDeleteValueA(key, "C"), kRegSuccess);
+  ASSERT_EQ(SetString(key, "E", "E"), kRegSuccess);
+  EXPECT_EQ(value_at(1), "E");
+  EXPECT_EQ(RegCloseKey(key), kRegSuccess);
+}
+
 TEST_F(RegistryStoreTest, AReadOnlyHiveIsReadAndRefusesWrites) {
   HKEY key = Create("Kept\\Sub");
   ASSERT_EQ(SetString(key, "v", "old"), kRegSuccess);

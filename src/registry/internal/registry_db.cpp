@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -232,6 +233,11 @@ Database::Attempt Database::TryOpen(const std::string& path, bool read_only,
   return outcome;
 }
 
+Database::Database(sqlite3* db) : db_(db) {
+  static std::atomic<uint64_t> connections{0};
+  serial_ = ++connections;
+}
+
 Database::~Database() {
   cache_.clear();  // statements go before the connection
   sqlite3_close_v2(db_);
@@ -368,14 +374,13 @@ ValueRow ReadValueRow(Statement& q, bool with_data) {
 }
 
 // Chooses how an enumeration reaches row `index`: the row after the cursor's
-// (the usual walk), the cursor's own row again, or a counted offset. Returns
-// the query and the value of its second parameter.
-std::pair<std::string_view, int64_t> PickCursorQuery(uint32_t index,
-                                                     const EnumCursor& cursor,
-                                                     std::string_view after,
-                                                     std::string_view same,
-                                                     std::string_view counted) {
-  bool known = cursor.row_id >= 0 && index > 0;
+// (the usual walk), the cursor's own row again, or a counted offset, which
+// is the only choice once the hive changed after the cursor was taken.
+// Returns the query and the value of its second parameter.
+std::pair<std::string_view, int64_t> PickCursorQuery(
+    uint32_t index, const EnumCursor& cursor, const ChangeStamp& now,
+    std::string_view after, std::string_view same, std::string_view counted) {
+  bool known = cursor.row_id >= 0 && index > 0 && cursor.stamp == now;
   if (known && index == cursor.index + 1) return {after, cursor.row_id};
   if (known && index == cursor.index) return {same, cursor.row_id};
   return {counted, index};
@@ -422,9 +427,16 @@ bool Database::DeleteValue(int64_t key, std::string_view fold) {
   return sqlite3_changes(db_) > 0;
 }
 
+ChangeStamp Database::Stamp() {
+  ChangeStamp stamp{serial_, 0, sqlite3_total_changes64(db_)};
+  StatementUse q(Prepare("PRAGMA data_version"));
+  if (q->Step()) stamp.data_version = q->ColumnInt(0);
+  return stamp;
+}
+
 std::optional<ValueRow> Database::ValueAt(int64_t key, uint32_t index,
                                           const EnumCursor& cursor,
-                                          bool with_data) {
+                                          bool with_data, EnumCursor* next) {
   constexpr std::string_view kAfter =
       "SELECT id, name, type, length(data), "
       "CASE WHEN ?3 THEN data ELSE x'' END "
@@ -437,17 +449,22 @@ std::optional<ValueRow> Database::ValueAt(int64_t key, uint32_t index,
       "SELECT id, name, type, length(data), "
       "CASE WHEN ?3 THEN data ELSE x'' END "
       "FROM reg_value WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?2";
-  auto [sql, second] = PickCursorQuery(index, cursor, kAfter, kSame, kCount);
+  const ChangeStamp now = Stamp();
+  auto [sql, second] =
+      PickCursorQuery(index, cursor, now, kAfter, kSame, kCount);
   StatementUse q(Prepare(sql));
   q->BindInt(1, key);
   q->BindInt(2, second);
   q->BindInt(3, with_data ? 1 : 0);
   if (!q->Step()) return std::nullopt;
-  return ReadValueRow(*q, with_data);
+  ValueRow row = ReadValueRow(*q, with_data);
+  *next = EnumCursor{index, row.id, now};
+  return row;
 }
 
 std::optional<KeyRow> Database::ChildAt(int64_t key, uint32_t index,
-                                        const EnumCursor& cursor) {
+                                        const EnumCursor& cursor,
+                                        EnumCursor* next) {
   constexpr std::string_view kAfter =
       "SELECT id, name FROM reg_key WHERE parent = ?1 AND id > ?2 "
       "ORDER BY id LIMIT 1";
@@ -457,12 +474,16 @@ std::optional<KeyRow> Database::ChildAt(int64_t key, uint32_t index,
   constexpr std::string_view kCount =
       "SELECT id, name FROM reg_key WHERE parent = ?1 "
       "ORDER BY id LIMIT 1 OFFSET ?2";
-  auto [sql, second] = PickCursorQuery(index, cursor, kAfter, kSame, kCount);
+  const ChangeStamp now = Stamp();
+  auto [sql, second] =
+      PickCursorQuery(index, cursor, now, kAfter, kSame, kCount);
   StatementUse q(Prepare(sql));
   q->BindInt(1, key);
   q->BindInt(2, second);
   if (!q->Step()) return std::nullopt;
-  return KeyRow{q->ColumnInt(0), q->ColumnBlob(1)};
+  KeyRow row{q->ColumnInt(0), q->ColumnBlob(1)};
+  *next = EnumCursor{index, row.id, now};
+  return row;
 }
 
 }  // namespace vg::platform::registry_internal

@@ -99,11 +99,24 @@ struct KeyRow {
   std::string name;
 };
 
+// What the hive looked like at one moment, as far as one connection can
+// tell: equal stamps mean no key or value was added, changed or removed in
+// between, by this connection or any other.
+struct ChangeStamp {
+  uint64_t connection = 0;   // which connection took it (one per open)
+  int64_t data_version = 0;  // moves when another connection commits
+  int64_t own_changes = 0;   // rows this connection has changed
+  bool operator==(const ChangeStamp&) const = default;
+};
+
 // Where the last enumeration call of a handle stopped, so that the next
-// index continues from that row instead of counting from the start.
+// index continues from that row instead of counting from the start. It is
+// used only while the hive is as it was then: an index always means the
+// position in the list as it is now.
 struct EnumCursor {
   uint32_t index = 0;
   int64_t row_id = -1;  // -1: no position
+  ChangeStamp stamp;
 };
 
 class Database {
@@ -169,11 +182,13 @@ class Database {
   // Returns false when there was no such value.
   bool DeleteValue(int64_t key, std::string_view fold);
   // Returns the value number `index` of `key` in enumeration order, using
-  // `cursor` (not changed here) to skip the rows before it.
+  // `cursor` to skip the rows before it when the hive has not changed since
+  // it was taken; `*next` receives the cursor of the row returned.
   std::optional<ValueRow> ValueAt(int64_t key, uint32_t index,
-                                  const EnumCursor& cursor, bool with_data);
+                                  const EnumCursor& cursor, bool with_data,
+                                  EnumCursor* next);
   std::optional<KeyRow> ChildAt(int64_t key, uint32_t index,
-                                const EnumCursor& cursor);
+                                const EnumCursor& cursor, EnumCursor* next);
 
  private:
   // What a file holds: a hive of ours, nothing yet, or something else.
@@ -190,16 +205,18 @@ class Database {
   // "file:" URI with `uri_parameters` (a hive as it is, nothing changed).
   static Attempt TryOpen(const std::string& path, bool read_only,
                          const char* uri_parameters, int32_t* result);
-  explicit Database(sqlite3* db) : db_(db) {}
+  explicit Database(sqlite3* db);
   void Exec(const char* sql);
   void RollbackQuietly();
   Kind Inspect();
+  ChangeStamp Stamp();
   // Checks the file is a hive or blank before changing anything in it, then
   // switches it to WAL and, when blank, makes it a hive.
   void SetUp();
   Statement& Prepare(std::string_view sql);
 
   sqlite3* db_;
+  uint64_t serial_;  // tells this connection's stamps from another's
   bool read_only_ = false;
   std::unordered_map<std::string_view, std::unique_ptr<Statement>> cache_;
 };
