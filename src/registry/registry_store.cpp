@@ -352,6 +352,9 @@ int32_t RegQueryValueExA(HKEY hkey, const char* value_name, uint32_t* reserved,
   return Guarded([&]() -> int32_t {
     if (reserved != nullptr) return kRegInvalidParameter;
     if (data != nullptr && size_bytes == nullptr) return kRegInvalidParameter;
+    // Every input is read before any output is written: ported callers pass
+    // one variable as both `type` and `size_bytes`.
+    const uint32_t capacity = size_bytes != nullptr ? *size_bytes : 0;
     std::string fold = FoldName(OrEmpty(value_name));
 
     StoreState& s = State();
@@ -365,7 +368,7 @@ int32_t RegQueryValueExA(HKEY hkey, const char* value_name, uint32_t* reserved,
       row = s.db->FindValue(entry->key_id, fold, false);
       if (!row) return kRegFileNotFound;
       // Read the bytes only when they will fit the caller's buffer.
-      if (data != nullptr && row->size <= *size_bytes) {
+      if (data != nullptr && row->size <= capacity) {
         row = s.db->FindValue(entry->key_id, fold, true);
         if (!row) return kRegFileNotFound;
       }
@@ -374,7 +377,7 @@ int32_t RegQueryValueExA(HKEY hkey, const char* value_name, uint32_t* reserved,
     if (r != kRegSuccess) return r;
     if (type != nullptr) *type = row->type;
     if (data != nullptr) {
-      if (row->size > *size_bytes) {
+      if (row->size > capacity) {
         *size_bytes = row->size;
         return kRegMoreData;
       }
@@ -421,6 +424,9 @@ int32_t RegEnumValueA(HKEY hkey, uint32_t index, char* name,
       return kRegInvalidParameter;
     }
     if (data != nullptr && size_bytes == nullptr) return kRegInvalidParameter;
+    // Read before any output is written, as in RegQueryValueExA.
+    const uint32_t name_capacity = *name_chars;
+    const uint32_t capacity = size_bytes != nullptr ? *size_bytes : 0;
 
     StoreState& s = State();
     std::lock_guard<std::mutex> lock(s.mutex);
@@ -439,8 +445,8 @@ int32_t RegEnumValueA(HKEY hkey, uint32_t index, char* name,
     entry->values = next;
     if (type != nullptr) *type = row->type;
     size_t needed = row->name.size() + 1;
-    bool name_fits = needed <= *name_chars;
-    bool data_fits = data == nullptr || row->size <= *size_bytes;
+    bool name_fits = needed <= name_capacity;
+    bool data_fits = data == nullptr || row->size <= capacity;
     if (!name_fits || !data_fits) {
       *name_chars = static_cast<uint32_t>(needed);
       if (size_bytes != nullptr) *size_bytes = row->size;

@@ -181,8 +181,10 @@ struct SECURITY_ATTRIBUTES {
 // (optional) receives the type. With `data` null, `*size_bytes` (optional)
 // receives the data size. With `data`, `*size_bytes` is the buffer size in
 // bytes on entry and the data size on return; when the data does not fit
-// the result is 234 and nothing is written to `data`. Errors: 2, 5, 6, 87
-// (`data` without `size_bytes`), 234, 1018, 170, 1016, 14.
+// the result is 234 and nothing is written to `data`. `type` and
+// `size_bytes` may point at one variable: the buffer size is read first, and
+// the data size is written last. Errors: 2, 5, 6, 87 (`data` without
+// `size_bytes`), 234, 1018, 170, 1016, 14.
 [[nodiscard]] int32_t RegQueryValueExA(HKEY hkey, const char* value_name,
                                        uint32_t* reserved, uint32_t* type,
                                        uint8_t* data, uint32_t* size_bytes);

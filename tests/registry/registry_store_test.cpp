@@ -620,6 +620,31 @@ TEST_F(RegistryStoreTest, AnIndexIsThePositionInTheListAsItIsNow) {
   EXPECT_EQ(RegCloseKey(key), kRegSuccess);
 }
 
+TEST_F(RegistryStoreTest, TypeAndSizeMayShareOneVariable) {
+  HKEY key = Create("Shared");
+  const uint8_t bin32[] = {1, 2, 3, 4};
+  ASSERT_EQ(RegSetValueExA(key, "BIN32", 0, REG_BINARY, bin32, 4), kRegSuccess);
+  // Ported callers pass one variable for both: it holds the buffer size on
+  // entry and the data size on return.
+  uint8_t buffer[4] = {};
+  uint32_t size = sizeof buffer;
+  EXPECT_EQ(RegQueryValueExA(key, "BIN32", nullptr, &size, buffer, &size),
+            kRegSuccess);
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(std::memcmp(buffer, bin32, 4), 0);
+
+  char name[16];
+  uint32_t chars = sizeof name;
+  std::memset(buffer, 0, sizeof buffer);
+  size = sizeof buffer;
+  EXPECT_EQ(RegEnumValueA(key, 0, name, &chars, nullptr, &size, buffer, &size),
+            kRegSuccess);
+  EXPECT_STREQ(name, "BIN32");
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(std::memcmp(buffer, bin32, 4), 0);
+  EXPECT_EQ(RegCloseKey(key), kRegSuccess);
+}
+
 TEST_F(RegistryStoreTest, AReadOnlyHiveIsReadAndRefusesWrites) {
   HKEY key = Create("Kept\\Sub");
   ASSERT_EQ(SetString(key, "v", "old"), kRegSuccess);
