@@ -374,6 +374,8 @@ int32_t RegQueryValueExA(HKEY hkey, const char* value_name, uint32_t* reserved,
       }
       return kRegSuccess;
     });
+    // No such value has no data: its size is 0.
+    if (r == kRegFileNotFound && size_bytes != nullptr) *size_bytes = 0;
     if (r != kRegSuccess) return r;
     if (type != nullptr) *type = row->type;
     if (data != nullptr) {

@@ -645,6 +645,23 @@ TEST_F(RegistryStoreTest, TypeAndSizeMayShareOneVariable) {
   EXPECT_EQ(RegCloseKey(key), kRegSuccess);
 }
 
+TEST_F(RegistryStoreTest, AMissingValueAnswersSizeZero) {
+  HKEY key = Create("Missing");
+  uint32_t type = 77;
+  uint32_t size = 77;
+  EXPECT_EQ(RegQueryValueExA(key, "nope", nullptr, &type, nullptr, &size),
+            kRegFileNotFound);
+  EXPECT_EQ(size, 0u);
+  uint8_t buffer[8];
+  std::memset(buffer, 0xAA, sizeof buffer);
+  size = sizeof buffer;
+  EXPECT_EQ(RegQueryValueExA(key, "nope", nullptr, &type, buffer, &size),
+            kRegFileNotFound);
+  EXPECT_EQ(size, 0u);
+  for (uint8_t b : buffer) EXPECT_EQ(b, 0xAA);
+  EXPECT_EQ(RegCloseKey(key), kRegSuccess);
+}
+
 TEST_F(RegistryStoreTest, AReadOnlyHiveIsReadAndRefusesWrites) {
   HKEY key = Create("Kept\\Sub");
   ASSERT_EQ(SetString(key, "v", "old"), kRegSuccess);
