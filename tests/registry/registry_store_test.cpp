@@ -562,6 +562,30 @@ TEST_F(RegistryStoreTest, DeletingKeysAndWhatOpenHandlesSeeAfterwards) {
   EXPECT_EQ(RegCloseKey(del), kRegSuccess);
 }
 
+TEST_F(RegistryStoreTest, NoRootCanBeDeleted) {
+  // A fresh hive: no root has a sub-key, so only being a root refuses.
+  const HKEY roots[] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER,
+                        HKEY_LOCAL_MACHINE, HKEY_USERS, HKEY_CURRENT_CONFIG};
+  for (HKEY root : roots) {
+    SCOPED_TRACE(root);
+    EXPECT_EQ(RegDeleteKeyA(root, ""), kRegAccessDenied);
+    // Nor through a handle of its own on the root.
+    HKEY self = 0;
+    ASSERT_EQ(RegOpenKeyExA(root, "", 0, KEY_ALL_ACCESS, &self), kRegSuccess);
+    EXPECT_EQ(RegDeleteKeyA(self, ""), kRegAccessDenied);
+    EXPECT_EQ(RegCloseKey(self), kRegSuccess);
+  }
+  // Every root still holds keys.
+  for (HKEY root : roots) {
+    SCOPED_TRACE(root);
+    HKEY key = 0;
+    EXPECT_EQ(RegCreateKeyExA(root, "Still", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              kRegSuccess);
+    EXPECT_EQ(RegCloseKey(key), kRegSuccess);
+  }
+}
+
 TEST_F(RegistryStoreTest, AnIndexIsThePositionInTheListAsItIsNow) {
   HKEY key = Create("Now");
   for (const char* n : {"A", "B", "C", "D"}) {
