@@ -131,11 +131,23 @@ void PrepareFork() {
 }
 void FinishFork() { State().mutex.unlock(); }
 
+// Copies what the WAL holds into the hive file and closes the connection,
+// so that the file alone holds every write once the process has ended the
+// usual way (a copy of it is then a whole store).
+void CloseAtExit() {
+  StoreState& s = State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (s.db) s.db->Checkpoint();
+  s.db.reset();
+}
+
 int32_t EnsureOpen(StoreState& s) {
   if (s.db) return kRegSuccess;
-  static std::once_flag fork_hooks;
-  std::call_once(fork_hooks,
-                 [] { pthread_atfork(PrepareFork, FinishFork, FinishFork); });
+  static std::once_flag process_hooks;
+  std::call_once(process_hooks, [] {
+    pthread_atfork(PrepareFork, FinishFork, FinishFork);
+    std::atexit(CloseAtExit);
+  });
   std::string path = s.path;
   if (path.empty()) {
     path = DefaultRegistryStorePath();
@@ -343,7 +355,11 @@ int32_t RegCloseKey(HKEY hkey) {
     StoreState& s = State();
     std::lock_guard<std::mutex> lock(s.mutex);
     if (IsRootHandle(hkey)) return kRegSuccess;
-    return s.handles.erase(hkey) == 1 ? kRegSuccess : kRegInvalidHandle;
+    if (s.handles.erase(hkey) != 1) return kRegInvalidHandle;
+    // The last handle closed: the writes so far go from the WAL into the
+    // hive file, for whoever copies it next.
+    if (s.handles.empty() && s.db) s.db->Checkpoint();
+    return kRegSuccess;
   });
 }
 
@@ -534,9 +550,20 @@ int32_t RegDeleteValueA(HKEY hkey, const char* value_name) {
   });
 }
 
+int32_t BackupRegistryStore(const std::string& destination) {
+  return Guarded([&]() -> int32_t {
+    if (destination.empty()) return kRegInvalidParameter;
+    StoreState& s = State();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (int32_t r = EnsureOpen(s); r != kRegSuccess) return r;
+    return s.db->BackupTo(destination);
+  });
+}
+
 void SetRegistryStorePath(std::string path) {
   StoreState& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
+  if (s.db) s.db->Checkpoint();  // every handle closes here
   s.db.reset();
   s.handles.clear();
   ResetRoots(s);

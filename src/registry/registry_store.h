@@ -22,6 +22,11 @@
 // every call, never reused while open), access rights checked per handle,
 // the Win32 result codes, and durable storage (one SQLite transaction per
 // call that changes anything; several processes may share one hive).
+// Recent writes sit in the hive's write-ahead log (the "-wal" file beside
+// it) until a checkpoint copies them into the hive file: when a process
+// closes its last handle, when it points the calls at another hive, and
+// when it exits the usual way. Until then a copy of the hive file alone
+// misses them; BackupRegistryStore() copies safely at any time.
 // What it does not: security descriptors, volatile keys that vanish at
 // reboot, symbolic links, the merged views behind HKEY_CLASSES_ROOT and
 // HKEY_CURRENT_CONFIG (each root here is an independent tree), change
@@ -233,6 +238,15 @@ struct SECURITY_ATTRIBUTES {
 // Deletes the value `value_name` (null or "" for the unnamed value) of
 // `hkey` (needs KEY_SET_VALUE). Errors: 2, 5, 6, 1018, 170, 1016, 14.
 [[nodiscard]] int32_t RegDeleteValueA(HKEY hkey, const char* value_name);
+
+// Writes a copy of the whole hive, as it is at one moment, to the file
+// `destination` through SQLite's online backup: consistent even while other
+// threads and processes write to the hive. The copy is made beside
+// `destination` and renamed over it, so `destination` is replaced whole or
+// not at all; a journal left beside an old `destination` is removed. It is a
+// hive like any other. Errors: 87 (`destination` empty, or the hive itself),
+// 170, 1016 (the hive cannot be read, the copy cannot be written), 14.
+[[nodiscard]] int32_t BackupRegistryStore(const std::string& destination);
 
 // Points the Reg* functions at the hive file `path` ("" for the default)
 // from the next call on. The current hive is closed and every handle opened

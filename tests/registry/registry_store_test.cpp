@@ -686,6 +686,27 @@ TEST_F(RegistryStoreTest, AMissingValueAnswersSizeZero) {
   EXPECT_EQ(RegCloseKey(key), kRegSuccess);
 }
 
+TEST_F(RegistryStoreTest, ClosingTheLastHandleLeavesEveryWriteInTheStoreFile) {
+  HKEY key = Create("Saved");
+  HKEY other = Create("Saved\\Other");
+  for (int i = 0; i < 40; ++i) {
+    std::string name = "v" + std::to_string(i);
+    ASSERT_EQ(SetString(key, name.c_str(), std::string(300, 'a' + i % 26)),
+              kRegSuccess);
+  }
+  EXPECT_EQ(RegCloseKey(key), kRegSuccess);
+  EXPECT_EQ(RegCloseKey(other), kRegSuccess);
+  // The store file alone, as a file copy takes it, without its -wal.
+  const std::string copy = dir_ + "/copy.sqlite3";
+  fs::copy_file(hive_, copy);
+  SetRegistryStorePath(copy);
+  HKEY back = Open("Saved", KEY_READ);
+  EXPECT_EQ(ValueNamesOf(back).size(), 40u);
+  EXPECT_EQ(GetData(back, "v39"), std::string(300, 'n') + '\0');
+  EXPECT_EQ(KeyNamesOf(back), std::vector<std::string>{"Other"});
+  EXPECT_EQ(RegCloseKey(back), kRegSuccess);
+}
+
 TEST_F(RegistryStoreTest, AReadOnlyHiveIsReadAndRefusesWrites) {
   HKEY key = Create("Kept\\Sub");
   ASSERT_EQ(SetString(key, "v", "old"), kRegSuccess);

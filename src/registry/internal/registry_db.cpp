@@ -1,7 +1,10 @@
 #include "registry/internal/registry_db.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <stdio.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -151,6 +154,18 @@ std::string FileUri(const std::string& path) {
   return uri;
 }
 
+// Makes a rename in the folder of `path` durable.
+void SyncFolderOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  std::string folder = slash == std::string::npos ? "."
+                       : slash == 0               ? "/"
+                                                  : path.substr(0, slash);
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
 }  // namespace
 
 std::unique_ptr<Database> Database::Open(const std::string& path,
@@ -241,6 +256,82 @@ Database::Database(sqlite3* db) : db_(db) {
 Database::~Database() {
   cache_.clear();  // statements go before the connection
   sqlite3_close_v2(db_);
+}
+
+void Database::Checkpoint() {
+  if (read_only_) return;
+  // No busy handler meanwhile: where another connection is in the way, the
+  // checkpoint copies what it can at once rather than wait.
+  sqlite3_busy_timeout(db_, 0);
+  sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
+                            nullptr);
+  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+}
+
+int32_t Database::BackupTo(const std::string& path) {
+  // Never over the hive itself: its connections would go on writing to a
+  // file that is no longer there.
+  struct stat hive {};
+  struct stat target {};
+  const char* hive_path = sqlite3_db_filename(db_, "main");
+  if (hive_path != nullptr && stat(hive_path, &hive) == 0 &&
+      stat(path.c_str(), &target) == 0 && hive.st_dev == target.st_dev &&
+      hive.st_ino == target.st_ino) {
+    return kRegInvalidParameter;
+  }
+  const std::string temp = path + ".partial";
+  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+    unlink((temp + suffix).c_str());
+  }
+  sqlite3* copy = nullptr;
+  int rc = sqlite3_open_v2(
+      temp.c_str(), &copy,
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+      nullptr);
+  int32_t result = kRegIoFailed;
+  if (rc == SQLITE_OK) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int attempt = 0;; ++attempt) {
+      // One step copies every page inside one read transaction of the hive:
+      // a snapshot, whatever other connections commit meanwhile.
+      sqlite3_backup* backup = sqlite3_backup_init(copy, "main", db_, "main");
+      if (backup == nullptr) {
+        result = ResultOfFailure(sqlite3_errcode(copy) & 0xFF);
+        break;
+      }
+      rc = sqlite3_backup_step(backup, -1);
+      int finish = sqlite3_backup_finish(backup);
+      if (rc == SQLITE_DONE && finish == SQLITE_OK) {
+        result = kRegSuccess;
+        break;
+      }
+      int code = (rc == SQLITE_DONE ? finish : rc) & 0xFF;
+      if (!IsBusyCode(code)) {
+        result = ResultOfFailure(code);
+        break;
+      }
+      if (!WaitBeforeRetry(attempt, start)) {
+        result = kRegBusy;
+        break;
+      }
+    }
+  } else {
+    result = ResultOfFailure(rc & 0xFF);
+  }
+  sqlite3_close_v2(copy);
+  if (result == kRegSuccess) {
+    // A journal of the file being replaced would be played onto the copy.
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+      unlink((path + suffix).c_str());
+    }
+    if (rename(temp.c_str(), path.c_str()) == 0) {
+      SyncFolderOf(path);
+    } else {
+      result = kRegIoFailed;
+    }
+  }
+  if (result != kRegSuccess) unlink(temp.c_str());
+  return result;
 }
 
 Database::Kind Database::Inspect() {

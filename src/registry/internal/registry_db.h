@@ -166,6 +166,16 @@ class Database {
     }
   }
 
+  // Copies what the WAL holds into the hive file and empties the WAL, as far
+  // as other connections allow without waiting for them (a reader of an
+  // older snapshot keeps the frames it needs). Never fails: what is not
+  // copied now stays safe in the WAL.
+  void Checkpoint();
+
+  // Writes a consistent copy of the hive to `path` (aside, then renamed
+  // over it). Returns a result code.
+  int32_t BackupTo(const std::string& path);
+
   // Queries, valid inside Transact only. Every one throws SqlFailure.
   bool KeyExists(int64_t id);
   std::optional<int64_t> FindChild(int64_t parent, std::string_view fold);

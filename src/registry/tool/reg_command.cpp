@@ -38,6 +38,10 @@ constexpr const char* kUsage =
   export KEY FILE [/y]
          Writes KEY and everything below it to FILE ("-": standard output)
          in the REGEDIT4 text format, UTF-8. /y replaces an existing FILE.
+  backup FILE [/y]
+         Copies the whole store to FILE, a store file like any other, as it
+         is at one moment, even while programs write to it. /y replaces an
+         existing FILE.
 
 KEY is ROOT\path\to\key; ROOT is HKCR, HKCU, HKLM, HKU, HKCC or the long
 name (HKEY_CURRENT_USER...). Names are case-insensitive; "\" separates
@@ -459,6 +463,24 @@ int Export(const KeyPath& path, const Switches& sw, std::ostream& out,
   return kExitOk;
 }
 
+int Backup(const Switches& sw, std::ostream& out, std::ostream& err) {
+  const std::string& file = sw.positional[0];
+  if (file == "-")
+    return Usage(err, "backup writes a file, not standard output");
+  if (!sw.overwrite && access(file.c_str(), F_OK) == 0) {
+    err << "ERROR: " << file << " exists; add /y to replace it.\n";
+    return kExitFailed;
+  }
+  int32_t r = BackupRegistryStore(file);
+  if (r == kRegInvalidParameter) {
+    err << "ERROR: " << file << " is the store itself.\n";
+    return kExitFailed;
+  }
+  if (r != kRegSuccess) return Failed(err, r);
+  out << "The operation completed successfully.\n";
+  return kExitOk;
+}
+
 bool IsHelp(const std::string& arg) {
   return arg == "--help" || arg == "-h" || arg == "/?" || arg == "-?";
 }
@@ -509,6 +531,8 @@ int RunReg(const std::vector<std::string>& args, std::ostream& out,
   } else if (command == "EXPORT") {
     allowed = {"y"};
     positional = 2;
+  } else if (command == "BACKUP") {
+    allowed = {"y"};
   } else {
     return Usage(err, "unknown command " + args[i]);
   }
@@ -516,6 +540,10 @@ int RunReg(const std::vector<std::string>& args, std::ostream& out,
   if (std::string problem = ReadSwitches(args, i + 1, allowed, &sw);
       !problem.empty()) {
     return Usage(err, problem);
+  }
+  if (command == "BACKUP") {
+    if (sw.positional.size() != 1) return Usage(err, "give exactly one FILE");
+    return Backup(sw, out, err);
   }
   if (sw.positional.size() != positional) {
     return Usage(err, positional == 1 ? "give exactly one KEY"

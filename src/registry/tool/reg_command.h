@@ -7,6 +7,8 @@
 //   vignettes-reg add 'HKCU\Software\Vignettes' /v Width /t REG_DWORD /d 150
 //   vignettes-reg --store /tmp/hive.sqlite3 query 'HKCU\Software' /s
 //
+//   vignettes-reg backup ~/registry-backup.sqlite3
+//
 // Not a registry editor: it imports nothing (export files are for reading).
 #ifndef VG_REGISTRY_TOOL_REG_COMMAND_H_
 #define VG_REGISTRY_TOOL_REG_COMMAND_H_
