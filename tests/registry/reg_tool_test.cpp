@@ -304,6 +304,72 @@ TEST_F(RegToolTest, StoreOptionWinsOverTheEnvironment) {
   EXPECT_EQ(Stored("Where", "v", &type), std::string("environment\0", 12));
 }
 
+TEST_F(RegToolTest, OwnOptionsFollowGetoptConventions) {
+  const std::string other = hive_.dir() + "/other.sqlite3";
+  const std::string third = hive_.dir() + "/third.sqlite3";
+  ASSERT_EQ(
+      Reg({"--store", other, "add", "HKCU\\O", "/v", "a", "/d", "1"}).status,
+      0);
+  ASSERT_EQ(
+      Reg({"--store=" + other, "add", "HKCU\\O", "/v", "b", "/d", "2"}).status,
+      0);
+  // An unambiguous prefix, and "--" ending the options.
+  ASSERT_EQ(
+      Reg({"--sto=" + other, "--", "add", "HKCU\\O", "/v", "c", "/d", "3"})
+          .status,
+      0);
+  // The last --store wins, as with any option given twice.
+  ASSERT_EQ(Reg({"--store", third, "--store", other, "add", "HKCU\\O", "/v",
+                 "d", "/d", "4"})
+                .status,
+            0);
+  ToolRun all = Reg({"--store", other, "query", "HKCU\\O"});
+  EXPECT_EQ(all.out,
+            "\nHKEY_CURRENT_USER\\O\n"
+            "    a    REG_SZ    1\n"
+            "    b    REG_SZ    2\n"
+            "    c    REG_SZ    3\n"
+            "    d    REG_SZ    4\n"
+            "\n");
+  uint32_t type = 0;
+  EXPECT_EQ(Stored("O", "a", &type), "<no key>");  // not in the default hive
+
+  for (const char* help : {"--help", "-h", "--he"}) {
+    ToolRun run = Reg({help});
+    EXPECT_EQ(run.status, 0) << help;
+    EXPECT_EQ(run.out.rfind("Usage: vignettes-reg", 0), 0u) << help;
+  }
+  // Help shows the "=" form of --store.
+  EXPECT_NE(Reg({"--help"}).out.find("--store=FILE"), std::string::npos);
+  ToolRun version = Reg({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("vignettes-reg ", 0), 0u);
+  // After the command, the words are reg's: "--help" there is data.
+  ASSERT_EQ(Reg({"add", "HKCU\\O", "/v", "h", "/d", "--help"}).status, 0);
+  EXPECT_EQ(Stored("O", "h", &type), std::string("--help\0", 7));
+
+  const std::vector<std::vector<std::string>> bad = {
+      {"--store"},
+      {"--store="},
+      {"--store", "", "query", "HKCU\\O"},
+      {"--bogus", "query", "HKCU\\O"},
+      {"--help=yes"},
+      {"--version=2"},
+      {"-x", "query", "HKCU\\O"},
+      {"--", "--store", other, "query", "HKCU\\O"},
+      {"query", "HKCU\\O", "--store", other},
+      {"--store", other},
+  };
+  for (const auto& args : bad) {
+    ToolRun run = Reg(args);
+    std::string shown;
+    for (const std::string& a : args) shown += a + " ";
+    EXPECT_EQ(run.status, 2) << shown;
+    EXPECT_EQ(run.err.rfind("ERROR: ", 0), 0u) << shown << run.err;
+    EXPECT_EQ(run.out, "") << shown;
+  }
+}
+
 TEST_F(RegToolTest, TheStoreFileAloneHoldsWhatAddWrote) {
   for (int i = 0; i < 30; ++i) {
     std::string name = "v" + std::to_string(i);
