@@ -5,8 +5,8 @@
 #include "dib/c_dib_section.h"
 #include "platform/code_page.h"
 #include "platform/error.h"
-#include "platform/registry_store.h"
 #include "registry/registry_key.h"
+#include "registry/registry_store.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {

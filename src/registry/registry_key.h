@@ -1,6 +1,6 @@
 // File: registry/registry_key.h
 //
-// RegistryKey wraps one open key of the registry store (platform/
+// RegistryKey wraps one open key of the registry store (registry/
 // registry_store.h): it opens or creates one key below a root, holds its
 // handle while the key is open, reads and writes the key's values as text,
 // lists value and sub-key names, and deletes keys and values. Every string
@@ -27,8 +27,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/registry_store.h"
 #include "registry/name_list.h"
+#include "registry/registry_store.h"
 #include "registry/value_text.h"
 
 namespace vg::registry {
@@ -81,8 +81,9 @@ class RegistryKey {
   HKEY handle() const { return hkeyOpen_; }
 
   // Returns the data of the value `sName` ("" for the unnamed value) as
-  // text, whatever its type: the bytes as UTF-8, less the last character
-  // (the NUL that ends a string value); "" for a value with no data.
+  // text, whatever its type: the bytes as UTF-8, less one final NUL byte
+  // when there is one (the NUL that ends a string value; a value written
+  // without it keeps every character); "" for a value with no data.
   // Raises with source "RegistryKey.Get Value": the size query's code
   // ("Unable to get the length of the registy value '<name>'"), or the read's
   // code ("An error occurred while getting the registy value '<name>'").

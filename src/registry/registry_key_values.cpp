@@ -81,17 +81,10 @@ std::u16string RegistryKey::value(std::u16string_view sName) const {
   // Another writer may have shortened the value between the two queries:
   // take only the bytes the read returned, not the NULs left after them.
   buffer.resize(size);
-  std::u16string text = FromAnsi(buffer);
-  if (!text.empty()) {
-    // The last character goes whatever it is; a pair of surrogates is one.
-    size_t drop = 1;
-    if (text.size() >= 2 && text.back() >= 0xDC00 && text.back() < 0xE000 &&
-        text[text.size() - 2] >= 0xD800 && text[text.size() - 2] < 0xDC00) {
-      drop = 2;
-    }
-    text.resize(text.size() - drop);
-  }
-  return text;
+  // A string stored with its terminating NUL loses that NUL; data stored
+  // without one (the strlen() length of ported callers) loses nothing.
+  if (!buffer.empty() && buffer.back() == '\0') buffer.pop_back();
+  return FromAnsi(buffer);
 }
 
 void RegistryKey::set_value(std::u16string_view sName, const Variant& vValue) {

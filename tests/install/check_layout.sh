@@ -26,7 +26,7 @@ for f in share/vignettes/test_picture.jpg "$desktop" "$metainfo" \
          include/vignettes/registry/registry_key.h \
          include/vignettes/text/to_dos_name.h \
          include/vignettes/text/replace_all.h \
-         include/vignettes/platform/registry_store.h; do
+         include/vignettes/registry/registry_store.h; do
   [ -s "$f" ] || bad "$f missing or empty"
 done
 
@@ -49,6 +49,13 @@ for f in VignettesConfig.cmake VignettesConfigVersion.cmake VignettesTargets.cma
 done
 grep -q "PACKAGE_VERSION \"$version\"" \
   "$(find . -name VignettesConfigVersion.cmake)" || bad "package version is not $version"
+# SQLite is the registry's alone: no other installed library asks for it.
+sqlite_users=$(awk '/^set_target_properties\(vg::/ { t = $1; sub(/.*\(/, "", t) }
+                    /SQLite/ && t != "" { print t }
+                    /^\)/ { t = "" }' "$(find . -name VignettesTargets.cmake)" |
+               sort -u | tr '\n' ' ')
+[ "$sqlite_users" = "vg::registry " ] ||
+  bad "SQLite linked by '$sqlite_users', expected by vg::registry alone"
 
 # Nothing else: every installed file is one of these kinds.
 while IFS= read -r f; do

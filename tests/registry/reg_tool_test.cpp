@@ -1,6 +1,7 @@
 // vignettes-reg end to end: the built program, run on a hive of its own.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
 #include "registry/registry_testutil.h"
 
 namespace vg::registry {
@@ -301,6 +302,204 @@ TEST_F(RegToolTest, StoreOptionWinsOverTheEnvironment) {
   EXPECT_NE(from_option.out.find("option"), std::string::npos);
   uint32_t type = 0;
   EXPECT_EQ(Stored("Where", "v", &type), std::string("environment\0", 12));
+}
+
+TEST_F(RegToolTest, OwnOptionsFollowGetoptConventions) {
+  const std::string other = hive_.dir() + "/other.sqlite3";
+  const std::string third = hive_.dir() + "/third.sqlite3";
+  ASSERT_EQ(
+      Reg({"--store", other, "add", "HKCU\\O", "/v", "a", "/d", "1"}).status,
+      0);
+  ASSERT_EQ(
+      Reg({"--store=" + other, "add", "HKCU\\O", "/v", "b", "/d", "2"}).status,
+      0);
+  // An unambiguous prefix, and "--" ending the options.
+  ASSERT_EQ(
+      Reg({"--sto=" + other, "--", "add", "HKCU\\O", "/v", "c", "/d", "3"})
+          .status,
+      0);
+  // The last --store wins, as with any option given twice.
+  ASSERT_EQ(Reg({"--store", third, "--store", other, "add", "HKCU\\O", "/v",
+                 "d", "/d", "4"})
+                .status,
+            0);
+  ToolRun all = Reg({"--store", other, "query", "HKCU\\O"});
+  EXPECT_EQ(all.out,
+            "\nHKEY_CURRENT_USER\\O\n"
+            "    a    REG_SZ    1\n"
+            "    b    REG_SZ    2\n"
+            "    c    REG_SZ    3\n"
+            "    d    REG_SZ    4\n"
+            "\n");
+  uint32_t type = 0;
+  EXPECT_EQ(Stored("O", "a", &type), "<no key>");  // not in the default hive
+
+  for (const char* help : {"--help", "-h", "--he"}) {
+    ToolRun run = Reg({help});
+    EXPECT_EQ(run.status, 0) << help;
+    EXPECT_EQ(run.out.rfind("Usage: vignettes-reg", 0), 0u) << help;
+  }
+  // Help shows the "=" form of --store.
+  EXPECT_NE(Reg({"--help"}).out.find("--store=FILE"), std::string::npos);
+  ToolRun version = Reg({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("vignettes-reg ", 0), 0u);
+  // After the command, the words are reg's: "--help" there is data.
+  ASSERT_EQ(Reg({"add", "HKCU\\O", "/v", "h", "/d", "--help"}).status, 0);
+  EXPECT_EQ(Stored("O", "h", &type), std::string("--help\0", 7));
+
+  const std::vector<std::vector<std::string>> bad = {
+      {"--store"},
+      {"--store="},
+      {"--store", "", "query", "HKCU\\O"},
+      {"--bogus", "query", "HKCU\\O"},
+      {"--help=yes"},
+      {"--version=2"},
+      {"-x", "query", "HKCU\\O"},
+      {"--", "--store", other, "query", "HKCU\\O"},
+      {"query", "HKCU\\O", "--store", other},
+      {"--store", other},
+  };
+  for (const auto& args : bad) {
+    ToolRun run = Reg(args);
+    std::string shown;
+    for (const std::string& a : args) shown += a + " ";
+    EXPECT_EQ(run.status, 2) << shown;
+    EXPECT_EQ(run.err.rfind("ERROR: ", 0), 0u) << shown << run.err;
+    EXPECT_EQ(run.out, "") << shown;
+  }
+}
+
+TEST_F(RegToolTest, TheStoreFileAloneHoldsWhatAddWrote) {
+  for (int i = 0; i < 30; ++i) {
+    std::string name = "v" + std::to_string(i);
+    ASSERT_EQ(
+        Reg({"add", "HKCU\\Kept", "/v", name, "/d", std::string(200, 'k')})
+            .status,
+        0);
+  }
+  // A copy of the file without its -wal, as a careless backup takes it.
+  std::string copy = hive_.dir() + "/copy.sqlite3";
+  {
+    std::ofstream out(copy, std::ios::binary);
+    out << ReadFile(hive_.path());
+  }
+  ToolRun run = Reg({"--store", copy, "query", "HKCU\\Kept", "/v", "v29"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("v29    REG_SZ    kkk"), std::string::npos) << run.out;
+}
+
+TEST_F(RegToolTest, BackupCopiesTheStoreAndReplacesOnlyWhenAsked) {
+  ASSERT_EQ(
+      Reg({"add", "HKCU\\B\\Sub", "/v", "n", "/t", "REG_DWORD", "/d", "7"})
+          .status,
+      0);
+  ASSERT_EQ(Reg({"add", "HKLM\\B", "/ve", "/d", "café"}).status, 0);
+  std::string file = hive_.dir() + "/backup.sqlite3";
+  ToolRun run = Reg({"backup", file});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "The operation completed successfully.\n");
+  EXPECT_FALSE(std::ifstream(file + ".partial").good());
+  for (const char* key : {"HKCU\\B", "HKLM\\B"}) {
+    ToolRun original = Reg({"export", key, "-"});
+    ToolRun copied = Reg({"--store", file, "export", key, "-"});
+    EXPECT_EQ(copied.status, 0) << copied.err;
+    EXPECT_EQ(copied.out, original.out);
+  }
+
+  ASSERT_EQ(Reg({"add", "HKCU\\B", "/v", "later", "/d", "x"}).status, 0);
+  ToolRun again = Reg({"backup", file});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_NE(again.err.find("/y"), std::string::npos);
+  EXPECT_EQ(Reg({"--store", file, "query", "HKCU\\B", "/v", "later"}).status,
+            1);
+  EXPECT_EQ(Reg({"backup", file, "/y"}).status, 0);
+  EXPECT_EQ(Reg({"--store", file, "query", "HKCU\\B", "/v", "later"}).status,
+            0);
+  // The backup is a store file like any other: it takes writes.
+  EXPECT_EQ(
+      Reg({"--store", file, "add", "HKCU\\B", "/v", "w", "/d", "y"}).status, 0);
+
+  EXPECT_EQ(Reg({"backup"}).status, 2);
+  EXPECT_EQ(Reg({"backup", hive_.dir() + "/no/such/folder/b.sqlite3"}).status,
+            1);
+}
+
+// A writer process stores values and says which it has stored; the backup
+// runs while it writes, and the writer is killed right after.
+TEST_F(RegToolTest,
+       ABackupTakenWhileAnotherProcessWritesHoldsEveryAcknowledgedWrite) {
+  {
+    platform::HKEY key = 0;
+    ASSERT_EQ(platform::RegCreateKeyExA(platform::HKEY_CURRENT_USER, "Busy", 0,
+                                        nullptr, 0, platform::KEY_ALL_ACCESS,
+                                        nullptr, &key, nullptr),
+              0);
+    ASSERT_EQ(platform::RegCloseKey(key), 0);
+  }
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  pid_t writer = fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) {
+    close(pipe_fds[0]);
+    platform::HKEY key = 0;
+    if (platform::RegOpenKeyExA(platform::HKEY_CURRENT_USER, "Busy", 0,
+                                platform::KEY_ALL_ACCESS, &key) != 0) {
+      _exit(3);
+    }
+    for (int i = 0;; ++i) {
+      std::string name = "w" + std::to_string(i);
+      std::string data(static_cast<size_t>(i % 50) * 40 + 1, 'a' + i % 26);
+      if (platform::RegSetValueExA(
+              key, name.c_str(), 0, platform::REG_BINARY,
+              reinterpret_cast<const uint8_t*>(data.data()),
+              static_cast<uint32_t>(data.size())) != 0) {
+        _exit(4);
+      }
+      if (write(pipe_fds[1], &i, sizeof i) != sizeof i) _exit(5);
+    }
+  }
+  close(pipe_fds[1]);
+  auto read_acks = [&](int wanted) {
+    int last = -1;
+    for (int got = 0; got < wanted; ++got) {
+      if (read(pipe_fds[0], &last, sizeof last) != sizeof last) return -1;
+    }
+    return last;
+  };
+  int acknowledged = read_acks(200);
+  ASSERT_GE(acknowledged, 0);
+  std::string file = hive_.dir() + "/busy.sqlite3";
+  ToolRun run = Reg({"backup", file});
+  read_acks(50);  // the writer went on during the backup
+  kill(writer, SIGKILL);
+  close(pipe_fds[0]);
+  int status = 0;
+  waitpid(writer, &status, 0);
+  ASSERT_EQ(run.status, 0) << run.err;
+
+  platform::SetRegistryStorePath(file);
+  platform::HKEY key = 0;
+  ASSERT_EQ(platform::RegOpenKeyExA(platform::HKEY_CURRENT_USER, "Busy", 0,
+                                    platform::KEY_READ, &key),
+            0);
+  int missing = 0;
+  std::string data(2048, '\0');
+  for (int i = 0; i <= acknowledged; ++i) {
+    std::string name = "w" + std::to_string(i);
+    uint32_t size = static_cast<uint32_t>(data.size());
+    if (platform::RegQueryValueExA(key, name.c_str(), nullptr, nullptr,
+                                   reinterpret_cast<uint8_t*>(data.data()),
+                                   &size) != 0 ||
+        std::string(data.data(), size) !=
+            std::string(static_cast<size_t>(i % 50) * 40 + 1, 'a' + i % 26)) {
+      ++missing;
+    }
+  }
+  EXPECT_EQ(missing, 0) << "of " << acknowledged + 1;
+  EXPECT_EQ(platform::RegCloseKey(key), 0);
+  platform::SetRegistryStorePath(hive_.path());
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/error.h"
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
 #include "registry/registry_testutil.h"
 
 namespace vg::registry {
@@ -211,22 +211,45 @@ TEST_F(RegistryKeyTest, ValuesAreWrittenAsStringsAndReadAsText) {
                                      platform::REG_BINARY, nullptr, 0),
             kRegSuccess);
   EXPECT_EQ(key.value(u"zero"), u"");
-  const uint8_t dword[] = {'A', 'B', 'C', 'D'};
+  const uint8_t dword[] = {150, 0, 0, 0};
   ASSERT_EQ(platform::RegSetValueExA(key.handle(), "dword", 0,
                                      platform::REG_DWORD, dword, 4),
             kRegSuccess);
-  EXPECT_EQ(key.value(u"dword"), u"ABC");
+  EXPECT_EQ(key.value(u"dword"), (std::u16string{0xDC96, 0, 0}));
   const uint8_t inner[] = {'a', 0, 'b', 0};
   ASSERT_EQ(platform::RegSetValueExA(key.handle(), "multi", 0,
                                      platform::REG_MULTI_SZ, inner, 4),
             kRegSuccess);
   EXPECT_EQ(key.value(u"multi"), std::u16string(u"a\0b", 3));
-  // The last character goes even when it is not a NUL, whole.
+}
+
+TEST_F(RegistryKeyTest, DataWithoutAFinalNulLosesNoCharacter) {
+  RegistryKey key;
+  ASSERT_TRUE(key.CreateKey(HKEY_CURRENT_USER, u"NoNul"));
+  // The usual strlen() call of ported code: no terminating NUL stored.
+  ASSERT_EQ(
+      platform::RegSetValueExA(key.handle(), "Width", 0, platform::REG_SZ,
+                               reinterpret_cast<const uint8_t*>("150"), 3),
+      kRegSuccess);
+  EXPECT_EQ(key.value(u"Width"), u"150");
+  // A last character of several bytes, and a number whose last byte is not
+  // 0, stay whole.
   ASSERT_EQ(platform::RegSetValueExA(
                 key.handle(), "euro", 0, platform::REG_SZ,
                 reinterpret_cast<const uint8_t*>("x\xE2\x82\xAC"), 4),
             kRegSuccess);
-  EXPECT_EQ(key.value(u"euro"), u"x");
+  EXPECT_EQ(key.value(u"euro"), u"x€");
+  const uint8_t dword[] = {'A', 'B', 'C', 'D'};
+  ASSERT_EQ(platform::RegSetValueExA(key.handle(), "dword", 0,
+                                     platform::REG_DWORD, dword, 4),
+            kRegSuccess);
+  EXPECT_EQ(key.value(u"dword"), u"ABCD");
+  // One NUL goes, and only one.
+  ASSERT_EQ(
+      platform::RegSetValueExA(key.handle(), "two", 0, platform::REG_SZ,
+                               reinterpret_cast<const uint8_t*>("ab\0"), 4),
+      kRegSuccess);
+  EXPECT_EQ(key.value(u"two"), std::u16string(u"ab\0", 3));
 }
 
 TEST_F(RegistryKeyTest, NullWritesNothingAndFailuresRaiseTheStoreCode) {

@@ -23,6 +23,21 @@ class TempHive {
   std::string path_;
 };
 
+// While it lives, the calling thread is refused what the files' modes
+// refuse, even as root: it drops the capability that lets root write any
+// file (CAP_DAC_OVERRIDE) from its effective set, and raises it again on
+// destruction. Does nothing for other users, who never had it.
+class WithoutFileOverride {
+ public:
+  WithoutFileOverride();
+  ~WithoutFileOverride();
+  WithoutFileOverride(const WithoutFileOverride&) = delete;
+  WithoutFileOverride& operator=(const WithoutFileOverride&) = delete;
+
+ private:
+  bool dropped_ = false;
+};
+
 }  // namespace vg::registry::testing
 
 #endif  // VG_TESTS_REGISTRY_REGISTRY_TESTUTIL_H_

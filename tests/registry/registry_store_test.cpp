@@ -1,4 +1,4 @@
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "registry/registry_testutil.h"
+
 namespace vg::platform {
 namespace {
 
@@ -22,6 +24,12 @@ namespace fs = std::filesystem;
 
 // No test key holds this many names: a listing that gets there is looping.
 constexpr uint32_t kMaxListed = 10000;
+
+std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in),
+                     std::istreambuf_iterator<char>());
+}
 
 // A hive of its own in a fresh temporary folder for every test.
 class RegistryStoreTest : public ::testing::Test {
@@ -35,6 +43,7 @@ class RegistryStoreTest : public ::testing::Test {
   }
   void TearDown() override {
     SetRegistryStorePath(dir_ + "/closed.sqlite3");
+    chmod(dir_.c_str(), 0700);  // a test that failed half way may leave less
     fs::remove_all(dir_);
   }
 
@@ -553,6 +562,232 @@ TEST_F(RegistryStoreTest, DeletingKeysAndWhatOpenHandlesSeeAfterwards) {
   EXPECT_EQ(RegCloseKey(del), kRegSuccess);
 }
 
+TEST_F(RegistryStoreTest, NoRootCanBeDeleted) {
+  // A fresh hive: no root has a sub-key, so only being a root refuses.
+  const HKEY roots[] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER,
+                        HKEY_LOCAL_MACHINE, HKEY_USERS, HKEY_CURRENT_CONFIG};
+  for (HKEY root : roots) {
+    SCOPED_TRACE(root);
+    EXPECT_EQ(RegDeleteKeyA(root, ""), kRegAccessDenied);
+    // Nor through a handle of its own on the root.
+    HKEY self = 0;
+    ASSERT_EQ(RegOpenKeyExA(root, "", 0, KEY_ALL_ACCESS, &self), kRegSuccess);
+    EXPECT_EQ(RegDeleteKeyA(self, ""), kRegAccessDenied);
+    EXPECT_EQ(RegCloseKey(self), kRegSuccess);
+  }
+  // Every root still holds keys.
+  for (HKEY root : roots) {
+    SCOPED_TRACE(root);
+    HKEY key = 0;
+    EXPECT_EQ(RegCreateKeyExA(root, "Still", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              kRegSuccess);
+    EXPECT_EQ(RegCloseKey(key), kRegSuccess);
+  }
+}
+
+TEST_F(RegistryStoreTest, AnIndexIsThePositionInTheListAsItIsNow) {
+  HKEY key = Create("Now");
+  for (const char* n : {"A", "B", "C", "D"}) {
+    ASSERT_EQ(SetString(key, n, n), kRegSuccess);
+    HKEY sub = 0;
+    ASSERT_EQ(RegCreateKeyExA(key, n, 0, nullptr, 0, KEY_READ, nullptr, &sub,
+                              nullptr),
+              kRegSuccess);
+    EXPECT_EQ(RegCloseKey(sub), kRegSuccess);
+  }
+  char name[32];
+  auto value_at = [&](uint32_t i) {
+    uint32_t chars = sizeof name;
+    int32_t r =
+        RegEnumValueA(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr);
+    return r == kRegSuccess ? std::string(name, chars)
+                            : "#" + std::to_string(r);
+  };
+  auto key_at = [&](uint32_t i) {
+    int32_t r = RegEnumKeyA(key, i, name, sizeof name);
+    return r == kRegSuccess ? std::string(name) : "#" + std::to_string(r);
+  };
+
+  // An entry before the last index asked is deleted: the list is B, C, D.
+  EXPECT_EQ(value_at(0), "A");
+  EXPECT_EQ(value_at(1), "B");
+  ASSERT_EQ(RegDeleteValueA(key, "A"), kRegSuccess);
+  EXPECT_EQ(value_at(1), "C");
+  EXPECT_EQ(value_at(2), "D");
+  EXPECT_EQ(value_at(3), "#259");
+  EXPECT_EQ(value_at(0), "B");
+
+  EXPECT_EQ(key_at(0), "A");
+  EXPECT_EQ(key_at(1), "B");
+  EXPECT_EQ(key_at(2), "C");
+  ASSERT_EQ(RegDeleteKeyA(key, "A"), kRegSuccess);
+  EXPECT_EQ(key_at(2), "D");
+  EXPECT_EQ(key_at(3), "#259");
+
+  // The same when another connection (another process) deletes, and when
+  // a deletion and an insertion leave the count as it was.
+  EXPECT_EQ(value_at(0), "B");
+  EXPECT_EQ(value_at(1), "C");
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(hive_.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other,
+                         "DELETE FROM reg_value WHERE fold = CAST('B' AS BLOB)",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(other);
+  EXPECT_EQ(value_at(1), "D");
+  EXPECT_EQ(value_at(0), "C");
+  ASSERT_EQ(RegDeleteValueA(key, "C"), kRegSuccess);
+  ASSERT_EQ(SetString(key, "E", "E"), kRegSuccess);
+  EXPECT_EQ(value_at(1), "E");
+  EXPECT_EQ(RegCloseKey(key), kRegSuccess);
+}
+
+TEST_F(RegistryStoreTest, TypeAndSizeMayShareOneVariable) {
+  HKEY key = Create("Shared");
+  const uint8_t bin32[] = {1, 2, 3, 4};
+  ASSERT_EQ(RegSetValueExA(key, "BIN32", 0, REG_BINARY, bin32, 4), kRegSuccess);
+  // Ported callers pass one variable for both: it holds the buffer size on
+  // entry and the data size on return.
+  uint8_t buffer[4] = {};
+  uint32_t size = sizeof buffer;
+  EXPECT_EQ(RegQueryValueExA(key, "BIN32", nullptr, &size, buffer, &size),
+            kRegSuccess);
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(std::memcmp(buffer, bin32, 4), 0);
+
+  char name[16];
+  uint32_t chars = sizeof name;
+  std::memset(buffer, 0, sizeof buffer);
+  size = sizeof buffer;
+  EXPECT_EQ(RegEnumValueA(key, 0, name, &chars, nullptr, &size, buffer, &size),
+            kRegSuccess);
+  EXPECT_STREQ(name, "BIN32");
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(std::memcmp(buffer, bin32, 4), 0);
+  EXPECT_EQ(RegCloseKey(key), kRegSuccess);
+}
+
+TEST_F(RegistryStoreTest, AMissingValueAnswersSizeZero) {
+  HKEY key = Create("Missing");
+  uint32_t type = 77;
+  uint32_t size = 77;
+  EXPECT_EQ(RegQueryValueExA(key, "nope", nullptr, &type, nullptr, &size),
+            kRegFileNotFound);
+  EXPECT_EQ(size, 0u);
+  uint8_t buffer[8];
+  std::memset(buffer, 0xAA, sizeof buffer);
+  size = sizeof buffer;
+  EXPECT_EQ(RegQueryValueExA(key, "nope", nullptr, &type, buffer, &size),
+            kRegFileNotFound);
+  EXPECT_EQ(size, 0u);
+  for (uint8_t b : buffer) EXPECT_EQ(b, 0xAA);
+  EXPECT_EQ(RegCloseKey(key), kRegSuccess);
+}
+
+TEST_F(RegistryStoreTest, ClosingTheLastHandleLeavesEveryWriteInTheStoreFile) {
+  HKEY key = Create("Saved");
+  HKEY other = Create("Saved\\Other");
+  for (int i = 0; i < 40; ++i) {
+    std::string name = "v" + std::to_string(i);
+    ASSERT_EQ(SetString(key, name.c_str(), std::string(300, 'a' + i % 26)),
+              kRegSuccess);
+  }
+  EXPECT_EQ(RegCloseKey(key), kRegSuccess);
+  EXPECT_EQ(RegCloseKey(other), kRegSuccess);
+  // The store file alone, as a file copy takes it, without its -wal.
+  const std::string copy = dir_ + "/copy.sqlite3";
+  fs::copy_file(hive_, copy);
+  SetRegistryStorePath(copy);
+  HKEY back = Open("Saved", KEY_READ);
+  EXPECT_EQ(ValueNamesOf(back).size(), 40u);
+  EXPECT_EQ(GetData(back, "v39"), std::string(300, 'n') + '\0');
+  EXPECT_EQ(KeyNamesOf(back), std::vector<std::string>{"Other"});
+  EXPECT_EQ(RegCloseKey(back), kRegSuccess);
+}
+
+TEST_F(RegistryStoreTest, AReadOnlyHiveIsReadAndRefusesWrites) {
+  HKEY key = Create("Kept\\Sub");
+  ASSERT_EQ(SetString(key, "v", "old"), kRegSuccess);
+  EXPECT_EQ(RegCloseKey(key), kRegSuccess);
+  SetRegistryStorePath(dir_ + "/elsewhere.sqlite3");  // closes the hive
+  const std::string before = FileBytes(hive_);
+  ASSERT_EQ(chmod(hive_.c_str(), 0444), 0);
+
+  for (bool folder_read_only : {false, true}) {
+    SCOPED_TRACE(folder_read_only ? "read-only folder" : "writable folder");
+    // A read-only medium: not even a file beside the hive can be made.
+    ASSERT_EQ(chmod(dir_.c_str(), folder_read_only ? 0555 : 0755), 0);
+    {
+      vg::registry::testing::WithoutFileOverride as_a_user;
+      SetRegistryStorePath(hive_);
+      HKEY reader = Open("Kept", KEY_READ);
+      EXPECT_EQ(KeyNamesOf(reader), std::vector<std::string>{"Sub"});
+      HKEY sub = 0;
+      // Opening an existing key through create writes nothing: allowed.
+      EXPECT_EQ(RegCreateKeyExA(reader, "Sub", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, &sub, nullptr),
+                kRegSuccess);
+      EXPECT_EQ(GetData(sub, "v"), std::string("old", 4));
+      EXPECT_EQ(ValueNamesOf(sub), std::vector<std::string>{"v"});
+
+      HKEY out = 0;
+      EXPECT_EQ(SetString(sub, "v", "new"), kRegAccessDenied);
+      EXPECT_EQ(SetString(sub, "w", "new"), kRegAccessDenied);
+      EXPECT_EQ(RegDeleteValueA(sub, "v"), kRegAccessDenied);
+      EXPECT_EQ(RegCreateKeyExA(sub, "New", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, &out, nullptr),
+                kRegAccessDenied);
+      EXPECT_EQ(out, 0);
+      EXPECT_EQ(RegDeleteKeyA(reader, "Sub"), kRegAccessDenied);
+      EXPECT_EQ(GetData(sub, "v"), std::string("old", 4));
+      EXPECT_EQ(RegCloseKey(sub), kRegSuccess);
+      EXPECT_EQ(RegCloseKey(reader), kRegSuccess);
+      SetRegistryStorePath(dir_ + "/elsewhere.sqlite3");
+    }
+    ASSERT_EQ(chmod(dir_.c_str(), 0700), 0);
+  }
+  // Nothing was lost or changed, nor left beside the hive to refuse writes
+  // once it is writable again.
+  EXPECT_TRUE(FileBytes(hive_) == before) << "the read-only hive changed";
+  EXPECT_FALSE(fs::exists(hive_ + "-shm"));
+  EXPECT_FALSE(fs::exists(hive_ + "-wal"));
+
+  // A hive in use by a program that opened it before it was protected: the
+  // reader shares that program's WAL and sees its changes.
+  ASSERT_EQ(chmod(hive_.c_str(), 0600), 0);
+  sqlite3* owner = nullptr;
+  ASSERT_EQ(sqlite3_open(hive_.c_str(), &owner), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(owner, "SELECT count(*) FROM reg_key", nullptr,
+                         nullptr, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(chmod(hive_.c_str(), 0444), 0);
+  {
+    vg::registry::testing::WithoutFileOverride as_a_user;
+    SetRegistryStorePath(hive_);
+    HKEY sub = Open("Kept\\Sub", KEY_ALL_ACCESS);
+    EXPECT_EQ(GetData(sub, "v"), std::string("old", 4));
+    ASSERT_EQ(sqlite3_exec(owner,
+                           "UPDATE reg_value SET data = x'6E6F7700' "  // "now"
+                           "WHERE fold = CAST('V' AS BLOB)",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    EXPECT_EQ(GetData(sub, "v"), std::string("now", 4));
+    EXPECT_EQ(SetString(sub, "v", "new"), kRegAccessDenied);
+    EXPECT_EQ(RegCloseKey(sub), kRegSuccess);
+    SetRegistryStorePath(dir_ + "/elsewhere.sqlite3");
+  }
+  sqlite3_close(owner);
+
+  ASSERT_EQ(chmod(hive_.c_str(), 0600), 0);
+  SetRegistryStorePath(hive_);
+  HKEY again = Open("Kept\\Sub", KEY_ALL_ACCESS);
+  EXPECT_EQ(GetData(again, "v"), std::string("now", 4));
+  EXPECT_EQ(SetString(again, "v", "new"), kRegSuccess);
+  EXPECT_EQ(RegCloseKey(again), kRegSuccess);
+}
+
 TEST_F(RegistryStoreTest, RootsAreSeparateTrees) {
   HKEY a = 0;
   ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Only", 0, nullptr, 0,
@@ -578,7 +813,7 @@ TEST_F(RegistryStoreTest, DataSurvivesReopeningTheHive) {
 }
 
 TEST_F(RegistryStoreTest, AFileThatIsNotAHiveIsLeftAlone) {
-  // Another program's SQLite database.
+  // Another program's SQLite database, in the default rollback journal mode.
   std::string other = dir_ + "/other.sqlite3";
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(other.c_str(), &db), SQLITE_OK);
@@ -586,19 +821,20 @@ TEST_F(RegistryStoreTest, AFileThatIsNotAHiveIsLeftAlone) {
                          nullptr, nullptr, nullptr),
             SQLITE_OK);
   sqlite3_close(db);
+  const std::string before = FileBytes(other);
   SetRegistryStorePath(other);
   HKEY out = 0;
   EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "", 0, KEY_READ, &out),
             kRegIoFailed);
-  ASSERT_EQ(sqlite3_open(other.c_str(), &db), SQLITE_OK);
-  sqlite3_stmt* q = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_schema", -1, &q,
-                               nullptr),
-            SQLITE_OK);
-  ASSERT_EQ(sqlite3_step(q), SQLITE_ROW);
-  EXPECT_EQ(sqlite3_column_int(q, 0), 1);
-  sqlite3_finalize(q);
-  sqlite3_close(db);
+  EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "x", 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &out, nullptr),
+            kRegIoFailed);
+  SetRegistryStorePath(hive_);
+  // Not one byte changed (not even the journal mode in its header), and no
+  // journal of ours beside it.
+  EXPECT_TRUE(FileBytes(other) == before) << "the other program's file changed";
+  EXPECT_FALSE(fs::exists(other + "-wal"));
+  EXPECT_FALSE(fs::exists(other + "-shm"));
 
   // Not a database at all, and a folder that does not exist.
   std::string text = dir_ + "/notes.txt";

@@ -1,4 +1,4 @@
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
 
 #include <pthread.h>
 #include <pwd.h>
@@ -21,8 +21,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/internal/registry_db.h"
-#include "platform/internal/registry_names.h"
+#include "registry/internal/registry_db.h"
+#include "registry/internal/registry_names.h"
 
 namespace vg::platform {
 namespace {
@@ -131,11 +131,23 @@ void PrepareFork() {
 }
 void FinishFork() { State().mutex.unlock(); }
 
+// Copies what the WAL holds into the hive file and closes the connection,
+// so that the file alone holds every write once the process has ended the
+// usual way (a copy of it is then a whole store).
+void CloseAtExit() {
+  StoreState& s = State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (s.db) s.db->Checkpoint();
+  s.db.reset();
+}
+
 int32_t EnsureOpen(StoreState& s) {
   if (s.db) return kRegSuccess;
-  static std::once_flag fork_hooks;
-  std::call_once(fork_hooks,
-                 [] { pthread_atfork(PrepareFork, FinishFork, FinishFork); });
+  static std::once_flag process_hooks;
+  std::call_once(process_hooks, [] {
+    pthread_atfork(PrepareFork, FinishFork, FinishFork);
+    std::atexit(CloseAtExit);
+  });
   std::string path = s.path;
   if (path.empty()) {
     path = DefaultRegistryStorePath();
@@ -343,7 +355,11 @@ int32_t RegCloseKey(HKEY hkey) {
     StoreState& s = State();
     std::lock_guard<std::mutex> lock(s.mutex);
     if (IsRootHandle(hkey)) return kRegSuccess;
-    return s.handles.erase(hkey) == 1 ? kRegSuccess : kRegInvalidHandle;
+    if (s.handles.erase(hkey) != 1) return kRegInvalidHandle;
+    // The last handle closed: the writes so far go from the WAL into the
+    // hive file, for whoever copies it next.
+    if (s.handles.empty() && s.db) s.db->Checkpoint();
+    return kRegSuccess;
   });
 }
 
@@ -352,6 +368,9 @@ int32_t RegQueryValueExA(HKEY hkey, const char* value_name, uint32_t* reserved,
   return Guarded([&]() -> int32_t {
     if (reserved != nullptr) return kRegInvalidParameter;
     if (data != nullptr && size_bytes == nullptr) return kRegInvalidParameter;
+    // Every input is read before any output is written: ported callers pass
+    // one variable as both `type` and `size_bytes`.
+    const uint32_t capacity = size_bytes != nullptr ? *size_bytes : 0;
     std::string fold = FoldName(OrEmpty(value_name));
 
     StoreState& s = State();
@@ -365,16 +384,18 @@ int32_t RegQueryValueExA(HKEY hkey, const char* value_name, uint32_t* reserved,
       row = s.db->FindValue(entry->key_id, fold, false);
       if (!row) return kRegFileNotFound;
       // Read the bytes only when they will fit the caller's buffer.
-      if (data != nullptr && row->size <= *size_bytes) {
+      if (data != nullptr && row->size <= capacity) {
         row = s.db->FindValue(entry->key_id, fold, true);
         if (!row) return kRegFileNotFound;
       }
       return kRegSuccess;
     });
+    // No such value has no data: its size is 0.
+    if (r == kRegFileNotFound && size_bytes != nullptr) *size_bytes = 0;
     if (r != kRegSuccess) return r;
     if (type != nullptr) *type = row->type;
     if (data != nullptr) {
-      if (row->size > *size_bytes) {
+      if (row->size > capacity) {
         *size_bytes = row->size;
         return kRegMoreData;
       }
@@ -421,6 +442,9 @@ int32_t RegEnumValueA(HKEY hkey, uint32_t index, char* name,
       return kRegInvalidParameter;
     }
     if (data != nullptr && size_bytes == nullptr) return kRegInvalidParameter;
+    // Read before any output is written, as in RegQueryValueExA.
+    const uint32_t name_capacity = *name_chars;
+    const uint32_t capacity = size_bytes != nullptr ? *size_bytes : 0;
 
     StoreState& s = State();
     std::lock_guard<std::mutex> lock(s.mutex);
@@ -428,17 +452,19 @@ int32_t RegEnumValueA(HKEY hkey, uint32_t index, char* name,
     if (int32_t r = Begin(s, hkey, &entry); r != kRegSuccess) return r;
     if ((entry->rights & KEY_QUERY_VALUE) == 0) return kRegAccessDenied;
     std::optional<ValueRow> row;
+    EnumCursor next;
     int32_t r = s.db->Transact(false, [&]() -> int32_t {
       if (!s.db->KeyExists(entry->key_id)) return kRegKeyDeleted;
-      row = s.db->ValueAt(entry->key_id, index, entry->values, data != nullptr);
+      row = s.db->ValueAt(entry->key_id, index, entry->values, data != nullptr,
+                          &next);
       return row ? kRegSuccess : kRegNoMoreItems;
     });
     if (r != kRegSuccess) return r;
-    entry->values = EnumCursor{index, row->id};
+    entry->values = next;
     if (type != nullptr) *type = row->type;
     size_t needed = row->name.size() + 1;
-    bool name_fits = needed <= *name_chars;
-    bool data_fits = data == nullptr || row->size <= *size_bytes;
+    bool name_fits = needed <= name_capacity;
+    bool data_fits = data == nullptr || row->size <= capacity;
     if (!name_fits || !data_fits) {
       *name_chars = static_cast<uint32_t>(needed);
       if (size_bytes != nullptr) *size_bytes = row->size;
@@ -464,13 +490,14 @@ int32_t RegEnumKeyA(HKEY hkey, uint32_t index, char* name,
     if (int32_t r = Begin(s, hkey, &entry); r != kRegSuccess) return r;
     if ((entry->rights & KEY_ENUMERATE_SUB_KEYS) == 0) return kRegAccessDenied;
     std::optional<KeyRow> row;
+    EnumCursor next;
     int32_t r = s.db->Transact(false, [&]() -> int32_t {
       if (!s.db->KeyExists(entry->key_id)) return kRegKeyDeleted;
-      row = s.db->ChildAt(entry->key_id, index, entry->keys);
+      row = s.db->ChildAt(entry->key_id, index, entry->keys, &next);
       return row ? kRegSuccess : kRegNoMoreItems;
     });
     if (r != kRegSuccess) return r;
-    entry->keys = EnumCursor{index, row->id};
+    entry->keys = next;
     if (row->name.size() + 1 > name_chars) return kRegMoreData;
     std::memcpy(name, row->name.data(), row->name.size());
     name[row->name.size()] = '\0';
@@ -523,9 +550,20 @@ int32_t RegDeleteValueA(HKEY hkey, const char* value_name) {
   });
 }
 
+int32_t BackupRegistryStore(const std::string& destination) {
+  return Guarded([&]() -> int32_t {
+    if (destination.empty()) return kRegInvalidParameter;
+    StoreState& s = State();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (int32_t r = EnsureOpen(s); r != kRegSuccess) return r;
+    return s.db->BackupTo(destination);
+  });
+}
+
 void SetRegistryStorePath(std::string path) {
   StoreState& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
+  if (s.db) s.db->Checkpoint();  // every handle closes here
   s.db.reset();
   s.handles.clear();
   ResetRoots(s);

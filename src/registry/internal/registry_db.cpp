@@ -1,8 +1,13 @@
-#include "platform/internal/registry_db.h"
+#include "registry/internal/registry_db.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -55,6 +60,8 @@ bool IsBusyCode(int code) {
   return code == SQLITE_BUSY || code == SQLITE_LOCKED ||
          code == SQLITE_PROTOCOL;
 }
+
+bool IsReadOnlyCode(int code) { return code == SQLITE_READONLY; }
 
 int32_t ResultOfFailure(int code) {
   return code == SQLITE_NOMEM ? kRegOutOfMemory : kRegIoFailed;
@@ -114,39 +121,136 @@ void Statement::Reset() {
   sqlite3_clear_bindings(stmt_);
 }
 
+namespace {
+
+// The codes with which SQLite says it cannot write where the hive lies: a
+// write-protected file, a folder where the WAL cannot be made, a read-only
+// medium.
+bool IsCannotWriteCode(int code) {
+  return code == SQLITE_READONLY || code == SQLITE_CANTOPEN ||
+         code == SQLITE_PERM;
+}
+
+// Returns the size of a regular file, -1 when there is none.
+int64_t FileSize(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return st.st_size;
+}
+
+// The "file:" URI of a path, so that query parameters can follow it.
+std::string FileUri(const std::string& path) {
+  std::string uri = path.rfind('/', 0) == 0 ? "file://" : "file:";
+  for (char c : path) {
+    if (c == '%' || c == '?' || c == '#') {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      uri += '%';
+      uri += kHex[static_cast<unsigned char>(c) >> 4];
+      uri += kHex[static_cast<unsigned char>(c) & 0xF];
+    } else {
+      uri += c;
+    }
+  }
+  return uri;
+}
+
+// Makes a rename in the folder of `path` durable.
+void SyncFolderOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  std::string folder = slash == std::string::npos ? "."
+                       : slash == 0               ? "/"
+                                                  : path.substr(0, slash);
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+}  // namespace
+
 std::unique_ptr<Database> Database::Open(const std::string& path,
                                          int32_t* result) {
   const auto start = std::chrono::steady_clock::now();
   for (int attempt = 0;; ++attempt) {
-    sqlite3* raw = nullptr;
-    int rc = sqlite3_open_v2(
-        path.c_str(), &raw,
-        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-        nullptr);
-    // sqlite3_open_v2 hands out a connection even when it fails; it must be
-    // closed all the same.
-    std::unique_ptr<Database> db(new Database(raw));
-    if (rc != SQLITE_OK) {
-      *result = ResultOfFailure(rc & 0xFF);
+    Attempt outcome = TryOpen(path, false, "", result);
+    if (outcome.db) return std::move(outcome.db);
+    if (outcome.cannot_write && FileSize(path) >= 0) {
+      // Read-only. With no WAL in use beside it, the hive is read as it lies
+      // and nothing is made next to it: a shared-memory file made now would
+      // carry the hive's read-only mode and keep refusing writes once the
+      // hive is writable again. With a WAL in use, readers share its
+      // shared-memory file; where even that cannot be made (a read-only
+      // folder or medium), nobody writes the hive either.
+      bool wal_in_use =
+          FileSize(path + "-shm") >= 0 || FileSize(path + "-wal") > 0;
+      if (wal_in_use) {
+        outcome = TryOpen(path, true, "?mode=ro", result);
+        if (outcome.db) return std::move(outcome.db);
+      }
+      if (!wal_in_use || outcome.cannot_write) {
+        outcome = TryOpen(path, true, "?immutable=1", result);
+        if (outcome.db) return std::move(outcome.db);
+      }
+    }
+    if (!outcome.busy) return nullptr;
+    if (!WaitBeforeRetry(attempt, start)) {
+      *result = kRegBusy;
       return nullptr;
     }
-    sqlite3_busy_timeout(raw, kBusyTimeoutMs);
-    try {
-      db->SetUp();
-      *result = kRegSuccess;
-      return db;
-    } catch (const SqlFailure& failure) {
-      db->RollbackQuietly();
-      if (!IsBusyCode(failure.code)) {
-        *result = ResultOfFailure(failure.code);
-        return nullptr;
-      }
-      if (!WaitBeforeRetry(attempt, start)) {
-        *result = kRegBusy;
-        return nullptr;
-      }
-    }
   }
+}
+
+Database::Attempt Database::TryOpen(const std::string& path, bool read_only,
+                                    const char* uri_parameters,
+                                    int32_t* result) {
+  Attempt outcome;
+  sqlite3* raw = nullptr;
+  int rc = read_only
+               ? sqlite3_open_v2((FileUri(path) + uri_parameters).c_str(), &raw,
+                                 SQLITE_OPEN_READONLY | SQLITE_OPEN_URI |
+                                     SQLITE_OPEN_NOMUTEX,
+                                 nullptr)
+               : sqlite3_open_v2(path.c_str(), &raw,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
+                                     SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
+  // sqlite3_open_v2 hands out a connection even when it fails; it must be
+  // closed all the same.
+  std::unique_ptr<Database> db(new Database(raw));
+  db->read_only_ = read_only;
+  *result = kRegIoFailed;
+  if (rc != SQLITE_OK) {
+    *result = ResultOfFailure(rc & 0xFF);
+    outcome.cannot_write = IsCannotWriteCode(rc & 0xFF);
+    return outcome;
+  }
+  sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+  // A write-protected file opens for reading only, without a word.
+  if (!read_only && sqlite3_db_readonly(raw, "main") == 1) {
+    outcome.cannot_write = true;
+    return outcome;
+  }
+  try {
+    if (read_only) {
+      if (db->Inspect() != Kind::kHive) return outcome;
+    } else {
+      db->SetUp();
+    }
+  } catch (const SqlFailure& failure) {
+    db->RollbackQuietly();
+    *result = ResultOfFailure(failure.code);
+    outcome.busy = IsBusyCode(failure.code);
+    outcome.cannot_write = IsCannotWriteCode(failure.code);
+    return outcome;
+  }
+  *result = kRegSuccess;
+  outcome.db = std::move(db);
+  return outcome;
+}
+
+Database::Database(sqlite3* db) : db_(db) {
+  static std::atomic<uint64_t> connections{0};
+  serial_ = ++connections;
 }
 
 Database::~Database() {
@@ -154,14 +258,83 @@ Database::~Database() {
   sqlite3_close_v2(db_);
 }
 
-void Database::SetUp() {
-  // The WAL lets readers go on while one process writes, and a commit is one
-  // append: a process killed mid-write leaves at most an uncommitted tail
-  // that the next opener discards. synchronous=FULL syncs the WAL at every
-  // commit, so a call that returned 0 survives a power cut too.
-  Exec("PRAGMA journal_mode=WAL");
-  Exec("PRAGMA synchronous=FULL");
-  Exec("BEGIN IMMEDIATE");
+void Database::Checkpoint() {
+  if (read_only_) return;
+  // No busy handler meanwhile: where another connection is in the way, the
+  // checkpoint copies what it can at once rather than wait.
+  sqlite3_busy_timeout(db_, 0);
+  sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
+                            nullptr);
+  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+}
+
+int32_t Database::BackupTo(const std::string& path) {
+  // Never over the hive itself: its connections would go on writing to a
+  // file that is no longer there.
+  struct stat hive {};
+  struct stat target {};
+  const char* hive_path = sqlite3_db_filename(db_, "main");
+  if (hive_path != nullptr && stat(hive_path, &hive) == 0 &&
+      stat(path.c_str(), &target) == 0 && hive.st_dev == target.st_dev &&
+      hive.st_ino == target.st_ino) {
+    return kRegInvalidParameter;
+  }
+  const std::string temp = path + ".partial";
+  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+    unlink((temp + suffix).c_str());
+  }
+  sqlite3* copy = nullptr;
+  int rc = sqlite3_open_v2(
+      temp.c_str(), &copy,
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+      nullptr);
+  int32_t result = kRegIoFailed;
+  if (rc == SQLITE_OK) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int attempt = 0;; ++attempt) {
+      // One step copies every page inside one read transaction of the hive:
+      // a snapshot, whatever other connections commit meanwhile.
+      sqlite3_backup* backup = sqlite3_backup_init(copy, "main", db_, "main");
+      if (backup == nullptr) {
+        result = ResultOfFailure(sqlite3_errcode(copy) & 0xFF);
+        break;
+      }
+      rc = sqlite3_backup_step(backup, -1);
+      int finish = sqlite3_backup_finish(backup);
+      if (rc == SQLITE_DONE && finish == SQLITE_OK) {
+        result = kRegSuccess;
+        break;
+      }
+      int code = (rc == SQLITE_DONE ? finish : rc) & 0xFF;
+      if (!IsBusyCode(code)) {
+        result = ResultOfFailure(code);
+        break;
+      }
+      if (!WaitBeforeRetry(attempt, start)) {
+        result = kRegBusy;
+        break;
+      }
+    }
+  } else {
+    result = ResultOfFailure(rc & 0xFF);
+  }
+  sqlite3_close_v2(copy);
+  if (result == kRegSuccess) {
+    // A journal of the file being replaced would be played onto the copy.
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+      unlink((path + suffix).c_str());
+    }
+    if (rename(temp.c_str(), path.c_str()) == 0) {
+      SyncFolderOf(path);
+    } else {
+      result = kRegIoFailed;
+    }
+  }
+  if (result != kRegSuccess) unlink(temp.c_str());
+  return result;
+}
+
+Database::Kind Database::Inspect() {
   int64_t application_id = 0;
   int64_t version = 0;
   int64_t objects = 0;
@@ -177,11 +350,32 @@ void Database::SetUp() {
     StatementUse q(Prepare("SELECT count(*) FROM sqlite_schema"));
     if (q->Step()) objects = q->ColumnInt(0);
   }
-  bool ours = application_id == kApplicationId && version <= kSchemaVersion;
-  bool blank = application_id == 0 && objects == 0;
-  if (!ours && !blank) Fail(SQLITE_NOTADB);
-  Exec(kSchema);
-  if (blank) {
+  if (application_id == kApplicationId && version <= kSchemaVersion) {
+    return Kind::kHive;
+  }
+  return application_id == 0 && objects == 0 ? Kind::kBlank : Kind::kForeign;
+}
+
+void Database::SetUp() {
+  // Look before changing anything: another program's database named as the
+  // store by mistake must come out of this exactly as it was, journal mode
+  // included.
+  Kind kind = Inspect();
+  if (kind == Kind::kForeign) Fail(SQLITE_NOTADB);
+  // The WAL lets readers go on while one process writes, and a commit is one
+  // append: a process killed mid-write leaves at most an uncommitted tail
+  // that the next opener discards. synchronous=FULL syncs the WAL at every
+  // commit, so a call that returned 0 survives a power cut too.
+  Exec("PRAGMA journal_mode=WAL");
+  Exec("PRAGMA synchronous=FULL");
+  if (kind == Kind::kHive) return;
+  // A new file: set it up under the write lock, looking again, for another
+  // process may have done so meanwhile.
+  Exec("BEGIN IMMEDIATE");
+  kind = Inspect();
+  if (kind == Kind::kForeign) Fail(SQLITE_NOTADB);
+  if (kind == Kind::kBlank) {
+    Exec(kSchema);
     Exec(("PRAGMA application_id=" + std::to_string(kApplicationId)).c_str());
     Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
   }
@@ -271,14 +465,13 @@ ValueRow ReadValueRow(Statement& q, bool with_data) {
 }
 
 // Chooses how an enumeration reaches row `index`: the row after the cursor's
-// (the usual walk), the cursor's own row again, or a counted offset. Returns
-// the query and the value of its second parameter.
-std::pair<std::string_view, int64_t> PickCursorQuery(uint32_t index,
-                                                     const EnumCursor& cursor,
-                                                     std::string_view after,
-                                                     std::string_view same,
-                                                     std::string_view counted) {
-  bool known = cursor.row_id >= 0 && index > 0;
+// (the usual walk), the cursor's own row again, or a counted offset, which
+// is the only choice once the hive changed after the cursor was taken.
+// Returns the query and the value of its second parameter.
+std::pair<std::string_view, int64_t> PickCursorQuery(
+    uint32_t index, const EnumCursor& cursor, const ChangeStamp& now,
+    std::string_view after, std::string_view same, std::string_view counted) {
+  bool known = cursor.row_id >= 0 && index > 0 && cursor.stamp == now;
   if (known && index == cursor.index + 1) return {after, cursor.row_id};
   if (known && index == cursor.index) return {same, cursor.row_id};
   return {counted, index};
@@ -325,9 +518,16 @@ bool Database::DeleteValue(int64_t key, std::string_view fold) {
   return sqlite3_changes(db_) > 0;
 }
 
+ChangeStamp Database::Stamp() {
+  ChangeStamp stamp{serial_, 0, sqlite3_total_changes64(db_)};
+  StatementUse q(Prepare("PRAGMA data_version"));
+  if (q->Step()) stamp.data_version = q->ColumnInt(0);
+  return stamp;
+}
+
 std::optional<ValueRow> Database::ValueAt(int64_t key, uint32_t index,
                                           const EnumCursor& cursor,
-                                          bool with_data) {
+                                          bool with_data, EnumCursor* next) {
   constexpr std::string_view kAfter =
       "SELECT id, name, type, length(data), "
       "CASE WHEN ?3 THEN data ELSE x'' END "
@@ -340,17 +540,22 @@ std::optional<ValueRow> Database::ValueAt(int64_t key, uint32_t index,
       "SELECT id, name, type, length(data), "
       "CASE WHEN ?3 THEN data ELSE x'' END "
       "FROM reg_value WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?2";
-  auto [sql, second] = PickCursorQuery(index, cursor, kAfter, kSame, kCount);
+  const ChangeStamp now = Stamp();
+  auto [sql, second] =
+      PickCursorQuery(index, cursor, now, kAfter, kSame, kCount);
   StatementUse q(Prepare(sql));
   q->BindInt(1, key);
   q->BindInt(2, second);
   q->BindInt(3, with_data ? 1 : 0);
   if (!q->Step()) return std::nullopt;
-  return ReadValueRow(*q, with_data);
+  ValueRow row = ReadValueRow(*q, with_data);
+  *next = EnumCursor{index, row.id, now};
+  return row;
 }
 
 std::optional<KeyRow> Database::ChildAt(int64_t key, uint32_t index,
-                                        const EnumCursor& cursor) {
+                                        const EnumCursor& cursor,
+                                        EnumCursor* next) {
   constexpr std::string_view kAfter =
       "SELECT id, name FROM reg_key WHERE parent = ?1 AND id > ?2 "
       "ORDER BY id LIMIT 1";
@@ -360,12 +565,16 @@ std::optional<KeyRow> Database::ChildAt(int64_t key, uint32_t index,
   constexpr std::string_view kCount =
       "SELECT id, name FROM reg_key WHERE parent = ?1 "
       "ORDER BY id LIMIT 1 OFFSET ?2";
-  auto [sql, second] = PickCursorQuery(index, cursor, kAfter, kSame, kCount);
+  const ChangeStamp now = Stamp();
+  auto [sql, second] =
+      PickCursorQuery(index, cursor, now, kAfter, kSame, kCount);
   StatementUse q(Prepare(sql));
   q->BindInt(1, key);
   q->BindInt(2, second);
   if (!q->Step()) return std::nullopt;
-  return KeyRow{q->ColumnInt(0), q->ColumnBlob(1)};
+  KeyRow row{q->ColumnInt(0), q->ColumnBlob(1)};
+  *next = EnumCursor{index, row.id, now};
+  return row;
 }
 
 }  // namespace vg::platform::registry_internal

@@ -1,7 +1,7 @@
 // Name handling of the registry store: case folding and key paths.
-// Internal to vg::platform; do not use from other modules.
-#ifndef VG_PLATFORM_INTERNAL_REGISTRY_NAMES_H_
-#define VG_PLATFORM_INTERNAL_REGISTRY_NAMES_H_
+// Internal to the registry module; do not use from other modules.
+#ifndef VG_REGISTRY_INTERNAL_REGISTRY_NAMES_H_
+#define VG_REGISTRY_INTERNAL_REGISTRY_NAMES_H_
 
 #include <cstddef>
 #include <optional>
@@ -28,4 +28,4 @@ std::optional<std::vector<std::string_view>> SplitKeyPath(
 
 }  // namespace vg::platform::registry_internal
 
-#endif  // VG_PLATFORM_INTERNAL_REGISTRY_NAMES_H_
+#endif  // VG_REGISTRY_INTERNAL_REGISTRY_NAMES_H_

@@ -1,6 +1,7 @@
 // The SQLite side of the registry store: one connection to a hive file, its
 // schema, the retry of transactions while another process holds the lock,
-// and the queries on keys and values. Internal to vg::platform.
+// and the queries on keys and values. Internal to the registry module; the
+// only code of the project that talks to SQLite.
 //
 // Schema: reg_key(id, parent, name, fold, class, options) holds the tree;
 // the five roots have fixed ids (root handle's low byte + 1) and parent 0.
@@ -8,8 +9,8 @@
 // to a new key: a handle on a deleted key can only ever see "deleted".
 // reg_value(id, key, name, fold, type, data) holds the values; `id` orders
 // the enumeration. Names and data are BLOBs, byte-exact.
-#ifndef VG_PLATFORM_INTERNAL_REGISTRY_DB_H_
-#define VG_PLATFORM_INTERNAL_REGISTRY_DB_H_
+#ifndef VG_REGISTRY_INTERNAL_REGISTRY_DB_H_
+#define VG_REGISTRY_INTERNAL_REGISTRY_DB_H_
 
 #include <chrono>
 #include <cstdint>
@@ -20,7 +21,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -36,6 +37,9 @@ struct SqlFailure {
 // Returns true for the codes that mean "another connection holds a lock,
 // try again".
 bool IsBusyCode(int code);
+
+// Returns true for the code of a change tried on a read-only connection.
+bool IsReadOnlyCode(int code);
 
 // Returns the result code for a SQLite failure that is not a lock.
 int32_t ResultOfFailure(int code);
@@ -95,18 +99,34 @@ struct KeyRow {
   std::string name;
 };
 
+// What the hive looked like at one moment, as far as one connection can
+// tell: equal stamps mean no key or value was added, changed or removed in
+// between, by this connection or any other.
+struct ChangeStamp {
+  uint64_t connection = 0;   // which connection took it (one per open)
+  int64_t data_version = 0;  // moves when another connection commits
+  int64_t own_changes = 0;   // rows this connection has changed
+  bool operator==(const ChangeStamp&) const = default;
+};
+
 // Where the last enumeration call of a handle stopped, so that the next
-// index continues from that row instead of counting from the start.
+// index continues from that row instead of counting from the start. It is
+// used only while the hive is as it was then: an index always means the
+// position in the list as it is now.
 struct EnumCursor {
   uint32_t index = 0;
   int64_t row_id = -1;  // -1: no position
+  ChangeStamp stamp;
 };
 
 class Database {
  public:
   // Opens (creating when missing) the hive at `path`, switches it to WAL
-  // with synchronous=FULL and sets up the schema. Returns nullptr and sets
-  // `*result` (kRegBusy, kRegIoFailed) when that fails.
+  // with synchronous=FULL and sets up the schema of a new file. A file that
+  // is neither a hive nor empty is refused untouched. A hive that cannot be
+  // written (write-protected, in a read-only folder or medium) is opened
+  // read-only. Returns nullptr and sets `*result` (kRegBusy, kRegIoFailed)
+  // when that fails.
   static std::unique_ptr<Database> Open(const std::string& path,
                                         int32_t* result);
   ~Database();
@@ -121,17 +141,22 @@ class Database {
   // database for after the call. Returns the body's result, kRegBusy when
   // the lock never came free, kRegIoFailed on any other SQLite failure, and
   // kRegOutOfMemory when memory ran out.
+  // On a read-only hive the transaction is a read one, and the first change
+  // the body tries ends it with kRegAccessDenied.
   template <class Body>
   int32_t Transact(bool write, Body&& body) {
     const auto start = std::chrono::steady_clock::now();
     for (int attempt = 0;; ++attempt) {
       try {
-        Exec(write ? "BEGIN IMMEDIATE" : "BEGIN");
+        Exec(write && !read_only_ ? "BEGIN IMMEDIATE" : "BEGIN");
         int32_t result = body();
         Exec(result == kRegSuccess ? "COMMIT" : "ROLLBACK");
         return result;
       } catch (const SqlFailure& failure) {
         RollbackQuietly();
+        if (read_only_ && IsReadOnlyCode(failure.code)) {
+          return kRegAccessDenied;
+        }
         if (!IsBusyCode(failure.code)) return ResultOfFailure(failure.code);
         if (!WaitBeforeRetry(attempt, start)) return kRegBusy;
       } catch (const std::bad_alloc&) {
@@ -140,6 +165,16 @@ class Database {
       }
     }
   }
+
+  // Copies what the WAL holds into the hive file and empties the WAL, as far
+  // as other connections allow without waiting for them (a reader of an
+  // older snapshot keeps the frames it needs). Never fails: what is not
+  // copied now stays safe in the WAL.
+  void Checkpoint();
+
+  // Writes a consistent copy of the hive to `path` (aside, then renamed
+  // over it). Returns a result code.
+  int32_t BackupTo(const std::string& path);
 
   // Queries, valid inside Transact only. Every one throws SqlFailure.
   bool KeyExists(int64_t id);
@@ -157,23 +192,45 @@ class Database {
   // Returns false when there was no such value.
   bool DeleteValue(int64_t key, std::string_view fold);
   // Returns the value number `index` of `key` in enumeration order, using
-  // `cursor` (not changed here) to skip the rows before it.
+  // `cursor` to skip the rows before it when the hive has not changed since
+  // it was taken; `*next` receives the cursor of the row returned.
   std::optional<ValueRow> ValueAt(int64_t key, uint32_t index,
-                                  const EnumCursor& cursor, bool with_data);
+                                  const EnumCursor& cursor, bool with_data,
+                                  EnumCursor* next);
   std::optional<KeyRow> ChildAt(int64_t key, uint32_t index,
-                                const EnumCursor& cursor);
+                                const EnumCursor& cursor, EnumCursor* next);
 
  private:
-  explicit Database(sqlite3* db) : db_(db) {}
+  // What a file holds: a hive of ours, nothing yet, or something else.
+  enum class Kind { kHive, kBlank, kForeign };
+
+  // One try at opening: the connection, or why there is none.
+  struct Attempt {
+    std::unique_ptr<Database> db;
+    bool busy = false;          // another process held a lock: try again
+    bool cannot_write = false;  // the file or its folder cannot be written
+  };
+
+  // Opens `path` read-write (set up as SetUp does), or read-only through a
+  // "file:" URI with `uri_parameters` (a hive as it is, nothing changed).
+  static Attempt TryOpen(const std::string& path, bool read_only,
+                         const char* uri_parameters, int32_t* result);
+  explicit Database(sqlite3* db);
   void Exec(const char* sql);
   void RollbackQuietly();
+  Kind Inspect();
+  ChangeStamp Stamp();
+  // Checks the file is a hive or blank before changing anything in it, then
+  // switches it to WAL and, when blank, makes it a hive.
   void SetUp();
   Statement& Prepare(std::string_view sql);
 
   sqlite3* db_;
+  uint64_t serial_;  // tells this connection's stamps from another's
+  bool read_only_ = false;
   std::unordered_map<std::string_view, std::unique_ptr<Statement>> cache_;
 };
 
 }  // namespace vg::platform::registry_internal
 
-#endif  // VG_PLATFORM_INTERNAL_REGISTRY_DB_H_
+#endif  // VG_REGISTRY_INTERNAL_REGISTRY_DB_H_

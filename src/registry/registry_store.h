@@ -1,4 +1,4 @@
-// File: platform/registry_store.h
+// File: registry/registry_store.h
 //
 // The registry of this platform: a stand-in for the Windows registry kept in
 // one SQLite 3 database file (the hive). The hive holds a tree of keys below
@@ -22,6 +22,11 @@
 // every call, never reused while open), access rights checked per handle,
 // the Win32 result codes, and durable storage (one SQLite transaction per
 // call that changes anything; several processes may share one hive).
+// Recent writes sit in the hive's write-ahead log (the "-wal" file beside
+// it) until a checkpoint copies them into the hive file: when a process
+// closes its last handle, when it points the calls at another hive, and
+// when it exits the usual way. Until then a copy of the hive file alone
+// misses them; BackupRegistryStore() copies safely at any time.
 // What it does not: security descriptors, volatile keys that vanish at
 // reboot, symbolic links, the merged views behind HKEY_CLASSES_ROOT and
 // HKEY_CURRENT_CONFIG (each root here is an independent tree), change
@@ -29,14 +34,21 @@
 //
 // Store file: $XDG_DATA_HOME/vignettes/registry.sqlite3 by default
 // (~/.local/share/... when XDG_DATA_HOME is unset; the folder is created).
-// SetRegistryStorePath() points the calls at another file.
+// SetRegistryStorePath() points the calls at another file. A hive that
+// cannot be written (a write-protected file, a read-only folder or medium)
+// is opened read-only: every read works, and every call that would change
+// it answers 5 and changes nothing.
+//
+// The store lives in the registry module (vg::registry, beside RegistryKey
+// and vignettes-reg) but keeps the vg::platform namespace: it stands in for
+// an OS service, and ported call sites name it vg::platform::RegOpenKeyExA.
 //
 // Threads and processes: every function may be called from any thread. A
 // process may fork while handles are open: the store is closed around the
 // fork and reopened on the next call in parent and child, and the child keeps
 // copies of the parent's handles (as it keeps its file descriptors).
-#ifndef VG_PLATFORM_REGISTRY_STORE_H_
-#define VG_PLATFORM_REGISTRY_STORE_H_
+#ifndef VG_REGISTRY_REGISTRY_STORE_H_
+#define VG_REGISTRY_REGISTRY_STORE_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -60,7 +72,8 @@ enum RegResult : int32_t {
   kRegSuccess = 0,            // ERROR_SUCCESS
   kRegFileNotFound = 2,       // ERROR_FILE_NOT_FOUND: no such key or value
   kRegAccessDenied = 5,       // ERROR_ACCESS_DENIED: right missing on the
-                              // handle, key with sub-keys, predefined root
+                              // handle, key with sub-keys, predefined root,
+                              // a change to a read-only hive
   kRegInvalidHandle = 6,      // ERROR_INVALID_HANDLE: 0, closed or unknown
   kRegOutOfMemory = 14,       // ERROR_OUTOFMEMORY
   kRegInvalidParameter = 87,  // ERROR_INVALID_PARAMETER
@@ -173,8 +186,11 @@ struct SECURITY_ATTRIBUTES {
 // (optional) receives the type. With `data` null, `*size_bytes` (optional)
 // receives the data size. With `data`, `*size_bytes` is the buffer size in
 // bytes on entry and the data size on return; when the data does not fit
-// the result is 234 and nothing is written to `data`. Errors: 2, 5, 6, 87
-// (`data` without `size_bytes`), 234, 1018, 170, 1016, 14.
+// the result is 234 and nothing is written to `data`. `type` and
+// `size_bytes` may point at one variable: the buffer size is read first, and
+// the data size is written last. A missing value answers 2 with
+// `*size_bytes` (if given) set to 0. Errors: 2, 5, 6, 87 (`data` without
+// `size_bytes`), 234, 1018, 170, 1016, 14.
 [[nodiscard]] int32_t RegQueryValueExA(HKEY hkey, const char* value_name,
                                        uint32_t* reserved, uint32_t* type,
                                        uint8_t* data, uint32_t* size_bytes);
@@ -190,7 +206,9 @@ struct SECURITY_ATTRIBUTES {
                                      const uint8_t* data, uint32_t size_bytes);
 
 // Enumerates the values of `hkey` (needs KEY_QUERY_VALUE) in the order they
-// were first stored: index 0 is the first. `*name_chars` is the size of
+// were first stored: index 0 is the first, and an index is the position in
+// the list as it is at the call (after a deletion, the entries behind it
+// move up one). `*name_chars` is the size of
 // `name` in chars on entry; on 0 `name` holds the value's name and a NUL and
 // `*name_chars` its length without the NUL (the unnamed value has length 0).
 // `type`, `data`, `size_bytes` behave as with RegQueryValueExA; `reserved`
@@ -221,6 +239,15 @@ struct SECURITY_ATTRIBUTES {
 // `hkey` (needs KEY_SET_VALUE). Errors: 2, 5, 6, 1018, 170, 1016, 14.
 [[nodiscard]] int32_t RegDeleteValueA(HKEY hkey, const char* value_name);
 
+// Writes a copy of the whole hive, as it is at one moment, to the file
+// `destination` through SQLite's online backup: consistent even while other
+// threads and processes write to the hive. The copy is made beside
+// `destination` and renamed over it, so `destination` is replaced whole or
+// not at all; a journal left beside an old `destination` is removed. It is a
+// hive like any other. Errors: 87 (`destination` empty, or the hive itself),
+// 170, 1016 (the hive cannot be read, the copy cannot be written), 14.
+[[nodiscard]] int32_t BackupRegistryStore(const std::string& destination);
+
 // Points the Reg* functions at the hive file `path` ("" for the default)
 // from the next call on. The current hive is closed and every handle opened
 // so far becomes invalid (6). The file is created on first use when missing;
@@ -241,4 +268,4 @@ std::string DefaultRegistryStorePath();
 
 }  // namespace vg::platform
 
-#endif  // VG_PLATFORM_REGISTRY_STORE_H_
+#endif  // VG_REGISTRY_REGISTRY_STORE_H_

@@ -1,5 +1,6 @@
-#include "cli/reg/reg_command.h"
+#include "registry/tool/reg_command.h"
 
+#include <getopt.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -12,16 +13,21 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/reg/reg_text.h"
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
+#include "registry/tool/reg_text.h"
 
-namespace vg::cli::reg {
+#ifndef VG_VERSION
+#define VG_VERSION "0.0.0"
+#endif
+
+namespace vg::registry::tool {
 namespace {
 
 using namespace vg::platform;
 
 constexpr const char* kUsage =
-    R"(Usage: vignettes-reg [--store FILE] COMMAND ...
+    R"(Usage: vignettes-reg [--store=FILE] COMMAND ...
+       vignettes-reg --help | --version
 
   query  KEY [/v NAME | /ve] [/s]
          Lists the values of KEY and its sub-keys (/s: the whole tree below
@@ -38,15 +44,30 @@ constexpr const char* kUsage =
   export KEY FILE [/y]
          Writes KEY and everything below it to FILE ("-": standard output)
          in the REGEDIT4 text format, UTF-8. /y replaces an existing FILE.
+  backup FILE [/y]
+         Copies the whole store to FILE, a store file like any other, as it
+         is at one moment, even while programs write to it. /y replaces an
+         existing FILE.
 
 KEY is ROOT\path\to\key; ROOT is HKCR, HKCU, HKLM, HKU, HKCC or the long
 name (HKEY_CURRENT_USER...). Names are case-insensitive; "\" separates
 them ("/" is an ordinary character of a name), so quote KEY in the shell.
 Switches may start with "/" or "-". Nothing is ever asked: /f is accepted
-and changes nothing, /y is needed to replace an export file.
+and changes nothing, /y is needed to replace an export or backup file.
 
-The hive file is FILE from --store, else $VIGNETTES_REGISTRY, else
-$XDG_DATA_HOME/vignettes/registry.sqlite3.
+Options, before COMMAND ("--" ends them; long names may be shortened
+while they stay unambiguous):
+  --store=FILE, --store FILE
+         The hive file (created when missing). Without it: the file named
+         by $VIGNETTES_REGISTRY, else
+         $XDG_DATA_HOME/vignettes/registry.sqlite3.
+  -h, --help
+         This text ("/?" after COMMAND too).
+  --version
+         The version.
+
+Example:
+  vignettes-reg --store=/tmp/hive.sqlite3 query 'HKCU\Software' /s
 
 Exit status: 0 done, 1 the store refused (missing key or value, access,
 locked or unreadable hive), 2 wrong command line.
@@ -177,6 +198,7 @@ struct Switches {
   std::optional<std::string> data;        // /d
   bool force = false;                     // /f
   bool overwrite = false;                 // /y
+  bool help = false;                      // /? (also -? and --help)
   std::vector<std::string> positional;
 };
 
@@ -194,6 +216,10 @@ std::string ReadSwitches(const std::vector<std::string>& args, size_t first,
   };
   for (size_t i = first; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    if (arg == "/?" || arg == "-?" || arg == "--help") {
+      sw->help = true;
+      continue;
+    }
     // "/v" or "-ve" is a switch; "/tmp/x.reg" is a file and "-" stdout.
     bool is_switch =
         arg.size() >= 2 && arg.size() <= 4 && (arg[0] == '/' || arg[0] == '-');
@@ -459,42 +485,118 @@ int Export(const KeyPath& path, const Switches& sw, std::ostream& out,
   return kExitOk;
 }
 
-bool IsHelp(const std::string& arg) {
-  return arg == "--help" || arg == "-h" || arg == "/?" || arg == "-?";
+int Backup(const Switches& sw, std::ostream& out, std::ostream& err) {
+  const std::string& file = sw.positional[0];
+  if (file == "-") {
+    return Usage(err, "backup writes a file, not standard output");
+  }
+  if (!sw.overwrite && access(file.c_str(), F_OK) == 0) {
+    err << "ERROR: " << file << " exists; add /y to replace it.\n";
+    return kExitFailed;
+  }
+  int32_t r = BackupRegistryStore(file);
+  if (r == kRegInvalidParameter) {
+    err << "ERROR: " << file << " is the store itself.\n";
+    return kExitFailed;
+  }
+  if (r != kRegSuccess) return Failed(err, r);
+  out << "The operation completed successfully.\n";
+  return kExitOk;
+}
+
+// The program's own options, read as getopt_long reads them: "--store=FILE"
+// or "--store FILE", "-h", unambiguous prefixes of the long names, "--"
+// ending them; reading stops at the first word that is not an option (the
+// command, whose switches are reg's own: "/v", "-ve"...).
+struct Options {
+  std::optional<std::string> store;
+  bool help = false;
+  bool version = false;
+  size_t command = 0;  // index in the arguments of the first other word
+};
+
+// Returns an error message, or "" when all is well.
+std::string ReadOptions(const std::vector<std::string>& args,
+                        Options* options) {
+  std::vector<std::string> words;
+  words.reserve(args.size() + 1);
+  words.emplace_back("vignettes-reg");
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+
+  enum : int { kStore = 1000, kVersion };
+  static const option kLongOptions[] = {
+      {"store", required_argument, nullptr, kStore},
+      {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, kVersion},
+      {nullptr, 0, nullptr, 0},
+  };
+  optind = 0;  // a full restart of getopt's own state
+  opterr = 0;  // its messages would go to stderr; ours go to `err`
+  const int argc = static_cast<int>(words.size());
+  for (;;) {
+    // "+": stop at the command; ":": a missing value answers ':'.
+    int c = getopt_long(argc, argv.data(), "+:h", kLongOptions, nullptr);
+    if (c == -1) break;
+    std::string word = optind - 1 < argc ? words[optind - 1] : "";
+    switch (c) {
+      case kStore:
+        options->store = optarg;
+        break;
+      case 'h':
+        options->help = true;
+        break;
+      case kVersion:
+        options->version = true;
+        break;
+      case ':':
+        return "--store needs a file";
+      default: {
+        if (optopt == '?') {  // "-?", as reg asks for help
+          options->help = true;
+          break;
+        }
+        bool is_long = word.rfind("--", 0) == 0;
+        std::string name = word.substr(0, word.find('='));
+        if (is_long && optopt != 0) return "option " + name + " takes no value";
+        if (is_long) return "unknown option " + name;
+        return std::string("unknown option -") + static_cast<char>(optopt);
+      }
+    }
+  }
+  options->command = static_cast<size_t>(optind - 1);
+  return "";
 }
 
 }  // namespace
 
 int RunReg(const std::vector<std::string>& args, std::ostream& out,
            std::ostream& err) {
-  for (const std::string& arg : args) {
-    if (IsHelp(arg)) {
-      out << kUsage;
-      return kExitOk;
-    }
+  Options options;
+  if (std::string problem = ReadOptions(args, &options); !problem.empty()) {
+    return Usage(err, problem);
   }
-  size_t i = 0;
-  std::optional<std::string> store;
-  while (i < args.size() && args[i].rfind("--", 0) == 0) {
-    if (args[i] == "--store") {
-      if (i + 1 >= args.size()) return Usage(err, "--store needs a file");
-      store = args[i + 1];
-      i += 2;
-    } else if (args[i].rfind("--store=", 0) == 0) {
-      store = args[i].substr(8);
-      ++i;
-    } else {
-      return Usage(err, "unknown option " + args[i]);
-    }
+  if (options.help) {
+    out << kUsage;
+    return kExitOk;
+  }
+  if (options.version) {
+    out << "vignettes-reg " << VG_VERSION << "\n";
+    return kExitOk;
+  }
+  size_t i = options.command;
+  std::optional<std::string> store = options.store;
+  if (i < args.size() && args[i] == "/?") {
+    out << kUsage;
+    return kExitOk;
   }
   if (!store) {
     const char* variable = std::getenv(kStoreVariable);
     if (variable != nullptr && variable[0] != '\0') store = variable;
   }
-  if (store) {
-    if (store->empty()) return Usage(err, "--store needs a file");
-    SetRegistryStorePath(*store);
-  }
+  if (store && store->empty()) return Usage(err, "--store needs a file");
   if (i >= args.size()) return Usage(err, "no command given");
 
   std::string command = Upper(args[i]);
@@ -509,6 +611,8 @@ int RunReg(const std::vector<std::string>& args, std::ostream& out,
   } else if (command == "EXPORT") {
     allowed = {"y"};
     positional = 2;
+  } else if (command == "BACKUP") {
+    allowed = {"y"};
   } else {
     return Usage(err, "unknown command " + args[i]);
   }
@@ -516,6 +620,16 @@ int RunReg(const std::vector<std::string>& args, std::ostream& out,
   if (std::string problem = ReadSwitches(args, i + 1, allowed, &sw);
       !problem.empty()) {
     return Usage(err, problem);
+  }
+  if (sw.help) {
+    out << kUsage;
+    return kExitOk;
+  }
+  // The hive is named only once the command line is known to be right.
+  if (store) SetRegistryStorePath(*store);
+  if (command == "BACKUP") {
+    if (sw.positional.size() != 1) return Usage(err, "give exactly one FILE");
+    return Backup(sw, out, err);
   }
   if (sw.positional.size() != positional) {
     return Usage(err, positional == 1 ? "give exactly one KEY"
@@ -532,4 +646,4 @@ int RunReg(const std::vector<std::string>& args, std::ostream& out,
   return Export(*path, sw, out, err);
 }
 
-}  // namespace vg::cli::reg
+}  // namespace vg::registry::tool

@@ -1,4 +1,4 @@
-// File: cli/reg/reg_command.h
+// File: registry/tool/reg_command.h
 //
 // vignettes-reg: reads and changes the registry store from a shell, like the
 // reg command of Windows. Keys are written ROOT\path\to\key, with ROOT one of
@@ -7,15 +7,17 @@
 //   vignettes-reg add 'HKCU\Software\Vignettes' /v Width /t REG_DWORD /d 150
 //   vignettes-reg --store /tmp/hive.sqlite3 query 'HKCU\Software' /s
 //
+//   vignettes-reg backup ~/registry-backup.sqlite3
+//
 // Not a registry editor: it imports nothing (export files are for reading).
-#ifndef VG_CLI_REG_REG_COMMAND_H_
-#define VG_CLI_REG_REG_COMMAND_H_
+#ifndef VG_REGISTRY_TOOL_REG_COMMAND_H_
+#define VG_REGISTRY_TOOL_REG_COMMAND_H_
 
 #include <ostream>
 #include <string>
 #include <vector>
 
-namespace vg::cli::reg {
+namespace vg::registry::tool {
 
 // Exit statuses.
 enum RegExit : int {
@@ -32,6 +34,6 @@ inline constexpr const char* kStoreVariable = "VIGNETTES_REGISTRY";
 int RunReg(const std::vector<std::string>& args, std::ostream& out,
            std::ostream& err);
 
-}  // namespace vg::cli::reg
+}  // namespace vg::registry::tool
 
-#endif  // VG_CLI_REG_REG_COMMAND_H_
+#endif  // VG_REGISTRY_TOOL_REG_COMMAND_H_

@@ -1,4 +1,4 @@
-#include "cli/reg/reg_text.h"
+#include "registry/tool/reg_text.h"
 
 #include <cctype>
 #include <cerrno>
@@ -7,9 +7,9 @@
 #include <cstring>
 #include <limits>
 
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
 
-namespace vg::cli::reg {
+namespace vg::registry::tool {
 namespace {
 
 using namespace vg::platform;
@@ -233,4 +233,4 @@ std::string ExportLine(std::string_view name, uint32_t type,
   return line + prefix + hex;
 }
 
-}  // namespace vg::cli::reg
+}  // namespace vg::registry::tool

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/reg/reg_command.h"
+#include "registry/tool/reg_command.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  return vg::cli::reg::RunReg(args, std::cout, std::cerr);
+  return vg::registry::tool::RunReg(args, std::cout, std::cerr);
 }

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -17,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
 
 namespace vg::platform {
 namespace {
@@ -259,6 +260,62 @@ TEST_F(RegistryStoreProcessTest, AKilledWriterLosesNoAcknowledgedWrite) {
             kRegSuccess);
   EXPECT_EQ(Put(writer, "after", "x"), kRegSuccess);
   EXPECT_EQ(RegCloseKey(writer), kRegSuccess);
+  EXPECT_EQ(RegCloseKey(key), kRegSuccess);
+}
+
+TEST_F(RegistryStoreProcessTest,
+       AWriterThatExitsLeavesEveryWriteInTheStoreFile) {
+  HKEY key = 0;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Exit", 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            kRegSuccess);
+  ASSERT_EQ(RegCloseKey(key), kRegSuccess);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Writes through a root, which is never closed, and through a handle
+    // left open, then ends the usual way.
+    HKEY open = 0;
+    bool ok = RegOpenKeyExA(HKEY_CURRENT_USER, "Exit", 0, KEY_ALL_ACCESS,
+                            &open) == kRegSuccess;
+    for (int i = 0; ok && i < 60; ++i) {
+      ok = Put(HKEY_CURRENT_USER, ValueName(0, i), ValueData(i)) ==
+               kRegSuccess &&
+           Put(open, ValueName(1, i), ValueData(i)) == kRegSuccess;
+    }
+    std::exit(ok ? 0 : 1);
+  }
+  // This process keeps the hive open meanwhile, as another program would.
+  uint32_t size = 0;
+  EXPECT_EQ(RegQueryValueExA(HKEY_CURRENT_USER, "none", nullptr, nullptr,
+                             nullptr, &size),
+            kRegFileNotFound);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+
+  // The store file alone, copied without its -wal.
+  const std::string copy = dir_ + "/copy.sqlite3";
+  fs::copy_file(hive_, copy);
+  SetRegistryStorePath(copy);
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Exit", 0, KEY_READ, &key),
+            kRegSuccess);
+  int missing = 0;
+  std::string data(2000, '\0');
+  for (int i = 0; i < 60; ++i) {
+    for (HKEY from : {HKEY_CURRENT_USER, key}) {
+      size = static_cast<uint32_t>(data.size());
+      std::string name = ValueName(from == key ? 1 : 0, i);
+      if (RegQueryValueExA(from, name.c_str(), nullptr, nullptr,
+                           reinterpret_cast<uint8_t*>(data.data()),
+                           &size) != kRegSuccess ||
+          std::string(data.data(), size) != ValueData(i)) {
+        ++missing;
+      }
+    }
+  }
+  EXPECT_EQ(missing, 0);
   EXPECT_EQ(RegCloseKey(key), kRegSuccess);
 }
 

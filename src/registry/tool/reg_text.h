@@ -1,4 +1,4 @@
-// File: cli/reg/reg_text.h
+// File: registry/tool/reg_text.h
 //
 // Text forms of registry values for vignettes-reg: how `query` shows data,
 // how `add` reads it from the command line, and the lines of an export file.
@@ -8,15 +8,15 @@
 //   "\"n\"=dword:00000096"
 //
 // Not a parser of export files.
-#ifndef VG_CLI_REG_REG_TEXT_H_
-#define VG_CLI_REG_REG_TEXT_H_
+#ifndef VG_REGISTRY_TOOL_REG_TEXT_H_
+#define VG_REGISTRY_TOOL_REG_TEXT_H_
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
-namespace vg::cli::reg {
+namespace vg::registry::tool {
 
 // Returns "REG_SZ", "REG_DWORD"... or "REG_0x1234" for a type without a name.
 std::string TypeName(uint32_t type);
@@ -44,6 +44,6 @@ std::optional<std::string> ParseData(uint32_t type, std::string_view text,
 std::string ExportLine(std::string_view name, uint32_t type,
                        std::string_view data);
 
-}  // namespace vg::cli::reg
+}  // namespace vg::registry::tool
 
-#endif  // VG_CLI_REG_REG_TEXT_H_
+#endif  // VG_REGISTRY_TOOL_REG_TEXT_H_

@@ -1,10 +1,10 @@
-#include "platform/internal/registry_names.h"
+#include "registry/internal/registry_names.h"
 
 #include <locale.h>
 #include <wctype.h>
 
 #include "platform/code_page.h"
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
 
 namespace vg::platform::registry_internal {
 namespace {

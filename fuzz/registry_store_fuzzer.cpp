@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
 
 namespace {
 
