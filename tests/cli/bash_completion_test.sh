@@ -98,7 +98,7 @@ expect "" vignettes -- -
 # vignettes-reg: its own options and the store file.
 expect "add|delete|export|query" vignettes-reg ""
 expect "delete" vignettes-reg DE
-expect "--help|--store" vignettes-reg -
+expect "--help|--store|--version" vignettes-reg -
 expect "$all_files" vignettes-reg --store ""
 expect "store.sqlite3" vignettes-reg --store st
 expect "store.sqlite3" vignettes-reg --st st

@@ -42,7 +42,7 @@ done
 
 # The library: one static library per reusable module and the package files.
 libs=$(find . -name 'libvg_*' -printf '%f\n' | sort | tr '\n' ' ')
-expected="libvg_dib.a libvg_jpeg.a libvg_platform.a libvg_registry.a libvg_text.a "
+expected="libvg_dib.a libvg_image.a libvg_jpeg.a libvg_platform.a libvg_registry.a libvg_text.a "
 [ "$libs" = "$expected" ] || bad "libraries: '$libs', expected '$expected'"
 for f in VignettesConfig.cmake VignettesConfigVersion.cmake VignettesTargets.cmake; do
   [ -n "$(find . -path "*/cmake/Vignettes/$f")" ] || bad "$f missing"
@@ -70,7 +70,7 @@ while IFS= read -r f; do
     ./share/doc/vignettes/copyright) ;;
     ./include/vignettes/platform/*.h | ./include/vignettes/text/*.h) ;;
     ./include/vignettes/dib/*.h | ./include/vignettes/jpeg/*.h) ;;
-    ./include/vignettes/registry/*.h) ;;
+    ./include/vignettes/registry/*.h | ./include/vignettes/image/*.h) ;;
     ./lib*/libvg_*.a | ./lib*/cmake/Vignettes/Vignettes*.cmake) ;;
     *) bad "unexpected file $f" ;;
   esac

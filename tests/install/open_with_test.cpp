@@ -66,8 +66,14 @@ TEST_F(OpenWithTest, AnythingElseGoesToTheCommandLine) {
   EXPECT_TRUE(Wants({dir_ + "/dangling"}));
   EXPECT_TRUE(Wants({dir_ + "/missing"}));
   EXPECT_TRUE(Wants({""}));
-  // Several folders: the window has one origin box.
-  EXPECT_TRUE(Wants({dir_ + "/photos", dir_ + "/link"}));
+  // Folders and anything else.
+  EXPECT_TRUE(Wants({dir_ + "/photos", dir_ + "/missing"}));
+  EXPECT_TRUE(Wants({dir_ + "/photos", "-q"}));
+}
+
+TEST_F(OpenWithTest, SeveralFoldersOpenTheWindowOnTheFirst) {
+  // What a file manager passes for several selected folders (Exec=... %F).
+  EXPECT_FALSE(Wants({dir_ + "/photos", dir_ + "/link"}));
 }
 
 TEST_F(OpenWithTest, AnOptionStaysAnOptionWhenAFolderHasItsName) {
