@@ -120,7 +120,8 @@ class cDIBSection {
 
   // Writes cDib as a JPEG file of quality lQuality (1-100) to sFile, keeping
   // a replaced file's times and attributes.
-  bool SaveJPG(cDIBSection& cDib, std::u16string sFile, int32_t lQuality = 90);
+  bool SaveJPG(cDIBSection& cDib, const std::u16string& sFile,
+               int32_t lQuality = 90);
 
   // Returns the pixels (the lowest address, the bottom row), nullptr if none.
   uint8_t* Bits() const;

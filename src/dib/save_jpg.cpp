@@ -48,7 +48,7 @@ void GiveOldAttributes(int fd, void* context) {
 
 }  // namespace
 
-bool cDIBSection::SaveJPG(cDIBSection& cDib, std::u16string sFile,
+bool cDIBSection::SaveJPG(cDIBSection& cDib, const std::u16string& sFile,
                           int32_t lQuality) {
   jpeg::JPEG_CORE_PROPERTIES jcprops{};
   const int32_t init_status = jpeg::ijlInit(&jcprops);

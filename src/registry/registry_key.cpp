@@ -29,7 +29,7 @@ RegistryKey::RegistryKey(RegistryKey&& other) noexcept
 
 // Raises as CloseKey does, leaving both objects unchanged: a key that will
 // not close is reported, never dropped in silence.
-// NOLINTNEXTLINE(bugprone-exception-escape)
+// NOLINTNEXTLINE(bugprone-exception-escape,performance-noexcept-move-constructor)
 RegistryKey& RegistryKey::operator=(RegistryKey&& other) {
   if (this != &other) {
     CloseKey();

@@ -49,7 +49,7 @@ class RegistryKey {
   RegistryKey(RegistryKey&& other) noexcept;
   // Closes this object's key (raising as CloseKey does, in which case
   // nothing changes), then takes the other's.
-  // NOLINTNEXTLINE(bugprone-exception-escape)
+  // NOLINTNEXTLINE(bugprone-exception-escape,performance-noexcept-move-constructor)
   RegistryKey& operator=(RegistryKey&& other);
   RegistryKey(const RegistryKey&) = delete;
   RegistryKey& operator=(const RegistryKey&) = delete;

@@ -56,7 +56,8 @@ class BatchFaultTest : public ::testing::Test {
 
   // Runs `action` once, at the first yield after the caption reads
   // `caption` (the batch yields three times per picture).
-  void AtCaption(const std::u16string& caption, std::function<void()> action) {
+  void AtCaption(const std::u16string& caption,
+                 const std::function<void()>& action) {
     form_.set_yield([this, caption, action, done = false]() mutable {
       if (!done && form_.caption() == caption) {
         done = true;

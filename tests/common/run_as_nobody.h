@@ -117,7 +117,7 @@ inline std::filesystem::path CopyProgramInto(
     const std::filesystem::path& program, const std::filesystem::path& folder) {
   namespace fs = std::filesystem;
   fs::create_directories(folder);
-  const fs::path copy = folder / program.filename();
+  fs::path copy = folder / program.filename();
   fs::copy_file(program, copy, fs::copy_options::overwrite_existing);
   fs::permissions(copy, fs::perms::owner_all | fs::perms::group_read |
                             fs::perms::group_exec | fs::perms::others_read |

@@ -100,7 +100,7 @@ TEST(DecodePictureFileTest, NotAPictureIsInvalid) {
     EXPECT_EQ(BytesErrorNumber(noise), platform::kErrInvalidPicture) << round;
   }
   // Magic bytes and nothing after them.
-  for (std::vector<uint8_t> stub : std::vector<std::vector<uint8_t>>{
+  for (const std::vector<uint8_t>& stub : std::vector<std::vector<uint8_t>>{
            {0xFF, 0xD8, 0xFF},
            {'B', 'M'},
            {'G', 'I', 'F', '8', '9', 'a'},

@@ -600,7 +600,7 @@ TEST(PngDecodeTest, DamagedAndHostileFiles) {
   std::copy(k100000, k100000 + 4, huge.begin() + 20);
   uint32_t crc = Crc32(std::span(huge).subspan(12, 17));
   for (int i = 0; i < 4; ++i)
-    huge[static_cast<size_t>(29 + i)] =
+    huge[29 + static_cast<size_t>(i)] =
         static_cast<uint8_t>(crc >> (24 - 8 * i));
   EXPECT_EQ(ErrorNumberOf(huge), platform::kErrInvalidPicture);
 

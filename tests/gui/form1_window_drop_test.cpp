@@ -51,6 +51,7 @@ struct DropResult {
 
 DropResult Drop(QWidget* target, const QMimeData& mime, bool drop = true) {
   DropResult r;
+  if (target == nullptr) return r;  // no such widget: nothing accepted
   const QPoint at(target->width() / 2, target->height() / 2);
   QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction,
                         &mime, Qt::LeftButton, Qt::NoModifier);

@@ -17,7 +17,9 @@ namespace {
 // oracle written by others. Returns nothing for a byte it does not define.
 std::optional<char16_t> Windows1252ByIconv(uint8_t byte) {
   iconv_t cd = iconv_open("UTF-16LE", "WINDOWS-1252");
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
+  // iconv_open's documented failure value.
+  if (cd ==
+      reinterpret_cast<iconv_t>(-1)) {  // NOLINT(performance-no-int-to-ptr)
     ADD_FAILURE() << "iconv cannot convert from WINDOWS-1252";
     return std::nullopt;
   }

@@ -408,7 +408,9 @@ void PrepareHeap() {
   low = (low + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
   high &= ~(kHugePageBytes - 1);
   if (high > low) {
-    madvise(reinterpret_cast<void*>(low), high - low, MADV_HUGEPAGE);
+    // An address worked out as a number: the page-aligned part of the heap.
+    madvise(reinterpret_cast<void*>(low),  // NOLINT(performance-no-int-to-ptr)
+            high - low, MADV_HUGEPAGE);
   }
   for (void* block : blocks) std::free(block);
 #endif
