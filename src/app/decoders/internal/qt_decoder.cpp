@@ -140,6 +140,13 @@ class RowConverter {
       QRgb p = in[x];
       // The fourth byte of an RGB32 pixel means nothing.
       unsigned a = opaque_ ? 255u : static_cast<unsigned>(qAlpha(p));
+      if (a == 255) {
+        out[0] = static_cast<uint8_t>(qBlue(p));
+        out[1] = static_cast<uint8_t>(qGreen(p));
+        out[2] = static_cast<uint8_t>(qRed(p));
+        out[3] = 255;
+        continue;
+      }
       unsigned white = 255 * (255 - a) + 127;
       out[0] = static_cast<uint8_t>((qBlue(p) * a + white) / 255);
       out[1] = static_cast<uint8_t>((qGreen(p) * a + white) / 255);
@@ -184,12 +191,15 @@ DecodedImage ConvertInto(const QImage& image, int32_t factor) {
   Allocate(sums, static_cast<size_t>(out.pixel_width) * 3);
   for (int32_t y = 0; y < height; ++y) {
     converter.Convert(y, row.data());
-    for (int32_t x = 0; x < width; ++x) {
-      uint64_t* sum = &sums[static_cast<size_t>(x / factor) * 3];
-      const uint8_t* p = &row[static_cast<size_t>(x) * 4];
-      sum[0] += p[0];
-      sum[1] += p[1];
-      sum[2] += p[2];
+    const uint8_t* p = row.data();
+    for (int32_t bx = 0; bx < out.pixel_width; ++bx) {
+      uint64_t* sum = &sums[static_cast<size_t>(bx) * 3];
+      const int32_t end = std::min<int32_t>(width, (bx + 1) * factor);
+      for (int32_t x = bx * factor; x < end; ++x, p += 4) {
+        sum[0] += p[0];
+        sum[1] += p[1];
+        sum[2] += p[2];
+      }
     }
     if ((y + 1) % factor != 0 && y + 1 != height) continue;
     // The last block of a row or column may be narrower than the factor.
