@@ -98,7 +98,7 @@ DecodedImage DecodePictureBytes(std::span<const uint8_t> bytes,
       case PictureFormat::kCur:
       case PictureFormat::kGif:
       case PictureFormat::kPng:
-        return decoders_internal::DecodeWithQt(bytes, format);
+        return decoders_internal::DecodeWithQt(bytes, format, hint);
       case PictureFormat::kWmf:
       case PictureFormat::kEmf:
         // Recognised, but no renderer of ours draws metafiles.

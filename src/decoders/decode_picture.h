@@ -18,10 +18,17 @@
 // profile is converted to sRGB. Windows metafiles (WMF, EMF) are recognised
 // but not rendered: they fail like any file that is not a picture.
 //
+// The formats read through QtGui are reduced by a whole factor (each pixel
+// the mean of a square block) when the hint leaves as much room as a
+// reduced JPEG keeps.
+//
 // A JPEG cut short decodes as far as its data goes and the rest comes out
 // grey, as in most viewers; it fails only when its data ends before the
 // first row of blocks is complete. Damaged JPEG data decodes as well as it
-// can, silently. Other formats succeed or fail as QtGui's readers decide.
+// can, silently. A BMP cut short is grey where it holds no rows, and pixels
+// that its runs skip take the first colour of its palette. Other damage
+// fails or not as QtGui's readers decide; no pixel ever comes from memory
+// that nothing wrote.
 //
 //   DecodedImage image = DecodePictureFile(u"/photos/in/a.jpg", {150, 0});
 //   // image.width x image.height: the picture's own size, for the layout;
@@ -71,7 +78,7 @@ struct DecodedImage {
   int32_t width = 0;
   int32_t height = 0;
   // Size of the decoded pixels, also upright: smaller than width x height
-  // when a JPEG was decoded at a reduced DCT scale.
+  // when the picture was decoded reduced for the hint.
   int32_t pixel_width = 0;
   int32_t pixel_height = 0;
   int32_t stride_bytes = 0;  // pixel_width * 4
@@ -81,7 +88,7 @@ struct DecodedImage {
 
 // Reads and decodes the picture file at `path` (UTF-16; "/" separates
 // folders; converted to the platform's code page byte-exactly, so a name that
-// is not UTF-8 opens too). `hint` lets a JPEG be decoded at a reduced scale.
+// is not UTF-8 opens too). `hint` lets the picture be decoded reduced.
 // Raises platform::Error 53 (File not found) for a missing file or an empty
 // path, 75 (Path/File access error) for a file that exists but cannot be
 // read (a folder, no permission), 481 (Invalid picture) for anything that is

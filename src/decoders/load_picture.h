@@ -2,8 +2,8 @@
 //
 // The picture loader of the window: reads a picture file into a picture
 // object whose bitmap holds the decoded pixels (handed over, not copied) and
-// whose logical size is the picture's own, even when a large JPEG was decoded
-// at a reduced scale for the size it will be drawn at.
+// whose logical size is the picture's own, even when a large picture was
+// decoded at a reduced scale for the size it will be drawn at.
 //
 //   platform::PicturePtr pic = LoadPicture(folder + name, {150, 0});
 //   double h = pic->Height() / (pic->Width() / 150.0);  // logical size

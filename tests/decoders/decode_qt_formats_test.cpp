@@ -7,7 +7,9 @@
 #include <QImage>
 #include <QImageWriter>
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <future>
 #include <optional>
 #include <span>
 #include <string>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "decoders/decode_picture.h"
+#include "decoders/internal/decode_budget.h"
 #include "decoders/internal/picture_format.h"
 #include "decoders/internal/qt_decoder.h"
 #include "picture_testutil.h"
@@ -266,6 +269,90 @@ TEST(BmpDecodeTest, RunsPastThePictureStayInside) {
   EXPECT_EQ(image.bgrx.size(), 4u * 2u * 4u);
   // The first run fills the bottom row (stored first) with green.
   EXPECT_EQ(ColourDiff(PixelAt(image, 3, 1), {0, 255, 0}, 0), "");
+}
+
+// Issue 24: rows a BMP does not hold, and pixels its runs skip, came from
+// memory Qt's reader allocated and never wrote.
+std::vector<uint8_t> DecodeUnderFill(std::span<const uint8_t> bytes, int fill) {
+  testing::AllocationFill filled(fill);
+  return DecodePictureBytes(bytes).bgrx;
+}
+
+// Returns `bmp` (a 40-byte header followed by three bit-field masks) with
+// the masks left out, its offsets adjusted.
+std::vector<uint8_t> WithoutMasks(std::vector<uint8_t> bmp) {
+  bmp.erase(bmp.begin() + 54, bmp.begin() + 66);
+  for (size_t at : {size_t{2}, size_t{10}}) {
+    uint32_t v = static_cast<uint32_t>(bmp[at] | bmp[at + 1] << 8 |
+                                       bmp[at + 2] << 16 | bmp[at + 3] << 24);
+    v -= 12;
+    for (size_t i = 0; i < 4; ++i)
+      bmp[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  }
+  return bmp;
+}
+
+TEST(BmpDecodeTest, PixelsTheFileDoesNotHoldNeverComeFromMemory) {
+  constexpr Rgb kGrey = {128, 128, 128};
+  BmpSpec rows;
+  rows.width = 64;
+  rows.height = 64;
+  for (int i = 0; i < 64; ++i) {
+    for (int x = 0; x < 64; ++x) {
+      rows.pixel_data.insert(rows.pixel_data.end(),
+                             {100, static_cast<uint8_t>(4 * (63 - i)),
+                              static_cast<uint8_t>(4 * x)});
+    }
+  }
+  const std::vector<uint8_t> whole = testing::MakeBmp(rows);
+  const std::vector<uint8_t> cut(whole.begin(), whole.begin() + 80);
+  const std::vector<uint8_t> two_rows(whole.begin(),
+                                      whole.begin() + 54 + 2 * 64 * 3);
+
+  BmpSpec runs;
+  runs.width = 16;
+  runs.height = 4;
+  runs.bits = 8;
+  runs.compression = 1;
+  runs.palette = {0x00FF0000, 0x0000FF00, 0x000000FF};
+  // Two green pixels, a move 3 right and 1 up, two blue ones, end of line,
+  // end of picture: most pixels are never written.
+  runs.pixel_data = {2, 1, 0, 2, 3, 1, 2, 2, 0, 0, 0, 1};
+  const std::vector<uint8_t> skipping = testing::MakeBmp(runs);
+
+  BmpSpec fields;
+  fields.width = 8;
+  fields.height = 4;
+  fields.bits = 16;
+  fields.compression = 3;
+  fields.masks = {0xF800, 0x07E0, 0x001F};
+  // The reader takes the first 12 bytes of pixels for the masks missing
+  // from the header, and runs out before the top row.
+  fields.pixel_data = {0x00, 0xF8, 0, 0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0};
+  fields.pixel_data.resize(8 * 4 * 2, 0xFF);
+  const std::vector<uint8_t> no_masks = WithoutMasks(testing::MakeBmp(fields));
+
+  for (const auto* bytes : {&cut, &two_rows, &skipping, &no_masks}) {
+    SCOPED_TRACE(bytes->size());
+    std::vector<uint8_t> first = DecodeUnderFill(*bytes, 0x5A);
+    std::vector<uint8_t> second = DecodeUnderFill(*bytes, 0xA5);
+    EXPECT_EQ(first, second);
+  }
+  // Rows missing from the file are grey; a palette picture's skipped pixels
+  // take its first colour.
+  DecodedImage image = DecodePictureBytes(two_rows);
+  EXPECT_EQ(ColourDiff(PixelAt(image, 10, 63), {40, 252, 100}, 0), "");
+  EXPECT_EQ(ColourDiff(PixelAt(image, 10, 62), {40, 248, 100}, 0), "");
+  EXPECT_EQ(ColourDiff(PixelAt(image, 10, 61), kGrey, 0), "");
+  EXPECT_EQ(ColourDiff(PixelAt(DecodePictureBytes(cut), 0, 63), kGrey, 0), "");
+  image = DecodePictureBytes(skipping);
+  EXPECT_EQ(ColourDiff(PixelAt(image, 1, 3), {0, 255, 0}, 0), "");
+  EXPECT_EQ(ColourDiff(PixelAt(image, 2, 3), {255, 0, 0}, 0), "");
+  EXPECT_EQ(ColourDiff(PixelAt(image, 5, 2), {0, 0, 255}, 0), "");
+  EXPECT_EQ(ColourDiff(PixelAt(image, 15, 0), {255, 0, 0}, 0), "");
+  image = DecodePictureBytes(no_masks);
+  EXPECT_EQ(ColourDiff(PixelAt(image, 0, 3), {255, 255, 255}, 8), "");
+  EXPECT_EQ(ColourDiff(PixelAt(image, 0, 0), kGrey, 0), "");
 }
 
 TEST(BmpDecodeTest, DamagedAndHostileHeaders) {
@@ -662,6 +749,67 @@ TEST(QtDecodeTest, SeveralThreadsAtOnceGiveTheSamePixels) {
   }
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(mismatches, std::vector<int>(4, 0));
+}
+
+// Issue 24: the Qt path held full-size copies outside the shared budget.
+TEST(QtDecodeTest, LargePictureIsReducedForTheHint) {
+  // The grid at 10 times its size: blocks of 80 x 80 pixels.
+  std::vector<uint8_t> png = testing::EncodeWithQt(
+      240, 160, "png", [](int x, int y) { return GridPixel(x, y, 240, 160); },
+      [](int, int) { return 255; });
+  // Room for 60 pixels (2.5 times 24) across: reduced by 4.
+  DecodedImage image = DecodePictureBytes(png, {24, 0});
+  EXPECT_EQ(image.width, 240);
+  EXPECT_EQ(image.height, 160);
+  ASSERT_EQ(image.pixel_width, 60);
+  ASSERT_EQ(image.pixel_height, 40);
+  ASSERT_EQ(image.bgrx.size(), 60u * 40u * 4u);
+  for (int y = 0; y < 40; ++y) {
+    for (int x = 0; x < 60; ++x) {
+      ASSERT_EQ(ColourDiff(PixelAt(image, x, y), GridPixel(x, y, 60, 40), 0),
+                "")
+          << "at " << x << "," << y;
+    }
+  }
+  // A side that does not divide: the last block is the mean of what it has.
+  BmpSpec spec;
+  spec.width = 9;
+  spec.height = 1;
+  spec.pixel_data.assign(9 * 3 + 1, 0);
+  std::fill(spec.pixel_data.begin() + 24, spec.pixel_data.begin() + 27, 200);
+  // 2.5 x 1 rounds up to 3 pixels: blocks of 3.
+  image = DecodePictureBytes(testing::MakeBmp(spec), {1, 0});
+  ASSERT_EQ(image.pixel_width, 3);
+  EXPECT_EQ(ColourDiff(PixelAt(image, 2, 0), {67, 67, 67}, 0), "");
+  // No hint, or one the picture does not exceed twice: full size.
+  EXPECT_EQ(DecodePictureBytes(png).pixel_width, 240);
+  EXPECT_EQ(DecodePictureBytes(png, {100, 0}).pixel_width, 240);
+}
+
+TEST(QtDecodeTest, DecodeWaitsForTheSharedBudget) {
+  using decoders_internal::DecodeBudget;
+  using decoders_internal::SharedDecodeBudget;
+  const std::vector<std::vector<uint8_t>> files = {
+      testing::ReadFileBytes(testing::FixturePath("grid_rle8.bmp")),
+      testing::ReadFileBytes(testing::FixturePath("grid_transparent.gif")),
+      testing::ReadFileBytes(testing::FixturePath("icons.ico")),
+      testing::EncodeWithQt(
+          24, 16, "png", [](int x, int y) { return GridPixel(x, y, 24, 16); },
+          [](int, int) { return 255; }),
+  };
+  for (const auto& file : files) {
+    DecodeBudget::Lease all =
+        SharedDecodeBudget().Take(decoders_internal::kSharedDecodeBudgetBytes);
+    std::future<DecodedImage> decode = std::async(
+        std::launch::async, [&file] { return DecodePictureBytes(file); });
+    // It must wait while the whole budget is held elsewhere...
+    EXPECT_EQ(decode.wait_for(std::chrono::milliseconds(300)),
+              std::future_status::timeout);
+    all.Release();
+    // ...and go ahead once it is given back, holding nothing after.
+    EXPECT_GT(decode.get().pixel_width, 0);
+    EXPECT_EQ(SharedDecodeBudget().held(), 0);
+  }
 }
 
 }  // namespace

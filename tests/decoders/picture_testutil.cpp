@@ -2,19 +2,36 @@
 
 #include <jpeglib.h>
 #include <lcms2.h>
+#include <malloc.h>
 #include <turbojpeg.h>
 #include <unistd.h>
 
 #include <QBuffer>
 #include <QImage>
 #include <QImageWriter>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 
 #include "platform/code_page.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VG_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VG_TEST_ASAN 1
+#endif
+#endif
+#ifdef VG_TEST_ASAN
+// From <sanitizer/allocator_interface.h>, which GCC does not install.
+extern "C" int __sanitizer_install_malloc_and_free_hooks(
+    void (*malloc_hook)(const volatile void*, size_t),
+    void (*free_hook)(const volatile void*));
+#endif
 
 namespace vg::decoders::testing {
 namespace {
@@ -285,6 +302,44 @@ TempFolder::~TempFolder() {
 
 std::u16string NativeToUtf16(const std::filesystem::path& path) {
   return platform::FromAnsi(path.native());
+}
+
+namespace {
+
+std::atomic<int> fill_byte{-1};
+
+#ifdef VG_TEST_ASAN
+// calloc leaves blocks from fresh pages as they come: those stay unfilled.
+constexpr size_t kLargestFilledBlock = size_t{64} << 10;
+
+void FillNewBlock(const volatile void* block, size_t size) {
+  int byte = fill_byte.load(std::memory_order_relaxed);
+  if (byte >= 0 && block != nullptr && size <= kLargestFilledBlock) {
+    std::memset(const_cast<void*>(block), byte, size);
+  }
+}
+
+void IgnoreFreedBlock(const volatile void*) {}
+#endif
+
+}  // namespace
+
+AllocationFill::AllocationFill(int byte) {
+#ifdef VG_TEST_ASAN
+  static const bool installed = [] {
+    __sanitizer_install_malloc_and_free_hooks(FillNewBlock, IgnoreFreedBlock);
+    return true;
+  }();
+  (void)installed;
+#endif
+  fill_byte = byte;
+  // glibc fills a new block with the complement of this byte.
+  mallopt(M_PERTURB, byte);
+}
+
+AllocationFill::~AllocationFill() {
+  fill_byte = -1;
+  mallopt(M_PERTURB, 0);
 }
 
 }  // namespace vg::decoders::testing

@@ -111,6 +111,19 @@ class TempFolder {
   std::filesystem::path path_;
 };
 
+// While it lives, fills every block of memory the process allocates with
+// `byte` (0 to 255), so that a result made from memory nobody wrote differs
+// between two fills. Through glibc's M_PERTURB; under AddressSanitizer, whose
+// allocator ignores that, through its allocation hook, for blocks up to
+// 64 KiB (larger ones are fresh zero pages). Not for several at once.
+class AllocationFill {
+ public:
+  explicit AllocationFill(int byte);
+  ~AllocationFill();
+  AllocationFill(const AllocationFill&) = delete;
+  AllocationFill& operator=(const AllocationFill&) = delete;
+};
+
 // Returns the UTF-16 form of a native path, as the system passes paths.
 std::u16string NativeToUtf16(const std::filesystem::path& path);
 

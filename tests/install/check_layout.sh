@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# check_layout.sh STAGE VERSION [SOURCE_DIR]
+# check_layout.sh STAGE VERSION [WINDOW [SOURCE_DIR]]
 # The installed tree holds the programs, their data and the library, each
 # where its users look for it, and nothing of the build's own (tests, the
-# window's libraries, fuzz targets).
+# window's libraries, fuzz targets). WINDOW is OFF for a build without the
+# window, which installs no desktop entry, metainfo or icons.
 set -euo pipefail
-stage=$1 version=$2 source_dir=${3:-}
+stage=$1 version=$2 window=${3:-ON} source_dir=${4:-}
 cd "$stage"
 fail=0
 bad() { echo "FAIL: $*" >&2; fail=1; }
@@ -14,8 +15,12 @@ metainfo=share/metainfo/io.github.vignettes.Vignettes.metainfo.xml
 for f in bin/vignettes bin/vignettes-reg; do
   [ -x "$f" ] || bad "$f missing or not executable"
 done
-for f in share/vignettes/test_picture.jpg "$desktop" "$metainfo" \
-         share/icons/hicolor/scalable/apps/vignettes.svg \
+window_files=()
+if [ "$window" = ON ]; then
+  window_files=("$desktop" "$metainfo"
+                share/icons/hicolor/scalable/apps/vignettes.svg)
+fi
+for f in share/vignettes/test_picture.jpg "${window_files[@]}" \
          share/man/man1/vignettes.1.gz share/man/man1/vignettes-reg.1.gz \
          share/bash-completion/completions/vignettes \
          share/bash-completion/completions/vignettes-reg \
@@ -31,7 +36,7 @@ for f in share/vignettes/test_picture.jpg "$desktop" "$metainfo" \
 done
 
 # Icons: the size each PNG says in its header is the size of its folder.
-for size in 48 128 256; do
+for size in $([ "$window" = ON ] && echo 48 128 256); do
   png=share/icons/hicolor/${size}x${size}/apps/vignettes.png
   if [ ! -s "$png" ]; then bad "$png missing"; continue; fi
   read -r w1 w2 w3 w4 h1 h2 h3 h4 < <(od -An -tu1 -j16 -N8 "$png")
@@ -78,6 +83,7 @@ done < <(find . -type f -o -type l)
 
 # The desktop entry starts the installed program with its installed icon, and
 # the metainfo names that entry and this release.
+if [ "$window" = ON ]; then
 exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
 [ -x "bin/$exec_name" ] || bad "Exec=$exec_name is not an installed program"
 icon=$(sed -n 's/^Icon=//p' "$desktop")
@@ -86,6 +92,7 @@ grep -q "<launchable type=\"desktop-id\">$(basename "$desktop")</launchable>" \
   "$metainfo" || bad "metainfo does not launch $(basename "$desktop")"
 grep -q "<release version=\"$version\"" "$metainfo" ||
   bad "metainfo has no release $version"
+fi
 
 # The installed program runs and says the same version.
 out=$(bin/vignettes --version) || bad "bin/vignettes --version failed"

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# package_deb.sh CPACK BUILD_DIR VERSION SCRATCH JPEG_TOOL
+# package_deb.sh CPACK BUILD_DIR VERSION SCRATCH JPEG_TOOL [WINDOW]
 # Makes the Debian package of the build tree, checks its control fields and
 # contents, unpacks it into a scratch root with dpkg -x (nothing is installed
 # on the machine) and runs the programs from there: the version, and a batch
 # over a folder of two generated JPEGs at width 50.
-# Skipped (exit 77) where dpkg is not the package manager.
+# Skipped (exit 77) where dpkg is not the package manager. WINDOW is OFF
+# for a build without the window: no Qt Widgets, no desktop entry.
 set -euo pipefail
-cpack=$1 build=$2 version=$3 scratch=$4 jpeg_tool=$5
+cpack=$1 build=$2 version=$3 scratch=$4 jpeg_tool=$5 window=${6:-ON}
 command -v dpkg-deb >/dev/null || { echo "dpkg-deb not installed"; exit 77; }
 fail=0
 bad() { echo "FAIL: $*" >&2; fail=1; }
@@ -37,8 +38,9 @@ field() { dpkg-deb -f "$deb" "$1"; }
 # Depends comes from the libraries the programs link, and names the window's
 # font.
 depends=$(field Depends)
-for p in libc6 libstdc++6 libqt6widgets6 libqt6gui6 libqt6core6 \
-         libjpeg62-turbo libturbojpeg0 libsqlite3-0 liblcms2-2 fonts-liberation; do
+for p in libc6 libstdc++6 \
+         $([ "$window" = ON ] && echo libqt6widgets6 fonts-liberation) \
+         libqt6gui6 libqt6core6 libjpeg62-turbo libturbojpeg0 libsqlite3-0 liblcms2-2; do
   [[ ", $depends," == *", $p"[\ ,]* ]] || bad "Depends lacks $p: $depends"
 done
 
@@ -46,7 +48,8 @@ done
 contents=$(dpkg-deb -c "$deb")
 for f in ./usr/bin/vignettes ./usr/bin/vignettes-reg \
          ./usr/share/vignettes/test_picture.jpg \
-         ./usr/share/applications/io.github.vignettes.Vignettes.desktop \
+         $([ "$window" = ON ] &&
+           echo ./usr/share/applications/io.github.vignettes.Vignettes.desktop) \
          ./usr/share/man/man1/vignettes.1.gz \
          ./usr/share/man/man1/vignettes-reg.1.gz \
          ./usr/share/doc/vignettes/copyright \

@@ -2,14 +2,20 @@
 
 #include <QBuffer>
 #include <QByteArray>
+#include <QColor>
 #include <QColorSpace>
+#include <QColorTransform>
 #include <QImage>
 #include <QImageReader>
 #include <algorithm>
+#include <cstdlib>
 #include <mutex>
 #include <new>
 #include <optional>
+#include <utility>
+#include <vector>
 
+#include "decoders/internal/decode_budget.h"
 #include "decoders/internal/picture_error.h"
 #include "platform/error.h"
 
@@ -58,56 +64,280 @@ uint32_t ReadBe32(std::span<const uint8_t> bytes, size_t at) {
          uint32_t{bytes[at + 2]} << 8 | bytes[at + 3];
 }
 
-// Returns the upright picture of `image` in our layout, transparent parts
-// composited on white and converted to sRGB.
-DecodedImage ToDecodedImage(const QImage& image) {
-  QImage argb = image.convertToFormat(QImage::Format_ARGB32);
-  if (argb.isNull()) RaisePictureError(platform::kErrOutOfMemory);
-  QColorSpace space = argb.colorSpace();
-  if (space.isValid() && space != QColorSpace(QColorSpace::SRgb)) {
-    argb.convertToColorSpace(QColorSpace::SRgb);
-  }
-  DecodedImage out;
-  out.width = out.pixel_width = argb.width();
-  out.height = out.pixel_height = argb.height();
-  out.stride_bytes = out.pixel_width * 4;
+// What rows the file does not hold show: the grey of a JPEG cut short. A
+// palette picture shows its first colour instead.
+constexpr QRgb kUnwrittenColour = 0xFF808080;
+
+template <typename T>
+void Allocate(std::vector<T>& v, size_t n) {
   try {
-    out.bgrx.resize(static_cast<size_t>(out.stride_bytes) *
-                    static_cast<size_t>(out.pixel_height));
+    v.resize(n);
   } catch (const std::bad_alloc&) {
     RaisePictureError(platform::kErrOutOfMemory);
   }
-  for (int y = 0; y < argb.height(); ++y) {
-    const auto* in = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
-    uint8_t* row = out.bgrx.data() + static_cast<size_t>(y) * out.stride_bytes;
-    for (int x = 0; x < argb.width(); ++x, row += 4) {
+}
+
+// Returns the bytes of a QImage of width x height pixels of `format`, rows
+// padded to 4 bytes as QImage pads them.
+int64_t QtImageBytes(int64_t width, int64_t height, QImage::Format format) {
+  int64_t bits = QImage::toPixelFormat(format).bitsPerPixel();
+  return (width * bits + 31) / 32 * 4 * height;
+}
+
+// Returns the factor by which a picture of width x height pixels is reduced
+// (each output pixel the mean of a factor x factor block) so that it keeps
+// the margin over the hinted size that a reduced JPEG keeps; 1 for none.
+int32_t ReductionFactor(int32_t width, int32_t height, const DecodeHint& hint) {
+  auto need = [](int32_t target) {
+    return (int64_t{target} * kReducedScaleMarginNumerator +
+            kReducedScaleMarginDenominator - 1) /
+           kReducedScaleMarginDenominator;
+  };
+  const int64_t need_w = need(hint.target_width_px);
+  const int64_t need_h = need(hint.target_height_px);
+  if (need_w <= 0 && need_h <= 0) return 1;
+  int64_t factor = kMaxPictureSidePx;
+  if (need_w > 0) factor = std::min(factor, width / need_w);
+  if (need_h > 0) factor = std::min(factor, height / need_h);
+  return static_cast<int32_t>(std::max<int64_t>(factor, 1));
+}
+
+// Turns the rows of a picture as Qt read it, in any of its formats, into
+// BGRX: colours converted to sRGB, transparent parts composited on white.
+// Works on a copy of one row at a time, so that the rows can be written over
+// the picture they come from.
+class RowConverter {
+ public:
+  explicit RowConverter(const QImage& image)
+      : image_(image), colours_(image.colorTable()) {
+    QColorSpace space = image.colorSpace();
+    if (space.isValid() && space != QColorSpace(QColorSpace::SRgb)) {
+      to_srgb_ = space.transformationToColorSpace(QColorSpace::SRgb);
+      convert_colours_ = true;
+    }
+    opaque_ = image.format() == QImage::Format_RGB32;
+    direct_ = !convert_colours_ &&
+              (opaque_ || image.format() == QImage::Format_ARGB32);
+  }
+
+  // Writes row `y` as image.width() BGRX pixels at `out`.
+  void Convert(int32_t y, uint8_t* out) const {
+    QImage argb;
+    const QRgb* in = nullptr;
+    if (direct_) {
+      in = reinterpret_cast<const QRgb*>(image_.constScanLine(y));
+    } else {
+      QImage row(image_.constScanLine(y), image_.width(), 1,
+                 image_.bytesPerLine(), image_.format());
+      if (!colours_.isEmpty()) row.setColorTable(colours_);
+      // Palette indices past the table come out opaque black.
+      argb = row.convertToFormat(QImage::Format_ARGB32);
+      if (argb.isNull()) RaisePictureError(platform::kErrOutOfMemory);
+      if (convert_colours_) argb.applyColorTransform(to_srgb_);
+      in = reinterpret_cast<const QRgb*>(argb.constScanLine(0));
+    }
+    for (int32_t x = 0; x < image_.width(); ++x, out += 4) {
       QRgb p = in[x];
-      unsigned a = static_cast<unsigned>(qAlpha(p));
+      // The fourth byte of an RGB32 pixel means nothing.
+      unsigned a = opaque_ ? 255u : static_cast<unsigned>(qAlpha(p));
+      if (a == 255) {
+        out[0] = static_cast<uint8_t>(qBlue(p));
+        out[1] = static_cast<uint8_t>(qGreen(p));
+        out[2] = static_cast<uint8_t>(qRed(p));
+        out[3] = 255;
+        continue;
+      }
       unsigned white = 255 * (255 - a) + 127;
-      row[0] = static_cast<uint8_t>((qBlue(p) * a + white) / 255);
-      row[1] = static_cast<uint8_t>((qGreen(p) * a + white) / 255);
-      row[2] = static_cast<uint8_t>((qRed(p) * a + white) / 255);
-      row[3] = 255;
+      out[0] = static_cast<uint8_t>((qBlue(p) * a + white) / 255);
+      out[1] = static_cast<uint8_t>((qGreen(p) * a + white) / 255);
+      out[2] = static_cast<uint8_t>((qRed(p) * a + white) / 255);
+      out[3] = 255;
+    }
+  }
+
+ private:
+  const QImage& image_;
+  QList<QRgb> colours_;
+  QColorTransform to_srgb_;
+  bool convert_colours_ = false;
+  bool opaque_ = false;
+  bool direct_ = false;
+};
+
+// Returns a DecodedImage for `image` reduced by `factor` (1: none), made in
+// a buffer of its own.
+DecodedImage ConvertInto(const QImage& image, int32_t factor) {
+  const int32_t width = image.width();
+  const int32_t height = image.height();
+  DecodedImage out;
+  out.width = width;
+  out.height = height;
+  out.pixel_width = (width + factor - 1) / factor;
+  out.pixel_height = (height + factor - 1) / factor;
+  out.stride_bytes = out.pixel_width * 4;
+  Allocate(out.bgrx, static_cast<size_t>(out.stride_bytes) *
+                         static_cast<size_t>(out.pixel_height));
+  RowConverter converter(image);
+  if (factor == 1) {
+    for (int32_t y = 0; y < height; ++y) {
+      converter.Convert(
+          y, out.bgrx.data() + static_cast<size_t>(y) * out.stride_bytes);
+    }
+    return out;
+  }
+  std::vector<uint8_t> row;
+  std::vector<uint64_t> sums;
+  Allocate(row, static_cast<size_t>(width) * 4);
+  Allocate(sums, static_cast<size_t>(out.pixel_width) * 3);
+  for (int32_t y = 0; y < height; ++y) {
+    converter.Convert(y, row.data());
+    const uint8_t* p = row.data();
+    for (int32_t bx = 0; bx < out.pixel_width; ++bx) {
+      uint64_t* sum = &sums[static_cast<size_t>(bx) * 3];
+      const int32_t end = std::min<int32_t>(width, (bx + 1) * factor);
+      for (int32_t x = bx * factor; x < end; ++x, p += 4) {
+        sum[0] += p[0];
+        sum[1] += p[1];
+        sum[2] += p[2];
+      }
+    }
+    if ((y + 1) % factor != 0 && y + 1 != height) continue;
+    // The last block of a row or column may be narrower than the factor.
+    const int64_t block_rows = y % factor + 1;
+    uint8_t* dst =
+        out.bgrx.data() + static_cast<size_t>(y / factor) * out.stride_bytes;
+    for (int32_t bx = 0; bx < out.pixel_width; ++bx, dst += 4) {
+      const int64_t count =
+          block_rows * std::min<int64_t>(factor, width - int64_t{bx} * factor);
+      uint64_t* sum = &sums[static_cast<size_t>(bx) * 3];
+      for (int c = 0; c < 3; ++c) {
+        dst[c] =
+            static_cast<uint8_t>((sum[c] + static_cast<uint64_t>(count) / 2) /
+                                 static_cast<uint64_t>(count));
+        sum[c] = 0;
+      }
+      dst[3] = 255;
     }
   }
   return out;
 }
 
-// Reads image `index` of the file, or returns a null image.
-QImage ReadImage(const QByteArray& data, const char* format, int index) {
-  QByteArray shared = data;  // QBuffer wants a non-const array
-  QBuffer buffer(&shared);
-  if (!buffer.open(QIODevice::ReadOnly)) return {};
-  QImageReader reader(&buffer, format);
-  reader.setAutoDetectImageFormat(false);
-  reader.setDecideFormatFromContent(false);
-  reader.setAutoTransform(true);
-  if (index > 0 && !reader.jumpToImage(index)) return {};
-  QSize size = reader.size();
-  if (size.isValid()) CheckPictureSize(size.width(), size.height());
-  QImage image;
-  if (!reader.read(&image)) return {};
-  return image;
+// A reader over the file's bytes; the buffer lives as long as the reader.
+class OpenReader {
+ public:
+  OpenReader(const QByteArray& data, const char* format)
+      : bytes_(data), buffer_(&bytes_) {
+    if (buffer_.open(QIODevice::ReadOnly)) reader_.setDevice(&buffer_);
+    reader_.setFormat(format);
+    reader_.setAutoDetectImageFormat(false);
+    reader_.setDecideFormatFromContent(false);
+    // None of these readers reports an orientation.
+    reader_.setAutoTransform(false);
+  }
+  QImageReader& get() { return reader_; }
+
+ private:
+  QByteArray bytes_;  // QBuffer wants a non-const array
+  QBuffer buffer_;
+  QImageReader reader_;
+};
+
+// Decodes image `index` of the file, or returns nothing when Qt's reader
+// fails. Takes the decode's memory from the shared budget before any pixel
+// is allocated.
+//
+// Qt's BMP and PNG readers take a QImage of the right size and format as
+// given and write the rows the file holds into it; a BMP cut short, or
+// whose runs skip pixels, leaves the others as they were. So the picture is
+// read into memory of ours, filled first, and converted there in place when
+// it is no larger than the result. The icon reader reads every row or fails,
+// and the GIF reader clears its canvas first: those two allocate their own.
+std::optional<DecodedImage> ReadImage(const QByteArray& data,
+                                      PictureFormat format, int index,
+                                      std::optional<StatedSize> stated,
+                                      const DecodeHint& hint) {
+  const bool ours =
+      format == PictureFormat::kBmp || format == PictureFormat::kPng;
+  QImage::Format qt_format = QImage::Format_Invalid;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    OpenReader open(data, QtFormatName(format));
+    QImageReader& reader = open.get();
+    if (index > 0 && !reader.jumpToImage(index)) return std::nullopt;
+    QSize size = reader.size();
+    // A BMP stored top-down states a negative height.
+    if (format == PictureFormat::kBmp) size.setHeight(std::abs(size.height()));
+    if (!size.isValid()) return std::nullopt;
+    CheckPictureSize(size.width(), size.height());
+    const int32_t width = size.width();
+    const int32_t height = size.height();
+    const int32_t factor = ReductionFactor(width, height, hint);
+    const int64_t out_bytes = int64_t{(width + factor - 1) / factor} *
+                              ((height + factor - 1) / factor) * 4;
+    if (attempt == 0) qt_format = reader.imageFormat();
+    if (!ours || qt_format == QImage::Format_Invalid) {
+      // A GIF canvas has 4 bytes a pixel and may be larger than its first
+      // frame; an icon's PNG may have 8 bytes a pixel.
+      int64_t pixels = int64_t{width} * height;
+      if (stated) pixels = std::max(pixels, stated->width * stated->height);
+      int64_t qt_bytes = pixels * (format == PictureFormat::kGif ? 4 : 8);
+      DecodeBudget::Lease lease =
+          SharedDecodeBudget().Take(qt_bytes + out_bytes);
+      QImage image;
+      if (ours) {
+        // The reader did not say what it makes: learn it, then read again.
+        if (!reader.read(&image)) return std::nullopt;
+        qt_format = image.format();
+        continue;
+      }
+      if (!reader.read(&image)) return std::nullopt;
+      CheckPictureSize(image.width(), image.height());
+      return ConvertInto(image,
+                         ReductionFactor(image.width(), image.height(), hint));
+    }
+    const int64_t qt_bytes = QtImageBytes(width, height, qt_format);
+    const bool in_place =
+        factor == 1 && QImage::toPixelFormat(qt_format).bitsPerPixel() <= 32;
+    DecodeBudget::Lease lease = SharedDecodeBudget().Take(
+        in_place ? std::max(qt_bytes, out_bytes) : qt_bytes + out_bytes);
+    std::vector<uint8_t> buffer;
+    Allocate(buffer, static_cast<size_t>(
+                         in_place ? std::max(qt_bytes, out_bytes) : qt_bytes));
+    QImage image(buffer.data(), width, height,
+                 static_cast<qsizetype>(qt_bytes / height), qt_format);
+    if (image.isNull()) RaisePictureError(platform::kErrOutOfMemory);
+    if (image.colorCount() > 0 || qt_format == QImage::Format_Indexed8 ||
+        qt_format == QImage::Format_Mono ||
+        qt_format == QImage::Format_MonoLSB) {
+      image.fill(0u);
+    } else {
+      image.fill(QColor::fromRgba(kUnwrittenColour));
+    }
+    if (!reader.read(&image)) return std::nullopt;
+    if (image.constBits() != buffer.data()) {
+      // The reader made a picture of its own after all, in a format it did
+      // not announce (a BMP whose bit fields hold alpha): read again into
+      // that format.
+      qt_format = image.format();
+      if (attempt > 0) return std::nullopt;
+      continue;
+    }
+    if (!in_place) return ConvertInto(image, factor);
+    // Every BGRX row lies at or after its source row: going up from the
+    // bottom, a row is written only over rows already converted.
+    RowConverter converter(image);
+    for (int32_t y = height - 1; y >= 0; --y) {
+      converter.Convert(y, buffer.data() + static_cast<size_t>(y) * width * 4);
+    }
+    image = QImage();
+    DecodedImage out;
+    out.width = out.pixel_width = width;
+    out.height = out.pixel_height = height;
+    out.stride_bytes = width * 4;
+    buffer.resize(static_cast<size_t>(out_bytes));
+    out.bgrx = std::move(buffer);
+    return out;
+  }
+  return std::nullopt;
 }
 
 bool HasPngSignature(std::span<const uint8_t> bytes) {
@@ -242,8 +472,8 @@ std::vector<int> IconCandidates(std::span<const uint8_t> bytes,
   return order;
 }
 
-DecodedImage DecodeWithQt(std::span<const uint8_t> bytes,
-                          PictureFormat format) {
+DecodedImage DecodeWithQt(std::span<const uint8_t> bytes, PictureFormat format,
+                          const DecodeHint& hint) {
   const char* name = QtFormatName(format);
   if (name == nullptr || bytes.empty()) {
     RaisePictureError(platform::kErrInvalidPicture);
@@ -258,20 +488,20 @@ DecodedImage DecodeWithQt(std::span<const uint8_t> bytes,
   }
   // Qt's readers allocate what the header says; some do not report it
   // through QImageReader::size(), so check it here.
+  std::optional<StatedSize> stated;
   if (format != PictureFormat::kIco && format != PictureFormat::kCur) {
-    std::optional<StatedSize> size = HeaderSize(bytes, format);
-    if (!size) RaisePictureError(platform::kErrInvalidPicture);
-    CheckPictureSize(size->width, size->height);
+    stated = HeaderSize(bytes, format);
+    if (!stated) RaisePictureError(platform::kErrInvalidPicture);
+    CheckPictureSize(stated->width, stated->height);
   }
   std::vector<int> indexes = {0};
   if (format == PictureFormat::kIco || format == PictureFormat::kCur) {
     indexes = IconCandidates(bytes, format);
   }
   for (int index : indexes) {
-    QImage image = ReadImage(data, name, index);
-    if (image.isNull()) continue;
-    CheckPictureSize(image.width(), image.height());
-    return ToDecodedImage(image);
+    std::optional<DecodedImage> image =
+        ReadImage(data, format, index, stated, hint);
+    if (image) return std::move(*image);
   }
   RaisePictureError(platform::kErrInvalidPicture);
 }

@@ -43,9 +43,13 @@ std::vector<int> IconCandidates(std::span<const uint8_t> bytes,
                                 PictureFormat format);
 
 // Decodes `bytes`, already recognised as `format` (kBmp, kIco, kCur, kGif or
-// kPng), at full size. Works without a QGuiApplication and from several
-// threads at once. Raises 481 or 7 as DecodePictureBytes does.
-DecodedImage DecodeWithQt(std::span<const uint8_t> bytes, PictureFormat format);
+// kPng), reduced by an integer factor when `hint` leaves room for it as it
+// does for a reduced JPEG. Holds a lease from the shared decode budget for
+// the picture Qt reads and the result, taken before either is allocated.
+// Works without a QGuiApplication and from several threads at once. Raises
+// 481 or 7 as DecodePictureBytes does.
+DecodedImage DecodeWithQt(std::span<const uint8_t> bytes, PictureFormat format,
+                          const DecodeHint& hint);
 
 }  // namespace vg::decoders::decoders_internal
 
