@@ -28,7 +28,8 @@
 #endif
 #ifdef VG_TEST_ASAN
 // From <sanitizer/allocator_interface.h>, which GCC does not install.
-extern "C" int __sanitizer_install_malloc_and_free_hooks(
+extern "C" int
+__sanitizer_install_malloc_and_free_hooks(  // NOLINT(bugprone-reserved-identifier)
     void (*malloc_hook)(const volatile void*, size_t),
     void (*free_hook)(const volatile void*));
 #endif
