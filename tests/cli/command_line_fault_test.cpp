@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "common/run_as_nobody.h"
+#include "common/test_files.h"
 
 namespace vg::cli {
 namespace {
@@ -33,28 +34,11 @@ constexpr const char* kProgram = VG_VIGNETTES_EXE;
 constexpr const char* kProgram = nullptr;
 #endif
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+std::string ReadAll(const fs::path& path) { return testing::ReadBytes(path); }
 
-// Writes a w x h JPEG of noise (so that its thumbnails are not tiny).
-void WriteJpeg(const fs::path& path, int w, int h, unsigned seed = 1) {
-  std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
-  for (uint8_t& v : rgb) {
-    seed = seed * 1103515245u + 12345u;
-    v = static_cast<uint8_t>(seed >> 16);
-  }
-  tjhandle handle = tjInitCompress();
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  ASSERT_EQ(tjCompress2(handle, rgb.data(), w, 0, h, TJPF_RGB, &out, &size,
-                        TJSAMP_420, 85, 0),
-            0);
-  tjDestroy(handle);
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(out), static_cast<long>(size));
-  tjFree(out);
+// Writes a w x h JPEG full of detail (so that its thumbnails are not tiny).
+void WriteJpeg(const fs::path& path, int w, int h, int seed = 1) {
+  testing::WriteDetailedJpeg(path, w, h, seed);
 }
 
 // The width of a JPEG file when it is complete (decodes whole, ends with its

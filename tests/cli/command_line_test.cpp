@@ -1,7 +1,6 @@
 #include "cli/command_line.h"
 
 #include <gtest/gtest.h>
-#include <turbojpeg.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -30,17 +29,7 @@ class CommandLineTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(root_); }
 
   void WriteJpeg(const std::string& name, int w, int h) {
-    std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3, 128);
-    tjhandle handle = tjInitCompress();
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    ASSERT_EQ(tjCompress2(handle, rgb.data(), w, 0, h, TJPF_RGB, &out, &size,
-                          TJSAMP_420, 85, 0),
-              0);
-    tjDestroy(handle);
-    std::ofstream(root_ / "in" / name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(out), static_cast<long>(size));
-    tjFree(out);
+    testing::WriteJpeg(root_ / "in" / name, w, h);
   }
 
   // Runs the command line; returns its exit code and keeps its stderr.

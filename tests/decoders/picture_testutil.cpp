@@ -287,20 +287,6 @@ std::filesystem::path FixturePath(const std::string& name) {
   return std::filesystem::path(VG_TEST_PICTURES_DIR) / name;
 }
 
-TempFolder::TempFolder() {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "vg_decoders_XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error("cannot make a temporary folder");
-  }
-  path_ = pattern;
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
 std::u16string NativeToUtf16(const std::filesystem::path& path) {
   return platform::FromAnsi(path.native());
 }

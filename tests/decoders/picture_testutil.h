@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/test_files.h"
 #include "decoders/decode_picture.h"
 
 namespace vg::decoders::testing {
@@ -98,18 +99,8 @@ void WriteFileBytes(const std::filesystem::path& path,
 // Returns the path of a committed fixture under tests/data/pictures.
 std::filesystem::path FixturePath(const std::string& name);
 
-// A fresh folder under the system's temporary folder, removed at the end.
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
+// A fresh folder under the temporary folder, removed at the end.
+using TempFolder = vg::testing::TempFolder;
 
 // While it lives, fills every block of memory the process allocates with
 // `byte` (0 to 255), so that a result made from memory nobody wrote differs
