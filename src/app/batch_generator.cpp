@@ -76,9 +76,14 @@ void MakeOnePicture(Form1& form, const std::u16string& listed_name,
     return;
   }
 
-  const platform::PicturePtr& picture = form.Picture2.picture();
+  // Picture2's picture as it is now: a command clicked during a yield may
+  // have put another one there.
+  const platform::PicturePtr picture = form.Picture2.picture();
   run.last.reset();  // releases the last capture
   try {
+    if (!picture) {
+      throw platform::Error::Standard(platform::kErrObjectNotSet, "Render");
+    }
     double w = platform::NumericValue(form.Largeur.text());
     auto thumb = std::make_unique<thumbnail::Thumbnail>(
         thumbnail::Render(*picture, thumbnail::GeometryFor(w, run.h)));
