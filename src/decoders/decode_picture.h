@@ -64,6 +64,14 @@ inline constexpr int64_t kMaxPictureFileBytes = int64_t{256} << 20;
 inline constexpr int32_t kReducedScaleMarginNumerator = 5;
 inline constexpr int32_t kReducedScaleMarginDenominator = 2;
 
+// The pixels a reduced decode must keep along a side drawn `target_px`
+// long: the margin above, rounded up (0 when the side is free).
+constexpr int64_t ReducedScaleNeed(int32_t target_px) {
+  return (int64_t{target_px} * kReducedScaleMarginNumerator +
+          kReducedScaleMarginDenominator - 1) /
+         kReducedScaleMarginDenominator;
+}
+
 // The size in pixels the picture will be drawn at. 0 in both means the full
 // size is needed; 0 in one only leaves that direction free (the other one
 // decides). Given in the picture's upright orientation.

@@ -422,13 +422,8 @@ void PrepareHeap() {
 void PrepareAllocator() { PrepareHeap(); }
 
 int32_t ChooseJpegScale(int32_t width, int32_t height, const DecodeHint& hint) {
-  auto need = [](int32_t target) {
-    return (int64_t{target} * kReducedScaleMarginNumerator +
-            kReducedScaleMarginDenominator - 1) /
-           kReducedScaleMarginDenominator;
-  };
-  const int64_t need_w = need(hint.target_width_px);
-  const int64_t need_h = need(hint.target_height_px);
+  const int64_t need_w = ReducedScaleNeed(hint.target_width_px);
+  const int64_t need_h = ReducedScaleNeed(hint.target_height_px);
   if (need_w <= 0 && need_h <= 0) return 8;
   for (int32_t m = 1; m < 8; ++m) {
     if (ScaledSize(width, m) >= need_w && ScaledSize(height, m) >= need_h) {

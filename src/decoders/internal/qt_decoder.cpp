@@ -88,13 +88,8 @@ int64_t QtImageBytes(int64_t width, int64_t height, QImage::Format format) {
 // (each output pixel the mean of a factor x factor block) so that it keeps
 // the margin over the hinted size that a reduced JPEG keeps; 1 for none.
 int32_t ReductionFactor(int32_t width, int32_t height, const DecodeHint& hint) {
-  auto need = [](int32_t target) {
-    return (int64_t{target} * kReducedScaleMarginNumerator +
-            kReducedScaleMarginDenominator - 1) /
-           kReducedScaleMarginDenominator;
-  };
-  const int64_t need_w = need(hint.target_width_px);
-  const int64_t need_h = need(hint.target_height_px);
+  const int64_t need_w = ReducedScaleNeed(hint.target_width_px);
+  const int64_t need_h = ReducedScaleNeed(hint.target_height_px);
   if (need_w <= 0 && need_h <= 0) return 1;
   int64_t factor = kMaxPictureSidePx;
   if (need_w > 0) factor = std::min(factor, width / need_w);
