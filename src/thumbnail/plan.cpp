@@ -90,8 +90,10 @@ Plan MakePlan(const std::vector<platform::ListedFile>& files,
     size_t kept = 0;
     for (size_t g = 0; g < plan.groups.size(); ++g) {
       if (!group_wanted[g]) continue;
-      plan.groups[kept] = std::move(plan.groups[g]);
-      group_bytes[kept] = group_bytes[g];
+      if (kept != g) {  // a vector moved onto itself would be emptied
+        plan.groups[kept] = std::move(plan.groups[g]);
+        group_bytes[kept] = group_bytes[g];
+      }
       ++kept;
     }
     plan.groups.resize(kept);
