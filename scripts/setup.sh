@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   dpkg-dev groff-base man-db desktop-file-utils appstream bash-completion
   clang-format clang-tidy
+  parallel jq
 )
 packages+=("$@")
 

@@ -334,8 +334,11 @@ class Runner {
   void FailLocked(Failure failure, PictureResult& result) {
     status_[failure.index] = kFailedState;
     result.status = Status::kFailed;
-    if (!result.reason.empty()) result.reason += "; ";
-    result.reason += failure.reason;
+    // One reason for every set (a picture replaced in both) is told once.
+    if (result.reason.find(failure.reason) == std::string::npos) {
+      if (!result.reason.empty()) result.reason += "; ";
+      result.reason += failure.reason;
+    }
     if (events_ != nullptr) events_->Failed(failure);
     failures_.push_back(std::move(failure));
   }
