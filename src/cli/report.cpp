@@ -44,15 +44,14 @@ std::string JsonString(std::u16string_view text) {
       AppendUtf8(out, 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) +
                           (static_cast<char32_t>(text[i + 1]) - 0xDC00));
       ++i;
-    } else if (IsHigh(c) || IsLow(c)) {
-      // A byte of a name that was not UTF-8 (U+DC80 to U+DCFF): written as
-      // the escape it already is, never as text it is not.
+    } else if (IsHigh(c) || IsLow(c) || c < 0x20 || c == 0x7F) {
+      // Control characters, and the bytes of a name that was not UTF-8
+      // (U+DC80 to U+DCFF): written as the escape each already is, never as
+      // text it is not.
       AppendEscape(out, c);
     } else if (c == u'"' || c == u'\\') {
       out += '\\';
       out += static_cast<char>(c);
-    } else if (c < 0x20 || c == 0x7F) {
-      AppendEscape(out, c);
     } else {
       AppendUtf8(out, c);
     }

@@ -194,7 +194,7 @@ TEST(UpdateTest, OnlyMissingOrOlderThumbnailsAreMadeAgain) {
   Job job = TreeJob(in.path(), out.path(), true);
   Summary first = thumbnail::Run(job);
   ASSERT_EQ(first.written, 4u);
-  const fs::path o = out.path();
+  const fs::path& o = out.path();
   // b's large thumbnail lost, d changed since (its photo newer than both
   // thumbnails), a and c untouched.
   fs::remove(o / "Grand" / "b.jpg");
