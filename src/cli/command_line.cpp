@@ -135,7 +135,9 @@ class Reporter : public thumbnail::Events {
       return;
     }
     if (merging_) {
-      apart_.push_back(result);
+      // Not a picture (a path asked for that is not there): every run
+      // tells it, the report names it once.
+      if (runs_ == 1) apart_.push_back(result);
       return;
     }
     Write(result);
@@ -143,6 +145,8 @@ class Reporter : public thumbnail::Events {
   // Runs made one set at a time tell each picture once a set: the report
   // gets one line a picture all the same, written by EndMerging.
   void StartMerging() { merging_ = true; }
+  // Marks the start of each of those runs.
+  void NextRun() { ++runs_; }
   // Returns the pictures every run found up to date.
   size_t EndMerging() {
     size_t up_to_date = 0;
@@ -154,6 +158,7 @@ class Reporter : public thumbnail::Events {
     merged_.clear();
     apart_.clear();
     merging_ = false;
+    runs_ = 0;
     return up_to_date;
   }
 
@@ -190,6 +195,7 @@ class Reporter : public thumbnail::Events {
   std::FILE* report_;
   bool drawn_ = false;
   bool merging_ = false;
+  int runs_ = 0;
   std::map<size_t, thumbnail::PictureResult> merged_;
   std::vector<thumbnail::PictureResult> apart_;
 };
@@ -240,9 +246,11 @@ Outcome RunJob(const thumbnail::Job& job, Reporter& events) {
     if (s > 0) mkdir(platform::ToAnsi(job.sets[s].destination).c_str(), 0777);
     thumbnail::Job one = job;
     one.sets = {job.sets[s]};
+    events.NextRun();
     thumbnail::Summary summary = thumbnail::Run(one, &events);
     total.pictures = std::max(total.pictures, summary.pictures);
     for (thumbnail::Failure& f : summary.failures) {
+      if (f.index == thumbnail::Failure::kNoIndex && s > 0) continue;
       f.set = f.set == thumbnail::Failure::kNoSet ? f.set : s;
       total.failures.push_back(std::move(f));
     }

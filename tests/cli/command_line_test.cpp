@@ -293,16 +293,25 @@ TEST_F(CommandLineTest, TheReportHasOneLineAPictureWhenTheSetsRunApart) {
   WriteJpeg("Grand", 300, 200);
   WriteJpeg("a.jpg", 300, 200);
   const std::string report = (root_ / "report.jsonl").string();
+  const fs::path list = root_ / "list";
+  std::ofstream(list) << "Grand\na.jpg\nnowhere.jpg\n";
   EXPECT_EQ(Run({"--origin", In(), "--dest", Out(), "--small", "50", "--large",
-                 "100", "--report", report}),
+                 "100", "--report", report, "--files-from", list.string()}),
             1);
+  // The path that is not there is named once, not once a set.
+  EXPECT_EQ(err_.find("nowhere.jpg: not found in the origin"),
+            err_.rfind("nowhere.jpg: not found in the origin"))
+      << err_;
   std::vector<std::string> lines;
   {
     std::ifstream in(report);
     for (std::string line; std::getline(in, line);) lines.push_back(line);
   }
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_NE(lines[1].find("\"outputs\":[\"" + Out() + "/a.jpg\",\"" + Out() +
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_NE(lines[0].find("\"input\":\"nowhere.jpg\",\"outputs\":[]"),
+            std::string::npos)
+      << lines[0];
+  EXPECT_NE(lines[2].find("\"outputs\":[\"" + Out() + "/a.jpg\",\"" + Out() +
                           "/Grand/a.jpg\"],\"status\":\"failed\""),
             std::string::npos)
       << lines[1];
