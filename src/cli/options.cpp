@@ -72,8 +72,8 @@ constexpr const char* kUsage =
     "2 failed, 0.6 s\"; with --update, \"... 30 written, 8 up to date, "
     "...\").\n"
     "\n"
-    "Exit status: 0 every picture written, 1 some file could not be read or\n"
-    "written, 2 usage error.\n";
+    "Exit status: 0 every picture written (or up to date), 1 some file could\n"
+    "not be read or written, 2 usage error (nothing is touched).\n";
 
 // getopt_long's codes for the options without a short form; above every
 // character, so none can be mistaken for one.

@@ -130,8 +130,11 @@ std::set<std::string> TreeIn(const std::filesystem::path& folder) {
   for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
        !ec && it != std::filesystem::recursive_directory_iterator();
        it.increment(ec)) {
-    if (it->is_regular_file()) {
-      paths.insert(std::filesystem::relative(it->path(), folder).string());
+    // Lexically, and without raising: files may come and go meanwhile
+    // (a program that writes into the folder while a test watches it).
+    std::error_code gone;
+    if (it->is_regular_file(gone)) {
+      paths.insert(it->path().lexically_relative(folder).string());
     }
   }
   return paths;
