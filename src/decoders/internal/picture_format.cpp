@@ -101,6 +101,11 @@ PictureFormat SniffPictureFormat(std::span<const uint8_t> bytes) {
       StartsWith(bytes, {'F', 'O', 'V', 'b'})) {                      // X3F
     return PictureFormat::kRaw;
   }
+  // Canon's older CRW: a CIFF heap after a little-endian byte order mark.
+  if (StartsWith(bytes, {'I', 'I', 0x1A, 0}) && FourCcAt(bytes, 6, "HEAP") &&
+      FourCcAt(bytes, 10, "CCDR")) {
+    return PictureFormat::kRaw;
+  }
   return PictureFormat::kUnknown;
 }
 

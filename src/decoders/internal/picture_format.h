@@ -24,8 +24,8 @@ enum class PictureFormat {
              // decode_picture.cpp for how the two are told apart)
   kHeif,     // an ISO base media "ftyp" box naming an HEIF or AVIF brand
   kRaw,      // a camera RAW container that is not TIFF-shaped (Fujifilm
-             // RAF, Olympus ORF, Panasonic RW2, Canon CR3, Minolta MRW,
-             // Sigma X3F)
+             // RAF, Olympus ORF, Panasonic RW2, Canon CR3 and CRW, Minolta
+             // MRW, Sigma X3F)
 };
 
 // Returns the format that `bytes` start with.
