@@ -160,22 +160,23 @@ DecodedImage DecodeWebp(std::span<const uint8_t> bytes,
   }
   if (status != VP8_STATUS_OK) RaisePictureError(platform::kErrInvalidPicture);
 
-  // Alpha on white; libwebp's BGRA is not premultiplied.
+  // Alpha on white; libwebp's BGRA is not premultiplied. Every pixel is
+  // looked at: a VP8X header that says "no alpha" does not stop a lossless
+  // bitstream inside from carrying some.
   std::vector<uint8_t> converted;
   if (icc.valid()) converted.resize(static_cast<size_t>(size.width) * 4);
   UprightBuilder builder(size.width, size.height, 1, orientation);
   for (int32_t y = 0; y < size.height; ++y) {
     uint8_t* row = stored.data() + static_cast<size_t>(y) * size.width * 4;
-    if (config.input.has_alpha) {
-      for (int32_t x = 0; x < size.width; ++x) {
-        uint8_t* p = row + static_cast<ptrdiff_t>(x) * 4;
-        const unsigned a = p[3];
-        const unsigned white = 255 * (255 - a) + 127;
-        for (int c = 0; c < 3; ++c) {
-          p[c] = static_cast<uint8_t>((p[c] * a + white) / 255);
-        }
-        p[3] = 255;
+    for (int32_t x = 0; x < size.width; ++x) {
+      uint8_t* p = row + static_cast<ptrdiff_t>(x) * 4;
+      const unsigned a = p[3];
+      if (a == 255) continue;
+      const unsigned white = 255 * (255 - a) + 127;
+      for (int c = 0; c < 3; ++c) {
+        p[c] = static_cast<uint8_t>((p[c] * a + white) / 255);
       }
+      p[3] = 255;
     }
     if (icc.valid()) {
       icc.Convert(row, converted.data(), size.width);
