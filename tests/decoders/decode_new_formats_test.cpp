@@ -220,6 +220,20 @@ TEST(RawTest, PreviewWhenItCoversTheTargetElseTheSensorData) {
   ExpectGridBlocks(developed, 48, InvertedGridColour);
 }
 
+TEST(RawTest, OrdinaryTiffWithACameraMakerIsNoRaw) {
+  // A scanner's 16-bit grey TIFF, its maker named: libtiff reads it.
+  const std::vector<uint8_t> bytes =
+      ReadFileBytes(FixturePath("grid_grey16_maker.tif"));
+  EXPECT_FALSE(decoders_internal::DecodeRaw(bytes, {}).has_value());
+  DecodedImage image = DecodePictureBytes(bytes);
+  ExpectSize(image, 24, 16, 24, 16);
+  const Rgb yellow = PixelAt(image, 4, 12);
+  const Rgb blue = PixelAt(image, 20, 4);
+  EXPECT_EQ(yellow.r, yellow.g);
+  EXPECT_EQ(yellow.g, yellow.b);
+  EXPECT_GT(yellow.r, blue.r + 100);
+}
+
 TEST(RawTest, FlipValuesAsOrientations) {
   const int expected[8] = {1, 2, 4, 3, 5, 8, 6, 7};
   for (int flip = 0; flip < 8; ++flip) {
