@@ -149,14 +149,14 @@ DecodedImage DecodeHeif(std::span<const uint8_t> bytes,
   }
   IccTransform icc = IccTransform::ToSrgb(profile, IccInput::kBgrx);
 
-  const int32_t factor = BoxFactor(width, height, hint);
+  const int32_t factor = ReductionFactor(width, height, hint);
   // What libheif holds: the decoded planes (up to 3 samples of 2 bytes a
   // pixel), their conversion to interleaved RGB(A), and a turned copy.
   const int64_t pixels =
       std::max<int64_t>(int64_t{stored_w} * stored_h, int64_t{width} * height);
   const int64_t working_bytes = pixels * (6 + 4 + 4);
   DecodeBudget::Lease lease = SharedDecodeBudget().Take(
-      working_bytes + UprightBuilder::HeldBytes(width, height, factor));
+      working_bytes + UprightBuilder::HeldBytes(width, height, factor, 1));
 
   DecodingOptions options;
   options.get()->ignore_transformations = 0;

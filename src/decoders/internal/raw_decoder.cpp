@@ -170,10 +170,10 @@ std::optional<DecodedImage> DecodeRaw(std::span<const uint8_t> bytes,
   const int32_t developed_w = half ? (width + 1) / 2 : width;
   const int32_t developed_h = half ? (height + 1) / 2 : height;
   // libraw develops the picture upright: the hint applies as given.
-  const int32_t factor = BoxFactor(developed_w, developed_h, hint);
+  const int32_t factor = ReductionFactor(developed_w, developed_h, hint);
   DecodeBudget::Lease lease = SharedDecodeBudget().Take(
       working_bytes +
-      UprightBuilder::HeldBytes(developed_w, developed_h, factor));
+      UprightBuilder::HeldBytes(developed_w, developed_h, factor, 1));
   int status = raw->unpack();
   if (status == LIBRAW_SUCCESS) status = raw->dcraw_process();
   if (status == LIBRAW_UNSUFFICIENT_MEMORY) {

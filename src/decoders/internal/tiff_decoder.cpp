@@ -203,9 +203,10 @@ DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
   band_rows = std::clamp<uint32_t>(band_rows, 1, height);
   const int64_t band_bytes = int64_t{w} * band_rows * 4;
 
-  const int32_t factor = BoxFactor(w, h, StoredHint(hint, orientation));
+  const int32_t factor = ReductionFactor(w, h, StoredHint(hint, orientation));
   DecodeBudget::Lease lease = SharedDecodeBudget().Take(
-      band_bytes + decoded_bytes + UprightBuilder::HeldBytes(w, h, factor));
+      band_bytes + decoded_bytes +
+      UprightBuilder::HeldBytes(w, h, factor, orientation));
   std::vector<uint32_t> band;
   std::vector<uint8_t> row;
   std::vector<uint8_t> grey_row;

@@ -1,73 +1,56 @@
-// Builds a decoded picture from its stored rows, fed one at a time: each row
-// reduced by a whole factor (every output pixel the mean of a factor x
-// factor block) and put in its upright place for an orientation. For the
-// readers whose library hands out rows or strips but has no reduced decode
-// of its own (TIFF, HEIF, camera RAW). Internal to vg::decoders.
+// Builds a decoded picture from its stored rows, fed one at a time: reduced
+// by a whole factor as they arrive (RowReducer), then put upright for an
+// orientation. For the readers whose library hands out rows or strips of
+// the stored picture but has no reduced decode of its own (TIFF, HEIF,
+// developed camera RAW), and for turning a picture decoded in its stored
+// orientation. Internal to vg::decoders.
+//
+//   UprightBuilder builder(width, height, factor, orientation);
+//   for (int32_t y = 0; y < height; ++y) builder.AddRow(StoredRow(y));
+//   DecodedImage image = builder.Finish();  // upright, reduced
 #ifndef VG_DECODERS_INTERNAL_UPRIGHT_BUILDER_H_
 #define VG_DECODERS_INTERNAL_UPRIGHT_BUILDER_H_
 
 #include <cstdint>
-#include <optional>
-#include <vector>
 
 #include "decoders/decode_picture.h"
-#include "decoders/internal/orientation.h"
+#include "decoders/internal/row_reducer.h"
 
 namespace vg::decoders::decoders_internal {
 
-// Returns the factor by which a stored picture of width x height pixels is
-// reduced so that it keeps the margin over `stored_hint` (given in the
-// stored orientation) that a reduced JPEG keeps (ReducedScaleNeed); 1 when
-// the hint asks for the full size or the picture is not larger than that.
-int32_t BoxFactor(int32_t width, int32_t height, const DecodeHint& stored_hint);
-
-// Returns `hint` turned into the stored orientation of a picture whose
-// upright form is `orientation` (1 to 8) away.
+// Returns `hint` (upright) turned into the stored orientation of a picture
+// that `orientation` (1 to 8) turns upright.
 DecodeHint StoredHint(const DecodeHint& hint, int orientation);
 
 class UprightBuilder {
  public:
-  // Returns the bytes the finished picture holds, and the builder besides it,
-  // for a decode's lease.
+  // Returns the bytes a builder and its finished picture hold at most, for
+  // a decode's lease: the reduced picture, and its turned copy.
   static int64_t HeldBytes(int32_t stored_width, int32_t stored_height,
-                           int32_t factor);
+                           int32_t factor, int orientation);
 
-  // Allocates the upright picture for a stored picture of stored_width x
-  // stored_height pixels (both > 0), reduced by `factor` (>= 1), turned by
-  // `orientation` (1 to 8; others count as 1). Every pixel is grey until a
-  // row covers it. Raises 7 (Out of memory) when it cannot.
+  // Allocates the reduced picture for a stored picture of stored_width x
+  // stored_height pixels (both > 0), reduced by `factor` (>= 1), to be
+  // turned by `orientation` (1 to 8; others count as 1). Throws
+  // std::bad_alloc when memory runs out.
   UprightBuilder(int32_t stored_width, int32_t stored_height, int32_t factor,
                  int orientation);
-  UprightBuilder(const UprightBuilder&) = delete;
-  UprightBuilder& operator=(const UprightBuilder&) = delete;
 
   // Takes the next stored row, top-down: stored_width BGRX pixels at `row`.
   // Rows past the last are ignored.
-  void AddRow(const uint8_t* row);
+  void AddRow(const uint8_t* row) { reducer_.AddRow(row); }
 
   // Returns the rows given so far.
-  int32_t rows_added() const { return next_row_; }
+  int32_t rows_added() const { return reducer_.rows_added(); }
 
-  // Returns the picture: its logical size the upright stored size, its
-  // pixels what the rows made (a partial block of rows at the end counts as
-  // a block). Leaves the builder empty.
+  // Returns the picture, upright: its logical size the stored size (swapped
+  // when the orientation turns it a quarter), its pixels the reduced rows,
+  // grey where no row came. Leaves the builder empty.
   DecodedImage Finish();
 
  private:
-  void EmitReducedRow(int32_t block_rows);
-
-  int32_t width_;
-  int32_t height_;
-  int32_t factor_;
-  int32_t reduced_width_;
-  int32_t reduced_height_;
+  RowReducer reducer_;
   int orientation_;
-  int32_t next_row_ = 0;
-  int32_t next_reduced_row_ = 0;
-  DecodedImage image_;
-  std::optional<RowPlacer> placer_;
-  std::vector<uint64_t> sums_;
-  std::vector<uint8_t> reduced_row_;
 };
 
 }  // namespace vg::decoders::decoders_internal

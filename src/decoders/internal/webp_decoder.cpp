@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "decoders/internal/decode_budget.h"
@@ -132,10 +133,13 @@ DecodedImage DecodeWebp(std::span<const uint8_t> bytes,
   } else if (config.input.has_alpha) {
     working_bytes += int64_t{width} * height;
   }
-  // libwebp's rows, then the upright picture made from them.
-  DecodeBudget::Lease lease =
-      SharedDecodeBudget().Take(out_bytes * 2 + working_bytes);
-
+  // libwebp's rows, converted where they lie; a turned copy of them when the
+  // picture is stored turned.
+  DecodeBudget::Lease lease = SharedDecodeBudget().Take(
+      out_bytes + working_bytes +
+      (orientation == 1 ? 0
+                        : UprightBuilder::HeldBytes(size.width, size.height, 1,
+                                                    orientation)));
   std::vector<uint8_t> stored;
   try {
     stored.resize(static_cast<size_t>(out_bytes));
@@ -165,7 +169,6 @@ DecodedImage DecodeWebp(std::span<const uint8_t> bytes,
   // bitstream inside from carrying some.
   std::vector<uint8_t> converted;
   if (icc.valid()) converted.resize(static_cast<size_t>(size.width) * 4);
-  UprightBuilder builder(size.width, size.height, 1, orientation);
   for (int32_t y = 0; y < size.height; ++y) {
     uint8_t* row = stored.data() + static_cast<size_t>(y) * size.width * 4;
     for (int32_t x = 0; x < size.width; ++x) {
@@ -180,12 +183,23 @@ DecodedImage DecodeWebp(std::span<const uint8_t> bytes,
     }
     if (icc.valid()) {
       icc.Convert(row, converted.data(), size.width);
-      builder.AddRow(converted.data());
-    } else {
-      builder.AddRow(row);
+      std::memcpy(row, converted.data(), converted.size());
     }
   }
-  DecodedImage image = builder.Finish();
+  DecodedImage image;
+  if (orientation == 1) {
+    image.pixel_width = size.width;
+    image.pixel_height = size.height;
+    image.stride_bytes = size.width * 4;
+    image.bgrx = std::move(stored);
+  } else {
+    UprightBuilder builder(size.width, size.height, 1, orientation);
+    for (int32_t y = 0; y < size.height; ++y) {
+      builder.AddRow(stored.data() + static_cast<size_t>(y) * size.width * 4);
+    }
+    stored = {};
+    image = builder.Finish();
+  }
   if (SwapsAxes(orientation)) {
     image.width = height;
     image.height = width;
