@@ -203,6 +203,19 @@ DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
   band_rows = std::clamp<uint32_t>(band_rows, 1, height);
   const int64_t band_bytes = int64_t{w} * band_rows * 4;
 
+  // The first strip or tile must lie in the file before memory is taken for
+  // its band: a few hundred bytes may claim a picture of 80 megapixels in
+  // one strip that is not there.
+  int strile_error = 0;
+  const uint64_t first_offset =
+      TIFFGetStrileOffsetWithErr(tiff, 0, &strile_error);
+  const uint64_t first_bytes =
+      TIFFGetStrileByteCountWithErr(tiff, 0, &strile_error);
+  if (strile_error != 0 || first_bytes == 0 || first_offset >= file.size ||
+      first_bytes > file.size - first_offset) {
+    RaisePictureError(platform::kErrInvalidPicture);
+  }
+
   const int32_t factor = ReductionFactor(w, h, StoredHint(hint, orientation));
   DecodeBudget::Lease lease = SharedDecodeBudget().Take(
       band_bytes + decoded_bytes +
