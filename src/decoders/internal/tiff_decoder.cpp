@@ -190,10 +190,10 @@ DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
   int64_t decoded_bytes = 0;
   if (TIFFIsTiled(tiff)) {
     TIFFGetField(tiff, TIFFTAG_TILELENGTH, &band_rows);
-    decoded_bytes = TIFFTileSize64(tiff);
+    decoded_bytes = static_cast<int64_t>(TIFFTileSize64(tiff));
   } else {
     TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &band_rows);
-    decoded_bytes = TIFFStripSize64(tiff);
+    decoded_bytes = static_cast<int64_t>(TIFFStripSize64(tiff));
   }
   uint16_t planar = PLANARCONFIG_CONTIG;
   uint16_t samples = 1;
