@@ -242,6 +242,17 @@ TEST(RawTest, FlipValuesAsOrientations) {
   EXPECT_EQ(decoders_internal::OrientationOfRawFlip(-1), 1);
 }
 
+TEST(NewFormatsColourTest, EmbeddedProfilesConvertedToSrgb) {
+  // Grey 128 in a linear-RGB profile: about 188 in sRGB (unconverted, 128).
+  for (const char* name : {"grey128_linear_icc.webp", "grey128_linear_icc.tif",
+                           "grey128_linear_icc.heic"}) {
+    SCOPED_TRACE(name);
+    DecodedImage image = DecodeFixture(name);
+    ASSERT_EQ(image.pixel_width, 24);
+    EXPECT_EQ(ColourDiff(PixelAt(image, 12, 8), {188, 188, 188}, 4), "");
+  }
+}
+
 TEST(NewFormatsDamageTest, CutShortOrGarbledFailsCleanly) {
   for (const char* name : {"grid.webp", "grid96_lossy.webp", "grid_rgb16.tif",
                            "grid_tiled_orient6.tif", "grid96.heic",

@@ -169,11 +169,17 @@ DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
   }
   const bool grey = photometric == PHOTOMETRIC_MINISBLACK ||
                     photometric == PHOTOMETRIC_MINISWHITE;
+  // A grey picture may carry an RGB profile (ImageMagick writes an RGB
+  // picture whose pixels are all grey that way): its rows, grey repeated
+  // in blue, green and red, convert as RGB.
+  bool grey_icc = false;
   IccTransform icc;
-  if (photometric == PHOTOMETRIC_RGB || photometric == PHOTOMETRIC_YCBCR) {
-    icc = IccTransform::ToSrgb(icc_profile, IccInput::kBgrx);
-  } else if (grey) {
+  if (grey) {
     icc = IccTransform::ToSrgb(icc_profile, IccInput::kGray);
+    grey_icc = icc.valid();
+  }
+  if (!icc.valid() && photometric != PHOTOMETRIC_SEPARATED) {
+    icc = IccTransform::ToSrgb(icc_profile, IccInput::kBgrx);
   }
 
   RgbaImage rgba;
@@ -228,7 +234,7 @@ DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
     band.resize(static_cast<size_t>(w) * band_rows);
     row.resize(static_cast<size_t>(w) * 4);
     if (icc.valid()) converted.resize(static_cast<size_t>(w) * 4);
-    if (icc.valid() && grey) grey_row.resize(static_cast<size_t>(w));
+    if (grey_icc) grey_row.resize(static_cast<size_t>(w));
   } catch (const std::bad_alloc&) {
     RaisePictureError(platform::kErrOutOfMemory);
   }
@@ -263,7 +269,7 @@ DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
         builder.AddRow(row.data());
         continue;
       }
-      if (grey) {
+      if (grey_icc) {
         for (int32_t x = 0; x < w; ++x) {
           grey_row[static_cast<size_t>(x)] = row[static_cast<size_t>(x) * 4];
         }

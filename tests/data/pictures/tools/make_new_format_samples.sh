@@ -2,7 +2,8 @@
 # Remakes the WebP, TIFF, HEIF/AVIF and DNG samples of tests/data/pictures
 # from the reference grid (24 x 16, 8 x 8 blocks: red, green, blue over
 # yellow, magenta, cyan), with Debian's tools: ImageMagick, cwebp and webpmux
-# (webp), tiffset (libtiff-tools), heif-enc (libheif-examples), python3.
+# (webp), tiffset (libtiff-tools), heif-enc (libheif-examples), python3, and
+# a C compiler with liblcms2-dev for the linear-RGB ICC profile.
 # Usage: make_new_format_samples.sh OUT_DIR
 set -euo pipefail
 out=$1
@@ -65,3 +66,16 @@ convert grid.png -scale 200% -rotate -90 +repage -quality 95 \
   -sampling-factor 1x1 preview_ccw.jpg
 python3 "$tools/make_dng.py" inverse_ccw.rgb 32 48 preview_ccw.jpg 32 48 6 \
   "$out/grid48_orient6.dng"
+
+# Mid grey 128 tagged with a linear-RGB profile (sRGB primaries): about 188
+# once converted to sRGB. (The profile's header holds the time it was made,
+# so these three files differ from the committed ones in those bytes.)
+# ImageMagick writes the TIFF as grey with the RGB profile.
+cc "$tools/linear_rgb_icc.c" -o linear_rgb_icc $(pkg-config --cflags --libs lcms2)
+./linear_rgb_icc > linear_rgb.icc
+convert -size 24x16 xc:'rgb(128,128,128)' PNG24:grey128.png
+cwebp -quiet -lossless grey128.png -o grey128.webp
+webpmux -set icc linear_rgb.icc grey128.webp -o "$out/grey128_linear_icc.webp" >/dev/null
+convert grey128.png -profile linear_rgb.icc -compress lzw "$out/grey128_linear_icc.tif"
+convert grey128.png -profile linear_rgb.icc PNG24:grey128_icc.png
+heif-enc -q 95 grey128_icc.png -o "$out/grey128_linear_icc.heic" >/dev/null
