@@ -318,9 +318,21 @@ TEST_F(CommandLineTest, TheReportHasOneLineAPictureWhenTheSetsRunApart) {
 }
 
 // Existing folders only, as a file manager passes them: the window opens.
+
+// Existing folders and files only, as a file manager passes them (a picture
+// opened with the program): the window opens.
 TEST(WantsCommandLineTest, FoldersOnlyOpenTheWindowAnythingElseTheCommandLine) {
   char prog[] = "vignettes", tmp[] = "/tmp", root[] = "/",
-       missing[] = "/nope/x", opt[] = "-q";
+       missing[] = "/nope/x", opt[] = "-q", device[] = "/dev/null";
+  testing::TempFolder folder;
+  const std::string picture_path = (folder.path() / "a.jpg").string();
+  testing::WriteJpeg(folder.path() / "a.jpg", 8, 8);
+  std::vector<char> picture(picture_path.begin(), picture_path.end());
+  picture.push_back('\0');
+  char* file[] = {prog, picture.data(), tmp, nullptr};
+  char* dev[] = {prog, device, nullptr};
+  EXPECT_FALSE(WantsCommandLine(3, file));
+  EXPECT_TRUE(WantsCommandLine(2, dev));
   char* none[] = {prog, nullptr};
   char* one[] = {prog, tmp, nullptr};
   char* two[] = {prog, tmp, root, nullptr};
@@ -331,6 +343,30 @@ TEST(WantsCommandLineTest, FoldersOnlyOpenTheWindowAnythingElseTheCommandLine) {
   EXPECT_FALSE(WantsCommandLine(3, two));
   EXPECT_TRUE(WantsCommandLine(3, bad));
   EXPECT_TRUE(WantsCommandLine(3, flag));
+}
+
+// Every format the decoders read makes an upright thumbnail, whatever the
+// file's name says (a TIFF-shaped DNG, a WebP named .jpg).
+TEST_F(CommandLineTest, WebpTiffHeifAvifAndRawMakeUprightThumbnails) {
+  const fs::path pictures = VG_TEST_PICTURES_DIR;
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"grid_orient6.webp", "webp_named.jpg"},
+      {"grid_tiled_orient6.tif", "tiled.tif"},
+      {"grid96_irot.heic", "turned.heic"},
+      {"grid96_irot.avif", "turned.avif"},
+      {"grid48_orient6.dng", "camera.dng"}};
+  for (const auto& [from, to] : files) {
+    fs::copy_file(pictures / from, root_ / "in" / to);
+  }
+  ASSERT_EQ(Run({"--origin", In(), "--dest", Out(), "--width", "12"}), 0)
+      << err_;
+  EXPECT_EQ(out_.rfind("5 pictures: 5 written, 0 failed, ", 0), 0u) << out_;
+  for (const auto& [from, to] : files) {
+    // All are 3:2 landscape once upright.
+    testing::JpegInfo info = testing::ReadJpegInfo(root_ / "out" / to);
+    EXPECT_EQ(info.width, 12) << to;
+    EXPECT_EQ(info.height, 8) << to;
+  }
 }
 
 // Both sets come from one listing and one decode of each picture: the small
