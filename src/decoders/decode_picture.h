@@ -10,7 +10,8 @@
 //   BMP    1, 4, 8, 16, 24 and 32 bits, RLE4 / RLE8, bit fields, top-down
 //   ICO    the largest image of the icon; CUR likewise
 //   GIF    the first frame
-//   PNG    any depth
+//   PNG    any depth, through libpng, read row by row and reduced as it is
+//          read when the hint allows it
 //   WebP   lossy or lossless, through libwebp, scaled while decoding when
 //          the hint allows it; of an animation, the first frame
 //   TIFF   the first page, through libtiff: 1 to 16 bits a sample, grey,
@@ -33,8 +34,8 @@
 // profile is converted to sRGB. Windows metafiles (WMF, EMF) are recognised
 // but not rendered: they fail like any file that is not a picture.
 //
-// The formats without a reduced decode of their own (those read through
-// QtGui, TIFF, HEIF, developed RAW) are reduced by a whole factor (each
+// PNG and the formats without a reduced decode of their own (those read
+// through QtGui, TIFF, HEIF, developed RAW) are reduced by a whole factor (each
 // pixel the mean of a square block) when the hint leaves as much room as a
 // reduced JPEG keeps.
 //
@@ -43,8 +44,9 @@
 // first row of blocks is complete. Damaged JPEG data decodes as well as it
 // can, silently. A BMP cut short is grey where it holds no rows, and pixels
 // that its runs skip take the first colour of its palette; so is a TIFF
-// whose strips end early. A WebP or HEIF cut short fails. Other damage
-// fails or not as their libraries decide; no pixel ever comes from memory
+// whose strips end early. A PNG cut short or damaged in its pixel data
+// fails, as does a WebP or HEIF cut short. Other damage fails or not as
+// their libraries decide; no pixel ever comes from memory
 // that nothing wrote.
 //
 //   DecodedImage image = DecodePictureFile(u"/photos/in/a.jpg", {150, 0});
@@ -65,12 +67,21 @@
 
 namespace vg::decoders {
 
-// Limits checked against what a file's header claims, before any pixel
-// memory is allocated; a picture over them is an invalid picture (481).
+// Limits on what a decode allocates, checked against what a file's header
+// claims before any pixel memory is allocated. The picture itself may be
+// larger: a JPEG is decoded at a reduced DCT scale and a PNG shrunk as its
+// rows are read, when the hint allows it, and only what the decode holds
+// must fit. A picture that cannot be decoded within them fails with 7 (Out
+// of memory) described as "Picture too large: W × H (why)"; that error never
+// says the picture is invalid.
+//
+// Pixels a decode may hold: its output, once reduced for the hint.
 inline constexpr int32_t kMaxPictureSidePx = 65535;
 inline constexpr int64_t kMaxPicturePixels = int64_t{1} << 27;  // 134 MP
-// Files longer than this are not read at all (481).
-inline constexpr int64_t kMaxPictureFileBytes = int64_t{256} << 20;
+// Files read whole into memory (every format but PNG, which is read as it
+// is decoded) longer than this are not read at all: a 20 000 x 10 000 JPEG
+// panorama takes about 90 MB, a 16-bit BMP at the pixel limit 256 MB.
+inline constexpr int64_t kMaxPictureFileBytes = int64_t{1} << 30;
 
 // A JPEG is decoded at the smallest scale M/8 whose output is still at least
 // 5/2 times the hinted target size in both directions, so that the scaling
@@ -117,9 +128,10 @@ struct DecodedImage {
 // Raises platform::Error 53 (File not found) for a missing file or an empty
 // path, 75 (Path/File access error) for a file that exists but cannot be
 // read (a folder, no permission), 481 (Invalid picture) for anything that is
-// not a picture of a supported format, is damaged beyond use, or claims a
-// size over the limits above, and 7 (Out of memory) when memory runs out
-// within the limits. Never exits the process.
+// not a picture of a supported format or is damaged beyond use, and 7 (Out
+// of memory) for a picture that cannot be decoded within the limits above
+// (described "Picture too large: ...") or when memory runs out within them.
+// Never exits the process.
 DecodedImage DecodePictureFile(std::u16string_view path,
                                const DecodeHint& hint = {});
 

@@ -397,17 +397,20 @@ TEST(JpegDecodeTest, HeaderOverTheLimitsIsRefusedUpFront) {
   std::vector<uint8_t> jpeg = GridJpeg(16, 16);
   size_t at = FrameSizeOffset(jpeg);
   ASSERT_NE(at, 0u);
+  // At full size, over the pixel limit: too large (Out of memory), before
+  // anything is allocated; a side of 0 is no picture.
   struct Size {
-    int height, width;
-  } sizes[] = {{65000, 65000}, {11600, 11600}, {0, 16}};
+    int height, width, error;
+  } sizes[] = {{65000, 65000, platform::kErrOutOfMemory},
+               {11600, 11600, platform::kErrOutOfMemory},
+               {0, 16, platform::kErrInvalidPicture}};
   for (Size s : sizes) {
     std::vector<uint8_t> hostile = jpeg;
     hostile[at] = static_cast<uint8_t>(s.height >> 8);
     hostile[at + 1] = static_cast<uint8_t>(s.height);
     hostile[at + 2] = static_cast<uint8_t>(s.width >> 8);
     hostile[at + 3] = static_cast<uint8_t>(s.width);
-    EXPECT_EQ(ErrorNumberOf(hostile), platform::kErrInvalidPicture)
-        << s.width << " x " << s.height;
+    EXPECT_EQ(ErrorNumberOf(hostile), s.error) << s.width << " x " << s.height;
   }
   // Within the limits a small file may claim a large picture: it decodes as
   // far as its data goes (grey below).

@@ -360,15 +360,14 @@ TEST(BmpDecodeTest, DamagedAndHostileHeaders) {
   huge.width = 100000;
   huge.height = 100000;
   huge.pixel_data.assign(64, 0x11);
-  EXPECT_EQ(ErrorNumberOf(testing::MakeBmp(huge)),
-            platform::kErrInvalidPicture);
+  EXPECT_EQ(ErrorNumberOf(testing::MakeBmp(huge)), platform::kErrOutOfMemory);
 
   BmpSpec over_pixels;  // each side allowed, the product not
   over_pixels.width = 60000;
   over_pixels.height = -60000;
   over_pixels.pixel_data.assign(64, 0x11);
   EXPECT_EQ(ErrorNumberOf(testing::MakeBmp(over_pixels)),
-            platform::kErrInvalidPicture);
+            platform::kErrOutOfMemory);
 
   // Three pixels wide, 67 million rows top-down: QImageReader::size() does
   // not tell, so the header is read before QtGui allocates 800 MB.
@@ -376,8 +375,7 @@ TEST(BmpDecodeTest, DamagedAndHostileHeaders) {
   tall.width = 3;
   tall.height = -67108866;
   tall.pixel_data.assign(16, 0x63);
-  EXPECT_EQ(ErrorNumberOf(testing::MakeBmp(tall)),
-            platform::kErrInvalidPicture);
+  EXPECT_EQ(ErrorNumberOf(testing::MakeBmp(tall)), platform::kErrOutOfMemory);
 
   BmpSpec bad_depth;
   bad_depth.width = 4;
@@ -588,14 +586,14 @@ TEST(GifDecodeTest, OnePixelAndHostileScreenSize) {
 
   std::vector<uint8_t> huge = kTinyGif;
   huge[6] = huge[7] = huge[8] = huge[9] = 0xFF;  // 65535 x 65535 screen
-  EXPECT_EQ(ErrorNumberOf(huge), platform::kErrInvalidPicture);
+  EXPECT_EQ(ErrorNumberOf(huge), platform::kErrOutOfMemory);
 
   // A frame placed far outside a small screen: QtGui would widen the
   // picture to hold it.
   std::vector<uint8_t> far = kTinyGif;
   far[20] = far[21] = 0xFF;  // frame left 65535
   far[24] = far[25] = 0x7F;  // frame width 32639
-  EXPECT_EQ(ErrorNumberOf(far), platform::kErrInvalidPicture);
+  EXPECT_EQ(ErrorNumberOf(far), platform::kErrOutOfMemory);
   std::optional<decoders_internal::StatedSize> size =
       decoders_internal::HeaderSize(far, PictureFormat::kGif);
   ASSERT_TRUE(size.has_value());
@@ -689,7 +687,7 @@ TEST(PngDecodeTest, DamagedAndHostileFiles) {
   for (int i = 0; i < 4; ++i)
     huge[29 + static_cast<size_t>(i)] =
         static_cast<uint8_t>(crc >> (24 - 8 * i));
-  EXPECT_EQ(ErrorNumberOf(huge), platform::kErrInvalidPicture);
+  EXPECT_EQ(ErrorNumberOf(huge), platform::kErrOutOfMemory);
 
   std::vector<uint8_t> header_only(png.begin(), png.begin() + 33);
   EXPECT_EQ(ErrorNumberOf(header_only), platform::kErrInvalidPicture);

@@ -83,6 +83,30 @@ TEST(LoadPictureTest, ReducedJpegKeepsItsLogicalSize) {
       "");
 }
 
+TEST(LoadPictureTest, PngReducedAsItIsReadKeepsItsLogicalSize) {
+  TempFolder folder;
+  std::filesystem::path path = folder.path() / "scan.png";
+  testing::WritePngByRows(path, 2400, 1600, [](int y, uint8_t* rgb) {
+    for (int x = 0; x < 2400; ++x, rgb += 3) {
+      const testing::Rgb c = GridPixel(x, y, 2400, 1600);
+      rgb[0] = static_cast<uint8_t>(c.r);
+      rgb[1] = static_cast<uint8_t>(c.g);
+      rgb[2] = static_cast<uint8_t>(c.b);
+    }
+  });
+  // Room for 375 pixels across: reduced by 6.
+  platform::PicturePtr picture = LoadPicture(NativeToUtf16(path), {150, 0});
+  EXPECT_EQ(picture->Width(), 2400);
+  EXPECT_EQ(picture->Height(), 1600);
+  EXPECT_EQ(picture->BitmapWidth(), 400);
+  EXPECT_EQ(picture->BitmapHeight(), 267);
+  platform::SurfaceView view{};
+  ASSERT_TRUE(platform::GetSurface(picture->Handle(), &view));
+  EXPECT_EQ(
+      testing::ColourDiff(BitmapPixel(view, 340, 230), GridColour(2, 1), 0),
+      "");
+}
+
 TEST(LoadPictureTest, FullSizeWithoutAHintAndErrorsPassThrough) {
   TempFolder folder;
   std::filesystem::path path = folder.path() / "small.png";

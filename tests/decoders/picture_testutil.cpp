@@ -3,6 +3,7 @@
 #include <jpeglib.h>
 #include <lcms2.h>
 #include <malloc.h>
+#include <png.h>
 #include <turbojpeg.h>
 #include <unistd.h>
 
@@ -327,6 +328,147 @@ AllocationFill::AllocationFill(int byte) {
 AllocationFill::~AllocationFill() {
   fill_byte = -1;
   mallopt(M_PERTURB, 0);
+}
+
+namespace {
+
+// libpng reports errors through longjmp by default: made exceptions here
+// instead would cross C frames, so a failed write aborts the test.
+[[noreturn]] void PngWriteFailed(png_structp, png_const_charp message) {
+  std::fprintf(stderr, "libpng: %s\n", message);
+  std::abort();
+}
+
+void AppendToVector(png_structp png, png_bytep data, size_t length) {
+  auto* out = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
+  out->insert(out->end(), data, data + length);
+}
+
+void FlushNothing(png_structp) {}
+
+}  // namespace
+
+void WriteJpegByRows(const std::filesystem::path& path, int width, int height,
+                     const RgbRowFiller& row) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr)
+    throw std::runtime_error("cannot create " + path.string());
+  jpeg_compress_struct cinfo{};
+  jpeg_error_mgr err{};
+  cinfo.err = jpeg_std_error(&err);  // errors exit: fine in a test
+  jpeg_create_compress(&cinfo);
+  jpeg_stdio_dest(&cinfo, file);
+  cinfo.image_width = static_cast<JDIMENSION>(width);
+  cinfo.image_height = static_cast<JDIMENSION>(height);
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 90, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  std::vector<uint8_t> rgb(static_cast<size_t>(width) * 3);
+  JSAMPROW rows[1] = {rgb.data()};
+  for (int y = 0; y < height; ++y) {
+    row(y, rgb.data());
+    jpeg_write_scanlines(&cinfo, rows, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::fclose(file);
+}
+
+void WritePngByRows(const std::filesystem::path& path, int width, int height,
+                    const RgbRowFiller& row) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr)
+    throw std::runtime_error("cannot create " + path.string());
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr,
+                                            PngWriteFailed, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_init_io(png, file);
+  png_set_compression_level(png, 1);
+  png_set_filter(png, 0, PNG_FILTER_NONE);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(width),
+               static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  std::vector<uint8_t> rgb(static_cast<size_t>(width) * 3);
+  for (int y = 0; y < height; ++y) {
+    row(y, rgb.data());
+    png_write_row(png, rgb.data());
+  }
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  std::fclose(file);
+}
+
+std::vector<uint8_t> EncodePng(const PngSpec& spec) {
+  std::vector<uint8_t> out;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr,
+                                            PngWriteFailed, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_set_write_fn(png, &out, AppendToVector, FlushNothing);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(spec.width),
+               static_cast<png_uint_32>(spec.height), spec.bit_depth,
+               spec.color_type,
+               spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  std::vector<png_color> palette;
+  for (const Rgb& c : spec.palette) {
+    palette.push_back({static_cast<png_byte>(c.r), static_cast<png_byte>(c.g),
+                       static_cast<png_byte>(c.b)});
+  }
+  if (!palette.empty()) {
+    png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
+  }
+  if (!spec.palette_alpha.empty()) {
+    png_set_tRNS(png, info, spec.palette_alpha.data(),
+                 static_cast<int>(spec.palette_alpha.size()), nullptr);
+  }
+  if (!spec.transparent.empty()) {
+    png_color_16 colour{};
+    colour.gray = spec.transparent[0];
+    if (spec.transparent.size() == 3) {
+      colour.red = spec.transparent[0];
+      colour.green = spec.transparent[1];
+      colour.blue = spec.transparent[2];
+    }
+    png_set_tRNS(png, info, nullptr, 0, &colour);
+  }
+  if (spec.gamma > 0) png_set_gAMA(png, info, spec.gamma);
+  if (spec.chrm) {
+    png_set_cHRM(png, info, 0.3127, 0.3290, 0.64, 0.33, 0.21, 0.71, 0.15, 0.06);
+  }
+  png_write_info(png, info);
+  const int channels = png_get_channels(png, info);
+  // Packed rows as stored: samples of under 8 bits share bytes, 16-bit
+  // samples take two, most significant first.
+  const size_t row_bytes = png_get_rowbytes(png, info);
+  std::vector<std::vector<uint8_t>> rows(static_cast<size_t>(spec.height),
+                                         std::vector<uint8_t>(row_bytes, 0));
+  size_t at = 0;
+  for (auto& row : rows) {
+    int bit = 0;
+    for (int i = 0; i < spec.width * channels; ++i, ++at) {
+      const unsigned v = spec.samples.at(at);
+      if (spec.bit_depth == 16) {
+        row[static_cast<size_t>(i) * 2] = static_cast<uint8_t>(v >> 8);
+        row[static_cast<size_t>(i) * 2 + 1] = static_cast<uint8_t>(v);
+      } else if (spec.bit_depth == 8) {
+        row[static_cast<size_t>(i)] = static_cast<uint8_t>(v);
+      } else {
+        const int shift = 8 - spec.bit_depth - bit % 8;
+        row[static_cast<size_t>(bit / 8)] |= static_cast<uint8_t>(v << shift);
+        bit += spec.bit_depth;
+      }
+    }
+  }
+  std::vector<png_bytep> pointers;
+  for (auto& row : rows) pointers.push_back(row.data());
+  png_write_image(png, pointers.data());
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  return out;
 }
 
 }  // namespace vg::decoders::testing

@@ -118,6 +118,37 @@ class AllocationFill {
 // Returns the UTF-16 form of a native path, as the system passes paths.
 std::u16string NativeToUtf16(const std::filesystem::path& path);
 
+// Fills row `y` of a picture: width x 3 bytes, red, green, blue.
+using RgbRowFiller = std::function<void(int y, uint8_t* rgb)>;
+
+// Writes a width x height baseline JPEG (quality 90, 4:2:0) with libjpeg,
+// one row at a time, so that a picture of any size costs one row of memory.
+void WriteJpegByRows(const std::filesystem::path& path, int width, int height,
+                     const RgbRowFiller& row);
+
+// Writes a width x height 8-bit RGB PNG with libpng, one row at a time
+// (fastest compression, no filter).
+void WritePngByRows(const std::filesystem::path& path, int width, int height,
+                    const RgbRowFiller& row);
+
+// A PNG file in parts, for every layout libpng writes.
+struct PngSpec {
+  int width = 0;
+  int height = 0;
+  int color_type = 2;  // PNG_COLOR_TYPE_*: 0 grey, 2 RGB, 3 palette, 4, 6
+  int bit_depth = 8;
+  bool interlaced = false;
+  // Samples as stored, channels of a pixel in order, row after row; values
+  // up to 2^bit_depth - 1.
+  std::vector<uint16_t> samples;
+  std::vector<Rgb> palette;
+  std::vector<uint8_t> palette_alpha;  // tRNS of a palette
+  std::vector<uint16_t> transparent;   // tRNS of grey (1) or RGB (3)
+  double gamma = 0;                    // gAMA, 0 for none
+  bool chrm = false;                   // cHRM of Adobe RGB with the gamma
+};
+std::vector<uint8_t> EncodePng(const PngSpec& spec);
+
 }  // namespace vg::decoders::testing
 
 #endif  // VG_TESTS_APP_DECODERS_PICTURE_TESTUTIL_H_

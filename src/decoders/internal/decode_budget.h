@@ -4,9 +4,10 @@
 // A progressive JPEG keeps every coefficient of the whole picture until its
 // last scan: 2 bytes per sample, 100 MB for an 18-megapixel 4:4:4 photo,
 // whatever scale it is read at. Two such decodes at once on two workers
-// would double the program's peak. QtGui's readers (BMP, ICO, CUR, GIF,
-// PNG) hold the whole picture they read, up to 8 bytes a pixel for a 16-bit
-// PNG: 1 GB at the pixel limit. A decode asks the budget for what it
+// would double the program's peak. QtGui's readers (BMP, ICO, CUR, GIF)
+// hold the whole picture they read, up to 8 bytes a pixel for an icon's
+// 16-bit PNG: 1 GB at the pixel limit; so does libpng for an interlaced
+// PNG, up to 1 GiB. A decode asks the budget for what it
 // will hold; when that would take the total over the limit it waits until
 // the others have finished. A decode asking alone always goes ahead, so a
 // picture larger than the limit still decodes, with nothing beside it.

@@ -20,6 +20,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -444,7 +445,9 @@ DecodedImage DecodeJpeg(std::span<const uint8_t> bytes,
   s->src.pub.bytes_in_buffer = bytes.size();
   Run(s, ReadHeader);
   jpeg_decompress_struct& cinfo = s->cinfo;
-  CheckPictureSize(cinfo.image_width, cinfo.image_height);
+  // The picture's own size is not limited (16 bits a side): only what its
+  // decode holds, checked below once the scale is known.
+  CheckPictureSides(cinfo.image_width, cinfo.image_height);
   Run(s, ReadIccProfile);
   std::span<const uint8_t> icc_profile(s->icc_data, s->icc_length);
 
@@ -480,35 +483,59 @@ DecodedImage DecodeJpeg(std::span<const uint8_t> bytes,
   DecodeHint stored_hint = hint;
   if (swap)
     std::swap(stored_hint.target_width_px, stored_hint.target_height_px);
-  cinfo.scale_num = static_cast<unsigned int>(
-      ChooseJpegScale(static_cast<int32_t>(cinfo.image_width),
-                      static_cast<int32_t>(cinfo.image_height), stored_hint));
+  const int64_t stored_w = cinfo.image_width;
+  const int64_t stored_h = cinfo.image_height;
+  int32_t scale = ChooseJpegScale(static_cast<int32_t>(stored_w),
+                                  static_cast<int32_t>(stored_h), stored_hint);
+  // Past the pixel limit, a scale that keeps less than the margin but still
+  // covers the target serves the hint better than a refusal. With no hint
+  // the full size is needed.
+  if (hint.target_width_px > 0 || hint.target_height_px > 0) {
+    while (scale > 1 &&
+           ScaledSize(stored_w, scale) * ScaledSize(stored_h, scale) >
+               kMaxPicturePixels &&
+           ScaledSize(stored_w, scale - 1) >= stored_hint.target_width_px &&
+           ScaledSize(stored_h, scale - 1) >= stored_hint.target_height_px) {
+      --scale;
+    }
+  }
+  cinfo.scale_num = static_cast<unsigned int>(scale);
   cinfo.scale_denom = 8;
   Run(s, CalcOutputDimensions);
   const int32_t out_w = static_cast<int32_t>(cinfo.output_width);
   const int32_t out_h = static_cast<int32_t>(cinfo.output_height);
-  if (out_w <= 0 || out_h <= 0 ||
-      out_w > static_cast<int64_t>(cinfo.image_width) ||
-      out_h > static_cast<int64_t>(cinfo.image_height)) {
+  if (out_w <= 0 || out_h <= 0 || out_w > stored_w || out_h > stored_h) {
     RaisePictureError(platform::kErrInvalidPicture);
   }
+  const int64_t upright_w = swap ? stored_h : stored_w;
+  const int64_t upright_h = swap ? stored_w : stored_h;
+  CheckDecodedPixels(upright_w, upright_h, out_w, out_h);
 
-  // A progressive file holds all its coefficients until the last scan.
-  int64_t working_bytes = int64_t{out_w} * out_h * 4;
+  // A progressive file holds all its coefficients until the last scan,
+  // whatever the scale: refused up front when they alone are over the
+  // limit, rather than failing once libjpeg has allocated most of them.
+  int64_t coefficient_bytes = 0;
   if (cinfo.progressive_mode) {
     for (int c = 0; c < cinfo.num_components; ++c) {
       const jpeg_component_info& comp = cinfo.comp_info[c];
-      working_bytes += int64_t{comp.width_in_blocks} * comp.height_in_blocks *
-                       static_cast<int64_t>(sizeof(JBLOCK));
+      coefficient_bytes += int64_t{comp.width_in_blocks} *
+                           comp.height_in_blocks *
+                           static_cast<int64_t>(sizeof(JBLOCK));
     }
   }
+  if (coefficient_bytes > kMaxJpegWorkingBytes) {
+    RaisePictureTooLarge(
+        upright_w, upright_h,
+        "a progressive JPEG whose coefficients need " +
+            std::to_string(coefficient_bytes >> 20) + " MB, over " +
+            std::to_string(kMaxJpegWorkingBytes >> 20) + " MB");
+  }
+  const int64_t working_bytes = int64_t{out_w} * out_h * 4 + coefficient_bytes;
   lease = SharedDecodeBudget().Take(working_bytes);
 
   DecodedImage image;
-  image.width =
-      static_cast<int32_t>(swap ? cinfo.image_height : cinfo.image_width);
-  image.height =
-      static_cast<int32_t>(swap ? cinfo.image_width : cinfo.image_height);
+  image.width = static_cast<int32_t>(upright_w);
+  image.height = static_cast<int32_t>(upright_h);
   image.pixel_width = swap ? out_h : out_w;
   image.pixel_height = swap ? out_w : out_h;
   image.stride_bytes = image.pixel_width * 4;

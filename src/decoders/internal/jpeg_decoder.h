@@ -14,7 +14,8 @@ namespace vg::decoders::decoders_internal {
 // (a crafted file can otherwise spend minutes on empty scans).
 inline constexpr int kMaxJpegScans = 1000;
 // What libjpeg may hold for one decode besides the output pixels (the
-// coefficients of a progressive JPEG); past it the decode fails with 7.
+// coefficients of a progressive JPEG, whatever the scale). A file whose
+// coefficients alone are over it is refused up front as too large (7).
 inline constexpr long kMaxJpegWorkingBytes = 1L << 30;
 
 // Returns the scale numerator M (1 to 8, of M/8) that DecodeJpeg picks for a

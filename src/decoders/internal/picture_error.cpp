@@ -1,5 +1,7 @@
 #include "decoders/internal/picture_error.h"
 
+#include <string>
+
 #include "decoders/decode_picture.h"
 #include "platform/error.h"
 
@@ -9,11 +11,44 @@ void RaisePictureError(int32_t number) {
   throw platform::Error::Standard(number, platform::ProgramName());
 }
 
-void CheckPictureSize(int64_t width, int64_t height) {
-  if (width <= 0 || height <= 0 || width > kMaxPictureSidePx ||
-      height > kMaxPictureSidePx || width * height > kMaxPicturePixels) {
+void RaisePictureTooLarge(int64_t width, int64_t height,
+                          std::string_view reason) {
+  std::string description = "Picture too large: " + std::to_string(width) +
+                            " \u00D7 " + std::to_string(height);
+  if (!reason.empty()) {
+    description += " (";
+    description += reason;
+    description += ")";
+  }
+  throw platform::Error(platform::kErrOutOfMemory, platform::ProgramName(),
+                        description);
+}
+
+void CheckPictureSides(int64_t width, int64_t height) {
+  if (width <= 0 || height <= 0) {
     RaisePictureError(platform::kErrInvalidPicture);
   }
+  if (width > kMaxPictureSidePx || height > kMaxPictureSidePx) {
+    RaisePictureTooLarge(
+        width, height,
+        "over " + std::to_string(kMaxPictureSidePx) + " pixels a side");
+  }
+}
+
+void CheckDecodedPixels(int64_t width, int64_t height, int64_t pixel_width,
+                        int64_t pixel_height) {
+  if (pixel_width * pixel_height > kMaxPicturePixels) {
+    RaisePictureTooLarge(
+        width, height,
+        "decoded at " + std::to_string(pixel_width) + " \u00D7 " +
+            std::to_string(pixel_height) + ", over the " +
+            std::to_string(kMaxPicturePixels / 1000000) + "-megapixel limit");
+  }
+}
+
+void CheckPictureSize(int64_t width, int64_t height) {
+  CheckPictureSides(width, height);
+  CheckDecodedPixels(width, height, width, height);
 }
 
 }  // namespace vg::decoders::decoders_internal

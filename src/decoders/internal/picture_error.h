@@ -3,6 +3,7 @@
 #define VG_DECODERS_INTERNAL_PICTURE_ERROR_H_
 
 #include <cstdint>
+#include <string_view>
 
 namespace vg::decoders::decoders_internal {
 
@@ -10,8 +11,23 @@ namespace vg::decoders::decoders_internal {
 // program's name as source, as every run-time error of the system does.
 [[noreturn]] void RaisePictureError(int32_t number);
 
-// Raises 481 (Invalid picture) unless width x height (as a header states it)
-// lies within kMaxPictureSidePx and kMaxPicturePixels and neither is 0.
+// Throws platform::Error 7 (Out of memory) described as "Picture too large:
+// W × H (`reason`)": a picture that may well be valid but cannot be decoded
+// within the limits of decode_picture.h.
+[[noreturn]] void RaisePictureTooLarge(int64_t width, int64_t height,
+                                       std::string_view reason);
+
+// Raises 481 (Invalid picture) when a side of width x height (as a header
+// states it) is 0 or less, and "too large" when one is over
+// kMaxPictureSidePx.
+void CheckPictureSides(int64_t width, int64_t height);
+
+// Raises "too large" when a picture of width x height decoded at
+// pixel_width x pixel_height holds more than kMaxPicturePixels.
+void CheckDecodedPixels(int64_t width, int64_t height, int64_t pixel_width,
+                        int64_t pixel_height);
+
+// Both checks above for a picture decoded at its full size.
 void CheckPictureSize(int64_t width, int64_t height);
 
 }  // namespace vg::decoders::decoders_internal

@@ -17,6 +17,7 @@
 
 #include "decoders/internal/decode_budget.h"
 #include "decoders/internal/picture_error.h"
+#include "decoders/internal/row_reducer.h"
 #include "platform/error.h"
 
 namespace vg::decoders::decoders_internal {
@@ -82,19 +83,6 @@ void Allocate(std::vector<T>& v, size_t n) {
 int64_t QtImageBytes(int64_t width, int64_t height, QImage::Format format) {
   int64_t bits = QImage::toPixelFormat(format).bitsPerPixel();
   return (width * bits + 31) / 32 * 4 * height;
-}
-
-// Returns the factor by which a picture of width x height pixels is reduced
-// (each output pixel the mean of a factor x factor block) so that it keeps
-// the margin over the hinted size that a reduced JPEG keeps; 1 for none.
-int32_t ReductionFactor(int32_t width, int32_t height, const DecodeHint& hint) {
-  const int64_t need_w = ReducedScaleNeed(hint.target_width_px);
-  const int64_t need_h = ReducedScaleNeed(hint.target_height_px);
-  if (need_w <= 0 && need_h <= 0) return 1;
-  int64_t factor = kMaxPictureSidePx;
-  if (need_w > 0) factor = std::min(factor, width / need_w);
-  if (need_h > 0) factor = std::min(factor, height / need_h);
-  return static_cast<int32_t>(std::max<int64_t>(factor, 1));
 }
 
 // Turns the rows of a picture as Qt read it, in any of its formats, into
@@ -164,57 +152,20 @@ class RowConverter {
 DecodedImage ConvertInto(const QImage& image, int32_t factor) {
   const int32_t width = image.width();
   const int32_t height = image.height();
-  DecodedImage out;
-  out.width = width;
-  out.height = height;
-  out.pixel_width = (width + factor - 1) / factor;
-  out.pixel_height = (height + factor - 1) / factor;
-  out.stride_bytes = out.pixel_width * 4;
-  Allocate(out.bgrx, static_cast<size_t>(out.stride_bytes) *
-                         static_cast<size_t>(out.pixel_height));
-  RowConverter converter(image);
-  if (factor == 1) {
-    for (int32_t y = 0; y < height; ++y) {
-      converter.Convert(
-          y, out.bgrx.data() + static_cast<size_t>(y) * out.stride_bytes);
-    }
-    return out;
-  }
+  std::optional<RowReducer> reducer;
   std::vector<uint8_t> row;
-  std::vector<uint64_t> sums;
+  try {
+    reducer.emplace(width, height, factor, RowLayout::kBgrx);
+  } catch (const std::bad_alloc&) {
+    RaisePictureError(platform::kErrOutOfMemory);
+  }
   Allocate(row, static_cast<size_t>(width) * 4);
-  Allocate(sums, static_cast<size_t>(out.pixel_width) * 3);
+  RowConverter converter(image);
   for (int32_t y = 0; y < height; ++y) {
     converter.Convert(y, row.data());
-    const uint8_t* p = row.data();
-    for (int32_t bx = 0; bx < out.pixel_width; ++bx) {
-      uint64_t* sum = &sums[static_cast<size_t>(bx) * 3];
-      const int32_t end = std::min<int32_t>(width, (bx + 1) * factor);
-      for (int32_t x = bx * factor; x < end; ++x, p += 4) {
-        sum[0] += p[0];
-        sum[1] += p[1];
-        sum[2] += p[2];
-      }
-    }
-    if ((y + 1) % factor != 0 && y + 1 != height) continue;
-    // The last block of a row or column may be narrower than the factor.
-    const int64_t block_rows = y % factor + 1;
-    uint8_t* dst =
-        out.bgrx.data() + static_cast<size_t>(y / factor) * out.stride_bytes;
-    for (int32_t bx = 0; bx < out.pixel_width; ++bx, dst += 4) {
-      const int64_t count =
-          block_rows * std::min<int64_t>(factor, width - int64_t{bx} * factor);
-      uint64_t* sum = &sums[static_cast<size_t>(bx) * 3];
-      for (int c = 0; c < 3; ++c) {
-        dst[c] =
-            static_cast<uint8_t>((sum[c] + static_cast<uint64_t>(count) / 2) /
-                                 static_cast<uint64_t>(count));
-        sum[c] = 0;
-      }
-      dst[3] = 255;
-    }
+    reducer->AddRow(row.data());
   }
-  return out;
+  return reducer->Finish();
 }
 
 // A reader over the file's bytes; the buffer lives as long as the reader.

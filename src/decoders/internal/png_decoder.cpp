@@ -1,0 +1,389 @@
+#include "decoders/internal/png_decoder.h"
+
+#include <lcms2.h>
+#include <png.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "decoders/internal/decode_budget.h"
+#include "decoders/internal/icc_transform.h"
+#include "decoders/internal/picture_error.h"
+#include "decoders/internal/qt_decoder.h"
+#include "decoders/internal/row_reducer.h"
+#include "platform/error.h"
+
+namespace vg::decoders::decoders_internal {
+namespace {
+
+// Everything below that libpng can see is plain data: a libpng error leaves
+// through longjmp, which must not skip a C++ destructor.
+
+// Where the file's bytes come from: memory, or a file read ahead in blocks.
+struct Source {
+  bool in_memory;  // the whole file is at `data`; else read `fd`
+  const uint8_t* data;
+  size_t size;
+  int fd;
+  uint64_t file_at;  // next offset to read from `fd`
+  size_t at;         // next byte of `data`, or of `block`
+  size_t block_length;
+  bool io_error;  // reading `fd` failed (not: it ended)
+  uint8_t block[size_t{1} << 16];
+};
+
+// Copies the next `length` bytes to `out`; false when the file ends first
+// or cannot be read.
+bool ReadBytes(Source* s, uint8_t* out, size_t length) {
+  if (s->in_memory) {
+    if (length > s->size - s->at) return false;
+    std::memcpy(out, s->data + s->at, length);
+    s->at += length;
+    return true;
+  }
+  while (length > 0) {
+    if (s->at == s->block_length) {
+      ssize_t n = pread(s->fd, s->block, sizeof s->block,
+                        static_cast<off_t>(s->file_at));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) s->io_error = true;
+      if (n <= 0) return false;
+      s->file_at += static_cast<uint64_t>(n);
+      s->block_length = static_cast<size_t>(n);
+      s->at = 0;
+    }
+    const size_t take = std::min(length, s->block_length - s->at);
+    std::memcpy(out, s->block + s->at, take);
+    s->at += take;
+    out += take;
+    length -= take;
+  }
+  return true;
+}
+
+void ReadCallback(png_structp png, png_bytep out, size_t length) {
+  if (!ReadBytes(static_cast<Source*>(png_get_io_ptr(png)), out, length)) {
+    png_error(png, "the file ends early");
+  }
+}
+
+[[noreturn]] void OnError(png_structp png, png_const_charp) {
+  png_longjmp(png, 1);
+}
+
+// Warnings (a damaged ancillary chunk) are not printed.
+void OnWarning(png_structp, png_const_charp) {}
+
+struct Header {
+  png_uint_32 width;
+  png_uint_32 height;
+  int bit_depth;
+  int color_type;
+  int interlace;
+  png_bytep icc;  // owned by libpng's info
+  png_uint_32 icc_length;
+  bool srgb;
+  double gamma;  // the file's gAMA, 0 when it has none
+  bool chrm;
+  double white_x, white_y, red_x, red_y, green_x, green_y, blue_x, blue_y;
+  // After the transforms: 8-bit samples, 1 to 4 of them a pixel.
+  int channels;
+  size_t row_bytes;
+  int passes;
+};
+
+struct Session {
+  png_structp png;
+  png_infop info;
+  Source* source;
+  Header header;
+  // The decode.
+  RowReducer* reducer;
+  const IccTransform* icc;  // null, or converts rows to sRGB
+  uint8_t* row;             // one row as libpng gives it
+  uint8_t* converted;       // two BGRX rows, when rows are converted
+  png_bytepp whole;         // every row, for an interlaced file
+};
+
+void ReadHeader(Session* s) {
+  png_set_read_fn(s->png, s->source, ReadCallback);
+#if defined(PNG_SET_OPTION_SUPPORTED) && defined(PNG_MAXIMUM_INFLATE_WINDOW)
+  // Some writers mark a smaller window than they use: read them anyway.
+  png_set_option(s->png, PNG_MAXIMUM_INFLATE_WINDOW, PNG_OPTION_ON);
+#endif
+  // The sides are checked by us, to say "too large" rather than "damaged".
+  png_set_user_limits(s->png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+  // Text and suggested palettes are never used: skipped, not stored.
+  static const png_byte kSkipped[] = "tEXt\0zTXt\0iTXt\0sPLT";
+  png_set_keep_unknown_chunks(s->png, PNG_HANDLE_CHUNK_NEVER, kSkipped, 4);
+  png_read_info(s->png, s->info);
+  Header& h = s->header;
+  png_get_IHDR(s->png, s->info, &h.width, &h.height, &h.bit_depth,
+               &h.color_type, &h.interlace, nullptr, nullptr);
+  png_charp name = nullptr;
+  int compression = 0;
+  if (png_get_iCCP(s->png, s->info, &name, &compression, &h.icc,
+                   &h.icc_length) == 0) {
+    h.icc = nullptr;
+    h.icc_length = 0;
+  }
+  int intent = 0;
+  h.srgb = png_get_sRGB(s->png, s->info, &intent) != 0;
+  if (png_get_gAMA(s->png, s->info, &h.gamma) == 0) h.gamma = 0;
+  h.chrm =
+      png_get_cHRM(s->png, s->info, &h.white_x, &h.white_y, &h.red_x, &h.red_y,
+                   &h.green_x, &h.green_y, &h.blue_x, &h.blue_y) != 0;
+}
+
+void SetUpTransforms(Session* s) {
+  // Palettes to RGB, grey under 8 bits to 8, tRNS to an alpha channel.
+  png_set_expand(s->png);
+  // Rounded, not cut: 0x80FF is 128, as QtGui makes it.
+  png_set_scale_16(s->png);
+  s->header.passes = png_set_interlace_handling(s->png);
+  png_read_update_info(s->png, s->info);
+  s->header.channels = png_get_channels(s->png, s->info);
+  s->header.row_bytes = png_get_rowbytes(s->png, s->info);
+}
+
+// Hands one row of libpng's to the reducer, converted to sRGB first when
+// the file's colours are not. Never fails.
+void DeliverRow(Session* s, const uint8_t* row) {
+  if (s->icc == nullptr) {
+    s->reducer->AddRow(row);
+    return;
+  }
+  const int channels = s->header.channels;
+  const bool grey = channels <= 2;
+  const auto width = static_cast<size_t>(s->header.width);
+  uint8_t* in = s->converted;
+  uint8_t* out = s->converted + width * 4;
+  for (size_t x = 0; x < width; ++x) {
+    const uint8_t* p = row + x * static_cast<size_t>(channels);
+    if (grey) {
+      in[x] = p[0];
+    } else {
+      in[x * 4] = p[2];
+      in[x * 4 + 1] = p[1];
+      in[x * 4 + 2] = p[0];
+      in[x * 4 + 3] = 255;
+    }
+  }
+  s->icc->Convert(in, out, static_cast<int32_t>(width));
+  if (channels == 2 || channels == 4) {
+    // The reducer takes RGBA: the alpha goes back beside the new colours.
+    for (size_t x = 0; x < width; ++x) {
+      std::swap(out[x * 4], out[x * 4 + 2]);
+      out[x * 4 + 3] = row[x * static_cast<size_t>(channels) +
+                           static_cast<size_t>(channels) - 1];
+    }
+  }
+  s->reducer->AddRow(out);
+}
+
+void ReadRows(Session* s) {
+  const png_uint_32 height = s->header.height;
+  if (s->header.passes > 1) {
+    png_read_image(s->png, s->whole);
+    for (png_uint_32 y = 0; y < height; ++y) DeliverRow(s, s->whole[y]);
+    return;
+  }
+  for (png_uint_32 y = 0; y < height; ++y) {
+    png_read_row(s->png, s->row, nullptr);
+    DeliverRow(s, s->row);
+  }
+}
+
+// Runs `step`; returns false when libpng gave up.
+bool Guarded(Session* s, void (*step)(Session*)) {
+  if (setjmp(png_jmpbuf(s->png)) != 0) return false;
+  step(s);
+  return true;
+}
+
+// Owns libpng's structures for one decode.
+class SessionOwner {
+ public:
+  explicit SessionOwner(Source* source) : session_(new Session()) {
+    session_->source = source;
+    session_->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr,
+                                           OnError, OnWarning);
+    if (session_->png == nullptr) throw std::bad_alloc();
+    session_->info = png_create_info_struct(session_->png);
+    if (session_->info == nullptr) {
+      png_destroy_read_struct(&session_->png, nullptr, nullptr);
+      throw std::bad_alloc();
+    }
+  }
+  SessionOwner(const SessionOwner&) = delete;
+  SessionOwner& operator=(const SessionOwner&) = delete;
+  ~SessionOwner() {
+    png_destroy_read_struct(&session_->png, &session_->info, nullptr);
+  }
+  Session* get() const { return session_.get(); }
+
+ private:
+  std::unique_ptr<Session> session_;
+};
+
+// Returns an ICC profile for what the gAMA chunk (and cHRM, when present)
+// say: the file's primaries, or sRGB's, with a plain power curve.
+std::vector<uint8_t> GammaProfile(const Header& h, bool grey) {
+  cmsToneCurve* curve = cmsBuildGamma(nullptr, 1.0 / h.gamma);
+  if (curve == nullptr) return {};
+  const cmsCIExyY white = h.chrm ? cmsCIExyY{h.white_x, h.white_y, 1.0}
+                                 : cmsCIExyY{0.3127, 0.3290, 1.0};
+  cmsHPROFILE profile = nullptr;
+  if (grey) {
+    profile = cmsCreateGrayProfile(&white, curve);
+  } else {
+    const cmsCIExyYTRIPLE primaries =
+        h.chrm ? cmsCIExyYTRIPLE{{h.red_x, h.red_y, 1.0},
+                                 {h.green_x, h.green_y, 1.0},
+                                 {h.blue_x, h.blue_y, 1.0}}
+               : cmsCIExyYTRIPLE{
+                     {0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    profile = cmsCreateRGBProfile(&white, &primaries, curves);
+  }
+  cmsFreeToneCurve(curve);
+  if (profile == nullptr) return {};
+  std::vector<uint8_t> bytes;
+  cmsUInt32Number length = 0;
+  if (cmsSaveProfileToMem(profile, nullptr, &length) != 0 && length > 0) {
+    bytes.resize(length);
+    if (cmsSaveProfileToMem(profile, bytes.data(), &length) == 0) bytes = {};
+  }
+  cmsCloseProfile(profile);
+  return bytes;
+}
+
+// Returns the conversion of the file's colours to sRGB: its ICC profile
+// when that is sound, else none when it says sRGB, else its gamma; an empty
+// transform when its colours are taken as sRGB.
+IccTransform ColourTransform(const Header& h) {
+  const bool grey = h.channels <= 2;
+  const IccInput input = grey ? IccInput::kGray : IccInput::kBgrx;
+  if (h.icc != nullptr && h.icc_length > 0) {
+    IccTransform icc = IccTransform::ToSrgb({h.icc, h.icc_length}, input);
+    if (icc.valid()) return icc;
+  }
+  if (h.srgb || h.gamma <= 0) return {};
+  std::vector<uint8_t> profile = GammaProfile(h, grey);
+  return IccTransform::ToSrgb(profile, input);
+}
+
+RowLayout LayoutOf(const Header& h, bool converted) {
+  switch (h.channels) {
+    case 1:
+      return converted ? RowLayout::kBgrx : RowLayout::kGrey;
+    case 2:
+      return converted ? RowLayout::kRgba : RowLayout::kGreyAlpha;
+    case 3:
+      return converted ? RowLayout::kBgrx : RowLayout::kRgb;
+    default:
+      return RowLayout::kRgba;
+  }
+}
+
+template <typename T>
+void Allocate(std::vector<T>& v, size_t n) {
+  try {
+    v.resize(n);
+  } catch (const std::bad_alloc&) {
+    RaisePictureError(platform::kErrOutOfMemory);
+  }
+}
+
+DecodedImage Decode(Source* source, const DecodeHint& hint) {
+  // What the decode takes from the shared budget, given back after libpng
+  // has freed its own (the owner goes first).
+  DecodeBudget::Lease lease;
+  SessionOwner owner(source);
+  Session* s = owner.get();
+  auto fail = [&] {
+    RaisePictureError(source->io_error ? platform::kErrPathFileAccess
+                                       : platform::kErrInvalidPicture);
+  };
+  if (!Guarded(s, ReadHeader)) fail();
+  const Header& h = s->header;
+  CheckPictureSides(h.width, h.height);
+  if (!Guarded(s, SetUpTransforms)) fail();
+  if (h.channels < 1 || h.channels > 4 ||
+      h.row_bytes != size_t{h.width} * static_cast<size_t>(h.channels)) {
+    RaisePictureError(platform::kErrInvalidPicture);
+  }
+  const auto width = static_cast<int32_t>(h.width);
+  const auto height = static_cast<int32_t>(h.height);
+  const int32_t factor = ReductionFactor(width, height, hint);
+  CheckDecodedPixels(width, height, (width + factor - 1) / factor,
+                     (height + factor - 1) / factor);
+  const int64_t whole_bytes =
+      h.passes > 1 ? static_cast<int64_t>(h.row_bytes) * height : 0;
+  if (whole_bytes > kMaxPngInterlacedBytes) {
+    RaisePictureTooLarge(
+        width, height,
+        "an interlaced PNG, read whole: " + std::to_string(whole_bytes >> 20) +
+            " MB, over " + std::to_string(kMaxPngInterlacedBytes >> 20) +
+            " MB");
+  }
+  const IccTransform icc = ColourTransform(h);
+  const int64_t row_bytes = int64_t{width} * 4;
+  lease =
+      SharedDecodeBudget().Take(RowReducer::OutputBytes(width, height, factor) +
+                                whole_bytes + row_bytes * (factor > 1 ? 4 : 3));
+
+  std::optional<RowReducer> reducer;
+  try {
+    reducer.emplace(width, height, factor, LayoutOf(h, icc.valid()));
+  } catch (const std::bad_alloc&) {
+    RaisePictureError(platform::kErrOutOfMemory);
+  }
+  std::vector<uint8_t> row;
+  std::vector<uint8_t> converted;
+  std::vector<uint8_t> whole;
+  std::vector<png_bytep> whole_rows;
+  Allocate(row, h.row_bytes);
+  if (icc.valid()) Allocate(converted, static_cast<size_t>(row_bytes) * 2);
+  if (whole_bytes > 0) {
+    Allocate(whole, static_cast<size_t>(whole_bytes));
+    Allocate(whole_rows, static_cast<size_t>(height));
+    for (size_t y = 0; y < whole_rows.size(); ++y) {
+      whole_rows[y] = whole.data() + y * h.row_bytes;
+    }
+  }
+  s->reducer = &*reducer;
+  s->icc = icc.valid() ? &icc : nullptr;
+  s->row = row.data();
+  s->converted = converted.data();
+  s->whole = whole_rows.data();
+  if (!Guarded(s, ReadRows)) fail();
+  return reducer->Finish();
+}
+
+}  // namespace
+
+DecodedImage DecodePng(std::span<const uint8_t> bytes, const DecodeHint& hint) {
+  // Before libpng reads it: a chunk that claims more than the file holds.
+  if (!PngChunksFit(bytes)) RaisePictureError(platform::kErrInvalidPicture);
+  auto source = std::make_unique<Source>();
+  source->in_memory = true;
+  source->data = bytes.data();
+  source->size = bytes.size();
+  return Decode(source.get(), hint);
+}
+
+DecodedImage DecodePngFile(int fd, const DecodeHint& hint) {
+  auto source = std::make_unique<Source>();
+  source->fd = fd;
+  return Decode(source.get(), hint);
+}
+
+}  // namespace vg::decoders::decoders_internal

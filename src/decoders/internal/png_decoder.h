@@ -1,0 +1,39 @@
+// Decodes PNG through libpng, row by row, shrunk on the fly by a whole
+// factor when the hint leaves room for it. Internal to vg::decoders.
+//
+// Only the reduced picture and a row or two are held, so a PNG far larger
+// than the pixel limit makes a thumbnail in little memory. An interlaced
+// (Adam7) PNG cannot be reduced before its last pass: it is read whole, and
+// refused as too large when that alone is over kMaxPngInterlacedBytes.
+#ifndef VG_DECODERS_INTERNAL_PNG_DECODER_H_
+#define VG_DECODERS_INTERNAL_PNG_DECODER_H_
+
+#include <cstdint>
+#include <span>
+
+#include "decoders/decode_picture.h"
+
+namespace vg::decoders::decoders_internal {
+
+// What the whole picture of an interlaced PNG may take, at 1 to 4 bytes a
+// pixel after its rows are made 8-bit.
+inline constexpr int64_t kMaxPngInterlacedBytes = int64_t{1} << 30;
+
+// Decodes the PNG in `bytes`. Any depth and colour type: 16-bit samples are
+// rounded to 8, palettes and tRNS expanded, transparency composited on
+// white; an embedded ICC profile, or else a gAMA chunk (with its cHRM
+// primaries), is converted to sRGB unless an sRGB chunk says it is sRGB
+// already. Holds a lease from the shared decode budget for what it
+// allocates. Raises 481 for a damaged or cut-short file, 7 for one too
+// large (decode_picture.h).
+DecodedImage DecodePng(std::span<const uint8_t> bytes, const DecodeHint& hint);
+
+// The same for the PNG file open as `fd` (a regular file, read from its
+// start with pread, so its offset is left as it was): read as it is
+// decoded, never whole, so its length is not limited. Raises 75 when the
+// file cannot be read.
+DecodedImage DecodePngFile(int fd, const DecodeHint& hint);
+
+}  // namespace vg::decoders::decoders_internal
+
+#endif  // VG_DECODERS_INTERNAL_PNG_DECODER_H_
