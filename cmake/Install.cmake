@@ -171,8 +171,8 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "batch thumbnailer: folders of photographs into smaller JPEG copies")
 set(CPACK_PACKAGE_DESCRIPTION
-  "Vignettes writes every picture of a folder (JPEG, PNG, GIF, BMP, ICO) as a
-quality-90 JPEG scaled to a chosen width, its height in proportion, under a
+  "Vignettes writes every picture of a folder (JPEG, PNG, GIF, BMP, ICO, WebP,
+TIFF, HEIC/HEIF, AVIF, camera RAW) as a quality-90 JPEG scaled to a chosen width, its height in proportion, under a
 file name made safe for any file system; one click makes a small set and a
 large set at once. Input files are never overwritten. The same batch runs
 from the command line without a display. The package also carries

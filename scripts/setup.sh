@@ -10,7 +10,10 @@ packages=(
   libsqlite3-dev liblcms2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   dpkg-dev groff-base man-db desktop-file-utils appstream bash-completion
+  libwebp-dev libtiff-dev libheif-dev libde265-dev libraw-dev
+  webp libtiff-tools libheif-examples
   clang-format clang-tidy
+  parallel jq
 )
 packages+=("$@")
 

@@ -8,15 +8,19 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <utility>
 #include <variant>
 #include <vector>
 
 #include "cli/options.h"
+#include "cli/report.h"
 #include "platform/code_page.h"
 #include "platform/error.h"
 #include "platform/folder_listing.h"
@@ -104,10 +108,12 @@ double Width(const std::string& text) {
 }
 
 // What the command line tells: a progress bar on a terminal, and nothing
-// else while the run goes (failures come at the end, in listing order).
+// else while the run goes (failures come at the end, in listing order);
+// the report file's lines as the pictures end.
 class Reporter : public thumbnail::Events {
  public:
-  explicit Reporter(bool progress) : progress_(progress) {}
+  explicit Reporter(bool progress, std::FILE* report = nullptr)
+      : progress_(progress), report_(report) {}
   void Progress(size_t done, size_t pictures) override {
     if (!progress_) return;
     constexpr size_t kBar = 30;
@@ -122,10 +128,76 @@ class Reporter : public thumbnail::Events {
     if (drawn_) std::fputc('\n', stderr);
     drawn_ = false;
   }
+  void Finished(const thumbnail::PictureResult& result) override {
+    if (merging_ && result.index != thumbnail::Failure::kNoIndex) {
+      auto [it, fresh] = merged_.try_emplace(result.index, result);
+      if (!fresh) Merge(it->second, result);
+      return;
+    }
+    if (merging_) {
+      // Not a picture (a path asked for that is not there): every run
+      // tells it, the report names it once.
+      if (runs_ == 1) apart_.push_back(result);
+      return;
+    }
+    Write(result);
+  }
+  // Runs made one set at a time tell each picture once a set: the report
+  // gets one line a picture all the same, written by EndMerging.
+  void StartMerging() { merging_ = true; }
+  // Marks the start of each of those runs.
+  void NextRun() { ++runs_; }
+  // Returns the pictures every run found up to date.
+  size_t EndMerging() {
+    size_t up_to_date = 0;
+    for (const thumbnail::PictureResult& r : apart_) Write(r);
+    for (const auto& [index, r] : merged_) {
+      Write(r);
+      if (r.status == thumbnail::Status::kUpToDate) ++up_to_date;
+    }
+    merged_.clear();
+    apart_.clear();
+    merging_ = false;
+    runs_ = 0;
+    return up_to_date;
+  }
 
  private:
+  static void Merge(thumbnail::PictureResult& into,
+                    const thumbnail::PictureResult& more) {
+    into.outputs.insert(into.outputs.end(), more.outputs.begin(),
+                        more.outputs.end());
+    if (!more.reason.empty()) {
+      into.reason += into.reason.empty() ? "" : "; ";
+      into.reason += more.reason;
+    }
+    into.milliseconds += more.milliseconds;
+    using thumbnail::Status;
+    if (into.status == Status::kFailed || more.status == Status::kFailed) {
+      into.status = Status::kFailed;
+    } else if (into.status != more.status) {
+      into.status =
+          into.status == Status::kNotMade || more.status == Status::kNotMade
+              ? Status::kNotMade
+              : Status::kWritten;
+    }
+  }
+
+  void Write(const thumbnail::PictureResult& result) {
+    if (report_ == nullptr) return;
+    const std::string line = ReportLine(result);
+    // A whole line at a time: a run killed meanwhile leaves whole lines.
+    std::fwrite(line.data(), 1, line.size(), report_);
+    std::fflush(report_);
+  }
+
   bool progress_;
+  std::FILE* report_;
   bool drawn_ = false;
+  bool merging_ = false;
+  int runs_ = 0;
+  std::map<size_t, thumbnail::PictureResult> merged_;
+  std::vector<thumbnail::PictureResult> apart_;
 };
 
 // What a whole command did, over one run or two.
@@ -133,11 +205,12 @@ struct Outcome {
   size_t pictures = 0;
   size_t written = 0;
   size_t failed = 0;
+  size_t up_to_date = 0;
   std::vector<thumbnail::Failure> failures;
 };
 
 Outcome FromSummary(thumbnail::Summary summary) {
-  return {summary.pictures, summary.written, summary.failed,
+  return {summary.pictures, summary.written, summary.failed, summary.up_to_date,
           std::move(summary.failures)};
 }
 
@@ -146,8 +219,10 @@ Outcome FromSummary(thumbnail::Summary summary) {
 // the second set's folder goes. Then the sets run one after the other, with
 // the folder made between them, as the window's two-size command does, so
 // that the same files are written and the same failures named.
-Outcome RunJob(const thumbnail::Job& job, thumbnail::Events& events) {
-  bool one_listing = job.sets.size() < 2;
+// A recursive run is always one walk: its sets' folders are made by the
+// engine, and a folder that would stand where "Grand/" goes is not walked.
+Outcome RunJob(const thumbnail::Job& job, Reporter& events) {
+  bool one_listing = job.sets.size() < 2 || job.recursive;
   if (!one_listing) {
     one_listing = true;
     for (const platform::ListedFile& f : platform::ListFolder(job.listing)) {
@@ -166,14 +241,16 @@ Outcome RunJob(const thumbnail::Job& job, thumbnail::Events& events) {
     return FromSummary(thumbnail::Run(job, &events));
   }
   Outcome total;
-  std::set<std::u16string> failed_inputs;
+  events.StartMerging();
   for (size_t s = 0; s < job.sets.size(); ++s) {
     if (s > 0) mkdir(platform::ToAnsi(job.sets[s].destination).c_str(), 0777);
     thumbnail::Job one = job;
     one.sets = {job.sets[s]};
+    events.NextRun();
     thumbnail::Summary summary = thumbnail::Run(one, &events);
     total.pictures = std::max(total.pictures, summary.pictures);
     for (thumbnail::Failure& f : summary.failures) {
+      if (f.index == thumbnail::Failure::kNoIndex && s > 0) continue;
       f.set = f.set == thumbnail::Failure::kNoSet ? f.set : s;
       total.failures.push_back(std::move(f));
     }
@@ -183,36 +260,80 @@ Outcome RunJob(const thumbnail::Job& job, thumbnail::Events& events) {
   {
     std::set<size_t> seen;
     for (const thumbnail::Failure& f : total.failures) {
-      if (seen.insert(f.index).second) ++failed;
+      if (f.index != thumbnail::Failure::kNoIndex &&
+          seen.insert(f.index).second)
+        ++failed;
     }
   }
   total.failed = std::min(failed, total.pictures);
-  total.written = total.pictures - total.failed;
+  total.up_to_date =
+      std::min(events.EndMerging(), total.pictures - total.failed);
+  total.written = total.pictures - total.failed - total.up_to_date;
   return total;
 }
 
-std::string SummaryLine(const Outcome& outcome, double seconds) {
-  char line[160];
+std::string SummaryLine(const Outcome& outcome, double seconds, bool update) {
+  char up_to_date[48] = "";
+  if (update) {
+    std::snprintf(up_to_date, sizeof up_to_date, " %zu up to date,",
+                  outcome.up_to_date);
+  }
+  char line[200];
   std::snprintf(line, sizeof line,
-                "%zu picture%s: %zu written, %zu failed, %.1f s",
+                "%zu picture%s: %zu written,%s %zu failed, %.1f s",
                 outcome.pictures, outcome.pictures == 1 ? "" : "s",
-                outcome.written, outcome.failed, seconds);
+                outcome.written, up_to_date, outcome.failed, seconds);
   return line;
 }
+
+// Reads the paths of --files-from: one a line, or ended by NUL.
+bool ReadFilesFrom(const std::string& source, bool null_separated,
+                   std::unordered_set<std::u16string>* paths) {
+  std::FILE* in = source == "-" ? stdin : std::fopen(source.c_str(), "rb");
+  if (in == nullptr) return false;
+  const char end = null_separated ? '\0' : '\n';
+  std::string path;
+  bool ok = true;
+  for (int c = std::getc(in);; c = std::getc(in)) {
+    if (c == EOF || c == end) {
+      if (!path.empty()) paths->insert(platform::FromAnsi(path));
+      path.clear();
+      if (c == EOF) break;
+    } else {
+      path += static_cast<char>(c);
+    }
+  }
+  if (std::ferror(in) != 0) ok = false;
+  const int saved = errno;
+  if (in != stdin) std::fclose(in);
+  errno = saved;
+  return ok;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const {
+    if (f != nullptr) std::fclose(f);
+  }
+};
 
 }  // namespace
 
 bool WantsCommandLine(int argc, char** argv) {
-  // Existing folders only are what a file manager's "Open with" passes: the
-  // window opens on the first. Anything else (an option, even one that a
-  // folder of the current directory happens to be called, a file, a missing
-  // folder) is for the command line, which explains what it cannot use.
+  // Existing folders and files only are what a file manager's "Open with"
+  // passes (files when a picture was opened with the program): the window
+  // opens on the first folder, or the first file's folder. Anything else (an
+  // option, even one that a folder of the current directory happens to be
+  // called, a missing path, a device) is for the command line, which
+  // explains what it cannot use.
   for (int i = 1; i < argc; ++i) {
     if (argv[i] == nullptr || argv[i][0] == '\0' || argv[i][0] == '-') {
       return true;
     }
     struct stat st {};
-    if (stat(argv[i], &st) != 0 || !S_ISDIR(st.st_mode)) return true;
+    if (stat(argv[i], &st) != 0 ||
+        (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode))) {
+      return true;
+    }
   }
   return false;
 }
@@ -238,6 +359,29 @@ int RunCommandLine(int argc, char** argv) {
                  options.origin.c_str());
     return kExitSomeFailed;
   }
+  // Files named on the command line are opened before anything is made: a
+  // wrong one is a usage error that touches nothing.
+  std::shared_ptr<std::unordered_set<std::u16string>> only;
+  if (options.files_from) {
+    only = std::make_shared<std::unordered_set<std::u16string>>();
+    if (!ReadFilesFrom(*options.files_from, options.null_separated,
+                       only.get())) {
+      return UsageError(UsageProblem{"cannot read --files-from '" +
+                                         *options.files_from +
+                                         "': " + std::strerror(errno),
+                                     2});
+    }
+  }
+  std::unique_ptr<std::FILE, FileCloser> report;
+  if (options.report) {
+    report.reset(std::fopen(options.report->c_str(), "w"));
+    if (!report) {
+      return UsageError(UsageProblem{"cannot write --report '" +
+                                         *options.report +
+                                         "': " + std::strerror(errno),
+                                     2});
+    }
+  }
   std::string dest = options.dest;
   if (!MakeFolders(dest)) {
     std::fprintf(stderr, "vignettes: cannot make the folder '%s': %s\n",
@@ -254,13 +398,20 @@ int RunCommandLine(int argc, char** argv) {
           ? options.jobs
           : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   const std::u16string destination = platform::FromAnsi(dest);
-  if (two_sizes) {
+  if (two_sizes && options.recursive) {
+    job.sets = {{destination, Width(*options.small)},
+                {destination, Width(*options.large), u"Grand/"}};
+  } else if (two_sizes) {
     job.sets = {{destination, Width(*options.small)},
                 {destination + u"Grand/", Width(*options.large)}};
   } else {
     job.sets = {{destination, Width(*options.width)}};
   }
-  Reporter reporter(!options.quiet && isatty(STDERR_FILENO));
+  job.recursive = options.recursive;
+  job.update = options.update;
+  job.shard = {options.shard_index, options.shard_count};
+  job.only = std::move(only);
+  Reporter reporter(!options.quiet && isatty(STDERR_FILENO), report.get());
   const auto started = std::chrono::steady_clock::now();
   std::optional<Outcome> outcome;
   try {
@@ -280,7 +431,7 @@ int RunCommandLine(int argc, char** argv) {
     const double seconds = std::chrono::duration<double>(
                                std::chrono::steady_clock::now() - started)
                                .count();
-    std::printf("%s\n", SummaryLine(*outcome, seconds).c_str());
+    std::printf("%s\n", SummaryLine(*outcome, seconds, options.update).c_str());
   }
   return outcome->failures.empty() ? kExitOk : kExitSomeFailed;
 }

@@ -17,13 +17,15 @@ namespace vg::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: vignettes --origin DIR --dest DIR --width W [-j N]\n"
-    "       vignettes --origin DIR --dest DIR --small S --large L [-j N]\n"
+    "Usage: vignettes --origin DIR --dest DIR --width W [OPTION]...\n"
+    "       vignettes --origin DIR --dest DIR --small S --large L [OPTION]...\n"
     "       vignettes [FOLDER]   (opens the window, on FOLDER if given)\n"
     "\n"
-    "Writes every picture of DIR (JPEG, PNG, GIF, BMP, ICO) as a quality-90\n"
-    "JPEG scaled to the given width, its height in proportion, under a file\n"
-    "name made safe for any file system.\n"
+    "Writes every picture of DIR (JPEG, PNG, GIF, BMP, ICO, WebP, TIFF,\n"
+    "HEIC/HEIF, AVIF and camera RAW files such as DNG, CR2, NEF, ARW) as a\n"
+    "quality-90 JPEG scaled to the given width, its height in proportion,\n"
+    "under a file name made safe for any file system. The format is told by\n"
+    "a file's content, not its name.\n"
     "\n"
     "  --origin DIR   folder of pictures to read (a pattern such as\n"
     "                 DIR/*.jpg limits it to the matching names)\n"
@@ -34,6 +36,21 @@ constexpr const char* kUsage =
     "  -j, --jobs N   pictures made at once (default: the number of cores);\n"
     "                 the files written are the same for every N\n"
     "  -q, --quiet    no progress bar and no summary: failures only\n"
+    "  -r, --recursive  also every folder below DIR, each into its mirror\n"
+    "                 below the destination (names made safe, Grand/ in\n"
+    "                 each); links followed once, the destination skipped\n"
+    "  -u, --update   leave a picture whose every thumbnail is there and\n"
+    "                 not older than it (counted \"up to date\")\n"
+    "  --shard K/N    make only the K-th of N shares (0 <= K < N) of the\n"
+    "                 pictures; N runs together make them all, into one\n"
+    "                 destination if need be\n"
+    "  --shard auto   K and N of a Slurm array task (SLURM_ARRAY_TASK_*)\n"
+    "  --shard auto/N K of a Kubernetes indexed Job (JOB_COMPLETION_INDEX)\n"
+    "  --report FILE  one JSON line a picture: input, outputs, status\n"
+    "                 (written, failed, up-to-date), reason, ms\n"
+    "  --files-from FILE  only the pictures named in FILE, one path a line\n"
+    "                 (\"-\": standard input)\n"
+    "  -0, --null     --files-from names are ended by NUL, not newline\n"
     "  -h, --help     this text\n"
     "  --version      the version\n"
     "\n"
@@ -43,12 +60,22 @@ constexpr const char* kUsage =
     "\n"
     "  vignettes --origin=photos --dest=thumbs --width=150 -qj2\n"
     "\n"
+    "A tree of albums, again after adding photos, as the 2nd of 4 shares,\n"
+    "then only the pictures that failed:\n"
+    "\n"
+    "  vignettes -ru --origin ~/Photos --dest ~/web --small 100 --large 450\n"
+    "  vignettes -r --origin ~/Photos --dest ~/web --width 150 --shard 1/4\n"
+    "  vignettes -r --origin in --dest out --width 150 --report run.jsonl\n"
+    "  jq -j 'select(.status==\"failed\") | .input + \"\\u0000\"' run.jsonl |\n"
+    "    vignettes -r --origin in --dest out --width 150 -0 --files-from -\n"
+    "\n"
     "Every file that could not be read or written is named on stderr with\n"
     "its reason; a summary line ends the run (\"40 pictures: 38 written,\n"
-    "2 failed, 0.6 s\").\n"
+    "2 failed, 0.6 s\"; with --update, \"... 30 written, 8 up to date, "
+    "...\").\n"
     "\n"
-    "Exit status: 0 every picture written, 1 some file could not be read or\n"
-    "written, 2 usage error.\n";
+    "Exit status: 0 every picture written (or up to date), 1 some file could\n"
+    "not be read or written, 2 usage error (nothing is touched).\n";
 
 // getopt_long's codes for the options without a short form; above every
 // character, so none can be mistaken for one.
@@ -59,10 +86,13 @@ enum LongOnly : int {
   kSmall,
   kLarge,
   kVersionCode,
+  kShard,
+  kReport,
+  kFilesFrom,
 };
 
 // The leading ':' makes a missing value come back as ':' rather than '?'.
-constexpr const char* kShortOptions = ":hqj:";
+constexpr const char* kShortOptions = ":hqj:ru0";
 
 constexpr option kLongOptions[] = {
     {"origin", required_argument, nullptr, kOrigin},
@@ -74,6 +104,12 @@ constexpr option kLongOptions[] = {
     {"quiet", no_argument, nullptr, 'q'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersionCode},
+    {"recursive", no_argument, nullptr, 'r'},
+    {"update", no_argument, nullptr, 'u'},
+    {"shard", required_argument, nullptr, kShard},
+    {"report", required_argument, nullptr, kReport},
+    {"files-from", required_argument, nullptr, kFilesFrom},
+    {"null", no_argument, nullptr, '0'},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -104,6 +140,51 @@ bool IsWidth(const std::string& text) {
     return false;
   }
   return w >= 1 && w <= 65535;
+}
+
+// Reads a decimal count without sign or blank.
+bool ReadCount(const std::string& text, uint64_t* value) {
+  if (text.empty() || text.size() > 18 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  *value = std::strtoull(text.c_str(), nullptr, 10);
+  return true;
+}
+
+// Reads an environment variable holding a count; false when unset.
+bool EnvironmentCount(const char* name, uint64_t* value, std::string* problem) {
+  const char* text = std::getenv(name);
+  if (text == nullptr) return false;
+  if (!ReadCount(text, value)) {
+    *problem = std::string(name) + "='" + text + "' is not a count";
+  }
+  return true;
+}
+
+// K of a Slurm array task, whose ids may start anywhere and step by more
+// than one (--array=1-8, --array=0-30:10).
+bool SlurmIndex(uint64_t* index, uint64_t* count, std::string* problem) {
+  uint64_t id = 0, min = 0, step = 1;
+  if (!EnvironmentCount("SLURM_ARRAY_TASK_ID", &id, problem)) return false;
+  if (!problem->empty()) return true;
+  if (!EnvironmentCount("SLURM_ARRAY_TASK_COUNT", count, problem)) {
+    *problem = "SLURM_ARRAY_TASK_ID is set but not SLURM_ARRAY_TASK_COUNT";
+    return true;
+  }
+  if (problem->empty()) EnvironmentCount("SLURM_ARRAY_TASK_MIN", &min, problem);
+  if (problem->empty())
+    EnvironmentCount("SLURM_ARRAY_TASK_STEP", &step, problem);
+  if (!problem->empty()) return true;
+  if (id < min || step == 0 || (id - min) % step != 0 ||
+      (id - min) / step >= *count) {
+    *problem =
+        "the Slurm array task ids are not one range (--array=A-B or "
+        "A-B:S): give --shard K/N";
+    return true;
+  }
+  *index = (id - min) / step;
+  return true;
 }
 
 UsageProblem Problem(std::string message) {
@@ -177,6 +258,28 @@ ParsedOptions ParseOptions(int argc, char* const* argv) {
       case 'q':
         options.quiet = true;
         break;
+      case 'r':
+        options.recursive = true;
+        break;
+      case 'u':
+        options.update = true;
+        break;
+      case '0':
+        options.null_separated = true;
+        break;
+      case kShard:
+        if (std::string why =
+                ReadShard(optarg, &options.shard_index, &options.shard_count);
+            !why.empty()) {
+          return Problem("--shard " + std::string(optarg) + ": " + why);
+        }
+        break;
+      case kReport:
+        options.report = optarg;
+        break;
+      case kFilesFrom:
+        options.files_from = optarg;
+        break;
       case 'h':
         options.request = Request::kHelp;
         return options;
@@ -205,6 +308,49 @@ ParsedOptions ParseOptions(int argc, char* const* argv) {
     return Problem("unknown argument '" + std::string(words[optind]) + "'");
   }
   return CheckTogether(std::move(options));
+}
+
+std::string ReadShard(const std::string& text, uint64_t* index,
+                      uint64_t* count) {
+  const size_t slash = text.find('/');
+  const std::string first = text.substr(0, slash);
+  const std::string second =
+      slash == std::string::npos ? "" : text.substr(slash + 1);
+  std::string problem;
+  if (first == "auto") {
+    if (slash == std::string::npos) {
+      if (!SlurmIndex(index, count, &problem)) {
+        return "no Slurm array task here (SLURM_ARRAY_TASK_ID, "
+               "SLURM_ARRAY_TASK_COUNT); give auto/N with "
+               "JOB_COMPLETION_INDEX, or K/N";
+      }
+      return problem;
+    }
+    if (!ReadCount(second, count) || *count == 0) {
+      return "N must be a count of 1 or more";
+    }
+    const uint64_t n = *count;
+    if (!EnvironmentCount("JOB_COMPLETION_INDEX", index, &problem)) {
+      uint64_t slurm_count = 0;
+      if (!SlurmIndex(index, &slurm_count, &problem)) {
+        return "neither JOB_COMPLETION_INDEX nor a Slurm array task is set; "
+               "give K/N";
+      }
+    }
+    if (!problem.empty()) return problem;
+    if (*index >= n) {
+      return "the index " + std::to_string(*index) + " is not below " +
+             std::to_string(n);
+    }
+    return {};
+  }
+  if (slash == std::string::npos || !ReadCount(first, index) ||
+      !ReadCount(second, count)) {
+    return "give K/N (0 <= K < N), auto or auto/N";
+  }
+  if (*count == 0) return "N must be 1 or more";
+  if (*index >= *count) return "K must be below N (0 to N-1)";
+  return {};
 }
 
 const char* UsageText() { return kUsage; }

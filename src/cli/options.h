@@ -16,6 +16,7 @@
 #ifndef VG_CLI_OPTIONS_H_
 #define VG_CLI_OPTIONS_H_
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <variant>
@@ -39,6 +40,14 @@ struct Options {
   std::optional<std::string> width, small, large;
   int jobs = 0;  // 1 to 256; 0 when not given (one per core)
   bool quiet = false;
+  bool recursive = false;  // -r, --recursive
+  bool update = false;     // -u, --update
+  // --shard K/N, or as the scheduler's environment gives it (ReadShard).
+  uint64_t shard_index = 0;
+  uint64_t shard_count = 1;
+  std::optional<std::string> report;      // --report FILE
+  std::optional<std::string> files_from;  // --files-from FILE ("-": stdin)
+  bool null_separated = false;            // -0, --null
 };
 
 // A command line that cannot run.
@@ -55,6 +64,15 @@ using ParsedOptions = std::variant<Options, UsageProblem>;
 // refused only once every option has been read, so "vignettes x --help"
 // prints the help.
 [[nodiscard]] ParsedOptions ParseOptions(int argc, char* const* argv);
+
+// Reads the value of --shard: "K/N" (the K-th of N shards, 0 <= K < N);
+// "auto", a Slurm array task (K = (SLURM_ARRAY_TASK_ID -
+// SLURM_ARRAY_TASK_MIN) / SLURM_ARRAY_TASK_STEP, N =
+// SLURM_ARRAY_TASK_COUNT); or "auto/N", K from JOB_COMPLETION_INDEX (a
+// Kubernetes indexed Job), else from a Slurm array task. Returns an empty
+// text when read, else the problem.
+[[nodiscard]] std::string ReadShard(const std::string& text, uint64_t* index,
+                                    uint64_t* count);
 
 // Returns the text of --help, ending with a newline.
 [[nodiscard]] const char* UsageText();

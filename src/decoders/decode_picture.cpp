@@ -6,12 +6,18 @@
 
 #include <cerrno>
 #include <new>
+#include <optional>
 #include <string>
+#include <utility>
 
+#include "decoders/internal/heif_decoder.h"
 #include "decoders/internal/jpeg_decoder.h"
 #include "decoders/internal/picture_error.h"
 #include "decoders/internal/picture_format.h"
 #include "decoders/internal/qt_decoder.h"
+#include "decoders/internal/raw_decoder.h"
+#include "decoders/internal/tiff_decoder.h"
+#include "decoders/internal/webp_decoder.h"
 #include "platform/code_page.h"
 #include "platform/error.h"
 
@@ -99,6 +105,25 @@ DecodedImage DecodePictureBytes(std::span<const uint8_t> bytes,
       case PictureFormat::kGif:
       case PictureFormat::kPng:
         return decoders_internal::DecodeWithQt(bytes, format, hint);
+      case PictureFormat::kWebp:
+        return decoders_internal::DecodeWebp(bytes, hint);
+      case PictureFormat::kTiff:
+        // Most camera RAW files are TIFF-shaped. libraw has the first say:
+        // a file it recognises and that has a DNG version or a camera maker
+        // is a RAW; anything else is read as a TIFF.
+        if (std::optional<DecodedImage> raw =
+                decoders_internal::DecodeRaw(bytes, hint)) {
+          return std::move(*raw);
+        }
+        return decoders_internal::DecodeTiff(bytes, hint);
+      case PictureFormat::kHeif:
+        return decoders_internal::DecodeHeif(bytes, hint);
+      case PictureFormat::kRaw:
+        if (std::optional<DecodedImage> raw =
+                decoders_internal::DecodeRaw(bytes, hint)) {
+          return std::move(*raw);
+        }
+        break;
       case PictureFormat::kWmf:
       case PictureFormat::kEmf:
         // Recognised, but no renderer of ours draws metafiles.

@@ -11,23 +11,40 @@
 //   ICO    the largest image of the icon; CUR likewise
 //   GIF    the first frame
 //   PNG    any depth
+//   WebP   lossy or lossless, through libwebp, scaled while decoding when
+//          the hint allows it; of an animation, the first frame
+//   TIFF   the first page, through libtiff: 1 to 16 bits a sample, grey,
+//          RGB, palette, CMYK, YCbCr; striped or tiled; read a strip (or a
+//          row of tiles) at a time
+//   HEIF   HEIC (HEVC) and AVIF (AV1), the primary image, through libheif
+//   RAW    camera RAW files through libraw (DNG, CR2, CR3, CRW, NEF, ARW,
+//          RAF, ORF, RW2, PEF, SRW...): the embedded JPEG preview when it
+//          holds what the hint needs, else the sensor data developed at
+//          half (or, when that is too small, full) size. Most RAW files are
+//          TIFF-shaped: one that libraw recognises and that has a DNG
+//          version or a camera maker is a RAW, any other a TIFF.
 //
-// Transparent pixels (PNG, GIF, ICO, CUR, 32-bit BMP with an alpha mask) are
-// composited on white. The EXIF orientation of a JPEG is applied (a phone's
-// portrait photo comes out upright, its size swapped), and an embedded ICC
+// Transparent pixels (PNG, GIF, ICO, CUR, 32-bit BMP with an alpha mask,
+// WebP, TIFF, HEIF) are composited on white. Every picture comes out
+// upright, its size swapped where it is turned: the EXIF orientation of a
+// JPEG or a WebP, a TIFF's orientation tag, a RAW's camera orientation,
+// and for HEIF the container's own rotation and mirror (its EXIF tag, which
+// describes the stored picture, is not applied again). An embedded ICC
 // profile is converted to sRGB. Windows metafiles (WMF, EMF) are recognised
 // but not rendered: they fail like any file that is not a picture.
 //
-// The formats read through QtGui are reduced by a whole factor (each pixel
-// the mean of a square block) when the hint leaves as much room as a
+// The formats without a reduced decode of their own (those read through
+// QtGui, TIFF, HEIF, developed RAW) are reduced by a whole factor (each
+// pixel the mean of a square block) when the hint leaves as much room as a
 // reduced JPEG keeps.
 //
 // A JPEG cut short decodes as far as its data goes and the rest comes out
 // grey, as in most viewers; it fails only when its data ends before the
 // first row of blocks is complete. Damaged JPEG data decodes as well as it
 // can, silently. A BMP cut short is grey where it holds no rows, and pixels
-// that its runs skip take the first colour of its palette. Other damage
-// fails or not as QtGui's readers decide; no pixel ever comes from memory
+// that its runs skip take the first colour of its palette; so is a TIFF
+// whose strips end early. A WebP or HEIF cut short fails. Other damage
+// fails or not as their libraries decide; no pixel ever comes from memory
 // that nothing wrote.
 //
 //   DecodedImage image = DecodePictureFile(u"/photos/in/a.jpg", {150, 0});

@@ -1,6 +1,7 @@
-// The program: the window with no arguments or with folders only (as a file
-// manager's "Open with" passes them; it opens on the first), the command
-// line with any others.
+// The program: the window with no arguments or with existing folders and
+// files only (as a file manager's "Open with" passes them; it opens on the
+// first folder, or the first file's folder), the command line with any
+// others.
 #include <QApplication>
 #include <QLoggingCategory>
 #include <QMessageBox>

@@ -1,6 +1,9 @@
 #include "thumbnail/engine.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <mutex>
 #include <thread>
@@ -9,12 +12,44 @@
 #include "platform/code_page.h"
 #include "platform/folder_listing.h"
 #include "thumbnail/make.h"
-#include "thumbnail/plan.h"
+#include "thumbnail/walk.h"
 
 namespace vg::thumbnail {
 namespace {
 
 constexpr size_t kNone = static_cast<size_t>(-1);
+
+// The run's listing: one folder, or a walked tree.
+Walk ListJob(const Job& job) {
+  if (!job.recursive) {
+    Walk walk;
+    walk.folders.push_back({});
+    walk.files = platform::ListFolder(job.listing);
+    return walk;  // folder_of left empty: every file is in folder 0
+  }
+  std::u16string folder, name_pattern;
+  platform::SplitPattern(job.listing, &folder, &name_pattern);
+  std::vector<std::u16string> destinations, set_folders;
+  for (const OutputSet& set : job.sets) {
+    destinations.push_back(set.destination);
+    set_folders.push_back(set.sub_folder);
+  }
+  return WalkTree(job.load_prefix, name_pattern, destinations, set_folders);
+}
+
+bool Older(const timespec& a, const timespec& b) {
+  return a.tv_sec != b.tv_sec ? a.tv_sec < b.tv_sec : a.tv_nsec < b.tv_nsec;
+}
+
+// Makes `path` and the folders above it; an existing one is fine.
+void MakeFolders(const std::string& path) {
+  for (size_t i = 1; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '/') {
+      // A failure shows on each file written there.
+      mkdir(path.substr(0, i).c_str(), 0777);
+    }
+  }
+}
 
 // The state of one run, shared by its workers.
 class Runner {
@@ -22,15 +57,36 @@ class Runner {
   Runner(const Job& job, Events* events)
       : job_(job),
         events_(events),
-        files_(platform::ListFolder(job.listing)),
-        plan_(MakePlan(files_)),
-        inputs_(files_),
-        failed_(files_.size(), false) {
+        walk_(ListJob(job)),
+        wanted_(Wanted()),
+        plan_(MakePlan(walk_.files, PlanFilter{[this](size_t i) {
+                                                 return RelativeOutput(i);
+                                               },
+                                               job.shard, WantedFilter()})),
+        inputs_(walk_.files),
+        status_(walk_.files.size(), kPending),
+        folder_made_(job.recursive ? walk_.folders.size() : 0, false) {
     for (const OutputSet& set : job_.sets)
       widest_ = std::max(widest_, set.width);
+    wanted_.clear();
+    wanted_.shrink_to_fit();
   }
 
   Summary Go() {
+    for (const WalkProblem& p : walk_.problems) FailApart(p.path, p.reason);
+    if (job_.only && job_.shard.index == 0) {
+      // Asked for and not there; told by one shard only.
+      std::vector<std::u16string> missing;
+      for (const std::u16string& path : *job_.only) {
+        if (found_.count(path) == 0) missing.push_back(path);
+      }
+      std::sort(missing.begin(), missing.end());
+      for (const std::u16string& path : missing) {
+        FailApart(path, "not found in the origin");
+      }
+    }
+    found_.clear();
+
     const size_t groups = plan_.order.size();
     const size_t jobs =
         std::min(static_cast<size_t>(std::max(1, job_.jobs)), groups);
@@ -44,13 +100,24 @@ class Runner {
       for (std::thread& t : workers) t.join();
     }
     Summary summary;
-    summary.listed = files_.size();
+    summary.listed = walk_.files.size();
     summary.pictures = plan_.pictures;
     summary.cancelled = Cancelled();
     for (const auto& group : plan_.groups) {
       for (size_t index : group) {
-        if (!made_.empty() && !made_[index]) continue;
-        ++(failed_[index] ? summary.failed : summary.written);
+        switch (status_[index]) {
+          case kWrittenState:
+            ++summary.written;
+            break;
+          case kFailedState:
+            ++summary.failed;
+            break;
+          case kUpToDateState:
+            ++summary.up_to_date;
+            break;
+          default:
+            break;
+        }
       }
     }
     std::stable_sort(failures_.begin(), failures_.end(),
@@ -63,40 +130,156 @@ class Runner {
   }
 
  private:
+  enum State : uint8_t {
+    kPending,
+    kWrittenState,
+    kFailedState,
+    kUpToDateState,
+    kNotMadeState
+  };
+
   bool Cancelled() const {
     return job_.cancel != nullptr && job_.cancel->load();
   }
 
+  const WalkedFolder& FolderOf(size_t index) const {
+    return walk_.folders[walk_.folder_of.empty() ? 0 : walk_.folder_of[index]];
+  }
+
+  std::u16string InputPath(size_t index) const {
+    return job_.load_prefix + FolderOf(index).origin + walk_.files[index].name;
+  }
+
+  std::u16string RelativeOutput(size_t index) const {
+    return FolderOf(index).mirror + OutputName(walk_.files[index].name);
+  }
+
+  std::u16string OutputPath(size_t index, size_t set) const {
+    return job_.sets[set].destination + FolderOf(index).mirror +
+           job_.sets[set].sub_folder + OutputName(walk_.files[index].name);
+  }
+
+  // Marks the files asked for (Job::only), and notes which paths were found.
+  std::vector<bool> Wanted() {
+    std::vector<bool> wanted;
+    if (!job_.only) return wanted;
+    wanted.resize(walk_.files.size(), false);
+    for (size_t i = 0; i < walk_.files.size(); ++i) {
+      for (std::u16string path :
+           {InputPath(i), FolderOf(i).origin + walk_.files[i].name}) {
+        if (job_.only->count(path) != 0) {
+          wanted[i] = true;
+          found_.insert(std::move(path));
+        }
+      }
+    }
+    return wanted;
+  }
+
+  std::function<bool(size_t)> WantedFilter() const {
+    if (!job_.only) return nullptr;
+    return [this](size_t i) { return static_cast<bool>(wanted_[i]); };
+  }
+
   void Work() {
     for (size_t k = next_++; k < plan_.order.size(); k = next_++) {
-      // The picture of this group that each set's output now holds.
-      std::vector<size_t> holder(job_.sets.size(), kNone);
-      for (size_t index : plan_.groups[plan_.order[k]]) {
-        if (Cancelled()) {
-          Skip(index);
-          continue;
+      const std::vector<size_t>& group = plan_.groups[plan_.order[k]];
+      std::vector<PictureResult> results(group.size());
+      for (size_t j = 0; j < group.size(); ++j) {
+        results[j].index = group[j];
+        results[j].input = InputPath(group[j]);
+        for (size_t s = 0; s < job_.sets.size(); ++s) {
+          results[j].outputs.push_back(OutputPath(group[j], s));
         }
-        MakeOne(index, holder);
+      }
+      if (job_.update && UpToDate(results)) {
+        for (PictureResult& r : results) {
+          r.status = Status::kUpToDate;
+          status_[r.index] = kUpToDateState;
+          Finish();
+        }
+      } else {
+        // The member of this group whose thumbnail each set's output holds.
+        std::vector<size_t> holder(job_.sets.size(), kNone);
+        for (size_t j = 0; j < group.size(); ++j) {
+          if (Cancelled()) {
+            results[j].status = Status::kNotMade;
+            status_[group[j]] = kNotMadeState;
+            continue;
+          }
+          MakeOne(j, results, holder);
+        }
+      }
+      if (events_ != nullptr) {
+        std::lock_guard lock(mutex_);
+        for (const PictureResult& r : results) events_->Finished(r);
       }
     }
   }
 
-  void MakeOne(size_t index, std::vector<size_t>& holder) {
-    const std::u16string& name = files_[index].name;
-    const std::u16string input = job_.load_prefix + name;
+  // True when every output of the group exists, not older than any of its
+  // pictures.
+  bool UpToDate(const std::vector<PictureResult>& results) const {
+    timespec newest{0, 0};
+    for (const PictureResult& r : results) {
+      struct stat st {};
+      if (stat(platform::ToAnsi(r.input).c_str(), &st) != 0) return false;
+      if (Older(newest, st.st_mtim)) newest = st.st_mtim;
+    }
+    for (const std::u16string& output : results.back().outputs) {
+      struct stat st {};
+      if (stat(platform::ToAnsi(output).c_str(), &st) != 0 ||
+          !S_ISREG(st.st_mode) || Older(st.st_mtim, newest)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // Makes the folders a recursive run writes this picture's thumbnails in.
+  void MakeFoldersFor(size_t index) {
+    if (!job_.recursive) return;
+    const size_t folder = walk_.folder_of[index];
+    std::lock_guard lock(folders_mutex_);
+    if (folder_made_[folder]) return;
+    folder_made_[folder] = true;
+    for (const OutputSet& set : job_.sets) {
+      MakeFolders(platform::ToAnsi(
+          set.destination + walk_.folders[folder].mirror + set.sub_folder));
+    }
+  }
+
+  void MakeOne(size_t j, std::vector<PictureResult>& results,
+               std::vector<size_t>& holder) {
+    const auto started = std::chrono::steady_clock::now();
+    PictureResult& result = results[j];
+    MakeSteps(j, results, holder);
+    if (status_[result.index] == kPending) {
+      status_[result.index] = kWrittenState;
+    }
+    result.milliseconds = std::chrono::duration<double, std::milli>(
+                              std::chrono::steady_clock::now() - started)
+                              .count();
+    Finish();
+  }
+
+  void MakeSteps(size_t j, std::vector<PictureResult>& results,
+                 std::vector<size_t>& holder) {
+    PictureResult& result = results[j];
+    const size_t index = result.index;
+    const std::u16string& input = result.input;
     platform::PicturePtr picture;
     try {
       picture = LoadPicture(input, widest_);
     } catch (const std::exception& e) {
-      Fail({index, Failure::kNoSet, input, DescribeFailure(e)});
-      Finish();
+      Fail({index, Failure::kNoSet, input, DescribeFailure(e)}, result);
       return;
     }
     if (events_ != nullptr) {
       std::lock_guard lock(mutex_);
       events_->Loaded(index, input, *picture);
     }
-    const std::u16string output_name = OutputName(name);
+    MakeFoldersFor(index);
     for (size_t s = 0; s < job_.sets.size(); ++s) {
       const OutputSet& set = job_.sets[s];
       int32_t height = 0;
@@ -104,27 +287,27 @@ class Runner {
         height =
             ProportionalHeight(picture->Width(), picture->Height(), set.width);
       } catch (const std::exception& e) {
-        Fail({index, s, input, DescribeFailure(e)});
+        Fail({index, s, input, DescribeFailure(e)}, result);
         continue;
       }
       if (std::string why = CheckHeight(set.width, height); !why.empty()) {
-        Fail({index, s, input, std::move(why)});
+        Fail({index, s, input, std::move(why)}, result);
         continue;
       }
-      const std::u16string output = set.destination + output_name;
+      const std::u16string& output = result.outputs[s];
       Thumbnail thumb;
       try {
         thumb = Render(*picture, GeometryFor(set.width, height));
       } catch (const std::exception& e) {
-        Fail({index, s, input, DescribeFailure(e)});
+        Fail({index, s, input, DescribeFailure(e)}, result);
         continue;
       }
       if (thumb.dib.hDib() == 0) {
-        Fail({index, s, input, NothingCaptured(height)});
+        Fail({index, s, input, NothingCaptured(height)}, result);
         continue;
       }
       if (std::string why = Write(thumb.dib, output, inputs_); !why.empty()) {
-        Fail({index, s, output, std::move(why)});
+        Fail({index, s, output, std::move(why)}, result);
         continue;
       }
       std::lock_guard lock(mutex_);
@@ -135,23 +318,43 @@ class Runner {
       if (holder[s] != kNone) {
         // Two names that transliterate alike: the later one replaced the
         // earlier one's thumbnail, which is then as good as not written.
-        const size_t earlier = holder[s];
-        FailLocked({earlier, s, job_.load_prefix + files_[earlier].name,
-                    ReplacedReason(input)});
+        PictureResult& earlier = results[holder[s]];
+        FailLocked({earlier.index, s, earlier.input, ReplacedReason(input)},
+                   earlier);
       }
-      holder[s] = index;
+      holder[s] = j;
     }
-    Finish();
   }
 
-  void Fail(Failure failure) {
+  void Fail(Failure failure, PictureResult& result) {
     std::lock_guard lock(mutex_);
-    FailLocked(std::move(failure));
+    FailLocked(std::move(failure), result);
   }
 
-  void FailLocked(Failure failure) {
-    failed_[failure.index] = true;
+  void FailLocked(Failure failure, PictureResult& result) {
+    status_[failure.index] = kFailedState;
+    result.status = Status::kFailed;
+    // One reason for every set (a picture replaced in both) is told once.
+    if (result.reason.find(failure.reason) == std::string::npos) {
+      if (!result.reason.empty()) result.reason += "; ";
+      result.reason += failure.reason;
+    }
     if (events_ != nullptr) events_->Failed(failure);
+    failures_.push_back(std::move(failure));
+  }
+
+  // A failure that is no picture of the listing: a folder, a missing path.
+  void FailApart(const std::u16string& path, const std::string& reason) {
+    Failure failure{Failure::kNoIndex, Failure::kNoSet, path, reason};
+    if (events_ != nullptr) {
+      events_->Failed(failure);
+      PictureResult result;
+      result.index = Failure::kNoIndex;
+      result.input = path;
+      result.status = Status::kFailed;
+      result.reason = reason;
+      events_->Finished(result);
+    }
     failures_.push_back(std::move(failure));
   }
 
@@ -161,25 +364,22 @@ class Runner {
     if (events_ != nullptr) events_->Progress(done_, plan_.pictures);
   }
 
-  // A picture a cancelled run did not make: neither written nor failed.
-  void Skip(size_t index) {
-    std::lock_guard lock(mutex_);
-    if (made_.empty()) made_.assign(files_.size(), true);
-    made_[index] = false;
-  }
-
   const Job& job_;
   Events* events_;
-  const std::vector<platform::ListedFile> files_;
+  const Walk walk_;
+  std::unordered_set<std::u16string> found_;  // Job::only paths listed
+  std::vector<bool> wanted_;                  // only while planning
   const Plan plan_;
   const InputGuard inputs_;
   double widest_ = 0;
   std::atomic<size_t> next_{0};
   std::mutex mutex_;
   size_t done_ = 0;
-  std::vector<bool> failed_;
-  std::vector<bool> made_;  // empty: every planned picture was made
+  // One byte a file; each is written by the worker of its group only.
+  std::vector<uint8_t> status_;
   std::vector<Failure> failures_;
+  std::mutex folders_mutex_;
+  std::vector<bool> folder_made_;
 };
 
 }  // namespace
@@ -187,6 +387,20 @@ class Runner {
 Summary Run(const Job& job, Events* events) {
   Runner runner(job, events);
   return runner.Go();
+}
+
+const char* ToString(Status status) {
+  switch (status) {
+    case Status::kWritten:
+      return "written";
+    case Status::kFailed:
+      return "failed";
+    case Status::kUpToDate:
+      return "up-to-date";
+    case Status::kNotMade:
+      return "not-made";
+  }
+  return "unknown";
 }
 
 std::string ReplacedReason(const std::u16string& later_input) {

@@ -15,14 +15,18 @@
 // How a run goes:
 //   1. The listing is taken once, whole, before the first picture: files
 //      the run writes are never read back, and a file added meanwhile is in
-//      every set or in none.
+//      every set or in none. A recursive run lists the whole tree then
+//      (thumbnail/walk.h).
 //   2. The plan (thumbnail/plan.h) names each output and groups the
-//      pictures written under one name, so that the last one listed wins.
+//      pictures written under one name, so that the last one listed wins;
+//      it keeps only the run's shard, and the pictures asked for.
 //   3. Workers take the groups, the largest first. Each picture is read
 //      once, at the scale its widest thumbnail needs, and every set's
 //      thumbnail is made from that one decode (thumbnail/make.h).
 //   4. Each thumbnail is written through a temporary file and a rename:
-//      whole or not at all, never over one of the run's inputs.
+//      whole or not at all, never over one of the run's inputs. So a run
+//      killed at any moment leaves whole files, and a run with `update`
+//      set finishes its work without making them again.
 // The files written do not depend on `jobs`.
 //
 // Nothing here knows the window: it drives these same steps one picture at
@@ -33,19 +37,34 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "platform/picture.h"
+#include "thumbnail/plan.h"
 
 namespace vg::thumbnail {
 
 // One set of thumbnails: `width` pixels wide, written at `destination`
 // followed by each output name (a folder with its trailing "/", or any
 // prefix: "/out/thumb-" writes "/out/thumb-a.jpg").
+// In a recursive run each folder of the origin has its mirror below
+// `destination`, and the set goes into `sub_folder` of each mirror
+// ("Grand/"; empty for the mirror itself).
 struct OutputSet {
+  OutputSet() = default;
+  OutputSet(std::u16string destination_in, double width_in,
+            std::u16string sub_folder_in = {})
+      : destination(std::move(destination_in)),
+        width(width_in),
+        sub_folder(std::move(sub_folder_in)) {}
+
   std::u16string destination;
   double width = 0;
+  std::u16string sub_folder;
 };
 
 struct Job {
@@ -60,23 +79,60 @@ struct Job {
   int jobs = 1;
   // When set and true, the run stops after the pictures being made.
   const std::atomic<bool>* cancel = nullptr;
+  // Walks the listing's folder and every folder below it; each folder's
+  // pictures go to its mirror (see OutputSet), made when needed.
+  bool recursive = false;
+  // Leaves alone a picture whose every thumbnail exists and is not older
+  // than it (nor than any picture written under the same name).
+  bool update = false;
+  // Makes only this share of the pictures (thumbnail/plan.h).
+  Shard shard;
+  // When set, makes only the pictures at these paths (load_prefix followed
+  // by the path below the origin, or that path alone), with the others
+  // written under the same name; a path the listing lacks is a failure.
+  std::shared_ptr<const std::unordered_set<std::u16string>> only;
 };
 
 // A file that got no thumbnail (or lost it), and why.
 struct Failure {
-  size_t index = 0;     // the input's place in the listing
+  size_t index = 0;     // the input's place in the listing; kNoIndex: none
   size_t set = kNoSet;  // the set it concerns; kNoSet: every set
   std::u16string path;  // the input, or the output that failed
   std::string reason;   // English
 
   static constexpr size_t kNoSet = static_cast<size_t>(-1);
+  // A folder that could not be walked, or a path asked for that the
+  // listing lacks: no picture of the listing.
+  static constexpr size_t kNoIndex = static_cast<size_t>(-1);
+};
+
+// What became of one picture.
+enum class Status {
+  kWritten,   // every thumbnail written
+  kFailed,    // at least one thumbnail not made, or replaced
+  kUpToDate,  // every thumbnail there already (Job::update)
+  kNotMade,   // the run was cancelled first
+};
+
+// Returns "written", "failed", "up-to-date" or "not-made".
+const char* ToString(Status status);
+
+// One picture of the run, told once it is final.
+struct PictureResult {
+  size_t index = 0;  // as Failure::index
+  std::u16string input;
+  std::vector<std::u16string> outputs;  // one per set
+  Status status = Status::kWritten;
+  std::string reason;       // the failures, "; " between them
+  double milliseconds = 0;  // reading, making and writing it
 };
 
 struct Summary {
-  size_t listed = 0;    // names listed, skipped ones included
-  size_t pictures = 0;  // names made or tried (not skipped)
-  size_t written = 0;   // pictures whose every thumbnail was written
-  size_t failed = 0;    // pictures with at least one failure
+  size_t listed = 0;      // names listed, skipped ones included
+  size_t pictures = 0;    // names made or tried (not skipped)
+  size_t written = 0;     // pictures whose every thumbnail was written
+  size_t failed = 0;      // pictures with at least one failure
+  size_t up_to_date = 0;  // pictures left alone (Job::update)
   bool cancelled = false;
   // Every failure, by listing order, then set.
   std::vector<Failure> failures;
@@ -97,6 +153,8 @@ class Events {
   virtual void Failed(const Failure& /*failure*/) {}
   // `done` of `pictures` pictures are finished.
   virtual void Progress(size_t /*done*/, size_t /*pictures*/) {}
+  // A picture's result is final (after the others written under its name).
+  virtual void Finished(const PictureResult& /*result*/) {}
 };
 
 // Runs `job`. A listing that cannot be read raises platform::Error 75 before

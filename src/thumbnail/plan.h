@@ -19,8 +19,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <set>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -47,7 +48,23 @@ class InputGuard {
   bool Contains(const std::u16string& path) const;
 
  private:
-  std::set<std::pair<uint64_t, uint64_t>> ids_;
+  std::vector<std::pair<uint64_t, uint64_t>> ids_;  // sorted
+};
+
+// Returns the 64-bit FNV-1a hash of the UTF-8 bytes of `output_path` (each
+// escaped byte of a name that is not UTF-8 counts as itself). Stable from
+// run to run and machine to machine: it decides a picture's shard.
+uint64_t ShardHash(std::u16string_view output_path);
+
+// A share of a run: the pictures whose output path (relative to the
+// destination) hashes to `index` modulo `count`. Pictures written under one
+// name are in one shard, and a file added to the origin moves no other.
+struct Shard {
+  uint64_t index = 0;  // 0 to count - 1
+  uint64_t count = 1;  // 1: the whole run
+  bool Contains(std::u16string_view output_path) const {
+    return count <= 1 || ShardHash(output_path) % count == index;
+  }
 };
 
 struct Plan {
@@ -59,7 +76,24 @@ struct Plan {
   size_t pictures = 0;
 };
 
+// Plans `files` of one folder: each is written under OutputName(name).
 Plan MakePlan(const std::vector<platform::ListedFile>& files);
+
+// What a plan keeps of a listing.
+struct PlanFilter {
+  // Returns the path file i is written under, relative to its set's
+  // destination; files with one path form a group.
+  std::function<std::u16string(size_t)> output_path;
+  // Keeps only the groups of this shard.
+  Shard shard;
+  // When set, keeps only the groups with at least one file it accepts (the
+  // whole group, so that the last one listed still wins).
+  std::function<bool(size_t)> wanted;
+};
+
+// Plans `files` through `filter`; Plan::pictures counts the files kept.
+Plan MakePlan(const std::vector<platform::ListedFile>& files,
+              const PlanFilter& filter);
 
 }  // namespace vg::thumbnail
 

@@ -58,12 +58,12 @@ expect() {
 
 all_dirs='photos|pics old|thumbs'
 all_files='photo.txt|photos|pics old|store.sqlite3|thumbs'
-options='--dest|--help|--jobs|--large|--origin|--quiet|--small|--version|--width|-h|-j|-q'
+options='--dest|--files-from|--help|--jobs|--large|--null|--origin|--quiet|--recursive|--report|--shard|--small|--update|--version|--width|-0|-h|-j|-q|-r|-u'
 
 # vignettes: options.
 expect "$options" vignettes -
 expect "--origin" vignettes --or
-expect "--small" vignettes --origin photos --dest thumbs --s
+expect "--shard|--small" vignettes --origin photos --dest thumbs --s
 expect "$options" vignettes --origin photos --dest thumbs --width 150 ""
 # Folders, never files, after --origin and --dest, whatever way the value
 # is attached: next word, "=" as its own word (COMP_WORDBREAKS holds "="),
@@ -84,6 +84,12 @@ expect "~/thumbs" vignettes --dest '~/th'
 # A single folder opens the window.
 expect "$all_dirs" vignettes ""
 expect "photos" vignettes ph
+# Files after --report and --files-from, the forms of --shard.
+expect "$all_files" vignettes --report ""
+expect "photo.txt|photos" vignettes -r --files-from = ph
+expect "--report=store.sqlite3" vignettes --report=st
+expect "auto|auto/" vignettes --shard a
+expect "" vignettes --shard 1/
 # Numbers and what takes no value get nothing.
 expect "" vignettes --width ""
 expect "" vignettes --jobs = ""

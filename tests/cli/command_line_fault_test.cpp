@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -320,6 +321,89 @@ TEST_F(CommandLineFaultTest,
     EXPECT_NE(name.front(), '.') << "left behind: " << name;
     EXPECT_EQ(WholeJpegWidth(root_ / "out" / name), 320) << name;
   }
+}
+
+// The pictures of `out` (a two-size tree) whose both thumbnails are there:
+// "sub/a.jpg" for out/sub/a.jpg and out/sub/Grand/a.jpg.
+std::set<std::string> WholePictures(const fs::path& out) {
+  std::set<std::string> whole;
+  const std::set<std::string> paths = testing::TreeIn(out);
+  for (const std::string& path : paths) {
+    const fs::path p(path);
+    if (p.filename().string().front() == '.' ||
+        p.parent_path().filename() == "Grand") {
+      continue;
+    }
+    if (paths.count((p.parent_path() / "Grand" / p.filename()).string()) != 0)
+      whole.insert(path);
+  }
+  return whole;
+}
+
+// A recursive run killed once a picture is whole, then finished with
+// --update: the tree is the one an uninterrupted run writes, byte for byte,
+// and what was done before the kill is not done again.
+TEST_F(CommandLineFaultTest, AKilledRunIsFinishedByUpdateAsIfNeverStopped) {
+  for (const char* folder : {"a", "b/c", "d e"}) {
+    fs::create_directories(root_ / "in" / folder);
+    for (int i = 0; i < 8; ++i) {
+      WriteJpeg(root_ / "in" / folder / ("p" + std::to_string(i) + ".jpg"), 640,
+                480, i + folder[0]);
+    }
+  }
+  std::ofstream(root_ / "in" / "b" / "notes.txt") << "no picture";
+  const auto args = [&](const fs::path& dest) {
+    return std::vector<std::string>{"-r",          "--origin", In(), "--dest",
+                                    dest.string(), "--small",  "80", "--large",
+                                    "320",         "-j",       "2"};
+  };
+  pid_t child = Start(args(root_ / "out"));
+  for (int waited = 0; waited < 6000; ++waited) {
+    if (!WholePictures(root_ / "out").empty()) break;
+    usleep(5000);
+  }
+  kill(child, SIGKILL);
+  EXPECT_EQ(Wait(child).exit_code, -1);
+  const std::set<std::string> done_before = WholePictures(root_ / "out");
+  ASSERT_FALSE(done_before.empty());
+  ASSERT_LT(done_before.size(), 24u) << "the run ended before it was killed";
+  std::map<std::string, fs::file_time_type> times;
+  for (const std::string& path : done_before) {
+    times[path] = fs::last_write_time(root_ / "out" / path);
+  }
+
+  std::vector<std::string> update = args(root_ / "out");
+  update.insert(update.end(),
+                {"--update", "--report", (root_ / "report").string()});
+  Outcome outcome = Run(update);
+  EXPECT_EQ(outcome.exit_code, 1) << outcome.err;  // notes.txt
+  EXPECT_NE(outcome.LastLine().find(" " + std::to_string(done_before.size()) +
+                                    " up to date, 1 failed"),
+            std::string::npos)
+      << outcome.LastLine();
+  for (const std::string& path : done_before) {
+    EXPECT_EQ(fs::last_write_time(root_ / "out" / path), times[path]) << path;
+  }
+  // The report names each picture once, those done before as up to date.
+  std::istringstream report(ReadAll(root_ / "report"));
+  size_t lines = 0, up_to_date = 0;
+  for (std::string line; std::getline(report, line); ++lines) {
+    if (line.find("\"status\":\"up-to-date\"") != std::string::npos) {
+      ++up_to_date;
+      bool named = false;
+      for (const std::string& path : done_before) {
+        named = named || line.find("[\"" + Out() + "/" + path + "\"") !=
+                             std::string::npos;
+      }
+      EXPECT_TRUE(named) << line;
+    }
+  }
+  EXPECT_EQ(lines, 25u);
+  EXPECT_EQ(up_to_date, done_before.size());
+
+  EXPECT_EQ(Run(args(root_ / "whole")).exit_code, 1);
+  std::string why;
+  EXPECT_TRUE(testing::SameTree(root_ / "out", root_ / "whole", &why)) << why;
 }
 
 }  // namespace

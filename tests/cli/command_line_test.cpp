@@ -1,6 +1,7 @@
 #include "cli/command_line.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -188,10 +189,150 @@ TEST_F(CommandLineTest, OnlySkippedNamesMakeNoPictureForAnyNumberOfJobs) {
   }
 }
 
+// Every wrong collection option is refused before anything is made: no
+// destination, no report, no thumbnail.
+TEST_F(CommandLineTest, CollectionUsageErrorsExitWithTwoAndTouchNothing) {
+  WriteJpeg("a.jpg", 30, 20);
+  for (const char* name : {"SLURM_ARRAY_TASK_ID", "SLURM_ARRAY_TASK_COUNT",
+                           "JOB_COMPLETION_INDEX"})
+    unsetenv(name);
+  const std::vector<std::string> run = {"--origin", In(),      "--dest",
+                                        Out(),      "--width", "10"};
+  const std::string report = (root_ / "report.jsonl").string();
+  struct Case {
+    std::vector<std::string> extra;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{"--shard", "3/2"}, "--shard 3/2: K must be below N"},
+      {{"--shard=0/0"}, "--shard 0/0: N must be 1 or more"},
+      {{"--shard", "auto"}, "--shard auto: no Slurm array task here"},
+      {{"--shard", "auto/3"}, "--shard auto/3: neither JOB_COMPLETION_INDEX"},
+      {{"--files-from", (root_ / "nope.txt").string(), "--report", report},
+       "cannot read --files-from '" + (root_ / "nope.txt").string() +
+           "': No such file or directory"},
+      {{"--files-from", (root_ / "in").string(), "--report", report},
+       "cannot read --files-from"},
+      {{"--report", (root_ / "no" / "r.jsonl").string()},
+       "cannot write --report '" + (root_ / "no" / "r.jsonl").string() +
+           "': No such file or directory"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = run;
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    SCOPED_TRACE(c.message);
+    EXPECT_EQ(Run(args), 2);
+    EXPECT_NE(err_.find("vignettes: " + c.message), std::string::npos) << err_;
+    EXPECT_FALSE(fs::exists(root_ / "out"));
+    EXPECT_FALSE(fs::exists(report));
+  }
+}
+
+// One JSON line a picture; its failed pictures, read back from it, are what
+// --files-from runs again.
+TEST_F(CommandLineTest, TheReportNamesEveryPictureAndFeedsARunOfTheFailed) {
+  fs::create_directories(root_ / "in" / "sub");
+  WriteJpeg("a.jpg", 300, 200);
+  WriteJpeg("sub/b c.jpg", 300, 200);
+  WriteJpeg("sub/caf\xe9.jpg", 300, 200);  // not UTF-8
+  std::ofstream(root_ / "in" / "sub" / "notes.txt") << "no picture";
+  const std::string report = (root_ / "report.jsonl").string();
+  EXPECT_EQ(Run({"-r", "--origin", In(), "--dest", Out(), "--width", "50",
+                 "--report", report}),
+            1);
+  std::vector<std::string> lines;
+  {
+    std::ifstream in(report);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+  }
+  ASSERT_EQ(lines.size(), 4u);
+  std::sort(lines.begin(), lines.end());
+  EXPECT_EQ(lines[0].rfind("{\"input\":\"" + In() + "/a.jpg\",\"outputs\":[\"" +
+                               Out() + "/a.jpg\"],\"status\":\"written\"," +
+                               "\"reason\":\"\",\"ms\":",
+                           0),
+            0u)
+      << lines[0];
+  EXPECT_NE(lines[2].find("\"input\":\"" + In() + "/sub/caf\\udce9.jpg\""),
+            std::string::npos)
+      << lines[2];
+  EXPECT_NE(lines[2].find("\"" + Out() + "/sub/cafe.jpg\""), std::string::npos);
+  EXPECT_NE(lines[3].find("/sub/notes.txt\",\"outputs\":[\"" + Out() +
+                          "/sub/notes.txt\"],\"status\":\"failed\","
+                          "\"reason\":\"Invalid picture\""),
+            std::string::npos)
+      << lines[3];
+
+  // The failed one is fixed, and run again alone, named as the report names
+  // it; a newline-separated list works too, and so does standard input.
+  WriteJpeg("sub/notes.txt", 300, 200);
+  const fs::path list = root_ / "failed.list";
+  std::ofstream(list) << In() << "/sub/notes.txt" << '\0';
+  fs::remove_all(root_ / "out");
+  EXPECT_EQ(Run({"-r", "--origin", In(), "--dest", Out(), "--width", "50",
+                 "--files-from", list.string(), "-0"}),
+            0)
+      << err_;
+  EXPECT_EQ(testing::TreeIn(root_ / "out"),
+            std::set<std::string>{"sub/notes.txt"});
+  EXPECT_EQ(out_.rfind("1 picture: 1 written, 0 failed", 0), 0u) << out_;
+  std::ofstream(list) << "a.jpg\nsub/b c.jpg\n\nsub/notes.txt\n";
+  EXPECT_EQ(Run({"-r", "--origin", In(), "--dest", Out(), "--width", "50",
+                 "--files-from", list.string(), "-u"}),
+            0)
+      << err_;
+  EXPECT_EQ(out_.rfind("3 pictures: 2 written, 1 up to date, 0 failed", 0), 0u)
+      << out_;
+  EXPECT_EQ(testing::TreeIn(root_ / "out"),
+            (std::set<std::string>{"a.jpg", "sub/b_c.jpg", "sub/notes.txt"}));
+}
+
+// A picture named "Grand" splits a two-size run into one run a set, as the
+// window does: the report still has one line a picture, with both outputs.
+TEST_F(CommandLineTest, TheReportHasOneLineAPictureWhenTheSetsRunApart) {
+  WriteJpeg("Grand", 300, 200);
+  WriteJpeg("a.jpg", 300, 200);
+  const std::string report = (root_ / "report.jsonl").string();
+  const fs::path list = root_ / "list";
+  std::ofstream(list) << "Grand\na.jpg\nnowhere.jpg\n";
+  EXPECT_EQ(Run({"--origin", In(), "--dest", Out(), "--small", "50", "--large",
+                 "100", "--report", report, "--files-from", list.string()}),
+            1);
+  // The path that is not there is named once, not once a set.
+  EXPECT_EQ(err_.find("nowhere.jpg: not found in the origin"),
+            err_.rfind("nowhere.jpg: not found in the origin"))
+      << err_;
+  std::vector<std::string> lines;
+  {
+    std::ifstream in(report);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+  }
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_NE(lines[0].find("\"input\":\"nowhere.jpg\",\"outputs\":[]"),
+            std::string::npos)
+      << lines[0];
+  EXPECT_NE(lines[2].find("\"outputs\":[\"" + Out() + "/a.jpg\",\"" + Out() +
+                          "/Grand/a.jpg\"],\"status\":\"failed\""),
+            std::string::npos)
+      << lines[1];
+}
+
 // Existing folders only, as a file manager passes them: the window opens.
+
+// Existing folders and files only, as a file manager passes them (a picture
+// opened with the program): the window opens.
 TEST(WantsCommandLineTest, FoldersOnlyOpenTheWindowAnythingElseTheCommandLine) {
   char prog[] = "vignettes", tmp[] = "/tmp", root[] = "/",
-       missing[] = "/nope/x", opt[] = "-q";
+       missing[] = "/nope/x", opt[] = "-q", device[] = "/dev/null";
+  testing::TempFolder folder;
+  const std::string picture_path = (folder.path() / "a.jpg").string();
+  testing::WriteJpeg(folder.path() / "a.jpg", 8, 8);
+  std::vector<char> picture(picture_path.begin(), picture_path.end());
+  picture.push_back('\0');
+  char* file[] = {prog, picture.data(), tmp, nullptr};
+  char* dev[] = {prog, device, nullptr};
+  EXPECT_FALSE(WantsCommandLine(3, file));
+  EXPECT_TRUE(WantsCommandLine(2, dev));
   char* none[] = {prog, nullptr};
   char* one[] = {prog, tmp, nullptr};
   char* two[] = {prog, tmp, root, nullptr};
@@ -202,6 +343,30 @@ TEST(WantsCommandLineTest, FoldersOnlyOpenTheWindowAnythingElseTheCommandLine) {
   EXPECT_FALSE(WantsCommandLine(3, two));
   EXPECT_TRUE(WantsCommandLine(3, bad));
   EXPECT_TRUE(WantsCommandLine(3, flag));
+}
+
+// Every format the decoders read makes an upright thumbnail, whatever the
+// file's name says (a TIFF-shaped DNG, a WebP named .jpg).
+TEST_F(CommandLineTest, WebpTiffHeifAvifAndRawMakeUprightThumbnails) {
+  const fs::path pictures = VG_TEST_PICTURES_DIR;
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"grid_orient6.webp", "webp_named.jpg"},
+      {"grid_tiled_orient6.tif", "tiled.tif"},
+      {"grid96_irot.heic", "turned.heic"},
+      {"grid96_irot.avif", "turned.avif"},
+      {"grid48_orient6.dng", "camera.dng"}};
+  for (const auto& [from, to] : files) {
+    fs::copy_file(pictures / from, root_ / "in" / to);
+  }
+  ASSERT_EQ(Run({"--origin", In(), "--dest", Out(), "--width", "12"}), 0)
+      << err_;
+  EXPECT_EQ(out_.rfind("5 pictures: 5 written, 0 failed, ", 0), 0u) << out_;
+  for (const auto& [from, to] : files) {
+    // All are 3:2 landscape once upright.
+    testing::JpegInfo info = testing::ReadJpegInfo(root_ / "out" / to);
+    EXPECT_EQ(info.width, 12) << to;
+    EXPECT_EQ(info.height, 8) << to;
+  }
 }
 
 // Both sets come from one listing and one decode of each picture: the small

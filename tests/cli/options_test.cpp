@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vg::cli {
@@ -226,6 +228,110 @@ TEST(ParseOptionsTest, TheExampleOfTheHelpRuns) {
   EXPECT_FALSE(o.origin.empty());
   EXPECT_FALSE(o.dest.empty());
   EXPECT_TRUE(o.width || (o.small && o.large));
+}
+
+// The scheduler's variables, set for one scope and put back after it.
+class Environment {
+ public:
+  Environment() {
+    for (const char* name : kNames) {
+      const char* value = std::getenv(name);
+      if (value != nullptr) saved_.emplace_back(name, value);
+      unsetenv(name);
+    }
+  }
+  ~Environment() {
+    for (const char* name : kNames) unsetenv(name);
+    for (const auto& [name, value] : saved_) {
+      setenv(name.c_str(), value.c_str(), 1);
+    }
+  }
+  Environment(const Environment&) = delete;
+  Environment& operator=(const Environment&) = delete;
+  void Set(const char* name, const char* value) { setenv(name, value, 1); }
+
+ private:
+  static constexpr const char* kNames[] = {
+      "SLURM_ARRAY_TASK_ID", "SLURM_ARRAY_TASK_COUNT", "SLURM_ARRAY_TASK_MIN",
+      "SLURM_ARRAY_TASK_STEP", "JOB_COMPLETION_INDEX"};
+  std::vector<std::pair<std::string, std::string>> saved_;
+};
+
+TEST(ParseOptionsTest, CollectionOptions) {
+  Environment environment;
+  Options o =
+      Accepted({"-r0", "--origin", "in", "--dest", "out", "--width", "5",
+                "--shard", "2/3", "--report", "r.jsonl", "--files-from=-"});
+  EXPECT_TRUE(o.recursive && o.null_separated);
+  EXPECT_FALSE(o.update);
+  EXPECT_EQ(o.shard_index, 2u);
+  EXPECT_EQ(o.shard_count, 3u);
+  EXPECT_EQ(o.report, "r.jsonl");
+  EXPECT_EQ(o.files_from, "-");
+  o = Accepted({"--recursive", "--update", "--null", "--origin", "in", "--dest",
+                "out", "--width", "5"});
+  EXPECT_TRUE(o.recursive && o.update && o.null_separated);
+  EXPECT_EQ(o.shard_count, 1u);
+
+  for (const char* bad : {"3/2", "2/2", "0/0", "1", "-1/2", "1/", "/2", "a/b",
+                          "1/2/3", " 1/2", "auto/0", "auto/x"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_EQ(Refused({"--origin", "in", "--dest", "out", "--width", "5",
+                       "--shard", bad})
+                  .rfind(std::string("--shard ") + bad + ": ", 0),
+              0u);
+  }
+  EXPECT_EQ(Refused({"--shard", "auto"}),
+            "--shard auto: no Slurm array task here (SLURM_ARRAY_TASK_ID, "
+            "SLURM_ARRAY_TASK_COUNT); give auto/N with JOB_COMPLETION_INDEX, "
+            "or K/N");
+  EXPECT_NE(Refused({"--shard", "auto/4"}).find("neither JOB_COMPLETION_INDEX"),
+            std::string::npos);
+}
+
+TEST(ReadShardTest, SchedulersEnvironments) {
+  uint64_t k = 99, n = 99;
+  {
+    // Slurm arrays number their tasks from where --array starts, by its step.
+    Environment environment;
+    environment.Set("SLURM_ARRAY_TASK_ID", "7");
+    environment.Set("SLURM_ARRAY_TASK_COUNT", "8");
+    environment.Set("SLURM_ARRAY_TASK_MIN", "1");
+    EXPECT_EQ(ReadShard("auto", &k, &n), "");
+    EXPECT_EQ(k, 6u);
+    EXPECT_EQ(n, 8u);
+    environment.Set("SLURM_ARRAY_TASK_ID", "9");
+    EXPECT_NE(ReadShard("auto", &k, &n), "");  // past the count
+    environment.Set("SLURM_ARRAY_TASK_ID", "30");
+    environment.Set("SLURM_ARRAY_TASK_MIN", "0");
+    environment.Set("SLURM_ARRAY_TASK_STEP", "10");
+    environment.Set("SLURM_ARRAY_TASK_COUNT", "4");
+    EXPECT_EQ(ReadShard("auto", &k, &n), "");
+    EXPECT_EQ(k, 3u);
+    EXPECT_EQ(n, 4u);
+    environment.Set("SLURM_ARRAY_TASK_ID", "25");  // not on the step
+    EXPECT_NE(ReadShard("auto", &k, &n).find("not one range"),
+              std::string::npos);
+    environment.Set("SLURM_ARRAY_TASK_COUNT", "x");
+    EXPECT_NE(ReadShard("auto", &k, &n).find("is not a count"),
+              std::string::npos);
+  }
+  {
+    // A Kubernetes indexed Job: the index from the environment, N given.
+    Environment environment;
+    environment.Set("JOB_COMPLETION_INDEX", "4");
+    EXPECT_EQ(ReadShard("auto/5", &k, &n), "");
+    EXPECT_EQ(k, 4u);
+    EXPECT_EQ(n, 5u);
+    EXPECT_EQ(ReadShard("auto/4", &k, &n), "the index 4 is not below 4");
+    EXPECT_NE(ReadShard("auto", &k, &n), "");  // N is not in its environment
+  }
+  Environment none;
+  EXPECT_EQ(ReadShard("0/1", &k, &n), "");
+  EXPECT_EQ(k, 0u);
+  EXPECT_EQ(n, 1u);
+  EXPECT_EQ(ReadShard("3/2", &k, &n), "K must be below N (0 to N-1)");
+  EXPECT_EQ(ReadShard("0/0", &k, &n), "N must be 1 or more");
 }
 
 }  // namespace

@@ -124,4 +124,40 @@ bool SameFiles(const std::filesystem::path& a, const std::filesystem::path& b,
   return true;
 }
 
+std::set<std::string> TreeIn(const std::filesystem::path& folder) {
+  std::set<std::string> paths;
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator();
+       it.increment(ec)) {
+    // Lexically, and without raising: files may come and go meanwhile
+    // (a program that writes into the folder while a test watches it).
+    std::error_code gone;
+    if (it->is_regular_file(gone)) {
+      paths.insert(it->path().lexically_relative(folder).string());
+    }
+  }
+  return paths;
+}
+
+bool SameTree(const std::filesystem::path& a, const std::filesystem::path& b,
+              std::string* why) {
+  const std::set<std::string> paths = TreeIn(a);
+  const std::set<std::string> other = TreeIn(b);
+  if (paths != other) {
+    if (why != nullptr) {
+      *why = "the trees hold different paths (" + std::to_string(paths.size()) +
+             " and " + std::to_string(other.size()) + ")";
+    }
+    return false;
+  }
+  for (const std::string& path : paths) {
+    if (ReadBytes(a / path) != ReadBytes(b / path)) {
+      if (why != nullptr) *why = path + " differs";
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace vg::testing

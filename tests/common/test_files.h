@@ -58,6 +58,16 @@ std::set<std::string> FilesIn(const std::filesystem::path& folder);
 bool SameFiles(const std::filesystem::path& a, const std::filesystem::path& b,
                std::string* why = nullptr);
 
+// Returns the paths below `folder` of every regular file in it and in its
+// sub-folders ("a.jpg", "sub/Grand/b.jpg"), links not followed; safe to
+// call while a program writes there.
+std::set<std::string> TreeIn(const std::filesystem::path& folder);
+
+// Returns true when the two trees hold the same paths with the same bytes;
+// `why` gets the first difference.
+bool SameTree(const std::filesystem::path& a, const std::filesystem::path& b,
+              std::string* why = nullptr);
+
 }  // namespace vg::testing
 
 #endif  // VG_TESTS_COMMON_TEST_FILES_H_

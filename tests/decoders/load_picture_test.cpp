@@ -25,6 +25,38 @@ testing::Rgb BitmapPixel(const platform::SurfaceView& view, int x, int y) {
   return {p[2], p[1], p[0]};
 }
 
+// The window's loader reads the formats of every reader, upright: a HEIC
+// turned by its container, a tiled TIFF by its tag, a DNG by its camera.
+TEST(LoadPictureTest, NewFormatsLoadUprightWithTheirLogicalSize) {
+  struct Case {
+    const char* name;
+    int width;
+    int height;
+  };
+  for (const Case& c : {Case{"grid96_irot.heic", 96, 64},
+                        Case{"grid_tiled_orient6.tif", 24, 16},
+                        Case{"grid_orient6.webp", 24, 16},
+                        Case{"grid48_orient6.dng", 48, 32}}) {
+    SCOPED_TRACE(c.name);
+    platform::PicturePtr picture =
+        LoadPicture(NativeToUtf16(testing::FixturePath(c.name)), {8, 0});
+    ASSERT_NE(picture, nullptr);
+    EXPECT_EQ(picture->Width(), c.width);
+    EXPECT_EQ(picture->Height(), c.height);
+    platform::SurfaceView view{};
+    ASSERT_TRUE(platform::GetSurface(picture->Handle(), &view));
+    // Red at the top left, cyan at the bottom right.
+    EXPECT_EQ(
+        testing::ColourDiff(BitmapPixel(view, view.width / 6, view.height / 4),
+                            GridColour(0, 0), 20),
+        "");
+    EXPECT_EQ(testing::ColourDiff(
+                  BitmapPixel(view, view.width * 5 / 6, view.height * 3 / 4),
+                  GridColour(2, 1), 20),
+              "");
+  }
+}
+
 TEST(LoadPictureTest, ReducedJpegKeepsItsLogicalSize) {
   TempFolder folder;
   std::vector<uint8_t> rgb = testing::MakeRgb(

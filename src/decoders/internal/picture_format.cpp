@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 
 namespace vg::decoders::decoders_internal {
 namespace {
@@ -14,6 +15,37 @@ bool StartsWith(std::span<const uint8_t> bytes,
 
 uint16_t ReadLe16(std::span<const uint8_t> bytes, size_t at) {
   return static_cast<uint16_t>(bytes[at] | (bytes[at + 1] << 8));
+}
+
+uint32_t ReadBe32(std::span<const uint8_t> bytes, size_t at) {
+  return uint32_t{bytes[at]} << 24 | uint32_t{bytes[at + 1]} << 16 |
+         uint32_t{bytes[at + 2]} << 8 | bytes[at + 3];
+}
+
+bool FourCcAt(std::span<const uint8_t> bytes, size_t at, const char* code) {
+  return bytes.size() >= at + 4 &&
+         std::equal(code, code + 4, bytes.begin() + static_cast<ptrdiff_t>(at));
+}
+
+// An "ftyp" box first, and among its major and compatible brands one that
+// libheif reads: HEVC-coded HEIF (Apple's phones), AVIF, or the plain HEIF
+// structure brands. Canon's CR3 is an "ftyp" file too, with brand "crx ".
+PictureFormat SniffIsoBox(std::span<const uint8_t> bytes) {
+  if (!FourCcAt(bytes, 4, "ftyp")) return PictureFormat::kUnknown;
+  if (FourCcAt(bytes, 8, "crx ")) return PictureFormat::kRaw;
+  static constexpr std::array<const char*, 10> kBrands = {
+      "heic", "heix", "hevc", "hevx", "heim",
+      "heis", "mif1", "msf1", "avif", "avis"};
+  const uint64_t box = ReadBe32(bytes, 0);
+  // Major brand at 8, minor version at 12, compatible brands from 16.
+  const size_t end = static_cast<size_t>(
+      std::min<uint64_t>({box, bytes.size(), uint64_t{4096}}));
+  for (size_t at = 8; at + 4 <= end; at += at == 8 ? 8 : 4) {
+    for (const char* brand : kBrands) {
+      if (FourCcAt(bytes, at, brand)) return PictureFormat::kHeif;
+    }
+  }
+  return PictureFormat::kUnknown;
 }
 
 }  // namespace
@@ -46,6 +78,33 @@ PictureFormat SniffPictureFormat(std::span<const uint8_t> bytes) {
       std::equal(bytes.begin() + 40, bytes.begin() + 44,
                  std::array<uint8_t, 4>{' ', 'E', 'M', 'F'}.begin())) {
     return PictureFormat::kEmf;
+  }
+  if (StartsWith(bytes, {'R', 'I', 'F', 'F'}) && FourCcAt(bytes, 8, "WEBP")) {
+    return PictureFormat::kWebp;
+  }
+  if (StartsWith(bytes, {'I', 'I', '*', 0}) ||
+      StartsWith(bytes, {'M', 'M', 0, '*'}) ||
+      StartsWith(bytes, {'I', 'I', '+', 0}) ||
+      StartsWith(bytes, {'M', 'M', 0, '+'})) {
+    return PictureFormat::kTiff;
+  }
+  if (bytes.size() >= 12) {
+    if (PictureFormat iso = SniffIsoBox(bytes); iso != PictureFormat::kUnknown)
+      return iso;
+  }
+  if (StartsWith(bytes, {'F', 'U', 'J', 'I', 'F', 'I', 'L', 'M'}) ||  // RAF
+      StartsWith(bytes, {'I', 'I', 'R', 'O'}) ||                      // ORF
+      StartsWith(bytes, {'I', 'I', 'R', 'S'}) ||                      // ORF
+      StartsWith(bytes, {'M', 'M', 'O', 'R'}) ||                      // ORF
+      StartsWith(bytes, {'I', 'I', 'U', 0}) ||                        // RW2
+      StartsWith(bytes, {0, 'M', 'R', 'M'}) ||                        // MRW
+      StartsWith(bytes, {'F', 'O', 'V', 'b'})) {                      // X3F
+    return PictureFormat::kRaw;
+  }
+  // Canon's older CRW: a CIFF heap after a little-endian byte order mark.
+  if (StartsWith(bytes, {'I', 'I', 0x1A, 0}) && FourCcAt(bytes, 6, "HEAP") &&
+      FourCcAt(bytes, 10, "CCDR")) {
+    return PictureFormat::kRaw;
   }
   return PictureFormat::kUnknown;
 }

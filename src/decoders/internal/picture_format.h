@@ -18,6 +18,14 @@ enum class PictureFormat {
   kCur,      // 00 00 02 00 and at least one image
   kWmf,      // placeable (D7 CD C6 9A) or plain metafile header
   kEmf,      // EMR_HEADER record with " EMF" at offset 40
+  kWebp,     // "RIFF", a length, "WEBP"
+  kTiff,     // "II*\0" or "MM\0*" (classic) or "II+\0" / "MM\0+" (BigTIFF);
+             // many camera RAW files look like this too (see
+             // decode_picture.cpp for how the two are told apart)
+  kHeif,     // an ISO base media "ftyp" box naming an HEIF or AVIF brand
+  kRaw,      // a camera RAW container that is not TIFF-shaped (Fujifilm
+             // RAF, Olympus ORF, Panasonic RW2, Canon CR3 and CRW, Minolta
+             // MRW, Sigma X3F)
 };
 
 // Returns the format that `bytes` start with.

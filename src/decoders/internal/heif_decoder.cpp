@@ -1,0 +1,229 @@
+#include "decoders/internal/heif_decoder.h"
+
+#include <libheif/heif.h>
+
+#include <algorithm>
+#include <array>
+#include <mutex>
+#include <new>
+#include <vector>
+
+#include "decoders/internal/decode_budget.h"
+#include "decoders/internal/icc_transform.h"
+#include "decoders/internal/picture_error.h"
+#include "decoders/internal/upright_builder.h"
+#include "platform/error.h"
+
+namespace vg::decoders::decoders_internal {
+namespace {
+
+// libheif's state: its decoders registered once for the process, never
+// released (a decode may run on any thread at any time).
+void InitHeifOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { heif_init(nullptr); });
+}
+
+class Context {
+ public:
+  Context() : context_(heif_context_alloc()) {
+    if (context_ == nullptr) RaisePictureError(platform::kErrOutOfMemory);
+  }
+  Context(const Context&) = delete;
+  Context& operator=(const Context&) = delete;
+  ~Context() { heif_context_free(context_); }
+  heif_context* get() const { return context_; }
+
+ private:
+  heif_context* context_;
+};
+
+class ImageHandle {
+ public:
+  ImageHandle() = default;
+  ImageHandle(const ImageHandle&) = delete;
+  ImageHandle& operator=(const ImageHandle&) = delete;
+  ~ImageHandle() { heif_image_handle_release(handle_); }
+  heif_image_handle** out() { return &handle_; }
+  heif_image_handle* get() const { return handle_; }
+
+ private:
+  heif_image_handle* handle_ = nullptr;
+};
+
+class Image {
+ public:
+  Image() = default;
+  Image(const Image&) = delete;
+  Image& operator=(const Image&) = delete;
+  ~Image() { heif_image_release(image_); }
+  heif_image** out() { return &image_; }
+  heif_image* get() const { return image_; }
+
+ private:
+  heif_image* image_ = nullptr;
+};
+
+class DecodingOptions {
+ public:
+  DecodingOptions() : options_(heif_decoding_options_alloc()) {
+    if (options_ == nullptr) RaisePictureError(platform::kErrOutOfMemory);
+  }
+  DecodingOptions(const DecodingOptions&) = delete;
+  DecodingOptions& operator=(const DecodingOptions&) = delete;
+  ~DecodingOptions() { heif_decoding_options_free(options_); }
+  heif_decoding_options* get() const { return options_; }
+
+ private:
+  heif_decoding_options* options_;
+};
+
+[[noreturn]] void RaiseHeifError(const heif_error& error) {
+  RaisePictureError(error.code == heif_error_Memory_allocation_error
+                        ? platform::kErrOutOfMemory
+                        : platform::kErrInvalidPicture);
+}
+
+// True when the file's "ftyp" box names an AVIF brand: its images are AV1.
+bool IsAvif(std::span<const uint8_t> bytes) {
+  const size_t end = std::min<size_t>(bytes.size(), 4096);
+  static constexpr std::array<uint8_t, 4> kAvif = {'a', 'v', 'i', 'f'};
+  static constexpr std::array<uint8_t, 4> kAvis = {'a', 'v', 'i', 's'};
+  for (size_t at = 8; at + 4 <= end; at += 4) {
+    const auto* p = bytes.data() + at;
+    if (std::equal(kAvif.begin(), kAvif.end(), p) ||
+        std::equal(kAvis.begin(), kAvis.end(), p)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+DecodedImage DecodeHeif(std::span<const uint8_t> bytes,
+                        const DecodeHint& hint) {
+  InitHeifOnce();
+  const heif_compression_format codec =
+      IsAvif(bytes) ? heif_compression_AV1 : heif_compression_HEVC;
+  if (!heif_have_decoder_for_format(codec)) {
+    RaisePictureError(platform::kErrInvalidPicture);
+  }
+  Context context;
+  // Checked by libheif against the stored size of every image it reads.
+  heif_context_set_maximum_image_size_limit(context.get(), kMaxPictureSidePx);
+  // The decodes of a batch already run on every core.
+  heif_context_set_max_decoding_threads(context.get(), 1);
+  heif_error error = heif_context_read_from_memory_without_copy(
+      context.get(), bytes.data(), bytes.size(), nullptr);
+  if (error.code != heif_error_Ok) RaiseHeifError(error);
+  ImageHandle handle;
+  error = heif_context_get_primary_image_handle(context.get(), handle.out());
+  if (error.code != heif_error_Ok) RaiseHeifError(error);
+
+  // The stored size, and the size after the container's transformations.
+  const int stored_w = heif_image_handle_get_ispe_width(handle.get());
+  const int stored_h = heif_image_handle_get_ispe_height(handle.get());
+  const int width = heif_image_handle_get_width(handle.get());
+  const int height = heif_image_handle_get_height(handle.get());
+  CheckPictureSize(stored_w, stored_h);
+  CheckPictureSize(width, height);
+  const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
+  const bool premultiplied =
+      heif_image_handle_is_premultiplied_alpha(handle.get()) != 0;
+
+  std::vector<uint8_t> profile;
+  const heif_color_profile_type profile_type =
+      heif_image_handle_get_color_profile_type(handle.get());
+  if (profile_type == heif_color_profile_type_prof ||
+      profile_type == heif_color_profile_type_rICC) {
+    const size_t size =
+        heif_image_handle_get_raw_color_profile_size(handle.get());
+    if (size > 0 && size <= bytes.size()) {
+      profile.resize(size);
+      if (heif_image_handle_get_raw_color_profile(handle.get(), profile.data())
+              .code != heif_error_Ok) {
+        profile.clear();
+      }
+    }
+  }
+  IccTransform icc = IccTransform::ToSrgb(profile, IccInput::kBgrx);
+
+  const int32_t factor = ReductionFactor(width, height, hint);
+  // What libheif holds: the decoded planes (up to 3 samples of 2 bytes a
+  // pixel), their conversion to interleaved RGB(A), and a turned copy.
+  const int64_t pixels =
+      std::max<int64_t>(int64_t{stored_w} * stored_h, int64_t{width} * height);
+  const int64_t working_bytes = pixels * (6 + 4 + 4);
+  DecodeBudget::Lease lease = SharedDecodeBudget().Take(
+      working_bytes + UprightBuilder::HeldBytes(width, height, factor, 1));
+
+  DecodingOptions options;
+  options.get()->ignore_transformations = 0;
+  options.get()->convert_hdr_to_8bit = 1;
+  Image image;
+  error = heif_decode_image(
+      handle.get(), image.out(), heif_colorspace_RGB,
+      alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
+      options.get());
+  if (error.code != heif_error_Ok) RaiseHeifError(error);
+  if (heif_image_get_width(image.get(), heif_channel_interleaved) != width ||
+      heif_image_get_height(image.get(), heif_channel_interleaved) != height ||
+      heif_image_get_bits_per_pixel_range(image.get(),
+                                          heif_channel_interleaved) != 8) {
+    RaisePictureError(platform::kErrInvalidPicture);
+  }
+  int stride = 0;
+  const uint8_t* plane = heif_image_get_plane_readonly(
+      image.get(), heif_channel_interleaved, &stride);
+  const int channels = alpha ? 4 : 3;
+  if (plane == nullptr || stride < width * channels) {
+    RaisePictureError(platform::kErrInvalidPicture);
+  }
+
+  std::vector<uint8_t> row;
+  std::vector<uint8_t> converted;
+  try {
+    row.resize(static_cast<size_t>(width) * 4);
+    if (icc.valid()) converted.resize(row.size());
+  } catch (const std::bad_alloc&) {
+    RaisePictureError(platform::kErrOutOfMemory);
+  }
+  UprightBuilder builder(width, height, factor, 1);
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* in = plane + static_cast<ptrdiff_t>(y) * stride;
+    uint8_t* out = row.data();
+    for (int x = 0; x < width; ++x, in += channels, out += 4) {
+      unsigned r = in[0];
+      unsigned g = in[1];
+      unsigned b = in[2];
+      if (alpha && in[3] != 255) {
+        const unsigned a = in[3];
+        const unsigned lack = 255 - a;
+        if (premultiplied) {
+          r = std::min(r + lack, 255u);
+          g = std::min(g + lack, 255u);
+          b = std::min(b + lack, 255u);
+        } else {
+          const unsigned white = 255 * lack + 127;
+          r = (r * a + white) / 255;
+          g = (g * a + white) / 255;
+          b = (b * a + white) / 255;
+        }
+      }
+      out[0] = static_cast<uint8_t>(b);
+      out[1] = static_cast<uint8_t>(g);
+      out[2] = static_cast<uint8_t>(r);
+      out[3] = 255;
+    }
+    if (icc.valid()) {
+      icc.Convert(row.data(), converted.data(), width);
+      builder.AddRow(converted.data());
+    } else {
+      builder.AddRow(row.data());
+    }
+  }
+  return builder.Finish();
+}
+
+}  // namespace vg::decoders::decoders_internal

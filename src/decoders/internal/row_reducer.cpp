@@ -1,0 +1,197 @@
+#include "decoders/internal/row_reducer.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace vg::decoders::decoders_internal {
+namespace {
+
+// Returns `colour` seen through `alpha` over white, rounded to nearest.
+inline uint8_t OverWhite(unsigned colour, unsigned alpha) {
+  return static_cast<uint8_t>((colour * alpha + 255 * (255 - alpha) + 127) /
+                              255);
+}
+
+// Writes `count` pixels of `layout` at `in` as BGRX at `out`.
+void ToBgrx(const uint8_t* in, RowLayout layout, int32_t count, uint8_t* out) {
+  switch (layout) {
+    case RowLayout::kGrey:
+      for (int32_t x = 0; x < count; ++x, in += 1, out += 4) {
+        out[0] = out[1] = out[2] = in[0];
+        out[3] = 255;
+      }
+      return;
+    case RowLayout::kGreyAlpha:
+      for (int32_t x = 0; x < count; ++x, in += 2, out += 4) {
+        out[0] = out[1] = out[2] =
+            in[1] == 255 ? in[0] : OverWhite(in[0], in[1]);
+        out[3] = 255;
+      }
+      return;
+    case RowLayout::kRgb:
+      for (int32_t x = 0; x < count; ++x, in += 3, out += 4) {
+        out[0] = in[2];
+        out[1] = in[1];
+        out[2] = in[0];
+        out[3] = 255;
+      }
+      return;
+    case RowLayout::kRgba:
+      for (int32_t x = 0; x < count; ++x, in += 4, out += 4) {
+        const unsigned a = in[3];
+        if (a == 255) {
+          out[0] = in[2];
+          out[1] = in[1];
+          out[2] = in[0];
+        } else {
+          out[0] = OverWhite(in[2], a);
+          out[1] = OverWhite(in[1], a);
+          out[2] = OverWhite(in[0], a);
+        }
+        out[3] = 255;
+      }
+      return;
+    case RowLayout::kBgrx:
+      for (int32_t x = 0; x < count; ++x, in += 4, out += 4) {
+        out[0] = in[0];
+        out[1] = in[1];
+        out[2] = in[2];
+        out[3] = 255;
+      }
+      return;
+  }
+}
+
+int32_t CeilDiv(int32_t size, int32_t factor) {
+  return static_cast<int32_t>((int64_t{size} + factor - 1) / factor);
+}
+
+}  // namespace
+
+int32_t RowLayoutBytes(RowLayout layout) {
+  switch (layout) {
+    case RowLayout::kGrey:
+      return 1;
+    case RowLayout::kGreyAlpha:
+      return 2;
+    case RowLayout::kRgb:
+      return 3;
+    case RowLayout::kRgba:
+    case RowLayout::kBgrx:
+      return 4;
+  }
+  return 4;
+}
+
+int32_t ReductionFactor(int32_t width, int32_t height, const DecodeHint& hint) {
+  const int64_t need_w = ReducedScaleNeed(hint.target_width_px);
+  const int64_t need_h = ReducedScaleNeed(hint.target_height_px);
+  if (need_w <= 0 && need_h <= 0) return 1;
+  int64_t factor = kMaxPictureSidePx;
+  if (need_w > 0) factor = std::min(factor, width / need_w);
+  if (need_h > 0) factor = std::min(factor, height / need_h);
+  return static_cast<int32_t>(std::max<int64_t>(factor, 1));
+}
+
+int64_t RowReducer::OutputBytes(int32_t width, int32_t height, int32_t factor) {
+  return int64_t{CeilDiv(width, factor)} * CeilDiv(height, factor) * 4;
+}
+
+RowReducer::RowReducer(int32_t width, int32_t height, int32_t factor,
+                       RowLayout layout)
+    : width_(width),
+      height_(height),
+      factor_(std::max(factor, 1)),
+      layout_(layout) {
+  out_.width = width_;
+  out_.height = height_;
+  out_.pixel_width = CeilDiv(width_, factor_);
+  out_.pixel_height = CeilDiv(height_, factor_);
+  out_.stride_bytes = out_.pixel_width * 4;
+  out_.bgrx.resize(static_cast<size_t>(OutputBytes(width_, height_, factor_)));
+  if (factor_ > 1) {
+    bgrx_row_.resize(static_cast<size_t>(width_) * 4);
+    sums_.resize(static_cast<size_t>(out_.pixel_width) * 3);
+  }
+}
+
+void RowReducer::AddRow(const uint8_t* row) {
+  if (next_row_ >= height_) return;
+  if (factor_ == 1) {
+    ToBgrx(
+        row, layout_, width_,
+        out_.bgrx.data() + static_cast<size_t>(next_row_) * out_.stride_bytes);
+    ++next_row_;
+    return;
+  }
+  ToBgrx(row, layout_, width_, bgrx_row_.data());
+  const uint8_t* p = bgrx_row_.data();
+  for (int32_t bx = 0; bx < out_.pixel_width; ++bx) {
+    uint64_t* sum = &sums_[static_cast<size_t>(bx) * 3];
+    const int32_t end = static_cast<int32_t>(
+        std::min<int64_t>(width_, int64_t{bx + 1} * factor_));
+    uint64_t b = 0;
+    uint64_t g = 0;
+    uint64_t r = 0;
+    for (int32_t x = bx * factor_; x < end; ++x, p += 4) {
+      b += p[0];
+      g += p[1];
+      r += p[2];
+    }
+    sum[0] += b;
+    sum[1] += g;
+    sum[2] += r;
+  }
+  ++next_row_;
+  if (next_row_ % factor_ == 0 || next_row_ == height_) EmitBlockRow();
+}
+
+void RowReducer::EmitBlockRow() {
+  // The last block of a row or column may be narrower than the factor.
+  const int32_t y = next_row_ - 1;
+  const int64_t block_rows = y % factor_ + 1;
+  uint8_t* dst =
+      out_.bgrx.data() + static_cast<size_t>(y / factor_) * out_.stride_bytes;
+  for (int32_t bx = 0; bx < out_.pixel_width; ++bx, dst += 4) {
+    const int64_t count =
+        block_rows * std::min<int64_t>(factor_, width_ - int64_t{bx} * factor_);
+    uint64_t* sum = &sums_[static_cast<size_t>(bx) * 3];
+    for (int c = 0; c < 3; ++c) {
+      dst[c] =
+          static_cast<uint8_t>((sum[c] + static_cast<uint64_t>(count) / 2) /
+                               static_cast<uint64_t>(count));
+      sum[c] = 0;
+    }
+    dst[3] = 255;
+  }
+}
+
+DecodedImage RowReducer::Finish(uint8_t blue, uint8_t green, uint8_t red) {
+  if (next_row_ < height_) {
+    // Rows never added count as the fill colour: those inside the block
+    // being summed are added; the blocks after it are the colour itself.
+    std::vector<uint8_t> fill(static_cast<size_t>(width_) * 4);
+    for (size_t i = 0; i < fill.size(); i += 4) {
+      fill[i] = blue;
+      fill[i + 1] = green;
+      fill[i + 2] = red;
+      fill[i + 3] = 255;
+    }
+    const RowLayout layout = std::exchange(layout_, RowLayout::kBgrx);
+    while (next_row_ < height_ && next_row_ % factor_ != 0) {
+      AddRow(fill.data());
+    }
+    layout_ = layout;
+    for (int32_t y = CeilDiv(next_row_, factor_); y < out_.pixel_height; ++y) {
+      std::copy_n(
+          fill.begin(), out_.stride_bytes,
+          out_.bgrx.begin() + static_cast<ptrdiff_t>(y) * out_.stride_bytes);
+    }
+    next_row_ = height_;
+  }
+  bgrx_row_ = {};
+  sums_ = {};
+  return std::exchange(out_, DecodedImage{});
+}
+
+}  // namespace vg::decoders::decoders_internal

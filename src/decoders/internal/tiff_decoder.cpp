@@ -1,0 +1,286 @@
+#include "decoders/internal/tiff_decoder.h"
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "decoders/internal/decode_budget.h"
+#include "decoders/internal/icc_transform.h"
+#include "decoders/internal/picture_error.h"
+#include "decoders/internal/upright_builder.h"
+#include "platform/error.h"
+
+namespace vg::decoders::decoders_internal {
+namespace {
+
+// The file's bytes as libtiff's client file. Read-only: libtiff maps them
+// (MapProc) instead of copying strips out.
+struct MemoryFile {
+  const uint8_t* data;
+  uint64_t size;
+  uint64_t position;
+};
+
+tmsize_t ReadProc(thandle_t handle, void* buffer, tmsize_t length) {
+  auto* file = static_cast<MemoryFile*>(handle);
+  if (length < 0) return -1;
+  const uint64_t left =
+      file->position < file->size ? file->size - file->position : 0;
+  const uint64_t take = std::min<uint64_t>(left, static_cast<uint64_t>(length));
+  if (take > 0) std::memcpy(buffer, file->data + file->position, take);
+  file->position += take;
+  return static_cast<tmsize_t>(take);
+}
+
+tmsize_t WriteProc(thandle_t, void*, tmsize_t) { return -1; }
+
+toff_t SeekProc(thandle_t handle, toff_t offset, int whence) {
+  auto* file = static_cast<MemoryFile*>(handle);
+  // Offsets past the end are kept: reads there give nothing.
+  switch (whence) {
+    case SEEK_SET:
+      file->position = offset;
+      break;
+    case SEEK_CUR:
+      file->position += offset;
+      break;
+    case SEEK_END:
+      file->position = file->size + offset;
+      break;
+    default:
+      return static_cast<toff_t>(-1);
+  }
+  return file->position;
+}
+
+int CloseProc(thandle_t) { return 0; }
+
+toff_t SizeProc(thandle_t handle) {
+  return static_cast<MemoryFile*>(handle)->size;
+}
+
+int MapProc(thandle_t handle, void** base, toff_t* size) {
+  auto* file = static_cast<MemoryFile*>(handle);
+  // Opened read-only: libtiff never writes through the mapping.
+  *base = const_cast<uint8_t*>(file->data);
+  *size = file->size;
+  return 1;
+}
+
+void UnmapProc(thandle_t, void*, toff_t) {}
+
+// libtiff reports through these instead of its default handlers, which
+// print to stderr. The decode's outcome says all the caller needs.
+int IgnoreMessage(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+// Frees the open options at the end of a scope.
+class OpenOptions {
+ public:
+  OpenOptions() : options_(TIFFOpenOptionsAlloc()) {
+    if (options_ == nullptr) RaisePictureError(platform::kErrOutOfMemory);
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options_, kMaxTiffAllocationBytes);
+    TIFFOpenOptionsSetErrorHandlerExtR(options_, IgnoreMessage, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options_, IgnoreMessage, nullptr);
+  }
+  OpenOptions(const OpenOptions&) = delete;
+  OpenOptions& operator=(const OpenOptions&) = delete;
+  ~OpenOptions() { TIFFOpenOptionsFree(options_); }
+  TIFFOpenOptions* get() const { return options_; }
+
+ private:
+  TIFFOpenOptions* options_;
+};
+
+// Closes the TIFF at the end of a scope.
+class TiffHandle {
+ public:
+  TiffHandle(MemoryFile* file, const OpenOptions& options)
+      : tiff_(TIFFClientOpenExt("picture", "r", file, ReadProc, WriteProc,
+                                SeekProc, CloseProc, SizeProc, MapProc,
+                                UnmapProc, options.get())) {}
+  TiffHandle(const TiffHandle&) = delete;
+  TiffHandle& operator=(const TiffHandle&) = delete;
+  ~TiffHandle() {
+    if (tiff_ != nullptr) TIFFClose(tiff_);
+  }
+  TIFF* get() const { return tiff_; }
+
+ private:
+  TIFF* tiff_;
+};
+
+// Ends libtiff's RGBA reading at the end of a scope.
+class RgbaImage {
+ public:
+  RgbaImage() = default;
+  RgbaImage(const RgbaImage&) = delete;
+  RgbaImage& operator=(const RgbaImage&) = delete;
+  ~RgbaImage() {
+    if (begun_) TIFFRGBAImageEnd(&image_);
+  }
+  bool Begin(TIFF* tiff) {
+    char message[1024];
+    if (!TIFFRGBAImageOK(tiff, message)) return false;
+    begun_ = TIFFRGBAImageBegin(&image_, tiff, 0, message) != 0;
+    return begun_;
+  }
+  TIFFRGBAImage& get() { return image_; }
+
+ private:
+  TIFFRGBAImage image_{};
+  bool begun_ = false;
+};
+
+}  // namespace
+
+DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
+                        const DecodeHint& hint) {
+  MemoryFile file{bytes.data(), bytes.size(), 0};
+  OpenOptions options;
+  TiffHandle handle(&file, options);
+  TIFF* tiff = handle.get();
+  if (tiff == nullptr) RaisePictureError(platform::kErrInvalidPicture);
+  uint32_t width = 0;
+  uint32_t height = 0;
+  if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) ||
+      !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height)) {
+    RaisePictureError(platform::kErrInvalidPicture);
+  }
+  CheckPictureSize(width, height);
+  const auto w = static_cast<int32_t>(width);
+  const auto h = static_cast<int32_t>(height);
+  uint16_t orientation = ORIENTATION_TOPLEFT;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_ORIENTATION, &orientation);
+  if (orientation < 1 || orientation > 8) orientation = ORIENTATION_TOPLEFT;
+  uint16_t photometric = PHOTOMETRIC_RGB;
+  TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
+
+  uint32_t icc_length = 0;
+  void* icc_data = nullptr;
+  std::span<const uint8_t> icc_profile;
+  if (TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &icc_length, &icc_data) &&
+      icc_data != nullptr) {
+    icc_profile = {static_cast<const uint8_t*>(icc_data), icc_length};
+  }
+  const bool grey = photometric == PHOTOMETRIC_MINISBLACK ||
+                    photometric == PHOTOMETRIC_MINISWHITE;
+  // A grey picture may carry an RGB profile (ImageMagick writes an RGB
+  // picture whose pixels are all grey that way): its rows, grey repeated
+  // in blue, green and red, convert as RGB.
+  bool grey_icc = false;
+  IccTransform icc;
+  if (grey) {
+    icc = IccTransform::ToSrgb(icc_profile, IccInput::kGray);
+    grey_icc = icc.valid();
+  }
+  if (!icc.valid() && photometric != PHOTOMETRIC_SEPARATED) {
+    icc = IccTransform::ToSrgb(icc_profile, IccInput::kBgrx);
+  }
+
+  RgbaImage rgba;
+  if (!rgba.Begin(tiff)) RaisePictureError(platform::kErrInvalidPicture);
+  TIFFRGBAImage& image = rgba.get();
+  // Rows come in their stored order; the orientation is applied below, with
+  // the axes swapped where it says so (libtiff's own flips cannot).
+  image.req_orientation = orientation;
+
+  // A band is what one strip, or one row of tiles, holds: each is decoded
+  // once. (A band of fewer rows than a strip would have libtiff decode the
+  // strip again from its start for every band.)
+  uint32_t band_rows = 0;
+  int64_t decoded_bytes = 0;
+  if (TIFFIsTiled(tiff)) {
+    TIFFGetField(tiff, TIFFTAG_TILELENGTH, &band_rows);
+    decoded_bytes = static_cast<int64_t>(TIFFTileSize64(tiff));
+  } else {
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &band_rows);
+    decoded_bytes = static_cast<int64_t>(TIFFStripSize64(tiff));
+  }
+  uint16_t planar = PLANARCONFIG_CONTIG;
+  uint16_t samples = 1;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  if (planar == PLANARCONFIG_SEPARATE) decoded_bytes *= samples;
+  band_rows = std::clamp<uint32_t>(band_rows, 1, height);
+  const int64_t band_bytes = int64_t{w} * band_rows * 4;
+
+  // The first strip or tile must lie in the file before memory is taken for
+  // its band: a few hundred bytes may claim a picture of 80 megapixels in
+  // one strip that is not there.
+  int strile_error = 0;
+  const uint64_t first_offset =
+      TIFFGetStrileOffsetWithErr(tiff, 0, &strile_error);
+  const uint64_t first_bytes =
+      TIFFGetStrileByteCountWithErr(tiff, 0, &strile_error);
+  if (strile_error != 0 || first_bytes == 0 || first_offset >= file.size ||
+      first_bytes > file.size - first_offset) {
+    RaisePictureError(platform::kErrInvalidPicture);
+  }
+
+  const int32_t factor = ReductionFactor(w, h, StoredHint(hint, orientation));
+  DecodeBudget::Lease lease = SharedDecodeBudget().Take(
+      band_bytes + decoded_bytes +
+      UprightBuilder::HeldBytes(w, h, factor, orientation));
+  std::vector<uint32_t> band;
+  std::vector<uint8_t> row;
+  std::vector<uint8_t> grey_row;
+  std::vector<uint8_t> converted;
+  try {
+    band.resize(static_cast<size_t>(w) * band_rows);
+    row.resize(static_cast<size_t>(w) * 4);
+    if (icc.valid()) converted.resize(static_cast<size_t>(w) * 4);
+    if (grey_icc) grey_row.resize(static_cast<size_t>(w));
+  } catch (const std::bad_alloc&) {
+    RaisePictureError(platform::kErrOutOfMemory);
+  }
+  UprightBuilder builder(w, h, factor, orientation);
+  for (uint32_t top = 0; top < height; top += band_rows) {
+    const uint32_t rows = std::min(band_rows, height - top);
+    image.row_offset = static_cast<int>(top);
+    image.col_offset = 0;
+    if (!TIFFRGBAImageGet(&image, band.data(), width, rows)) {
+      // A strip that cannot be read ends the picture there; nothing of it
+      // at all is no picture.
+      if (top == 0) RaisePictureError(platform::kErrInvalidPicture);
+      break;
+    }
+    for (uint32_t y = 0; y < rows; ++y) {
+      const uint32_t* in = band.data() + static_cast<size_t>(y) * width;
+      uint8_t* out = row.data();
+      for (int32_t x = 0; x < w; ++x, out += 4) {
+        // Alpha from libtiff is premultiplied: on white, each channel
+        // gains what the alpha leaves out.
+        const uint32_t p = in[x];
+        const uint32_t lack = 255 - TIFFGetA(p);
+        out[0] =
+            static_cast<uint8_t>(std::min<uint32_t>(TIFFGetB(p) + lack, 255));
+        out[1] =
+            static_cast<uint8_t>(std::min<uint32_t>(TIFFGetG(p) + lack, 255));
+        out[2] =
+            static_cast<uint8_t>(std::min<uint32_t>(TIFFGetR(p) + lack, 255));
+        out[3] = 255;
+      }
+      if (!icc.valid()) {
+        builder.AddRow(row.data());
+        continue;
+      }
+      if (grey_icc) {
+        for (int32_t x = 0; x < w; ++x) {
+          grey_row[static_cast<size_t>(x)] = row[static_cast<size_t>(x) * 4];
+        }
+        icc.Convert(grey_row.data(), converted.data(), w);
+      } else {
+        icc.Convert(row.data(), converted.data(), w);
+      }
+      builder.AddRow(converted.data());
+    }
+  }
+  return builder.Finish();
+}
+
+}  // namespace vg::decoders::decoders_internal

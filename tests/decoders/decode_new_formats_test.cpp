@@ -1,0 +1,283 @@
+// WebP, TIFF, HEIF/AVIF and camera RAW: the committed samples (made with
+// cwebp/webpmux, ImageMagick/tiffset, heif-enc and a hand-written DNG) hold
+// the reference grid, some stored turned with an orientation to undo; each
+// must come out upright with its colours at known places, reduced when the
+// hint allows, and damaged copies must fail cleanly.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "decoders/decode_picture.h"
+#include "decoders/internal/picture_format.h"
+#include "decoders/internal/raw_decoder.h"
+#include "decoders/internal/webp_decoder.h"
+#include "picture_testutil.h"
+#include "platform/error.h"
+
+namespace vg::decoders {
+namespace {
+
+using decoders_internal::PictureFormat;
+using decoders_internal::SniffPictureFormat;
+using testing::ColourDiff;
+using testing::FixturePath;
+using testing::GridColour;
+using testing::PixelAt;
+using testing::ReadFileBytes;
+using testing::Rgb;
+
+DecodedImage DecodeFixture(const std::string& name,
+                           const DecodeHint& hint = {}) {
+  return DecodePictureBytes(ReadFileBytes(FixturePath(name)), hint);
+}
+
+int32_t ErrorNumberOf(const std::vector<uint8_t>& bytes,
+                      const DecodeHint& hint = {}) {
+  try {
+    DecodePictureBytes(bytes, hint);
+  } catch (const platform::Error& e) {
+    return e.number();
+  }
+  return 0;
+}
+
+// Checks the centre of each of the grid's six blocks, wherever the decoded
+// pixels put them, within `tolerance`; `colour` maps the grid's colour to
+// the one expected.
+void ExpectGridBlocks(const DecodedImage& image, int tolerance,
+                      Rgb (*colour)(int, int) = GridColour) {
+  ASSERT_GT(image.pixel_width, 0);
+  ASSERT_EQ(image.stride_bytes, image.pixel_width * 4);
+  ASSERT_EQ(image.bgrx.size(), static_cast<size_t>(image.stride_bytes) *
+                                   static_cast<size_t>(image.pixel_height));
+  for (int by = 0; by < 2; ++by) {
+    for (int bx = 0; bx < 3; ++bx) {
+      const int x = (2 * bx + 1) * image.pixel_width / 6;
+      const int y = (2 * by + 1) * image.pixel_height / 4;
+      EXPECT_EQ(ColourDiff(PixelAt(image, x, y), colour(bx, by), tolerance), "")
+          << "block " << bx << "," << by;
+    }
+  }
+  for (size_t i = 3; i < image.bgrx.size(); i += 4) {
+    ASSERT_EQ(image.bgrx[i], 255);
+  }
+}
+
+Rgb InvertedGridColour(int bx, int by) {
+  Rgb c = GridColour(bx, by);
+  return {255 - c.r, 255 - c.g, 255 - c.b};
+}
+
+Rgb GridWithWhiteCyan(int bx, int by) {
+  if (bx == 2 && by == 1) return {255, 255, 255};
+  return GridColour(bx, by);
+}
+
+void ExpectSize(const DecodedImage& image, int width, int height,
+                int pixel_width, int pixel_height) {
+  EXPECT_EQ(image.width, width);
+  EXPECT_EQ(image.height, height);
+  EXPECT_EQ(image.pixel_width, pixel_width);
+  EXPECT_EQ(image.pixel_height, pixel_height);
+}
+
+TEST(NewFormatsSniffTest, FormatsKnownByTheirFirstBytes) {
+  EXPECT_EQ(SniffPictureFormat(ReadFileBytes(FixturePath("grid.webp"))),
+            PictureFormat::kWebp);
+  EXPECT_EQ(SniffPictureFormat(ReadFileBytes(FixturePath("grid_rgb16.tif"))),
+            PictureFormat::kTiff);
+  EXPECT_EQ(SniffPictureFormat(ReadFileBytes(FixturePath("grid96.heic"))),
+            PictureFormat::kHeif);
+  EXPECT_EQ(SniffPictureFormat(ReadFileBytes(FixturePath("grid96.avif"))),
+            PictureFormat::kHeif);
+  // A DNG is TIFF-shaped; libraw tells it apart when it is decoded.
+  EXPECT_EQ(
+      SniffPictureFormat(ReadFileBytes(FixturePath("grid48_orient6.dng"))),
+      PictureFormat::kTiff);
+  const std::vector<uint8_t> cr3 = {0,   0,   0,   24,  'f', 't', 'y', 'p',
+                                    'c', 'r', 'x', ' ', 0,   0,   0,   1};
+  EXPECT_EQ(SniffPictureFormat(cr3), PictureFormat::kRaw);
+  // An MP4 video and a WAVE file share the containers, not the brands.
+  const std::vector<uint8_t> mp4 = {0,   0,   0,   20,  'f', 't', 'y',
+                                    'p', 'i', 's', 'o', 'm', 0,   0,
+                                    2,   0,   'm', 'p', '4', '1'};
+  EXPECT_EQ(SniffPictureFormat(mp4), PictureFormat::kUnknown);
+  const std::vector<uint8_t> wave = {'R', 'I', 'F', 'F', 4,   0,
+                                     0,   0,   'W', 'A', 'V', 'E'};
+  EXPECT_EQ(SniffPictureFormat(wave), PictureFormat::kUnknown);
+}
+
+TEST(WebpTest, LosslessAlphaAndOrientation) {
+  DecodedImage plain = DecodeFixture("grid.webp");
+  ExpectSize(plain, 24, 16, 24, 16);
+  ExpectGridBlocks(plain, 0);
+  // The cyan block is transparent: white.
+  ExpectGridBlocks(DecodeFixture("grid_alpha.webp"), 0, GridWithWhiteCyan);
+  // Stored turned a quarter anticlockwise (16 x 24), EXIF orientation 6.
+  DecodedImage turned = DecodeFixture("grid_orient6.webp");
+  ExpectSize(turned, 24, 16, 24, 16);
+  ExpectGridBlocks(turned, 0);
+}
+
+TEST(WebpTest, ScaledWhileDecodingToTheMargin) {
+  // 96 x 64, lossy: a 20-pixel target needs 50 columns, and the rows follow
+  // in proportion (rounded up).
+  DecodedImage image = DecodeFixture("grid96_lossy.webp", {20, 0});
+  ExpectSize(image, 96, 64, 50, 34);
+  ExpectGridBlocks(image, 24);
+  ExpectSize(DecodeFixture("grid96_lossy.webp"), 96, 64, 96, 64);
+  // The margin in both directions; never above the picture's own size.
+  auto size = decoders_internal::ChooseWebpSize(1000, 100, {0, 10});
+  EXPECT_EQ(size.width, 250);
+  EXPECT_EQ(size.height, 25);
+  size = decoders_internal::ChooseWebpSize(1000, 100, {100, 10});
+  EXPECT_EQ(size.width, 250);
+  size = decoders_internal::ChooseWebpSize(100, 100, {50, 0});
+  EXPECT_EQ(size.width, 100);
+}
+
+TEST(TiffTest, DepthsColourModelsLayoutsAndOrientation) {
+  // 16 bits a sample, LZW, four rows a strip.
+  ExpectGridBlocks(DecodeFixture("grid_rgb16.tif"), 0);
+  ExpectGridBlocks(DecodeFixture("grid_cmyk.tif"), 0);
+  ExpectGridBlocks(DecodeFixture("grid_palette.tif"), 0);
+  ExpectGridBlocks(DecodeFixture("grid_alpha.tif"), 0, GridWithWhiteCyan);
+  // Tiled 16 x 16, stored 16 x 24 with orientation 6.
+  DecodedImage turned = DecodeFixture("grid_tiled_orient6.tif");
+  ExpectSize(turned, 24, 16, 24, 16);
+  ExpectGridBlocks(turned, 0);
+}
+
+TEST(TiffTest, ReducedByAWholeFactorAfterTurning) {
+  // A 4-pixel target needs 10 columns: the 24 x 16 grid halves, in its
+  // upright orientation (the stored picture is 16 x 24).
+  DecodedImage image = DecodeFixture("grid_tiled_orient6.tif", {4, 0});
+  ExpectSize(image, 24, 16, 12, 8);
+  ExpectGridBlocks(image, 0);
+  DecodedImage striped = DecodeFixture("grid_rgb16.tif", {0, 2});
+  ExpectSize(striped, 24, 16, 8, 6);
+}
+
+TEST(TiffTest, DamageFailsWithoutPrinting) {
+  std::vector<uint8_t> bytes = ReadFileBytes(FixturePath("grid_rgb16.tif"));
+  ::testing::internal::CaptureStderr();
+  std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + 40);
+  EXPECT_EQ(ErrorNumberOf(cut), platform::kErrInvalidPicture);
+  std::vector<uint8_t> no_ifd = bytes;
+  no_ifd[4] = 0xF0;  // the first directory far past the end
+  no_ifd[5] = 0xFF;
+  EXPECT_EQ(ErrorNumberOf(no_ifd), platform::kErrInvalidPicture);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(HeifTest, HevcAndAv1WithTheContainersRotation) {
+  for (const char* name : {"grid96.heic", "grid96.avif"}) {
+    SCOPED_TRACE(name);
+    DecodedImage image = DecodeFixture(name);
+    ExpectSize(image, 96, 64, 96, 64);
+    ExpectGridBlocks(image, 12);
+  }
+  // Stored 64 x 96; an irot property turns it a quarter clockwise.
+  for (const char* name : {"grid96_irot.heic", "grid96_irot.avif"}) {
+    SCOPED_TRACE(name);
+    DecodedImage image = DecodeFixture(name);
+    ExpectSize(image, 96, 64, 96, 64);
+    ExpectGridBlocks(image, 12);
+  }
+}
+
+TEST(HeifTest, ExifOrientationIsNotAppliedOverTheContainers) {
+  // Stored 64 x 96 with EXIF orientation 6 and no irot: HEIF readers take
+  // the container's transformations only, so it stays as stored.
+  DecodedImage image = DecodeFixture("grid96_ccw_exif6.heic");
+  ExpectSize(image, 64, 96, 64, 96);
+  EXPECT_EQ(ColourDiff(PixelAt(image, 16, 80), GridColour(0, 0), 12), "");
+  EXPECT_EQ(ColourDiff(PixelAt(image, 48, 16), GridColour(2, 1), 12), "");
+}
+
+TEST(HeifTest, ReducedByAWholeFactor) {
+  // A 10-pixel target needs 25 columns: 96 / 25 = 3.
+  DecodedImage image = DecodeFixture("grid96.heic", {10, 0});
+  ExpectSize(image, 96, 64, 32, 22);
+  ExpectGridBlocks(image, 12);
+}
+
+TEST(RawTest, PreviewWhenItCoversTheTargetElseTheSensorData) {
+  // The DNG's preview holds the grid, its sensor data the grid's inverse,
+  // both stored 32 x 48 with orientation 6.
+  DecodedImage preview = DecodeFixture("grid48_orient6.dng", {12, 0});
+  EXPECT_EQ(preview.width, 48);
+  EXPECT_EQ(preview.height, 32);
+  EXPECT_GT(preview.pixel_width, preview.pixel_height);
+  ExpectGridBlocks(preview, 16);
+  // No hint: the preview is as large as the picture, so it serves.
+  ExpectGridBlocks(DecodeFixture("grid48_orient6.dng"), 16);
+  // A 48-pixel target needs 120 columns, more than the preview has.
+  DecodedImage developed = DecodeFixture("grid48_orient6.dng", {48, 0});
+  ExpectSize(developed, 48, 32, 48, 32);
+  ExpectGridBlocks(developed, 48, InvertedGridColour);
+}
+
+TEST(RawTest, OrdinaryTiffWithACameraMakerIsNoRaw) {
+  // A scanner's 16-bit grey TIFF, its maker named: libtiff reads it.
+  const std::vector<uint8_t> bytes =
+      ReadFileBytes(FixturePath("grid_grey16_maker.tif"));
+  EXPECT_FALSE(decoders_internal::DecodeRaw(bytes, {}).has_value());
+  DecodedImage image = DecodePictureBytes(bytes);
+  ExpectSize(image, 24, 16, 24, 16);
+  const Rgb yellow = PixelAt(image, 4, 12);
+  const Rgb blue = PixelAt(image, 20, 4);
+  EXPECT_EQ(yellow.r, yellow.g);
+  EXPECT_EQ(yellow.g, yellow.b);
+  EXPECT_GT(yellow.r, blue.r + 100);
+}
+
+TEST(RawTest, FlipValuesAsOrientations) {
+  const int expected[8] = {1, 2, 4, 3, 5, 8, 6, 7};
+  for (int flip = 0; flip < 8; ++flip) {
+    EXPECT_EQ(decoders_internal::OrientationOfRawFlip(flip), expected[flip]);
+  }
+  EXPECT_EQ(decoders_internal::OrientationOfRawFlip(-1), 1);
+}
+
+TEST(NewFormatsColourTest, EmbeddedProfilesConvertedToSrgb) {
+  // Grey 128 in a linear-RGB profile: about 188 in sRGB (unconverted, 128).
+  for (const char* name : {"grey128_linear_icc.webp", "grey128_linear_icc.tif",
+                           "grey128_linear_icc.heic"}) {
+    SCOPED_TRACE(name);
+    DecodedImage image = DecodeFixture(name);
+    ASSERT_EQ(image.pixel_width, 24);
+    EXPECT_EQ(ColourDiff(PixelAt(image, 12, 8), {188, 188, 188}, 4), "");
+  }
+}
+
+TEST(NewFormatsDamageTest, CutShortOrGarbledFailsCleanly) {
+  for (const char* name : {"grid.webp", "grid96_lossy.webp", "grid_rgb16.tif",
+                           "grid_tiled_orient6.tif", "grid96.heic",
+                           "grid96_irot.avif", "grid48_orient6.dng"}) {
+    SCOPED_TRACE(name);
+    const std::vector<uint8_t> bytes = ReadFileBytes(FixturePath(name));
+    // The header alone.
+    std::vector<uint8_t> head(bytes.begin(), bytes.begin() + 16);
+    EXPECT_EQ(ErrorNumberOf(head), platform::kErrInvalidPicture);
+    // Every byte after the header turned over: a picture, or a clean 481.
+    std::vector<uint8_t> garbled = bytes;
+    for (size_t i = 16; i < garbled.size(); ++i) garbled[i] ^= 0x5A;
+    int32_t error = ErrorNumberOf(garbled);
+    EXPECT_TRUE(error == 0 || error == platform::kErrInvalidPicture) << error;
+  }
+  // Cut in the middle of the compressed data: nothing to show.
+  for (const char* name : {"grid.webp", "grid96.heic", "grid96.avif"}) {
+    SCOPED_TRACE(name);
+    const std::vector<uint8_t> bytes = ReadFileBytes(FixturePath(name));
+    std::vector<uint8_t> half(
+        bytes.begin(),
+        bytes.begin() + static_cast<ptrdiff_t>(bytes.size() * 3 / 4));
+    EXPECT_EQ(ErrorNumberOf(half), platform::kErrInvalidPicture);
+  }
+}
+
+}  // namespace
+}  // namespace vg::decoders

@@ -1,0 +1,195 @@
+// The row-by-row reduction: block means against a plain reference, every
+// row layout, rows missing at the end, and the same pixels as the QtGui
+// readers' reduction for the same picture.
+#include "decoders/internal/row_reducer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "decoders/internal/picture_format.h"
+#include "decoders/internal/qt_decoder.h"
+#include "picture_testutil.h"
+
+namespace vg::decoders {
+namespace {
+
+using decoders_internal::ReductionFactor;
+using decoders_internal::RowLayout;
+using decoders_internal::RowLayoutBytes;
+using decoders_internal::RowReducer;
+
+// A picture whose channels all vary, so that a block mean is off when any
+// pixel of the block is missed or counted twice.
+uint8_t Channel(int x, int y, int c) {
+  return static_cast<uint8_t>((x * 37 + y * 91 + c * 53 + x * y * 7) % 256);
+}
+
+DecodedImage Reduce(int width, int height, int factor, RowLayout layout,
+                    int rows_given) {
+  RowReducer reducer(width, height, factor, layout);
+  const int bytes = RowLayoutBytes(layout);
+  std::vector<uint8_t> row(static_cast<size_t>(width) * bytes);
+  for (int y = 0; y < rows_given; ++y) {
+    for (int x = 0; x < width; ++x) {
+      for (int c = 0; c < bytes; ++c) {
+        row[static_cast<size_t>(x) * bytes + static_cast<size_t>(c)] =
+            Channel(x, y, c);
+      }
+    }
+    reducer.AddRow(row.data());
+  }
+  EXPECT_EQ(reducer.rows_added(), std::min(rows_given, height));
+  return reducer.Finish();
+}
+
+TEST(RowReducerTest, EachPixelIsTheRoundedMeanOfItsBlockEdgesIncluded) {
+  // 3 does not divide 11 or 7: the last column and row of blocks are
+  // partial.
+  for (int factor : {1, 2, 3, 4, 11}) {
+    SCOPED_TRACE(factor);
+    const int width = 11;
+    const int height = 7;
+    DecodedImage image = Reduce(width, height, factor, RowLayout::kRgb, height);
+    ASSERT_EQ(image.width, width);
+    ASSERT_EQ(image.height, height);
+    ASSERT_EQ(image.pixel_width, (width + factor - 1) / factor);
+    ASSERT_EQ(image.pixel_height, (height + factor - 1) / factor);
+    ASSERT_EQ(image.stride_bytes, image.pixel_width * 4);
+    ASSERT_EQ(image.bgrx.size(),
+              static_cast<size_t>(image.stride_bytes) * image.pixel_height);
+    for (int by = 0; by < image.pixel_height; ++by) {
+      for (int bx = 0; bx < image.pixel_width; ++bx) {
+        for (int c = 0; c < 3; ++c) {
+          int sum = 0;
+          int count = 0;
+          for (int y = by * factor; y < std::min(height, (by + 1) * factor);
+               ++y) {
+            for (int x = bx * factor; x < std::min(width, (bx + 1) * factor);
+                 ++x) {
+              sum += Channel(x, y, c);
+              ++count;
+            }
+          }
+          const int expected = (sum * 2 + count) / (count * 2);
+          const size_t at = static_cast<size_t>(by) * image.stride_bytes +
+                            static_cast<size_t>(bx) * 4;
+          // Red comes first in the input, last in BGRX.
+          EXPECT_EQ(image.bgrx[at + 2 - static_cast<size_t>(c)], expected)
+              << "block " << bx << "," << by << " channel " << c;
+        }
+        EXPECT_EQ(image.bgrx[static_cast<size_t>(by) * image.stride_bytes +
+                             static_cast<size_t>(bx) * 4 + 3],
+                  255);
+      }
+    }
+  }
+}
+
+TEST(RowReducerTest, LayoutsBecomeBgrxWithAlphaOverWhite) {
+  struct Case {
+    RowLayout layout;
+    std::vector<uint8_t> pixel;
+    testing::Rgb expected;
+  };
+  // Half-transparent: 128 of 255 of the colour, the rest white.
+  const std::vector<Case> cases = {
+      {RowLayout::kGrey, {77}, {77, 77, 77}},
+      {RowLayout::kGreyAlpha, {0, 128}, {127, 127, 127}},
+      {RowLayout::kGreyAlpha, {200, 255}, {200, 200, 200}},
+      {RowLayout::kGreyAlpha, {0, 0}, {255, 255, 255}},
+      {RowLayout::kRgb, {10, 20, 30}, {10, 20, 30}},
+      {RowLayout::kRgba, {255, 0, 100, 128}, {255, 127, 177}},
+      {RowLayout::kRgba, {1, 2, 3, 255}, {1, 2, 3}},
+      {RowLayout::kBgrx, {30, 20, 10, 0}, {10, 20, 30}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.layout));
+    RowReducer reducer(1, 1, 1, c.layout);
+    reducer.AddRow(c.pixel.data());
+    DecodedImage image = reducer.Finish();
+    EXPECT_EQ(testing::ColourDiff(testing::PixelAt(image, 0, 0), c.expected, 0),
+              "");
+    EXPECT_EQ(image.bgrx[3], 255);
+  }
+}
+
+TEST(RowReducerTest, RowsNeverAddedAreTheFillColourInsideABlockToo) {
+  // 10 rows at factor 4: rows 5 and up are missing. Block row 1 holds rows
+  // 4 (given) and 5-7 (fill); block row 2 only fill.
+  RowReducer reducer(4, 10, 4, RowLayout::kGrey);
+  const std::vector<uint8_t> row(4, 200);
+  for (int y = 0; y < 5; ++y) reducer.AddRow(row.data());
+  DecodedImage image = reducer.Finish(0, 40, 80);
+  ASSERT_EQ(image.pixel_height, 3);
+  EXPECT_EQ(
+      testing::ColourDiff(testing::PixelAt(image, 0, 0), {200, 200, 200}, 0),
+      "");
+  // (200 + 3 * 80) / 4 = 110, (200 + 3 * 40) / 4 = 80, 200 / 4 = 50.
+  EXPECT_EQ(
+      testing::ColourDiff(testing::PixelAt(image, 0, 1), {110, 80, 50}, 0), "");
+  EXPECT_EQ(testing::ColourDiff(testing::PixelAt(image, 0, 2), {80, 40, 0}, 0),
+            "");
+}
+
+TEST(RowReducerTest, RowsPastTheLastAreIgnored) {
+  RowReducer reducer(2, 1, 1, RowLayout::kGrey);
+  const std::vector<uint8_t> first = {1, 2};
+  const std::vector<uint8_t> extra = {9, 9};
+  reducer.AddRow(first.data());
+  reducer.AddRow(extra.data());
+  EXPECT_EQ(reducer.rows_added(), 1);
+  DecodedImage image = reducer.Finish();
+  EXPECT_EQ(testing::PixelAt(image, 1, 0).r, 2);
+}
+
+TEST(RowReducerTest, FactorKeepsTheReducedJpegMarginOverTheHint) {
+  // 375 = 150 * 5 / 2 pixels kept across the hinted side.
+  EXPECT_EQ(ReductionFactor(20000, 10000, {150, 0}), 53);
+  EXPECT_EQ(ReductionFactor(20000, 10000, {0, 150}), 26);
+  EXPECT_EQ(ReductionFactor(20000, 10000, {150, 150}), 26);
+  EXPECT_EQ(ReductionFactor(20000, 10000, {}), 1);
+  EXPECT_EQ(ReductionFactor(300, 200, {150, 0}), 1);
+  EXPECT_EQ(ReductionFactor(750, 200, {150, 0}), 2);
+}
+
+TEST(RowReducerTest, SameResultAsTheQtReadersReduction) {
+  // A PNG with partial transparency, reduced by the QtGui path and by the
+  // reducer fed with the same pixels as RGBA rows.
+  const int width = 101;
+  const int height = 67;
+  auto colour = [](int x, int y) {
+    return testing::Rgb{Channel(x, y, 0), Channel(x, y, 1), Channel(x, y, 2)};
+  };
+  auto alpha = [](int x, int y) { return (x * 5 + y * 3) % 256; };
+  const std::vector<uint8_t> png =
+      testing::EncodeWithQt(width, height, "png", colour, alpha);
+  for (int target : {0, 30, 10, 4}) {
+    SCOPED_TRACE(target);
+    const DecodeHint hint{target, 0};
+    const DecodedImage by_qt = decoders_internal::DecodeWithQt(
+        png, decoders_internal::PictureFormat::kPng, hint);
+    RowReducer reducer(width, height, ReductionFactor(width, height, hint),
+                       RowLayout::kRgba);
+    std::vector<uint8_t> row(static_cast<size_t>(width) * 4);
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        const testing::Rgb c = colour(x, y);
+        uint8_t* p = &row[static_cast<size_t>(x) * 4];
+        p[0] = static_cast<uint8_t>(c.r);
+        p[1] = static_cast<uint8_t>(c.g);
+        p[2] = static_cast<uint8_t>(c.b);
+        p[3] = static_cast<uint8_t>(alpha(x, y));
+      }
+      reducer.AddRow(row.data());
+    }
+    const DecodedImage ours = reducer.Finish();
+    ASSERT_EQ(ours.pixel_width, by_qt.pixel_width);
+    ASSERT_EQ(ours.pixel_height, by_qt.pixel_height);
+    EXPECT_EQ(ours.bgrx, by_qt.bgrx);
+  }
+}
+
+}  // namespace
+}  // namespace vg::decoders
