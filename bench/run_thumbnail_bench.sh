@@ -3,28 +3,31 @@
 #
 #   bench/run_thumbnail_bench.sh [RUNS]          (default 5 runs, median kept)
 #
-# Builds a corpus of camera JPEGs from Debian wallpaper packages (downloaded
-# with apt-get download into $CORPUS_CACHE, never committed), installs the
-# peers (libvips-tools, imagemagick, python3-pil) when they are missing,
-# builds vignettes and bench/tools/ (thumb_quality, window_batch) in
-# build/speed-bench, then prints for every job: median wall time, its CPU
-# time (user + system), peak RSS, the ratio to vipsthumbnail doing the same
-# job on as many cores, and mean SSIM-Y / PSNR-Y against a floating-point
-# Lanczos-3 resize of the full-size decode.
+# Builds three folders of photos from Debian packages (downloaded with
+# apt-get download into $CORPUS_CACHE, never committed; see "corpora"
+# below), installs the peers (libvips-tools, imagemagick, python3-pil) when
+# they are missing, builds vignettes and bench/tools/ (thumb_quality,
+# window_batch) in build/speed-bench, then prints a table per folder: for
+# every job its cores, median wall time, its CPU time (user + system), peak
+# RSS, its wall time over that of the job it names on as many cores (÷ base),
+# and mean SSIM-Y / PSNR-Y against a floating-point Lanczos-3 resize of the
+# full-size decode.
 #
-# Equal cores: every job runs on one core or on JOBS cores, and each ratio
-# divides by a job on as many. One core: vignettes --jobs 1, vipsthumbnail
-# as one process with VIPS_CONCURRENCY=1, ImageMagick with
-# MAGICK_THREAD_LIMIT=1, Pillow, the window's batch (on the window's thread;
-# its rows divide by the command line's --jobs 1 row). JOBS cores:
-# vignettes --jobs JOBS against JOBS vipsthumbnail processes at a time, each
-# with VIPS_CONCURRENCY=1.
+# Jobs: 150 wide, 450 wide, and the two sizes 100 + 450 (the small folder:
+# 150 only), each on one core and on JOBS cores, for vignettes and for
+# vipsthumbnail. One core: vignettes --jobs 1, vipsthumbnail as one process
+# with VIPS_CONCURRENCY=1. JOBS cores: vignettes --jobs JOBS against JOBS
+# vipsthumbnail processes at a time, each with VIPS_CONCURRENCY=1. On the
+# wallpapers only, on one core: ImageMagick (MAGICK_THREAD_LIMIT=1) and
+# Pillow beside vipsthumbnail, and the window's batch (on the window's
+# thread) beside the command line's --jobs 1.
 #
 # A command that fails stops the script with its name and output: a failed
 # run is never timed as a result.
 #
-# Environment: CORPUS_CACHE (default /tmp/vg-corpus), VIGNETTES (a built
-# vignettes to measure instead of building one), JOBS (default nproc).
+# Environment: CORPUS_CACHE (default /tmp/vg-corpus), CORPORA (default
+# "wallpapers cameras small"), VIGNETTES (a built vignettes to measure
+# instead of building one), JOBS (default nproc).
 # Sourced (`. run_thumbnail_bench.sh`), it defines its functions and runs
 # nothing.
 set -euo pipefail
@@ -53,36 +56,89 @@ install_peers() {
   [ -x "$MOGRIFY" ] || MOGRIFY=$(command -v mogrify)
 }
 
-# --- corpus ----------------------------------------------------------------
-# The largest rendering of every wallpaper: real camera photos from
-# 1280 x 1024 to 5640 x 3172, some of them progressive.
-make_corpus() {
+# --- corpora -----------------------------------------------------------------
+# Three folders of photos, built once in $CACHE from Debian packages
+# (apt-get download, never committed):
+#   wallpapers  the largest rendering of every wallpaper of mate-backgrounds,
+#               lomiri-wallpapers and plasma-workspace-wallpapers: camera
+#               photos from 1280 x 1024 to 5640 x 3172, a few progressive
+#   cameras     every photo of ukui-wallpapers and lomiri-wallpapers-16.04 /
+#               -20.04: camera photos from 1.4 to 24 MP, more than half
+#               progressive, 4:2:0, 4:2:2 and 4:4:4
+#   small       2 378 photos of 640 x 480 (0.3 MP), cut from the two above:
+#               each photo reduced to 2560 x 1920 and to 3200 x 2400 and cut
+#               into tiles
+# use_corpus NAME sets CORPUS and its figures (NFILES, MPIX, NPROG, MB).
+corpus_from_debs() { # DIR PACKAGES...
+  local dir=$1
+  shift
+  mkdir -p "$dir/debs" "$dir/x" "$dir/photos"
+  (cd "$dir/debs" && apt-get download "$@" 2>/dev/null)
+  local deb
+  for deb in "$dir"/debs/*.deb; do dpkg-deb -x "$deb" "$dir/x"; done
+}
+make_wallpapers() {
+  local dir=$CACHE f d images
+  corpus_from_debs "$dir" mate-backgrounds lomiri-wallpapers \
+    plasma-workspace-wallpapers
+  find "$dir/x/usr/share/backgrounds" -iname '*.jpg' | while read -r f; do
+    cp "$f" "$dir/photos/$(basename "$f")"
+  done
+  for d in "$dir"/x/usr/share/wallpapers/*/; do
+    images=("$d"contents/images*/*.jpg)
+    [ -e "${images[0]}" ] || continue
+    # shellcheck disable=SC2012  # ls -S: the largest rendering first
+    f=$(ls -S "${images[@]}" | sed -n 1p)
+    cp "$f" "$dir/photos/$(basename "$d").jpg"
+  done
+}
+make_cameras() {
+  local dir=$CACHE/cameras f
+  corpus_from_debs "$dir" ukui-wallpapers lomiri-wallpapers-16.04 \
+    lomiri-wallpapers-20.04
+  find "$dir/x" -iname '*.jp*g' | while read -r f; do
+    cp "$f" "$dir/photos/$(basename "${f%.*}").jpg"
+  done
+}
+make_small() {
+  local dir=$CACHE/small f name size
+  mkdir -p "$dir/photos" "$dir/mid"
+  for f in "$CACHE"/photos/*.jpg "$CACHE"/cameras/photos/*.jpg; do
+    name=$(basename "${f%.jpg}")
+    for size in 2560x1920 3200x2400; do
+      convert "$f" -resize "$size^" -gravity center -extent "$size" \
+        -quality 92 "$dir/mid/$name.jpg"
+      convert "$dir/mid/$name.jpg" -crop 640x480 +repage -quality 85 \
+        "$dir/photos/$name-$size-%02d.jpg"
+    done
+  done
+  rm -rf "$dir/mid"
+}
+use_corpus() { # wallpapers | cameras | small
+  case $1 in
+    wallpapers) CORPUS=$CACHE/photos ;;
+    *) CORPUS=$CACHE/$1/photos ;;
+  esac
   if [ ! -f "$CORPUS/.complete" ]; then
-    mkdir -p "$CACHE/debs" "$CACHE/x" "$CORPUS"
-    (cd "$CACHE/debs" &&
-      apt-get download mate-backgrounds lomiri-wallpapers \
-        plasma-workspace-wallpapers 2>/dev/null)
-    local deb f d images
-    for deb in "$CACHE"/debs/*.deb; do dpkg-deb -x "$deb" "$CACHE/x"; done
-    find "$CACHE/x/usr/share/backgrounds" -iname '*.jpg' | while read -r f; do
-      cp "$f" "$CORPUS/$(basename "$f")"
-    done
-    for d in "$CACHE"/x/usr/share/wallpapers/*/; do
-      images=("$d"contents/images*/*.jpg)
-      [ -e "${images[0]}" ] || continue
-      # shellcheck disable=SC2012  # ls -S: the largest rendering first
-      f=$(ls -S "${images[@]}" | sed -n 1p)
-      cp "$f" "$CORPUS/$(basename "$d").jpg"
-    done
+    case $1 in
+      wallpapers) make_wallpapers ;;
+      cameras) make_cameras ;;
+      small) use_corpus wallpapers && use_corpus cameras && make_small &&
+        CORPUS=$CACHE/small/photos ;;
+    esac
     touch "$CORPUS/.complete"
   fi
   NFILES=$(find "$CORPUS" -maxdepth 1 -name '*.jpg' | wc -l)
-  MPIX=$(identify -format '%w %h\n' "$CORPUS"/*.jpg |
+  MPIX=$(find "$CORPUS" -maxdepth 1 -name '*.jpg' -print0 |
+    xargs -0 identify -format '%w %h\n' |
     awk '{s += $1 * $2} END {printf "%.0f", s / 1e6}')
-  NPROG=$(identify -format '%[interlace]\n' "$CORPUS"/*.jpg |
+  NPROG=$(find "$CORPUS" -maxdepth 1 -name '*.jpg' -print0 |
+    xargs -0 identify -format '%[interlace]\n' |
     awk '/JPEG/ {n++} END {print n + 0}')
   MB=$(du -sm "$CORPUS" | cut -f1)
 }
+# The benchmark's first corpus, for the scripts that source this one.
+make_corpus() { use_corpus wallpapers; }
 
 # --- our build ---------------------------------------------------------------
 build_ours() {
@@ -165,80 +221,107 @@ as_command() { # FUNCTIONS... -- ARGS...
   printf ' %q' "$@"
 }
 
-measure() {
-  S=$WORK/out
+# measure_corpus NAME: the jobs of one corpus, each row keyed "NAME:job".
+# Every job runs on one core and on JOBS cores, beside vipsthumbnail on as
+# many; the wallpapers also get the other peers and the window.
+measure_corpus() {
+  local c=$1
+  S=$WORK/out/$c
   local env=(CORPUS="$CORPUS" MOGRIFY="${MOGRIFY:-}")
-  local V=$VIGNETTES W=$WINDOW
-  run "vignettes 150 --jobs 1" "$S/v1" "$V" -q --origin "$CORPUS/" --dest "$S/v1/" --width 150 -j 1
-  run "vignettes 150 --jobs $JOBS" "$S/vn" "$V" -q --origin "$CORPUS/" --dest "$S/vn/" --width 150 -j "$JOBS"
-  run "vipsthumbnail 150, 1 process" "$S/t1" env "${env[@]}" bash -c "$(as_command vips_set -- vips_set 150 "$S/t1" 1)"
-  run "vipsthumbnail 150, $JOBS processes" "$S/tn" env "${env[@]}" bash -c "$(as_command vips_set -- vips_set 150 "$S/tn" "$JOBS")"
-  run "mogrify -resize 150 (jpeg:size)" "$S/m1" env "${env[@]}" bash -c "$(as_command magick_set -- magick_set 150 "$S/m1")"
-  run "mogrify Lanczos 150 (full decode)" "$S/mf" env "${env[@]}" bash -c "$(as_command magick_set -- magick_set 150 "$S/mf" full)"
-  run "Pillow draft + Lanczos 150" "$S/p1" env "${env[@]}" bash -c "$(as_command pillow_set -- pillow_set 150 "$S/p1")"
-  run "window: Générateur 150" "$S/g1" env QT_QPA_PLATFORM=offscreen "$W" "$CORPUS/" "$S/g1/" 150
-  run "vignettes 100+450 --jobs 1" "$S/w1 $S/w1/Grand" "$V" -q --origin "$CORPUS/" --dest "$S/w1/" --small 100 --large 450 -j 1
-  run "vignettes 100+450 --jobs $JOBS" "$S/wn $S/wn/Grand" "$V" -q --origin "$CORPUS/" --dest "$S/wn/" --small 100 --large 450 -j "$JOBS"
-  run "vipsthumbnail 100+450, 1 process" "$S/u1 $S/u1/Grand" env "${env[@]}" bash -c "$(as_command vips_set two_vips -- two_vips "$S/u1" "$S/u1/Grand" 1)"
-  run "vipsthumbnail 100+450, $JOBS processes" "$S/un $S/un/Grand" env "${env[@]}" bash -c "$(as_command vips_set two_vips -- two_vips "$S/un" "$S/un/Grand" "$JOBS")"
-  run "window: 2 tailles 100+450" "$S/g2 $S/g2/Grand" env QT_QPA_PLATFORM=offscreen "$W" "$CORPUS/" "$S/g2/" 100 450
+  local V=$VIGNETTES W=$WINDOW o="-q --origin $CORPUS/"
+  local widths=(150 450 two)
+  [ "$c" = small ] && widths=(150)
+  local w cores p tag
+  for w in "${widths[@]}"; do
+    for cores in 1 "$JOBS"; do
+      tag=$w-$cores
+      if [ "$w" = two ]; then
+        # shellcheck disable=SC2086  # $o: its words
+        run "$c:vignettes 100+450|$cores" "$S/v$tag $S/v$tag/Grand" "$V" $o --dest "$S/v$tag/" --small 100 --large 450 -j "$cores"
+        run "$c:vipsthumbnail 100+450|$cores" "$S/t$tag $S/t$tag/Grand" env "${env[@]}" bash -c "$(as_command vips_set two_vips -- two_vips "$S/t$tag" "$S/t$tag/Grand" "$cores")"
+      else
+        # shellcheck disable=SC2086
+        run "$c:vignettes $w|$cores" "$S/v$tag" "$V" $o --dest "$S/v$tag/" --width "$w" -j "$cores"
+        run "$c:vipsthumbnail $w|$cores" "$S/t$tag" env "${env[@]}" bash -c "$(as_command vips_set -- vips_set "$w" "$S/t$tag" "$cores")"
+      fi
+    done
+  done
+  [ "$c" = wallpapers ] || return 0
+  run "$c:mogrify -resize 150 (jpeg:size)|1" "$S/m1" env "${env[@]}" bash -c "$(as_command magick_set -- magick_set 150 "$S/m1")"
+  run "$c:mogrify Lanczos 150 (full decode)|1" "$S/mf" env "${env[@]}" bash -c "$(as_command magick_set -- magick_set 150 "$S/mf" full)"
+  run "$c:Pillow draft + Lanczos 150|1" "$S/p1" env "${env[@]}" bash -c "$(as_command pillow_set -- pillow_set 150 "$S/p1")"
+  run "$c:window: Générateur 150|1" "$S/g1" env QT_QPA_PLATFORM=offscreen "$W" "$CORPUS/" "$S/g1/" 150
+  run "$c:window: 2 tailles 100+450|1" "$S/g2 $S/g2/Grand" env QT_QPA_PLATFORM=offscreen "$W" "$CORPUS/" "$S/g2/" 100 450
 }
 
 # --- report -------------------------------------------------------------------
-report() {
-  local qf=$WORK/quality
-  "$QUALITY" "$CORPUS" "$S/v1" "$S/vn" "$S/t1" "$S/m1" "$S/mf" "$S/p1" \
-    "$S/g1" "$S/w1" "$S/w1/Grand" "$S/u1" "$S/u1/Grand" "$S/g2" \
-    "$S/g2/Grand" >"$qf"
+# report_corpus NAME: its table. "÷ base" divides a row's wall time by the
+# row it names on the same number of cores, and nothing else is divided.
+report_corpus() {
+  local c=$1 qf=$WORK/quality-$1
+  local dirs=() d
+  for d in "$S"/*/ "$S"/*/Grand/; do [ -d "$d" ] && dirs+=("${d%/}"); done
+  "$QUALITY" "$CORPUS" "${dirs[@]}" >"$qf"
   q() { awk -F'\t' -v d="$1" '$1 == d {printf "%s / %s", $3, $4}' "$qf"; }
 
-  echo "Corpus: $NFILES photos, $MPIX megapixels, $MB MB, $NPROG progressive ($CORPUS)"
-  echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), load before: $LOAD_BEFORE"
-  echo "Median of $RUNS runs; CPU = user + system of that run; $JOBS cores for the all-core rows."
+  echo "### $c: $NFILES photos, $MPIX megapixels, $MB MB, $NPROG progressive"
   echo
-  printf '| %-34s | %8s | %8s | %9s | %8s | %8s | %-17s |\n' job "wall s" "ms/photo" "CPU s" "RSS MB" "÷ base" "SSIM-Y / PSNR-Y"
-  printf '|%s|%s|%s|%s|%s|%s|%s|\n' ------------------------------------ ---------- ---------- ----------- ---------- ---------- -------------------
-  row() { # NAME BASE_NAME QUALITY_DIRS...
-    local n=$1 base=$2
-    shift 2
+  printf '| %-36s | %5s | %8s | %8s | %8s | %6s | %-27s | %-17s |\n' job cores "wall s" "ms/photo" "CPU s" "RSS MB" "÷ base" "SSIM-Y / PSNR-Y"
+  printf '|%s|%s|%s|%s|%s|%s|%s|%s|\n' -------------------------------------- ------- ---------- ---------- ---------- -------- ----------------------------- -------------------
+  row() { # JOB CORES BASE_JOB QUALITY_DIRS...
+    local job=$1 cores=$2 base_job=$3
+    local n="$c:$job|$cores" base="$c:$base_job|$cores"
+    shift 3
+    [ -n "${WALL[$n]:-}" ] || return 0
     local quality="" d
     for d in "$@"; do quality+="$(q "$d") "; done
-    printf '| %-34s | %8s | %8.1f | %9s | %8s | %8.2f | %-17s |\n' "$n" "${WALL[$n]}" \
+    # printf pads bytes: pad the accented names by hand.
+    printf '| %s%*s | %5s | %8s | %8.1f | %8s | %6s | %5.2f %-21s | %-17s |\n' \
+      "$job" $((36 - ${#job})) "" "$cores" "${WALL[$n]}" \
       "$(echo "${WALL[$n]} * 1000 / $NFILES" | bc -l)" "${CPU[$n]}" "${RSS[$n]}" \
-      "$(echo "${WALL[$n]} / ${WALL[$base]}" | bc -l)" "$quality"
+      "$(echo "${WALL[$n]} / ${WALL[$base]}" | bc -l)" "$base_job" "$quality"
   }
-  local v1="vipsthumbnail 150, 1 process" vn="vipsthumbnail 150, $JOBS processes"
-  local u1="vipsthumbnail 100+450, 1 process" un="vipsthumbnail 100+450, $JOBS processes"
-  row "vignettes 150 --jobs 1" "$v1" "$S/v1"
-  row "vignettes 150 --jobs $JOBS" "$vn" "$S/vn"
-  row "$v1" "$v1" "$S/t1"
-  row "$vn" "$vn"
-  row "mogrify -resize 150 (jpeg:size)" "$v1" "$S/m1"
-  row "mogrify Lanczos 150 (full decode)" "$v1" "$S/mf"
-  row "Pillow draft + Lanczos 150" "$v1" "$S/p1"
-  row "window: Générateur 150" "vignettes 150 --jobs 1" "$S/g1"
-  row "vignettes 100+450 --jobs 1" "$u1" "$S/w1" "$S/w1/Grand"
-  row "vignettes 100+450 --jobs $JOBS" "$un"
-  row "$u1" "$u1" "$S/u1" "$S/u1/Grand"
-  row "$un" "$un"
-  row "window: 2 tailles 100+450" "vignettes 100+450 --jobs 1" "$S/g2" "$S/g2/Grand"
+  local w cores tag
+  for w in 150 450 two; do
+    for cores in 1 "$JOBS"; do
+      tag=$w-$cores
+      if [ "$w" = two ]; then
+        row "vignettes 100+450" "$cores" "vipsthumbnail 100+450" "$S/v$tag" "$S/v$tag/Grand"
+        row "vipsthumbnail 100+450" "$cores" "vipsthumbnail 100+450" "$S/t$tag" "$S/t$tag/Grand"
+      else
+        row "vignettes $w" "$cores" "vipsthumbnail $w" "$S/v$tag"
+        row "vipsthumbnail $w" "$cores" "vipsthumbnail $w" "$S/t$tag"
+      fi
+    done
+  done
+  row "mogrify -resize 150 (jpeg:size)" 1 "vipsthumbnail 150" "$S/m1"
+  row "mogrify Lanczos 150 (full decode)" 1 "vipsthumbnail 150" "$S/mf"
+  row "Pillow draft + Lanczos 150" 1 "vipsthumbnail 150" "$S/p1"
+  row "window: Générateur 150" 1 "vignettes 150" "$S/g1"
+  row "window: 2 tailles 100+450" 1 "vignettes 100+450" "$S/g2" "$S/g2/Grand"
   echo
-  echo "÷ base: wall time over vipsthumbnail's doing the same job on as many"
-  echo "cores (one process, or $JOBS at a time, each with VIPS_CONCURRENCY=1);"
-  echo "for the window's rows, over the command line's --jobs 1 row."
-  echo "Load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 }
 
 main() {
   RUNS=${1:-5}
+  local corpora=(${CORPORA:-wallpapers cameras small})
   WORK=$(mktemp -d /tmp/vg-bench.XXXXXX)
   trap 'rm -rf "$WORK"' EXIT
   install_peers
-  make_corpus
   build_ours
-  LOAD_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg)
-  measure
-  report
+  local c
+  for c in "${corpora[@]}"; do use_corpus "$c"; done
+  echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+  echo "Median of $RUNS runs; CPU = user + system of that run; cores: 1, or $JOBS"
+  echo "(vignettes --jobs N; N vipsthumbnail processes at a time, one thread each)."
+  echo
+  for c in "${corpora[@]}"; do
+    use_corpus "$c"
+    measure_corpus "$c"
+    report_corpus "$c"
+  done
+  echo "÷ base: wall time over that of the named job on as many cores."
+  echo "Load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then

@@ -298,21 +298,25 @@ TEST(JpegDecodeTest, RotatedCmykIsConvertedThenTurned) {
   EXPECT_EQ(ColourDiff(CornerPixel(image, kTopLeft), GridColour(0, 1), 12), "");
 }
 
-TEST(JpegDecodeTest, ChoosesTheSmallestScaleTwoAndAHalfTimesTheTarget) {
+TEST(JpegDecodeTest, ChoosesTheSmallestScaleOneAndAHalfTimesTheTarget) {
   EXPECT_EQ(ChooseJpegScale(4000, 3000, {150, 113}), 1);  // 500 x 375
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {200, 0}), 1);    // 500 >= 500
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {201, 0}), 2);    // 500 < 502.5
-  EXPECT_EQ(ChooseJpegScale(2560, 1600, {150, 94}), 2);   // 320 < 375
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {800, 0}), 4);    // 2000 >= 2000
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {0, 600}), 4);    // 1500 >= 1500
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {801, 0}), 5);
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {150, 400}), 3);  // height decides
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {333, 0}), 1);    // 500 >= 499.5
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {334, 0}), 2);    // 500 < 501
+  EXPECT_EQ(ChooseJpegScale(2560, 1600, {150, 94}), 1);   // 320 >= 225
+  EXPECT_EQ(ChooseJpegScale(2560, 1600, {213, 0}), 1);    // 320 >= 320
+  EXPECT_EQ(ChooseJpegScale(2560, 1600, {214, 0}), 2);    // 320 < 321
+  EXPECT_EQ(ChooseJpegScale(2560, 1600, {450, 0}), 3);    // 960 >= 675
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {1000, 0}), 3);   // 1500 >= 1500
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {0, 750}), 3);    // 1125 >= 1125
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {1001, 0}), 4);
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {150, 400}), 2);  // height decides
   EXPECT_EQ(ChooseJpegScale(4000, 3000, {0, 0}), 8);      // full size asked
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {1401, 0}), 8);   // nothing smaller
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {2334, 0}), 8);   // nothing smaller
   EXPECT_EQ(ChooseJpegScale(100, 100, {5000, 5000}), 8);  // never enlarges
-  // Output sizes round up: 4017 at 1/8 is 503, and 201 x 5/2 needs 503.
+  // Output sizes round up: 4017 at 1/8 is 503, and 335 x 3/2 needs 503.
   EXPECT_EQ(ChooseJpegScale(4001, 3000, {0, 0}), 8);
-  EXPECT_EQ(ChooseJpegScale(4017, 8, {201, 0}), 1);
+  EXPECT_EQ(ChooseJpegScale(4017, 8, {335, 0}), 1);
+  EXPECT_EQ(ChooseJpegScale(4016, 8, {335, 0}), 2);
 }
 
 TEST(JpegDecodeTest, LargePhotoDecodesAtAnEighthForASmallTarget) {
@@ -326,14 +330,14 @@ TEST(JpegDecodeTest, LargePhotoDecodesAtAnEighthForASmallTarget) {
   EXPECT_EQ(image.bgrx.size(), 2000u * 375u);
   ExpectGrid(image, 10);
 
-  DecodedImage half = DecodePictureBytes(jpeg, {800, 0});
+  DecodedImage half = DecodePictureBytes(jpeg, {1333, 0});
   EXPECT_EQ(half.pixel_width, 2000);
   EXPECT_EQ(half.pixel_height, 1500);
 }
 
 TEST(JpegDecodeTest, HintOfARotatedPhotoIsUpright) {
   // Stored 1600 x 1200, upright 1200 x 1600. An upright target of 120 x 160
-  // needs 300 x 400 upright pixels: 1/4 scale, 300 x 400 after turning.
+  // needs 180 x 240 upright pixels: 1/4 scale, 300 x 400 after turning.
   std::vector<uint8_t> jpeg = testing::InsertJpegSegment(
       GridJpeg(1600, 1200), 0xE1, testing::ExifWithOrientation(6, true));
   DecodedImage image = DecodePictureBytes(jpeg, {120, 160});

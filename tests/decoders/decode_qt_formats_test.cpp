@@ -755,8 +755,8 @@ TEST(QtDecodeTest, LargePictureIsReducedForTheHint) {
   std::vector<uint8_t> png = testing::EncodeWithQt(
       240, 160, "png", [](int x, int y) { return GridPixel(x, y, 240, 160); },
       [](int, int) { return 255; });
-  // Room for 60 pixels (2.5 times 24) across: reduced by 4.
-  DecodedImage image = DecodePictureBytes(png, {24, 0});
+  // Room for 60 pixels (3/2 times 40) across: reduced by 4.
+  DecodedImage image = DecodePictureBytes(png, {40, 0});
   EXPECT_EQ(image.width, 240);
   EXPECT_EQ(image.height, 160);
   ASSERT_EQ(image.pixel_width, 60);
@@ -775,11 +775,12 @@ TEST(QtDecodeTest, LargePictureIsReducedForTheHint) {
   spec.height = 1;
   spec.pixel_data.assign(9 * 3 + 1, 0);
   std::fill(spec.pixel_data.begin() + 24, spec.pixel_data.begin() + 27, 200);
-  // 2.5 x 1 rounds up to 3 pixels: blocks of 3.
-  image = DecodePictureBytes(testing::MakeBmp(spec), {1, 0});
+  // 3/2 x 2 is 3 pixels: blocks of 3.
+  image = DecodePictureBytes(testing::MakeBmp(spec), {2, 0});
   ASSERT_EQ(image.pixel_width, 3);
   EXPECT_EQ(ColourDiff(PixelAt(image, 2, 0), {67, 67, 67}, 0), "");
-  // No hint, or one the picture does not exceed twice: full size.
+  // No hint, or a hint whose margin fits less than twice in the picture:
+  // full size.
   EXPECT_EQ(DecodePictureBytes(png).pixel_width, 240);
   EXPECT_EQ(DecodePictureBytes(png, {100, 0}).pixel_width, 240);
 }

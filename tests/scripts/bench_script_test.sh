@@ -65,4 +65,24 @@ CORPUS=$scratch/corpus MOGRIFY=$scratch/bin/mogrify magick_set 150 \
   bad "10 photos 8 at a time took $(wc -l <"$scratch/vips.log") processes"
 [ "$(cat "$scratch/magick.log")" = MAGICK_THREAD_LIMIT=1 ] ||
   bad "mogrify ran with $(cat "$scratch/magick.log")"
+
+# The report divides a row only by the row it names on as many cores.
+# shellcheck disable=SC2034  # read by report_corpus
+{
+  S=$scratch/none JOBS=2 CORPUS=$scratch/corpus NFILES=10 MPIX=1 MB=1 NPROG=0
+  QUALITY=true
+  for row in "vignettes 150|1 1.00" "vipsthumbnail 150|1 4.00" \
+    "vignettes 150|2 0.60" "vipsthumbnail 150|2 2.00"; do
+    WALL["c:${row% *}"]=${row##* }
+    CPU["c:${row% *}"]=${row##* }
+    RSS["c:${row% *}"]=100
+  done
+}
+report_corpus c >"$scratch/report" 2>&1 || bad "report_corpus failed"
+grep -qE '^\| vignettes 150 +\| +1 \|.*\|  0\.25 vipsthumbnail 150 ' \
+  "$scratch/report" || bad "one core against one: $(cat "$scratch/report")"
+grep -qE '^\| vignettes 150 +\| +2 \|.*\|  0\.30 vipsthumbnail 150 ' \
+  "$scratch/report" || bad "two cores against two: $(cat "$scratch/report")"
+[ "$(grep -c '^| ' "$scratch/report")" = 5 ] ||
+  bad "rows without a measure were printed: $(cat "$scratch/report")"
 exit $fail
