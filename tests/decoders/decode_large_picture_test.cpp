@@ -72,7 +72,7 @@ TEST(LargePictureTest, JpegOverThePixelLimitIsDecodedAtItsReducedScale) {
   const std::filesystem::path path = folder.path() / "large.jpg";
   testing::WriteJpegByRows(path, kSide, kSide, FillQuarters);
   const std::u16string name = testing::NativeToUtf16(path);
-  // Room for 375 pixels across: 1/8 scale, 1500 pixels.
+  // Room for 225 pixels across: 1/8 scale, 1500 pixels.
   const DecodedImage image = DecodePictureFile(name, {150, 0});
   EXPECT_EQ(image.pixel_width, kSide / 8);
   EXPECT_EQ(image.pixel_height, kSide / 8);
@@ -93,10 +93,10 @@ TEST(LargePictureTest, PngOverThePixelLimitIsReducedAsItIsRead) {
   const std::filesystem::path path = folder.path() / "large.png";
   testing::WritePngByRows(path, kSide, kSide, FillQuarters);
   const std::u16string name = testing::NativeToUtf16(path);
-  // Room for 375 pixels across: reduced by 32, 375 pixels.
+  // Room for 225 pixels across: reduced by 53, 227 pixels.
   const DecodedImage image = DecodePictureFile(name, {150, 0});
-  EXPECT_EQ(image.pixel_width, 375);
-  EXPECT_EQ(image.pixel_height, 375);
+  EXPECT_EQ(image.pixel_width, 227);
+  EXPECT_EQ(image.pixel_height, 227);
   ExpectQuarters(image, 0);
   int32_t number = 0;
   EXPECT_EQ(FailureOf([&] { DecodePictureFile(name); }, &number),

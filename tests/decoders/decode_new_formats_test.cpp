@@ -122,19 +122,21 @@ TEST(WebpTest, LosslessAlphaAndOrientation) {
 }
 
 TEST(WebpTest, ScaledWhileDecodingToTheMargin) {
-  // 96 x 64, lossy: a 20-pixel target needs 50 columns, and the rows follow
+  // 96 x 64, lossy: a 20-pixel target needs 30 columns, and the rows follow
   // in proportion (rounded up).
   DecodedImage image = DecodeFixture("grid96_lossy.webp", {20, 0});
-  ExpectSize(image, 96, 64, 50, 34);
+  ExpectSize(image, 96, 64, 30, 20);
   ExpectGridBlocks(image, 24);
   ExpectSize(DecodeFixture("grid96_lossy.webp"), 96, 64, 96, 64);
   // The margin in both directions; never above the picture's own size.
   auto size = decoders_internal::ChooseWebpSize(1000, 100, {0, 10});
-  EXPECT_EQ(size.width, 250);
-  EXPECT_EQ(size.height, 25);
-  size = decoders_internal::ChooseWebpSize(1000, 100, {100, 10});
-  EXPECT_EQ(size.width, 250);
+  EXPECT_EQ(size.width, 150);
+  EXPECT_EQ(size.height, 15);
+  size = decoders_internal::ChooseWebpSize(1000, 100, {100, 11});
+  EXPECT_EQ(size.width, 170);
   size = decoders_internal::ChooseWebpSize(100, 100, {50, 0});
+  EXPECT_EQ(size.width, 75);
+  size = decoders_internal::ChooseWebpSize(100, 100, {67, 0});
   EXPECT_EQ(size.width, 100);
 }
 
@@ -151,12 +153,12 @@ TEST(TiffTest, DepthsColourModelsLayoutsAndOrientation) {
 }
 
 TEST(TiffTest, ReducedByAWholeFactorAfterTurning) {
-  // A 4-pixel target needs 10 columns: the 24 x 16 grid halves, in its
+  // An 8-pixel target needs 12 columns: the 24 x 16 grid halves, in its
   // upright orientation (the stored picture is 16 x 24).
-  DecodedImage image = DecodeFixture("grid_tiled_orient6.tif", {4, 0});
+  DecodedImage image = DecodeFixture("grid_tiled_orient6.tif", {8, 0});
   ExpectSize(image, 24, 16, 12, 8);
   ExpectGridBlocks(image, 0);
-  DecodedImage striped = DecodeFixture("grid_rgb16.tif", {0, 2});
+  DecodedImage striped = DecodeFixture("grid_rgb16.tif", {0, 3});
   ExpectSize(striped, 24, 16, 8, 6);
 }
 
@@ -198,8 +200,8 @@ TEST(HeifTest, ExifOrientationIsNotAppliedOverTheContainers) {
 }
 
 TEST(HeifTest, ReducedByAWholeFactor) {
-  // A 10-pixel target needs 25 columns: 96 / 25 = 3.
-  DecodedImage image = DecodeFixture("grid96.heic", {10, 0});
+  // A 17-pixel target needs 26 columns: 96 / 26 = 3.
+  DecodedImage image = DecodeFixture("grid96.heic", {17, 0});
   ExpectSize(image, 96, 64, 32, 22);
   ExpectGridBlocks(image, 12);
 }
@@ -214,7 +216,7 @@ TEST(RawTest, PreviewWhenItCoversTheTargetElseTheSensorData) {
   ExpectGridBlocks(preview, 16);
   // No hint: the preview is as large as the picture, so it serves.
   ExpectGridBlocks(DecodeFixture("grid48_orient6.dng"), 16);
-  // A 48-pixel target needs 120 columns, more than the preview has.
+  // A 48-pixel target needs 72 columns, more than the preview has.
   DecodedImage developed = DecodeFixture("grid48_orient6.dng", {48, 0});
   ExpectSize(developed, 48, 32, 48, 32);
   ExpectGridBlocks(developed, 48, InvertedGridColour);

@@ -94,16 +94,16 @@ TEST(LoadPictureTest, PngReducedAsItIsReadKeepsItsLogicalSize) {
       rgb[2] = static_cast<uint8_t>(c.b);
     }
   });
-  // Room for 375 pixels across: reduced by 6.
+  // Room for 225 pixels across: reduced by 10.
   platform::PicturePtr picture = LoadPicture(NativeToUtf16(path), {150, 0});
   EXPECT_EQ(picture->Width(), 2400);
   EXPECT_EQ(picture->Height(), 1600);
-  EXPECT_EQ(picture->BitmapWidth(), 400);
-  EXPECT_EQ(picture->BitmapHeight(), 267);
+  EXPECT_EQ(picture->BitmapWidth(), 240);
+  EXPECT_EQ(picture->BitmapHeight(), 160);
   platform::SurfaceView view{};
   ASSERT_TRUE(platform::GetSurface(picture->Handle(), &view));
   EXPECT_EQ(
-      testing::ColourDiff(BitmapPixel(view, 340, 230), GridColour(2, 1), 0),
+      testing::ColourDiff(BitmapPixel(view, 204, 138), GridColour(2, 1), 0),
       "");
 }
 

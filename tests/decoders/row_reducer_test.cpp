@@ -145,13 +145,14 @@ TEST(RowReducerTest, RowsPastTheLastAreIgnored) {
 }
 
 TEST(RowReducerTest, FactorKeepsTheReducedJpegMarginOverTheHint) {
-  // 375 = 150 * 5 / 2 pixels kept across the hinted side.
-  EXPECT_EQ(ReductionFactor(20000, 10000, {150, 0}), 53);
-  EXPECT_EQ(ReductionFactor(20000, 10000, {0, 150}), 26);
-  EXPECT_EQ(ReductionFactor(20000, 10000, {150, 150}), 26);
+  // 225 = 150 * 3 / 2 pixels kept across the hinted side.
+  EXPECT_EQ(ReductionFactor(20000, 10000, {150, 0}), 88);
+  EXPECT_EQ(ReductionFactor(20000, 10000, {0, 150}), 44);
+  EXPECT_EQ(ReductionFactor(20000, 10000, {150, 150}), 44);
   EXPECT_EQ(ReductionFactor(20000, 10000, {}), 1);
   EXPECT_EQ(ReductionFactor(300, 200, {150, 0}), 1);
-  EXPECT_EQ(ReductionFactor(750, 200, {150, 0}), 2);
+  EXPECT_EQ(ReductionFactor(450, 200, {150, 0}), 2);
+  EXPECT_EQ(ReductionFactor(674, 200, {150, 0}), 2);
 }
 
 TEST(RowReducerTest, SameResultAsTheQtReadersReduction) {

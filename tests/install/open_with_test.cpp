@@ -50,6 +50,9 @@ TEST_F(OpenWithTest, NoArgumentsOrOneFolderOpenTheWindow) {
   EXPECT_FALSE(Wants({dir_ + "/link"}));  // a link to a folder is a folder
   EXPECT_FALSE(Wants({"/"}));
   EXPECT_FALSE(Wants({"."}));
+  // A picture, as "Open with" passes it: the window, on its folder.
+  EXPECT_FALSE(Wants({dir_ + "/photos/a.jpg"}));
+  EXPECT_FALSE(Wants({dir_ + "/file_link"}));
 }
 
 TEST_F(OpenWithTest, AnythingElseGoesToTheCommandLine) {
@@ -59,10 +62,8 @@ TEST_F(OpenWithTest, AnythingElseGoesToTheCommandLine) {
   EXPECT_TRUE(Wants({"-q"}));
   EXPECT_TRUE(
       Wants({"--origin", dir_ + "/photos", "--dest", dir_, "--width", "50"}));
-  // One argument that is not an existing folder: the command line names
-  // what is wrong with it rather than opening a window on nothing.
-  EXPECT_TRUE(Wants({dir_ + "/photos/a.jpg"}));
-  EXPECT_TRUE(Wants({dir_ + "/file_link"}));
+  // One argument that is neither a folder nor a file: the command line
+  // names what is wrong with it rather than opening a window on nothing.
   EXPECT_TRUE(Wants({dir_ + "/dangling"}));
   EXPECT_TRUE(Wants({dir_ + "/missing"}));
   EXPECT_TRUE(Wants({""}));
