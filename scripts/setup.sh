@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libgl-dev fonts-liberation
   libturbojpeg0-dev libjpeg62-turbo-dev
   libsqlite3-dev liblcms2-dev
+  libwmf-dev gsfonts libfreetype-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   dpkg-dev groff-base man-db desktop-file-utils appstream bash-completion
   clang-format clang-tidy

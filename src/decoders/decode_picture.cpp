@@ -8,10 +8,12 @@
 #include <new>
 #include <string>
 
+#include "decoders/internal/emf_player.h"
 #include "decoders/internal/jpeg_decoder.h"
 #include "decoders/internal/picture_error.h"
 #include "decoders/internal/picture_format.h"
 #include "decoders/internal/qt_decoder.h"
+#include "decoders/internal/wmf_reader.h"
 #include "platform/code_page.h"
 #include "platform/error.h"
 
@@ -100,8 +102,9 @@ DecodedImage DecodePictureBytes(std::span<const uint8_t> bytes,
       case PictureFormat::kPng:
         return decoders_internal::DecodeWithQt(bytes, format, hint);
       case PictureFormat::kWmf:
+        return decoders_internal::DecodeWmf(bytes, hint);
       case PictureFormat::kEmf:
-        // Recognised, but no renderer of ours draws metafiles.
+        return decoders_internal::DecodeEmf(bytes, hint);
       case PictureFormat::kUnknown:
         break;
     }
