@@ -186,10 +186,13 @@ TEST(EmfTest, BitmapRecordIsDrawnUpright) {
                  {0xFF0000, 0x00FF00,    // top row: red, green
                   0x0000FF, 0xFFFF00});  // bottom row: blue, yellow
   DecodedImage image = DecodePictureBytes(emf.Finish());
-  EXPECT_COLOUR(image, 20, 20, kRed, 8);
-  EXPECT_COLOUR(image, 76, 20, kGreen, 8);
-  EXPECT_COLOUR(image, 20, 76, kBlue, 8);
-  EXPECT_COLOUR(image, 76, 76, kYellow, 8);
+  // Enlarged, each of its pixels stays a square of one colour.
+  EXPECT_COLOUR(image, 2, 2, kRed, 0);
+  EXPECT_COLOUR(image, 46, 46, kRed, 0);
+  EXPECT_COLOUR(image, 50, 2, kGreen, 0);
+  EXPECT_COLOUR(image, 2, 50, kBlue, 0);
+  EXPECT_COLOUR(image, 50, 50, kYellow, 0);
+  EXPECT_COLOUR(image, 93, 93, kYellow, 0);
   EXPECT_COLOUR(image, 150, 50, kWhite, 0);
 }
 
@@ -330,6 +333,34 @@ TEST(WmfTest, DamagedAndHostileFilesAreInvalid) {
   many.Window(0, 0, 10, 10);
   for (int i = 0; i < (1 << 20); ++i) many.Record(0x0102, {1});
   EXPECT_EQ(ErrorNumberOf(many.Finish()), platform::kErrInvalidPicture);
+}
+
+// inkscape_shapes.svg exported by Inkscape 1.2 as EMF and as WMF: a red
+// box at 10,10 40 x 30, a blue ellipse at 80,25, a picture at 150,10 20 x 40
+// (red over blue) and "Vignettes" in 24-pixel type with its baseline at 80.
+TEST(MetafileTest, InkscapeExportsDrawAsTheirDrawing) {
+  struct Case {
+    const char* name;
+    int width;
+    int height;
+  };
+  // The EMF's frame, in hundredths of a millimetre, is a little wider.
+  for (const Case& c : {Case{"inkscape_shapes.emf", 193, 98},
+                        Case{"inkscape_shapes.wmf", 192, 96}}) {
+    SCOPED_TRACE(c.name);
+    const DecodedImage image =
+        DecodePictureFile(testing::NativeToUtf16(testing::FixturePath(c.name)));
+    EXPECT_EQ(image.width, c.width);
+    EXPECT_EQ(image.height, c.height);
+    EXPECT_COLOUR(image, 12, 12, kRed, 2);
+    EXPECT_COLOUR(image, 48, 38, kRed, 2);
+    EXPECT_COLOUR(image, 80, 25, kBlue, 2);
+    EXPECT_COLOUR(image, 100, 50, kWhite, 0);
+    EXPECT_COLOUR(image, 160, 14, kRed, 2);  // the picture upright
+    EXPECT_COLOUR(image, 160, 46, kBlue, 2);
+    EXPECT_GT(DarkPixels(image, 10, 60, 130, 86), 300);
+    EXPECT_EQ(DarkPixels(image, 0, 88, c.width, c.height), 0);
+  }
 }
 
 TEST(MetafileTest, SeveralThreadsAtOnceDrawTheSame) {

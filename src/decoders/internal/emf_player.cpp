@@ -460,7 +460,6 @@ class Player {
     px_per_mm_x_ = PxPerMm(header.device_cx, header.mm_cx);
     px_per_mm_y_ = PxPerMm(header.device_cy, header.mm_cy);
     painter_.setRenderHint(QPainter::Antialiasing, true);
-    painter_.setRenderHint(QPainter::SmoothPixmapTransform, true);
     state_.font.request.face = u"Arial";
   }
 
@@ -1024,6 +1023,12 @@ void Player::Bitmap(const Reader& r, uint32_t type) {
   }
   source = source.normalized().intersected(QRectF(image.rect()));
   if (source.isEmpty()) return;
+  // Reduced, a bitmap's pixels are averaged; enlarged, each stays a
+  // square, as a screen stretches it.
+  const QRectF drawn = painter_.transform().mapRect(dest.normalized());
+  painter_.setRenderHint(
+      QPainter::SmoothPixmapTransform,
+      drawn.width() < source.width() || drawn.height() < source.height());
   painter_.drawImage(dest.normalized(), image, source);
 }
 

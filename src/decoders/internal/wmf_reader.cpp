@@ -154,7 +154,7 @@ WmfLayout ScanWmf(std::span<const uint8_t> bytes) {
   }
   const uint64_t max_record_bytes = uint64_t{Le(bytes, at + 12, 4)} * 2;
   at += kHeaderBytes;
-  int map_mode = kMmText;
+  std::optional<int> map_mode;
   std::optional<Point> window_org;
   std::optional<Point> window_ext;
   std::optional<Point> viewport_org;
@@ -179,7 +179,9 @@ WmfLayout ScanWmf(std::span<const uint8_t> bytes) {
         ended = true;
         break;
       case kSetMapMode:
-        if (params.size() >= 2) map_mode = Le(params, 0, 2);
+        if (params.size() >= 2 && !map_mode) {
+          map_mode = static_cast<int>(Le(params, 0, 2));
+        }
         break;
       case kSetWindowOrg:
         if (params.size() >= 4 && !window_org) window_org = pair();
@@ -211,46 +213,54 @@ WmfLayout ScanWmf(std::span<const uint8_t> bytes) {
     }
     at += size;
   }
-  const Point org = window_org.value_or(Point{0, 0});
+  // The logical size, and the frame in logical units.
+  Point tl{0, 0};
+  Point br{0, 0};
   if (placeable_tl) {
-    // Drawn in points from the window origin.
-    const double scale = kPointsPerInch / units_per_inch;
-    layout.left = static_cast<float>((placeable_tl->x - org.x) * scale);
-    layout.top = static_cast<float>((placeable_tl->y - org.y) * scale);
-    layout.right = static_cast<float>((placeable_br->x - org.x) * scale);
-    layout.bottom = static_cast<float>((placeable_br->y - org.y) * scale);
+    tl = *placeable_tl;
+    br = *placeable_br;
     const double inch_to_px = kMetafileDotsPerInch / units_per_inch;
-    layout.width =
-        std::llround(std::abs(placeable_br->x - placeable_tl->x) * inch_to_px);
-    layout.height =
-        std::llround(std::abs(placeable_br->y - placeable_tl->y) * inch_to_px);
+    layout.width = std::llround(std::abs(br.x - tl.x) * inch_to_px);
+    layout.height = std::llround(std::abs(br.y - tl.y) * inch_to_px);
   } else if (window_ext) {
-    double sx = 1;
-    double sy = 1;
-    Point vp_org{0, 0};
-    if (map_mode == kMmAnisotropic || map_mode == kMmIsotropic) {
-      const Point vp_ext = viewport_ext.value_or(
-          Point{kDefaultViewportExt, kDefaultViewportExt});
-      if (window_ext->x == 0 || window_ext->y == 0) {
-        RaisePictureError(platform::kErrInvalidPicture);
-      }
-      sx = vp_ext.x / window_ext->x;
-      sy = vp_ext.y / window_ext->y;
-      if (map_mode == kMmIsotropic) {
-        const double s = std::min(std::abs(sx), std::abs(sy));
-        sx = std::copysign(s, sx);
-        sy = std::copysign(s, sy);
-      }
-      vp_org = viewport_org.value_or(Point{0, 0});
-    }
-    // libwmf takes the viewport origin off in logical units.
-    layout.left = static_cast<float>(-vp_org.x * sx);
-    layout.top = static_cast<float>(-vp_org.y * sy);
-    layout.right = static_cast<float>((window_ext->x - vp_org.x) * sx);
-    layout.bottom = static_cast<float>((window_ext->y - vp_org.y) * sy);
+    tl = window_org.value_or(Point{0, 0});
+    br = Point{tl.x + window_ext->x, tl.y + window_ext->y};
     layout.width = std::llround(std::abs(window_ext->x));
     layout.height = std::llround(std::abs(window_ext->y));
+  } else {
+    return layout;
   }
+  // The frame where libwmf draws it: in points for a placeable file that
+  // keeps its first mapping, in logical units (MM_TEXT), or on the
+  // viewport, 1024 units square unless the file sets one.
+  const Point org = window_org.value_or(Point{0, 0});
+  Point scale{1, 1};
+  Point shift{0, 0};
+  const int mode = map_mode.value_or(kMmText);
+  if (placeable_tl && !map_mode) {
+    scale =
+        Point{kPointsPerInch / units_per_inch, kPointsPerInch / units_per_inch};
+  } else if (mode == kMmAnisotropic || mode == kMmIsotropic) {
+    if (!window_ext || window_ext->x == 0 || window_ext->y == 0) {
+      return layout;
+    }
+    const Point vp_ext =
+        viewport_ext.value_or(Point{kDefaultViewportExt, kDefaultViewportExt});
+    scale = Point{vp_ext.x / window_ext->x, vp_ext.y / window_ext->y};
+    if (mode == kMmIsotropic) {
+      const double s = std::min(std::abs(scale.x), std::abs(scale.y));
+      scale = Point{std::copysign(s, scale.x), std::copysign(s, scale.y)};
+    }
+    // libwmf takes the viewport origin off in logical units.
+    shift = viewport_org.value_or(Point{0, 0});
+  } else if (mode != kMmText) {
+    return layout;  // a metric mapping: framed by what it draws
+  }
+  layout.left = static_cast<float>((tl.x - org.x - shift.x) * scale.x);
+  layout.top = static_cast<float>((tl.y - org.y - shift.y) * scale.y);
+  layout.right = static_cast<float>((br.x - org.x - shift.x) * scale.x);
+  layout.bottom = static_cast<float>((br.y - org.y - shift.y) * scale.y);
+  layout.framed = true;
   if (layout.left > layout.right) std::swap(layout.left, layout.right);
   if (layout.top > layout.bottom) std::swap(layout.top, layout.bottom);
   return layout;
@@ -284,12 +294,14 @@ DecodedImage DecodeWmf(std::span<const uint8_t> bytes, const DecodeHint& hint) {
   if (wmf_error_t e = wmf_scan(api.get(), 0, &drawn); e != wmf_E_None) {
     RaiseForLibwmf(e);
   }
-  if (layout.width == 0 || layout.height == 0) {
-    // A plain file that sets no window: what it draws is all it has.
+  if (!layout.framed) {
     layout.left = drawn.TL.x;
     layout.top = drawn.TL.y;
     layout.right = drawn.BR.x;
     layout.bottom = drawn.BR.y;
+  }
+  if (layout.width == 0 && layout.height == 0) {
+    // A plain file that sets no window: what it draws is all it has.
     layout.width = std::llround(drawn.BR.x - drawn.TL.x);
     layout.height = std::llround(drawn.BR.y - drawn.TL.y);
   }

@@ -18,7 +18,8 @@ struct WmfLayout {
   int64_t width = 0;
   int64_t height = 0;
   // The picture's frame in libwmf's device units, which it maps onto the
-  // image it draws.
+  // image it draws; when not `framed`, the bounding box of what it draws.
+  bool framed = false;
   float left = 0;
   float top = 0;
   float right = 0;
