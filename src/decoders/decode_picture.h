@@ -11,12 +11,24 @@
 //   ICO    the largest image of the icon; CUR likewise
 //   GIF    the first frame
 //   PNG    any depth
+//   WMF    placeable or plain, drawn by libwmf
+//   EMF    and the EMF records of EMF+ dual files, drawn by our own player
+//          over QPainter (decoders/internal/emf_player.h lists its records)
 //
 // Transparent pixels (PNG, GIF, ICO, CUR, 32-bit BMP with an alpha mask) are
 // composited on white. The EXIF orientation of a JPEG is applied (a phone's
 // portrait photo comes out upright, its size swapped), and an embedded ICC
-// profile is converted to sRGB. Windows metafiles (WMF, EMF) are recognised
-// but not rendered: they fail like any file that is not a picture.
+// profile is converted to sRGB.
+//
+// A metafile is drawn on white straight at the hinted size (never larger
+// than its logical size, the free side in proportion; the logical size when
+// the hint is 0). Its logical size, what `width` x `height` report, is taken
+// at 96 dots per inch: a placeable WMF's box at its units per inch, a plain
+// WMF's window extent, an EMF's frame (its bounds when the frame is empty)
+// -- never the box of what it draws. Its records are walked before any is
+// drawn: a record past the end of the file, more than 2^20 records, a
+// bitmap over the limits or larger than its record, or a drawing that takes
+// over 5 seconds make it an invalid picture.
 //
 // The formats read through QtGui are reduced by a whole factor (each pixel
 // the mean of a square block) when the hint leaves as much room as a

@@ -463,6 +463,14 @@ class Player {
     state_.font.request.face = u"Arial";
   }
 
+  Player(const Player&) = delete;
+  Player& operator=(const Player&) = delete;
+  // Unwinds the states the picture saved and did not restore, which a
+  // painter would complain of.
+  ~Player() {
+    for (; !saved_.empty(); saved_.pop_back()) painter_.restore();
+  }
+
   // Plays one record; returns false at the end of the picture.
   bool Play(const Reader& rec, uint32_t type);
 

@@ -152,7 +152,12 @@ WmfLayout ScanWmf(std::span<const uint8_t> bytes) {
   if (bytes.size() < at + kHeaderBytes || Le(bytes, at + 2, 2) != 9) {
     RaisePictureError(platform::kErrInvalidPicture);
   }
+  // libwmf allocates the largest record the header states before reading
+  // any: no record is larger than the file.
   const uint64_t max_record_bytes = uint64_t{Le(bytes, at + 12, 4)} * 2;
+  if (max_record_bytes > bytes.size()) {
+    RaisePictureError(platform::kErrInvalidPicture);
+  }
   at += kHeaderBytes;
   std::optional<int> map_mode;
   std::optional<Point> window_org;
