@@ -203,16 +203,21 @@ std::string SummaryLine(const Outcome& outcome, double seconds) {
 }  // namespace
 
 bool WantsCommandLine(int argc, char** argv) {
-  // Existing folders only are what a file manager's "Open with" passes: the
-  // window opens on the first. Anything else (an option, even one that a
-  // folder of the current directory happens to be called, a file, a missing
-  // folder) is for the command line, which explains what it cannot use.
+  // Existing folders or files only are what a file manager's "Open with"
+  // passes (the desktop entry offers it for folders and metafiles): the
+  // window opens on the first, or on its folder. Anything else (an option,
+  // even one that a file of the current directory happens to be called, a
+  // missing path) is for the command line, which explains what it cannot
+  // use.
   for (int i = 1; i < argc; ++i) {
     if (argv[i] == nullptr || argv[i][0] == '\0' || argv[i][0] == '-') {
       return true;
     }
     struct stat st {};
-    if (stat(argv[i], &st) != 0 || !S_ISDIR(st.st_mode)) return true;
+    if (stat(argv[i], &st) != 0 ||
+        (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode))) {
+      return true;
+    }
   }
   return false;
 }

@@ -15,9 +15,9 @@
 namespace vg::cli {
 
 // Returns true when the arguments ask for the command line rather than the
-// window: any arguments except none at all and existing folders only
-// (followed through links, not starting with "-"); the window opens the
-// first of them in its origin box.
+// window: any arguments except none at all and existing folders or files
+// only (followed through links, not starting with "-"); the window opens the
+// first of them in its origin box (a file, its folder).
 bool WantsCommandLine(int argc, char** argv);
 
 // Runs the command line; returns the process exit code.

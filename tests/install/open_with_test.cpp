@@ -1,5 +1,5 @@
 // Which launches open the window and which run the batch: a file manager's
-// "Open with" passes one folder, a shell user passes options.
+// "Open with" passes folders or files, a shell user passes options.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,16 +59,23 @@ TEST_F(OpenWithTest, AnythingElseGoesToTheCommandLine) {
   EXPECT_TRUE(Wants({"-q"}));
   EXPECT_TRUE(
       Wants({"--origin", dir_ + "/photos", "--dest", dir_, "--width", "50"}));
-  // One argument that is not an existing folder: the command line names
-  // what is wrong with it rather than opening a window on nothing.
-  EXPECT_TRUE(Wants({dir_ + "/photos/a.jpg"}));
-  EXPECT_TRUE(Wants({dir_ + "/file_link"}));
+  // One argument that names nothing: the command line names what is wrong
+  // with it rather than opening a window on nothing.
   EXPECT_TRUE(Wants({dir_ + "/dangling"}));
   EXPECT_TRUE(Wants({dir_ + "/missing"}));
   EXPECT_TRUE(Wants({""}));
   // Folders and anything else.
   EXPECT_TRUE(Wants({dir_ + "/photos", dir_ + "/missing"}));
   EXPECT_TRUE(Wants({dir_ + "/photos", "-q"}));
+}
+
+// The desktop entry offers the program for metafiles: "Open with" on one
+// passes the file, and the window opens on its folder.
+TEST_F(OpenWithTest, AFileOpensTheWindowToo) {
+  EXPECT_FALSE(Wants({dir_ + "/photos/a.jpg"}));
+  EXPECT_FALSE(Wants({dir_ + "/file_link"}));
+  EXPECT_FALSE(Wants({dir_ + "/photos/a.jpg", dir_ + "/photos"}));
+  EXPECT_TRUE(Wants({dir_ + "/photos/a.jpg", dir_ + "/missing"}));
 }
 
 TEST_F(OpenWithTest, SeveralFoldersOpenTheWindowOnTheFirst) {
