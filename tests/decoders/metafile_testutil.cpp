@@ -133,7 +133,9 @@ EmfWriter& EmfWriter::StretchDib(int x, int y, int cx, int cy, int width,
   for (int row = height - 1; row >= 0; --row) {
     size_t start = p.size();
     for (int col = 0; col < width; ++col) {
-      uint32_t rgb = top_down_rgb[static_cast<size_t>(row * width + col)];
+      uint32_t rgb =
+          top_down_rgb[static_cast<size_t>(row) * static_cast<size_t>(width) +
+                       static_cast<size_t>(col)];
       p.push_back(static_cast<uint8_t>(rgb));
       p.push_back(static_cast<uint8_t>(rgb >> 8));
       p.push_back(static_cast<uint8_t>(rgb >> 16));

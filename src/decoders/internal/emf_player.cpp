@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPainterPathStroker>
 #include <QPen>
 #include <QTransform>
 #include <algorithm>
@@ -128,6 +129,9 @@ constexpr uint32_t kWhiteness = 0x00FF0062;
 
 constexpr double kMmPerInch = 25.4;
 constexpr double kDefaultPxPerMm = kMetafileDotsPerInch / kMmPerInch;
+// A shape reaching further than this many times the picture's larger side
+// beyond it is cut to the picture before it is drawn.
+constexpr double kFarOutsideSides = 4;
 // The default font's height, in logical units, when a font says 0.
 constexpr double kDefaultFontHeight = 16;
 
@@ -392,8 +396,9 @@ Header ReadHeader(std::span<const uint8_t> bytes) {
 
 // The reference device's pixels per millimetre.
 double PxPerMm(int64_t device, int64_t mm) {
-  return device > 0 && mm > 0 ? static_cast<double>(device) / mm
-                              : kDefaultPxPerMm;
+  return device > 0 && mm > 0
+             ? static_cast<double>(device) / static_cast<double>(mm)
+             : kDefaultPxPerMm;
 }
 
 bool FrameUsable(const RectL& frame) {
@@ -488,8 +493,15 @@ class Player {
   std::vector<QPointF> Points(const Reader& r, size_t count_at, size_t at,
                               bool small) const;
   void Emit(const QPainterPath& figure, bool closed);
+  // Whether `path`, drawn, reaches far beyond the picture.
+  bool FarOutside(const QPainterPath& path, double margin_px) const;
+  // The picture's own area on the output, widened by `margin_px`.
+  QPainterPath OutputArea(double margin_px) const;
   void StrokeWith(const QPainterPath& path);
   void FillWith(const QPainterPath& path);
+  // Fills `path` in the current transform, cut to the picture first when it
+  // reaches far beyond it.
+  void Fill(const QPainterPath& path, const QBrush& brush);
   QPainterPath& PathForContinuation();
   void Poly(const Reader& r, uint32_t type);
   void PolyPoly(const Reader& r, bool small, bool closed);
@@ -582,6 +594,22 @@ std::vector<QPointF> Player::Points(const Reader& r, size_t count_at, size_t at,
   return points;
 }
 
+bool Player::FarOutside(const QPainterPath& path, double margin_px) const {
+  const QRectF bounds = painter_.transform().mapRect(path.controlPointRect());
+  const double w = painter_.device()->width();
+  const double h = painter_.device()->height();
+  const double reach = kFarOutsideSides * std::max(w, h) + margin_px;
+  return !QRectF(-reach, -reach, w + 2 * reach, h + 2 * reach).contains(bounds);
+}
+
+QPainterPath Player::OutputArea(double margin_px) const {
+  QPainterPath area;
+  area.addRect(QRectF(-margin_px, -margin_px,
+                      painter_.device()->width() + 2 * margin_px,
+                      painter_.device()->height() + 2 * margin_px));
+  return area;
+}
+
 void Player::StrokeWith(const QPainterPath& path) {
   if (state_.pen.style() == Qt::NoPen) return;
   QPen pen = state_.pen;
@@ -589,14 +617,48 @@ void Player::StrokeWith(const QPainterPath& path) {
   const QTransform t = painter_.transform();
   const double scale = std::sqrt(std::abs(t.determinant()));
   if (pen.widthF() * scale < 1) pen.setWidthF(0);
-  painter_.strokePath(path, pen);
+  const double width_px = std::max(1.0, pen.widthF() * scale);
+  if (!FarOutside(path, width_px)) {
+    painter_.strokePath(path, pen);
+    return;
+  }
+  // Qt's rasteriser can spend minutes on coordinates far beyond the
+  // picture: the line's outline is made on the output and cut to it, dashes
+  // left out (millions of them would be made for nothing).
+  QPainterPathStroker stroker;
+  stroker.setWidth(width_px);
+  stroker.setCapStyle(pen.capStyle());
+  stroker.setJoinStyle(pen.joinStyle());
+  const QPainterPath outline =
+      stroker.createStroke(t.map(path)).intersected(OutputArea(width_px));
+  painter_.save();
+  painter_.resetTransform();
+  painter_.fillPath(outline, pen.brush());
+  painter_.restore();
 }
 
 void Player::FillWith(const QPainterPath& path) {
   if (state_.brush.style() == Qt::NoBrush) return;
   QPainterPath filled = path;
   filled.setFillRule(state_.fill_rule);
-  painter_.fillPath(filled, state_.brush);
+  Fill(filled, state_.brush);
+}
+
+void Player::Fill(const QPainterPath& path, const QBrush& brush) {
+  if (!FarOutside(path, 0)) {
+    painter_.fillPath(path, brush);
+    return;
+  }
+  // As for lines: the shape cut to the output first.
+  const QTransform t = painter_.transform();
+  const QPainterPath cut = t.map(path).intersected(OutputArea(1));
+  painter_.save();
+  painter_.resetTransform();
+  // A pattern keeps its place on the page.
+  QBrush placed = brush;
+  placed.setTransform(brush.transform() * t);
+  painter_.fillPath(cut, placed);
+  painter_.restore();
 }
 
 void Player::Emit(const QPainterPath& figure, bool closed) {
@@ -982,9 +1044,9 @@ void Player::Text(const Reader& r, bool wide) {
                 QPointF(outline.advance, outline.descent));
     QPainterPath background;
     background.addRect(cell);
-    painter_.fillPath(place.map(background), state_.bk_color);
+    Fill(place.map(background), state_.bk_color);
   }
-  painter_.fillPath(place.map(outline.path), state_.text_color);
+  Fill(place.map(outline.path), state_.text_color);
   painter_.restore();
 }
 
@@ -1340,10 +1402,12 @@ EmfLayout ScanEmf(std::span<const uint8_t> bytes) {
   EmfLayout layout;
   if (FrameUsable(header.frame)) {
     const double to_px = kMetafileDotsPerInch / (kMmPerInch * 100);
-    layout.width =
-        std::llround((int64_t{header.frame.right} - header.frame.left) * to_px);
-    layout.height =
-        std::llround((int64_t{header.frame.bottom} - header.frame.top) * to_px);
+    layout.width = std::llround(
+        static_cast<double>(int64_t{header.frame.right} - header.frame.left) *
+        to_px);
+    layout.height = std::llround(
+        static_cast<double>(int64_t{header.frame.bottom} - header.frame.top) *
+        to_px);
   } else {
     layout.width = int64_t{header.bounds.right} - header.bounds.left + 1;
     layout.height = int64_t{header.bounds.bottom} - header.bounds.top + 1;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -87,6 +88,14 @@ std::optional<int64_t> BitmapPixels(std::span<const uint8_t> params,
     RaisePictureError(platform::kErrInvalidPicture);
   }
   CheckPictureSize(width, height);
+  // Depths and compressions a bitmap may have; libwmf sizes its buffers by
+  // the depth whatever the compression says.
+  if ((bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 &&
+       bits != 32) ||
+      compression > 3 || (compression == 1 && bits != 8) ||
+      (compression == 2 && bits != 4)) {
+    RaisePictureError(platform::kErrInvalidPicture);
+  }
   const int64_t pixels = width * height;
   const auto bytes = static_cast<int64_t>(dib.size());
   if (compression == 0 || compression == 3) {
@@ -105,6 +114,59 @@ std::optional<int64_t> BitmapPixels(std::span<const uint8_t> params,
 std::mutex& LibwmfMutex() {
   static std::mutex mutex;
   return mutex;
+}
+
+// What libwmf may allocate for one picture (its own image excepted): room
+// for a bitmap at the picture limit, 4 bytes a pixel.
+constexpr size_t kLibwmfAllocationBytes = size_t{kMaxPicturePixels} * 4;
+
+// libwmf's allocations, counted against kLibwmfAllocationBytes. Each block
+// carries its size in front of it, 16 bytes to keep the alignment.
+struct AllocationCap {
+  size_t left = kLibwmfAllocationBytes;
+  bool refused = false;
+};
+constexpr size_t kBlockHeader = 16;
+
+size_t BlockSize(void* mem) {
+  size_t size = 0;
+  std::memcpy(&size, static_cast<char*>(mem) - kBlockHeader, sizeof size);
+  return size;
+}
+
+void* CappedMalloc(void* context, size_t size) {
+  auto* cap = static_cast<AllocationCap*>(context);
+  if (size > cap->left) {
+    cap->refused = true;
+    return nullptr;
+  }
+  auto* block = static_cast<char*>(std::malloc(size + kBlockHeader));
+  if (block == nullptr) return nullptr;
+  cap->left -= size;
+  std::memcpy(block, &size, sizeof size);
+  return block + kBlockHeader;
+}
+
+void CappedFree(void* context, void* mem) {
+  if (mem == nullptr) return;
+  static_cast<AllocationCap*>(context)->left += BlockSize(mem);
+  std::free(static_cast<char*>(mem) - kBlockHeader);
+}
+
+void* CappedRealloc(void* context, void* mem, size_t size) {
+  if (mem == nullptr) return CappedMalloc(context, size);
+  auto* cap = static_cast<AllocationCap*>(context);
+  const size_t old = BlockSize(mem);
+  if (size > old && size - old > cap->left) {
+    cap->refused = true;
+    return nullptr;
+  }
+  auto* block = static_cast<char*>(std::realloc(
+      static_cast<char*>(mem) - kBlockHeader, size + kBlockHeader));
+  if (block == nullptr) return nullptr;
+  cap->left = cap->left + old - size;
+  std::memcpy(block, &size, sizeof size);
+  return block + kBlockHeader;
 }
 
 // The status callback libwmf calls while it plays; non-zero stops it.
@@ -128,9 +190,11 @@ class WmfHandle {
   wmfAPI* api_ = nullptr;
 };
 
-[[noreturn]] void RaiseForLibwmf(wmf_error_t error) {
-  RaisePictureError(error == wmf_E_InsMem ? platform::kErrOutOfMemory
-                                          : platform::kErrInvalidPicture);
+// A refused allocation was the file's claim, not a lack of memory.
+[[noreturn]] void RaiseForLibwmf(wmf_error_t error, const AllocationCap& cap) {
+  RaisePictureError(error == wmf_E_InsMem && !cap.refused
+                        ? platform::kErrOutOfMemory
+                        : platform::kErrInvalidPicture);
 }
 
 }  // namespace
@@ -275,15 +339,21 @@ DecodedImage DecodeWmf(std::span<const uint8_t> bytes, const DecodeHint& hint) {
   WmfLayout layout = ScanWmf(bytes);
   std::lock_guard lock(LibwmfMutex());
   Deadline deadline(kMetafileTimeLimit);
+  AllocationCap cap;  // outlives the handle, whose blocks it counts
   WmfHandle api;
   wmfAPI_Options options{};
   options.function = wmf_gd_function;
+  options.context = &cap;
+  options.malloc = CappedMalloc;
+  options.realloc = CappedRealloc;
+  options.free = CappedFree;
   // Errors are ours to report, not libwmf's to print.
   const unsigned long flags = WMF_OPT_FUNCTION | WMF_OPT_IGNORE_NONFATAL |
-                              WMF_OPT_NO_ERROR | WMF_OPT_NO_DEBUG;
+                              WMF_OPT_NO_ERROR | WMF_OPT_NO_DEBUG |
+                              WMF_OPT_ALLOC;
   if (wmf_error_t e = wmf_api_create(api.out(), flags, &options);
       e != wmf_E_None) {
-    RaiseForLibwmf(e);
+    RaiseForLibwmf(e, cap);
   }
   wmf_gd_t* device = WMF_GD_GetData(api.get());
   device->type = wmf_gd_image;
@@ -293,11 +363,11 @@ DecodedImage DecodeWmf(std::span<const uint8_t> bytes, const DecodeHint& hint) {
           wmf_mem_open(api.get(), const_cast<unsigned char*>(bytes.data()),
                        static_cast<long>(bytes.size()));
       e != wmf_E_None) {
-    RaiseForLibwmf(e);
+    RaiseForLibwmf(e, cap);
   }
   wmfD_Rect drawn{};
   if (wmf_error_t e = wmf_scan(api.get(), 0, &drawn); e != wmf_E_None) {
-    RaiseForLibwmf(e);
+    RaiseForLibwmf(e, cap);
   }
   if (!layout.framed) {
     layout.left = drawn.TL.x;
@@ -336,7 +406,7 @@ DecodedImage DecodeWmf(std::span<const uint8_t> bytes, const DecodeHint& hint) {
   device->width = static_cast<unsigned>(size.width);
   device->height = static_cast<unsigned>(size.height);
   if (wmf_error_t e = wmf_play(api.get(), 0, &drawn); e != wmf_E_None) {
-    RaiseForLibwmf(e);
+    RaiseForLibwmf(e, cap);
   }
   const int* pixels = device->gd_image != nullptr
                           ? wmf_gd_image_pixels(device->gd_image)
