@@ -116,6 +116,12 @@ std::mutex& LibwmfMutex() {
   return mutex;
 }
 
+// A bitmap drawn over more than this many times the picture's area (plus
+// the allowance), which libwmf would stretch pixel by pixel, makes the file
+// invalid.
+constexpr double kMaxBitmapCoverage = 4;
+constexpr double kBitmapCoverageAllowancePx = 1 << 20;
+
 // What libwmf may allocate for one picture (its own image excepted): room
 // for a bitmap at the picture limit, 4 bytes a pixel.
 constexpr size_t kLibwmfAllocationBytes = size_t{kMaxPicturePixels} * 4;
@@ -277,6 +283,18 @@ WmfLayout ScanWmf(std::span<const uint8_t> bytes) {
           layout.largest_bitmap_pixels =
               std::max(layout.largest_bitmap_pixels, *pixels);
         }
+        // Where the record's destination size lies among its parameters.
+        size_t size_at = 0;
+        if (function == kStretchDib) size_at = 14;
+        if (function == kDibStretchBlt) size_at = 12;
+        if (function == kDibBitBlt) size_at = 8;
+        if (function == kSetDibToDev) size_at = 10;
+        if (size_at != 0 && params.size() >= size_at + 4) {
+          layout.largest_bitmap_area = std::max(
+              layout.largest_bitmap_area,
+              std::abs(static_cast<double>(Le16s(params, size_at))) *
+                  std::abs(static_cast<double>(Le16s(params, size_at + 2))));
+        }
         break;
       }
     }
@@ -330,6 +348,7 @@ WmfLayout ScanWmf(std::span<const uint8_t> bytes) {
   layout.right = static_cast<float>((br.x - org.x - shift.x) * scale.x);
   layout.bottom = static_cast<float>((br.y - org.y - shift.y) * scale.y);
   layout.framed = true;
+  layout.units_per_logical = std::abs(scale.x * scale.y);
   if (layout.left > layout.right) std::swap(layout.left, layout.right);
   if (layout.top > layout.bottom) std::swap(layout.top, layout.bottom);
   return layout;
@@ -384,6 +403,19 @@ DecodedImage DecodeWmf(std::span<const uint8_t> bytes, const DecodeHint& hint) {
     RaisePictureError(platform::kErrInvalidPicture);
   }
   const RasterSize size = MetafileRasterSize(layout.width, layout.height, hint);
+  if (layout.framed) {
+    // libwmf stretches a bitmap pixel by pixel over all of its destination,
+    // inside the picture or not: minutes for one far larger than it.
+    const double out_per_unit =
+        size.width / static_cast<double>(layout.right - layout.left) *
+        size.height / static_cast<double>(layout.bottom - layout.top);
+    const double drawn_px =
+        layout.largest_bitmap_area * layout.units_per_logical * out_per_unit;
+    if (drawn_px > kMaxBitmapCoverage * size.width * size.height +
+                       kBitmapCoverageAllowancePx) {
+      RaisePictureError(platform::kErrInvalidPicture);
+    }
+  }
   const int64_t out_bytes = int64_t{size.width} * size.height * 4;
   // libwmf's image, ours, and a bitmap libwmf unpacks.
   DecodeBudget::Lease lease = SharedDecodeBudget().Take(

@@ -24,8 +24,12 @@ struct WmfLayout {
   float top = 0;
   float right = 0;
   float bottom = 0;
-  // The largest bitmap a record holds, in pixels.
+  // Device units per logical unit squared, when `framed`.
+  double units_per_logical = 0;
+  // The largest bitmap a record holds, in pixels, and the largest area a
+  // record draws one over, in logical units.
   int64_t largest_bitmap_pixels = 0;
+  double largest_bitmap_area = 0;
 };
 
 // Reads the headers and walks every record of the WMF `bytes` without
