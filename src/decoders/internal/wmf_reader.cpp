@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -38,6 +39,7 @@ constexpr uint16_t kDibStretchBlt = 0x0B41;
 constexpr uint16_t kSetDibToDev = 0x0D33;
 constexpr uint16_t kStretchDib = 0x0F43;
 constexpr uint16_t kDibCreatePatternBrush = 0x0142;
+constexpr uint16_t kCreatePenIndirect = 0x02FA;
 
 constexpr int kMmText = 1;
 constexpr int kMmIsotropic = 7;
@@ -121,6 +123,11 @@ std::mutex& LibwmfMutex() {
 // invalid.
 constexpr double kMaxBitmapCoverage = 4;
 constexpr double kBitmapCoverageAllowancePx = 1 << 20;
+
+// The widest pen libwmf draws: a sixteenth of the picture's larger side, or
+// 32 pixels when that is less.
+constexpr double kMaxPenSides = 16;
+constexpr double kMinPenCapPx = 32;
 
 // What libwmf may allocate for one picture (its own image excepted): room
 // for a bitmap at the picture limit, 4 bytes a pixel.
@@ -267,6 +274,10 @@ WmfLayout ScanWmf(std::span<const uint8_t> bytes) {
       case kSetViewportOrg:
         if (params.size() >= 4 && !viewport_org) viewport_org = pair();
         break;
+      case kCreatePenIndirect:
+        // Its width follows the style.
+        if (params.size() >= 4) layout.pen_widths.push_back(at + 6 + 2);
+        break;
       case kSetViewportExt:
         if (params.size() >= 4 && !viewport_ext) viewport_ext = pair();
         break;
@@ -378,9 +389,33 @@ DecodedImage DecodeWmf(std::span<const uint8_t> bytes, const DecodeHint& hint) {
   device->type = wmf_gd_image;
   wmf_status_function(api.get(), &deadline, StopWhenLate);
   // libwmf reads the bytes only; its interface is not const.
+  // libwmf draws a wide line by stamping a square nib at every pixel of
+  // it: a nib as wide as the picture takes minutes. Pens are held to
+  // kMaxPenSides of the picture's larger side (a 32-pixel nib for small
+  // pictures), in a copy of the file.
+  std::vector<uint8_t> narrowed;
+  std::span<const uint8_t> played = bytes;
+  if (layout.framed && !layout.pen_widths.empty()) {
+    const RasterSize out =
+        MetafileRasterSize(layout.width, layout.height, hint);
+    const double px_per_unit = std::sqrt(layout.units_per_logical) * out.width /
+                               static_cast<double>(layout.right - layout.left);
+    const double widest_px =
+        std::max(kMinPenCapPx, std::max(out.width, out.height) / kMaxPenSides);
+    const double widest = std::floor(widest_px / px_per_unit);
+    for (size_t at : layout.pen_widths) {
+      if (std::abs(static_cast<double>(Le16s(bytes, at))) <= widest) continue;
+      if (narrowed.empty()) narrowed.assign(bytes.begin(), bytes.end());
+      const auto w = static_cast<uint16_t>(
+          std::clamp<double>(widest, 0, std::numeric_limits<int16_t>::max()));
+      narrowed[at] = static_cast<uint8_t>(w);
+      narrowed[at + 1] = static_cast<uint8_t>(w >> 8);
+    }
+    if (!narrowed.empty()) played = narrowed;
+  }
   if (wmf_error_t e =
-          wmf_mem_open(api.get(), const_cast<unsigned char*>(bytes.data()),
-                       static_cast<long>(bytes.size()));
+          wmf_mem_open(api.get(), const_cast<unsigned char*>(played.data()),
+                       static_cast<long>(played.size()));
       e != wmf_E_None) {
     RaiseForLibwmf(e, cap);
   }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "decoders/decode_picture.h"
 
@@ -30,6 +31,8 @@ struct WmfLayout {
   // record draws one over, in logical units.
   int64_t largest_bitmap_pixels = 0;
   double largest_bitmap_area = 0;
+  // Where each CreatePenIndirect record's width lies in the file.
+  std::vector<size_t> pen_widths;
 };
 
 // Reads the headers and walks every record of the WMF `bytes` without
