@@ -258,7 +258,9 @@ WmfLayout ScanWmf(std::span<const uint8_t> bytes) {
     };
     switch (function) {
       case kEof:
-        ended = true;
+        // libwmf ends only at an EOF record of three words, and plays on
+        // past a longer one: so does this walk.
+        ended = size == 6;
         break;
       case kSetMapMode:
         if (params.size() >= 2 && !map_mode) {
