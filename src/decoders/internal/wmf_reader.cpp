@@ -303,6 +303,7 @@ WmfLayout ScanWmf(std::span<const uint8_t> bytes) {
         if (function == kDibBitBlt) size_at = 8;
         if (function == kSetDibToDev) size_at = 10;
         if (size_at != 0 && params.size() >= size_at + 4) {
+          layout.bitmap_sizes.push_back(at + 6 + size_at);
           layout.largest_bitmap_area = std::max(
               layout.largest_bitmap_area,
               std::abs(static_cast<double>(Le16s(params, size_at))) *
@@ -413,8 +414,21 @@ DecodedImage DecodeWmf(std::span<const uint8_t> bytes, const DecodeHint& hint) {
       narrowed[at] = static_cast<uint8_t>(w);
       narrowed[at + 1] = static_cast<uint8_t>(w >> 8);
     }
-    if (!narrowed.empty()) played = narrowed;
   }
+  // libwmf loops for seconds over a bitmap destination of negative size
+  // (a mirrored one): the copy draws it unmirrored.
+  for (size_t at : layout.bitmap_sizes) {
+    for (size_t side = at; side < at + 4; side += 2) {
+      const int16_t v = Le16s(bytes, side);
+      if (v >= 0) continue;
+      if (narrowed.empty()) narrowed.assign(bytes.begin(), bytes.end());
+      const auto positive = static_cast<uint16_t>(
+          v == std::numeric_limits<int16_t>::min() ? INT16_MAX : -v);
+      narrowed[side] = static_cast<uint8_t>(positive);
+      narrowed[side + 1] = static_cast<uint8_t>(positive >> 8);
+    }
+  }
+  if (!narrowed.empty()) played = narrowed;
   if (wmf_error_t e =
           wmf_mem_open(api.get(), const_cast<unsigned char*>(played.data()),
                        static_cast<long>(played.size()));

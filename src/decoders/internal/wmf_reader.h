@@ -31,6 +31,9 @@ struct WmfLayout {
   // record draws one over, in logical units.
   int64_t largest_bitmap_pixels = 0;
   double largest_bitmap_area = 0;
+  // Where each bitmap record's destination height and width lie in the
+  // file.
+  std::vector<size_t> bitmap_sizes;
   // Where each CreatePenIndirect record's width lies in the file.
   std::vector<size_t> pen_widths;
 };
