@@ -171,8 +171,8 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "batch thumbnailer: folders of photographs into smaller JPEG copies")
 set(CPACK_PACKAGE_DESCRIPTION
-  "Vignettes writes every picture of a folder (JPEG, PNG, GIF, BMP, ICO, WebP,
-TIFF, HEIC/HEIF, AVIF, camera RAW) as a quality-90 JPEG scaled to a chosen width, its height in proportion, under a
+  "Vignettes writes every picture of a folder (JPEG, PNG, GIF, BMP, ICO, CUR,
+WebP, TIFF, HEIC/HEIF, AVIF, camera RAW, WMF, EMF) as a quality-90 JPEG scaled to a chosen width, its height in proportion, under a
 file name made safe for any file system; one click makes a small set and a
 large set at once. Input files are never overwritten. The same batch runs
 from the command line without a display. The package also carries
@@ -189,8 +189,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VG_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://github.com/vignettes/vignettes")
-# Depends: from the libraries the programs link (dpkg-shlibdeps), and the
-# font the window's layout was measured in.
+# Depends: from the libraries the programs link (dpkg-shlibdeps), the font
+# the window's layout was measured in (also the EMF text's), and the fonts
+# libwmf will not start without.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS fonts-liberation)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation, gsfonts")
 include(CPack)

@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "decoders/internal/emf_player.h"
 #include "decoders/internal/heif_decoder.h"
 #include "decoders/internal/jpeg_decoder.h"
 #include "decoders/internal/picture_error.h"
@@ -20,6 +21,7 @@
 #include "decoders/internal/raw_decoder.h"
 #include "decoders/internal/tiff_decoder.h"
 #include "decoders/internal/webp_decoder.h"
+#include "decoders/internal/wmf_reader.h"
 #include "platform/code_page.h"
 #include "platform/error.h"
 
@@ -165,8 +167,9 @@ DecodedImage DecodePictureBytes(std::span<const uint8_t> bytes,
         }
         break;
       case PictureFormat::kWmf:
+        return decoders_internal::DecodeWmf(bytes, hint);
       case PictureFormat::kEmf:
-        // Recognised, but no renderer of ours draws metafiles.
+        return decoders_internal::DecodeEmf(bytes, hint);
       case PictureFormat::kUnknown:
         break;
     }

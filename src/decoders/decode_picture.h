@@ -24,6 +24,9 @@
 //          half (or, when that is too small, full) size. Most RAW files are
 //          TIFF-shaped: one that libraw recognises and that has a DNG
 //          version or a camera maker is a RAW, any other a TIFF.
+//   WMF    placeable or plain, drawn by libwmf
+//   EMF    and the EMF records of EMF+ dual files, drawn by our own player
+//          over QPainter (decoders/internal/emf_player.h lists its records)
 //
 // Transparent pixels (PNG, GIF, ICO, CUR, 32-bit BMP with an alpha mask,
 // WebP, TIFF, HEIF) are composited on white. Every picture comes out
@@ -31,8 +34,17 @@
 // JPEG or a WebP, a TIFF's orientation tag, a RAW's camera orientation,
 // and for HEIF the container's own rotation and mirror (its EXIF tag, which
 // describes the stored picture, is not applied again). An embedded ICC
-// profile is converted to sRGB. Windows metafiles (WMF, EMF) are recognised
-// but not rendered: they fail like any file that is not a picture.
+// profile is converted to sRGB.
+//
+// A metafile is drawn on white straight at the hinted size (never larger
+// than its logical size, the free side in proportion; the logical size when
+// the hint is 0). Its logical size, what `width` x `height` report, is taken
+// at 96 dots per inch: a placeable WMF's box at its units per inch, a plain
+// WMF's window extent, an EMF's frame (its bounds when the frame is empty)
+// -- never the box of what it draws. Its records are walked before any is
+// drawn: a record past the end of the file, more than 2^20 records, a
+// bitmap over the limits or larger than its record, or a drawing that takes
+// over 5 seconds make it an invalid picture.
 //
 // PNG and the formats without a reduced decode of their own (those read
 // through QtGui, TIFF, HEIF, developed RAW) are reduced by a whole factor (each

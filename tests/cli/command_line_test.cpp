@@ -12,6 +12,7 @@
 
 #include "app/form1.h"
 #include "common/test_files.h"
+#include "decoders/decode_picture.h"
 #include "platform/code_page.h"
 
 namespace vg::cli {
@@ -65,6 +66,42 @@ TEST_F(CommandLineTest, OneSetWithAFolderGivenWithoutItsSlash) {
   EXPECT_EQ(out_.rfind("2 pictures: 2 written, 0 failed, ", 0), 0u) << out_;
   EXPECT_EQ(std::count(out_.begin(), out_.end(), '\n'), 1);
   EXPECT_EQ(err_, "");
+}
+
+// A folder of metafiles runs like photos: each drawn at the width, its
+// height in proportion to its logical size.
+TEST_F(CommandLineTest, MetafilesMakeThumbnailsLikePhotos) {
+  const fs::path pictures = VG_TEST_PICTURES_DIR;
+  fs::copy_file(pictures / "inkscape_shapes.emf", root_ / "in" / "e.emf");
+  fs::copy_file(pictures / "inkscape_shapes.wmf", root_ / "in" / "w.wmf");
+  fs::copy_file(pictures / "plain_window.wmf", root_ / "in" / "plain.wmf");
+  WriteJpeg("photo.jpg", 300, 200);
+  ASSERT_EQ(Run({"--origin", In(), "--dest", Out(), "--width", "96"}), 0)
+      << err_;
+  EXPECT_EQ(out_.rfind("4 pictures: 4 written, 0 failed, ", 0), 0u) << out_;
+  // Each thumbnail keeps its picture's name, as photos do: JPEG data under
+  // e.emf. The metafiles are 193 x 98, 192 x 96 and 1000 x 500 logical
+  // pixels, the photo 300 x 200.
+  struct Expected {
+    const char* name;
+    int height;  // 96 wide
+  };
+  for (const Expected& e :
+       {Expected{"e.emf", 49}, Expected{"w.wmf", 48}, Expected{"plain.wmf", 48},
+        Expected{"photo.jpg", 64}}) {
+    SCOPED_TRACE(e.name);
+    const decoders::DecodedImage thumb = decoders::DecodePictureFile(
+        platform::FromAnsi((root_ / "out" / e.name).string()));
+    EXPECT_EQ(thumb.width, 96);
+    EXPECT_EQ(thumb.height, e.height);
+    if (e.name[0] == 'e' || e.name[0] == 'w') {
+      // The drawing's red box, at 10 - 50 by 10 - 40, halved.
+      const uint8_t* p = thumb.bgrx.data() + 12 * thumb.stride_bytes + 15 * 4;
+      EXPECT_GT(p[2], 200);
+      EXPECT_LT(p[1], 60);
+      EXPECT_LT(p[0], 60);
+    }
+  }
 }
 
 TEST_F(CommandLineTest, TwoSetsGoIntoTheDestinationAndGrand) {
@@ -317,32 +354,27 @@ TEST_F(CommandLineTest, TheReportHasOneLineAPictureWhenTheSetsRunApart) {
       << lines[1];
 }
 
-// Existing folders only, as a file manager passes them: the window opens.
-
-// Existing folders and files only, as a file manager passes them (a picture
-// opened with the program): the window opens.
-TEST(WantsCommandLineTest, FoldersOnlyOpenTheWindowAnythingElseTheCommandLine) {
+// Existing folders or files, as a file manager passes them: the window
+// opens.
+TEST(WantsCommandLineTest,
+     FoldersAndFilesOpenTheWindowAnythingElseTheCommandLine) {
   char prog[] = "vignettes", tmp[] = "/tmp", root[] = "/",
-       missing[] = "/nope/x", opt[] = "-q", device[] = "/dev/null";
-  testing::TempFolder folder;
-  const std::string picture_path = (folder.path() / "a.jpg").string();
-  testing::WriteJpeg(folder.path() / "a.jpg", 8, 8);
-  std::vector<char> picture(picture_path.begin(), picture_path.end());
-  picture.push_back('\0');
-  char* file[] = {prog, picture.data(), tmp, nullptr};
-  char* dev[] = {prog, device, nullptr};
-  EXPECT_FALSE(WantsCommandLine(3, file));
-  EXPECT_TRUE(WantsCommandLine(2, dev));
+       missing[] = "/nope/x", opt[] = "-q", file[] = "/proc/self/exe",
+       device[] = "/dev/null";
   char* none[] = {prog, nullptr};
   char* one[] = {prog, tmp, nullptr};
   char* two[] = {prog, tmp, root, nullptr};
+  char* with_file[] = {prog, file, tmp, nullptr};
   char* bad[] = {prog, tmp, missing, nullptr};
   char* flag[] = {prog, opt, tmp, nullptr};
+  char* not_a_file[] = {prog, device, nullptr};
   EXPECT_FALSE(WantsCommandLine(1, none));
   EXPECT_FALSE(WantsCommandLine(2, one));
   EXPECT_FALSE(WantsCommandLine(3, two));
+  EXPECT_FALSE(WantsCommandLine(3, with_file));
   EXPECT_TRUE(WantsCommandLine(3, bad));
   EXPECT_TRUE(WantsCommandLine(3, flag));
+  EXPECT_TRUE(WantsCommandLine(2, not_a_file));
 }
 
 // Every format the decoders read makes an upright thumbnail, whatever the

@@ -110,7 +110,8 @@ TEST(DecodePictureFileTest, NotAPictureIsInvalid) {
   }
 }
 
-TEST(DecodePictureFileTest, MetafilesAreRecognisedButNotRendered) {
+// Headers with no records: recognised, and empty pictures.
+TEST(DecodePictureFileTest, MetafileHeadersAloneAreRecognisedButInvalid) {
   std::vector<uint8_t> placeable = {0xD7, 0xCD, 0xC6, 0x9A, 0,    0, 0,    0,
                                     0,    0,    0x10, 0,    0x10, 0, 0x60, 0,
                                     0,    0,    0,    0,    0,    0};

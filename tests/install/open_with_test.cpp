@@ -1,5 +1,5 @@
 // Which launches open the window and which run the batch: a file manager's
-// "Open with" passes one folder, a shell user passes options.
+// "Open with" passes folders or files, a shell user passes options.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,9 +50,6 @@ TEST_F(OpenWithTest, NoArgumentsOrOneFolderOpenTheWindow) {
   EXPECT_FALSE(Wants({dir_ + "/link"}));  // a link to a folder is a folder
   EXPECT_FALSE(Wants({"/"}));
   EXPECT_FALSE(Wants({"."}));
-  // A picture, as "Open with" passes it: the window, on its folder.
-  EXPECT_FALSE(Wants({dir_ + "/photos/a.jpg"}));
-  EXPECT_FALSE(Wants({dir_ + "/file_link"}));
 }
 
 TEST_F(OpenWithTest, AnythingElseGoesToTheCommandLine) {
@@ -70,6 +67,15 @@ TEST_F(OpenWithTest, AnythingElseGoesToTheCommandLine) {
   // Folders and anything else.
   EXPECT_TRUE(Wants({dir_ + "/photos", dir_ + "/missing"}));
   EXPECT_TRUE(Wants({dir_ + "/photos", "-q"}));
+}
+
+// The desktop entry offers the program for pictures: "Open with" on one
+// passes the file, and the window opens on its folder.
+TEST_F(OpenWithTest, AFileOpensTheWindowToo) {
+  EXPECT_FALSE(Wants({dir_ + "/photos/a.jpg"}));
+  EXPECT_FALSE(Wants({dir_ + "/file_link"}));
+  EXPECT_FALSE(Wants({dir_ + "/photos/a.jpg", dir_ + "/photos"}));
+  EXPECT_TRUE(Wants({dir_ + "/photos/a.jpg", dir_ + "/missing"}));
 }
 
 TEST_F(OpenWithTest, SeveralFoldersOpenTheWindowOnTheFirst) {

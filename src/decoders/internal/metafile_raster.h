@@ -1,0 +1,49 @@
+// What the two metafile readers (WMF, EMF) share: the size they render at,
+// their limits and the time they may take. Internal to vg::decoders.
+#ifndef VG_DECODERS_INTERNAL_METAFILE_RASTER_H_
+#define VG_DECODERS_INTERNAL_METAFILE_RASTER_H_
+
+#include <chrono>
+#include <cstdint>
+
+#include "decoders/decode_picture.h"
+
+namespace vg::decoders::decoders_internal {
+
+// A metafile of more records than this is refused before any is played.
+inline constexpr int64_t kMaxMetafileRecords = int64_t{1} << 20;
+// Nesting of saved drawing states that a metafile may build up; deeper
+// saves are ignored.
+inline constexpr int kMaxSavedStates = 1024;
+// How long one metafile may take to draw; past it the picture fails (481).
+inline constexpr std::chrono::milliseconds kMetafileTimeLimit{5000};
+// The resolution the logical size is stated at: a metafile one inch wide
+// reports 96 pixels.
+inline constexpr int kMetafileDotsPerInch = 96;
+
+// A rendering time limit, checked between records.
+class Deadline {
+ public:
+  explicit Deadline(std::chrono::milliseconds budget)
+      : end_(std::chrono::steady_clock::now() + budget) {}
+  bool Passed() const { return std::chrono::steady_clock::now() > end_; }
+
+ private:
+  std::chrono::steady_clock::time_point end_;
+};
+
+struct RasterSize {
+  int32_t width = 0;
+  int32_t height = 0;
+};
+
+// Returns the size in pixels to draw a metafile of logical size `width` x
+// `height` at for `hint`: the hinted size, never more than the logical size,
+// the free side in proportion; the logical size when the hint is 0. Raises
+// 481 when the logical size is over the picture limits or empty.
+RasterSize MetafileRasterSize(int64_t width, int64_t height,
+                              const DecodeHint& hint);
+
+}  // namespace vg::decoders::decoders_internal
+
+#endif  // VG_DECODERS_INTERNAL_METAFILE_RASTER_H_

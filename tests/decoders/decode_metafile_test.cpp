@@ -1,0 +1,388 @@
+// WMF through libwmf and EMF through our player: logical sizes, shapes at
+// their place and colour, text, bitmaps upright, damaged and hostile files,
+// several threads at once.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "decoders/decode_picture.h"
+#include "metafile_testutil.h"
+#include "picture_testutil.h"
+#include "platform/error.h"
+
+namespace vg::decoders {
+namespace {
+
+using testing::ColorRef;
+using testing::ColourDiff;
+using testing::EmfWriter;
+using testing::PixelAt;
+using testing::Rgb;
+using testing::WmfWriter;
+
+constexpr Rgb kWhite = {255, 255, 255};
+constexpr Rgb kRed = {255, 0, 0};
+constexpr Rgb kGreen = {0, 255, 0};
+constexpr Rgb kBlue = {0, 0, 255};
+constexpr Rgb kYellow = {255, 255, 0};
+constexpr uint32_t kNullPen = 0x80000008;
+
+// EMF record types used below.
+enum : uint32_t {
+  kSetWindowExtEx = 9,
+  kSetViewportExtEx = 11,
+  kSetMapMode = 17,
+  kSetBkMode = 18,
+  kSetTextColor = 24,
+  kMoveToEx = 27,
+  kIntersectClipRect = 30,
+  kSaveDc = 33,
+  kRestoreDc = 34,
+  kSetWorldTransform = 35,
+  kLineTo = 54,
+  kBeginPath = 59,
+  kEndPath = 60,
+  kCloseFigure = 61,
+  kFillPath = 62,
+};
+
+uint32_t FloatBits(float f) {
+  uint32_t bits = 0;
+  std::memcpy(&bits, &f, sizeof bits);
+  return bits;
+}
+
+int32_t ErrorNumberOf(const std::vector<uint8_t>& bytes,
+                      const DecodeHint& hint = {}) {
+  try {
+    DecodePictureBytes(bytes, hint);
+  } catch (const platform::Error& e) {
+    return e.number();
+  }
+  return 0;
+}
+
+#define EXPECT_COLOUR(image, x, y, colour, tolerance)                \
+  EXPECT_EQ(ColourDiff(PixelAt(image, x, y), colour, tolerance), "") \
+      << "at " << (x) << "," << (y)
+
+// Returns how many pixels of the box (right and bottom excluded) are dark.
+int DarkPixels(const DecodedImage& image, int left, int top, int right,
+               int bottom) {
+  int dark = 0;
+  for (int y = top; y < bottom; ++y) {
+    for (int x = left; x < right; ++x) {
+      Rgb p = PixelAt(image, x, y);
+      if (p.r + p.g + p.b < 3 * 100) ++dark;
+    }
+  }
+  return dark;
+}
+
+std::vector<uint8_t> RedRectangleEmf() {
+  EmfWriter emf(192, 96);
+  emf.Select(kNullPen).SolidBrush(1, ColorRef(255, 0, 0)).Select(1);
+  emf.Rectangle(20, 10, 60, 50);
+  return emf.Finish();
+}
+
+TEST(EmfTest, ShapeAtItsPlaceAndFrameIsTheLogicalSize) {
+  const std::vector<uint8_t> bytes = RedRectangleEmf();
+  DecodedImage full = DecodePictureBytes(bytes);
+  ASSERT_EQ(full.width, 192);
+  ASSERT_EQ(full.height, 96);
+  ASSERT_EQ(full.pixel_width, 192);
+  ASSERT_EQ(full.pixel_height, 96);
+  EXPECT_COLOUR(full, 40, 30, kRed, 0);
+  EXPECT_COLOUR(full, 21, 11, kRed, 0);
+  EXPECT_COLOUR(full, 62, 30, kWhite, 0);
+  EXPECT_COLOUR(full, 40, 52, kWhite, 0);
+  EXPECT_COLOUR(full, 150, 80, kWhite, 0);
+
+  // Drawn straight at the width asked, the height in proportion.
+  DecodedImage half = DecodePictureBytes(bytes, {96, 0});
+  EXPECT_EQ(half.width, 192);
+  EXPECT_EQ(half.height, 96);
+  ASSERT_EQ(half.pixel_width, 96);
+  ASSERT_EQ(half.pixel_height, 48);
+  EXPECT_COLOUR(half, 20, 15, kRed, 0);
+  EXPECT_COLOUR(half, 40, 15, kWhite, 0);
+  DecodedImage by_height = DecodePictureBytes(bytes, {0, 24});
+  EXPECT_EQ(by_height.pixel_width, 48);
+  EXPECT_EQ(by_height.pixel_height, 24);
+  // Never more pixels than the logical size.
+  DecodedImage larger = DecodePictureBytes(bytes, {1000, 0});
+  EXPECT_EQ(larger.pixel_width, 192);
+  EXPECT_EQ(larger.pixel_height, 96);
+}
+
+TEST(EmfTest, MappingModeWorldTransformAndSavedStates) {
+  EmfWriter emf(192, 96);
+  emf.Select(kNullPen);
+  emf.Record(kSetMapMode, {8});  // anisotropic
+  emf.Record(kSetWindowExtEx, {1000, 500});
+  emf.Record(kSetViewportExtEx, {192, 96});
+  emf.SolidBrush(1, ColorRef(0, 0, 255)).Select(1);
+  emf.Rectangle(500, 250, 1000, 500);  // the bottom right quarter
+  emf.Record(kSaveDc, {});
+  emf.Record(kSetWorldTransform, {FloatBits(0.5F), 0, 0, FloatBits(0.5F),
+                                  FloatBits(0), FloatBits(0)});
+  emf.SolidBrush(2, ColorRef(0, 255, 0)).Select(2);
+  emf.Rectangle(0, 0, 400, 200);  // 0..38 x 0..19 pixels, halved
+  emf.Record(kRestoreDc, {static_cast<uint32_t>(-1)});
+  emf.Rectangle(0, 400, 100, 500);  // blue again, whole scale
+  DecodedImage image = DecodePictureBytes(emf.Finish());
+  EXPECT_COLOUR(image, 150, 70, kBlue, 0);
+  EXPECT_COLOUR(image, 90, 40, kWhite, 0);
+  EXPECT_COLOUR(image, 15, 8, kGreen, 0);
+  EXPECT_COLOUR(image, 30, 16, kGreen, 0);
+  EXPECT_COLOUR(image, 45, 8, kWhite, 0);
+  EXPECT_COLOUR(image, 10, 86, kBlue, 0);
+  EXPECT_COLOUR(image, 10, 60, kWhite, 0);
+}
+
+TEST(EmfTest, PathsAndClipRectangles) {
+  EmfWriter emf(192, 96);
+  emf.Select(kNullPen).SolidBrush(1, ColorRef(255, 0, 0)).Select(1);
+  emf.Record(kBeginPath, {});
+  emf.Record(kMoveToEx, {10, 10});
+  emf.Record(kLineTo, {90, 10});
+  emf.Record(kLineTo, {10, 90});
+  emf.Record(kCloseFigure, {});
+  emf.Record(kEndPath, {});
+  emf.Record(kFillPath, {0, 0, 192, 96});
+  emf.Record(kIntersectClipRect, {100, 0, 150, 50});
+  emf.SolidBrush(2, ColorRef(0, 0, 255)).Select(2);
+  emf.Rectangle(100, 0, 192, 96);
+  DecodedImage image = DecodePictureBytes(emf.Finish());
+  EXPECT_COLOUR(image, 20, 20, kRed, 0);
+  EXPECT_COLOUR(image, 70, 70, kWhite, 0);
+  EXPECT_COLOUR(image, 120, 20, kBlue, 0);
+  EXPECT_COLOUR(image, 170, 20, kWhite, 0);
+  EXPECT_COLOUR(image, 120, 70, kWhite, 0);
+}
+
+TEST(EmfTest, TextIsDrawnInItsBox) {
+  EmfWriter emf(192, 96);
+  emf.Record(kSetBkMode, {1});  // transparent
+  emf.Record(kSetTextColor, {ColorRef(0, 0, 0)});
+  emf.Font(1, -32, u"Arial").Select(1);
+  emf.Text(20, 30, u"Hello");
+  DecodedImage image = DecodePictureBytes(emf.Finish());
+  // Aligned by its top left: the capitals stand in 30..56.
+  EXPECT_GT(DarkPixels(image, 20, 30, 110, 62), 100);
+  EXPECT_EQ(DarkPixels(image, 0, 0, 192, 28), 0);
+  EXPECT_EQ(DarkPixels(image, 0, 66, 192, 96), 0);
+  EXPECT_EQ(DarkPixels(image, 0, 0, 18, 96), 0);
+}
+
+TEST(EmfTest, BitmapRecordIsDrawnUpright) {
+  EmfWriter emf(192, 96);
+  emf.StretchDib(0, 0, 96, 96, 2, 2,
+                 {0xFF0000, 0x00FF00,    // top row: red, green
+                  0x0000FF, 0xFFFF00});  // bottom row: blue, yellow
+  DecodedImage image = DecodePictureBytes(emf.Finish());
+  // Enlarged, each of its pixels stays a square of one colour.
+  EXPECT_COLOUR(image, 2, 2, kRed, 0);
+  EXPECT_COLOUR(image, 46, 46, kRed, 0);
+  EXPECT_COLOUR(image, 50, 2, kGreen, 0);
+  EXPECT_COLOUR(image, 2, 50, kBlue, 0);
+  EXPECT_COLOUR(image, 50, 50, kYellow, 0);
+  EXPECT_COLOUR(image, 93, 93, kYellow, 0);
+  EXPECT_COLOUR(image, 150, 50, kWhite, 0);
+}
+
+TEST(EmfTest, EmptyFrameFallsBackToBoundsAndUnknownRecordsAreSkipped) {
+  EmfWriter emf(100, 50);
+  emf.SetFrame(0, 0, 0, 0);
+  emf.Record(0x7777, {1, 2, 3});
+  emf.Select(kNullPen).SolidBrush(1, ColorRef(255, 0, 0)).Select(1);
+  emf.Rectangle(0, 0, 50, 50);
+  DecodedImage image = DecodePictureBytes(emf.Finish());
+  EXPECT_EQ(image.width, 100);
+  EXPECT_EQ(image.height, 50);
+  EXPECT_COLOUR(image, 25, 25, kRed, 0);
+  EXPECT_COLOUR(image, 75, 25, kWhite, 0);
+}
+
+TEST(EmfTest, DamagedAndHostileFilesAreInvalid) {
+  const std::vector<uint8_t> good = RedRectangleEmf();
+  std::vector<uint8_t> past_end = good;
+  past_end[108 + 4] = 0xF0;  // the first record claims more than the file
+  EXPECT_EQ(ErrorNumberOf(past_end), platform::kErrInvalidPicture);
+  std::vector<uint8_t> tiny_record = good;
+  tiny_record[108 + 4] = 4;
+  EXPECT_EQ(ErrorNumberOf(tiny_record), platform::kErrInvalidPicture);
+  std::vector<uint8_t> cut(good.begin(), good.end() - 30);
+  EXPECT_EQ(ErrorNumberOf(cut), platform::kErrInvalidPicture);
+  std::vector<uint8_t> header_only(good.begin(), good.begin() + 60);
+  EXPECT_EQ(ErrorNumberOf(header_only), platform::kErrInvalidPicture);
+
+  EmfWriter empty(10, 10);
+  empty.SetFrame(0, 0, 0, 0);
+  empty.SetBounds(0, 0, -1, -1);
+  EXPECT_EQ(ErrorNumberOf(empty.Finish()), platform::kErrInvalidPicture);
+
+  EmfWriter huge(10, 10);
+  huge.SetFrame(0, 0, 300000000, 100);  // millions of pixels wide
+  EXPECT_EQ(ErrorNumberOf(huge.Finish()), platform::kErrInvalidPicture);
+
+  // A bitmap whose header claims far more pixels than its record holds.
+  EmfWriter dib(100, 100);
+  dib.StretchDib(0, 0, 10, 10, 2, 2, {0, 0, 0, 0});
+  std::vector<uint8_t> big_dib = dib.Finish();
+  const size_t header_at = 108 + 80;  // the record's fixed part, then the DIB
+  ASSERT_EQ(big_dib[header_at], 40);
+  big_dib[header_at + 5] = 0x40;  // width 16386
+  big_dib[header_at + 9] = 0x40;  // height 16386
+  EXPECT_EQ(ErrorNumberOf(big_dib), platform::kErrInvalidPicture);
+
+  EmfWriter many(10, 10);
+  for (int i = 0; i < (1 << 20); ++i) many.Record(kSetBkMode, {1});
+  EXPECT_EQ(ErrorNumberOf(many.Finish()), platform::kErrInvalidPicture);
+}
+
+std::vector<uint8_t> PlaceableWmf() {
+  // Two inches by one in twips, a red box at 0.2 - 0.6 by 0.1 - 0.5 inch.
+  WmfWriter wmf(0, 0, 2880, 1440, 1440);
+  wmf.Window(0, 0, 2880, 1440);
+  wmf.SolidBrush(ColorRef(255, 0, 0));
+  wmf.Rectangle(288, 144, 864, 720);
+  return wmf.Finish();
+}
+
+TEST(WmfTest, PlaceableBoxAtItsUnitsPerInchIsTheLogicalSize) {
+  const std::vector<uint8_t> bytes = PlaceableWmf();
+  DecodedImage full = DecodePictureBytes(bytes);
+  ASSERT_EQ(full.width, 192);
+  ASSERT_EQ(full.height, 96);
+  ASSERT_EQ(full.pixel_width, 192);
+  ASSERT_EQ(full.pixel_height, 96);
+  EXPECT_COLOUR(full, 40, 30, kRed, 0);
+  EXPECT_COLOUR(full, 100, 30, kWhite, 0);
+  EXPECT_COLOUR(full, 40, 70, kWhite, 0);
+  DecodedImage half = DecodePictureBytes(bytes, {96, 0});
+  EXPECT_EQ(half.width, 192);
+  ASSERT_EQ(half.pixel_width, 96);
+  ASSERT_EQ(half.pixel_height, 48);
+  EXPECT_COLOUR(half, 20, 15, kRed, 0);
+  EXPECT_COLOUR(half, 50, 15, kWhite, 0);
+}
+
+TEST(WmfTest, PlainFileTakesItsWindowExtentNotWhatItDraws) {
+  WmfWriter wmf;
+  wmf.Window(0, 0, 200, 100);
+  wmf.SolidBrush(ColorRef(255, 0, 0));
+  wmf.Rectangle(20, 10, 60, 50);
+  DecodedImage image = DecodePictureBytes(wmf.Finish());
+  ASSERT_EQ(image.width, 200);
+  ASSERT_EQ(image.height, 100);
+  EXPECT_COLOUR(image, 40, 30, kRed, 0);
+  EXPECT_COLOUR(image, 100, 70, kWhite, 0);
+
+  WmfWriter scaled;
+  scaled.Record(0x0103, {8});  // anisotropic
+  scaled.Window(0, 0, 1000, 500);
+  scaled.SolidBrush(ColorRef(0, 0, 255));
+  scaled.Rectangle(500, 250, 1000, 500);
+  DecodedImage small = DecodePictureBytes(scaled.Finish(), {100, 0});
+  EXPECT_EQ(small.width, 1000);
+  EXPECT_EQ(small.height, 500);
+  ASSERT_EQ(small.pixel_width, 100);
+  ASSERT_EQ(small.pixel_height, 50);
+  EXPECT_COLOUR(small, 80, 40, kBlue, 0);
+  EXPECT_COLOUR(small, 20, 10, kWhite, 0);
+}
+
+TEST(WmfTest, TextIsDrawn) {
+  WmfWriter wmf(0, 0, 192, 96, 96);
+  wmf.Window(0, 0, 192, 96);
+  wmf.Text(20, 30, 32, "Hello");
+  DecodedImage image = DecodePictureBytes(wmf.Finish());
+  EXPECT_GT(DarkPixels(image, 20, 30, 110, 62), 50);
+  EXPECT_EQ(DarkPixels(image, 0, 70, 192, 96), 0);
+}
+
+TEST(WmfTest, DamagedAndHostileFilesAreInvalid) {
+  const std::vector<uint8_t> good = PlaceableWmf();
+  const size_t first_record = 22 + 18;
+  std::vector<uint8_t> past_end = good;
+  past_end[first_record + 2] = 0x10;  // millions of words
+  EXPECT_EQ(ErrorNumberOf(past_end), platform::kErrInvalidPicture);
+  std::vector<uint8_t> cut(good.begin(), good.end() - 10);
+  EXPECT_EQ(ErrorNumberOf(cut), platform::kErrInvalidPicture);
+  std::vector<uint8_t> no_header(good.begin(), good.begin() + 30);
+  EXPECT_EQ(ErrorNumberOf(no_header), platform::kErrInvalidPicture);
+  std::vector<uint8_t> no_units = good;
+  no_units[14] = no_units[15] = 0;
+  EXPECT_EQ(ErrorNumberOf(no_units), platform::kErrInvalidPicture);
+
+  // A StretchDIB whose bitmap claims 20000 x 20000 pixels in a few bytes.
+  WmfWriter dib(0, 0, 100, 100, 96);
+  std::vector<uint16_t> params(11, 0);
+  params.insert(params.end(), {40, 0, 20000, 0, 20000, 0, 1, 24});
+  params.resize(params.size() + 20, 0);
+  dib.Record(0x0F43, params);
+  EXPECT_EQ(ErrorNumberOf(dib.Finish()), platform::kErrInvalidPicture);
+
+  WmfWriter many;
+  many.Window(0, 0, 10, 10);
+  for (int i = 0; i < (1 << 20); ++i) many.Record(0x0102, {1});
+  EXPECT_EQ(ErrorNumberOf(many.Finish()), platform::kErrInvalidPicture);
+}
+
+// inkscape_shapes.svg exported by Inkscape 1.2 as EMF and as WMF: a red
+// box at 10,10 40 x 30, a blue ellipse at 80,25, a picture at 150,10 20 x 40
+// (red over blue) and "Vignettes" in 24-pixel type with its baseline at 80.
+TEST(MetafileTest, InkscapeExportsDrawAsTheirDrawing) {
+  struct Case {
+    const char* name;
+    int width;
+    int height;
+  };
+  // The EMF's frame, in hundredths of a millimetre, is a little wider.
+  for (const Case& c : {Case{"inkscape_shapes.emf", 193, 98},
+                        Case{"inkscape_shapes.wmf", 192, 96}}) {
+    SCOPED_TRACE(c.name);
+    const DecodedImage image =
+        DecodePictureFile(testing::NativeToUtf16(testing::FixturePath(c.name)));
+    EXPECT_EQ(image.width, c.width);
+    EXPECT_EQ(image.height, c.height);
+    EXPECT_COLOUR(image, 12, 12, kRed, 2);
+    EXPECT_COLOUR(image, 48, 38, kRed, 2);
+    EXPECT_COLOUR(image, 80, 25, kBlue, 2);
+    EXPECT_COLOUR(image, 100, 50, kWhite, 0);
+    EXPECT_COLOUR(image, 160, 14, kRed, 2);  // the picture upright
+    EXPECT_COLOUR(image, 160, 46, kBlue, 2);
+    EXPECT_GT(DarkPixels(image, 10, 60, 130, 86), 300);
+    EXPECT_EQ(DarkPixels(image, 0, 88, c.width, c.height), 0);
+  }
+}
+
+TEST(MetafileTest, SeveralThreadsAtOnceDrawTheSame) {
+  const std::vector<uint8_t> wmf = PlaceableWmf();
+  EmfWriter text(192, 96);
+  text.Font(1, -32, u"Times New Roman").Select(1).Text(10, 10, u"Vignettes");
+  const std::vector<uint8_t> emf = text.Finish();
+  const DecodedImage wmf_alone = DecodePictureBytes(wmf);
+  const DecodedImage emf_alone = DecodePictureBytes(emf);
+  std::vector<std::future<bool>> runs;
+  for (int t = 0; t < 4; ++t) {
+    runs.push_back(std::async(std::launch::async, [&] {
+      bool same = true;
+      for (int i = 0; i < 10; ++i) {
+        same = same && DecodePictureBytes(wmf).bgrx == wmf_alone.bgrx &&
+               DecodePictureBytes(emf).bgrx == emf_alone.bgrx;
+      }
+      return same;
+    }));
+  }
+  for (auto& run : runs) EXPECT_TRUE(run.get());
+}
+
+}  // namespace
+}  // namespace vg::decoders

@@ -1,0 +1,268 @@
+#include "metafile_testutil.h"
+
+#include <algorithm>
+
+namespace vg::decoders::testing {
+namespace {
+
+void Put32(std::vector<uint8_t>& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+void Put16(std::vector<uint8_t>& out, uint16_t v) {
+  out.push_back(static_cast<uint8_t>(v));
+  out.push_back(static_cast<uint8_t>(v >> 8));
+}
+uint32_t U(int v) { return static_cast<uint32_t>(v); }
+uint16_t W(int v) { return static_cast<uint16_t>(v); }
+
+// Hundredths of a millimetre in `px` pixels at 96 to the inch.
+int32_t Himetric(int px) { return px * 2540 / 96; }
+
+}  // namespace
+
+EmfWriter::EmfWriter(int width_px, int height_px, uint16_t handles)
+    : frame_{0, 0, Himetric(width_px), Himetric(height_px)},
+      bounds_{0, 0, width_px - 1, height_px - 1},
+      handles_(handles) {}
+
+void EmfWriter::SetFrame(int32_t left, int32_t top, int32_t right,
+                         int32_t bottom) {
+  frame_[0] = left;
+  frame_[1] = top;
+  frame_[2] = right;
+  frame_[3] = bottom;
+}
+
+void EmfWriter::SetBounds(int32_t left, int32_t top, int32_t right,
+                          int32_t bottom) {
+  bounds_[0] = left;
+  bounds_[1] = top;
+  bounds_[2] = right;
+  bounds_[3] = bottom;
+}
+
+EmfWriter& EmfWriter::RecordBytes(uint32_t type,
+                                  const std::vector<uint8_t>& params) {
+  std::vector<uint8_t> padded = params;
+  while (padded.size() % 4 != 0) padded.push_back(0);
+  Put32(records_, type);
+  Put32(records_, static_cast<uint32_t>(8 + padded.size()));
+  records_.insert(records_.end(), padded.begin(), padded.end());
+  ++count_;
+  return *this;
+}
+
+EmfWriter& EmfWriter::Record(uint32_t type,
+                             const std::vector<uint32_t>& params) {
+  std::vector<uint8_t> bytes;
+  for (uint32_t v : params) Put32(bytes, v);
+  return RecordBytes(type, bytes);
+}
+
+EmfWriter& EmfWriter::SolidBrush(uint32_t handle, uint32_t colour) {
+  return Record(39, {handle, 0, colour, 0});
+}
+
+EmfWriter& EmfWriter::Pen(uint32_t handle, uint32_t style, int width,
+                          uint32_t colour) {
+  return Record(38, {handle, style, U(width), 0, colour});
+}
+
+EmfWriter& EmfWriter::Select(uint32_t handle) { return Record(37, {handle}); }
+
+EmfWriter& EmfWriter::Rectangle(int left, int top, int right, int bottom) {
+  return Record(43, {U(left), U(top), U(right), U(bottom)});
+}
+
+EmfWriter& EmfWriter::Font(uint32_t handle, int height,
+                           const std::u16string& face) {
+  std::vector<uint8_t> p;
+  Put32(p, handle);
+  Put32(p, U(height));
+  for (int i = 0; i < 3; ++i) Put32(p, 0);  // width, escapement, orientation
+  Put32(p, 400);                            // weight
+  for (int i = 0; i < 8; ++i) p.push_back(0);
+  for (size_t i = 0; i < 32; ++i) Put16(p, i < face.size() ? face[i] : 0);
+  return RecordBytes(82, p);
+}
+
+EmfWriter& EmfWriter::Text(int x, int y, const std::u16string& text) {
+  std::vector<uint8_t> p;
+  for (int i = 0; i < 4; ++i) Put32(p, 0);  // bounds
+  Put32(p, 1);                              // graphics mode
+  Put32(p, 0);                              // x scale (a float 0)
+  Put32(p, 0);
+  Put32(p, U(x));
+  Put32(p, U(y));
+  Put32(p, static_cast<uint32_t>(text.size()));
+  Put32(p, 76);  // the string, right after this fixed part
+  Put32(p, 0);   // options
+  for (int i = 0; i < 4; ++i) Put32(p, 0);  // rectangle
+  Put32(p, 0);                              // no advances
+  for (char16_t c : text) Put16(p, c);
+  return RecordBytes(84, p);
+}
+
+EmfWriter& EmfWriter::StretchDib(int x, int y, int cx, int cy, int width,
+                                 int height,
+                                 const std::vector<uint32_t>& top_down_rgb) {
+  const uint32_t stride = static_cast<uint32_t>((width * 3 + 3) / 4 * 4);
+  std::vector<uint8_t> p;
+  for (int i = 0; i < 4; ++i) Put32(p, 0);  // bounds
+  Put32(p, U(x));
+  Put32(p, U(y));
+  Put32(p, 0);  // xSrc
+  Put32(p, 0);  // ySrc
+  Put32(p, U(width));
+  Put32(p, U(height));
+  Put32(p, 80);  // offBmi: right after the fixed part
+  Put32(p, 40);
+  Put32(p, 120);  // offBits
+  Put32(p, stride * U(height));
+  Put32(p, 0);           // DIB_RGB_COLORS
+  Put32(p, 0x00CC0020);  // SRCCOPY
+  Put32(p, U(cx));
+  Put32(p, U(cy));
+  // BITMAPINFOHEADER, height positive: rows bottom-up.
+  Put32(p, 40);
+  Put32(p, U(width));
+  Put32(p, U(height));
+  Put16(p, 1);
+  Put16(p, 24);
+  for (int i = 0; i < 6; ++i) Put32(p, 0);
+  for (int row = height - 1; row >= 0; --row) {
+    size_t start = p.size();
+    for (int col = 0; col < width; ++col) {
+      uint32_t rgb =
+          top_down_rgb[static_cast<size_t>(row) * static_cast<size_t>(width) +
+                       static_cast<size_t>(col)];
+      p.push_back(static_cast<uint8_t>(rgb));
+      p.push_back(static_cast<uint8_t>(rgb >> 8));
+      p.push_back(static_cast<uint8_t>(rgb >> 16));
+    }
+    while (p.size() - start < stride) p.push_back(0);
+  }
+  return RecordBytes(81, p);
+}
+
+std::vector<uint8_t> EmfWriter::Finish() const {
+  std::vector<uint8_t> out;
+  constexpr uint32_t kHeaderBytes = 108;
+  Put32(out, 1);
+  Put32(out, kHeaderBytes);
+  for (int32_t v : bounds_) Put32(out, U(v));
+  for (int32_t v : frame_) Put32(out, U(v));
+  Put32(out, 0x464D4520);  // " EMF"
+  Put32(out, 0x10000);
+  Put32(out, static_cast<uint32_t>(kHeaderBytes + records_.size() + 20));
+  Put32(out, count_ + 2);
+  Put16(out, handles_);
+  Put16(out, 0);
+  Put32(out, 0);  // no description
+  Put32(out, 0);
+  Put32(out, 0);    // no palette
+  Put32(out, 960);  // reference device: 960 pixels in 254 mm, 96 per inch
+  Put32(out, 960);
+  Put32(out, 254);
+  Put32(out, 254);
+  Put32(out, 0);  // no pixel format
+  Put32(out, 0);
+  Put32(out, 0);       // not OpenGL
+  Put32(out, 254000);  // micrometres
+  Put32(out, 254000);
+  out.insert(out.end(), records_.begin(), records_.end());
+  // EOF: no palette entries.
+  Put32(out, 14);
+  Put32(out, 20);
+  Put32(out, 0);
+  Put32(out, 16);
+  Put32(out, 20);
+  return out;
+}
+
+WmfWriter::WmfWriter(int16_t left, int16_t top, int16_t right, int16_t bottom,
+                     uint16_t units_per_inch)
+    : placeable_(true),
+      box_{left, top, right, bottom},
+      units_per_inch_(units_per_inch) {}
+
+WmfWriter& WmfWriter::Record(uint16_t function,
+                             const std::vector<uint16_t>& params) {
+  const uint32_t words = 3 + static_cast<uint32_t>(params.size());
+  Put32(records_, words);
+  Put16(records_, function);
+  for (uint16_t v : params) Put16(records_, v);
+  largest_words_ = std::max(largest_words_, words);
+  return *this;
+}
+
+WmfWriter& WmfWriter::Window(int16_t x, int16_t y, int16_t cx, int16_t cy) {
+  Record(0x020B, {W(y), W(x)});
+  return Record(0x020C, {W(cy), W(cx)});
+}
+
+WmfWriter& WmfWriter::SolidBrush(uint32_t colour) {
+  Record(0x02FC, {0, W(colour & 0xFFFF), W(colour >> 16), 0});
+  return Record(0x012D, {objects_++});
+}
+
+WmfWriter& WmfWriter::Rectangle(int16_t left, int16_t top, int16_t right,
+                                int16_t bottom) {
+  return Record(0x041B, {W(bottom), W(right), W(top), W(left)});
+}
+
+WmfWriter& WmfWriter::Text(int16_t x, int16_t y, int16_t height,
+                           const std::string& text) {
+  // LOGFONT16: height, width, escapement, orientation, weight, then bytes
+  // italic ... pitch and family, then the face name.
+  std::vector<uint16_t> font = {W(height), 0, 0, 0, 400, 0, 0, 0, 0};
+  const std::string face = "Arial";
+  for (size_t i = 0; i < 32; i += 2) {
+    uint8_t lo = i < face.size() ? static_cast<uint8_t>(face[i]) : 0;
+    uint8_t hi = i + 1 < face.size() ? static_cast<uint8_t>(face[i + 1]) : 0;
+    font.push_back(static_cast<uint16_t>(lo | hi << 8));
+  }
+  Record(0x02FB, font);
+  Record(0x012D, {objects_++});
+  std::vector<uint16_t> p = {W(static_cast<int>(text.size()))};
+  for (size_t i = 0; i < text.size(); i += 2) {
+    uint8_t lo = static_cast<uint8_t>(text[i]);
+    uint8_t hi = i + 1 < text.size() ? static_cast<uint8_t>(text[i + 1]) : 0;
+    p.push_back(static_cast<uint16_t>(lo | hi << 8));
+  }
+  p.push_back(W(y));
+  p.push_back(W(x));
+  return Record(0x0521, p);
+}
+
+std::vector<uint8_t> WmfWriter::Finish() const {
+  std::vector<uint8_t> out;
+  if (placeable_) {
+    std::vector<uint8_t> head;
+    Put32(head, 0x9AC6CDD7);
+    Put16(head, 0);
+    for (int16_t v : box_) Put16(head, W(v));
+    Put16(head, units_per_inch_);
+    Put32(head, 0);
+    uint16_t sum = 0;
+    for (size_t i = 0; i < head.size(); i += 2) {
+      sum ^= static_cast<uint16_t>(head[i] | head[i + 1] << 8);
+    }
+    Put16(head, sum);
+    out = head;
+  }
+  const uint32_t words = 9 + static_cast<uint32_t>(records_.size() / 2) + 3;
+  Put16(out, 1);
+  Put16(out, 9);
+  Put16(out, 0x0300);
+  Put32(out, words);
+  Put16(out, objects_);
+  Put32(out, largest_words_);
+  Put16(out, 0);
+  out.insert(out.end(), records_.begin(), records_.end());
+  Put32(out, 3);  // EOF
+  Put16(out, 0);
+  return out;
+}
+
+}  // namespace vg::decoders::testing

@@ -1,0 +1,91 @@
+// Windows metafiles (EMF and WMF) written record by record, for the
+// metafile reader tests and fuzz seeds.
+#ifndef VG_TESTS_DECODERS_METAFILE_TESTUTIL_H_
+#define VG_TESTS_DECODERS_METAFILE_TESTUTIL_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vg::decoders::testing {
+
+// A COLORREF: red in the low byte.
+constexpr uint32_t ColorRef(int r, int g, int b) {
+  return static_cast<uint32_t>(r) | static_cast<uint32_t>(g) << 8 |
+         static_cast<uint32_t>(b) << 16;
+}
+
+// An enhanced metafile. The reference device has 96 pixels to the inch, so
+// that in the default mapping one logical unit is one pixel of the logical
+// size; the frame is 0,0 - width_px,height_px in those units.
+class EmfWriter {
+ public:
+  EmfWriter(int width_px, int height_px, uint16_t handles = 8);
+
+  // Appends a record of `type` whose parameters are the 32-bit values
+  // `params` (after type and size).
+  EmfWriter& Record(uint32_t type, const std::vector<uint32_t>& params);
+  // Appends a record of `type` with raw parameter bytes.
+  EmfWriter& RecordBytes(uint32_t type, const std::vector<uint8_t>& params);
+
+  EmfWriter& SolidBrush(uint32_t handle, uint32_t colour);
+  EmfWriter& Pen(uint32_t handle, uint32_t style, int width, uint32_t colour);
+  EmfWriter& Select(uint32_t handle);
+  EmfWriter& Rectangle(int left, int top, int right, int bottom);
+  EmfWriter& Font(uint32_t handle, int height, const std::u16string& face);
+  // ExtTextOutW at (x, y), no advances given.
+  EmfWriter& Text(int x, int y, const std::u16string& text);
+  // StretchDIBits of a 24-bit bottom-up bitmap `width` x `height`, rows
+  // given top row first as 0xRRGGBB values, into the destination rect.
+  EmfWriter& StretchDib(int x, int y, int cx, int cy, int width, int height,
+                        const std::vector<uint32_t>& top_down_rgb);
+
+  // Returns the file: the header (with its frame, bounds and counts) and
+  // the records, ended by EOF.
+  std::vector<uint8_t> Finish() const;
+
+  // Sets the header's frame in hundredths of a millimetre and its bounds.
+  void SetFrame(int32_t left, int32_t top, int32_t right, int32_t bottom);
+  void SetBounds(int32_t left, int32_t top, int32_t right, int32_t bottom);
+
+ private:
+  int32_t frame_[4];
+  int32_t bounds_[4];
+  uint16_t handles_;
+  std::vector<uint8_t> records_;
+  uint32_t count_ = 0;
+};
+
+// A Windows metafile, placeable (with a box in units per inch) or plain.
+class WmfWriter {
+ public:
+  // A plain metafile.
+  WmfWriter() = default;
+  // A placeable one: its box and units per inch.
+  WmfWriter(int16_t left, int16_t top, int16_t right, int16_t bottom,
+            uint16_t units_per_inch);
+
+  // Appends a record of `function` with 16-bit parameters.
+  WmfWriter& Record(uint16_t function, const std::vector<uint16_t>& params);
+  WmfWriter& Window(int16_t x, int16_t y, int16_t cx, int16_t cy);
+  WmfWriter& SolidBrush(uint32_t colour);  // created and selected
+  WmfWriter& Rectangle(int16_t left, int16_t top, int16_t right,
+                       int16_t bottom);
+  // A font of `height` logical units, created and selected, then TextOut.
+  WmfWriter& Text(int16_t x, int16_t y, int16_t height,
+                  const std::string& text);
+
+  std::vector<uint8_t> Finish() const;
+
+ private:
+  bool placeable_ = false;
+  int16_t box_[4] = {0, 0, 0, 0};
+  uint16_t units_per_inch_ = 0;
+  std::vector<uint8_t> records_;
+  uint32_t largest_words_ = 3;
+  uint16_t objects_ = 0;
+};
+
+}  // namespace vg::decoders::testing
+
+#endif  // VG_TESTS_DECODERS_METAFILE_TESTUTIL_H_
