@@ -26,8 +26,9 @@
 # run is never timed as a result.
 #
 # Environment: CORPUS_CACHE (default /tmp/vg-corpus), CORPORA (default
-# "wallpapers cameras small"), VIGNETTES (a built vignettes to measure
-# instead of building one), JOBS (default nproc).
+# "wallpapers cameras small"), BENCH_BUILD (the build folder, default
+# build/speed-bench), VIGNETTES and WINDOW_BATCH (a built vignettes and
+# window_batch to measure instead of the build's), JOBS (default nproc).
 # Sourced (`. run_thumbnail_bench.sh`), it defines its functions and runs
 # nothing.
 set -euo pipefail
@@ -142,7 +143,7 @@ make_corpus() { use_corpus wallpapers; }
 
 # --- our build ---------------------------------------------------------------
 build_ours() {
-  local build=$ROOT/build/speed-bench
+  local build=${BENCH_BUILD:-$ROOT/build/speed-bench}
   cmake --preset bench -B "$build" >/dev/null
   if [ -z "${VIGNETTES:-}" ]; then
     cmake --build "$build" --target vignettes -j2 >/dev/null
@@ -150,7 +151,7 @@ build_ours() {
   fi
   cmake --build "$build" --target thumb_quality window_batch -j2 >/dev/null
   QUALITY=$build/bench/thumb_quality
-  WINDOW=$build/bench/window_batch
+  WINDOW=${WINDOW_BATCH:-$build/bench/window_batch}
 }
 
 # --- measuring ---------------------------------------------------------------
@@ -181,10 +182,14 @@ run() {
   RSS[$name]=$((m / 1024))
 }
 
-# vipsthumbnail with the same names: PROCESSES at a time, one thread each.
+# vipsthumbnail with the same names: PROCESSES at a time, one thread each,
+# each process given a quarter of its share of the folder (8 photos at
+# least), so that starting processes costs little even on small files.
 vips_set() { # WIDTH OUTDIR PROCESSES
+  local n=$(((${NFILES:-0} + 4 * $3 - 1) / (4 * $3)))
+  [ "$n" -ge 8 ] || n=8
   find "$CORPUS" -maxdepth 1 -name '*.jpg' -print0 |
-    VIPS_CONCURRENCY=1 xargs -0 -P "$3" -n 8 \
+    VIPS_CONCURRENCY=1 xargs -0 -P "$3" -n "$n" \
       vipsthumbnail --size "$1" -o "$2/%s.jpg[Q=90,strip]"
 }
 two_vips() { vips_set 100 "$1" "$3" && vips_set 450 "$2" "$3"; }
