@@ -1,6 +1,7 @@
 #include "decoders/internal/heif_decoder.h"
 
 #include <libheif/heif.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <array>
@@ -23,6 +24,32 @@ void InitHeifOnce() {
   static std::once_flag once;
   std::call_once(once, [] { heif_init(nullptr); });
 }
+
+// While a HEIF picture is decoded, every block the C heap hands out is first
+// filled with one byte. libde265 can return a picture from a damaged HEVC
+// stream with parts of its planes never written (an example is kept in
+// fuzz/library_faults/); filled blocks make such a picture the same on every
+// run, instead of showing what an earlier decode left in the heap. Blocks
+// that other threads take meanwhile are filled too: a cost, not a change.
+class FilledHeapBlocks {
+ public:
+  FilledHeapBlocks() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (users_++ == 0) mallopt(M_PERTURB, kPerturb);
+  }
+  FilledHeapBlocks(const FilledHeapBlocks&) = delete;
+  FilledHeapBlocks& operator=(const FilledHeapBlocks&) = delete;
+  ~FilledHeapBlocks() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (--users_ == 0) mallopt(M_PERTURB, 0);
+  }
+
+ private:
+  // glibc fills new blocks with this byte's complement: 0x80, mid-grey.
+  static constexpr int kPerturb = 0x7F;
+  static inline std::mutex mutex_;
+  static inline int users_ = 0;
+};
 
 class Context {
  public:
@@ -104,6 +131,7 @@ bool IsAvif(std::span<const uint8_t> bytes) {
 DecodedImage DecodeHeif(std::span<const uint8_t> bytes,
                         const DecodeHint& hint) {
   InitHeifOnce();
+  const FilledHeapBlocks filled;
   const heif_compression_format codec =
       IsAvif(bytes) ? heif_compression_AV1 : heif_compression_HEVC;
   if (!heif_have_decoder_for_format(codec)) {
