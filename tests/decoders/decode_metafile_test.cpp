@@ -227,9 +227,11 @@ TEST(EmfTest, DamagedAndHostileFilesAreInvalid) {
   empty.SetBounds(0, 0, -1, -1);
   EXPECT_EQ(ErrorNumberOf(empty.Finish()), platform::kErrInvalidPicture);
 
+  // Millions of pixels wide: a picture too large to draw, not an invalid
+  // one.
   EmfWriter huge(10, 10);
-  huge.SetFrame(0, 0, 300000000, 100);  // millions of pixels wide
-  EXPECT_EQ(ErrorNumberOf(huge.Finish()), platform::kErrInvalidPicture);
+  huge.SetFrame(0, 0, 300000000, 100);
+  EXPECT_EQ(ErrorNumberOf(huge.Finish()), platform::kErrOutOfMemory);
 
   // A bitmap whose header claims far more pixels than its record holds.
   EmfWriter dib(100, 100);

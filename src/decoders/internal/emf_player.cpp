@@ -222,7 +222,7 @@ std::optional<DibInfo> ReadDibInfo(const Reader& rec, uint32_t off_bmi,
     RaisePictureError(platform::kErrInvalidPicture);
   }
   info.header_bytes = header;
-  CheckPictureSize(info.width, std::abs(info.height));
+  CheckPictureSides(info.width, std::abs(info.height));
   if (info.compression != 0 && info.compression != 3) return std::nullopt;
   if (info.bits != 1 && info.bits != 4 && info.bits != 8 && info.bits != 16 &&
       info.bits != 24 && info.bits != 32) {
@@ -242,6 +242,9 @@ std::optional<DibInfo> ReadDibInfo(const Reader& rec, uint32_t off_bmi,
     info.colours = std::min(used, (cb_bmi - header - masks) / entry);
   }
   if (header + masks > cb_bmi) RaisePictureError(platform::kErrInvalidPicture);
+  // Its rows fit in its record: only now may its size say "too large".
+  CheckDecodedPixels(info.width, std::abs(info.height), info.width,
+                     std::abs(info.height));
   return info;
 }
 

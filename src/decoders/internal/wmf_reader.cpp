@@ -89,7 +89,7 @@ std::optional<int64_t> BitmapPixels(std::span<const uint8_t> params,
   } else {
     RaisePictureError(platform::kErrInvalidPicture);
   }
-  CheckPictureSize(width, height);
+  CheckPictureSides(width, height);
   // Depths and compressions a bitmap may have; libwmf sizes its buffers by
   // the depth whatever the compression says.
   if ((bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 &&
@@ -108,6 +108,8 @@ std::optional<int64_t> BitmapPixels(std::span<const uint8_t> params,
     // A run-length bitmap gives at most 255 pixels for two bytes.
     RaisePictureError(platform::kErrInvalidPicture);
   }
+  // Its data fits in its record: only now may its size say "too large".
+  CheckDecodedPixels(width, height, width, height);
   return pixels;
 }
 
