@@ -33,6 +33,12 @@ foreach(program vignettes vignettes-reg)
   endif()
 endforeach()
 
+# The decoder process, found by the programs in <exe>/../libexec/vignettes/.
+if(TARGET vignettes-decoder)
+  install(TARGETS vignettes-decoder
+    RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/vignettes COMPONENT Runtime)
+endif()
+
 # The program looks for its test picture in <exe>/../share/vignettes/, so this
 # path follows bin/ rather than CMAKE_INSTALL_DATADIR.
 install(FILES ${PROJECT_SOURCE_DIR}/data/test_picture.jpg

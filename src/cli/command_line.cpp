@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "cli/options.h"
+#include "decoders/decoder_processes.h"
 #include "cli/report.h"
 #include "platform/code_page.h"
 #include "platform/error.h"
@@ -348,10 +349,22 @@ int RunCommandLine(int argc, char** argv) {
     std::fputs(UsageText(), stdout);
     return kExitOk;
   }
+  decoders::DecoderProcessOptions decoding;
+  decoding.timeout_seconds = options.decode_timeout_seconds;
+  decoders::DecoderProcesses decoder_processes(decoding);
   if (options.request == Request::kVersion) {
     std::printf("vignettes %s\n", VG_VERSION);
+    try {
+      std::fputs(decoders::DescribeConfinement(decoder_processes.Confinement())
+                     .c_str(),
+                 stdout);
+    } catch (const platform::Error& e) {
+      std::printf("decoders: %s\n", e.description().c_str());
+      return kExitSomeFailed;
+    }
     return kExitOk;
   }
+  const decoders::UseDecoderProcesses decoding_in_processes(decoder_processes);
   bool two_sizes = options.small || options.large;
   const std::optional<Origin> origin = ResolveOrigin(options.origin);
   if (!origin) {

@@ -51,6 +51,8 @@ constexpr const char* kUsage =
     "  --files-from FILE  only the pictures named in FILE, one path a line\n"
     "                 (\"-\": standard input)\n"
     "  -0, --null     --files-from names are ended by NUL, not newline\n"
+    "  --decode-timeout SECONDS  a picture whose decoder takes longer fails\n"
+    "                 (default: 20)\n"
     "  -h, --help     this text\n"
     "  --version      the version\n"
     "\n"
@@ -68,6 +70,10 @@ constexpr const char* kUsage =
     "  vignettes -r --origin in --dest out --width 150 --report run.jsonl\n"
     "  jq -j 'select(.status==\"failed\") | .input + \"\\u0000\"' run.jsonl |\n"
     "    vignettes -r --origin in --dest out --width 150 -0 --files-from -\n"
+    "\n"
+    "Pictures are decoded in separate, confined decoder processes: one\n"
+    "that crashes, hangs or runs out of memory fails its own picture only\n"
+    "(\"decoder crashed (signal 11)\"); --version tells the confinement.\n"
     "\n"
     "Every file that could not be read or written is named on stderr with\n"
     "its reason; a summary line ends the run (\"40 pictures: 38 written,\n"
@@ -89,6 +95,7 @@ enum LongOnly : int {
   kShard,
   kReport,
   kFilesFrom,
+  kDecodeTimeout,
 };
 
 // The leading ':' makes a missing value come back as ':' rather than '?'.
@@ -110,6 +117,7 @@ constexpr option kLongOptions[] = {
     {"report", required_argument, nullptr, kReport},
     {"files-from", required_argument, nullptr, kFilesFrom},
     {"null", no_argument, nullptr, '0'},
+    {"decode-timeout", required_argument, nullptr, kDecodeTimeout},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -280,6 +288,19 @@ ParsedOptions ParseOptions(int argc, char* const* argv) {
       case kFilesFrom:
         options.files_from = optarg;
         break;
+      case kDecodeTimeout: {
+        char* end = nullptr;
+        errno = 0;
+        const double seconds = std::strtod(optarg, &end);
+        if (end == optarg || *end != '\0' || errno != 0 || !(seconds > 0) ||
+            seconds > 86400) {
+          return Problem(
+              "--decode-timeout takes a number of seconds, over 0 and at "
+              "most 86400");
+        }
+        options.decode_timeout_seconds = seconds;
+        break;
+      }
       case 'h':
         options.request = Request::kHelp;
         return options;

@@ -48,6 +48,7 @@ struct Options {
   std::optional<std::string> report;      // --report FILE
   std::optional<std::string> files_from;  // --files-from FILE ("-": stdin)
   bool null_separated = false;            // -0, --null
+  double decode_timeout_seconds = 20;     // --decode-timeout SECONDS
 };
 
 // A command line that cannot run.

@@ -9,7 +9,7 @@
 
 #include "app/form1.h"
 #include "cli/command_line.h"
-#include "decoders/decode_picture.h"
+#include "decoders/decoder_processes.h"
 #include "gui/desktop_clipboard.h"
 #include "gui/form1_window.h"
 #include "platform/message_box.h"
@@ -26,7 +26,6 @@ int main(int argc, char** argv) {
   // The image readers' own warnings (a PNG's odd colour profile, a damaged
   // file) are noise here: every file that fails is reported by the batch.
   QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio=false"));
-  vg::decoders::TuneAllocatorForBatches();
   if (vg::cli::WantsCommandLine(argc, argv)) {
     return vg::cli::RunCommandLine(argc, argv);
   }
@@ -44,6 +43,11 @@ int main(int argc, char** argv) {
                         ToQString(request.text), QMessageBox::Ok);
         box.exec();
       });
+  // The window's pictures (its batches, Command1's test picture) are
+  // decoded in decoder processes, as the command line's are.
+  vg::decoders::DecoderProcesses decoder_processes;
+  const vg::decoders::UseDecoderProcesses decoding_in_processes(
+      decoder_processes);
   vg::app::Form1 form;
   vg::gui::Form1Window window(&form);
   window.openPath(folder);

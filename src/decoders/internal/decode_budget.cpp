@@ -25,6 +25,13 @@ void DecodeBudget::Lease::Release() {
 
 DecodeBudget::Lease DecodeBudget::Take(int64_t bytes) {
   bytes = std::max<int64_t>(bytes, 0);
+  if (broker_ != nullptr) {
+    broker_->Take(bytes);
+    std::lock_guard lock(mutex_);
+    held_ += bytes;
+    ++leases_;
+    return Lease(this, bytes);
+  }
   std::unique_lock lock(mutex_);
   freed_.wait(lock, [&] { return leases_ == 0 || held_ + bytes <= limit_; });
   held_ += bytes;
@@ -38,6 +45,7 @@ void DecodeBudget::Give(int64_t bytes) {
     held_ -= bytes;
     --leases_;
   }
+  if (broker_ != nullptr) broker_->Give(bytes);
   freed_.notify_all();
 }
 

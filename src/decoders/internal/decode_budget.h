@@ -46,9 +46,24 @@ class DecodeBudget {
     int64_t bytes_ = 0;
   };
 
+  // Where the leases of a decoder process are really taken: the budget of
+  // the program that runs it, asked over its socket.
+  class Broker {
+   public:
+    virtual ~Broker() = default;
+    // Blocks until the program has taken `bytes` for this process.
+    virtual void Take(int64_t bytes) = 0;
+    // Gives `bytes` back.
+    virtual void Give(int64_t bytes) = 0;
+  };
+
   // Blocks until `bytes` fit beside what other leases hold (or no lease is
   // held), then takes them. Negative counts as 0.
   Lease Take(int64_t bytes);
+
+  // Makes every later lease go through `broker` (null: this budget again).
+  // Set once, before any decode.
+  void SetBroker(Broker* broker) { broker_ = broker; }
 
   int64_t held() const;
 
@@ -56,6 +71,7 @@ class DecodeBudget {
   void Give(int64_t bytes);
 
   const int64_t limit_;
+  Broker* broker_ = nullptr;
   mutable std::mutex mutex_;
   std::condition_variable freed_;
   int64_t held_ = 0;

@@ -1,0 +1,88 @@
+// What the program and a decoder process say to each other over their
+// socket pair (AF_UNIX, SOCK_SEQPACKET: one message a datagram, in order).
+// Internal to vg::decoders.
+//
+//   decoder -> program   kHello      once, with the pixel memfd attached
+//   program -> decoder   kDecode     the picture's descriptor attached
+//   decoder -> program   kLease      bytes it asks of the decode budget
+//   program -> decoder   kGranted    the lease is taken
+//   decoder -> program   kRelease    bytes it gives back
+//   decoder -> program   kImage      sizes; the pixels are in the memfd
+//   decoder -> program   kError      number, source and description
+//
+// The pixel memfd holds a status page (kStatusBytes) and then the pixels of
+// the last image, top-down BGRX rows. The status page outlives the decoder:
+// what it wrote there before it died (an allocation refused, the call the
+// filter refused) names its failure.
+#ifndef VG_DECODERS_INTERNAL_DECODER_WIRE_H_
+#define VG_DECODERS_INTERNAL_DECODER_WIRE_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace vg::decoders::decoders_internal {
+
+enum class WireType : uint32_t {
+  kHello = 1,
+  kDecode,
+  kLease,
+  kGranted,
+  kRelease,
+  kImage,
+  kError,
+};
+
+// What a decoder process applied to itself (kHello's `flags`).
+enum ConfinementFlags : uint32_t {
+  kNoNewPrivs = 1u << 0,    // prctl(PR_SET_NO_NEW_PRIVS)
+  kSeccomp = 1u << 1,       // its seccomp-bpf allow-list
+  kLandlock = 1u << 2,      // no file system access at all
+  kMemoryLimit = 1u << 3,   // RLIMIT_DATA
+  kNoCoreFiles = 1u << 4,   // RLIMIT_CORE 0
+  kFewFiles = 1u << 5,      // RLIMIT_NOFILE, every other descriptor closed
+};
+
+struct WireMessage {
+  WireType type = WireType::kHello;
+  uint32_t flags = 0;       // kHello: ConfinementFlags
+  int64_t bytes = 0;        // kDecode: file length; kLease/kRelease: bytes;
+                            // kImage: pixel bytes; kHello: memory limit
+  int32_t number = 0;       // kError: the error's number; kHello: Landlock ABI
+  int32_t hint_width = 0;   // kDecode
+  int32_t hint_height = 0;  // kDecode
+  int32_t width = 0;        // kImage: as DecodedImage
+  int32_t height = 0;
+  int32_t pixel_width = 0;
+  int32_t pixel_height = 0;
+  int32_t stride_bytes = 0;
+  char source[64] = {};        // kError, NUL-ended
+  char description[256] = {};  // kError, NUL-ended
+};
+
+// The status page at the start of the pixel memfd, written by the decoder.
+struct WireStatus {
+  uint32_t allocation_refused = 0;  // an allocation failed under its limit
+  int32_t refused_call = -1;        // the system call its filter refused
+};
+inline constexpr int64_t kStatusBytes = 4096;
+
+// Sends `message`, with `fd` attached when it is 0 or more. Returns false
+// when the peer is gone or the socket failed; never raises SIGPIPE.
+bool SendWire(int socket_fd, const WireMessage& message, int fd = -1);
+
+// Receives one message into `message`; a descriptor that came with it goes
+// to `*fd` (the caller closes it), or is closed when `fd` is null. Returns
+// false at the end of the stream, on an error or a message of the wrong
+// size.
+bool ReceiveWire(int socket_fd, WireMessage& message, int* fd = nullptr);
+
+// Copies `text` into `out` (size `n`), cut to fit, NUL-ended.
+void CopyWireText(const std::string& text, char* out, size_t n);
+
+// Reads a NUL-ended field of `n` bytes (NUL added if missing).
+std::string WireText(const char* field, size_t n);
+
+}  // namespace vg::decoders::decoders_internal
+
+#endif  // VG_DECODERS_INTERNAL_DECODER_WIRE_H_

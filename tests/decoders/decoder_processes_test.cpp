@@ -1,0 +1,189 @@
+// Pictures decoded in decoder processes: the same pixels and errors as a
+// decode in the program, a decoder's fault named and costing its picture
+// only, the confinement seen from outside.
+#include "decoders/decoder_processes.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "picture_testutil.h"
+#include "platform/error.h"
+
+namespace vg::decoders {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::NativeToUtf16;
+using testing::TempFolder;
+
+// What a decode gave: the picture, or the error it raised.
+struct Outcome {
+  DecodedImage image;
+  int32_t number = 0;
+  std::string description;
+};
+
+Outcome DecodeAs(const fs::path& path, const DecodeHint& hint) {
+  Outcome outcome;
+  try {
+    outcome.image = DecodePictureFile(NativeToUtf16(path), hint);
+  } catch (const platform::Error& e) {
+    outcome.number = e.number();
+    outcome.description = e.description();
+  }
+  return outcome;
+}
+
+void WriteText(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+DecoderProcessOptions FaultyDecoders(double timeout_seconds = 20) {
+  DecoderProcessOptions options;
+  options.executable = VG_FAULT_DECODER_EXE;
+  options.timeout_seconds = timeout_seconds;
+  options.memory_limit_bytes = int64_t{256} << 20;
+  return options;
+}
+
+TEST(DecoderProcessesTest, EveryCommittedPictureDecodesAsInTheProgram) {
+  DecoderProcesses processes;
+  int compared = 0;
+  for (const auto& entry :
+       fs::directory_iterator(fs::path(VG_TEST_PICTURES_DIR))) {
+    if (!entry.is_regular_file()) continue;
+    for (const DecodeHint hint : {DecodeHint{}, DecodeHint{40, 0}}) {
+      SCOPED_TRACE(entry.path().filename().string() + " at " +
+                   std::to_string(hint.target_width_px));
+      const Outcome here = DecodeAs(entry.path(), hint);
+      Outcome there;
+      {
+        const UseDecoderProcesses in_processes(processes);
+        there = DecodeAs(entry.path(), hint);
+      }
+      EXPECT_EQ(there.number, here.number);
+      EXPECT_EQ(there.description, here.description);
+      EXPECT_EQ(there.image.width, here.image.width);
+      EXPECT_EQ(there.image.height, here.image.height);
+      EXPECT_EQ(there.image.pixel_width, here.image.pixel_width);
+      EXPECT_EQ(there.image.pixel_height, here.image.pixel_height);
+      EXPECT_TRUE(there.image.bgrx == here.image.bgrx);
+      ++compared;
+    }
+  }
+  EXPECT_GT(compared, 40);
+  // One caller at a time: one process did it all.
+  EXPECT_EQ(processes.Pids().size(), 1u);
+}
+
+TEST(DecoderProcessesTest, FaultsFailTheirPictureAndTheNextDecodes) {
+  if (fs::exists("/tmp/vignettes-fault-decoder-was-here")) {
+    fs::remove("/tmp/vignettes-fault-decoder-was-here");
+  }
+  struct Case {
+    const char* fault;
+    int32_t number;
+    const char* description;
+  };
+  const Case cases[] = {
+      {"crash", 481, "decoder crashed (signal 11)"},
+      {"hang", 481, "decoder took longer than 1.5 s"},
+      {"write", 481, "decoder made a forbidden call (openat)"},
+      {"socket", 481, "decoder made a forbidden call (socket)"},
+      {"exec", 481, "decoder made a forbidden call (execve)"},
+      {"kill", 481, "decoder made a forbidden call (kill)"},
+      {"exit", 481, "decoder ended (status 3)"},
+      {"alloc", 7, "decoder ran out of its 256 MB"},
+  };
+  TempFolder folder;
+  vg::testing::WriteJpeg(folder.path() / "good.jpg", 64, 48);
+  const Outcome good = DecodeAs(folder.path() / "good.jpg", {});
+  ASSERT_EQ(good.number, 0);
+  DecoderProcesses processes(FaultyDecoders(1.5));
+  const UseDecoderProcesses in_processes(processes);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    if (std::string(c.fault) == "alloc" &&
+        !processes.Confinement().memory_limit) {
+      continue;  // a sanitizer build sets no memory limit
+    }
+    const fs::path bad = folder.path() / (std::string(c.fault) + ".jpg");
+    WriteText(bad, std::string("VGFAULT ") + c.fault + "\n");
+    const Outcome failed = DecodeAs(bad, {});
+    EXPECT_EQ(failed.number, c.number);
+    EXPECT_EQ(failed.description, c.description);
+    const Outcome next = DecodeAs(folder.path() / "good.jpg", {});
+    EXPECT_EQ(next.number, 0);
+    EXPECT_TRUE(next.image.bgrx == good.image.bgrx);
+    EXPECT_EQ(processes.Pids().size(), 1u);
+  }
+  EXPECT_FALSE(fs::exists("/tmp/vignettes-fault-decoder-was-here"));
+}
+
+TEST(DecoderProcessesTest, ConfinementSeenFromOutside) {
+  DecoderProcesses processes;
+  const DecoderConfinement confinement = processes.Confinement();
+  EXPECT_TRUE(confinement.seccomp);
+  EXPECT_TRUE(confinement.no_new_privileges);
+  ASSERT_EQ(processes.Pids().size(), 1u);
+  const pid_t pid = processes.Pids().front();
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  std::string seccomp;
+  std::string no_new_privs;
+  while (std::getline(status, line)) {
+    if (line.rfind("Seccomp:", 0) == 0) seccomp = line;
+    if (line.rfind("NoNewPrivs:", 0) == 0) no_new_privs = line;
+  }
+  EXPECT_EQ(seccomp, "Seccomp:\t2");
+  EXPECT_EQ(no_new_privs, "NoNewPrivs:\t1");
+  // Nothing open but its standard files, its socket and its pixel memory.
+  int descriptors = 0;
+  for (const auto& fd :
+       fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
+    (void)fd;
+    ++descriptors;
+  }
+  EXPECT_EQ(descriptors, 5);
+}
+
+TEST(DecoderProcessesTest, LibwmfSlowBitmapEndsAtTheDeadlineAtMost) {
+  // libwmf draws this file's bitmap for minutes where the heap hands out
+  // blocks filled as AddressSanitizer's are, in a moment where they are
+  // zeros: either way the picture is over within the deadline.
+  DecoderProcessOptions options;
+  options.timeout_seconds = 2;
+  DecoderProcesses processes(options);
+  const UseDecoderProcesses in_processes(processes);
+  const Outcome outcome =
+      DecodeAs(fs::path(VG_FUZZ_DIR) / "library_faults" /
+                   "libwmf_slow_stretched_bitmap.wmf",
+               {61, 0});
+  if (outcome.number != 0) {
+    EXPECT_EQ(outcome.description, "decoder took longer than 2 s");
+  } else {
+    EXPECT_EQ(outcome.image.pixel_width, 61);
+  }
+}
+
+TEST(DecoderProcessesTest, MissingProgramFailsEachPicture) {
+  DecoderProcessOptions options;
+  options.executable = "/nonexistent/vignettes-decoder";
+  DecoderProcesses processes(options);
+  const UseDecoderProcesses in_processes(processes);
+  TempFolder folder;
+  vg::testing::WriteJpeg(folder.path() / "a.jpg", 8, 8);
+  const Outcome outcome = DecodeAs(folder.path() / "a.jpg", {});
+  EXPECT_EQ(outcome.number, 481);
+  EXPECT_EQ(outcome.description,
+            "decoder could not be started: no decoder program "
+            "(/nonexistent/vignettes-decoder)");
+}
+
+}  // namespace
+}  // namespace vg::decoders
