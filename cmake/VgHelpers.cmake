@@ -21,7 +21,7 @@ function(vg_add_test name)
   endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} vg_test_common
-    GTest::gtest_main GTest::gmock)
+    vg_test_decoder_program GTest::gtest_main GTest::gmock)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   vg_set_warnings(${name})
   gtest_discover_tests(${name}

@@ -118,6 +118,10 @@ constexpr option kLongOptions[] = {
     {"files-from", required_argument, nullptr, kFilesFrom},
     {"null", no_argument, nullptr, '0'},
     {"decode-timeout", required_argument, nullptr, kDecodeTimeout},
+    // "--d" and "--de" meant --dest before --decode-timeout came, and
+    // still do.
+    {"d", required_argument, nullptr, kDest},
+    {"de", required_argument, nullptr, kDest},
     {nullptr, 0, nullptr, 0},
 };
 

@@ -61,6 +61,20 @@ std::string Folder(const std::string& path) {
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
+// Reads the pixels that follow the status page of `memfd` into `pixels`.
+bool ReadPixels(int memfd, std::vector<uint8_t>& pixels) {
+  size_t done = 0;
+  while (done < pixels.size()) {
+    const ssize_t n =
+        pread(memfd, pixels.data() + done, pixels.size() - done,
+              decoders_internal::kStatusBytes + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
 }  // namespace
 
 struct DecoderProcesses::Process {
@@ -342,15 +356,27 @@ DecodedImage DecoderProcesses::Decode(int fd, int64_t length,
           Raise(platform::kErrOutOfMemory,
                 platform::StandardDescription(platform::kErrOutOfMemory));
         }
-        size_t done = 0;
-        while (done < image.bgrx.size()) {
-          const ssize_t n =
-              pread(process->memfd.get(), image.bgrx.data() + done,
-                    image.bgrx.size() - done,
-                    decoders_internal::kStatusBytes + static_cast<off_t>(done));
-          if (n < 0 && errno == EINTR) continue;
-          if (n <= 0) return fail(true, "decoder sent a damaged reply");
-          done += static_cast<size_t>(n);
+        if ((answer.flags & decoders_internal::kPixelsFollow) != 0) {
+          // Chunks of the pixels, within the same deadline.
+          for (size_t at = 0; at < image.bgrx.size();) {
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
+                deadline - Clock::now());
+            pollfd chunk{socket, POLLIN, 0};
+            if (wait.count() <= 0 ||
+                poll(&chunk, 1, static_cast<int>(std::min<int64_t>(
+                                    wait.count(), INT_MAX))) == 0) {
+              return fail(true, "decoder took longer than " +
+                                    Seconds(options_.timeout_seconds) + " s");
+            }
+            const size_t n = std::min(decoders_internal::kPixelChunkBytes,
+                                      image.bgrx.size() - at);
+            const ssize_t got = recv(socket, image.bgrx.data() + at, n, 0);
+            if (got < 0 && errno == EINTR) continue;
+            if (got != static_cast<ssize_t>(n)) return fail(false, {});
+            at += n;
+          }
+        } else if (!ReadPixels(process->memfd.get(), image.bgrx)) {
+          return fail(true, "decoder sent a damaged reply");
         }
         Checkin(std::move(process));
         return image;
@@ -394,6 +420,11 @@ std::vector<pid_t> DecoderProcesses::Pids() const {
   return pids;
 }
 
+std::vector<pid_t> DecoderProcesses::BusyPids() const {
+  std::lock_guard lock(mutex_);
+  return busy_;
+}
+
 UseDecoderProcesses::UseDecoderProcesses(DecoderProcesses& processes)
     : previous_(installed.exchange(&processes)) {}
 
@@ -414,9 +445,9 @@ std::string FindDecoderExecutable() {
     candidates.push_back(folder + "/vignettes-decoder");
     candidates.push_back(Folder(folder) + "/" VG_DECODER_LIBEXEC_RELATIVE
                                           "/vignettes-decoder");
+    // The build tree: src/gui/ or src/cli/ beside src/decoders/.
+    candidates.push_back(Folder(folder) + "/decoders/vignettes-decoder");
   }
-  candidates.emplace_back(VG_DECODER_INSTALLED_PATH);
-  candidates.emplace_back(VG_DECODER_BUILD_PATH);
   for (const std::string& candidate : candidates) {
     if (IsExecutable(candidate)) return candidate;
   }

@@ -86,6 +86,8 @@ class DecoderProcesses {
 
   // Returns the process ids of the decoder processes now running.
   std::vector<pid_t> Pids() const;
+  // Returns those of them that are decoding a picture now.
+  std::vector<pid_t> BusyPids() const;
 
   const DecoderProcessOptions& options() const { return options_; }
 
@@ -120,8 +122,9 @@ class [[nodiscard]] UseDecoderProcesses {
 DecoderProcesses* InstalledDecoderProcesses();
 
 // Returns the decoder program: $VIGNETTES_DECODER when set, else
-// `vignettes-decoder` beside the running program, in its installed
-// libexec folder, or in the build tree. Empty when none is there.
+// `vignettes-decoder` beside the running program, in the libexec folder
+// beside its own (<prefix>/libexec/vignettes/), or where the build tree
+// puts it. Empty when none is there.
 std::string FindDecoderExecutable();
 
 // Describes `confinement` on a few lines ("seccomp: allow-list ...").

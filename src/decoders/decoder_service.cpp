@@ -1,6 +1,7 @@
 #include "decoders/decoder_service.h"
 
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <QImageReader>
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -103,7 +105,7 @@ WireMessage ErrorMessage(int32_t number, const std::string& source,
 }
 
 // Writes the pixels after the status page; false when the memory could
-// not be had.
+// not be had (or a file size limit keeps the memfd small).
 bool PutPixels(int memfd, const DecodedImage& image) {
   const uint8_t* at = image.bgrx.data();
   size_t left = image.bgrx.size();
@@ -119,19 +121,36 @@ bool PutPixels(int memfd, const DecodedImage& image) {
   return true;
 }
 
+// Sends the pixels over the socket, a chunk a datagram.
+bool SendPixels(int socket_fd, const DecodedImage& image) {
+  for (size_t at = 0; at < image.bgrx.size();
+       at += decoders_internal::kPixelChunkBytes) {
+    const size_t n =
+        std::min(decoders_internal::kPixelChunkBytes, image.bgrx.size() - at);
+    ssize_t sent = 0;
+    do {
+      sent = send(socket_fd, image.bgrx.data() + at, n, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    if (sent != static_cast<ssize_t>(n)) return false;
+  }
+  return true;
+}
+
 WireMessage Decode(const WireMessage& request, int fd, int memfd,
-                   const DecoderServiceOptions& options) {
+                   const DecoderServiceOptions& options, DecodedImage& image) {
   try {
     if (options.before_decode) options.before_decode(fd);
     DecodeHint hint{request.hint_width, request.hint_height};
-    DecodedImage image =
-        decoders_internal::DecodeOpenPictureFile(fd, request.bytes, hint);
-    if (!PutPixels(memfd, image)) {
-      return ErrorMessage(platform::kErrOutOfMemory, platform::ProgramName(),
-                          platform::StandardDescription(
-                              platform::kErrOutOfMemory));
-    }
+    image = decoders_internal::DecodeOpenPictureFile(fd, request.bytes, hint);
     WireMessage m;
+    if (!PutPixels(memfd, image)) {
+      if (errno != EFBIG) {
+        return ErrorMessage(
+            platform::kErrOutOfMemory, platform::ProgramName(),
+            platform::StandardDescription(platform::kErrOutOfMemory));
+      }
+      m.flags = decoders_internal::kPixelsFollow;
+    }
     m.type = WireType::kImage;
     m.bytes = static_cast<int64_t>(image.bgrx.size());
     m.width = image.width;
@@ -186,10 +205,12 @@ std::optional<DecoderServiceOptions> ParseDecoderArguments(int argc,
 
 void ServeDecoder(const DecoderServiceOptions& options) {
   const int socket_fd = options.socket_fd;
+  // Under a file size limit the memfd's writes fail (EFBIG) rather than
+  // end the process; the pixels then take the socket.
+  signal(SIGXFSZ, SIG_IGN);
   const int memfd = memfd_create("vignettes-pixels", MFD_CLOEXEC);
-  if (memfd < 0 || ftruncate(memfd, decoders_internal::kStatusBytes) != 0) {
-    _exit(2);
-  }
+  if (memfd < 0) _exit(2);
+  (void)!ftruncate(memfd, decoders_internal::kStatusBytes);
   const WireStatus clear;
   (void)!pwrite(memfd, &clear, sizeof clear, 0);
   status_fd_for_new = memfd;
@@ -233,9 +254,14 @@ void ServeDecoder(const DecoderServiceOptions& options) {
       (void)!ftruncate(memfd, decoders_internal::kStatusBytes);
     }
     (void)!pwrite(memfd, &clear, sizeof clear, 0);
-    const WireMessage answer = Decode(request, fd, memfd, options);
+    DecodedImage image;
+    const WireMessage answer = Decode(request, fd, memfd, options, image);
     close(fd);
     if (!decoders_internal::SendWire(socket_fd, answer)) _exit(0);
+    if ((answer.flags & decoders_internal::kPixelsFollow) != 0 &&
+        !SendPixels(socket_fd, image)) {
+      _exit(0);
+    }
   }
 }
 

@@ -58,7 +58,7 @@ expect() {
 
 all_dirs='photos|pics old|thumbs'
 all_files='photo.txt|photos|pics old|store.sqlite3|thumbs'
-options='--dest|--files-from|--help|--jobs|--large|--null|--origin|--quiet|--recursive|--report|--shard|--small|--update|--version|--width|-0|-h|-j|-q|-r|-u'
+options='--decode-timeout|--dest|--files-from|--help|--jobs|--large|--null|--origin|--quiet|--recursive|--report|--shard|--small|--update|--version|--width|-0|-h|-j|-q|-r|-u'
 
 # vignettes: options.
 expect "$options" vignettes -

@@ -12,6 +12,9 @@
 #include <turbojpeg.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -19,6 +22,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/run_as_nobody.h"
@@ -121,6 +125,7 @@ class CommandLineFaultTest : public ::testing::Test {
       if (fd < 0 || dup2(fd, STDERR_FILENO) < 0) _exit(126);
       int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       if (out < 0 || dup2(out, STDOUT_FILENO) < 0) _exit(126);
+      if (as_nobody) test_support::UseCopiedDecoder();
       if (as_nobody && !test_support::DropToNobody()) _exit(126);
       if (file_size_limit > 0) {
         signal(SIGXFSZ, SIG_IGN);  // stays ignored across exec
@@ -159,6 +164,71 @@ class CommandLineFaultTest : public ::testing::Test {
 
   fs::path root_;
 };
+
+// Returns the processes that `pid` started and that still run.
+std::vector<pid_t> ChildrenOf(pid_t pid) {
+  std::vector<pid_t> children;
+  std::error_code ignored;
+  const fs::path tasks = "/proc/" + std::to_string(pid) + "/task";
+  for (const auto& task : fs::directory_iterator(tasks, ignored)) {
+    std::ifstream listed(task.path() / "children");
+    for (pid_t child = 0; listed >> child;) children.push_back(child);
+  }
+  return children;
+}
+
+TEST_F(CommandLineFaultTest, AKilledOrStoppedDecoderCostsItsPictureOnly) {
+  for (int i = 0; i < 6; ++i) {
+    WriteJpeg(root_ / "in" / ("p" + std::to_string(i) + ".jpg"), 1600, 1200,
+              static_cast<uint8_t>(40 * i));
+  }
+  struct Case {
+    int signal;
+    const char* decoder;  // null: the program's own
+    const char* timeout;
+    const char* jobs;
+    const char* reason;
+  };
+  const Case cases[] = {
+      // The fault decoder hangs in the largest file, which is taken first:
+      // once the photos are made, the one decoder still at work is in it.
+      {SIGSEGV, VG_FAULT_DECODER_EXE, "600", "2",
+       "stuck.jpg: decoder crashed (signal 11)"},
+      // Stopped at any moment with pictures left, it costs the next one.
+      {SIGSTOP, nullptr, "1", "1", ": decoder took longer than 1 s"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reason);
+    fs::remove_all(root_ / "out");
+    fs::create_directory(root_ / "out");
+    fs::remove(root_ / "in" / "stuck.jpg");
+    const char* previous = std::getenv("VIGNETTES_DECODER");
+    const std::string restore = previous != nullptr ? previous : "";
+    if (c.decoder != nullptr) {
+      std::ofstream(root_ / "in" / "stuck.jpg")
+          << "VGFAULT hang\n" << std::string(4 << 20, ' ');
+      setenv("VIGNETTES_DECODER", c.decoder, 1);
+    }
+    const pid_t program =
+        Start({"--origin", In(), "--dest", Out(), "--width", "120", "-j",
+               c.jobs, "--decode-timeout", c.timeout});
+    setenv("VIGNETTES_DECODER", restore.c_str(), 1);
+    const size_t wanted = c.decoder != nullptr ? 6 : 1;
+    const auto limit =
+        std::chrono::steady_clock::now() + std::chrono::minutes(4);
+    while (FilesIn(root_ / "out").size() < wanted &&
+           std::chrono::steady_clock::now() < limit) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    for (pid_t decoder : ChildrenOf(program)) kill(decoder, c.signal);
+    const Outcome outcome = Wait(program);
+    EXPECT_EQ(outcome.exit_code, 1) << outcome.err;
+    EXPECT_NE(outcome.err.find(c.reason), std::string::npos) << outcome.err;
+    EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1)
+        << outcome.err;
+    EXPECT_EQ(FilesIn(root_ / "out").size(), 5u + (c.decoder != nullptr));
+  }
+}
 
 TEST_F(CommandLineFaultTest, FortyThousandFilesCountUpTo32767AndNoFurther) {
   // Mostly tiny files that are not pictures, and two pictures: one first,

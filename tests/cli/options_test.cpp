@@ -103,6 +103,26 @@ TEST(ParseOptionsTest, UniquePrefixesOfLongOptions) {
   EXPECT_EQ(Accepted({"--vers"}).request, Request::kVersion);
   // Longer than the name is no prefix.
   EXPECT_EQ(Refused({"--origins=in"}), "unknown argument '--origins=in'");
+  // --d and --de name --dest as they did before --decode-timeout came.
+  EXPECT_EQ(Accepted({"--or=in", "--de=out", "--wi=5"}).dest, "out");
+  EXPECT_EQ(Accepted({"--or=in", "--d", "out", "--wi=5", "--dec", "2.5"})
+                .decode_timeout_seconds,
+            2.5);
+}
+
+TEST(ParseOptionsTest, DecodeTimeoutTakesSecondsOverZero) {
+  const std::vector<std::string> job = {"--origin", "in", "--dest", "out",
+                                        "--width", "5"};
+  EXPECT_EQ(Accepted(job).decode_timeout_seconds, 20);
+  std::vector<std::string> quick = job;
+  quick.push_back("--decode-timeout=0.25");
+  EXPECT_EQ(Accepted(quick).decode_timeout_seconds, 0.25);
+  for (const char* wrong : {"0", "-1", "abc", "2s", "", "nan", "86401"}) {
+    EXPECT_EQ(Refused({"--decode-timeout", wrong}),
+              "--decode-timeout takes a number of seconds, over 0 and at most "
+              "86400")
+        << wrong;
+  }
 }
 
 TEST(ParseOptionsTest, DoubleDashEndsTheOptions) {

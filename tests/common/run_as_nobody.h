@@ -23,6 +23,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -122,10 +123,24 @@ inline std::filesystem::path CopyProgramInto(
   fs::permissions(copy, fs::perms::owner_all | fs::perms::group_read |
                             fs::perms::group_exec | fs::perms::others_read |
                             fs::perms::others_exec);
+  // Its decoder program beside it, where it looks first once
+  // VIGNETTES_DECODER is unset (UseCopiedDecoder).
+  if (const char* decoder = std::getenv("VIGNETTES_DECODER")) {
+    const fs::path decoder_copy = folder / "vignettes-decoder";
+    fs::copy_file(decoder, decoder_copy, fs::copy_options::overwrite_existing);
+    fs::permissions(decoder_copy, fs::perms::owner_all | fs::perms::group_read |
+                                      fs::perms::group_exec |
+                                      fs::perms::others_read |
+                                      fs::perms::others_exec);
+  }
   fs::permissions(folder, fs::perms::others_read | fs::perms::others_exec,
                   fs::perm_options::add);
   return copy;
 }
+
+// Makes a copied program start the decoder program copied beside it. For a
+// child between fork and exec.
+inline void UseCopiedDecoder() { unsetenv("VIGNETTES_DECODER"); }
 
 }  // namespace vg::test_support
 

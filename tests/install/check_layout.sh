@@ -12,7 +12,7 @@ bad() { echo "FAIL: $*" >&2; fail=1; }
 
 desktop=share/applications/io.github.vignettes.Vignettes.desktop
 metainfo=share/metainfo/io.github.vignettes.Vignettes.metainfo.xml
-for f in bin/vignettes bin/vignettes-reg; do
+for f in bin/vignettes bin/vignettes-reg libexec/vignettes/vignettes-decoder; do
   [ -x "$f" ] || bad "$f missing or not executable"
 done
 window_files=()
@@ -66,6 +66,7 @@ sqlite_users=$(awk '/^set_target_properties\(vg::/ { t = $1; sub(/.*\(/, "", t) 
 while IFS= read -r f; do
   case "$f" in
     ./bin/vignettes | ./bin/vignettes-reg) ;;
+    ./libexec/vignettes/vignettes-decoder) ;;
     ./share/vignettes/test_picture.jpg | "./$desktop" | "./$metainfo") ;;
     ./share/icons/hicolor/*/apps/vignettes.png) ;;
     ./share/icons/hicolor/scalable/apps/vignettes.svg) ;;
@@ -94,9 +95,13 @@ grep -q "<release version=\"$version\"" "$metainfo" ||
   bad "metainfo has no release $version"
 fi
 
-# The installed program runs and says the same version.
+# The installed program runs and says the same version, then what its
+# installed decoder processes are confined by.
 out=$(bin/vignettes --version) || bad "bin/vignettes --version failed"
-[ "$out" = "vignettes $version" ] || bad "vignettes --version says '$out'"
+[ "$(head -1 <<<"$out")" = "vignettes $version" ] ||
+  bad "vignettes --version says '$out'"
+grep -q "^  seccomp allow-list: yes" <<<"$out" ||
+  bad "vignettes --version names no seccomp allow-list: '$out'"
 
 # Nothing installed names the machine it was built on: no path into the
 # source or build tree (other than the install prefix itself, which the

@@ -54,7 +54,8 @@ for f in ./usr/bin/vignettes ./usr/bin/vignettes-reg \
          ./usr/share/man/man1/vignettes-reg.1.gz \
          ./usr/share/doc/vignettes/copyright \
          ./usr/share/bash-completion/completions/vignettes \
-         ./usr/share/bash-completion/completions/vignettes-reg; do
+         ./usr/share/bash-completion/completions/vignettes-reg \
+         ./usr/libexec/vignettes/vignettes-decoder; do
   grep -qF " $f" <<<"$contents" || bad "package lacks $f"
 done
 if grep -qE '\./usr/(include/|lib/.*\.a$)' <<<"$contents"; then
@@ -64,7 +65,11 @@ fi
 root=$scratch/root
 dpkg -x "$deb" "$root"
 out=$("$root/usr/bin/vignettes" --version) || bad "vignettes --version failed"
-[ "$out" = "vignettes $version" ] || bad "vignettes --version says '$out'"
+[ "$(head -1 <<<"$out")" = "vignettes $version" ] ||
+  bad "vignettes --version says '$out'"
+# Its decoder processes, from the package's libexec folder.
+grep -q "^  seccomp allow-list: yes" <<<"$out" ||
+  bad "the packaged decoder program did not start: '$out'"
 "$root/usr/bin/vignettes-reg" --help >/dev/null || bad "vignettes-reg --help failed"
 
 photos=$scratch/photos thumbs=$scratch/thumbs

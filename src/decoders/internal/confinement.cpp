@@ -108,7 +108,8 @@ bool LoadFilter(bool reads_fenced) {
       SCMP_SYS(readv), SCMP_SYS(writev), SCMP_SYS(lseek), SCMP_SYS(close),
       SCMP_SYS(fstat), SCMP_SYS(newfstatat), SCMP_SYS(statx),
       SCMP_SYS(ftruncate), SCMP_SYS(fcntl), SCMP_SYS(recvmsg),
-      SCMP_SYS(sendmsg), SCMP_SYS(poll), SCMP_SYS(ppoll),
+      SCMP_SYS(sendmsg), SCMP_SYS(recvfrom), SCMP_SYS(sendto), SCMP_SYS(poll),
+      SCMP_SYS(ppoll),
       // Wake-ups between its own threads (QtGui's drawing makes some).
       SCMP_SYS(eventfd2), SCMP_SYS(pipe2),
       // Threads (the HEVC and AV1 decoders run their own) and their locks.

@@ -7,7 +7,9 @@
 //   decoder -> program   kLease      bytes it asks of the decode budget
 //   program -> decoder   kGranted    the lease is taken
 //   decoder -> program   kRelease    bytes it gives back
-//   decoder -> program   kImage      sizes; the pixels are in the memfd
+//   decoder -> program   kImage      sizes; the pixels are in the memfd, or
+//                                    (kPixelsFollow) in datagrams of at
+//                                    most kPixelChunkBytes that follow it
 //   decoder -> program   kError      number, source and description
 //
 // The pixel memfd holds a status page (kStatusBytes) and then the pixels of
@@ -59,6 +61,11 @@ struct WireMessage {
   char source[64] = {};        // kError, NUL-ended
   char description[256] = {};  // kError, NUL-ended
 };
+
+// kImage's `flags`: the pixels did not fit in the memfd (a file size
+// limit, `ulimit -f`, counts its size too) and come over the socket.
+inline constexpr uint32_t kPixelsFollow = 1;
+inline constexpr size_t kPixelChunkBytes = size_t{64} << 10;
 
 // The status page at the start of the pixel memfd, written by the decoder.
 struct WireStatus {
