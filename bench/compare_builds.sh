@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Two builds of vignettes side by side on the benchmark's photos, in one run:
-# the same jobs, each one measured on the old build and then the new one.
+# Two builds of vignettes side by side on the benchmark's folders, in one
+# run: the same jobs, each one measured on the old build and then the new one.
 #
 #   bench/compare_builds.sh OLD_BUILD NEW_BUILD [RUNS]     (default 3 runs)
 #
@@ -8,9 +8,14 @@
 # and window_batch built, for instance
 #   git worktree add /tmp/old COMMIT && cd /tmp/old &&
 #   cmake --preset bench && cmake --build build/bench --target vignettes window_batch
-# Prints, for each job and build, the median wall seconds, that run's CPU
-# seconds and peak RSS, and new / old. The photos are those of
-# run_thumbnail_bench.sh (downloaded into $CORPUS_CACHE on first use).
+# (a build of the new tree also needs vignettes-decoder, which the programs
+# start). Prints, for each folder, job and build, the median wall seconds,
+# that run's CPU seconds, its peak RSS and the peak memory of all its
+# processes together (decoder processes included), then new / old of the
+# wall time. Jobs: 150 and 100+450 on 1 core and on $JOBS, on every folder
+# of $CORPORA (default "wallpapers cameras small", as run_thumbnail_bench.sh
+# builds them; the small folder at 150 only), and the window's two commands
+# on the wallpapers.
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/run_thumbnail_bench.sh"
 
@@ -25,9 +30,7 @@ for b in "$OLD" "$NEW"; do
   done
 done
 command -v identify >/dev/null || apt-get install -y -q imagemagick >/dev/null
-make_corpus
 
-jobs=(cli150_j1 cli150_jN cli2_j1 cli2_jN window150 window2)
 job_args() { # JOB BUILD OUT
   local v=$2/src/gui/vignettes w=$2/bench/window_batch
   case $1 in
@@ -40,20 +43,28 @@ job_args() { # JOB BUILD OUT
   esac
 }
 export QT_QPA_PLATFORM=offscreen
-echo "Photos: $NFILES ($MPIX megapixels, $NPROG progressive); $RUNS runs each, median;"
+echo "$RUNS runs each, median; wall s / CPU s / RSS MB / all processes MB; -jN: $JOBS"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '%-11s %20s %20s %8s\n' job "old: wall/CPU/MB" "new: wall/CPU/MB" "new/old"
-for job in "${jobs[@]}"; do
-  for side in old new; do
-    build=$OLD
-    [ $side = new ] && build=$NEW
-    out=$WORK/out
-    # shellcheck disable=SC2046  # the job's words
-    run "$job-$side" "$out" $(job_args "$job" "$build" "$out")
+for corpus in ${CORPORA:-wallpapers cameras small}; do
+  use_corpus "$corpus"
+  jobs=(cli150_j1 cli150_jN cli2_j1 cli2_jN)
+  [ "$corpus" = small ] && jobs=(cli150_j1 cli150_jN)
+  [ "$corpus" = wallpapers ] && jobs+=(window150 window2)
+  echo
+  echo "$corpus: $NFILES photos ($MPIX megapixels, $NPROG progressive)"
+  printf '%-11s %26s %26s %8s\n' job "old" "new" "new/old"
+  for job in "${jobs[@]}"; do
+    for side in old new; do
+      build=$OLD
+      [ $side = new ] && build=$NEW
+      out=$WORK/out
+      # shellcheck disable=SC2046  # the job's words
+      run "$job-$side" "$out $out/Grand" $(job_args "$job" "$build" "$out")
+    done
+    printf '%-11s %26s %26s %8.3f\n' "$job" \
+      "${WALL[$job-old]}/${CPU[$job-old]}/${RSS[$job-old]}/${TREE[$job-old]}" \
+      "${WALL[$job-new]}/${CPU[$job-new]}/${RSS[$job-new]}/${TREE[$job-new]}" \
+      "$(echo "${WALL[$job-new]} / ${WALL[$job-old]}" | bc -l)"
   done
-  printf '%-11s %20s %20s %8.2f\n' "$job" \
-    "${WALL[$job-old]}/${CPU[$job-old]}/${RSS[$job-old]}" \
-    "${WALL[$job-new]}/${CPU[$job-new]}/${RSS[$job-new]}" \
-    "$(echo "${WALL[$job-new]} / ${WALL[$job-old]}" | bc -l)"
 done
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"

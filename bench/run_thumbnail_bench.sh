@@ -38,6 +38,7 @@ ROOT=$(cd "$HERE/.." && pwd)
 CACHE=${CORPUS_CACHE:-/tmp/vg-corpus}
 CORPUS=$CACHE/photos
 JOBS=${JOBS:-$(nproc)}
+BENCH_TOOLS=$HERE/tools
 RUNS=5
 WORK=""
 
@@ -156,30 +157,37 @@ build_ours() {
 
 # --- measuring ---------------------------------------------------------------
 # run NAME OUTDIRS CMD...: RUNS runs, output folders emptied before each one;
-# records median wall seconds, the CPU seconds and peak RSS of that run. A
-# run that fails ends the script.
-declare -A WALL CPU RSS
+# records median wall seconds, the CPU seconds and peak RSS of that run, and
+# the peak memory of the command and every process it started together
+# (PSS, sampled every 20 ms by tools/tree_peak.py: decoder processes
+# included). A run that fails ends the script.
+declare -A WALL CPU RSS TREE
 run() {
   local name=$1 outs=$2
   shift 2
-  local results=() i o
+  local results=() i o pid sampler
   for ((i = 0; i < RUNS; i++)); do
     for o in $outs; do rm -rf "$o" && mkdir -p "$o"; done
     sync
-    if ! /usr/bin/time -f '%e %U %S %M' -o "$WORK/time" "$@" \
-      >"$WORK/output" 2>&1; then
+    /usr/bin/time -f '%e %U %S %M' -o "$WORK/time" "$@" >"$WORK/output" 2>&1 &
+    pid=$!
+    python3 "$BENCH_TOOLS/tree_peak.py" "$pid" >"$WORK/tree" &
+    sampler=$!
+    if ! wait "$pid"; then
       echo "run_thumbnail_bench: \"$name\" failed; its output:" >&2
       cat "$WORK/output" >&2
       exit 1
     fi
-    results+=("$(cat "$WORK/time")")
+    wait "$sampler"
+    results+=("$(cat "$WORK/time") $(cat "$WORK/tree")")
   done
-  local median w u s m
+  local median w u s m t
   median=$(printf '%s\n' "${results[@]}" | sort -n | sed -n "$(((RUNS + 1) / 2))p")
-  read -r w u s m <<<"$median"
+  read -r w u s m t <<<"$median"
   WALL[$name]=$w
   CPU[$name]=$(printf "%.2f" "$(echo "$u + $s" | bc)")
   RSS[$name]=$((m / 1024))
+  TREE[$name]=$t
 }
 
 # vipsthumbnail with the same names: PROCESSES at a time, one thread each,

@@ -15,13 +15,16 @@
 #include <string>
 
 #include "app/form1.h"
-#include "decoders/decode_picture.h"
+#include "decoders/decoder_processes.h"
 #include "gui/form1_window.h"
 #include "platform/code_page.h"
 
 int main(int argc, char** argv) {
-  vg::decoders::TuneAllocatorForBatches();  // as the program's main does
   QApplication application(argc, argv);
+  // Pictures decoded in decoder processes, as the program's window does.
+  vg::decoders::DecoderProcesses decoder_processes;
+  const vg::decoders::UseDecoderProcesses decoding_in_processes(
+      decoder_processes);
   if (argc != 4 && argc != 5) {
     std::fprintf(stderr, "usage: %s ORIGIN/ DEST/ WIDTH | SMALL LARGE\n",
                  argv[0]);

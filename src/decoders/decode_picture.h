@@ -142,7 +142,9 @@ struct DecodedImage {
 
 // Reads and decodes the picture file at `path` (UTF-16; "/" separates
 // folders; converted to the platform's code page byte-exactly, so a name that
-// is not UTF-8 opens too). `hint` lets the picture be decoded reduced.
+// is not UTF-8 opens too). `hint` lets the picture be decoded reduced. The
+// file is opened here; it is decoded in a decoder process when the program
+// installed some (decoders/decoder_processes.h), else in this process.
 // Raises platform::Error 53 (File not found) for a missing file or an empty
 // path, 75 (Path/File access error) for a file that exists but cannot be
 // read (a folder, no permission), 481 (Invalid picture) for anything that is
@@ -156,8 +158,9 @@ DecodedImage DecodePictureFile(std::u16string_view path,
 // Tunes the C library's allocator for a batch of decodes: large decode
 // buffers kept in one heap and reused from one picture to the next, and the
 // heap's first pages advised for 2 MB pages (decoders/internal/
-// jpeg_decoder.cpp says why and what it gained). Call it once from main,
-// before any other thread starts; without it, decodes are slower, not wrong.
+// jpeg_decoder.cpp says why and what it gained). The decoder process calls
+// it once, before any other thread starts; a program decoding in its own
+// process may too. Without it, decodes are slower, not wrong.
 void TuneAllocatorForBatches();
 
 // Decodes a picture held in memory; `bytes` is only read during the call.

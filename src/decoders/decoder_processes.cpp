@@ -209,6 +209,17 @@ std::unique_ptr<DecoderProcesses::Process> DecoderProcesses::Start() {
   c.memory_limit_bytes = c.memory_limit ? hello.bytes : 0;
   c.no_core_files = (hello.flags & decoders_internal::kNoCoreFiles) != 0;
   c.few_files = (hello.flags & decoders_internal::kFewFiles) != 0;
+  if (!c.seccomp || !c.no_new_privileges) {
+    std::lock_guard lock(mutex_);
+    if (!warned_) {
+      warned_ = true;
+      std::fprintf(stderr,
+                   "%s: decoder processes run without %s on this system "
+                   "(--version tells what they have)\n",
+                   platform::ProgramName().c_str(),
+                   !c.seccomp ? "their seccomp filter" : "no-new-privileges");
+    }
+  }
   return process;
 }
 

@@ -99,6 +99,7 @@ class DecoderProcesses {
 
   DecoderProcessOptions options_;
   mutable std::mutex mutex_;
+  bool warned_ = false;  // of a weaker confinement, once
   std::vector<std::unique_ptr<Process>> idle_;
   std::vector<pid_t> busy_;
 };

@@ -6,11 +6,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
+#include "decoders/internal/decode_budget.h"
 #include "picture_testutil.h"
 #include "platform/error.h"
 
@@ -169,6 +172,32 @@ TEST(DecoderProcessesTest, LibwmfSlowBitmapEndsAtTheDeadlineAtMost) {
   } else {
     EXPECT_EQ(outcome.image.pixel_width, 61);
   }
+}
+
+TEST(DecoderProcessesTest, LeasesComeFromTheProgramsBudgetNotItsDeadline) {
+  TempFolder folder;
+  vg::testing::WriteJpeg(folder.path() / "a.jpg", 64, 48);
+  DecoderProcessOptions options;
+  options.timeout_seconds = 0.5;
+  DecoderProcesses processes(options);
+  const UseDecoderProcesses in_processes(processes);
+  (void)processes.Confinement();  // started before the clock matters
+  decoders_internal::DecodeBudget& budget =
+      decoders_internal::SharedDecodeBudget();
+  auto everything = budget.Take(decoders_internal::kSharedDecodeBudgetBytes);
+  Outcome outcome;
+  std::thread decode([&] { outcome = DecodeAs(folder.path() / "a.jpg", {}); });
+  // The decoder's lease waits in this program's budget...
+  while (budget.waiting() == 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  // ... longer than the deadline, which that wait does not count.
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  everything.Release();
+  decode.join();
+  EXPECT_EQ(outcome.description, "");
+  EXPECT_EQ(outcome.image.width, 64);
+  EXPECT_EQ(budget.held(), 0);
 }
 
 TEST(DecoderProcessesTest, MissingProgramFailsEachPicture) {

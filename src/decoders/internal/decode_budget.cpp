@@ -33,7 +33,9 @@ DecodeBudget::Lease DecodeBudget::Take(int64_t bytes) {
     return Lease(this, bytes);
   }
   std::unique_lock lock(mutex_);
+  ++waiting_;
   freed_.wait(lock, [&] { return leases_ == 0 || held_ + bytes <= limit_; });
+  --waiting_;
   held_ += bytes;
   ++leases_;
   return Lease(this, bytes);
@@ -52,6 +54,11 @@ void DecodeBudget::Give(int64_t bytes) {
 int64_t DecodeBudget::held() const {
   std::lock_guard lock(mutex_);
   return held_;
+}
+
+int DecodeBudget::waiting() const {
+  std::lock_guard lock(mutex_);
+  return waiting_;
 }
 
 DecodeBudget& SharedDecodeBudget() {

@@ -66,6 +66,8 @@ class DecodeBudget {
   void SetBroker(Broker* broker) { broker_ = broker; }
 
   int64_t held() const;
+  // Returns how many Take calls are waiting now.
+  int waiting() const;
 
  private:
   void Give(int64_t bytes);
@@ -76,6 +78,7 @@ class DecodeBudget {
   std::condition_variable freed_;
   int64_t held_ = 0;
   int leases_ = 0;
+  int waiting_ = 0;
 };
 
 // The budget every decode of this process shares.

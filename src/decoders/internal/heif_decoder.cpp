@@ -30,7 +30,8 @@ void InitHeifOnce() {
 // stream with parts of its planes never written (an example is kept in
 // fuzz/library_faults/); filled blocks make such a picture the same on every
 // run, instead of showing what an earlier decode left in the heap. Blocks
-// that other threads take meanwhile are filled too: a cost, not a change.
+// that other threads of the process take meanwhile are filled too: a cost,
+// not a change (in a decoder process, only this decode's own threads).
 class FilledHeapBlocks {
  public:
   FilledHeapBlocks() {

@@ -379,7 +379,8 @@ void Allocate(std::vector<T>& v, size_t n) {
 // with one per worker, each would keep its own largest decode, and the
 // program's peak would grow with the number of workers; the decode budget
 // (decode_budget.h) bounds what that one heap must hold. Set by the
-// programs' main (TuneAllocatorForBatches), before any other thread. Measured
+// decoder process (TuneAllocatorForBatches) before any other thread, so
+// these settings live where the decoding is, not in the program. Measured
 // on the 34-photo corpus (bench/run_thumbnail_bench.sh): one job 150 px 1.32
 // -> 1.05 s CPU, two jobs two sizes 226 -> 149 MB peak.
 //
