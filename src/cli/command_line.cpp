@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "cli/options.h"
-#include "decoders/decoder_processes.h"
 #include "cli/report.h"
+#include "decoders/decoder_processes.h"
 #include "platform/code_page.h"
 #include "platform/error.h"
 #include "platform/folder_listing.h"

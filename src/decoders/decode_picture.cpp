@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+#include "decoders/decoder_processes.h"
 #include "decoders/internal/emf_player.h"
 #include "decoders/internal/heif_decoder.h"
 #include "decoders/internal/jpeg_decoder.h"
@@ -11,7 +12,6 @@
 #include "decoders/internal/picture_file.h"
 #include "decoders/internal/picture_format.h"
 #include "decoders/internal/png_decoder.h"
-#include "decoders/decoder_processes.h"
 #include "decoders/internal/qt_decoder.h"
 #include "decoders/internal/raw_decoder.h"
 #include "decoders/internal/tiff_decoder.h"

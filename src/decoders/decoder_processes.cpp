@@ -117,7 +117,8 @@ struct DecoderProcesses::Process {
 
 DecoderProcesses::DecoderProcesses(DecoderProcessOptions options)
     : options_(std::move(options)) {
-  if (options_.executable.empty()) options_.executable = FindDecoderExecutable();
+  if (options_.executable.empty())
+    options_.executable = FindDecoderExecutable();
 }
 
 DecoderProcesses::~DecoderProcesses() {
@@ -168,9 +169,11 @@ std::unique_ptr<DecoderProcesses::Process> DecoderProcesses::Start() {
   const std::string limit = std::to_string(options_.memory_limit_bytes);
   const std::string& program = options_.executable;
   char* argv[] = {const_cast<char*>(program.c_str()),
-                  const_cast<char*>("--socket"), const_cast<char*>("3"),
+                  const_cast<char*>("--socket"),
+                  const_cast<char*>("3"),
                   const_cast<char*>("--memory-limit"),
-                  const_cast<char*>(limit.c_str()), nullptr};
+                  const_cast<char*>(limit.c_str()),
+                  nullptr};
   auto process = std::make_unique<Process>();
   const int spawned = posix_spawn(&process->pid, program.c_str(), &actions,
                                   &attributes, argv, environ);
@@ -178,8 +181,9 @@ std::unique_ptr<DecoderProcesses::Process> DecoderProcesses::Start() {
   posix_spawnattr_destroy(&attributes);
   theirs.Reset();
   if (spawned != 0) {
-    Raise(platform::kErrInvalidPicture,
-          "decoder could not be started: " + std::string(std::strerror(spawned)));
+    Raise(
+        platform::kErrInvalidPicture,
+        "decoder could not be started: " + std::string(std::strerror(spawned)));
   }
   process->socket = std::move(ours);
 
@@ -209,15 +213,22 @@ std::unique_ptr<DecoderProcesses::Process> DecoderProcesses::Start() {
   c.memory_limit_bytes = c.memory_limit ? hello.bytes : 0;
   c.no_core_files = (hello.flags & decoders_internal::kNoCoreFiles) != 0;
   c.few_files = (hello.flags & decoders_internal::kFewFiles) != 0;
-  if (!c.seccomp || !c.no_new_privileges) {
+  // Never weaker in silence: what this system lacks is said once.
+  std::string missing;
+  for (const auto& [has, name] :
+       {std::pair{c.seccomp, "seccomp"},
+        std::pair{c.no_new_privileges, "no-new-privileges"},
+        std::pair{c.landlock_abi > 0, "Landlock"}}) {
+    if (!has) missing += std::string(missing.empty() ? "" : ", ") + name;
+  }
+  if (!missing.empty()) {
     std::lock_guard lock(mutex_);
     if (!warned_) {
       warned_ = true;
       std::fprintf(stderr,
                    "%s: decoder processes run without %s on this system "
                    "(--version tells what they have)\n",
-                   platform::ProgramName().c_str(),
-                   !c.seccomp ? "their seccomp filter" : "no-new-privileges");
+                   platform::ProgramName().c_str(), missing.c_str());
     }
   }
   return process;
@@ -269,7 +280,7 @@ DecodedImage DecoderProcesses::Decode(int fd, int64_t length,
     if (why.empty()) {
       if (WIFSIGNALED(wait_status) && WTERMSIG(wait_status) == SIGSYS) {
         char* name = seccomp_syscall_resolve_num_arch(SCMP_ARCH_NATIVE,
-                                                       status.refused_call);
+                                                      status.refused_call);
         why = "decoder made a forbidden call";
         if (name != nullptr) {
           why += std::string(" (") + name + ")";
@@ -298,12 +309,12 @@ DecodedImage DecoderProcesses::Decode(int fd, int64_t length,
   if (!decoders_internal::SendWire(socket, request, fd)) return fail(false, {});
 
   std::vector<decoders_internal::DecodeBudget::Lease> leases;
-  auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                     std::chrono::duration<double>(
-                                         options_.timeout_seconds));
+  auto deadline = Clock::now() +
+                  std::chrono::duration_cast<Clock::duration>(
+                      std::chrono::duration<double>(options_.timeout_seconds));
   for (;;) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-        deadline - Clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     pollfd ready{socket, POLLIN, 0};
     const int waited =
         left.count() <= 0
@@ -373,9 +384,9 @@ DecodedImage DecoderProcesses::Decode(int fd, int64_t length,
             const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
                 deadline - Clock::now());
             pollfd chunk{socket, POLLIN, 0};
-            if (wait.count() <= 0 ||
-                poll(&chunk, 1, static_cast<int>(std::min<int64_t>(
-                                    wait.count(), INT_MAX))) == 0) {
+            if (wait.count() <= 0 || poll(&chunk, 1,
+                                          static_cast<int>(std::min<int64_t>(
+                                              wait.count(), INT_MAX))) == 0) {
               return fail(true, "decoder took longer than " +
                                     Seconds(options_.timeout_seconds) + " s");
             }
@@ -394,8 +405,8 @@ DecodedImage DecoderProcesses::Decode(int fd, int64_t length,
       }
       case WireType::kError: {
         const WireStatus status = process->ReadStatus();
-        std::string source = decoders_internal::WireText(
-            answer.source, sizeof answer.source);
+        std::string source =
+            decoders_internal::WireText(answer.source, sizeof answer.source);
         std::string description = decoders_internal::WireText(
             answer.description, sizeof answer.description);
         const int32_t number = answer.number;
@@ -403,8 +414,8 @@ DecodedImage DecoderProcesses::Decode(int fd, int64_t length,
         Checkin(std::move(process));
         if (number == platform::kErrOutOfMemory &&
             status.allocation_refused != 0) {
-          Raise(number, "decoder ran out of its " + std::to_string(limit_mb) +
-                            " MB");
+          Raise(number,
+                "decoder ran out of its " + std::to_string(limit_mb) + " MB");
         }
         throw platform::Error(number, std::move(source),
                               std::move(description));
@@ -452,7 +463,8 @@ std::string FindDecoderExecutable() {
   char self[PATH_MAX];
   const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   if (n > 0) {
-    const std::string folder = Folder(std::string(self, static_cast<size_t>(n)));
+    const std::string folder =
+        Folder(std::string(self, static_cast<size_t>(n)));
     candidates.push_back(folder + "/vignettes-decoder");
     candidates.push_back(Folder(folder) + "/" VG_DECODER_LIBEXEC_RELATIVE
                                           "/vignettes-decoder");
@@ -479,8 +491,8 @@ std::string DescribeConfinement(const DecoderConfinement& c) {
           (c.landlock_abi > 0
                ? "ABI " + std::to_string(c.landlock_abi) +
                      " (no file system access but reading fonts)"
-               : std::string("not in this kernel (files cannot be opened "
-                             "at all instead)")) +
+               : std::string("not in this kernel (the decoders may read "
+                             "any file you may)")) +
           "\n";
   text += "  memory limit: " +
           (c.memory_limit ? std::to_string(c.memory_limit_bytes >> 20) + " MB"

@@ -1,8 +1,8 @@
 #include "decoders/decoder_service.h"
 
 #include <poll.h>
-#include <sys/socket.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

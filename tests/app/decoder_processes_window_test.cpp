@@ -51,8 +51,7 @@ TEST(DecoderProcessesWindowTest, TwoSizesListTheDecodersFaultAndWriteTheRest) {
   // Listed once for each size, as any file that does not load is.
   ASSERT_EQ(form.failures().size(), 2u);
   for (const FailedFile& failure : form.failures()) {
-    EXPECT_EQ(fs::path(platform::ToAnsi(failure.path)).filename(),
-              "crash.jpg");
+    EXPECT_EQ(fs::path(platform::ToAnsi(failure.path)).filename(), "crash.jpg");
     EXPECT_EQ(failure.reason, "decoder crashed (signal 11)");
   }
   std::string why;
@@ -61,7 +60,8 @@ TEST(DecoderProcessesWindowTest, TwoSizesListTheDecodersFaultAndWriteTheRest) {
       << why;
 
   // Command1's test picture too: a fault raises its named error.
-  form.test_picture_path = platform::FromAnsi((in.path() / "crash.jpg").string());
+  form.test_picture_path =
+      platform::FromAnsi((in.path() / "crash.jpg").string());
   try {
     form.Command1_Click();
     ADD_FAILURE() << "loaded";

@@ -195,7 +195,7 @@ TEST_F(CommandLineFaultTest, AKilledOrStoppedDecoderCostsItsPictureOnly) {
       {SIGSEGV, VG_FAULT_DECODER_EXE, "600", "2",
        "stuck.jpg: decoder crashed (signal 11)"},
       // Stopped at any moment with pictures left, it costs the next one.
-      {SIGSTOP, nullptr, "1", "1", ": decoder took longer than 1 s"},
+      {SIGSTOP, nullptr, "3", "1", ": decoder took longer than 3 s"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reason);
@@ -205,8 +205,8 @@ TEST_F(CommandLineFaultTest, AKilledOrStoppedDecoderCostsItsPictureOnly) {
     const char* previous = std::getenv("VIGNETTES_DECODER");
     const std::string restore = previous != nullptr ? previous : "";
     if (c.decoder != nullptr) {
-      std::ofstream(root_ / "in" / "stuck.jpg")
-          << "VGFAULT hang\n" << std::string(4 << 20, ' ');
+      std::ofstream(root_ / "in" / "stuck.jpg") << "VGFAULT hang\n"
+                                                << std::string(4 << 20, ' ');
       setenv("VIGNETTES_DECODER", c.decoder, 1);
     }
     const pid_t program =

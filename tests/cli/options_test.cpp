@@ -111,8 +111,8 @@ TEST(ParseOptionsTest, UniquePrefixesOfLongOptions) {
 }
 
 TEST(ParseOptionsTest, DecodeTimeoutTakesSecondsOverZero) {
-  const std::vector<std::string> job = {"--origin", "in", "--dest", "out",
-                                        "--width", "5"};
+  const std::vector<std::string> job = {"--origin", "in",      "--dest",
+                                        "out",      "--width", "5"};
   EXPECT_EQ(Accepted(job).decode_timeout_seconds, 20);
   std::vector<std::string> quick = job;
   quick.push_back("--decode-timeout=0.25");

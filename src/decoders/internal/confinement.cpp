@@ -66,8 +66,8 @@ int ForbidFileSystem() {
   struct {
     uint64_t handled_access_fs;
   } attributes{LandlockRights(static_cast<int>(abi))};
-  const long ruleset = syscall(SYS_landlock_create_ruleset, &attributes,
-                               sizeof attributes, 0);
+  const long ruleset =
+      syscall(SYS_landlock_create_ruleset, &attributes, sizeof attributes, 0);
   if (ruleset < 0) return 0;
   // One rule: files below the font folder may be read. Every other right
   // handled is refused everywhere.
@@ -93,44 +93,84 @@ bool Allow(scmp_filter_ctx filter, std::initializer_list<int> calls) {
   return true;
 }
 
-// `reads_fenced`: Landlock keeps reads to the font folder, so a file may be
-// opened to read; without it, opening any file is refused.
-bool LoadFilter(bool reads_fenced) {
+bool LoadFilter() {
   scmp_filter_ctx filter = seccomp_init(SCMP_ACT_TRAP);
   if (filter == nullptr) return false;
   const auto self = static_cast<scmp_datum_t>(getpid());
-  bool ok = Allow(filter, {
-      // Memory.
-      SCMP_SYS(brk), SCMP_SYS(mmap), SCMP_SYS(munmap), SCMP_SYS(mremap),
-      SCMP_SYS(mprotect), SCMP_SYS(madvise),
-      // The descriptors it holds: its socket, the pixel memfd, the picture.
-      SCMP_SYS(read), SCMP_SYS(write), SCMP_SYS(pread64), SCMP_SYS(pwrite64),
-      SCMP_SYS(readv), SCMP_SYS(writev), SCMP_SYS(lseek), SCMP_SYS(close),
-      SCMP_SYS(fstat), SCMP_SYS(newfstatat), SCMP_SYS(statx),
-      SCMP_SYS(ftruncate), SCMP_SYS(fcntl), SCMP_SYS(recvmsg),
-      SCMP_SYS(sendmsg), SCMP_SYS(recvfrom), SCMP_SYS(sendto), SCMP_SYS(poll),
-      SCMP_SYS(ppoll),
-      // Wake-ups between its own threads (QtGui's drawing makes some).
-      SCMP_SYS(eventfd2), SCMP_SYS(pipe2),
-      // Threads (the HEVC and AV1 decoders run their own) and their locks.
-      SCMP_SYS(futex), SCMP_SYS(set_robust_list), SCMP_SYS(get_robust_list),
-      SCMP_SYS(rseq), SCMP_SYS(set_tid_address), SCMP_SYS(sched_yield),
-      SCMP_SYS(sched_getaffinity), SCMP_SYS(sched_getparam),
-      SCMP_SYS(sched_getscheduler), SCMP_SYS(exit), SCMP_SYS(exit_group),
-      // Signals, time, identity: nothing outside the process.
-      SCMP_SYS(rt_sigaction), SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigreturn),
-      SCMP_SYS(sigaltstack), SCMP_SYS(restart_syscall), SCMP_SYS(getpid),
-      SCMP_SYS(gettid), SCMP_SYS(getppid), SCMP_SYS(getuid),
-      SCMP_SYS(geteuid), SCMP_SYS(getgid), SCMP_SYS(getegid),
-      SCMP_SYS(clock_gettime), SCMP_SYS(clock_getres),
-      SCMP_SYS(clock_nanosleep), SCMP_SYS(nanosleep), SCMP_SYS(gettimeofday),
-      SCMP_SYS(getrandom), SCMP_SYS(sysinfo), SCMP_SYS(uname),
-      SCMP_SYS(getrusage), SCMP_SYS(times), SCMP_SYS(membarrier),
-  });
+  bool ok = Allow(
+      filter,
+      {
+          // Memory.
+          SCMP_SYS(brk),
+          SCMP_SYS(mmap),
+          SCMP_SYS(munmap),
+          SCMP_SYS(mremap),
+          SCMP_SYS(mprotect),
+          SCMP_SYS(madvise),
+          // The descriptors it holds: its socket, the pixel memfd, the picture.
+          SCMP_SYS(read),
+          SCMP_SYS(write),
+          SCMP_SYS(pread64),
+          SCMP_SYS(pwrite64),
+          SCMP_SYS(readv),
+          SCMP_SYS(writev),
+          SCMP_SYS(lseek),
+          SCMP_SYS(close),
+          SCMP_SYS(fstat),
+          SCMP_SYS(newfstatat),
+          SCMP_SYS(statx),
+          SCMP_SYS(ftruncate),
+          SCMP_SYS(fcntl),
+          SCMP_SYS(recvmsg),
+          SCMP_SYS(sendmsg),
+          SCMP_SYS(recvfrom),
+          SCMP_SYS(sendto),
+          SCMP_SYS(poll),
+          SCMP_SYS(ppoll),
+          // Wake-ups between its own threads (QtGui's drawing makes some).
+          SCMP_SYS(eventfd2),
+          SCMP_SYS(pipe2),
+          // Threads (the HEVC and AV1 decoders run their own) and their locks.
+          SCMP_SYS(futex),
+          SCMP_SYS(set_robust_list),
+          SCMP_SYS(get_robust_list),
+          SCMP_SYS(rseq),
+          SCMP_SYS(set_tid_address),
+          SCMP_SYS(sched_yield),
+          SCMP_SYS(sched_getaffinity),
+          SCMP_SYS(sched_getparam),
+          SCMP_SYS(sched_getscheduler),
+          SCMP_SYS(exit),
+          SCMP_SYS(exit_group),
+          // Signals, time, identity: nothing outside the process.
+          SCMP_SYS(rt_sigaction),
+          SCMP_SYS(rt_sigprocmask),
+          SCMP_SYS(rt_sigreturn),
+          SCMP_SYS(sigaltstack),
+          SCMP_SYS(restart_syscall),
+          SCMP_SYS(getpid),
+          SCMP_SYS(gettid),
+          SCMP_SYS(getppid),
+          SCMP_SYS(getuid),
+          SCMP_SYS(geteuid),
+          SCMP_SYS(getgid),
+          SCMP_SYS(getegid),
+          SCMP_SYS(clock_gettime),
+          SCMP_SYS(clock_getres),
+          SCMP_SYS(clock_nanosleep),
+          SCMP_SYS(nanosleep),
+          SCMP_SYS(gettimeofday),
+          SCMP_SYS(getrandom),
+          SCMP_SYS(sysinfo),
+          SCMP_SYS(uname),
+          SCMP_SYS(getrusage),
+          SCMP_SYS(times),
+          SCMP_SYS(membarrier),
+      });
   // A new thread, never a new process.
-  ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(clone), 1,
-                              SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD,
-                                      CLONE_THREAD)) == 0;
+  ok = ok && seccomp_rule_add(
+                 filter, SCMP_ACT_ALLOW, SCMP_SYS(clone), 1,
+                 SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD)) == 0;
   // clone3's flags cannot be seen by the filter: the C library falls back
   // to clone when it is missing.
   ok = ok && seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3),
@@ -143,26 +183,26 @@ bool LoadFilter(bool reads_fenced) {
   // Its limits may be read, never raised.
   ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(prlimit64), 1,
                               SCMP_A2(SCMP_CMP_EQ, 0)) == 0;
-  ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(getrlimit),
-                              0) == 0;
+  ok = ok &&
+       seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(getrlimit), 0) == 0;
   // Threads name themselves.
-  for (scmp_datum_t option : {scmp_datum_t{PR_SET_NAME}, scmp_datum_t{PR_GET_NAME}}) {
+  for (scmp_datum_t option :
+       {scmp_datum_t{PR_SET_NAME}, scmp_datum_t{PR_GET_NAME}}) {
     ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(prctl), 1,
                                 SCMP_A0(SCMP_CMP_EQ, option)) == 0;
   }
-  // Opening to read goes as far as Landlock lets it (without Landlock, it
-  // fails as for a file out of reach); opening to write, create or
-  // truncate ends the process.
+  // Opening to read goes as far as Landlock lets it: the fonts only. (A
+  // kernel without Landlock lets the decoder read what the user may read,
+  // and --version says so: libwmf cannot draw a picture without its fonts.)
+  // Opening to write, create or truncate ends the process.
   constexpr auto kWriting = static_cast<scmp_datum_t>(
       O_ACCMODE | O_CREAT | O_TRUNC | O_APPEND | (O_TMPFILE & ~O_DIRECTORY));
-  const uint32_t reading =
-      reads_fenced ? SCMP_ACT_ALLOW : SCMP_ACT_ERRNO(EACCES);
-  ok = ok && seccomp_rule_add(filter, reading, SCMP_SYS(openat), 1,
+  ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(openat), 1,
                               SCMP_A2(SCMP_CMP_MASKED_EQ, kWriting, 0)) == 0;
-  ok = ok && seccomp_rule_add(filter, reading, SCMP_SYS(open), 1,
+  ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(open), 1,
                               SCMP_A1(SCMP_CMP_MASKED_EQ, kWriting, 0)) == 0;
-  ok = ok && seccomp_rule_add(filter, SCMP_ACT_ERRNO(EACCES),
-                              SCMP_SYS(openat2), 0) == 0;
+  ok = ok && seccomp_rule_add(filter, SCMP_ACT_ERRNO(EACCES), SCMP_SYS(openat2),
+                              0) == 0;
   // A path's metadata, a link's target: libwmf finds its fonts so, and
   // where it was installed (from /proc/self/exe). They read no file.
   ok = ok && Allow(filter, {SCMP_SYS(stat), SCMP_SYS(lstat), SCMP_SYS(readlink),
@@ -209,7 +249,8 @@ Confinement ConfineDecoderProcess(int64_t memory_limit_bytes, int status_fd,
   // Every descriptor above those it holds is closed; none can be made
   // past the limit.
   close_range(static_cast<unsigned>(keep_below), ~0U, 0);
-  SetLimit(RLIMIT_NOFILE, static_cast<rlim_t>(keep_below + kSpareFds));
+  SetLimit(RLIMIT_NOFILE,
+           static_cast<rlim_t>(keep_below) + static_cast<rlim_t>(kSpareFds));
   done.flags |= kFewFiles;
   if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0) done.flags |= kNoNewPrivs;
   done.landlock_abi = ForbidFileSystem();
@@ -219,7 +260,7 @@ Confinement ConfineDecoderProcess(int64_t memory_limit_bytes, int status_fd,
   on_refused.sa_sigaction = OnRefusedCall;
   on_refused.sa_flags = SA_SIGINFO;
   sigaction(SIGSYS, &on_refused, nullptr);
-  if (LoadFilter(done.landlock_abi > 0)) done.flags |= kSeccomp;
+  if (LoadFilter()) done.flags |= kSeccomp;
   return done;
 }
 

@@ -3,13 +3,15 @@
 //
 // In order: no core files, a limit on its data (heap and private maps),
 // few descriptors; no new privileges; Landlock with no file system access
-// at all, where the kernel has it; a seccomp-bpf allow-list. What the
-// allow-list lacks is refused one of two ways: a call that only looks
-// (opening a file to read it, asking about a path) fails with EACCES, as
-// it would for a file out of reach; a call that would act outside the
-// process (opening a file to write, a socket, running a program, tracing,
-// a signal to another process, a new process) ends the process with
-// SIGSYS, after its number is noted in the status page.
+// but reading the fonts metafiles draw text with, where the kernel has it;
+// a seccomp-bpf allow-list. Opening a file to read is the filter's to
+// allow and Landlock's to fence. What the allow-list lacks is refused one
+// of two ways: a call that only looks (at a folder's names, at a path's
+// access) fails with EACCES, as it would for a file out of reach; a call
+// that would act outside the process (opening a file to write, a socket,
+// running a program, tracing, a signal to another process, a new process)
+// ends the process with SIGSYS, after its number is noted in the status
+// page.
 #ifndef VG_DECODERS_INTERNAL_CONFINEMENT_H_
 #define VG_DECODERS_INTERNAL_CONFINEMENT_H_
 

@@ -37,12 +37,12 @@ enum class WireType : uint32_t {
 
 // What a decoder process applied to itself (kHello's `flags`).
 enum ConfinementFlags : uint32_t {
-  kNoNewPrivs = 1u << 0,    // prctl(PR_SET_NO_NEW_PRIVS)
-  kSeccomp = 1u << 1,       // its seccomp-bpf allow-list
-  kLandlock = 1u << 2,      // no file system access at all
-  kMemoryLimit = 1u << 3,   // RLIMIT_DATA
-  kNoCoreFiles = 1u << 4,   // RLIMIT_CORE 0
-  kFewFiles = 1u << 5,      // RLIMIT_NOFILE, every other descriptor closed
+  kNoNewPrivs = 1u << 0,   // prctl(PR_SET_NO_NEW_PRIVS)
+  kSeccomp = 1u << 1,      // its seccomp-bpf allow-list
+  kLandlock = 1u << 2,     // no file system access at all
+  kMemoryLimit = 1u << 3,  // RLIMIT_DATA
+  kNoCoreFiles = 1u << 4,  // RLIMIT_CORE 0
+  kFewFiles = 1u << 5,     // RLIMIT_NOFILE, every other descriptor closed
 };
 
 struct WireMessage {
