@@ -266,7 +266,6 @@ void DecoderProcesses::Checkin(std::unique_ptr<Process> process) {
 DecodedImage DecoderProcesses::Decode(int fd, int64_t length,
                                       const DecodeHint& hint) {
   std::unique_ptr<Process> process = Checkout();
-  const int socket = process->socket.get();
   // Ends the process and raises the reason it gives the picture.
   auto fail = [&](bool kill_it, std::string why) -> DecodedImage {
     const WireStatus status = process->ReadStatus();
@@ -306,7 +305,21 @@ DecodedImage DecoderProcesses::Decode(int fd, int64_t length,
   request.bytes = length;
   request.hint_width = hint.target_width_px;
   request.hint_height = hint.target_height_px;
-  if (!decoders_internal::SendWire(socket, request, fd)) return fail(false, {});
+  if (!decoders_internal::SendWire(process->socket.get(), request, fd)) {
+    // Gone between its check and this picture: the picture never reached
+    // it, so another process is given it.
+    const pid_t gone = process->pid;
+    process.reset();
+    {
+      std::lock_guard lock(mutex_);
+      std::erase(busy_, gone);
+    }
+    process = Checkout();
+    if (!decoders_internal::SendWire(process->socket.get(), request, fd)) {
+      return fail(false, {});
+    }
+  }
+  const int socket = process->socket.get();
 
   std::vector<decoders_internal::DecodeBudget::Lease> leases;
   auto deadline = Clock::now() +

@@ -208,6 +208,9 @@ void ServeDecoder(const DecoderServiceOptions& options) {
   // Under a file size limit the memfd's writes fail (EFBIG) rather than
   // end the process; the pixels then take the socket.
   signal(SIGXFSZ, SIG_IGN);
+  // A crash is the program's to name: the decoder dies of its signal, even
+  // where a sanitizer's runtime would report it and exit.
+  for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) signal(fault, SIG_DFL);
   const int memfd = memfd_create("vignettes-pixels", MFD_CLOEXEC);
   if (memfd < 0) _exit(2);
   (void)!ftruncate(memfd, decoders_internal::kStatusBytes);

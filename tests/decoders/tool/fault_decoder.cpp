@@ -1,6 +1,6 @@
 // A decoder process for tests: the real one, except that a file starting
 // "VGFAULT " followed by a word makes it misbehave as a library might.
-//   crash       dereferences null          hang    sleeps for ever
+//   crash       dies of SIGSEGV            hang    sleeps for ever
 //   alloc       allocates without end      write   opens a file to write
 //   socket      makes a socket             exec    runs a program
 //   kill        signals the program        exit    exits with status 3
@@ -29,8 +29,7 @@ void Misbehave(int fd) {
   const std::string_view word(head.data() + 8,
                               std::strcspn(head.data() + 8, "\n"));
   if (word == "crash") {
-    volatile int* nothing = nullptr;
-    *nothing = 1;
+    raise(SIGSEGV);  // as a stray pointer's fault would end it
   } else if (word == "hang") {
     for (;;) {
       timespec second{1, 0};
