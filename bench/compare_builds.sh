@@ -33,6 +33,9 @@ command -v identify >/dev/null || apt-get install -y -q imagemagick >/dev/null
 
 job_args() { # JOB BUILD OUT
   local v=$2/src/gui/vignettes w=$2/bench/window_batch
+  # window_batch does not lie beside the decoder program it starts.
+  [ -x "$2/src/decoders/vignettes-decoder" ] &&
+    w="env VIGNETTES_DECODER=$2/src/decoders/vignettes-decoder $w"
   case $1 in
     cli150_j1) echo "$v --origin $CORPUS --dest $3 --width 150 --jobs 1 -q" ;;
     cli150_jN) echo "$v --origin $CORPUS --dest $3 --width 150 --jobs $JOBS -q" ;;
