@@ -35,10 +35,13 @@ def pss_kb(pid):
 def main():
     root = int(sys.argv[1])
     peak = 0
-    while os.path.exists(f"/proc/{root}/stat"):
-        with open(f"/proc/{root}/stat") as f:
-            if f.read().split(") ")[-1].startswith("Z"):
-                break
+    while True:
+        try:
+            with open(f"/proc/{root}/stat") as f:
+                if f.read().split(") ")[-1].startswith("Z"):
+                    break
+        except OSError:
+            break
         peak = max(peak, sum(pss_kb(p) for p in descendants(root)))
         time.sleep(0.02)
     print(peak // 1024)
