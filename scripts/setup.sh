@@ -11,7 +11,7 @@ packages=(
   libwmf-dev gsfonts libfreetype-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   dpkg-dev groff-base man-db desktop-file-utils appstream bash-completion
-  libwebp-dev libtiff-dev libheif-dev libde265-dev libraw-dev
+  libwebp-dev libtiff-dev libheif-dev libde265-dev libraw-dev libseccomp-dev
   webp libtiff-tools libheif-examples
   clang-format clang-tidy
   parallel jq
