@@ -300,9 +300,14 @@ DecodedImage DecoderProcesses::Decode(int fd, int64_t length,
     Raise(number, why);
   };
 
+  // Taken before the picture is sent, and held until it is back.
+  decoders_internal::DecodeBudget::Lease credit =
+      decoders_internal::SharedDecodeBudget().Take(
+          decoders_internal::kDecodeCreditBytes);
   WireMessage request;
   request.type = WireType::kDecode;
   request.bytes = length;
+  request.credit = credit.bytes();
   request.hint_width = hint.target_width_px;
   request.hint_height = hint.target_height_px;
   if (!decoders_internal::SendWire(process->socket.get(), request, fd)) {
@@ -346,8 +351,9 @@ DecodedImage DecoderProcesses::Decode(int fd, int64_t length,
     switch (answer.type) {
       case WireType::kLease: {
         const auto asked = Clock::now();
-        leases.push_back(
-            decoders_internal::SharedDecodeBudget().Take(answer.bytes));
+        // Beside this picture's own credit and leases, it is alone.
+        leases.push_back(decoders_internal::SharedDecodeBudget().Take(
+            answer.bytes, static_cast<int>(leases.size()) + 1));
         // Waiting for others' pictures is not this picture's time.
         deadline += Clock::now() - asked;
         WireMessage granted;

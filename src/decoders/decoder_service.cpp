@@ -17,6 +17,7 @@
 #include <cstring>
 #include <exception>
 #include <new>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -53,12 +54,25 @@ void OnAllocationRefused() {
   throw std::bad_alloc();
 }
 
-// The leases of this process, taken from the program's budget.
+// The leases of this process, taken from the program's budget: from the
+// credit the program took for this picture before sending it while it
+// lasts (no round trip for an ordinary picture), else asked for.
 class SocketBroker : public DecodeBudget::Broker {
  public:
   explicit SocketBroker(int socket_fd) : socket_fd_(socket_fd) {}
 
+  // Starts a picture with `credit` bytes already taken by the program.
+  void SetCredit(int64_t credit) {
+    credit_left_ = std::max<int64_t>(credit, 0);
+    from_credit_.clear();
+  }
+
   void Take(int64_t bytes) override {
+    if (bytes <= credit_left_) {
+      credit_left_ -= bytes;
+      from_credit_.insert(bytes);
+      return;
+    }
     WireMessage ask;
     ask.type = WireType::kLease;
     ask.bytes = bytes;
@@ -71,6 +85,12 @@ class SocketBroker : public DecodeBudget::Broker {
   }
 
   void Give(int64_t bytes) override {
+    if (auto credited = from_credit_.find(bytes);
+        credited != from_credit_.end()) {
+      from_credit_.erase(credited);
+      credit_left_ += bytes;
+      return;
+    }
     WireMessage give;
     give.type = WireType::kRelease;
     give.bytes = bytes;
@@ -79,6 +99,8 @@ class SocketBroker : public DecodeBudget::Broker {
 
  private:
   int socket_fd_;
+  int64_t credit_left_ = 0;
+  std::multiset<int64_t> from_credit_;
 };
 
 // Loads what the decoders would otherwise load on first use, from files
@@ -257,6 +279,7 @@ void ServeDecoder(const DecoderServiceOptions& options) {
       (void)!ftruncate(memfd, decoders_internal::kStatusBytes);
     }
     (void)!pwrite(memfd, &clear, sizeof clear, 0);
+    broker.SetCredit(request.credit);
     DecodedImage image;
     const WireMessage answer = Decode(request, fd, memfd, options, image);
     close(fd);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "decoders/internal/decode_budget.h"
+#include "decoders/internal/decoder_wire.h"
 #include "metafile_testutil.h"
 #include "picture_testutil.h"
 #include "platform/error.h"
@@ -204,7 +205,8 @@ TEST(DecoderProcessesTest, LibwmfSlowBitmapEndsAtTheDeadlineAtMost) {
 
 TEST(DecoderProcessesTest, LeasesComeFromTheProgramsBudgetNotItsDeadline) {
   TempFolder folder;
-  vg::testing::WriteJpeg(folder.path() / "a.jpg", 64, 48);
+  // Decoded whole, 36 MB: more than the credit each picture comes with.
+  vg::testing::WriteJpeg(folder.path() / "big.jpg", 3000, 3000);
   DecoderProcessOptions options;
   options.timeout_seconds = 1.5;
   DecoderProcesses processes(options);
@@ -212,19 +214,22 @@ TEST(DecoderProcessesTest, LeasesComeFromTheProgramsBudgetNotItsDeadline) {
   (void)processes.Confinement();  // started before the clock matters
   decoders_internal::DecodeBudget& budget =
       decoders_internal::SharedDecodeBudget();
-  auto everything = budget.Take(decoders_internal::kSharedDecodeBudgetBytes);
+  // Room for the credit, not for the lease the decoder asks beyond it.
+  auto others = budget.Take(decoders_internal::kSharedDecodeBudgetBytes -
+                            decoders_internal::kDecodeCreditBytes);
   Outcome outcome;
-  std::thread decode([&] { outcome = DecodeAs(folder.path() / "a.jpg", {}); });
+  std::thread decode(
+      [&] { outcome = DecodeAs(folder.path() / "big.jpg", {}); });
   // The decoder's lease waits in this program's budget...
   while (budget.waiting() == 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   // ... longer than the deadline, which that wait does not count.
   std::this_thread::sleep_for(std::chrono::milliseconds(2000));
-  everything.Release();
+  others.Release();
   decode.join();
   EXPECT_EQ(outcome.description, "");
-  EXPECT_EQ(outcome.image.width, 64);
+  EXPECT_EQ(outcome.image.pixel_width, 3000);
   EXPECT_EQ(budget.held(), 0);
 }
 

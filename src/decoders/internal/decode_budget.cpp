@@ -23,7 +23,7 @@ void DecodeBudget::Lease::Release() {
   bytes_ = 0;
 }
 
-DecodeBudget::Lease DecodeBudget::Take(int64_t bytes) {
+DecodeBudget::Lease DecodeBudget::Take(int64_t bytes, int own_leases) {
   bytes = std::max<int64_t>(bytes, 0);
   if (broker_ != nullptr) {
     broker_->Take(bytes);
@@ -34,7 +34,8 @@ DecodeBudget::Lease DecodeBudget::Take(int64_t bytes) {
   }
   std::unique_lock lock(mutex_);
   ++waiting_;
-  freed_.wait(lock, [&] { return leases_ == 0 || held_ + bytes <= limit_; });
+  freed_.wait(lock,
+              [&] { return leases_ <= own_leases || held_ + bytes <= limit_; });
   --waiting_;
   held_ += bytes;
   ++leases_;

@@ -58,8 +58,9 @@ class DecodeBudget {
   };
 
   // Blocks until `bytes` fit beside what other leases hold (or no lease is
-  // held), then takes them. Negative counts as 0.
-  Lease Take(int64_t bytes);
+  // held but the caller's own `own_leases`, those of the same decode),
+  // then takes them. Negative counts as 0.
+  Lease Take(int64_t bytes, int own_leases = 0);
 
   // Makes every later lease go through `broker` (null: this budget again).
   // Set once, before any decode.

@@ -3,7 +3,9 @@
 // Internal to vg::decoders.
 //
 //   decoder -> program   kHello      once, with the pixel memfd attached
-//   program -> decoder   kDecode     the picture's descriptor attached
+//   program -> decoder   kDecode     the picture's descriptor attached, and
+//                                    a credit the program has taken from
+//                                    its decode budget for it
 //   decoder -> program   kLease      bytes it asks of the decode budget
 //   program -> decoder   kGranted    the lease is taken
 //   decoder -> program   kRelease    bytes it gives back
@@ -50,6 +52,7 @@ struct WireMessage {
   uint32_t flags = 0;       // kHello: ConfinementFlags
   int64_t bytes = 0;        // kDecode: file length; kLease/kRelease: bytes;
                             // kImage: pixel bytes; kHello: memory limit
+  int64_t credit = 0;       // kDecode: bytes of budget taken for it
   int32_t number = 0;       // kError: the error's number; kHello: Landlock ABI
   int32_t hint_width = 0;   // kDecode
   int32_t hint_height = 0;  // kDecode
@@ -73,6 +76,10 @@ struct WireStatus {
   int32_t refused_call = -1;        // the system call its filter refused
 };
 inline constexpr int64_t kStatusBytes = 4096;
+
+// The credit taken for each picture: what an ordinary picture's decode
+// holds, so that it needs no round trip to the program for its lease.
+inline constexpr int64_t kDecodeCreditBytes = int64_t{16} << 20;
 
 // Sends `message`, with `fd` attached when it is 0 or more. Returns false
 // when the peer is gone or the socket failed; never raises SIGPIPE.
