@@ -350,10 +350,17 @@ DecodedImage DecoderProcesses::Decode(int fd, int64_t length,
     }
     switch (answer.type) {
       case WireType::kLease: {
+        if (answer.credit != 0) {
+          if (answer.credit != credit.bytes()) {
+            return fail(true, "decoder sent a damaged reply");
+          }
+          credit.Release();
+        }
         const auto asked = Clock::now();
         // Beside this picture's own credit and leases, it is alone.
         leases.push_back(decoders_internal::SharedDecodeBudget().Take(
-            answer.bytes, static_cast<int>(leases.size()) + 1));
+            answer.bytes,
+            static_cast<int>(leases.size()) + (credit.bytes() > 0 ? 1 : 0)));
         // Waiting for others' pictures is not this picture's time.
         deadline += Clock::now() - asked;
         WireMessage granted;
