@@ -1,6 +1,5 @@
 #include "decoders/decoder_service.h"
 
-#include <malloc.h>
 #include <poll.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -41,9 +40,6 @@ using decoders_internal::WireType;
 // The pixel memory is given back to the system after a picture larger
 // than this, so a decoder does not keep a large picture's pages for good.
 constexpr int64_t kKeptPixelBytes = int64_t{64} << 20;
-
-// Free memory the heap keeps (the C library's trim threshold).
-constexpr int kKeptHeapBytes = 32 << 20;
 
 int status_fd_for_new = -1;
 
@@ -254,12 +250,6 @@ void ServeDecoder(const DecoderServiceOptions& options) {
   std::set_new_handler(OnAllocationRefused);
 
   TuneAllocatorForBatches();
-  // Each decoder keeps its own heap, where the program kept one for every
-  // job: kept at 256 MB of free memory, two decoders each held their
-  // largest picture's (all the processes of two jobs of two sizes over the
-  // wallpapers: 220 MB at their peak); at 32 MB, 154-161 MB, for no CPU
-  // time that the runs' noise showed.
-  mallopt(M_TRIM_THRESHOLD, kKeptHeapBytes);
   LoadLazyParts();
   const int keep_below = std::max(socket_fd, memfd) + 1;
   const decoders_internal::Confinement confinement =
