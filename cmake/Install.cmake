@@ -1,6 +1,8 @@
 # What `cmake --install` puts where, and the Debian package made from it.
 #
-#   component Runtime      bin/vignettes, bin/vignettes-reg, the test picture,
+#   component Runtime      bin/vignettes, bin/vignettes-reg,
+#                          bin/vignettes-thumbnailer and its .thumbnailer
+#                          entry, libexec/vignettes/vignettes-decoder, the test picture,
 #                          the desktop entry, icons, metainfo, manual pages,
 #                          bash completions
 #   component Development  the reusable libraries (platform, text, dib, jpeg,
@@ -32,6 +34,22 @@ foreach(program vignettes vignettes-reg)
       COMPONENT Runtime)
   endif()
 endforeach()
+
+# The desktop's thumbnailer and its entry for GNOME's thumbnail factory and
+# tumbler. The entry names the program by its full path, written when it is
+# installed: GNOME runs thumbnailers in a sandbox whose PATH may lack the
+# prefix.
+if(TARGET vignettes-thumbnailer)
+  install(TARGETS vignettes-thumbnailer
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
+  install(CODE "
+    set(VG_THUMBNAILER_PATH \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/vignettes-thumbnailer\")
+    set(vg_entry \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/thumbnailers/vignettes.thumbnailer\")
+    message(STATUS \"Installing: \${vg_entry}\")
+    configure_file(\"${PROJECT_SOURCE_DIR}/data/vignettes.thumbnailer.in\"
+      \"\${vg_entry}\" @ONLY)
+    " COMPONENT Runtime)
+endif()
 
 # The decoder process, found by the programs in <exe>/../libexec/vignettes/.
 if(TARGET vignettes-decoder)

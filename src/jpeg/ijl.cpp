@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "jpeg/internal/encode.h"
-#include "jpeg/internal/replace_file.h"
+#include "platform/replace_file.h"
 
 namespace vg::jpeg {
 namespace {
@@ -54,16 +54,16 @@ int32_t ijlWrite(JPEG_CORE_PROPERTIES* props, int32_t mode) {
   if (status != IJL_OK) return status;
 
   const bool has_step = props->JPGBeforeReplace != nullptr;
-  switch (jpeg_internal::ReplaceFile(props->JPGFile, jpeg.bytes(),
+  switch (platform::ReplaceFile(props->JPGFile, jpeg.bytes(),
                                      has_step ? &CallBeforeReplace : nullptr,
                                      has_step ? props : nullptr)) {
-    case jpeg_internal::ReplaceResult::kDone:
+    case platform::ReplaceResult::kDone:
       return IJL_OK;
-    case jpeg_internal::ReplaceResult::kCannotCreate:
+    case platform::ReplaceResult::kCannotCreate:
       return IJL_ERR_OPEN_FILE;
-    case jpeg_internal::ReplaceResult::kCannotWrite:
+    case platform::ReplaceResult::kCannotWrite:
       return IJL_ERR_WRITE_FILE;
-    case jpeg_internal::ReplaceResult::kCannotReplace:
+    case platform::ReplaceResult::kCannotReplace:
       return IJL_ERR_REPLACE_FILE;
   }
   return IJL_ERR_WRITE_FILE;

@@ -17,16 +17,16 @@
 
 #include "common/run_as_nobody.h"
 #include "jpeg/ijl.h"
-#include "jpeg/internal/replace_file.h"
+#include "platform/replace_file.h"
 #include "jpeg/jpeg_testutil.h"
 
 namespace vg::jpeg {
 namespace {
 
-using jpeg_internal::IsTemporaryName;
-using jpeg_internal::RemoveStaleTemporaries;
-using jpeg_internal::ReplaceFile;
-using jpeg_internal::ReplaceResult;
+using platform::IsTemporaryName;
+using platform::RemoveStaleTemporaries;
+using platform::ReplaceFile;
+using platform::ReplaceResult;
 using testing::DibBuffer;
 using testing::ListFolder;
 using testing::ReadFile;
@@ -85,9 +85,9 @@ class FixedNameBits {
   explicit FixedNameBits(std::vector<uint64_t> sequence) {
     sequence_ = std::move(sequence);
     next_ = 0;
-    old_ = jpeg_internal::SetTemporaryNameBitsForTesting(&Draw);
+    old_ = platform::SetTemporaryNameBitsForTesting(&Draw);
   }
-  ~FixedNameBits() { jpeg_internal::SetTemporaryNameBitsForTesting(old_); }
+  ~FixedNameBits() { platform::SetTemporaryNameBitsForTesting(old_); }
   FixedNameBits(const FixedNameBits&) = delete;
   FixedNameBits& operator=(const FixedNameBits&) = delete;
   size_t draws() const { return next_; }
@@ -99,7 +99,7 @@ class FixedNameBits {
   }
   static inline std::vector<uint64_t> sequence_;
   static inline size_t next_ = 0;
-  jpeg_internal::TemporaryNameBits old_;
+  platform::TemporaryNameBits old_;
 };
 
 TEST(TemporaryNameTest, AcceptsOnlyTheExactShapeTheSaveMakes) {

@@ -1,4 +1,4 @@
-#include "jpeg/internal/replace_file.h"
+#include "platform/replace_file.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -19,7 +19,7 @@
 #include <string>
 #include <string_view>
 
-namespace vg::jpeg::jpeg_internal {
+namespace vg::platform {
 namespace {
 
 // "." + name + "." + pid + "." + 16 hex digits + ".tmp" must fit NAME_MAX.
@@ -171,7 +171,8 @@ int RemoveStaleTemporaries(const std::string& folder) {
 
 ReplaceResult ReplaceFile(const std::string& path,
                           std::span<const uint8_t> bytes,
-                          BeforeReplaceStep before_replace, void* context) {
+                          BeforeReplaceStep before_replace, void* context,
+                          bool sync) {
   if (path.empty() || path.find('\0') != std::string::npos) {
     return ReplaceResult::kCannotCreate;
   }
@@ -214,7 +215,7 @@ ReplaceResult ReplaceFile(const std::string& path,
             WriteAll(fd, bytes) && fchmod(fd, created.st_mode & 07777) == 0;
   if (ok && before_replace != nullptr) before_replace(fd, context);
   // A full disk may only show at fsync or close (delayed allocation, NFS).
-  ok = ok && fsync(fd) == 0;
+  ok = ok && (!sync || fsync(fd) == 0);
   // close() is not retried on EINTR: on Linux the descriptor is gone anyway.
   if (close(fd) != 0) ok = false;
   if (ok) {
@@ -227,4 +228,4 @@ ReplaceResult ReplaceFile(const std::string& path,
   return result;
 }
 
-}  // namespace vg::jpeg::jpeg_internal
+}  // namespace vg::platform

@@ -1,4 +1,4 @@
-// Internal to vg::jpeg: do not include from other modules.
+// File: platform/replace_file.h
 //
 // Puts a block of bytes at a path in one step: the bytes go to a new
 // temporary file in the target's folder, which is flushed, closed and only
@@ -10,14 +10,14 @@
 // it behind: ".<name>.<pid>.<16 hex digits>.tmp". The first replacement in a
 // folder by a process removes every such file of that folder whose process
 // is gone (see RemoveStaleTemporaries); nothing else is ever touched.
-#ifndef VG_JPEG_INTERNAL_REPLACE_FILE_H_
-#define VG_JPEG_INTERNAL_REPLACE_FILE_H_
+#ifndef VG_PLATFORM_REPLACE_FILE_H_
+#define VG_PLATFORM_REPLACE_FILE_H_
 
 #include <cstdint>
 #include <span>
 #include <string>
 
-namespace vg::jpeg::jpeg_internal {
+namespace vg::platform {
 
 enum class ReplaceResult {
   kDone,
@@ -39,9 +39,13 @@ using BeforeReplaceStep = void (*)(int fd, void* context);
 // changes it; while being written it is readable by its owner only. The
 // first call for a folder in this process also sweeps that folder's stale
 // temporary files (once per folder, remembered process-wide). Thread safe.
+// With `sync` false the bytes are not flushed to the disk before the rename:
+// for files that can be made again (a thumbnail cache), a crash may then
+// leave an empty file, never a partial one under the target's name.
 ReplaceResult ReplaceFile(const std::string& path,
                           std::span<const uint8_t> bytes,
-                          BeforeReplaceStep before_replace, void* context);
+                          BeforeReplaceStep before_replace, void* context,
+                          bool sync = true);
 
 // Draws the 64 random bits of a temporary file's name.
 using TemporaryNameBits = uint64_t (*)();
@@ -64,6 +68,6 @@ bool IsTemporaryName(const std::string& name, long* pid);
 // number of files removed; a folder that cannot be listed removes none.
 int RemoveStaleTemporaries(const std::string& folder);
 
-}  // namespace vg::jpeg::jpeg_internal
+}  // namespace vg::platform
 
-#endif  // VG_JPEG_INTERNAL_REPLACE_FILE_H_
+#endif  // VG_PLATFORM_REPLACE_FILE_H_
