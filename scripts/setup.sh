@@ -15,6 +15,8 @@ packages=(
   webp libtiff-tools libheif-examples
   clang-format clang-tidy
   parallel jq
+  python3-gi gir1.2-gnomedesktop-3.0 gir1.2-gdkpixbuf-2.0 bubblewrap tumbler dbus
+  libgdk-pixbuf2.0-bin shared-mime-info
 )
 packages+=("$@")
 
