@@ -29,7 +29,8 @@
 //          over QPainter (decoders/internal/emf_player.h lists its records)
 //
 // Transparent pixels (PNG, GIF, ICO, CUR, 32-bit BMP with an alpha mask,
-// WebP, TIFF, HEIF) are composited on white. Every picture comes out
+// WebP, TIFF, HEIF) are composited on white, unless the hint asks to keep
+// them (keep_alpha, below). Every picture comes out
 // upright, its size swapped where it is turned: the EXIF orientation of a
 // JPEG or a WebP, a TIFF's orientation tag, a RAW's camera orientation,
 // and for HEIF the container's own rotation and mirror (its EXIF tag, which
@@ -50,6 +51,17 @@
 // through QtGui, TIFF, HEIF, developed RAW) are reduced by a whole factor (each
 // pixel the mean of a square block) when the hint leaves as much room as a
 // reduced JPEG keeps.
+//
+// With keep_alpha, a picture that has pixels less than opaque comes back
+// with has_alpha set and the fourth byte of each pixel its alpha: straight,
+// not premultiplied (0 transparent, 255 opaque); a pixel of alpha 0 is
+// 0, 0, 0, 0. A reduced picture's colours are weighted by alpha (a block's
+// mean is its premultiplied mean divided by its mean alpha), so the colours
+// under transparent pixels never bleed into its edges; a lossy WebP with
+// alpha, whose colours libwebp scales unweighted, is decoded whole for it
+// and reduced by a whole factor. A picture with no such pixel (a JPEG, RAW
+// or metafile never has one) comes out as without keep_alpha, byte for
+// byte, has_alpha false.
 //
 // A JPEG cut short decodes as far as its data goes and the rest comes out
 // grey, as in most viewers; it fails only when its data ends before the
@@ -124,6 +136,8 @@ constexpr int64_t ReducedScaleNeed(int32_t target_px) {
 struct DecodeHint {
   int32_t target_width_px = 0;
   int32_t target_height_px = 0;
+  // Keeps transparency as alpha instead of compositing it on white.
+  bool keep_alpha = false;
 };
 
 struct DecodedImage {
@@ -136,8 +150,12 @@ struct DecodedImage {
   int32_t pixel_width = 0;
   int32_t pixel_height = 0;
   int32_t stride_bytes = 0;  // pixel_width * 4
-  // Top-down rows, 4 bytes per pixel: blue, green, red, 255.
+  // Top-down rows, 4 bytes per pixel: blue, green, red, 255 (its straight
+  // alpha when has_alpha).
   std::vector<uint8_t> bgrx;
+  // Tells that the hint kept alpha and the picture has pixels less than
+  // opaque (a reduced picture's may all have come out 255 still).
+  bool has_alpha = false;
 };
 
 // Reads and decodes the picture file at `path` (UTF-16; "/" separates

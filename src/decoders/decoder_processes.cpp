@@ -310,6 +310,7 @@ DecodedImage DecoderProcesses::Decode(int fd, int64_t length,
   request.credit = credit.bytes();
   request.hint_width = hint.target_width_px;
   request.hint_height = hint.target_height_px;
+  if (hint.keep_alpha) request.flags = decoders_internal::kKeepAlpha;
   if (!decoders_internal::SendWire(process->socket.get(), request, fd)) {
     // Gone between its check and this picture: the picture never reached
     // it, so another process is given it.
@@ -390,13 +391,23 @@ DecodedImage DecoderProcesses::Decode(int fd, int64_t length,
             answer.width > 0 && answer.height > 0 &&
             answer.width <= kMaxPictureSidePx &&
             answer.height <= kMaxPictureSidePx;
-        if (!sound) return fail(true, "decoder sent a damaged reply");
+        const bool has_alpha =
+            (answer.flags & decoders_internal::kHasAlpha) != 0;
+        // Alpha comes back only when it was asked for.
+        const bool flags_sound =
+            (answer.flags & ~(decoders_internal::kPixelsFollow |
+                              decoders_internal::kHasAlpha)) == 0 &&
+            (!has_alpha || hint.keep_alpha);
+        if (!sound || !flags_sound) {
+          return fail(true, "decoder sent a damaged reply");
+        }
         DecodedImage image;
         image.width = answer.width;
         image.height = answer.height;
         image.pixel_width = answer.pixel_width;
         image.pixel_height = answer.pixel_height;
         image.stride_bytes = answer.stride_bytes;
+        image.has_alpha = has_alpha;
         try {
           image.bgrx.resize(static_cast<size_t>(answer.bytes));
         } catch (const std::bad_alloc&) {

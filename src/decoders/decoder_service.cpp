@@ -171,15 +171,17 @@ WireMessage Decode(const WireMessage& request, int fd, int memfd,
   try {
     if (options.before_decode) options.before_decode(fd);
     DecodeHint hint{request.hint_width, request.hint_height};
+    hint.keep_alpha = (request.flags & decoders_internal::kKeepAlpha) != 0;
     image = decoders_internal::DecodeOpenPictureFile(fd, request.bytes, hint);
     WireMessage m;
+    if (image.has_alpha) m.flags = decoders_internal::kHasAlpha;
     if (!PutPixels(memfd, image)) {
       if (errno != EFBIG) {
         return ErrorMessage(
             platform::kErrOutOfMemory, platform::ProgramName(),
             platform::StandardDescription(platform::kErrOutOfMemory));
       }
-      m.flags = decoders_internal::kPixelsFollow;
+      m.flags |= decoders_internal::kPixelsFollow;
     }
     m.type = WireType::kImage;
     m.bytes = static_cast<int64_t>(image.bgrx.size());
@@ -277,7 +279,8 @@ void ServeDecoder(const DecoderServiceOptions& options) {
     WireMessage request;
     int fd = -1;
     if (!decoders_internal::ReceiveWire(socket_fd, request, &fd)) _exit(0);
-    if (request.type != WireType::kDecode || fd < 0) {
+    if (request.type != WireType::kDecode || fd < 0 ||
+        (request.flags & ~decoders_internal::kKeepAlpha) != 0) {
       if (fd >= 0) close(fd);
       _exit(2);
     }

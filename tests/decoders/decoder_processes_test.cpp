@@ -131,6 +131,7 @@ TEST(DecoderProcessesTest, FaultsFailTheirPictureAndTheNextDecodes) {
       {"exec", 481, "decoder made a forbidden call (execve)"},
       {"kill", 481, "decoder made a forbidden call (kill)"},
       {"exit", 481, "decoder ended (status 3)"},
+      {"alpha", 481, "decoder sent a damaged reply"},
       {"alloc", 7, "decoder ran out of its 256 MB"},
   };
   TempFolder folder;

@@ -70,6 +70,11 @@ Rgb PixelAt(const DecodedImage& image, int x, int y) {
   return {p[2], p[1], p[0]};
 }
 
+int AlphaAt(const DecodedImage& image, int x, int y) {
+  return image.bgrx[static_cast<size_t>(y) * image.stride_bytes +
+                    static_cast<size_t>(x) * 4 + 3];
+}
+
 std::string ColourDiff(Rgb actual, Rgb expected, int tolerance) {
   if (std::abs(actual.r - expected.r) <= tolerance &&
       std::abs(actual.g - expected.g) <= tolerance &&

@@ -29,6 +29,8 @@ Rgb GridPixel(int x, int y, int width, int height);
 
 // Returns the pixel at (x, y) of a decoded picture.
 Rgb PixelAt(const DecodedImage& image, int x, int y);
+// Returns the fourth byte of that pixel: its alpha when image.has_alpha.
+int AlphaAt(const DecodedImage& image, int x, int y);
 
 // Returns "" when `actual` is within `tolerance` of `expected` in every
 // channel, else a description of the difference.

@@ -1,11 +1,13 @@
-// The row-by-row reduction: block means against a plain reference, every
-// row layout, rows missing at the end, and the same pixels as the QtGui
-// readers' reduction for the same picture.
+// The row-by-row reduction: block means against a plain reference, with
+// alpha composited on white or kept and weighted, every row layout, rows
+// missing at the end, and the same pixels as the QtGui readers' reduction
+// for the same picture.
 #include "decoders/internal/row_reducer.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "decoders/internal/picture_format.h"
@@ -27,8 +29,8 @@ uint8_t Channel(int x, int y, int c) {
 }
 
 DecodedImage Reduce(int width, int height, int factor, RowLayout layout,
-                    int rows_given) {
-  RowReducer reducer(width, height, factor, layout);
+                    int rows_given, bool keep_alpha = false) {
+  RowReducer reducer(width, height, factor, layout, keep_alpha);
   const int bytes = RowLayoutBytes(layout);
   std::vector<uint8_t> row(static_cast<size_t>(width) * bytes);
   for (int y = 0; y < rows_given; ++y) {
@@ -52,6 +54,9 @@ TEST(RowReducerTest, EachPixelIsTheRoundedMeanOfItsBlockEdgesIncluded) {
     const int width = 11;
     const int height = 7;
     DecodedImage image = Reduce(width, height, factor, RowLayout::kRgb, height);
+    // Kept alpha, all opaque: the weighted means are these to the byte.
+    EXPECT_EQ(Reduce(width, height, factor, RowLayout::kRgb, height, true).bgrx,
+              image.bgrx);
     ASSERT_EQ(image.width, width);
     ASSERT_EQ(image.height, height);
     ASSERT_EQ(image.pixel_width, (width + factor - 1) / factor);
@@ -87,31 +92,42 @@ TEST(RowReducerTest, EachPixelIsTheRoundedMeanOfItsBlockEdgesIncluded) {
   }
 }
 
-TEST(RowReducerTest, LayoutsBecomeBgrxWithAlphaOverWhite) {
+TEST(RowReducerTest, LayoutsBecomeBgrxWithAlphaOverWhiteOrKept) {
   struct Case {
     RowLayout layout;
     std::vector<uint8_t> pixel;
-    testing::Rgb expected;
+    testing::Rgb on_white;
+    testing::Rgb kept;
+    int alpha;
   };
-  // Half-transparent: 128 of 255 of the colour, the rest white.
+  // Half-transparent: 128 of 255 of the colour, the rest white. Kept, a
+  // pixel of alpha 0 has no colour.
+  using enum RowLayout;
   const std::vector<Case> cases = {
-      {RowLayout::kGrey, {77}, {77, 77, 77}},
-      {RowLayout::kGreyAlpha, {0, 128}, {127, 127, 127}},
-      {RowLayout::kGreyAlpha, {200, 255}, {200, 200, 200}},
-      {RowLayout::kGreyAlpha, {0, 0}, {255, 255, 255}},
-      {RowLayout::kRgb, {10, 20, 30}, {10, 20, 30}},
-      {RowLayout::kRgba, {255, 0, 100, 128}, {255, 127, 177}},
-      {RowLayout::kRgba, {1, 2, 3, 255}, {1, 2, 3}},
-      {RowLayout::kBgrx, {30, 20, 10, 0}, {10, 20, 30}},
+      {kGrey, {77}, {77, 77, 77}, {77, 77, 77}, 255},
+      {kGreyAlpha, {0, 128}, {127, 127, 127}, {0, 0, 0}, 128},
+      {kGreyAlpha, {200, 255}, {200, 200, 200}, {200, 200, 200}, 255},
+      {kGreyAlpha, {90, 0}, {255, 255, 255}, {0, 0, 0}, 0},
+      {kRgb, {10, 20, 30}, {10, 20, 30}, {10, 20, 30}, 255},
+      {kRgba, {255, 0, 100, 128}, {255, 127, 177}, {255, 0, 100}, 128},
+      {kRgba, {1, 2, 3, 255}, {1, 2, 3}, {1, 2, 3}, 255},
+      {kRgba, {9, 8, 7, 0}, {255, 255, 255}, {0, 0, 0}, 0},
+      {kBgrx, {30, 20, 10, 0}, {10, 20, 30}, {10, 20, 30}, 255},
+      {kBgra, {30, 20, 10, 128}, {132, 137, 142}, {10, 20, 30}, 128},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(static_cast<int>(c.layout));
-    RowReducer reducer(1, 1, 1, c.layout);
-    reducer.AddRow(c.pixel.data());
-    DecodedImage image = reducer.Finish();
-    EXPECT_EQ(testing::ColourDiff(testing::PixelAt(image, 0, 0), c.expected, 0),
-              "");
-    EXPECT_EQ(image.bgrx[3], 255);
+    for (bool keep_alpha : {false, true}) {
+      SCOPED_TRACE(std::to_string(static_cast<int>(c.layout)) +
+                   (keep_alpha ? " kept" : " on white"));
+      RowReducer reducer(1, 1, 1, c.layout, keep_alpha);
+      reducer.AddRow(c.pixel.data());
+      DecodedImage image = reducer.Finish();
+      EXPECT_EQ(testing::ColourDiff(testing::PixelAt(image, 0, 0),
+                                    keep_alpha ? c.kept : c.on_white, 0),
+                "");
+      EXPECT_EQ(image.bgrx[3], keep_alpha ? c.alpha : 255);
+      EXPECT_EQ(image.has_alpha, keep_alpha && c.alpha != 255);
+    }
   }
 }
 

@@ -3,22 +3,23 @@
 // Internal to vg::decoders.
 //
 //   decoder -> program   kHello      once, with the pixel memfd attached
-//   program -> decoder   kDecode     the picture's descriptor attached, and
-//                                    a credit the program has taken from
-//                                    its decode budget for it
+//   program -> decoder   kDecode     the picture's descriptor attached, its
+//                                    hint, and a credit the program has
+//                                    taken from its decode budget for it
 //   decoder -> program   kLease      bytes it asks of the decode budget
 //                                    (and its credit back, if unused)
 //   program -> decoder   kGranted    the lease is taken
 //   decoder -> program   kRelease    bytes it gives back
-//   decoder -> program   kImage      sizes; the pixels are in the memfd, or
-//                                    (kPixelsFollow) in datagrams of at
-//                                    most kPixelChunkBytes that follow it
+//   decoder -> program   kImage      sizes, whether it has alpha; the pixels
+//                                    are in the memfd, or (kPixelsFollow)
+//                                    in datagrams of at most
+//                                    kPixelChunkBytes that follow it
 //   decoder -> program   kError      number, source and description
 //
 // The pixel memfd holds a status page (kStatusBytes) and then the pixels of
-// the last image, top-down BGRX rows. The status page outlives the decoder:
-// what it wrote there before it died (an allocation refused, the call the
-// filter refused) names its failure.
+// the last image, top-down BGRX (or BGRA) rows. The status page outlives the
+// decoder: what it wrote there before it died (an allocation refused, the
+// call the filter refused) names its failure.
 #ifndef VG_DECODERS_INTERNAL_DECODER_WIRE_H_
 #define VG_DECODERS_INTERNAL_DECODER_WIRE_H_
 
@@ -50,7 +51,8 @@ enum ConfinementFlags : uint32_t {
 
 struct WireMessage {
   WireType type = WireType::kHello;
-  uint32_t flags = 0;       // kHello: ConfinementFlags
+  uint32_t flags = 0;       // kHello: ConfinementFlags; kDecode, kImage:
+                            // the flags below
   int64_t bytes = 0;        // kDecode: file length; kLease/kRelease: bytes;
                             // kImage: pixel bytes; kHello: memory limit
   int64_t credit = 0;       // kDecode: bytes of budget taken for it;
@@ -67,9 +69,14 @@ struct WireMessage {
   char description[256] = {};  // kError, NUL-ended
 };
 
+// kDecode's `flags`: the hint's keep_alpha.
+inline constexpr uint32_t kKeepAlpha = 1;
 // kImage's `flags`: the pixels did not fit in the memfd (a file size
-// limit, `ulimit -f`, counts its size too) and come over the socket.
+// limit, `ulimit -f`, counts its size too) and come over the socket; the
+// image has alpha (DecodedImage::has_alpha), which only a kDecode with
+// kKeepAlpha may bring back.
 inline constexpr uint32_t kPixelsFollow = 1;
+inline constexpr uint32_t kHasAlpha = 2;
 inline constexpr size_t kPixelChunkBytes = size_t{64} << 10;
 
 // The status page at the start of the pixel memfd, written by the decoder.

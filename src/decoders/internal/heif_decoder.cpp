@@ -218,7 +218,7 @@ DecodedImage DecodeHeif(std::span<const uint8_t> bytes,
   } catch (const std::bad_alloc&) {
     RaisePictureError(platform::kErrOutOfMemory);
   }
-  UprightBuilder builder(width, height, factor, 1);
+  UprightBuilder builder(width, height, factor, 1, hint.keep_alpha);
   for (int y = 0; y < height; ++y) {
     const uint8_t* in = plane + static_cast<ptrdiff_t>(y) * stride;
     uint8_t* out = row.data();
@@ -226,8 +226,14 @@ DecodedImage DecodeHeif(std::span<const uint8_t> bytes,
       unsigned r = in[0];
       unsigned g = in[1];
       unsigned b = in[2];
-      if (alpha && in[3] != 255) {
-        const unsigned a = in[3];
+      unsigned a = alpha ? in[3] : 255;
+      if (a != 255 && hint.keep_alpha) {
+        if (premultiplied && a > 0) {
+          r = std::min((r * 255 + a / 2) / a, 255u);
+          g = std::min((g * 255 + a / 2) / a, 255u);
+          b = std::min((b * 255 + a / 2) / a, 255u);
+        }
+      } else if (a != 255) {
         const unsigned lack = 255 - a;
         if (premultiplied) {
           r = std::min(r + lack, 255u);
@@ -239,14 +245,18 @@ DecodedImage DecodeHeif(std::span<const uint8_t> bytes,
           g = (g * a + white) / 255;
           b = (b * a + white) / 255;
         }
+        a = 255;
       }
       out[0] = static_cast<uint8_t>(b);
       out[1] = static_cast<uint8_t>(g);
       out[2] = static_cast<uint8_t>(r);
-      out[3] = 255;
+      out[3] = static_cast<uint8_t>(a);
     }
     if (icc.valid()) {
       icc.Convert(row.data(), converted.data(), width);
+      if (hint.keep_alpha) {
+        for (size_t i = 3; i < converted.size(); i += 4) converted[i] = row[i];
+      }
       builder.AddRow(converted.data());
     } else {
       builder.AddRow(row.data());

@@ -14,12 +14,13 @@ namespace vg::decoders::decoders_internal {
 // dav1d) decoder, at full size, then reduced by a whole factor when the hint
 // allows it. The container's own rotation, mirror and crop are applied by
 // libheif, once: the EXIF orientation tag, which describes the stored
-// picture, is not applied again. Alpha is composited on white, more than 8
-// bits a sample brought down to 8, an ICC profile converted to sRGB (a
-// colour description by code points, nclx, is left as libheif's conversion
-// to RGB leaves it). A file whose codec has no decoder here, or that
-// libheif cannot read, is refused (481). Holds a lease from the shared
-// decode budget, taken before any pixel is allocated.
+// picture, is not applied again. Alpha is composited on white (kept,
+// straight, when the hint asks), more than 8 bits a sample brought down to
+// 8, an ICC profile converted to sRGB (a colour description by code points,
+// nclx, is left as libheif's conversion to RGB leaves it). A file whose
+// codec has no decoder here, or that libheif cannot read, is refused (481).
+// Holds a lease from the shared decode budget, taken before any pixel is
+// allocated.
 DecodedImage DecodeHeif(std::span<const uint8_t> bytes, const DecodeHint& hint);
 
 }  // namespace vg::decoders::decoders_internal

@@ -342,7 +342,8 @@ DecodedImage Decode(Source* source, const DecodeHint& hint) {
 
   std::optional<RowReducer> reducer;
   try {
-    reducer.emplace(width, height, factor, LayoutOf(h, icc.valid()));
+    reducer.emplace(width, height, factor, LayoutOf(h, icc.valid()),
+                    hint.keep_alpha);
   } catch (const std::bad_alloc&) {
     RaisePictureError(platform::kErrOutOfMemory);
   }

@@ -20,11 +20,11 @@ namespace vg::decoders::decoders_internal {
 inline constexpr int64_t kMaxPngInterlacedBytes = int64_t{1} << 30;
 
 // Decodes the PNG in `bytes`. Any depth and colour type: 16-bit samples are
-// rounded to 8, palettes and tRNS expanded, transparency composited on
-// white; an embedded ICC profile, or else a gAMA chunk (with its cHRM
-// primaries), is converted to sRGB unless an sRGB chunk says it is sRGB
-// already. Holds a lease from the shared decode budget for what it
-// allocates. Raises 481 for a damaged or cut-short file, 7 for one too
+// rounded to 8, palettes and tRNS expanded, transparency composited on white
+// or kept as the hint asks; an embedded ICC profile, or else a gAMA chunk
+// (with its cHRM primaries), is converted to sRGB unless an sRGB chunk says
+// it is sRGB already. Holds a lease from the shared decode budget for what
+// it allocates. Raises 481 for a damaged or cut-short file, 7 for one too
 // large (decode_picture.h).
 DecodedImage DecodePng(std::span<const uint8_t> bytes, const DecodeHint& hint);
 

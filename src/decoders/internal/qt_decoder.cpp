@@ -86,13 +86,14 @@ int64_t QtImageBytes(int64_t width, int64_t height, QImage::Format format) {
 }
 
 // Turns the rows of a picture as Qt read it, in any of its formats, into
-// BGRX: colours converted to sRGB, transparent parts composited on white.
-// Works on a copy of one row at a time, so that the rows can be written over
-// the picture they come from.
+// BGRX: colours converted to sRGB, transparent parts composited on white, or
+// kept as straight alpha (BGRA; a pixel of alpha 0 is 0, 0, 0, 0). Works on
+// a copy of one row at a time, so that the rows can be written over the
+// picture they come from.
 class RowConverter {
  public:
-  explicit RowConverter(const QImage& image)
-      : image_(image), colours_(image.colorTable()) {
+  RowConverter(const QImage& image, bool keep_alpha)
+      : image_(image), colours_(image.colorTable()), keep_alpha_(keep_alpha) {
     QColorSpace space = image.colorSpace();
     if (space.isValid() && space != QColorSpace(QColorSpace::SRgb)) {
       to_srgb_ = space.transformationToColorSpace(QColorSpace::SRgb);
@@ -103,8 +104,9 @@ class RowConverter {
               (opaque_ || image.format() == QImage::Format_ARGB32);
   }
 
-  // Writes row `y` as image.width() BGRX pixels at `out`.
-  void Convert(int32_t y, uint8_t* out) const {
+  // Writes row `y` as image.width() BGRX (BGRA) pixels at `out`. Returns
+  // true when alpha is kept and some pixel of the row is less than opaque.
+  bool Convert(int32_t y, uint8_t* out) const {
     QImage argb;
     const QRgb* in = nullptr;
     if (direct_) {
@@ -119,15 +121,18 @@ class RowConverter {
       if (convert_colours_) argb.applyColorTransform(to_srgb_);
       in = reinterpret_cast<const QRgb*>(argb.constScanLine(0));
     }
+    bool translucent = false;
     for (int32_t x = 0; x < image_.width(); ++x, out += 4) {
       QRgb p = in[x];
       // The fourth byte of an RGB32 pixel means nothing.
       unsigned a = opaque_ ? 255u : static_cast<unsigned>(qAlpha(p));
-      if (a == 255) {
-        out[0] = static_cast<uint8_t>(qBlue(p));
-        out[1] = static_cast<uint8_t>(qGreen(p));
-        out[2] = static_cast<uint8_t>(qRed(p));
-        out[3] = 255;
+      if (a == 255 || keep_alpha_) {
+        const bool clear = a == 0;
+        out[0] = clear ? 0 : static_cast<uint8_t>(qBlue(p));
+        out[1] = clear ? 0 : static_cast<uint8_t>(qGreen(p));
+        out[2] = clear ? 0 : static_cast<uint8_t>(qRed(p));
+        out[3] = static_cast<uint8_t>(a);
+        translucent |= a != 255;
         continue;
       }
       unsigned white = 255 * (255 - a) + 127;
@@ -136,31 +141,35 @@ class RowConverter {
       out[2] = static_cast<uint8_t>((qRed(p) * a + white) / 255);
       out[3] = 255;
     }
+    return translucent;
   }
 
  private:
   const QImage& image_;
   QList<QRgb> colours_;
   QColorTransform to_srgb_;
+  bool keep_alpha_;
   bool convert_colours_ = false;
   bool opaque_ = false;
   bool direct_ = false;
 };
 
 // Returns a DecodedImage for `image` reduced by `factor` (1: none), made in
-// a buffer of its own.
-DecodedImage ConvertInto(const QImage& image, int32_t factor) {
+// a buffer of its own, its alpha kept when `keep_alpha`.
+DecodedImage ConvertInto(const QImage& image, int32_t factor, bool keep_alpha) {
   const int32_t width = image.width();
   const int32_t height = image.height();
   std::optional<RowReducer> reducer;
   std::vector<uint8_t> row;
   try {
-    reducer.emplace(width, height, factor, RowLayout::kBgrx);
+    reducer.emplace(width, height, factor,
+                    keep_alpha ? RowLayout::kBgra : RowLayout::kBgrx,
+                    keep_alpha);
   } catch (const std::bad_alloc&) {
     RaisePictureError(platform::kErrOutOfMemory);
   }
   Allocate(row, static_cast<size_t>(width) * 4);
-  RowConverter converter(image);
+  RowConverter converter(image, keep_alpha);
   for (int32_t y = 0; y < height; ++y) {
     converter.Convert(y, row.data());
     reducer->AddRow(row.data());
@@ -238,7 +247,8 @@ std::optional<DecodedImage> ReadImage(const QByteArray& data,
       if (!reader.read(&image)) return std::nullopt;
       CheckPictureSize(image.width(), image.height());
       return ConvertInto(image,
-                         ReductionFactor(image.width(), image.height(), hint));
+                         ReductionFactor(image.width(), image.height(), hint),
+                         hint.keep_alpha);
     }
     const int64_t qt_bytes = QtImageBytes(width, height, qt_format);
     const bool in_place =
@@ -267,18 +277,21 @@ std::optional<DecodedImage> ReadImage(const QByteArray& data,
       if (attempt > 0) return std::nullopt;
       continue;
     }
-    if (!in_place) return ConvertInto(image, factor);
+    if (!in_place) return ConvertInto(image, factor, hint.keep_alpha);
     // Every BGRX row lies at or after its source row: going up from the
     // bottom, a row is written only over rows already converted.
-    RowConverter converter(image);
+    RowConverter converter(image, hint.keep_alpha);
+    bool translucent = false;
     for (int32_t y = height - 1; y >= 0; --y) {
-      converter.Convert(y, buffer.data() + static_cast<size_t>(y) * width * 4);
+      translucent |= converter.Convert(
+          y, buffer.data() + static_cast<size_t>(y) * width * 4);
     }
     image = QImage();
     DecodedImage out;
     out.width = out.pixel_width = width;
     out.height = out.pixel_height = height;
     out.stride_bytes = width * 4;
+    out.has_alpha = translucent;
     buffer.resize(static_cast<size_t>(out_bytes));
     out.bgrx = std::move(buffer);
     return out;

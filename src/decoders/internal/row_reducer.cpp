@@ -12,7 +12,8 @@ inline uint8_t OverWhite(unsigned colour, unsigned alpha) {
                               255);
 }
 
-// Writes `count` pixels of `layout` at `in` as BGRX at `out`.
+// Writes `count` pixels of `layout` at `in` as BGRX at `out`, transparency
+// composited on white.
 void ToBgrx(const uint8_t* in, RowLayout layout, int32_t count, uint8_t* out) {
   switch (layout) {
     case RowLayout::kGrey:
@@ -59,7 +60,63 @@ void ToBgrx(const uint8_t* in, RowLayout layout, int32_t count, uint8_t* out) {
         out[3] = 255;
       }
       return;
+    case RowLayout::kBgra:
+      for (int32_t x = 0; x < count; ++x, in += 4, out += 4) {
+        const unsigned a = in[3];
+        if (a == 255) {
+          out[0] = in[0];
+          out[1] = in[1];
+          out[2] = in[2];
+        } else {
+          out[0] = OverWhite(in[0], a);
+          out[1] = OverWhite(in[1], a);
+          out[2] = OverWhite(in[2], a);
+        }
+        out[3] = 255;
+      }
+      return;
   }
+}
+
+// Writes one BGRA pixel with straight alpha at `out`: nothing of the colour
+// of a pixel that shows none. Returns true when it is less than opaque.
+inline bool PutStraight(uint8_t* out, uint8_t blue, uint8_t green, uint8_t red,
+                        uint8_t alpha) {
+  const bool clear = alpha == 0;
+  out[0] = clear ? 0 : blue;
+  out[1] = clear ? 0 : green;
+  out[2] = clear ? 0 : red;
+  out[3] = alpha;
+  return alpha != 255;
+}
+
+// Writes `count` pixels of `layout` at `in` as BGRA with straight alpha at
+// `out`; returns true when some pixel is less than opaque.
+bool ToBgra(const uint8_t* in, RowLayout layout, int32_t count, uint8_t* out) {
+  bool translucent = false;
+  switch (layout) {
+    case RowLayout::kGrey:
+    case RowLayout::kRgb:
+    case RowLayout::kBgrx:
+      ToBgrx(in, layout, count, out);
+      break;
+    case RowLayout::kGreyAlpha:
+      for (int32_t x = 0; x < count; ++x, in += 2, out += 4) {
+        translucent |= PutStraight(out, in[0], in[0], in[0], in[1]);
+      }
+      break;
+    case RowLayout::kRgba:
+      for (int32_t x = 0; x < count; ++x, in += 4, out += 4) {
+        translucent |= PutStraight(out, in[2], in[1], in[0], in[3]);
+      }
+      break;
+    case RowLayout::kBgra:
+      for (int32_t x = 0; x < count; ++x, in += 4, out += 4) {
+        translucent |= PutStraight(out, in[0], in[1], in[2], in[3]);
+      }
+      break;
+  }
+  return translucent;
 }
 
 int32_t CeilDiv(int32_t size, int32_t factor) {
@@ -78,6 +135,7 @@ int32_t RowLayoutBytes(RowLayout layout) {
       return 3;
     case RowLayout::kRgba:
     case RowLayout::kBgrx:
+    case RowLayout::kBgra:
       return 4;
   }
   return 4;
@@ -98,11 +156,12 @@ int64_t RowReducer::OutputBytes(int32_t width, int32_t height, int32_t factor) {
 }
 
 RowReducer::RowReducer(int32_t width, int32_t height, int32_t factor,
-                       RowLayout layout)
+                       RowLayout layout, bool keep_alpha)
     : width_(width),
       height_(height),
       factor_(std::max(factor, 1)),
-      layout_(layout) {
+      layout_(layout),
+      keep_alpha_(keep_alpha) {
   out_.width = width_;
   out_.height = height_;
   out_.pixel_width = CeilDiv(width_, factor_);
@@ -111,25 +170,51 @@ RowReducer::RowReducer(int32_t width, int32_t height, int32_t factor,
   out_.bgrx.resize(static_cast<size_t>(OutputBytes(width_, height_, factor_)));
   if (factor_ > 1) {
     bgrx_row_.resize(static_cast<size_t>(width_) * 4);
-    sums_.resize(static_cast<size_t>(out_.pixel_width) * 3);
+    sums_.resize(static_cast<size_t>(out_.pixel_width) * (keep_alpha_ ? 4 : 3));
+  }
+}
+
+void RowReducer::Convert(const uint8_t* row, uint8_t* out) {
+  if (keep_alpha_) {
+    translucent_ |= ToBgra(row, layout_, width_, out);
+  } else {
+    ToBgrx(row, layout_, width_, out);
   }
 }
 
 void RowReducer::AddRow(const uint8_t* row) {
   if (next_row_ >= height_) return;
   if (factor_ == 1) {
-    ToBgrx(
-        row, layout_, width_,
-        out_.bgrx.data() + static_cast<size_t>(next_row_) * out_.stride_bytes);
+    Convert(row, out_.bgrx.data() +
+                     static_cast<size_t>(next_row_) * out_.stride_bytes);
     ++next_row_;
     return;
   }
-  ToBgrx(row, layout_, width_, bgrx_row_.data());
+  Convert(row, bgrx_row_.data());
   const uint8_t* p = bgrx_row_.data();
   for (int32_t bx = 0; bx < out_.pixel_width; ++bx) {
-    uint64_t* sum = &sums_[static_cast<size_t>(bx) * 3];
     const int32_t end = static_cast<int32_t>(
         std::min<int64_t>(width_, int64_t{bx + 1} * factor_));
+    if (keep_alpha_) {
+      uint64_t* sum = &sums_[static_cast<size_t>(bx) * 4];
+      uint64_t b = 0;
+      uint64_t g = 0;
+      uint64_t r = 0;
+      uint64_t a = 0;
+      for (int32_t x = bx * factor_; x < end; ++x, p += 4) {
+        const uint64_t alpha = p[3];
+        b += p[0] * alpha;
+        g += p[1] * alpha;
+        r += p[2] * alpha;
+        a += alpha;
+      }
+      sum[0] += b;
+      sum[1] += g;
+      sum[2] += r;
+      sum[3] += a;
+      continue;
+    }
+    uint64_t* sum = &sums_[static_cast<size_t>(bx) * 3];
     uint64_t b = 0;
     uint64_t g = 0;
     uint64_t r = 0;
@@ -155,6 +240,21 @@ void RowReducer::EmitBlockRow() {
   for (int32_t bx = 0; bx < out_.pixel_width; ++bx, dst += 4) {
     const int64_t count =
         block_rows * std::min<int64_t>(factor_, width_ - int64_t{bx} * factor_);
+    if (keep_alpha_) {
+      // The premultiplied mean divided by the mean alpha: each colour
+      // counts as much as it shows.
+      uint64_t* sum = &sums_[static_cast<size_t>(bx) * 4];
+      const uint64_t alpha = sum[3];
+      dst[3] = static_cast<uint8_t>((alpha + static_cast<uint64_t>(count) / 2) /
+                                    static_cast<uint64_t>(count));
+      for (int c = 0; c < 3; ++c) {
+        dst[c] = dst[3] == 0
+                     ? 0
+                     : static_cast<uint8_t>((sum[c] + alpha / 2) / alpha);
+      }
+      std::fill_n(sum, 4, 0);
+      continue;
+    }
     uint64_t* sum = &sums_[static_cast<size_t>(bx) * 3];
     for (int c = 0; c < 3; ++c) {
       dst[c] =
@@ -191,6 +291,7 @@ DecodedImage RowReducer::Finish(uint8_t blue, uint8_t green, uint8_t red) {
   }
   bgrx_row_ = {};
   sums_ = {};
+  out_.has_alpha = keep_alpha_ && translucent_;
   return std::exchange(out_, DecodedImage{});
 }
 

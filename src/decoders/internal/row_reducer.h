@@ -4,9 +4,11 @@
 //
 // Each output pixel is the mean of a factor x factor block of the picture;
 // the blocks of the last column and row may be smaller and are averaged over
-// the pixels they hold. Transparent pixels are composited on white first.
-// Only the output and one row of sums are held, so a picture much larger
-// than memory can be reduced as it is read.
+// the pixels they hold. Transparent pixels are composited on white first, or
+// kept as straight alpha when asked: a block's colour is then its mean
+// weighted by alpha, and a pixel of alpha 0 comes out 0, 0, 0, 0. Only the
+// output and one row of sums are held, so a picture much larger than memory
+// can be reduced as it is read.
 //
 //   RowReducer reducer(width, height, factor, RowLayout::kRgb);
 //   for (int32_t y = 0; y < height; ++y) reducer.AddRow(ReadRow(y));
@@ -31,6 +33,7 @@ enum class RowLayout {
   kRgb,        // 3 bytes: red, green, blue
   kRgba,       // 4 bytes: red, green, blue, alpha (0 transparent)
   kBgrx,       // 4 bytes: blue, green, red, unused
+  kBgra,       // 4 bytes: blue, green, red, alpha (0 transparent)
 };
 
 // Returns the bytes one pixel takes in `layout`.
@@ -46,10 +49,11 @@ class RowReducer {
  public:
   // Prepares the output for a picture of width x height pixels (both > 0)
   // shrunk by `factor` (>= 1): ceil(width / factor) x ceil(height / factor)
-  // BGRX pixels, allocated here. Throws std::bad_alloc when memory runs out;
-  // the caller checks the sizes and takes the memory from its budget first
-  // (OutputBytes says how much).
-  RowReducer(int32_t width, int32_t height, int32_t factor, RowLayout layout);
+  // BGRX pixels, allocated here; BGRA with straight alpha when `keep_alpha`.
+  // Throws std::bad_alloc when memory runs out; the caller checks the sizes
+  // and takes the memory from its budget first (OutputBytes says how much).
+  RowReducer(int32_t width, int32_t height, int32_t factor, RowLayout layout,
+             bool keep_alpha = false);
 
   // Returns the bytes the output of such a reducer takes.
   static int64_t OutputBytes(int32_t width, int32_t height, int32_t factor);
@@ -61,24 +65,31 @@ class RowReducer {
   // Returns the number of rows added so far.
   int32_t rows_added() const { return next_row_; }
 
-  // Fills the rows not added with `blue`, `green`, `red` (the grey of a
-  // picture cut short, say) and returns the reduced picture: its logical
-  // size width x height, its pixel size and rows as above. The reducer is
-  // empty afterwards.
+  // Fills the rows not added with `blue`, `green`, `red`, opaque (the grey
+  // of a picture cut short, say) and returns the reduced picture: its
+  // logical size width x height, its pixel size and rows as above, has_alpha
+  // when alpha was kept and some pixel added was less than opaque. The
+  // reducer is empty afterwards.
   DecodedImage Finish(uint8_t blue = 0x80, uint8_t green = 0x80,
                       uint8_t red = 0x80);
 
  private:
+  // Writes `row` (width_ pixels of layout_) at `out` as the output has them.
+  void Convert(const uint8_t* row, uint8_t* out);
   void EmitBlockRow();
 
   int32_t width_;
   int32_t height_;
   int32_t factor_;
   RowLayout layout_;
+  bool keep_alpha_;
+  bool translucent_ = false;  // some pixel added was less than opaque
   int32_t next_row_ = 0;
   DecodedImage out_;
-  std::vector<uint8_t> bgrx_row_;  // the row being added, as BGRX
-  std::vector<uint64_t> sums_;     // blue, green, red per output pixel
+  std::vector<uint8_t> bgrx_row_;  // the row being added, as BGRX (BGRA)
+  // Blue, green, red per output pixel; with alpha kept, each multiplied by
+  // its alpha, and then the alpha.
+  std::vector<uint64_t> sums_;
 };
 
 }  // namespace vg::decoders::decoders_internal

@@ -136,6 +136,37 @@ class RgbaImage {
   bool begun_ = false;
 };
 
+// Writes `count` pixels of libtiff's (ABGR, premultiplied) as BGRX at `out`,
+// composited on white: each channel gains what the alpha leaves out.
+void CompositeOnWhite(const uint32_t* in, int32_t count, uint8_t* out) {
+  for (int32_t x = 0; x < count; ++x, out += 4) {
+    const uint32_t p = in[x];
+    const uint32_t lack = 255 - TIFFGetA(p);
+    out[0] = static_cast<uint8_t>(std::min<uint32_t>(TIFFGetB(p) + lack, 255));
+    out[1] = static_cast<uint8_t>(std::min<uint32_t>(TIFFGetG(p) + lack, 255));
+    out[2] = static_cast<uint8_t>(std::min<uint32_t>(TIFFGetR(p) + lack, 255));
+    out[3] = 255;
+  }
+}
+
+// Writes `count` pixels of libtiff's as BGRA with straight alpha at `out`.
+// libtiff hands out colours multiplied by alpha and rounded: divided back,
+// those of a pixel with little alpha come out near the file's, not exact.
+void Unpremultiply(const uint32_t* in, int32_t count, uint8_t* out) {
+  for (int32_t x = 0; x < count; ++x, out += 4) {
+    const uint32_t p = in[x];
+    const uint32_t a = TIFFGetA(p);
+    const uint32_t colours[3] = {TIFFGetB(p), TIFFGetG(p), TIFFGetR(p)};
+    for (int c = 0; c < 3; ++c) {
+      out[c] = static_cast<uint8_t>(
+          a == 255 ? colours[c]
+          : a == 0 ? 0
+                   : std::min<uint32_t>((colours[c] * 255 + a / 2) / a, 255));
+    }
+    out[3] = static_cast<uint8_t>(a);
+  }
+}
+
 }  // namespace
 
 DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
@@ -238,7 +269,7 @@ DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
   } catch (const std::bad_alloc&) {
     RaisePictureError(platform::kErrOutOfMemory);
   }
-  UprightBuilder builder(w, h, factor, orientation);
+  UprightBuilder builder(w, h, factor, orientation, hint.keep_alpha);
   for (uint32_t top = 0; top < height; top += band_rows) {
     const uint32_t rows = std::min(band_rows, height - top);
     image.row_offset = static_cast<int>(top);
@@ -251,19 +282,10 @@ DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
     }
     for (uint32_t y = 0; y < rows; ++y) {
       const uint32_t* in = band.data() + static_cast<size_t>(y) * width;
-      uint8_t* out = row.data();
-      for (int32_t x = 0; x < w; ++x, out += 4) {
-        // Alpha from libtiff is premultiplied: on white, each channel
-        // gains what the alpha leaves out.
-        const uint32_t p = in[x];
-        const uint32_t lack = 255 - TIFFGetA(p);
-        out[0] =
-            static_cast<uint8_t>(std::min<uint32_t>(TIFFGetB(p) + lack, 255));
-        out[1] =
-            static_cast<uint8_t>(std::min<uint32_t>(TIFFGetG(p) + lack, 255));
-        out[2] =
-            static_cast<uint8_t>(std::min<uint32_t>(TIFFGetR(p) + lack, 255));
-        out[3] = 255;
+      if (hint.keep_alpha) {
+        Unpremultiply(in, w, row.data());
+      } else {
+        CompositeOnWhite(in, w, row.data());
       }
       if (!icc.valid()) {
         builder.AddRow(row.data());
@@ -276,6 +298,9 @@ DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
         icc.Convert(grey_row.data(), converted.data(), w);
       } else {
         icc.Convert(row.data(), converted.data(), w);
+      }
+      if (hint.keep_alpha) {
+        for (size_t i = 3; i < converted.size(); i += 4) converted[i] = row[i];
       }
       builder.AddRow(converted.data());
     }

@@ -17,13 +17,14 @@ inline constexpr int64_t kMaxTiffAllocationBytes = int64_t{1} << 30;
 // Decodes the first page of the TIFF file in `bytes` (see
 // DecodePictureBytes): 1 to 16 bits a sample, grey, RGB, palette, CMYK,
 // YCbCr and the other colour models libtiff's RGBA interface reads, striped
-// or tiled, any compression libtiff has. Read a strip (or a row of tiles)
-// at a time and reduced by a whole factor when the hint allows it. The
-// orientation tag is applied, alpha composited on white, and an RGB or grey
-// ICC profile converted to sRGB (a CMYK file's inks are turned into RGB
-// without its profile, as a CMYK JPEG without one is). libtiff's warnings
-// and errors are never printed; an error is 481. Holds a lease from the
-// shared decode budget, taken before any pixel is allocated.
+// or tiled, any compression libtiff has. Read a strip (or a row of tiles) at
+// a time and reduced by a whole factor when the hint allows it. The
+// orientation tag is applied, alpha composited on white (kept, straight,
+// when the hint asks), and an RGB or grey ICC profile converted to sRGB (a
+// CMYK file's inks are turned into RGB without its profile, as a CMYK JPEG
+// without one is). libtiff's warnings and errors are never printed; an error
+// is 481. Holds a lease from the shared decode budget, taken before any
+// pixel is allocated.
 DecodedImage DecodeTiff(std::span<const uint8_t> bytes, const DecodeHint& hint);
 
 }  // namespace vg::decoders::decoders_internal

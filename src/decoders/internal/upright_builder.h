@@ -31,13 +31,15 @@ class UprightBuilder {
 
   // Allocates the reduced picture for a stored picture of stored_width x
   // stored_height pixels (both > 0), reduced by `factor` (>= 1), to be
-  // turned by `orientation` (1 to 8; others count as 1). Throws
-  // std::bad_alloc when memory runs out.
+  // turned by `orientation` (1 to 8; others count as 1), its rows' alpha
+  // kept when `keep_alpha` (RowReducer). Throws std::bad_alloc when memory
+  // runs out.
   UprightBuilder(int32_t stored_width, int32_t stored_height, int32_t factor,
-                 int orientation);
+                 int orientation, bool keep_alpha = false);
 
-  // Takes the next stored row, top-down: stored_width BGRX pixels at `row`.
-  // Rows past the last are ignored.
+  // Takes the next stored row, top-down: stored_width BGRX pixels at `row`,
+  // BGRA with straight alpha when the alpha is kept. Rows past the last are
+  // ignored.
   void AddRow(const uint8_t* row) { reducer_.AddRow(row); }
 
   // Returns the rows given so far.

@@ -61,6 +61,82 @@ int OrientationOfExifChunk(std::span<const uint8_t> exif) {
   return ExifOrientation(app1);
 }
 
+// Decodes `bitstream` into BGRA rows (straight alpha) of size.width x
+// size.height, scaled by libwebp when that is smaller than the picture.
+// Raises 7 or 481 as DecodeWebp does.
+std::vector<uint8_t> DecodeRows(std::span<const uint8_t> bitstream,
+                                WebPDecoderConfig& config,
+                                WebpScaledSize size) {
+  std::vector<uint8_t> rows;
+  try {
+    rows.resize(static_cast<size_t>(size.width) *
+                static_cast<size_t>(size.height) * 4);
+  } catch (const std::bad_alloc&) {
+    RaisePictureError(platform::kErrOutOfMemory);
+  }
+  config.output.colorspace = MODE_BGRA;
+  config.output.is_external_memory = 1;
+  config.output.u.RGBA.rgba = rows.data();
+  config.output.u.RGBA.stride = size.width * 4;
+  config.output.u.RGBA.size = rows.size();
+  const bool scaled =
+      size.width != config.input.width || size.height != config.input.height;
+  config.options.use_scaling = scaled ? 1 : 0;
+  config.options.scaled_width = scaled ? size.width : 0;
+  config.options.scaled_height = scaled ? size.height : 0;
+  const VP8StatusCode status =
+      WebPDecode(bitstream.data(), bitstream.size(), &config);
+  WebPFreeDecBuffer(&config.output);  // frees nothing of ours
+  if (status == VP8_STATUS_OUT_OF_MEMORY) {
+    RaisePictureError(platform::kErrOutOfMemory);
+  }
+  if (status != VP8_STATUS_OK) RaisePictureError(platform::kErrInvalidPicture);
+  return rows;
+}
+
+// Composites the alpha of `rows` on white, or keeps it (a pixel of alpha 0
+// made 0, 0, 0, 0), and converts their colours through `icc`. Every pixel
+// is looked at: a VP8X header that says "no alpha" does not stop a lossless
+// bitstream inside from carrying some. Returns true when the alpha is kept
+// and some pixel is less than opaque.
+bool FinishRows(std::vector<uint8_t>& rows, WebpScaledSize size,
+                const IccTransform& icc, bool keep_alpha) {
+  std::vector<uint8_t> converted;
+  if (icc.valid()) converted.resize(static_cast<size_t>(size.width) * 4);
+  bool translucent = false;
+  for (int32_t y = 0; y < size.height; ++y) {
+    uint8_t* row = rows.data() + static_cast<size_t>(y) * size.width * 4;
+    if (!keep_alpha) {
+      for (int32_t x = 0; x < size.width; ++x) {
+        uint8_t* p = row + static_cast<ptrdiff_t>(x) * 4;
+        const unsigned a = p[3];
+        if (a == 255) continue;
+        const unsigned white = 255 * (255 - a) + 127;
+        for (int c = 0; c < 3; ++c) {
+          p[c] = static_cast<uint8_t>((p[c] * a + white) / 255);
+        }
+        p[3] = 255;
+      }
+    }
+    if (icc.valid()) {
+      icc.Convert(row, converted.data(), size.width);
+      if (keep_alpha) {
+        for (size_t i = 3; i < converted.size(); i += 4) converted[i] = row[i];
+      }
+      std::memcpy(row, converted.data(), converted.size());
+    }
+    if (keep_alpha) {
+      for (int32_t x = 0; x < size.width; ++x) {
+        uint8_t* p = row + static_cast<ptrdiff_t>(x) * 4;
+        if (p[3] == 255) continue;
+        translucent = true;
+        if (p[3] == 0) p[0] = p[1] = p[2] = 0;
+      }
+    }
+  }
+  return translucent;
+}
+
 }  // namespace
 
 WebpScaledSize ChooseWebpSize(int32_t width, int32_t height,
@@ -121,8 +197,17 @@ DecodedImage DecodeWebp(std::span<const uint8_t> bytes,
   IccTransform icc =
       IccTransform::ToSrgb(FindChunk(demux, "ICCP"), IccInput::kBgrx);
 
-  const WebpScaledSize size =
-      ChooseWebpSize(width, height, StoredHint(hint, orientation));
+  const DecodeHint stored_hint = StoredHint(hint, orientation);
+  // libwebp scales the colours of a lossless picture weighted by alpha, but
+  // not those of a lossy one: with its alpha kept, a lossy picture with
+  // alpha is decoded whole and reduced here.
+  const bool reduce_here =
+      hint.keep_alpha && config.input.has_alpha && config.input.format != 2;
+  WebpScaledSize size = reduce_here
+                            ? WebpScaledSize{width, height}
+                            : ChooseWebpSize(width, height, stored_hint);
+  int32_t factor =
+      reduce_here ? ReductionFactor(width, height, stored_hint) : 1;
   const int64_t out_bytes = int64_t{size.width} * size.height * 4;
   // A lossless bitstream is decoded whole, 4 bytes a pixel, before it is
   // scaled; a lossy one keeps a few rows of macroblocks, and its alpha
@@ -133,67 +218,36 @@ DecodedImage DecodeWebp(std::span<const uint8_t> bytes,
   } else if (config.input.has_alpha) {
     working_bytes += int64_t{width} * height;
   }
-  // libwebp's rows, converted where they lie; a turned copy of them when the
-  // picture is stored turned.
+  // libwebp's rows, converted where they lie; a turned or reduced copy of
+  // them when the picture is stored turned or reduced here.
   DecodeBudget::Lease lease = SharedDecodeBudget().Take(
       out_bytes + working_bytes +
-      (orientation == 1 ? 0
-                        : UprightBuilder::HeldBytes(size.width, size.height, 1,
-                                                    orientation)));
-  std::vector<uint8_t> stored;
-  try {
-    stored.resize(static_cast<size_t>(out_bytes));
-  } catch (const std::bad_alloc&) {
-    RaisePictureError(platform::kErrOutOfMemory);
+      (orientation != 1 || factor != 1
+           ? UprightBuilder::HeldBytes(size.width, size.height, factor,
+                                       orientation)
+           : 0));
+  std::vector<uint8_t> stored = DecodeRows(bitstream, config, size);
+  bool translucent = FinishRows(stored, size, icc, hint.keep_alpha);
+  if (reduce_here && !translucent) {
+    // Opaque after all: decoded again as it is without alpha kept, so that
+    // it comes out the same.
+    stored = {};
+    size = ChooseWebpSize(width, height, stored_hint);
+    factor = 1;
+    stored = DecodeRows(bitstream, config, size);
+    FinishRows(stored, size, icc, hint.keep_alpha);
   }
-  config.output.colorspace = MODE_BGRA;
-  config.output.is_external_memory = 1;
-  config.output.u.RGBA.rgba = stored.data();
-  config.output.u.RGBA.stride = size.width * 4;
-  config.output.u.RGBA.size = stored.size();
-  if (size.width != width || size.height != height) {
-    config.options.use_scaling = 1;
-    config.options.scaled_width = size.width;
-    config.options.scaled_height = size.height;
-  }
-  const VP8StatusCode status =
-      WebPDecode(bitstream.data(), bitstream.size(), &config);
-  WebPFreeDecBuffer(&config.output);  // frees nothing of ours
-  if (status == VP8_STATUS_OUT_OF_MEMORY) {
-    RaisePictureError(platform::kErrOutOfMemory);
-  }
-  if (status != VP8_STATUS_OK) RaisePictureError(platform::kErrInvalidPicture);
-
-  // Alpha on white; libwebp's BGRA is not premultiplied. Every pixel is
-  // looked at: a VP8X header that says "no alpha" does not stop a lossless
-  // bitstream inside from carrying some.
-  std::vector<uint8_t> converted;
-  if (icc.valid()) converted.resize(static_cast<size_t>(size.width) * 4);
-  for (int32_t y = 0; y < size.height; ++y) {
-    uint8_t* row = stored.data() + static_cast<size_t>(y) * size.width * 4;
-    for (int32_t x = 0; x < size.width; ++x) {
-      uint8_t* p = row + static_cast<ptrdiff_t>(x) * 4;
-      const unsigned a = p[3];
-      if (a == 255) continue;
-      const unsigned white = 255 * (255 - a) + 127;
-      for (int c = 0; c < 3; ++c) {
-        p[c] = static_cast<uint8_t>((p[c] * a + white) / 255);
-      }
-      p[3] = 255;
-    }
-    if (icc.valid()) {
-      icc.Convert(row, converted.data(), size.width);
-      std::memcpy(row, converted.data(), converted.size());
-    }
-  }
+  const bool built = orientation != 1 || factor != 1;
   DecodedImage image;
-  if (orientation == 1) {
+  if (!built) {
     image.pixel_width = size.width;
     image.pixel_height = size.height;
     image.stride_bytes = size.width * 4;
     image.bgrx = std::move(stored);
+    image.has_alpha = translucent;
   } else {
-    UprightBuilder builder(size.width, size.height, 1, orientation);
+    UprightBuilder builder(size.width, size.height, factor, orientation,
+                           hint.keep_alpha);
     for (int32_t y = 0; y < size.height; ++y) {
       builder.AddRow(stored.data() + static_cast<size_t>(y) * size.width * 4);
     }

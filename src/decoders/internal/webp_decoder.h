@@ -22,10 +22,12 @@ WebpScaledSize ChooseWebpSize(int32_t width, int32_t height,
                               const DecodeHint& stored_hint);
 
 // Decodes the WebP file in `bytes` (see DecodePictureBytes): lossy or
-// lossless, with or without alpha (composited on white); of an animation,
-// the first frame alone. The EXIF orientation and the ICC profile of the
-// file's RIFF chunks are applied. A file cut short is refused (481). Holds
-// a lease from the shared decode budget, taken before any pixel is
+// lossless, with or without alpha (composited on white, or kept as the hint
+// asks: a lossy picture with alpha is then reduced by a whole factor after
+// decoding, since libwebp scales its colours unweighted by alpha); of an
+// animation, the first frame alone. The EXIF orientation and the ICC profile
+// of the file's RIFF chunks are applied. A file cut short is refused (481).
+// Holds a lease from the shared decode budget, taken before any pixel is
 // allocated.
 DecodedImage DecodeWebp(std::span<const uint8_t> bytes, const DecodeHint& hint);
 

@@ -4,12 +4,14 @@
 //   alloc       allocates without end      write   opens a file to write
 //   socket      makes a socket             exec    runs a program
 //   kill        signals the program        exit    exits with status 3
+//   alpha       replies first with a 1 x 1 image with alpha, unasked
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,8 +21,13 @@
 #include <vector>
 
 #include "decoders/decoder_service.h"
+#include "decoders/internal/decoder_wire.h"
 
 namespace {
+
+namespace wire = vg::decoders::decoders_internal;
+
+int socket_fd = -1;
 
 void Misbehave(int fd) {
   std::array<char, 24> head{};
@@ -55,6 +62,17 @@ void Misbehave(int fd) {
     kill(getppid(), SIGTERM);
   } else if (word == "exit") {
     _exit(3);
+  } else if (word == "alpha") {
+    wire::WireMessage image;
+    image.type = wire::WireType::kImage;
+    image.flags = wire::kPixelsFollow | wire::kHasAlpha;
+    image.bytes = 4;
+    image.width = image.height = image.pixel_width = image.pixel_height = 1;
+    image.stride_bytes = 4;
+    const uint8_t pixel[4] = {};
+    if (wire::SendWire(socket_fd, image)) {
+      (void)!send(socket_fd, pixel, sizeof pixel, MSG_NOSIGNAL);
+    }
   }
 }
 
@@ -63,6 +81,7 @@ void Misbehave(int fd) {
 int main(int argc, char** argv) {
   auto options = vg::decoders::ParseDecoderArguments(argc, argv);
   if (!options) return 2;
+  socket_fd = options->socket_fd;
   options->before_decode = Misbehave;
   vg::decoders::ServeDecoder(*options);
 }
