@@ -32,6 +32,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "decoders/decode_picture.h"
@@ -121,6 +122,14 @@ class [[nodiscard]] UseDecoderProcesses {
 
 // Returns the processes in use (null: pictures are decoded in-process).
 DecoderProcesses* InstalledDecoderProcesses();
+
+// Opens the picture file at `path` and decodes it in `processes`, as
+// DecodePictureFile does with processes installed, raising the same errors.
+// A program that calls only this links none of the decoders' libraries:
+// the desktop's thumbnailer starts in a few milliseconds.
+DecodedImage DecodePictureFileIn(DecoderProcesses& processes,
+                                 std::u16string_view path,
+                                 const DecodeHint& hint);
 
 // Returns the decoder program: $VIGNETTES_DECODER when set, else
 // `vignettes-decoder` beside the running program, in the libexec folder
