@@ -223,7 +223,8 @@ Outcome FromSummary(thumbnail::Summary summary) {
 // A recursive run is always one walk: its sets' folders are made by the
 // engine, and a folder that would stand where "Grand/" goes is not walked.
 Outcome RunJob(const thumbnail::Job& job, Reporter& events) {
-  bool one_listing = job.sets.size() < 2 || job.recursive;
+  bool one_listing =
+      job.sets.size() < 2 || job.recursive || !job.cache_root.empty();
   if (!one_listing) {
     one_listing = true;
     for (const platform::ListedFile& f : platform::ListFolder(job.listing)) {
@@ -395,15 +396,28 @@ int RunCommandLine(int argc, char** argv) {
                                      2});
     }
   }
-  std::string dest = options.dest;
-  if (!MakeFolders(dest)) {
+  thumbnail::Job job;
+  if (options.cache_sizes) {
+    const std::string root = thumbnail::CacheRoot();
+    if (root.empty()) {
+      return UsageError(UsageProblem{
+          "--cache: no cache folder (neither XDG_CACHE_HOME nor HOME is set)",
+          2});
+    }
+    job.cache_root = platform::FromAnsi(root);
+    for (const thumbnail::CacheSize& size : *options.cache_sizes) {
+      job.sets.emplace_back(platform::FromAnsi(root + size.folder + "/"),
+                            size.pixels);
+    }
+  }
+  std::string dest = options.cache_sizes ? "" : options.dest;
+  if (!options.cache_sizes && !MakeFolders(dest)) {
     std::fprintf(stderr, "vignettes: cannot make the folder '%s': %s\n",
                  dest.c_str(), std::strerror(errno));
     return kExitSomeFailed;
   }
-  dest = AsFolder(dest);
+  if (!options.cache_sizes) dest = AsFolder(dest);
 
-  thumbnail::Job job;
   job.listing = platform::FromAnsi(origin->listing);
   job.load_prefix = platform::FromAnsi(origin->folder);
   job.jobs =
@@ -411,7 +425,9 @@ int RunCommandLine(int argc, char** argv) {
           ? options.jobs
           : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   const std::u16string destination = platform::FromAnsi(dest);
-  if (two_sizes && options.recursive) {
+  if (options.cache_sizes) {
+    // The sets are the cache's sizes, above.
+  } else if (two_sizes && options.recursive) {
     job.sets = {{destination, Width(*options.small)},
                 {destination, Width(*options.large), u"Grand/"}};
   } else if (two_sizes) {

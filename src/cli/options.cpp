@@ -12,6 +12,7 @@
 #include "platform/code_page.h"
 #include "platform/error.h"
 #include "platform/numeric_text.h"
+#include "thumbnail/desktop_cache.h"
 
 namespace vg::cli {
 namespace {
@@ -19,6 +20,7 @@ namespace {
 constexpr const char* kUsage =
     "Usage: vignettes --origin DIR --dest DIR --width W [OPTION]...\n"
     "       vignettes --origin DIR --dest DIR --small S --large L [OPTION]...\n"
+    "       vignettes --origin DIR --cache[=SIZES] [OPTION]...\n"
     "       vignettes [FOLDER]   (opens the window, on FOLDER if given)\n"
     "\n"
     "Writes every picture of DIR (JPEG, PNG, GIF, BMP, ICO, CUR, WebP, TIFF,\n"
@@ -33,6 +35,14 @@ constexpr const char* kUsage =
     "  --width W      one set, W pixels wide\n"
     "  --small S      two sets: S pixels wide into DIR,\n"
     "  --large L      and L pixels wide into DIR/Grand/\n"
+    "  --cache[=SIZES]  fill the desktop's thumbnail cache instead\n"
+    "                 ($XDG_CACHE_HOME/thumbnails/, else "
+    "~/.cache/thumbnails/)\n"
+    "                 as file managers read it: a PNG a picture and a size,\n"
+    "                 all from one decode. SIZES: a comma list of normal\n"
+    "                 (128), large (256), x-large (512), xx-large (1024);\n"
+    "                 default normal,large. A picture that cannot be read\n"
+    "                 gets a failure entry; with -u valid entries stay\n"
     "  -j, --jobs N   pictures made at once (default: the number of cores);\n"
     "                 the files written are the same for every N\n"
     "  -q, --quiet    no progress bar and no summary: failures only\n"
@@ -68,6 +78,7 @@ constexpr const char* kUsage =
     "  vignettes -ru --origin ~/Photos --dest ~/web --small 100 --large 450\n"
     "  vignettes -r --origin ~/Photos --dest ~/web --width 150 --shard 1/4\n"
     "  vignettes -r --origin in --dest out --width 150 --report run.jsonl\n"
+    "  vignettes --cache -ru --origin ~/Pictures   (before opening them)\n"
     "  jq -j 'select(.status==\"failed\") | .input + \"\\u0000\"' run.jsonl |\n"
     "    vignettes -r --origin in --dest out --width 150 -0 --files-from -\n"
     "\n"
@@ -96,6 +107,7 @@ enum LongOnly : int {
   kReport,
   kFilesFrom,
   kDecodeTimeout,
+  kCache,
 };
 
 // The leading ':' makes a missing value come back as ':' rather than '?'.
@@ -118,6 +130,7 @@ constexpr option kLongOptions[] = {
     {"files-from", required_argument, nullptr, kFilesFrom},
     {"null", no_argument, nullptr, '0'},
     {"decode-timeout", required_argument, nullptr, kDecodeTimeout},
+    {"cache", optional_argument, nullptr, kCache},
     // "--d" and "--de" meant --dest before --decode-timeout came, and
     // still do.
     {"d", required_argument, nullptr, kDest},
@@ -205,6 +218,16 @@ UsageProblem Problem(std::string message) {
 
 // Checks what no single option can: the set of options given together.
 ParsedOptions CheckTogether(Options options) {
+  if (options.cache_sizes) {
+    if (options.origin.empty()) return Problem("--cache needs --origin");
+    if (!options.dest.empty() || options.width || options.small ||
+        options.large) {
+      return Problem(
+          "--cache writes into the desktop's thumbnail cache: give no "
+          "--dest, --width, --small or --large");
+    }
+    return options;
+  }
   if (options.origin.empty() || options.dest.empty()) {
     return Problem("--origin and --dest are both needed");
   }
@@ -303,6 +326,16 @@ ParsedOptions ParseOptions(int argc, char* const* argv) {
               "most 86400");
         }
         options.decode_timeout_seconds = seconds;
+        break;
+      }
+      case kCache: {
+        std::vector<thumbnail::CacheSize> sizes;
+        if (std::string why = thumbnail::ParseCacheSizes(
+                optarg != nullptr ? optarg : "normal,large", &sizes);
+            !why.empty()) {
+          return Problem("--cache: " + why);
+        }
+        options.cache_sizes = std::move(sizes);
         break;
       }
       case 'h':

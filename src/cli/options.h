@@ -20,6 +20,9 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
+
+#include "thumbnail/desktop_cache.h"
 
 namespace vg::cli {
 
@@ -32,7 +35,7 @@ enum class Request {
 
 // The options of one run, checked: with kBatch, origin and dest are given,
 // and either width or both small and large hold a width of 1 to 65535
-// pixels, as typed.
+// pixels, as typed; or, with cache_sizes, origin alone.
 struct Options {
   Request request = Request::kBatch;
   std::string origin;
@@ -49,6 +52,9 @@ struct Options {
   std::optional<std::string> files_from;  // --files-from FILE ("-": stdin)
   bool null_separated = false;            // -0, --null
   double decode_timeout_seconds = 20;     // --decode-timeout SECONDS
+  // --cache[=SIZES]: the desktop cache's sizes to fill (then dest and the
+  // widths are not given).
+  std::optional<std::vector<thumbnail::CacheSize>> cache_sizes;
 };
 
 // A command line that cannot run.

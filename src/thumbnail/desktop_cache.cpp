@@ -1,16 +1,17 @@
 #include "thumbnail/desktop_cache.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <QByteArray>
-#include <QCryptographicHash>
 #include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "thumbnail/internal/md5.h"
 
 namespace vg::thumbnail {
 namespace {
@@ -39,6 +40,48 @@ uint32_t BigEndian32(const unsigned char* p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) |
          (uint32_t{p[2]} << 8) | uint32_t{p[3]};
 }
+
+// What shared-mime-info's globs give; its magic is consulted only when
+// the name says nothing, so a JPEG named .png is still image/png.
+constexpr std::array<std::pair<const char*, const char*>, 37> kByExtension = {{
+    {"jpg", "image/jpeg"},
+    {"jpeg", "image/jpeg"},
+    {"jpe", "image/jpeg"},
+    {"png", "image/png"},
+    {"gif", "image/gif"},
+    {"bmp", "image/bmp"},
+    {"dib", "image/bmp"},
+    {"ico", "image/vnd.microsoft.icon"},
+    {"cur", "image/x-win-bitmap"},
+    {"wmf", "image/wmf"},
+    {"emf", "image/emf"},
+    {"webp", "image/webp"},
+    {"tif", "image/tiff"},
+    {"tiff", "image/tiff"},
+    {"heic", "image/heif"},
+    {"heif", "image/heif"},
+    {"hif", "image/heif"},
+    {"avif", "image/avif"},
+    {"dng", "image/x-adobe-dng"},
+    {"cr2", "image/x-canon-cr2"},
+    {"cr3", "image/x-canon-cr3"},
+    {"crw", "image/x-canon-crw"},
+    {"nef", "image/x-nikon-nef"},
+    {"nrw", "image/x-nikon-nrw"},
+    {"arw", "image/x-sony-arw"},
+    {"sr2", "image/x-sony-sr2"},
+    {"srf", "image/x-sony-srf"},
+    {"raf", "image/x-fuji-raf"},
+    {"orf", "image/x-olympus-orf"},
+    {"rw2", "image/x-panasonic-rw2"},
+    {"raw", "image/x-panasonic-rw"},
+    {"pef", "image/x-pentax-pef"},
+    {"mrw", "image/x-minolta-mrw"},
+    {"x3f", "image/x-sigma-x3f"},
+    {"kdc", "image/x-kodak-kdc"},
+    {"dcr", "image/x-kodak-dcr"},
+    {"k25", "image/x-kodak-k25"},
+}};
 
 }  // namespace
 
@@ -173,57 +216,11 @@ std::string PathFromFileUri(std::string_view uri) {
 }
 
 std::string CacheEntryName(std::string_view uri) {
-  const QByteArray digest =
-      QCryptographicHash::hash(QByteArrayView(uri.data(), uri.size()),
-                               QCryptographicHash::Md5)
-          .toHex();
-  return std::string(digest.constData(), digest.size()) + ".png";
+  return thumbnail_internal::Md5Hex(uri) + ".png";
 }
 
 std::string PictureMimeType(std::string_view path,
                             std::string_view first_bytes) {
-  // What shared-mime-info's globs give; its magic is consulted only when
-  // the name says nothing, so a JPEG named .png is still image/png.
-  static constexpr std::array<std::pair<const char*, const char*>, 37>
-      kByExtension = {{
-          {"jpg", "image/jpeg"},
-          {"jpeg", "image/jpeg"},
-          {"jpe", "image/jpeg"},
-          {"png", "image/png"},
-          {"gif", "image/gif"},
-          {"bmp", "image/bmp"},
-          {"dib", "image/bmp"},
-          {"ico", "image/vnd.microsoft.icon"},
-          {"cur", "image/x-win-bitmap"},
-          {"wmf", "image/wmf"},
-          {"emf", "image/emf"},
-          {"webp", "image/webp"},
-          {"tif", "image/tiff"},
-          {"tiff", "image/tiff"},
-          {"heic", "image/heif"},
-          {"heif", "image/heif"},
-          {"hif", "image/heif"},
-          {"avif", "image/avif"},
-          {"dng", "image/x-adobe-dng"},
-          {"cr2", "image/x-canon-cr2"},
-          {"cr3", "image/x-canon-cr3"},
-          {"crw", "image/x-canon-crw"},
-          {"nef", "image/x-nikon-nef"},
-          {"nrw", "image/x-nikon-nrw"},
-          {"arw", "image/x-sony-arw"},
-          {"sr2", "image/x-sony-sr2"},
-          {"srf", "image/x-sony-srf"},
-          {"raf", "image/x-fuji-raf"},
-          {"orf", "image/x-olympus-orf"},
-          {"rw2", "image/x-panasonic-rw2"},
-          {"raw", "image/x-panasonic-rw"},
-          {"pef", "image/x-pentax-pef"},
-          {"mrw", "image/x-minolta-mrw"},
-          {"x3f", "image/x-sigma-x3f"},
-          {"kdc", "image/x-kodak-kdc"},
-          {"dcr", "image/x-kodak-dcr"},
-          {"k25", "image/x-kodak-k25"},
-      }};
   const size_t slash = path.rfind('/');
   const std::string_view name =
       slash == std::string_view::npos ? path : path.substr(slash + 1);
@@ -252,6 +249,52 @@ std::string PictureMimeType(std::string_view path,
   if (starts(" EMF", 40)) return "image/emf";
   if (starts("BM")) return "image/bmp";
   return {};
+}
+
+bool ReadCacheSource(const std::string& path, std::string uri,
+                     CacheSource* source) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st {};
+  std::string head(64, '\0');
+  ssize_t got = -1;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    got = pread(fd, head.data(), head.size(), 0);
+  }
+  close(fd);
+  if (got < 0) return false;
+  head.resize(static_cast<size_t>(got));
+  source->uri = std::move(uri);
+  source->mtime_seconds = st.st_mtim.tv_sec;
+  source->size_bytes = st.st_size;
+  source->mime_type = PictureMimeType(path, head);
+  return true;
+}
+
+std::vector<std::pair<std::string, std::string>> EntryText(
+    const CacheSource& source, int32_t width, int32_t height) {
+  std::vector<std::pair<std::string, std::string>> text = {
+      {"Thumb::URI", source.uri},
+      {"Thumb::MTime", std::to_string(source.mtime_seconds)},
+      {"Thumb::Size", std::to_string(source.size_bytes)},
+  };
+  if (!source.mime_type.empty()) {
+    text.emplace_back("Thumb::Mimetype", source.mime_type);
+  }
+  if (width > 0 && height > 0) {
+    text.emplace_back("Thumb::Image::Width", std::to_string(width));
+    text.emplace_back("Thumb::Image::Height", std::to_string(height));
+  }
+  text.emplace_back("Software", "Vignettes");
+  return text;
+}
+
+bool IsPictureTypeWeRead(std::string_view mime_type) {
+  if (mime_type.empty()) return false;
+  for (const auto& [ext, mime] : kByExtension) {
+    if (mime_type == mime) return true;
+  }
+  return false;
 }
 
 bool EntryIsValid(const std::string& path, std::string_view uri,

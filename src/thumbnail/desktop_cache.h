@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace vg::thumbnail {
@@ -75,6 +76,28 @@ std::string PictureMimeType(std::string_view path,
 // `mtime_seconds`: its Thumb::URI and Thumb::MTime say so.
 bool EntryIsValid(const std::string& path, std::string_view uri,
                   int64_t mtime_seconds);
+
+// What an entry records of its picture.
+struct CacheSource {
+  std::string uri;
+  int64_t mtime_seconds = 0;
+  int64_t size_bytes = 0;
+  std::string mime_type;  // empty when unknown
+};
+
+// Reads the time, size and type of the picture at `path` (bytes), known to
+// the desktop as `uri`. Returns false when the file cannot be looked at.
+bool ReadCacheSource(const std::string& path, std::string uri,
+                     CacheSource* source);
+
+// Returns the text entries of a thumbnail of `source`, whose picture is
+// `width` x `height` pixels: Thumb::URI, Thumb::MTime, Thumb::Size,
+// Thumb::Mimetype (when known), Thumb::Image::Width and ::Height, Software.
+std::vector<std::pair<std::string, std::string>> EntryText(
+    const CacheSource& source, int32_t width, int32_t height);
+
+// Returns true for the MIME types of the pictures this program reads.
+bool IsPictureTypeWeRead(std::string_view mime_type);
 
 // The folder of failure entries written by this program, below the root.
 inline constexpr const char* kOwnFailFolder = "fail/vignettes/";

@@ -9,9 +9,13 @@
 #include <thread>
 #include <utility>
 
+#include "decoders/decode_picture.h"
 #include "platform/code_page.h"
+#include "platform/error.h"
 #include "platform/folder_listing.h"
+#include "thumbnail/desktop_cache.h"
 #include "thumbnail/make.h"
+#include "thumbnail/png_thumbnail.h"
 #include "thumbnail/walk.h"
 
 namespace vg::thumbnail {
@@ -51,12 +55,32 @@ void MakeFolders(const std::string& path) {
   }
 }
 
+// Makes `path` and the folders above it that are missing, private to their
+// owner, as a thumbnail cache's folders must be.
+void MakePrivateFolders(const std::string& path) {
+  for (size_t i = 1; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '/') {
+      mkdir(path.substr(0, i).c_str(), 0700);
+    }
+  }
+}
+
+// The folder a picture's URI is made from: `load_prefix` made absolute.
+std::u16string AbsolutePrefix(const Job& job) {
+  if (job.cache_root.empty()) return {};
+  std::string prefix = AbsolutePath(platform::ToAnsi(job.load_prefix));
+  if (prefix.back() != '/') prefix += '/';
+  return platform::FromAnsi(prefix);
+}
+
 // The state of one run, shared by its workers.
 class Runner {
  public:
   Runner(const Job& job, Events* events)
       : job_(job),
         events_(events),
+        cache_(!job.cache_root.empty()),
+        absolute_prefix_(AbsolutePrefix(job)),
         walk_(ListJob(job)),
         wanted_(Wanted()),
         plan_(MakePlan(walk_.files, PlanFilter{[this](size_t i) {
@@ -73,6 +97,11 @@ class Runner {
   }
 
   Summary Go() {
+    if (cache_) {
+      for (const OutputSet& set : job_.sets) {
+        MakePrivateFolders(platform::ToAnsi(set.destination));
+      }
+    }
     for (const WalkProblem& p : walk_.problems) FailApart(p.path, p.reason);
     if (job_.only && job_.shard.index == 0) {
       // Asked for and not there; told by one shard only.
@@ -150,11 +179,22 @@ class Runner {
     return job_.load_prefix + FolderOf(index).origin + walk_.files[index].name;
   }
 
+  // The URI the desktop knows the picture by.
+  std::string Uri(size_t index) const {
+    return FileUri(platform::ToAnsi(absolute_prefix_ + FolderOf(index).origin +
+                                    walk_.files[index].name));
+  }
+
   std::u16string RelativeOutput(size_t index) const {
+    if (cache_) return platform::FromAnsi(Uri(index));
     return FolderOf(index).mirror + OutputName(walk_.files[index].name);
   }
 
   std::u16string OutputPath(size_t index, size_t set) const {
+    if (cache_) {
+      return job_.sets[set].destination +
+             platform::FromAnsi(CacheEntryName(Uri(index)));
+    }
     return job_.sets[set].destination + FolderOf(index).mirror +
            job_.sets[set].sub_folder + OutputName(walk_.files[index].name);
   }
@@ -220,6 +260,19 @@ class Runner {
   // True when every output of the group exists, not older than any of its
   // pictures.
   bool UpToDate(const std::vector<PictureResult>& results) const {
+    if (cache_) {
+      // One picture a URI: the group is that picture alone.
+      const PictureResult& r = results.back();
+      struct stat st {};
+      if (stat(platform::ToAnsi(r.input).c_str(), &st) != 0) return false;
+      const std::string uri = Uri(r.index);
+      for (const std::u16string& output : r.outputs) {
+        if (!EntryIsValid(platform::ToAnsi(output), uri, st.st_mtim.tv_sec)) {
+          return false;
+        }
+      }
+      return true;
+    }
     timespec newest{0, 0};
     for (const PictureResult& r : results) {
       struct stat st {};
@@ -238,7 +291,7 @@ class Runner {
 
   // Makes the folders a recursive run writes this picture's thumbnails in.
   void MakeFoldersFor(size_t index) {
-    if (!job_.recursive) return;
+    if (!job_.recursive || cache_) return;
     const size_t folder = walk_.folder_of[index];
     std::lock_guard lock(folders_mutex_);
     if (folder_made_[folder]) return;
@@ -265,6 +318,10 @@ class Runner {
 
   void MakeSteps(size_t j, std::vector<PictureResult>& results,
                  std::vector<size_t>& holder) {
+    if (cache_) {
+      MakeCacheEntries(results[j]);
+      return;
+    }
     PictureResult& result = results[j];
     const size_t index = result.index;
     const std::u16string& input = result.input;
@@ -326,6 +383,94 @@ class Runner {
     }
   }
 
+  // The desktop cache's steps: the picture decoded once for the largest
+  // size, each entry fitted in its box and written as PNG; a picture that
+  // cannot be read gets failure entries instead.
+  void MakeCacheEntries(PictureResult& result) {
+    const size_t index = result.index;
+    const std::string path = platform::ToAnsi(result.input);
+    CacheSource source;
+    // Looked at before it is read: should the picture change meanwhile, the
+    // entry carries the older time and is made again next time.
+    const bool known = ReadCacheSource(path, Uri(index), &source);
+    // An update makes only the entries that are not valid, from a decode
+    // for the largest of them.
+    std::vector<bool> needed(job_.sets.size(), true);
+    double widest = 0;
+    for (size_t s = 0; s < job_.sets.size(); ++s) {
+      needed[s] = !(job_.update && known &&
+                    EntryIsValid(platform::ToAnsi(result.outputs[s]),
+                                 source.uri, source.mtime_seconds));
+      if (needed[s]) widest = std::max(widest, job_.sets[s].width);
+    }
+    decoders::DecodedImage image;
+    try {
+      decoders::DecodeHint hint = BoxHint(static_cast<int32_t>(widest));
+      hint.keep_alpha = true;
+      image = decoders::DecodePictureFile(result.input, hint);
+    } catch (const std::exception& e) {
+      Fail({index, Failure::kNoSet, result.input, DescribeFailure(e)}, result);
+      const auto* error = dynamic_cast<const platform::Error*>(&e);
+      if (known) {
+        WriteFailureEntries(
+            source, error != nullptr &&
+                        error->number() == platform::kErrInvalidPicture);
+      }
+      return;
+    }
+    if (!known) {
+      Fail({index, Failure::kNoSet, result.input, "could not be looked at"},
+           result);
+      return;
+    }
+    const PngText text = EntryText(source, image.width, image.height);
+    for (size_t s = 0; s < job_.sets.size(); ++s) {
+      if (!needed[s]) continue;
+      const std::u16string& output = result.outputs[s];
+      BoxThumbnail thumb;
+      try {
+        thumb = ScaleIntoBox(image, static_cast<int32_t>(job_.sets[s].width),
+                             image.has_alpha);
+      } catch (const std::exception& e) {
+        Fail({index, s, result.input, DescribeFailure(e)}, result);
+        continue;
+      }
+      if (std::string why =
+              WritePng(thumb, platform::ToAnsi(output), text, 0600, false);
+          !why.empty()) {
+        Fail({index, s, output, std::move(why)}, result);
+        continue;
+      }
+      if (events_ != nullptr) {
+        std::lock_guard lock(mutex_);
+        events_->Written(index, s, output, thumb.width, thumb.height);
+      }
+    }
+  }
+
+  // Tells the desktop not to try the picture again until it changes: our
+  // own failure entry, and the one GNOME's factory looks for when the file
+  // is of a picture type we read and is no valid picture (any other type,
+  // a video or an SVG, is left for the desktop's other thumbnailers).
+  void WriteFailureEntries(const CacheSource& source, bool invalid) const {
+    const std::string root = platform::ToAnsi(job_.cache_root);
+    std::vector<std::string> folders = {root + kOwnFailFolder};
+    if (invalid && IsPictureTypeWeRead(source.mime_type)) {
+      folders.push_back(root + kDesktopFailFolder);
+    }
+    BoxThumbnail blank;
+    blank.width = blank.height = 1;
+    blank.has_alpha = true;
+    blank.pixels.assign(4, 0);
+    PngText text = EntryText(source, 0, 0);
+    for (const std::string& folder : folders) {
+      MakePrivateFolders(folder);
+      // A failure entry that cannot be written costs another try later.
+      (void)WritePng(blank, folder + CacheEntryName(source.uri), text, 0600,
+                     false);
+    }
+  }
+
   void Fail(Failure failure, PictureResult& result) {
     std::lock_guard lock(mutex_);
     FailLocked(std::move(failure), result);
@@ -366,6 +511,8 @@ class Runner {
 
   const Job& job_;
   Events* events_;
+  const bool cache_;                      // Job::cache_root given
+  const std::u16string absolute_prefix_;  // for the URIs of a cache run
   const Walk walk_;
   std::unordered_set<std::u16string> found_;  // Job::only paths listed
   std::vector<bool> wanted_;                  // only while planning

@@ -27,7 +27,9 @@
 //      whole or not at all, never over one of the run's inputs. So a run
 //      killed at any moment leaves whole files, and a run with `update`
 //      set finishes its work without making them again.
-// The files written do not depend on `jobs`.
+// The files written do not depend on `jobs`. A run may fill the desktop's
+// thumbnail cache instead (Job::cache_root): the same steps, with PNG
+// entries named after each picture's URI.
 //
 // Nothing here knows the window: it drives these same steps one picture at
 // a time to keep its own caption, picture boxes and yields.
@@ -87,6 +89,15 @@ struct Job {
   bool update = false;
   // Makes only this share of the pictures (thumbnail/plan.h).
   Shard shard;
+  // When not empty, the run fills the desktop's thumbnail cache whose root
+  // this is (with its trailing "/"; thumbnail/desktop_cache.h) instead of
+  // writing JPEG files: each set's destination is one of the root's size
+  // folders and its width that size's box. Every picture gets a PNG entry
+  // in each, named after its file URI; one that fails gets a failure entry
+  // (kOwnFailFolder; kDesktopFailFolder too when it is no picture we read).
+  // Folders made here are 0700, entries 0600. With `update`, a picture
+  // whose every entry is valid (same URI and time) is left alone.
+  std::u16string cache_root;
   // When set, makes only the pictures at these paths (load_prefix followed
   // by the path below the origin, or that path alone), with the others
   // written under the same name; a path the listing lacks is a failure.

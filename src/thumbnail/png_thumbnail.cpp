@@ -65,8 +65,8 @@ void NoFlush(png_structp /*png*/) {}
 
 // Kept apart from any C++ object with a destructor: libpng leaves through
 // longjmp on an error.
-bool EncodePng(png_structp png, png_infop info, const BoxThumbnail& thumb,
-               std::vector<png_text>* text, png_bytep* rows) {
+bool EncodePngRows(png_structp png, png_infop info, const BoxThumbnail& thumb,
+                   std::vector<png_text>* text, png_bytep* rows) {
   if (setjmp(png_jmpbuf(png)) != 0) return false;
   png_set_IHDR(png, info, static_cast<png_uint_32>(thumb.width),
                static_cast<png_uint_32>(thumb.height), 8,
@@ -178,8 +178,8 @@ BoxThumbnail ScaleIntoBox(const decoders::DecodedImage& image, int32_t box_px,
   return thumb;
 }
 
-std::string WritePng(const BoxThumbnail& thumb, const std::string& path,
-                     const PngText& text, mode_t mode, bool sync) {
+std::string EncodePng(const BoxThumbnail& thumb, const PngText& text,
+                      std::vector<uint8_t>* bytes) {
   if (thumb.width <= 0 || thumb.height <= 0) return "nothing to write";
   png_structp png =
       png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -208,11 +208,21 @@ std::string WritePng(const BoxThumbnail& thumb, const std::string& path,
   for (size_t y = 0; y < rows.size(); ++y) {
     rows[y] = const_cast<png_bytep>(thumb.pixels.data() + y * row_bytes);
   }
-  const bool encoded = EncodePng(png, info, thumb, &entries, rows.data());
+  const bool encoded = EncodePngRows(png, info, thumb, &entries, rows.data());
   png_destroy_write_struct(&png, &info);
   if (!encoded) return "the PNG could not be encoded";
+  *bytes = std::move(sink.bytes);
+  return {};
+}
+
+std::string WritePng(const BoxThumbnail& thumb, const std::string& path,
+                     const PngText& text, mode_t mode, bool sync) {
+  std::vector<uint8_t> bytes;
+  if (std::string why = EncodePng(thumb, text, &bytes); !why.empty()) {
+    return why;
+  }
   ModeStep step{mode};
-  switch (platform::ReplaceFile(path, sink.bytes, mode != 0 ? SetMode : nullptr,
+  switch (platform::ReplaceFile(path, bytes, mode != 0 ? SetMode : nullptr,
                                 &step, sync)) {
     case platform::ReplaceResult::kDone:
       return {};

@@ -59,6 +59,11 @@ BoxThumbnail ScaleIntoBox(const decoders::DecodedImage& image, int32_t box_px,
 // Text entries of a PNG: key, then value (Latin-1 keys; values as bytes).
 using PngText = std::vector<std::pair<std::string, std::string>>;
 
+// Encodes `thumb` as a PNG with `text` before the pixels into `bytes`.
+// Returns an empty text when done, else why not.
+std::string EncodePng(const BoxThumbnail& thumb, const PngText& text,
+                      std::vector<uint8_t>* bytes);
+
 // Writes `thumb` as a PNG at `path` with `text` before the pixels, through
 // a temporary file in the same folder and a rename (platform/
 // replace_file.h); the file gets `mode` (0: what a new file gets), and is

@@ -14,6 +14,7 @@
 #include "common/test_files.h"
 #include "decoders/decode_picture.h"
 #include "platform/code_page.h"
+#include "thumbnail/desktop_cache.h"
 
 namespace vg::cli {
 namespace {
@@ -445,6 +446,46 @@ TEST_F(CommandLineTest, APictureNamedGrandMakesWhatTheWindowMakes) {
     const std::string path =
         platform::ToAnsi(f.path).replace(0, window_out.string().size(), Out());
     EXPECT_NE(err_.find(path + ": " + f.reason), std::string::npos) << err_;
+  }
+}
+
+// The cache fill through the command line: the entries land below
+// XDG_CACHE_HOME (else HOME's .cache), the report names them, and without
+// either variable nothing is made.
+TEST_F(CommandLineTest, CacheFillsTheCacheTheEnvironmentNames) {
+  WriteJpeg("a b.jpg", 300, 200);
+  const std::string report = (root_ / "r.jsonl").string();
+  const std::string uri = thumbnail::FileUri(In() + "/a b.jpg");
+  const std::string name = thumbnail::CacheEntryName(uri);
+  struct Saved {
+    const char* name;
+    std::string value;
+    bool set;
+  };
+  std::vector<Saved> saved;
+  for (const char* var : {"XDG_CACHE_HOME", "HOME"}) {
+    const char* v = std::getenv(var);
+    saved.push_back({var, v != nullptr ? v : "", v != nullptr});
+  }
+  setenv("XDG_CACHE_HOME", (root_ / "xdg").c_str(), 1);
+  EXPECT_EQ(Run({"--cache=normal", "-q", "--origin", In(), "--report", report}),
+            0)
+      << err_;
+  EXPECT_TRUE(fs::exists(root_ / "xdg/thumbnails/normal" / name));
+  EXPECT_FALSE(fs::exists(root_ / "xdg/thumbnails/large"));
+  EXPECT_NE(testing::ReadBytes(report).find(name), std::string::npos);
+
+  setenv("XDG_CACHE_HOME", "relative/not/used", 1);
+  setenv("HOME", (root_ / "home").c_str(), 1);
+  EXPECT_EQ(Run({"--cache", "-q", "--origin", In()}), 0) << err_;
+  EXPECT_TRUE(fs::exists(root_ / "home/.cache/thumbnails/large" / name));
+
+  unsetenv("XDG_CACHE_HOME");
+  unsetenv("HOME");
+  EXPECT_EQ(Run({"--cache", "--origin", In()}), 2);
+  EXPECT_NE(err_.find("no cache folder"), std::string::npos) << err_;
+  for (const Saved& s : saved) {
+    if (s.set) setenv(s.name, s.value.c_str(), 1);
   }
 }
 

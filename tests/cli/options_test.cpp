@@ -309,6 +309,38 @@ TEST(ParseOptionsTest, CollectionOptions) {
             std::string::npos);
 }
 
+TEST(ParseOptionsTest, CacheTakesItsSizesAndTheOriginAlone) {
+  const struct {
+    std::vector<std::string> args;
+    std::vector<int32_t> pixels;
+  } accepted[] = {
+      {{"--cache", "--origin=in"}, {128, 256}},
+      {{"--origin=in", "--cache=xx-large,normal", "-ru"}, {128, 1024}},
+      {{"--ca=large", "--origin", "in", "--shard", "1/2"}, {256}},
+  };
+  for (const auto& c : accepted) {
+    const Options o = Accepted(c.args);
+    ASSERT_TRUE(o.cache_sizes.has_value()) << c.args[0];
+    std::vector<int32_t> pixels;
+    for (const thumbnail::CacheSize& size : *o.cache_sizes) {
+      pixels.push_back(size.pixels);
+    }
+    EXPECT_EQ(pixels, c.pixels) << c.args[0];
+  }
+  const std::string no_dest =
+      "--cache writes into the desktop's thumbnail cache: give no --dest, "
+      "--width, --small or --large";
+  EXPECT_EQ(Refused({"--cache", "--origin=in", "--dest=out"}), no_dest);
+  EXPECT_EQ(Refused({"--cache", "--origin=in", "--width=5"}), no_dest);
+  EXPECT_EQ(Refused({"--cache"}), "--cache needs --origin");
+  // The sizes are glued to the option: a next word is not taken as them.
+  EXPECT_EQ(Refused({"--cache", "large", "--origin=in"}),
+            "unknown argument 'large'");
+  EXPECT_EQ(Refused({"--cache=huge", "--origin=in"}),
+            "--cache: unknown thumbnail size 'huge' (normal, large, x-large or "
+            "xx-large)");
+}
+
 TEST(ReadShardTest, SchedulersEnvironments) {
   uint64_t k = 99, n = 99;
   {

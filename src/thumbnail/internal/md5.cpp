@@ -1,0 +1,97 @@
+#include "thumbnail/internal/md5.h"
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+namespace vg::thumbnail::thumbnail_internal {
+namespace {
+
+constexpr std::array<uint32_t, 64> kSines = {
+    0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a,
+    0xa8304613, 0xfd469501, 0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be,
+    0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821, 0xf61e2562, 0xc040b340,
+    0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
+    0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8,
+    0x676f02d9, 0x8d2a4c8a, 0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c,
+    0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70, 0x289b7ec6, 0xeaa127fa,
+    0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
+    0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92,
+    0xffeff47d, 0x85845dd1, 0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1,
+    0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
+
+constexpr std::array<int, 16> kShifts = {7, 12, 17, 22, 5, 9,  14, 20,
+                                         4, 11, 16, 23, 6, 10, 15, 21};
+
+uint32_t RotateLeft(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+
+void Block(const unsigned char* block, std::array<uint32_t, 4>& state) {
+  uint32_t words[16];
+  for (int i = 0; i < 16; ++i) {
+    words[i] = uint32_t{block[i * 4]} | (uint32_t{block[i * 4 + 1]} << 8) |
+               (uint32_t{block[i * 4 + 2]} << 16) |
+               (uint32_t{block[i * 4 + 3]} << 24);
+  }
+  uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+  for (int i = 0; i < 64; ++i) {
+    uint32_t f = 0;
+    int g = 0;
+    const int round = i / 16;
+    if (round == 0) {
+      f = (b & c) | (~b & d);
+      g = i;
+    } else if (round == 1) {
+      f = (d & b) | (~d & c);
+      g = (5 * i + 1) % 16;
+    } else if (round == 2) {
+      f = b ^ c ^ d;
+      g = (3 * i + 5) % 16;
+    } else {
+      f = c ^ (b | ~d);
+      g = (7 * i) % 16;
+    }
+    const uint32_t next = d;
+    d = c;
+    c = b;
+    b = b + RotateLeft(a + f + kSines[i] + words[g],
+                       kShifts[round * 4 + i % 4]);
+    a = next;
+  }
+  state[0] += a;
+  state[1] += b;
+  state[2] += c;
+  state[3] += d;
+}
+
+}  // namespace
+
+std::string Md5Hex(std::string_view bytes) {
+  std::array<uint32_t, 4> state = {0x67452301, 0xefcdab89, 0x98badcfe,
+                                   0x10325476};
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+  size_t whole = bytes.size() / 64;
+  for (size_t i = 0; i < whole; ++i) Block(data + i * 64, state);
+  // The tail, a 1 bit, zeros, and the length in bits: one or two blocks.
+  unsigned char tail[128] = {};
+  const size_t rest = bytes.size() % 64;
+  if (rest > 0) std::memcpy(tail, data + whole * 64, rest);
+  tail[rest] = 0x80;
+  const size_t tail_size = rest < 56 ? 64 : 128;
+  const uint64_t bits = static_cast<uint64_t>(bytes.size()) * 8;
+  for (int i = 0; i < 8; ++i) {
+    tail[tail_size - 8 + i] = static_cast<unsigned char>(bits >> (8 * i));
+  }
+  for (size_t i = 0; i < tail_size; i += 64) Block(tail + i, state);
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (uint32_t word : state) {
+    for (int i = 0; i < 4; ++i) {
+      const auto byte = static_cast<unsigned>((word >> (8 * i)) & 0xff);
+      hex += kHex[byte >> 4];
+      hex += kHex[byte & 15];
+    }
+  }
+  return hex;
+}
+
+}  // namespace vg::thumbnail::thumbnail_internal
