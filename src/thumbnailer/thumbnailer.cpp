@@ -1,6 +1,8 @@
 #include "thumbnailer/thumbnailer.h"
 
+#include <fcntl.h>
 #include <getopt.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -8,12 +10,12 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
 
-#include "decoders/decode_picture.h"
 #include "decoders/decoder_processes.h"
 #include "platform/code_page.h"
+#include "platform/error.h"
 #include "thumbnail/desktop_cache.h"
-#include "thumbnail/make.h"
 #include "thumbnail/png_thumbnail.h"
 
 namespace vg::thumbnailer {
@@ -43,6 +45,31 @@ bool ReadSize(const char* text, int* size) {
   }
   *size = static_cast<int>(value);
   return true;
+}
+
+// Writes `bytes` into the file at `path`, made when missing. In place, not
+// through a new file renamed over it: tumbler makes OUTPUT itself and reads
+// the thumbnail back through the descriptor it holds. A file left partial
+// by a failed write is removed.
+std::string WriteInPlace(const std::string& path,
+                         const std::vector<uint8_t>& bytes) {
+  const int fd =
+      open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0)
+    return std::string("could not be created: ") + std::strerror(errno);
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  const int saved = errno;
+  if (close(fd) != 0 || done < bytes.size()) {
+    unlink(path.c_str());
+    return std::string("could not be written: ") + std::strerror(saved);
+  }
+  return {};
 }
 
 }  // namespace
@@ -107,18 +134,22 @@ int RunThumbnailer(int argc, char** argv) {
 
   try {
     decoders::DecoderProcesses processes;
-    const decoders::UseDecoderProcesses in_processes(processes);
     decoders::DecodeHint hint = thumbnail::BoxHint(size);
-    const decoders::DecodedImage image =
-        decoders::DecodePictureFile(platform::FromAnsi(path), hint);
+    hint.keep_alpha = true;
+    const decoders::DecodedImage image = decoders::DecodePictureFileIn(
+        processes, platform::FromAnsi(path), hint);
     const thumbnail::BoxThumbnail thumb =
-        thumbnail::ScaleIntoBox(image, size, false);
-    if (std::string why = thumbnail::WritePng(thumb, output, {}, 0, false);
-        !why.empty()) {
+        thumbnail::ScaleIntoBox(image, size, image.has_alpha);
+    std::vector<uint8_t> png;
+    if (std::string why = thumbnail::EncodePng(thumb, {}, &png); !why.empty()) {
+      return Fail(output, why);
+    }
+    if (std::string why = WriteInPlace(output, png); !why.empty()) {
       return Fail(output, why);
     }
   } catch (const std::exception& e) {
-    return Fail(input, thumbnail::DescribeFailure(e));
+    const auto* error = dynamic_cast<const platform::Error*>(&e);
+    return Fail(input, error != nullptr ? error->description() : e.what());
   }
   return 0;
 }
