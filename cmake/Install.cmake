@@ -25,7 +25,7 @@ set(VG_PACKAGE_MAINTAINER "The Vignettes developers <vignettes@users.noreply.git
 # bash-completion loads completions/<command> the first time the command is
 # completed, from below each folder of XDG_DATA_DIRS (by default
 # /usr/local/share and /usr/share).
-foreach(program vignettes vignettes-reg)
+foreach(program vignettes vignettes-reg vignettes-thumbnailer)
   if(TARGET ${program})
     install(TARGETS ${program}
       RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
@@ -40,14 +40,13 @@ endforeach()
 # installed: GNOME runs thumbnailers in a sandbox whose PATH may lack the
 # prefix.
 if(TARGET vignettes-thumbnailer)
-  install(TARGETS vignettes-thumbnailer
-    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
   install(CODE "
     set(VG_THUMBNAILER_PATH \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/vignettes-thumbnailer\")
     set(vg_entry \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/thumbnailers/vignettes.thumbnailer\")
     message(STATUS \"Installing: \${vg_entry}\")
     configure_file(\"${PROJECT_SOURCE_DIR}/data/vignettes.thumbnailer.in\"
       \"\${vg_entry}\" @ONLY)
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${vg_entry}\")
     " COMPONENT Runtime)
 endif()
 
@@ -68,7 +67,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/LICENSE
 # that no file name or time stamp lands in the header and a page always
 # gives the same bytes.
 set(vg_man_pages "")
-foreach(page vignettes.1 vignettes-reg.1)
+foreach(page vignettes.1 vignettes-reg.1 vignettes-thumbnailer.1)
   set(compressed ${PROJECT_BINARY_DIR}/man/${page}.gz)
   add_custom_command(OUTPUT ${compressed}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man

@@ -21,11 +21,13 @@ HOME=$scratch
 source "$dir/vignettes" || exit 1
 # shellcheck source=/dev/null
 source "$dir/vignettes-reg" || exit 1
+# shellcheck source=/dev/null
+source "$dir/vignettes-thumbnailer" || exit 1
 
 fail=0
 bad() { echo "FAIL: $*" >&2; fail=1; }
 
-for program in vignettes vignettes-reg; do
+for program in vignettes vignettes-reg vignettes-thumbnailer; do
   complete -p "$program" 2>/dev/null | grep -q -- "-F _" ||
     bad "no completion function registered for $program"
 done
@@ -51,6 +53,7 @@ expect() {
   shift
   local fn=_vignettes
   [[ $1 == vignettes-reg ]] && fn=_vignettes_reg
+  [[ $1 == vignettes-thumbnailer ]] && fn=_vignettes_thumbnailer
   local got
   got=$(complete_words "$fn" "$@")
   [[ $got == "$want" ]] || bad "$(printf '[%s] ' "$@")-> '$got', expected '$want'"
@@ -58,7 +61,7 @@ expect() {
 
 all_dirs='photos|pics old|thumbs'
 all_files='photo.txt|photos|pics old|store.sqlite3|thumbs'
-options='--decode-timeout|--dest|--files-from|--help|--jobs|--large|--null|--origin|--quiet|--recursive|--report|--shard|--small|--update|--version|--width|-0|-h|-j|-q|-r|-u'
+options='--cache|--decode-timeout|--dest|--files-from|--help|--jobs|--large|--null|--origin|--quiet|--recursive|--report|--shard|--small|--update|--version|--width|-0|-h|-j|-q|-r|-u'
 
 # vignettes: options.
 expect "$options" vignettes -
@@ -89,6 +92,11 @@ expect "$all_files" vignettes --report ""
 expect "photo.txt|photos" vignettes -r --files-from = ph
 expect "--report=store.sqlite3" vignettes --report=st
 expect "auto|auto/" vignettes --shard a
+# The sizes of --cache, glued to it, one after a comma too.
+expect "large|normal|x-large|xx-large" vignettes --cache = ""
+expect "--cache=x-large|--cache=xx-large" vignettes --cache=x
+expect "normal,large" vignettes --cache = normal,l
+expect "$options" vignettes --cache ""
 expect "" vignettes --shard 1/
 # Numbers and what takes no value get nothing.
 expect "" vignettes --width ""
@@ -137,6 +145,11 @@ expect "/d|/f|/s|/t|/v|/ve" vignettes-reg add HKCU /s , ""
 # export KEY FILE: the file, or /y.
 expect "/y|$all_files" vignettes-reg export HKCU ""
 expect "store.sqlite3" vignettes-reg export /y HKCU st
+
+# vignettes-thumbnailer: its options, the sizes a desktop asks for, files.
+expect "--help|--size|--version|-h|-s" vignettes-thumbnailer -
+expect "1024|128|256|512" vignettes-thumbnailer -s ""
+expect "photo.txt|photos" vignettes-thumbnailer -s 256 ph
 
 # What the programs list in --help is offered.
 if [ -n "$vignettes" ]; then

@@ -12,7 +12,8 @@ bad() { echo "FAIL: $*" >&2; fail=1; }
 
 desktop=share/applications/io.github.vignettes.Vignettes.desktop
 metainfo=share/metainfo/io.github.vignettes.Vignettes.metainfo.xml
-for f in bin/vignettes bin/vignettes-reg libexec/vignettes/vignettes-decoder; do
+for f in bin/vignettes bin/vignettes-reg bin/vignettes-thumbnailer \
+         libexec/vignettes/vignettes-decoder; do
   [ -x "$f" ] || bad "$f missing or not executable"
 done
 window_files=()
@@ -24,6 +25,9 @@ for f in share/vignettes/test_picture.jpg "${window_files[@]}" \
          share/man/man1/vignettes.1.gz share/man/man1/vignettes-reg.1.gz \
          share/bash-completion/completions/vignettes \
          share/bash-completion/completions/vignettes-reg \
+         share/bash-completion/completions/vignettes-thumbnailer \
+         share/man/man1/vignettes-thumbnailer.1.gz \
+         share/thumbnailers/vignettes.thumbnailer \
          share/doc/vignettes/copyright \
          include/vignettes/dib/c_dib_section.h \
          include/vignettes/dib/a_dib_section.h \
@@ -34,6 +38,14 @@ for f in share/vignettes/test_picture.jpg "${window_files[@]}" \
          include/vignettes/registry/registry_store.h; do
   [ -s "$f" ] || bad "$f missing or empty"
 done
+
+# The desktop's thumbnailer entry names the installed program by its path.
+entry=share/thumbnailers/vignettes.thumbnailer
+if [ -s "$entry" ]; then
+  grep -qx "Exec=$PWD/bin/vignettes-thumbnailer -s %s %u %o" "$entry" ||
+    grep -qx "Exec=/[^ ]*/bin/vignettes-thumbnailer -s %s %u %o" "$entry" ||
+    bad "$entry: no Exec line naming bin/vignettes-thumbnailer"
+fi
 
 # Icons: the size each PNG says in its header is the size of its folder.
 for size in $([ "$window" = ON ] && echo 48 128 256); do
@@ -65,14 +77,17 @@ sqlite_users=$(awk '/^set_target_properties\(vg::/ { t = $1; sub(/.*\(/, "", t) 
 # Nothing else: every installed file is one of these kinds.
 while IFS= read -r f; do
   case "$f" in
-    ./bin/vignettes | ./bin/vignettes-reg) ;;
+    ./bin/vignettes | ./bin/vignettes-reg | ./bin/vignettes-thumbnailer) ;;
+    ./share/thumbnailers/vignettes.thumbnailer) ;;
     ./libexec/vignettes/vignettes-decoder) ;;
     ./share/vignettes/test_picture.jpg | "./$desktop" | "./$metainfo") ;;
     ./share/icons/hicolor/*/apps/vignettes.png) ;;
     ./share/icons/hicolor/scalable/apps/vignettes.svg) ;;
     ./share/man/man1/vignettes.1.gz | ./share/man/man1/vignettes-reg.1.gz) ;;
+    ./share/man/man1/vignettes-thumbnailer.1.gz) ;;
     ./share/bash-completion/completions/vignettes) ;;
     ./share/bash-completion/completions/vignettes-reg) ;;
+    ./share/bash-completion/completions/vignettes-thumbnailer) ;;
     ./share/doc/vignettes/copyright) ;;
     ./include/vignettes/platform/*.h | ./include/vignettes/text/*.h) ;;
     ./include/vignettes/dib/*.h | ./include/vignettes/jpeg/*.h) ;;

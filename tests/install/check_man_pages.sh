@@ -11,7 +11,7 @@ command -v man >/dev/null || { echo "man not installed"; exit 77; }
 fail=0
 bad() { echo "FAIL: $*" >&2; fail=1; }
 
-for program in vignettes vignettes-reg; do
+for program in vignettes vignettes-reg vignettes-thumbnailer; do
   gz=$stage/share/man/man1/$program.1.gz
   if [ ! -s "$gz" ]; then bad "$gz missing"; continue; fi
   [ ! -e "${gz%.gz}" ] || bad "$program.1 also installed uncompressed"
