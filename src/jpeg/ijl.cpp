@@ -55,8 +55,8 @@ int32_t ijlWrite(JPEG_CORE_PROPERTIES* props, int32_t mode) {
 
   const bool has_step = props->JPGBeforeReplace != nullptr;
   switch (platform::ReplaceFile(props->JPGFile, jpeg.bytes(),
-                                     has_step ? &CallBeforeReplace : nullptr,
-                                     has_step ? props : nullptr)) {
+                                has_step ? &CallBeforeReplace : nullptr,
+                                has_step ? props : nullptr)) {
     case platform::ReplaceResult::kDone:
       return IJL_OK;
     case platform::ReplaceResult::kCannotCreate:

@@ -17,8 +17,8 @@
 
 #include "common/run_as_nobody.h"
 #include "jpeg/ijl.h"
-#include "platform/replace_file.h"
 #include "jpeg/jpeg_testutil.h"
+#include "platform/replace_file.h"
 
 namespace vg::jpeg {
 namespace {

@@ -86,7 +86,8 @@ TEST(ThumbnailerTest, FailuresLeaveNoFileAndUsageErrorsExit2) {
       {{"--bogus", "-s", "128", ok, out}, 2},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(RunProgram(c.args), c.status) << c.args[c.args.size() > 2 ? 2 : 0];
+    EXPECT_EQ(RunProgram(c.args), c.status)
+        << c.args[c.args.size() > 2 ? 2 : 0];
     EXPECT_TRUE(testing::FilesIn(dir.path()) ==
                 (std::set<std::string>{"broken.heic", "ok.jpg"}))
         << c.args[0];

@@ -53,8 +53,8 @@ void Block(const unsigned char* block, std::array<uint32_t, 4>& state) {
     const uint32_t next = d;
     d = c;
     c = b;
-    b = b + RotateLeft(a + f + kSines[i] + words[g],
-                       kShifts[round * 4 + i % 4]);
+    b = b +
+        RotateLeft(a + f + kSines[i] + words[g], kShifts[round * 4 + i % 4]);
     a = next;
   }
   state[0] += a;
