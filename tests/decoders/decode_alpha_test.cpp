@@ -30,7 +30,7 @@ DecodedImage DecodeEveryWay(const std::vector<uint8_t>& bytes,
   testing::TempFolder folder;
   const std::u16string path = testing::NativeToUtf16(folder.path() / "picture");
   testing::WriteFileBytes(folder.path() / "picture", bytes);
-  const DecodedImage in_memory = DecodePictureBytes(bytes, hint);
+  DecodedImage in_memory = DecodePictureBytes(bytes, hint);
   const DecodedImage from_file = DecodePictureFile(path, hint);
   const DecodedImage in_a_decoder = [&] {
     const UseDecoderProcesses in_processes(processes);

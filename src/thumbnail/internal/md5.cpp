@@ -1,6 +1,7 @@
 #include "thumbnail/internal/md5.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -27,10 +28,10 @@ uint32_t RotateLeft(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 
 void Block(const unsigned char* block, std::array<uint32_t, 4>& state) {
   uint32_t words[16];
-  for (int i = 0; i < 16; ++i) {
-    words[i] = uint32_t{block[i * 4]} | (uint32_t{block[i * 4 + 1]} << 8) |
-               (uint32_t{block[i * 4 + 2]} << 16) |
-               (uint32_t{block[i * 4 + 3]} << 24);
+  for (size_t i = 0; i < 16; ++i) {
+    const unsigned char* p = block + i * 4;
+    words[i] = uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) |
+               (uint32_t{p[3]} << 24);
   }
   uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
   for (int i = 0; i < 64; ++i) {
