@@ -188,24 +188,46 @@ bool EnvironmentCount(const char* name, uint64_t* value, std::string* problem) {
 }
 
 // K of a Slurm array task, whose ids may start anywhere and step by more
-// than one (--array=1-8, --array=0-30:10).
+// than one (--array=1-8, --array=0-30:10). A list of ids (--array=1,3,7) is
+// refused by every task alike, before anything is made: Slurm tells a list
+// as the step 1 between its least and greatest id, so only the count shows
+// that ids are missing, and a share nobody makes would be lost silently.
 bool SlurmIndex(uint64_t* index, uint64_t* count, std::string* problem) {
-  uint64_t id = 0, min = 0, step = 1;
+  uint64_t id = 0, min = 0, max = 0, step = 1;
   if (!EnvironmentCount("SLURM_ARRAY_TASK_ID", &id, problem)) return false;
   if (!problem->empty()) return true;
-  if (!EnvironmentCount("SLURM_ARRAY_TASK_COUNT", count, problem)) {
-    *problem = "SLURM_ARRAY_TASK_ID is set but not SLURM_ARRAY_TASK_COUNT";
+  for (const auto& [name, value] : {std::pair{"SLURM_ARRAY_TASK_COUNT", count},
+                                    std::pair{"SLURM_ARRAY_TASK_MIN", &min},
+                                    std::pair{"SLURM_ARRAY_TASK_MAX", &max}}) {
+    if (!EnvironmentCount(name, value, problem)) {
+      *problem = std::string("SLURM_ARRAY_TASK_ID is set but not ") + name +
+                 ": give --shard K/N";
+      return true;
+    }
+    if (!problem->empty()) return true;
+  }
+  if (EnvironmentCount("SLURM_ARRAY_TASK_STEP", &step, problem) &&
+      !problem->empty()) {
     return true;
   }
-  if (problem->empty()) EnvironmentCount("SLURM_ARRAY_TASK_MIN", &min, problem);
-  if (problem->empty())
-    EnvironmentCount("SLURM_ARRAY_TASK_STEP", &step, problem);
-  if (!problem->empty()) return true;
-  if (id < min || step == 0 || (id - min) % step != 0 ||
-      (id - min) / step >= *count) {
-    *problem =
-        "the Slurm array task ids are not one range (--array=A-B or "
-        "A-B:S): give --shard K/N";
+  uint64_t last = 0;
+  const bool one_range = *count > 0 && step > 0 &&
+                         !__builtin_mul_overflow(*count - 1, step, &last) &&
+                         !__builtin_add_overflow(last, min, &last) &&
+                         last == max;
+  if (!one_range) {
+    *problem = "the Slurm array task ids are not one range (" +
+               std::to_string(*count) + " tasks from " + std::to_string(min) +
+               " to " + std::to_string(max) + " by " + std::to_string(step) +
+               "): submit the array as a range, --array=A-B or --array=A-B:S, "
+               "or give each task --shard K/N yourself";
+    return true;
+  }
+  if (id < min || id > max || (id - min) % step != 0) {
+    *problem = "SLURM_ARRAY_TASK_ID=" + std::to_string(id) +
+               " is not in the array's range (" + std::to_string(min) + "-" +
+               std::to_string(max) + ":" + std::to_string(step) +
+               "): give --shard K/N";
     return true;
   }
   *index = (id - min) / step;

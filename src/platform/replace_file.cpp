@@ -10,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -167,6 +168,38 @@ int RemoveStaleTemporaries(const std::string& folder) {
     if (unlinkat(dirfd(dir.get()), name.c_str(), 0) == 0) ++removed;
   }
   return removed;
+}
+
+std::vector<std::string> ListTemporaries(const std::string& folder) {
+  std::vector<std::string> names;
+  struct CloseDir {
+    void operator()(DIR* d) const { closedir(d); }
+  };
+  std::unique_ptr<DIR, CloseDir> dir(
+      opendir(folder.empty() ? "/" : folder.c_str()));
+  if (!dir) return names;
+  while (const dirent* entry = readdir(dir.get())) {
+    long pid = 0;
+    if (IsTemporaryName(entry->d_name, &pid) &&
+        pid != static_cast<long>(getpid())) {
+      names.emplace_back(entry->d_name);
+    }
+  }
+  return names;
+}
+
+bool IsTemporaryOf(const std::string& temporary, const std::string& name) {
+  // "." + the name + "." + a tail that holds no other ".": "<pid>.<hex>.tmp".
+  // A name cut short in its temporary file's name is not told apart from
+  // another with the same beginning: never said to be its.
+  if (name.size() > kMaxNameInTemporary) return false;
+  const std::string head = "." + name + ".";
+  constexpr size_t kTailDots = 2;
+  return temporary.size() > head.size() &&
+         temporary.compare(0, head.size(), head) == 0 &&
+         std::count(temporary.begin() + static_cast<ptrdiff_t>(head.size()),
+                    temporary.end(), '.') == kTailDots &&
+         IsTemporaryName(temporary, nullptr);
 }
 
 ReplaceResult ReplaceFile(const std::string& path,

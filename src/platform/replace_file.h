@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace vg::platform {
 
@@ -67,6 +68,16 @@ bool IsTemporaryName(const std::string& name, long* pid);
 // under another user, or this very process, keeps its files). Returns the
 // number of files removed; a folder that cannot be listed removes none.
 int RemoveStaleTemporaries(const std::string& folder);
+
+// Returns the bare names in `folder` that IsTemporaryName accepts, but for
+// this process's own (empty when the folder cannot be listed).
+std::vector<std::string> ListTemporaries(const std::string& folder);
+
+// Returns true when `temporary`, a name IsTemporaryName accepts, is the
+// temporary file of a replacement of the file named `name` in its folder.
+// False for every name longer than the part of it a temporary name keeps
+// (200 bytes): those are left to RemoveStaleTemporaries.
+bool IsTemporaryOf(const std::string& temporary, const std::string& name);
 
 }  // namespace vg::platform
 

@@ -14,6 +14,7 @@
 #include "platform/error.h"
 #include "platform/folder_listing.h"
 #include "thumbnail/desktop_cache.h"
+#include "thumbnail/internal/left_temporaries.h"
 #include "thumbnail/make.h"
 #include "thumbnail/png_thumbnail.h"
 #include "thumbnail/walk.h"
@@ -232,7 +233,13 @@ class Runner {
           results[j].outputs.push_back(OutputPath(group[j], s));
         }
       }
-      if (job_.update && UpToDate(results)) {
+      for (const std::u16string& output : results.back().outputs) {
+        left_temporaries_.RemoveFor(platform::ToAnsi(output));
+      }
+      // Names made safe alike are made again by an update too: which of
+      // them holds the thumbnail, and which are named as replaced, is only
+      // known by reading them, as a plain run does.
+      if (job_.update && group.size() == 1 && UpToDate(results)) {
         for (PictureResult& r : results) {
           r.status = Status::kUpToDate;
           status_[r.index] = kUpToDateState;
@@ -527,6 +534,7 @@ class Runner {
   std::vector<Failure> failures_;
   std::mutex folders_mutex_;
   std::vector<bool> folder_made_;
+  thumbnail_internal::LeftTemporaries left_temporaries_;
 };
 
 }  // namespace

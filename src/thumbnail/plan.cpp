@@ -12,6 +12,11 @@
 #include "text/to_dos_name.h"
 
 namespace vg::thumbnail {
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
 
 bool IsSkippedName(const std::u16string& name) {
   return name == u"." || name == u".." ||
@@ -44,15 +49,50 @@ bool InputGuard::Contains(const std::u16string& path) const {
                                       static_cast<uint64_t>(st.st_ino)});
 }
 
-uint64_t ShardHash(std::u16string_view output_path) {
+uint64_t ShardPoint(std::u16string_view output_path) {
   constexpr uint64_t kOffsetBasis = 14695981039346656037ULL;
   constexpr uint64_t kPrime = 1099511628211ULL;
+  constexpr uint64_t kGoldenStep = 0x9e3779b97f4a7c15ULL;  // 2^64 / phi
+  const std::string bytes = platform::ToAnsi(output_path);
+  // The last run of digits of the file name: [first, last).
+  const size_t name = bytes.find_last_of('/') + 1;  // 0 without a folder
+  size_t last = bytes.size();
+  while (last > name && !IsDigit(bytes[last - 1])) --last;
+  size_t first = last;
+  while (first > name && IsDigit(bytes[first - 1])) --first;
   uint64_t hash = kOffsetBasis;
-  for (const char byte : platform::ToAnsi(output_path)) {
-    hash ^= static_cast<uint8_t>(byte);
+  uint64_t number = 0;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (i >= first && i < last) {
+      number = number * 10 + static_cast<uint64_t>(bytes[i] - '0');  // mod 2^64
+      if (i + 1 < last) continue;
+      // The number's place in the path, whatever its digits.
+      hash ^= uint64_t{'#'};
+    } else {
+      hash ^= static_cast<uint8_t>(bytes[i]);
+    }
     hash *= kPrime;
   }
-  return hash;
+  // Murmur3's finaliser: every bit of the hash reaches the high bits that
+  // pick the arc, so names alike but for a letter fall far apart.
+  hash ^= hash >> 33;
+  hash *= 0xff51afd7ed558ccdULL;
+  hash ^= hash >> 33;
+  hash *= 0xc4ceb9fe1a85ec53ULL;
+  hash ^= hash >> 33;
+  return hash + number * kGoldenStep;
+}
+
+uint64_t Shard::Arc(uint64_t point, uint64_t count) {
+  // The high half of the 128-bit product, from 32-bit halves.
+  constexpr uint64_t kLow = 0xffffffffULL;
+  const uint64_t p_low = point & kLow, p_high = point >> 32;
+  const uint64_t c_low = count & kLow, c_high = count >> 32;
+  const uint64_t low_low = p_low * c_low;
+  const uint64_t high_low = p_high * c_low;
+  const uint64_t low_high = p_low * c_high;
+  const uint64_t cross = (low_low >> 32) + (high_low & kLow) + low_high;
+  return p_high * c_high + (high_low >> 32) + (cross >> 32);
 }
 
 Plan MakePlan(const std::vector<platform::ListedFile>& files) {

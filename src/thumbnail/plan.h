@@ -51,19 +51,30 @@ class InputGuard {
   std::vector<std::pair<uint64_t, uint64_t>> ids_;  // sorted
 };
 
-// Returns the 64-bit FNV-1a hash of the UTF-8 bytes of `output_path` (each
-// escaped byte of a name that is not UTF-8 counts as itself). Stable from
-// run to run and machine to machine: it decides a picture's shard.
-uint64_t ShardHash(std::u16string_view output_path);
+// Returns the point of the circle of 2^64 points that `output_path` falls
+// on; a picture's share is the arc of it (see Shard). Stable from run to run,
+// machine to machine and version to version: it decides which run of a
+// collection makes the picture. The last run of digits of the file name is
+// read as a number n and the rest of the path, with that run taken out,
+// hashed (64-bit FNV-1a over the UTF-8 bytes, each escaped byte of a name
+// that is not UTF-8 counting as itself, then mixed): the point is that hash
+// plus n times 2^64 / golden ratio. Numbered names (IMG_0001, p0000, p0011,
+// ...) then fall evenly round the circle whatever their step, where a hash
+// of each name would leave shares uneven by chance; names without a number
+// fall where their hash puts them.
+uint64_t ShardPoint(std::u16string_view output_path);
 
 // A share of a run: the pictures whose output path (relative to the
-// destination) hashes to `index` modulo `count`. Pictures written under one
-// name are in one shard, and a file added to the origin moves no other.
+// destination) falls on arc `index` of `count` equal arcs of the circle.
+// Pictures written under one name are in one shard, and a file added to the
+// origin moves no other.
 struct Shard {
   uint64_t index = 0;  // 0 to count - 1
   uint64_t count = 1;  // 1: the whole run
+  // The arc `point` is on: point * count / 2^64.
+  static uint64_t Arc(uint64_t point, uint64_t count);
   bool Contains(std::u16string_view output_path) const {
-    return count <= 1 || ShardHash(output_path) % count == index;
+    return count <= 1 || Arc(ShardPoint(output_path), count) == index;
   }
 };
 

@@ -272,8 +272,8 @@ class Environment {
 
  private:
   static constexpr const char* kNames[] = {
-      "SLURM_ARRAY_TASK_ID", "SLURM_ARRAY_TASK_COUNT", "SLURM_ARRAY_TASK_MIN",
-      "SLURM_ARRAY_TASK_STEP", "JOB_COMPLETION_INDEX"};
+      "SLURM_ARRAY_TASK_ID",  "SLURM_ARRAY_TASK_COUNT", "SLURM_ARRAY_TASK_MIN",
+      "SLURM_ARRAY_TASK_MAX", "SLURM_ARRAY_TASK_STEP",  "JOB_COMPLETION_INDEX"};
   std::vector<std::pair<std::string, std::string>> saved_;
 };
 
@@ -344,28 +344,71 @@ TEST(ParseOptionsTest, CacheTakesItsSizesAndTheOriginAlone) {
 TEST(ReadShardTest, SchedulersEnvironments) {
   uint64_t k = 99, n = 99;
   {
-    // Slurm arrays number their tasks from where --array starts, by its step.
+    // What sbatch sets for each task of an array: ids from where --array
+    // starts, by its step; a list is told as MIN..MAX by 1 whatever its ids.
+    struct Array {
+      const char* spec;  // the --array it stands for
+      const char* min;
+      const char* max;
+      const char* step;
+      const char* count;
+      std::vector<const char*> ids;
+      std::vector<uint64_t> shares;  // empty: every task refuses
+    };
+    const Array arrays[] = {
+        {"0-3", "0", "3", "1", "4", {"0", "3"}, {0, 3}},
+        {"1-8", "1", "8", "1", "8", {"1", "7", "8"}, {0, 6, 7}},
+        {"0-30:10", "0", "30", "10", "4", {"0", "30"}, {0, 3}},
+        {"3-12:3", "3", "12", "3", "4", {"3", "6", "12"}, {0, 1, 3}},
+        {"0,1,2,3", "0", "3", "1", "4", {"2"}, {2}},
+        {"1,3,7", "1", "7", "1", "3", {"1", "3", "7"}, {}},
+        {"1,3,5,7", "1", "7", "1", "4", {"1", "3", "5", "7"}, {}},
+        {"0-3,5", "0", "5", "1", "5", {"0", "3", "5"}, {}},
+        {"0-6:2,7", "0", "7", "2", "5", {"0", "7"}, {}},
+    };
+    for (const Array& a : arrays) {
+      Environment environment;
+      environment.Set("SLURM_ARRAY_TASK_MIN", a.min);
+      environment.Set("SLURM_ARRAY_TASK_MAX", a.max);
+      environment.Set("SLURM_ARRAY_TASK_STEP", a.step);
+      environment.Set("SLURM_ARRAY_TASK_COUNT", a.count);
+      for (size_t i = 0; i < a.ids.size(); ++i) {
+        SCOPED_TRACE(std::string(a.spec) + " task " + a.ids[i]);
+        environment.Set("SLURM_ARRAY_TASK_ID", a.ids[i]);
+        const std::string problem = ReadShard("auto", &k, &n);
+        if (a.shares.empty()) {
+          EXPECT_NE(problem.find("not one range"), std::string::npos);
+          EXPECT_NE(problem.find("--array=A-B:S"), std::string::npos);
+          continue;
+        }
+        EXPECT_EQ(problem, "");
+        EXPECT_EQ(k, a.shares[i]);
+        EXPECT_EQ(n, std::stoull(a.count));
+      }
+    }
+  }
+  {
     Environment environment;
-    environment.Set("SLURM_ARRAY_TASK_ID", "7");
-    environment.Set("SLURM_ARRAY_TASK_COUNT", "8");
-    environment.Set("SLURM_ARRAY_TASK_MIN", "1");
-    EXPECT_EQ(ReadShard("auto", &k, &n), "");
-    EXPECT_EQ(k, 6u);
-    EXPECT_EQ(n, 8u);
-    environment.Set("SLURM_ARRAY_TASK_ID", "9");
-    EXPECT_NE(ReadShard("auto", &k, &n), "");  // past the count
-    environment.Set("SLURM_ARRAY_TASK_ID", "30");
     environment.Set("SLURM_ARRAY_TASK_MIN", "0");
+    environment.Set("SLURM_ARRAY_TASK_MAX", "30");
     environment.Set("SLURM_ARRAY_TASK_STEP", "10");
     environment.Set("SLURM_ARRAY_TASK_COUNT", "4");
-    EXPECT_EQ(ReadShard("auto", &k, &n), "");
-    EXPECT_EQ(k, 3u);
-    EXPECT_EQ(n, 4u);
     environment.Set("SLURM_ARRAY_TASK_ID", "25");  // not on the step
+    EXPECT_NE(ReadShard("auto", &k, &n).find("not in the array's range"),
+              std::string::npos);
+    environment.Set("SLURM_ARRAY_TASK_ID", "40");  // past the last
+    EXPECT_NE(ReadShard("auto", &k, &n).find("not in the array's range"),
+              std::string::npos);
+    environment.Set("SLURM_ARRAY_TASK_ID", "10");
+    environment.Set("SLURM_ARRAY_TASK_COUNT", "99999999999999999");
     EXPECT_NE(ReadShard("auto", &k, &n).find("not one range"),
               std::string::npos);
     environment.Set("SLURM_ARRAY_TASK_COUNT", "x");
     EXPECT_NE(ReadShard("auto", &k, &n).find("is not a count"),
+              std::string::npos);
+    unsetenv("SLURM_ARRAY_TASK_MAX");
+    environment.Set("SLURM_ARRAY_TASK_COUNT", "4");
+    EXPECT_NE(ReadShard("auto", &k, &n).find("not SLURM_ARRAY_TASK_MAX"),
               std::string::npos);
   }
   {
