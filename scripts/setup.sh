@@ -14,7 +14,7 @@ packages=(
   libwebp-dev libtiff-dev libheif-dev libde265-dev libraw-dev libseccomp-dev
   webp libtiff-tools libheif-examples
   clang-format clang-tidy
-  parallel jq
+  parallel jq slurmctld slurmd slurm-client munge
   python3-gi gir1.2-gnomedesktop-3.0 gir1.2-gdkpixbuf-2.0 bubblewrap tumbler dbus
   libgdk-pixbuf2.0-bin shared-mime-info
 )
