@@ -440,6 +440,11 @@ int RunCommandLine(int argc, char** argv) {
   job.update = options.update;
   job.shard = {options.shard_index, options.shard_count};
   job.only = std::move(only);
+  if (struct stat st{}; report && fstat(fileno(report.get()), &st) == 0) {
+    // The report may lie in the origin: it is the run's, not a picture.
+    job.own_files.emplace_back(static_cast<uint64_t>(st.st_dev),
+                               static_cast<uint64_t>(st.st_ino));
+  }
   Reporter reporter(!options.quiet && isatty(STDERR_FILENO), report.get());
   const auto started = std::chrono::steady_clock::now();
   std::optional<Outcome> outcome;
