@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <unordered_map>
 
 namespace vg::text::dos_name_internal {
 namespace {
@@ -78,11 +79,22 @@ std::u16string Composed(std::u16string_view text) {
 }
 
 std::u16string LatinReading(std::u16string_view text) {
+  // The names of one folder repeat their words ("\u6771\u4EAC 0001.jpg",
+  // "\u6771\u4EAC 0002.jpg", ...), and a transliteration costs tens of
+  // microseconds: each thread keeps the readings it made, up to a bound.
+  constexpr std::size_t kKeptReadings = 4096;
+  thread_local std::unordered_map<std::u16string, std::u16string> kept;
+  std::u16string key(text);
+  if (auto it = kept.find(key); it != kept.end()) return it->second;
+
   icu::Transliterator* latin = ThisThreadsTransliterator();
-  if (latin == nullptr || !FitsIcu(text)) return std::u16string(text);
+  if (latin == nullptr || !FitsIcu(text)) return key;
   icu::UnicodeString reading = ToIcu(text);
   latin->transliterate(reading);
-  return FromIcu(reading, text);
+  std::u16string out = FromIcu(reading, text);
+  if (kept.size() >= kKeptReadings) kept.clear();
+  kept.emplace(key, out);
+  return out;
 }
 
 UnreadKind KindOfUnread(char32_t code_point) {

@@ -22,7 +22,9 @@ std::u16string Composed(std::u16string_view text);
 // split, spaces kept where the reading separates words or syllables.
 // What ICU cannot read (an emoji, a lone surrogate) is left as it is.
 // Safe to call from any thread: the transliterator is built once per
-// process and copied once per thread. Returns `text` unchanged if ICU fails.
+// process and copied once per thread, and each thread keeps its last few
+// thousand readings, since the names of a folder repeat their words.
+// Returns `text` unchanged if ICU fails.
 std::u16string LatinReading(std::u16string_view text);
 
 // What becomes of a character that neither the tables nor the reading
