@@ -10,6 +10,7 @@
 #include <limits>
 #include <memory>
 #include <unordered_map>
+#include <utility>
 
 namespace vg::text::dos_name_internal {
 namespace {
@@ -82,18 +83,27 @@ std::u16string LatinReading(std::u16string_view text) {
   // The names of one folder repeat their words ("\u6771\u4EAC 0001.jpg",
   // "\u6771\u4EAC 0002.jpg", ...), and a transliteration costs tens of
   // microseconds: each thread keeps the readings it made, up to a bound.
+  // Only short texts are kept (a word of a name, not a whole long text),
+  // so that the bound holds the memory to a few megabytes: a reading is at
+  // most 22 units a unit.
   constexpr std::size_t kKeptReadings = 4096;
+  constexpr std::size_t kLongestKept = 64;
   thread_local std::unordered_map<std::u16string, std::u16string> kept;
   std::u16string key(text);
-  if (auto it = kept.find(key); it != kept.end()) return it->second;
+  const bool keep = key.size() <= kLongestKept;
+  if (keep) {
+    if (auto it = kept.find(key); it != kept.end()) return it->second;
+  }
 
   icu::Transliterator* latin = ThisThreadsTransliterator();
   if (latin == nullptr || !FitsIcu(text)) return key;
   icu::UnicodeString reading = ToIcu(text);
   latin->transliterate(reading);
   std::u16string out = FromIcu(reading, text);
-  if (kept.size() >= kKeptReadings) kept.clear();
-  kept.emplace(key, out);
+  if (keep) {
+    if (kept.size() >= kKeptReadings) kept.clear();
+    kept.emplace(std::move(key), out);
+  }
   return out;
 }
 
