@@ -46,6 +46,7 @@ void BM_ToDosName(benchmark::State& state) {
   if (kind < 3) {
     const auto& names = Names(kind);
     for (auto _ : state) {
+      (void)_;  // the loop's token, only counted
       benchmark::DoNotOptimize(vg::text::ToDosName(names[i++ % names.size()]));
     }
   } else {
@@ -53,6 +54,7 @@ void BM_ToDosName(benchmark::State& state) {
     // so that no reading is kept from an earlier one.
     std::u16string name = u"\u65E5\u672C\u306E.jpg";
     for (auto _ : state) {
+      (void)_;  // the loop's token, only counted
       name[0] = static_cast<char16_t>(0x4E00 + i % 20000);
       name[1] = static_cast<char16_t>(0x4E00 + (i / 20000 + 7 * i) % 20000);
       ++i;
