@@ -268,6 +268,15 @@ measure_corpus() {
 }
 
 # --- report -------------------------------------------------------------------
+# pad WIDTH TEXT: TEXT and the spaces that make it WIDTH columns wide on a
+# terminal, whatever its characters and the locale: printf's %-Ns counts
+# bytes, and "é" or "÷" is two of them in UTF-8.
+pad() {
+  local columns
+  columns=$(printf '%s' "$2" | LC_ALL=C.UTF-8 wc -L)
+  printf '%s%*s' "$2" $(($1 > columns ? $1 - columns : 0)) ""
+}
+
 # report_corpus NAME: its table. "÷ base" divides a row's wall time by the
 # row it names on the same number of cores, and nothing else is divided.
 report_corpus() {
@@ -279,7 +288,9 @@ report_corpus() {
 
   echo "### $c: $NFILES photos, $MPIX megapixels, $MB MB, $NPROG progressive"
   echo
-  printf '| %-36s | %5s | %8s | %8s | %8s | %6s | %-27s | %-17s |\n' job cores "wall s" "ms/photo" "CPU s" "RSS MB" "÷ base" "SSIM-Y / PSNR-Y"
+  printf '| %s | %5s | %8s | %8s | %8s | %6s | %s | %s |\n' "$(pad 36 job)" \
+    cores "wall s" "ms/photo" "CPU s" "RSS MB" "$(pad 27 "÷ base")" \
+    "$(pad 17 "SSIM-Y / PSNR-Y")"
   printf '|%s|%s|%s|%s|%s|%s|%s|%s|\n' -------------------------------------- ------- ---------- ---------- ---------- -------- ----------------------------- -------------------
   row() { # JOB CORES BASE_JOB QUALITY_DIRS...
     local job=$1 cores=$2 base_job=$3
@@ -288,11 +299,11 @@ report_corpus() {
     [ -n "${WALL[$n]:-}" ] || return 0
     local quality="" d
     for d in "$@"; do quality+="$(q "$d") "; done
-    # printf pads bytes: pad the accented names by hand.
-    printf '| %s%*s | %5s | %8s | %8.1f | %8s | %6s | %5.2f %-21s | %-17s |\n' \
-      "$job" $((36 - ${#job})) "" "$cores" "${WALL[$n]}" \
+    printf '| %s | %5s | %8s | %8.1f | %8s | %6s | %5.2f %s | %s |\n' \
+      "$(pad 36 "$job")" "$cores" "${WALL[$n]}" \
       "$(echo "${WALL[$n]} * 1000 / $NFILES" | bc -l)" "${CPU[$n]}" "${RSS[$n]}" \
-      "$(echo "${WALL[$n]} / ${WALL[$base]}" | bc -l)" "$base_job" "$quality"
+      "$(echo "${WALL[$n]} / ${WALL[$base]}" | bc -l)" "$(pad 21 "$base_job")" \
+      "$(pad 17 "$quality")"
   }
   local w cores tag
   for w in 150 450 two; do

@@ -21,6 +21,44 @@ set(VG_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/Vignettes" CACHE STRING
 set(VG_PACKAGE_MAINTAINER "The Vignettes developers <vignettes@users.noreply.github.com>"
   CACHE STRING "Maintainer field of the Debian package")
 
+# The modules another program may build on, lowest first. app, its decoders,
+# gui and cli are this program's own and stay out.
+set(VG_EXPORTED_MODULES image platform text dib jpeg registry)
+set(VG_MAN_PAGES vignettes.1 vignettes-reg.1 vignettes-thumbnailer.1)
+
+# ------------------------------------------------------- built, or nothing
+# `cmake --install` copies what the build made, and a build of some targets
+# only (scripts/run.sh builds the program it runs) lacks the rest. So that
+# such an install stops before it copies anything, with what to build, each
+# component first checks that every file it installs from the build exists;
+# `installable` builds them all (and not the tests).
+set(vg_built_Runtime "")
+foreach(program vignettes vignettes-reg vignettes-thumbnailer vignettes-decoder)
+  if(TARGET ${program})
+    list(APPEND vg_built_Runtime "$<TARGET_FILE:${program}>")
+  endif()
+endforeach()
+foreach(page IN LISTS VG_MAN_PAGES)
+  list(APPEND vg_built_Runtime "${PROJECT_BINARY_DIR}/man/${page}.gz")
+endforeach()
+set(vg_built_Development "")
+foreach(module IN LISTS VG_EXPORTED_MODULES)
+  if(TARGET vg_${module})
+    list(APPEND vg_built_Development "$<TARGET_FILE:vg_${module}>")
+  endif()
+endforeach()
+list(JOIN vg_built_Runtime "\"\n  \"" runtime_files)
+list(JOIN vg_built_Development "\"\n  \"" development_files)
+file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/install_check.cmake CONTENT
+"set(vg_build_dir \"${PROJECT_BINARY_DIR}\")
+set(vg_built_Runtime
+  \"${runtime_files}\")
+set(vg_built_Development
+  \"${development_files}\")
+include(\"${CMAKE_CURRENT_LIST_DIR}/CheckBuilt.cmake\")
+")
+install(SCRIPT ${PROJECT_BINARY_DIR}/install_check.cmake ALL_COMPONENTS)
+
 # ---------------------------------------------------------------- programs
 # bash-completion loads completions/<command> the first time the command is
 # completed, from below each folder of XDG_DATA_DIRS (by default
@@ -67,7 +105,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/LICENSE
 # that no file name or time stamp lands in the header and a page always
 # gives the same bytes.
 set(vg_man_pages "")
-foreach(page vignettes.1 vignettes-reg.1 vignettes-thumbnailer.1)
+foreach(page IN LISTS VG_MAN_PAGES)
   set(compressed ${PROJECT_BINARY_DIR}/man/${page}.gz)
   add_custom_command(OUTPUT ${compressed}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
@@ -97,9 +135,6 @@ if(TARGET vg_gui)
 endif()
 
 # --------------------------------------------------------------- libraries
-# The modules another program may build on, lowest first. app, its decoders,
-# gui and cli are this program's own and stay out.
-set(VG_EXPORTED_MODULES image platform text dib jpeg registry)
 set(VG_INSTALL_INCLUDEDIR "${CMAKE_INSTALL_INCLUDEDIR}/vignettes")
 
 # vg_installed_headers(MODULE OUT)
@@ -181,6 +216,15 @@ if(vg_exported_targets)
                 ${PROJECT_BINARY_DIR}/VignettesConfigVersion.cmake
     DESTINATION ${VG_INSTALL_CMAKEDIR} COMPONENT Development)
 endif()
+
+# Everything `cmake --install` copies from the build, without the tests.
+add_custom_target(installable DEPENDS vg_man_pages)
+foreach(target vignettes vignettes-reg vignettes-thumbnailer vignettes-decoder
+               ${vg_exported_targets})
+  if(TARGET ${target})
+    add_dependencies(installable ${target})
+  endif()
+endforeach()
 
 # ------------------------------------------------------- Debian package
 # Only for a build of Vignettes itself, not of a project that includes it.

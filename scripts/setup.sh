@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev libgl-dev fonts-liberation
   libturbojpeg0-dev libjpeg62-turbo-dev
-  libsqlite3-dev liblcms2-dev libpng-dev
+  libsqlite3-dev liblcms2-dev libpng-dev libicu-dev
   libwmf-dev gsfonts libfreetype-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   dpkg-dev groff-base man-db desktop-file-utils appstream bash-completion

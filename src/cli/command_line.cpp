@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "cli/options.h"
+#include "cli/progress.h"
 #include "cli/report.h"
 #include "decoders/decoder_processes.h"
 #include "platform/code_page.h"
@@ -117,11 +118,12 @@ class Reporter : public thumbnail::Events {
       : progress_(progress), report_(report) {}
   void Progress(size_t done, size_t pictures) override {
     if (!progress_) return;
-    constexpr size_t kBar = 30;
-    size_t filled = pictures > 0 ? done * kBar / pictures : kBar;
-    std::string bar(filled, '#');
-    bar.resize(kBar, ' ');
-    std::fprintf(stderr, "\r[%s] %zu/%zu", bar.c_str(), done, pictures);
+    const auto now = std::chrono::steady_clock::now();
+    if (!pacer_.Due(now, done >= pictures)) return;
+    const std::string text = ProgressText(
+        done, pictures, std::chrono::duration<double>(now - started_).count());
+    // "\033[K" clears what a longer line left on the right.
+    std::fprintf(stderr, "\r%s\033[K", text.c_str());
     std::fflush(stderr);
     drawn_ = true;
   }
@@ -147,7 +149,10 @@ class Reporter : public thumbnail::Events {
   // gets one line a picture all the same, written by EndMerging.
   void StartMerging() { merging_ = true; }
   // Marks the start of each of those runs.
-  void NextRun() { ++runs_; }
+  void NextRun() {
+    ++runs_;
+    started_ = std::chrono::steady_clock::now();
+  }
   // Returns the pictures every run found up to date.
   size_t EndMerging() {
     size_t up_to_date = 0;
@@ -194,6 +199,11 @@ class Reporter : public thumbnail::Events {
 
   bool progress_;
   std::FILE* report_;
+  ProgressPacer pacer_;
+  // When the run began; each of the runs made one set at a time counts its
+  // pictures, and so its rate, from its own start.
+  std::chrono::steady_clock::time_point started_ =
+      std::chrono::steady_clock::now();
   bool drawn_ = false;
   bool merging_ = false;
   int runs_ = 0;
@@ -440,6 +450,11 @@ int RunCommandLine(int argc, char** argv) {
   job.update = options.update;
   job.shard = {options.shard_index, options.shard_count};
   job.only = std::move(only);
+  if (struct stat st{}; report && fstat(fileno(report.get()), &st) == 0) {
+    // The report may lie in the origin: it is the run's, not a picture.
+    job.own_files.emplace_back(static_cast<uint64_t>(st.st_dev),
+                               static_cast<uint64_t>(st.st_ino));
+  }
   Reporter reporter(!options.quiet && isatty(STDERR_FILENO), report.get());
   const auto started = std::chrono::steady_clock::now();
   std::optional<Outcome> outcome;

@@ -390,8 +390,12 @@ int32_t RegQueryValueExA(HKEY hkey, const char* value_name, uint32_t* reserved,
       }
       return kRegSuccess;
     });
-    // No such value has no data: its size is 0.
-    if (r == kRegFileNotFound && size_bytes != nullptr) *size_bytes = 0;
+    // No such value: a size query (no buffer) learns that there is nothing
+    // to read; a read keeps its buffer size, as the registry does (Wine's
+    // conformance tests pin both).
+    if (r == kRegFileNotFound && data == nullptr && size_bytes != nullptr) {
+      *size_bytes = 0;
+    }
     if (r != kRegSuccess) return r;
     if (type != nullptr) *type = row->type;
     if (data != nullptr) {

@@ -188,8 +188,9 @@ struct SECURITY_ATTRIBUTES {
 // bytes on entry and the data size on return; when the data does not fit
 // the result is 234 and nothing is written to `data`. `type` and
 // `size_bytes` may point at one variable: the buffer size is read first, and
-// the data size is written last. A missing value answers 2 with
-// `*size_bytes` (if given) set to 0. Errors: 2, 5, 6, 87 (`data` without
+// the data size is written last. A missing value answers 2; `*size_bytes`
+// is then set to 0 when `data` is null and left as it was otherwise.
+// Errors: 2, 5, 6, 87 (`data` without
 // `size_bytes`), 234, 1018, 170, 1016, 14.
 [[nodiscard]] int32_t RegQueryValueExA(HKEY hkey, const char* value_name,
                                        uint32_t* reserved, uint32_t* type,

@@ -10,6 +10,7 @@
 #include "platform/message_box.h"
 #include "text/iif_value.h"
 #include "text/internal/dos_name.h"
+#include "text/internal/latin_reading.h"
 #include "text/legacy_bytes.h"
 
 namespace vg::text {
@@ -40,6 +41,18 @@ namespace {
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
+// Returns the code point at text[k] (a surrogate pair is one, a lone half
+// its own) and moves k past it.
+char32_t NextCodePoint(std::u16string_view text, std::size_t& k) {
+  char32_t code_point = text[k++];
+  if (IsHighSurrogate(text[k - 1]) && k < text.size() &&
+      IsLowSurrogate(text[k])) {
+    code_point = 0x10000 + ((code_point - 0xD800) << 10) +
+                 (char32_t{text[k++]} - 0xDC00);
+  }
+  return code_point;
+}
+
 // Appends "u" and the code point in upper-case hex, at least four digits.
 void AppendCodeOf(char32_t code_point, std::u16string& out) {
   char code[16];
@@ -48,32 +61,66 @@ void AppendCodeOf(char32_t code_point, std::u16string& out) {
   out.append(code, code + length);
 }
 
+// Appends the tables' output for `unit` and returns true, or returns false
+// when the tables do not list it.
+bool AppendListed(char16_t unit, const TransliterationIndex& index,
+                  Transliteration& out) {
+  Lookup hit = index.Find(unit);
+  if (!hit.found) return false;
+  out.text.push_back(hit.output);
+  // A count that would pass 32767 stays there: the step that adds to it
+  // fails and is skipped, and the name itself is still written out.
+  if (hit.output == u' ' &&
+      out.error_count < std::numeric_limits<int16_t>::max()) {
+    ++out.error_count;
+  }
+  return true;
+}
+
+// Appends what becomes of `run`, characters the tables do not list: their
+// Latin reading through the tables, and for what is still unlisted "_" or
+// its code. A run read as nothing at all is taken as unread, so that no
+// character vanishes without a trace.
+void AppendReading(std::u16string_view run, const TransliterationIndex& index,
+                   Transliteration& out) {
+  std::u16string reading = LatinReading(run);
+  if (reading.empty()) reading = run;
+  for (std::size_t k = 0; k < reading.size();) {
+    const std::size_t start = k;
+    const char32_t code_point = NextCodePoint(reading, k);
+    if (k - start == 1 && AppendListed(reading[start], index, out)) continue;
+    if (KindOfUnread(code_point) == UnreadKind::kUnderscore) {
+      out.text.push_back(u'_');
+    } else {
+      AppendCodeOf(code_point, out.text);  // not an error either
+    }
+  }
+}
+
 }  // namespace
 
 Transliteration Transliterate(std::u16string_view name,
                               const TransliterationIndex& index) {
+  const std::u16string composed = Composed(name);
+  const std::u16string_view text = composed;
   Transliteration out{std::u16string(), 0};
-  out.text.reserve(name.size());
-  for (std::size_t k = 0; k < name.size(); ++k) {
-    Lookup hit = index.Find(name[k]);
-    if (!hit.found) {
-      char32_t code_point = name[k];
-      if (IsHighSurrogate(name[k]) && k + 1 < name.size() &&
-          IsLowSurrogate(name[k + 1])) {
-        code_point = 0x10000 + ((code_point - 0xD800) << 10) +
-                     (char32_t{name[k + 1]} - 0xDC00);
-        ++k;
-      }
-      AppendCodeOf(code_point, out.text);  // not an error either
+  out.text.reserve(text.size());
+  for (std::size_t k = 0; k < text.size();) {
+    if (AppendListed(text[k], index, out)) {
+      ++k;
       continue;
     }
-    out.text.push_back(hit.output);
-    // A count that would pass 32767 stays there: the step that adds to it
-    // fails and is skipped, and the name itself is still written out.
-    if (hit.output == u' ' &&
-        out.error_count < std::numeric_limits<int16_t>::max()) {
-      ++out.error_count;
-    }
+    // The unlisted characters are read together: a reading depends on its
+    // neighbours (syllables of one word, the final form of a letter).
+    std::size_t end = k + 1;
+    while (end < text.size() && !index.Find(text[end]).found) ++end;
+    AppendReading(text.substr(k, end - k), index, out);
+    k = end;
+  }
+  // A name read as "." or ".." would name the destination folder or the one
+  // above it, not a file: its dots become "_".
+  if ((out.text == u"." || out.text == u"..") && text != out.text) {
+    out.text.assign(out.text.size(), u'_');
   }
   return out;
 }

@@ -5,11 +5,15 @@
 // character tables that turn accented Latin-1 letters into plain lower-case
 // letters and characters awkward in file names (space, quotes, "&", "/",
 // ":", "?", "*", ...) into "_"; the extension keeps its dot and its letters.
-// A character the tables do not list keeps the name apart from others: it is
-// written as "u" and its code point in upper-case hex, at least four digits
-// ("\u65E5" -> "u65E5", "\U0001F600" -> "u1F600"). Bytes of the listed name
-// that were not UTF-8 are read as Windows-1252 first (LegacyBytesAsWindows1252
-// in text/legacy_bytes.h), so "caf\xE9.jpg" gives "cafe.jpg"; a byte that
+// A character the tables do not list is read in Latin letters by ICU's
+// transliterator, and the reading goes through the same tables:
+// "\u00C0 la plage.jpg" -> "A_la_plage.jpg", "\u0152uvre.jpg" ->
+// "OEuvre.jpg", "\u65E5\u672C.jpg" -> "ri_ben.jpg". Punctuation and symbols
+// that have no reading become "_" ("a!b.jpg" -> "a_b.jpg"); only what has no
+// reading at all keeps the name apart by its code point in upper-case hex
+// ("\U0001F600" -> "u1F600"). Bytes of the listed name that were not UTF-8
+// are read as Windows-1252 first (LegacyBytesAsWindows1252 in
+// text/legacy_bytes.h), so "caf\xE9.jpg" gives "cafe.jpg"; a byte that
 // Windows-1252 leaves undefined keeps its escape's code ("\x81" -> "uDC81").
 //
 //   std::u16string out = ToDosName(u"\u00C9t\u00E9 24 n\u00B05.JPG");
@@ -17,11 +21,10 @@
 //
 // The batch calls ToDosName on the name as listed (platform::FromAnsi of the
 // directory entry) and nothing else; the file itself is still opened by that
-// listed name. Not a general Unicode transliterator, and not one-to-one:
-// names the tables merge ("\u00E9t\u00E9.jpg" and "ete.jpg") give one name,
-// and so, rarely, do a name that spells a code itself and the character
-// ("u65E5.jpg" and "\u65E5.jpg"), or a code followed by a hex digit and a
-// longer code ("\u1F60" "0" and "\U0001F600" both give "u1F600").
+// listed name. Not one-to-one: names the tables or the readings merge
+// ("\u00E9t\u00E9.jpg" and "ete.jpg", "a!b.jpg" and "a?b.jpg") give one
+// name, and the batch names the picture it replaced among its failures.
+// Safe to call from several threads at once.
 #ifndef VG_TEXT_TO_DOS_NAME_H_
 #define VG_TEXT_TO_DOS_NAME_H_
 
@@ -30,9 +33,9 @@
 
 namespace vg::text {
 
-// Returns `name` with every character replaced through the name tables or
-// written as its code; the result has the length of `name` when every
-// character is in the tables (an empty name gives an empty result).
+// Returns `name` with every character replaced through the name tables, its
+// Latin reading, "_" or its code; the result has the length of `name` when
+// every character is in the tables (an empty name gives an empty result).
 // Should a table entry ever produce a space, the number of such "transformation
 // errors" is announced in a modal box titled "Erreur" through
 // vg::platform::ShowMessageBox, and the call returns once it is closed; the

@@ -42,6 +42,29 @@ Walk ListJob(const Job& job) {
   return WalkTree(job.load_prefix, name_pattern, destinations, set_folders);
 }
 
+// Returns `walk` without the files the run writes itself: they exist before
+// the listing is taken (the report is opened first) but are not pictures.
+Walk LeaveOutOwnFiles(const Job& job, Walk walk) {
+  if (job.own_files.empty()) return walk;
+  size_t kept = 0;
+  for (size_t i = 0; i < walk.files.size(); ++i) {
+    const std::pair<uint64_t, uint64_t> id{walk.files[i].device,
+                                           walk.files[i].inode};
+    if (std::find(job.own_files.begin(), job.own_files.end(), id) !=
+        job.own_files.end()) {
+      continue;
+    }
+    if (kept != i) {  // a string moved onto itself may be emptied
+      walk.files[kept] = std::move(walk.files[i]);
+      if (!walk.folder_of.empty()) walk.folder_of[kept] = walk.folder_of[i];
+    }
+    ++kept;
+  }
+  walk.files.resize(kept);
+  if (!walk.folder_of.empty()) walk.folder_of.resize(kept);
+  return walk;
+}
+
 bool Older(const timespec& a, const timespec& b) {
   return a.tv_sec != b.tv_sec ? a.tv_sec < b.tv_sec : a.tv_nsec < b.tv_nsec;
 }
@@ -82,13 +105,13 @@ class Runner {
         events_(events),
         cache_(!job.cache_root.empty()),
         absolute_prefix_(AbsolutePrefix(job)),
-        walk_(ListJob(job)),
+        walk_(LeaveOutOwnFiles(job, ListJob(job))),
         wanted_(Wanted()),
         plan_(MakePlan(walk_.files, PlanFilter{[this](size_t i) {
                                                  return RelativeOutput(i);
                                                },
                                                job.shard, WantedFilter()})),
-        inputs_(walk_.files),
+        inputs_(walk_.files, job.own_files),
         status_(walk_.files.size(), kPending),
         folder_made_(job.recursive ? walk_.folders.size() : 0, false) {
     for (const OutputSet& set : job_.sets)

@@ -102,6 +102,10 @@ struct Job {
   // by the path below the origin, or that path alone), with the others
   // written under the same name; a path the listing lacks is a failure.
   std::shared_ptr<const std::unordered_set<std::u16string>> only;
+  // Files the run writes besides its thumbnails (the command line's
+  // report), by device and inode: never listed as inputs, even where they
+  // lie in the origin, and never replaced by a thumbnail.
+  std::vector<std::pair<uint64_t, uint64_t>> own_files;
 };
 
 // A file that got no thumbnail (or lost it), and why.

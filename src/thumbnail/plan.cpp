@@ -33,10 +33,12 @@ std::u16string OutputName(const std::u16string& listed_name) {
   }
 }
 
-InputGuard::InputGuard(const std::vector<platform::ListedFile>& files) {
+InputGuard::InputGuard(const std::vector<platform::ListedFile>& files,
+                       const std::vector<std::pair<uint64_t, uint64_t>>& more)
+    : ids_(more) {
   // A sorted vector rather than a set: 16 bytes a file in a folder of
   // hundreds of thousands.
-  ids_.reserve(files.size());
+  ids_.reserve(files.size() + more.size());
   for (const auto& f : files) ids_.emplace_back(f.device, f.inode);
   std::sort(ids_.begin(), ids_.end());
 }

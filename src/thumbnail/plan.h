@@ -40,10 +40,12 @@ std::u16string OutputName(const std::u16string& listed_name);
 
 // The run's input files, known by identity (device and inode), so that no
 // output replaces one of them: a destination equal to the origin keeps every
-// original.
+// original. `more` adds files that are not listed but must be kept too.
 class InputGuard {
  public:
-  explicit InputGuard(const std::vector<platform::ListedFile>& files);
+  explicit InputGuard(
+      const std::vector<platform::ListedFile>& files,
+      const std::vector<std::pair<uint64_t, uint64_t>>& more = {});
   // Returns true when `path` names one of the inputs now.
   bool Contains(const std::u16string& path) const;
 

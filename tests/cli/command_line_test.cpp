@@ -266,6 +266,54 @@ TEST_F(CommandLineTest, CollectionUsageErrorsExitWithTwoAndTouchNothing) {
   }
 }
 
+// The report is opened before the origin is listed, and may lie in it: it
+// is the run's own file, never a picture, and no thumbnail replaces it.
+TEST_F(CommandLineTest, TheReportIsNeverAnInputNorReplaced) {
+  fs::create_directories(root_ / "in" / "sub");
+  WriteJpeg("a.jpg", 300, 200);
+  WriteJpeg("b.jpg", 300, 200);
+  WriteJpeg("sub/c.jpg", 300, 200);
+  fs::create_directories(root_ / "out");
+  const struct {
+    std::vector<std::string> args;
+    fs::path report;
+    size_t failed;  // b.jpg, when the report is where its thumbnail goes
+    std::set<std::string> tree;
+  } kCases[] = {
+      {{}, root_ / "in" / "run.jsonl", 0, {"a.jpg", "b.jpg"}},
+      {{"-r"},
+       root_ / "in" / "sub" / "run.jsonl",
+       0,
+       {"a.jpg", "b.jpg", "sub/c.jpg"}},
+      {{"--small", "40", "--large", "80"},
+       root_ / "in" / "run.jsonl",
+       0,
+       {"a.jpg", "b.jpg", "Grand/a.jpg", "Grand/b.jpg"}},
+      {{}, root_ / "out" / "b.jpg", 1, {"a.jpg", "b.jpg"}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.report.string() + " " + std::to_string(c.args.size()));
+    fs::remove_all(root_ / "out");
+    fs::create_directories(root_ / "out");
+    std::vector<std::string> args = {"--origin", In(),       "--dest",
+                                     Out(),      "--report", c.report.string()};
+    if (c.args.size() < 2) args.insert(args.end(), {"--width", "50"});
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(Run(args), c.failed == 0 ? 0 : 1) << err_;
+    EXPECT_EQ(testing::TreeIn(root_ / "out"), c.tree);
+    const size_t pictures = c.tree.size() - (c.args.size() > 1 ? 2 : 0);
+    const std::string report = testing::ReadBytes(c.report);
+    EXPECT_EQ(std::count(report.begin(), report.end(), '\n'),
+              static_cast<long>(pictures))
+        << report;
+    EXPECT_EQ(report.find("run.jsonl"), std::string::npos) << report;
+    EXPECT_EQ(std::count(err_.begin(), err_.end(), '\n'),
+              static_cast<long>(c.failed))
+        << err_;
+    fs::remove(c.report);
+  }
+}
+
 // One JSON line a picture; its failed pictures, read back from it, are what
 // --files-from runs again.
 TEST_F(CommandLineTest, TheReportNamesEveryPictureAndFeedsARunOfTheFailed) {

@@ -66,13 +66,20 @@ for f in VignettesConfig.cmake VignettesConfigVersion.cmake VignettesTargets.cma
 done
 grep -q "PACKAGE_VERSION \"$version\"" \
   "$(find . -name VignettesConfigVersion.cmake)" || bad "package version is not $version"
-# SQLite is the registry's alone: no other installed library asks for it.
-sqlite_users=$(awk '/^set_target_properties\(vg::/ { t = $1; sub(/.*\(/, "", t) }
-                    /SQLite/ && t != "" { print t }
-                    /^\)/ { t = "" }' "$(find . -name VignettesTargets.cmake)" |
-               sort -u | tr '\n' ' ')
+# SQLite is the registry's alone, ICU the file-name helpers': no other
+# installed library asks for them.
+users_of() {
+  awk -v lib="$1" '/^set_target_properties\(vg::/ { t = $1; sub(/.*\(/, "", t) }
+                   $0 ~ lib && t != "" { print t }
+                   /^\)/ { t = "" }' "$(find . -name VignettesTargets.cmake)" |
+    sort -u | tr '\n' ' '
+}
+sqlite_users=$(users_of SQLite)
 [ "$sqlite_users" = "vg::registry " ] ||
   bad "SQLite linked by '$sqlite_users', expected by vg::registry alone"
+icu_users=$(users_of ICU::)
+[ "$icu_users" = "vg::text " ] ||
+  bad "ICU linked by '$icu_users', expected by vg::text alone"
 
 # Nothing else: every installed file is one of these kinds.
 while IFS= read -r f; do

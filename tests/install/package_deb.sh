@@ -43,6 +43,8 @@ for p in libc6 libstdc++6 \
          libqt6gui6 libqt6core6 libjpeg62-turbo libturbojpeg0 libsqlite3-0 liblcms2-2; do
   [[ ", $depends," == *", $p"[\ ,]* ]] || bad "Depends lacks $p: $depends"
 done
+# ICU, for the file names; its package is named after its version.
+[[ ", $depends," =~ ,\ libicu[0-9]+[\ ,] ]] || bad "Depends lacks libicu: $depends"
 
 # The programs and their data only: no headers or static libraries.
 contents=$(dpkg-deb -c "$deb")

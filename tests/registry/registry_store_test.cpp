@@ -669,20 +669,31 @@ TEST_F(RegistryStoreTest, TypeAndSizeMayShareOneVariable) {
   EXPECT_EQ(RegCloseKey(key), kRegSuccess);
 }
 
-TEST_F(RegistryStoreTest, AMissingValueAnswersSizeZero) {
+// A size query of a missing value learns 0; a read keeps the size of its
+// buffer and finds the buffer untouched.
+TEST_F(RegistryStoreTest, AMissingValueAnswersSizeZeroOnlyToASizeQuery) {
   HKEY key = Create("Missing");
   uint32_t type = 77;
   uint32_t size = 77;
   EXPECT_EQ(RegQueryValueExA(key, "nope", nullptr, &type, nullptr, &size),
             kRegFileNotFound);
   EXPECT_EQ(size, 0u);
+  EXPECT_EQ(type, 77u);
   uint8_t buffer[8];
   std::memset(buffer, 0xAA, sizeof buffer);
   size = sizeof buffer;
   EXPECT_EQ(RegQueryValueExA(key, "nope", nullptr, &type, buffer, &size),
             kRegFileNotFound);
-  EXPECT_EQ(size, 0u);
+  EXPECT_EQ(size, sizeof buffer);
+  EXPECT_EQ(type, 77u);
   for (uint8_t b : buffer) EXPECT_EQ(b, 0xAA);
+  // A value deleted since is missing the same way.
+  ASSERT_EQ(SetString(key, "gone", "abc"), kRegSuccess);
+  ASSERT_EQ(RegDeleteValueA(key, "gone"), kRegSuccess);
+  size = 3;
+  EXPECT_EQ(RegQueryValueExA(key, "gone", nullptr, nullptr, buffer, &size),
+            kRegFileNotFound);
+  EXPECT_EQ(size, 3u);
   EXPECT_EQ(RegCloseKey(key), kRegSuccess);
 }
 

@@ -2,13 +2,16 @@
 # bench_script_test.sh SOURCE_DIR
 # bench/run_thumbnail_bench.sh stops when a timed command fails, naming it and
 # showing its output, instead of timing the failure as a result; and runs
-# each vipsthumbnail and ImageMagick process on one thread. The script is
+# each vipsthumbnail and ImageMagick process on one thread; its report's
+# rows line up whatever their characters. The script is
 # sourced for its functions and run on stand-ins: no corpus, no peers, no
-# build, nothing worth timing (skipped, exit 77, without time or bc).
+# build, nothing worth timing (skipped, exit 77, without time, bc or
+# python3).
 set -euo pipefail
 src=$1
 [ -x /usr/bin/time ] || { echo "/usr/bin/time not installed"; exit 77; }
 command -v bc >/dev/null || { echo "bc not installed"; exit 77; }
+command -v python3 >/dev/null || { echo "python3 not installed"; exit 77; }
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 fail=0
@@ -72,7 +75,8 @@ CORPUS=$scratch/corpus MOGRIFY=$scratch/bin/mogrify magick_set 150 \
   S=$scratch/none JOBS=2 CORPUS=$scratch/corpus NFILES=10 MPIX=1 MB=1 NPROG=0
   QUALITY=true
   for row in "vignettes 150|1 1.00" "vipsthumbnail 150|1 4.00" \
-    "vignettes 150|2 0.60" "vipsthumbnail 150|2 2.00"; do
+    "vignettes 150|2 0.60" "vipsthumbnail 150|2 2.00" \
+    "window: Générateur 150|1 1.50"; do
     WALL["c:${row% *}"]=${row##* }
     CPU["c:${row% *}"]=${row##* }
     RSS["c:${row% *}"]=100
@@ -83,6 +87,25 @@ grep -qE '^\| vignettes 150 +\| +1 \|.*\|  0\.25 vipsthumbnail 150 ' \
   "$scratch/report" || bad "one core against one: $(cat "$scratch/report")"
 grep -qE '^\| vignettes 150 +\| +2 \|.*\|  0\.30 vipsthumbnail 150 ' \
   "$scratch/report" || bad "two cores against two: $(cat "$scratch/report")"
-[ "$(grep -c '^| ' "$scratch/report")" = 5 ] ||
+[ "$(grep -c '^| ' "$scratch/report")" = 6 ] ||
   bad "rows without a measure were printed: $(cat "$scratch/report")"
+
+# Every row's columns line up on a terminal, accented names and the "÷" of
+# the header included, whatever the locale the script runs in.
+for locale in C C.UTF-8; do
+  (LC_ALL=$locale report_corpus c) >"$scratch/report" 2>&1 ||
+    bad "report_corpus failed in $locale"
+  grep -q 'Générateur' "$scratch/report" || bad "no accented row in $locale"
+  columns=$(grep '^|' "$scratch/report" | python3 -c '
+import sys, unicodedata
+def bars(line):
+    col, out = 0, []
+    for ch in line.rstrip("\n"):
+        if ch == "|": out.append(col)
+        col += 2 if unicodedata.east_asian_width(ch) in "WF" else 1
+    return tuple(out)
+print(len({bars(line) for line in sys.stdin}))')
+  [ "$columns" = 1 ] ||
+    bad "rows not aligned in $locale: $(grep '^|' "$scratch/report")"
+done
 exit $fail

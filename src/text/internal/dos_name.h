@@ -57,10 +57,14 @@ struct Transliteration {
 };
 
 // Returns `name` rewritten through `index` with its count of transformation
-// errors (a target that is a space). A character absent from the source table
-// is written as "u" and its code point in upper-case hex, at least four digits
-// ("u65E5"; a surrogate pair gives one code, "u1F600"; a lone surrogate its
-// own, "uDC81"), and is not counted.
+// errors (a target that is a space). The name is first put in normalization
+// form C. A run of characters absent from the source table is replaced by
+// its Latin reading (latin_reading.h), which goes through `index` in turn;
+// what the reading leaves unlisted becomes "_" when it is punctuation, a
+// symbol or a space ("!", "\u20AC") and is otherwise written as "u" and its
+// code point in upper-case hex, at least four digits ("u1F600"; a lone
+// surrogate gives its own, "uDC81"). Neither is counted. A result of "." or
+// ".." that the name did not spell itself becomes "_" or "__".
 Transliteration Transliterate(std::u16string_view name,
                               const TransliterationIndex& index);
 

@@ -7,12 +7,10 @@
 // reached. No reachable target is a space.
 //
 // A character absent from the source table (such as "!", "À", "Œ" or any
-// character above U+00FF) is written as its code point, "u0021", "u00C0",
-// "u0152": a single "_" for all of them made any two Japanese names of the
-// same length one file, and repeating the previous output character, as a
-// failed lookup once did, merged "a!b.jpg" with "aab.jpg". With the code, only
-// names that these tables merge ("été.jpg" and "ete.jpg") still collide, and
-// no box ever interrupts a batch.
+// character above U+00FF) is not decided here: to_dos_name.cpp reads it in
+// Latin letters and passes the reading through these tables. A failed
+// lookup once repeated the previous output character, which merged
+// "a!b.jpg" with "aab.jpg".
 #include "text/internal/dos_name.h"
 
 namespace vg::text::dos_name_internal {
