@@ -3,7 +3,7 @@
 #
 #   bench/run_thumbnail_bench.sh [RUNS]          (default 5 runs, median kept)
 #
-# Builds three folders of photos from Debian packages (downloaded with
+# Builds four folders of pictures from Debian packages (downloaded with
 # apt-get download into $CORPUS_CACHE, never committed; see "corpora"
 # below), installs the peers (libvips-tools, imagemagick, python3-pil) when
 # they are missing, builds vignettes and bench/tools/ (thumb_quality,
@@ -26,7 +26,7 @@
 # run is never timed as a result.
 #
 # Environment: CORPUS_CACHE (default /tmp/vg-corpus), CORPORA (default
-# "wallpapers cameras small"), BENCH_BUILD (the build folder, default
+# "wallpapers cameras small scans"), BENCH_BUILD (the build folder, default
 # build/speed-bench), VIGNETTES and WINDOW_BATCH (a built vignettes and
 # window_batch to measure instead of the build's), JOBS (default nproc).
 # Sourced (`. run_thumbnail_bench.sh`), it defines its functions and runs
@@ -59,7 +59,7 @@ install_peers() {
 }
 
 # --- corpora -----------------------------------------------------------------
-# Three folders of photos, built once in $CACHE from Debian packages
+# Four folders of pictures, built once in $CACHE from Debian packages
 # (apt-get download, never committed):
 #   wallpapers  the largest rendering of every wallpaper of mate-backgrounds,
 #               lomiri-wallpapers and plasma-workspace-wallpapers: camera
@@ -116,7 +116,26 @@ make_small() {
   done
   rm -rf "$dir/mid"
 }
-use_corpus() { # wallpapers | cameras | small
+# Line art at the sizes drawings are published at (794 x 1123, 744 x 1052,
+# 1123 x 794 ...: no side a multiple of 8, so that a reduced decode ends in
+# partial pixels): every fourth of the clip-art drawings of openclipart-png
+# over 0.4 MP with such a side, laid on white, as JPEG of quality 90, every
+# other one progressive.
+make_scans() {
+  local dir=$CACHE/scans f n=0 interlace
+  corpus_from_debs "$dir" openclipart-png
+  find "$dir/x/usr/share/openclipart/png" -name '*.png' -size +60k -print0 |
+    sort -z | xargs -0 identify -format '%w %h %i\n' 2>/dev/null |
+    awk '$1 * $2 > 400000 && ($1 % 8 || $2 % 8) {print $3}' |
+    awk 'NR % 4 == 1' | while read -r f; do
+    n=$((n + 1))
+    interlace=None
+    [ $((n % 2)) -eq 0 ] || interlace=Plane
+    convert "$f" -background white -flatten -interlace "$interlace" \
+      -quality 90 "$dir/photos/$(basename "${f%.png}").jpg"
+  done
+}
+use_corpus() { # wallpapers | cameras | small | scans
   case $1 in
     wallpapers) CORPUS=$CACHE/photos ;;
     *) CORPUS=$CACHE/$1/photos ;;
@@ -125,6 +144,7 @@ use_corpus() { # wallpapers | cameras | small
     case $1 in
       wallpapers) make_wallpapers ;;
       cameras) make_cameras ;;
+      scans) make_scans ;;
       small) use_corpus wallpapers && use_corpus cameras && make_small &&
         CORPUS=$CACHE/small/photos ;;
     esac
@@ -328,7 +348,7 @@ report_corpus() {
 
 main() {
   RUNS=${1:-5}
-  local corpora=(${CORPORA:-wallpapers cameras small})
+  local corpora=(${CORPORA:-wallpapers cameras small scans})
   WORK=$(mktemp -d /tmp/vg-bench.XXXXXX)
   trap 'rm -rf "$WORK"' EXIT
   install_peers

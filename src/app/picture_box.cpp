@@ -130,8 +130,8 @@ void PictureBox::DrawBackground(platform::HBITMAP target) {
   // The picture at its natural size: its logical size, which may be larger
   // than its pixels when it was decoded at a reduced scale. What falls
   // outside the box is clipped away by the blit.
-  platform::StretchBlt(dst.get(), 0, 0, picture_->Width(), picture_->Height(),
-                       src.get(), 0, 0, source.width, source.height, kSrcCopy);
+  platform::StretchPicture(dst.get(), 0, 0, picture_->Width(),
+                           picture_->Height(), src.get(), *picture_);
 }
 
 void PictureBox::EnsureLayer(bool covered) {
@@ -207,8 +207,7 @@ void PictureBox::PaintPicture(const platform::Picture& picture, double x_twips,
     throw platform::Error::Standard(platform::kErrOutOfMemory,
                                     "PictureBox.PaintPicture");
   }
-  platform::StretchBlt(dst.get(), x, y, w, h, src.get(), 0, 0, source.width,
-                       source.height, kSrcCopy);
+  platform::StretchPicture(dst.get(), x, y, w, h, src.get(), picture);
   has_drawings_ = true;
   ++revision_;
 }

@@ -140,6 +140,15 @@ struct DecodeHint {
   bool keep_alpha = false;
 };
 
+// A rectangle of a decoded picture's pixels, in pixels, edges at any
+// fraction.
+struct PixelArea {
+  double x = 0;
+  double y = 0;
+  double width = 0;  // 0: the whole of the pixels
+  double height = 0;
+};
+
 struct DecodedImage {
   // Logical size in pixels, after the EXIF orientation: what the picture
   // reports, whatever scale it was decoded at.
@@ -156,6 +165,14 @@ struct DecodedImage {
   // Tells that the hint kept alpha and the picture has pixels less than
   // opaque (a reduced picture's may all have come out 255 still).
   bool has_alpha = false;
+  // Where the picture lies in the pixels. A reduced decode whose size is not
+  // a whole multiple of its scale (931 pixels read at 3/8: 349.125) ends in
+  // a column and a row of pixels that the picture covers only in part, the
+  // edge beyond it repeated: the picture is then area.width x area.height
+  // pixels, starting at area.x, area.y (not 0 where the picture was turned
+  // upright). Whoever scales the pixels samples that area, so that no
+  // feature drifts toward the partial edge. Width 0: all of the pixels.
+  PixelArea area;
 };
 
 // Reads and decodes the picture file at `path` (UTF-16; "/" separates

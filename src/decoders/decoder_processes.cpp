@@ -37,6 +37,20 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// An image's area must lie within its pixels and leave less than one pixel
+// of them out at each side (or be all of them): a reduced decode's partial
+// edge, nothing more.
+bool AreaIsSound(const decoders_internal::WireMessage& m) {
+  const PixelArea& a = m.area;
+  if (a.width == 0) return a.x == 0 && a.y == 0 && a.height == 0;
+  const auto side = [](double start, double length, int32_t pixels) {
+    return start >= 0 && length > pixels - 1 && start + length <= pixels &&
+           start < 1;
+  };
+  return side(a.x, a.width, m.pixel_width) &&
+         side(a.y, a.height, m.pixel_height);
+}
+
 // How long a new decoder process may take to greet.
 constexpr auto kStartTimeLimit = std::chrono::seconds(30);
 
@@ -390,7 +404,7 @@ DecodedImage DecoderProcesses::Decode(int fd, int64_t length,
             answer.stride_bytes == w * 4 && answer.bytes == w * h * 4 &&
             answer.width > 0 && answer.height > 0 &&
             answer.width <= kMaxPictureSidePx &&
-            answer.height <= kMaxPictureSidePx;
+            answer.height <= kMaxPictureSidePx && AreaIsSound(answer);
         const bool has_alpha =
             (answer.flags & decoders_internal::kHasAlpha) != 0;
         // Alpha comes back only when it was asked for.
@@ -408,6 +422,7 @@ DecodedImage DecoderProcesses::Decode(int fd, int64_t length,
         image.pixel_height = answer.pixel_height;
         image.stride_bytes = answer.stride_bytes;
         image.has_alpha = has_alpha;
+        image.area = answer.area;
         try {
           image.bgrx.resize(static_cast<size_t>(answer.bytes));
         } catch (const std::bad_alloc&) {

@@ -190,6 +190,7 @@ WireMessage Decode(const WireMessage& request, int fd, int memfd,
     m.pixel_width = image.pixel_width;
     m.pixel_height = image.pixel_height;
     m.stride_bytes = image.stride_bytes;
+    m.area = image.area;
     return m;
   } catch (const platform::Error& e) {
     return ErrorMessage(e.number(), e.source(), e.description());

@@ -19,8 +19,9 @@ platform::PicturePtr LoadPicture(std::u16string_view path,
   if (bitmap == 0) {
     decoders_internal::RaisePictureError(platform::kErrOutOfMemory);
   }
-  platform::PicturePtr picture =
-      platform::MakePicture(bitmap, image.width, image.height);
+  platform::PicturePtr picture = platform::MakePicture(
+      bitmap, image.width, image.height,
+      {image.area.x, image.area.y, image.area.width, image.area.height});
   if (!picture) decoders_internal::RaisePictureError(platform::kErrOutOfMemory);
   return picture;
 }

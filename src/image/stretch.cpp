@@ -74,6 +74,57 @@ double Lanczos(double x) {
   return kLobes * std::sin(px) * std::sin(px / kLobes) / (px * px);
 }
 
+// The taps of one axis whose output spans the part [start, start + length)
+// of an input `in` pixels long, length not `in`: the same filters, centred
+// on real positions.
+AxisTaps MakeAreaTaps(int32_t in, double start, double length, int32_t out,
+                      int32_t out_begin, int32_t out_end) {
+  AxisTaps t;
+  std::vector<double> real;
+  const double scale = length / out;
+  for (int32_t j = out_begin; j < out_end; ++j) {
+    const double centre = start + (j + 0.5) * scale - 0.5;
+    int32_t lo = 0;
+    real.clear();
+    double sum = 0;
+    if (scale > 1) {
+      // Lanczos-3 stretched to the output pixel, as for a whole input.
+      lo = static_cast<int32_t>(
+          std::max(0.0, std::floor(centre - kLobes * scale) + 1));
+      const int32_t hi =
+          std::max(lo, static_cast<int32_t>(std::min<double>(
+                           in - 1, std::ceil(centre + kLobes * scale) - 1)));
+      const int32_t reach = static_cast<int32_t>(std::ceil(kLobes * scale));
+      real.assign(static_cast<size_t>(hi - lo) + 1, 0.0);
+      for (int32_t k = static_cast<int32_t>(std::floor(centre)) - reach;
+           k <= static_cast<int32_t>(std::ceil(centre)) + reach; ++k) {
+        const double v = Lanczos((k - centre) / scale);
+        if (v == 0) continue;
+        real[static_cast<size_t>(std::clamp(k, lo, hi) - lo)] += v;
+        sum += v;
+      }
+    } else {
+      // Bilinear between the two pixel centres around the point.
+      const double c = std::clamp(centre, 0.0, in - 1.0);
+      lo = std::min(static_cast<int32_t>(std::floor(c)), in - 1);
+      const double frac = c - lo;
+      real.push_back(1 - frac);
+      if (lo + 1 < in) real.push_back(frac);
+      for (double v : real) sum += v;
+    }
+    t.first.push_back(lo);
+    t.count.push_back(static_cast<int32_t>(real.size()));
+    t.offset.push_back(static_cast<int32_t>(t.weights.size()));
+    AppendQuantisedReal(real, sum, &t.weights);
+  }
+  t.min_input = *std::min_element(t.first.begin(), t.first.end());
+  t.max_input = 0;
+  for (size_t k = 0; k < t.first.size(); ++k) {
+    t.max_input = std::max(t.max_input, t.first[k] + t.count[k] - 1);
+  }
+  return t;
+}
+
 AxisTaps MakeTaps(int32_t in, int32_t out, int32_t out_begin, int32_t out_end) {
   AxisTaps t;
   std::vector<double> real;
@@ -328,7 +379,21 @@ HorizontalFn PickHorizontal(PixelFormat src, PixelFormat dst) {
 
 bool StretchCopy(const ConstImageView& src, const ImageView& dst, int32_t x,
                  int32_t y, int32_t w, int32_t h) {
+  return StretchCopy(src, dst, x, y, w, h,
+                     SourceArea{0, 0, static_cast<double>(src.width),
+                                static_cast<double>(src.height)});
+}
+
+bool StretchCopy(const ConstImageView& src, const ImageView& dst, int32_t x,
+                 int32_t y, int32_t w, int32_t h, const SourceArea& area) {
   if (w <= 0 || h <= 0 || src.width <= 0 || src.height <= 0) return false;
+  if (!(area.width > 0 && area.height > 0 && area.x >= 0 && area.y >= 0 &&
+        area.x + area.width <= src.width &&
+        area.y + area.height <= src.height)) {
+    return false;
+  }
+  const bool whole_x = area.x == 0 && area.width == src.width;
+  const bool whole_y = area.y == 0 && area.height == src.height;
   // Output positions, relative to the rectangle, that land inside dst.
   const int64_t x_begin = std::max<int64_t>(0, -static_cast<int64_t>(x));
   const int64_t x_end = std::min<int64_t>(w, int64_t{dst.width} - x);
@@ -337,10 +402,16 @@ bool StretchCopy(const ConstImageView& src, const ImageView& dst, int32_t x,
   if (x_begin >= x_end || y_begin >= y_end) return true;
 
   try {
-    const AxisTaps cols = MakeTaps(src.width, w, static_cast<int32_t>(x_begin),
-                                   static_cast<int32_t>(x_end));
-    const AxisTaps rows = MakeTaps(src.height, h, static_cast<int32_t>(y_begin),
-                                   static_cast<int32_t>(y_end));
+    const auto x0 = static_cast<int32_t>(x_begin);
+    const auto x1 = static_cast<int32_t>(x_end);
+    const auto y0 = static_cast<int32_t>(y_begin);
+    const auto y1 = static_cast<int32_t>(y_end);
+    const AxisTaps cols =
+        whole_x ? MakeTaps(src.width, w, x0, x1)
+                : MakeAreaTaps(src.width, area.x, area.width, w, x0, x1);
+    const AxisTaps rows =
+        whole_y ? MakeTaps(src.height, h, y0, y1)
+                : MakeAreaTaps(src.height, area.y, area.height, h, y0, y1);
     const int32_t col_begin = cols.min_input;
     const int32_t col_end = cols.max_input + 1;
     const size_t row_len =

@@ -30,6 +30,23 @@ namespace vg::image {
 bool StretchCopy(const ConstImageView& src, const ImageView& dst, int32_t x,
                  int32_t y, int32_t w, int32_t h);
 
+// A rectangle of a source, in pixels, its edges at any fraction.
+struct SourceArea {
+  double x = 0;
+  double y = 0;
+  double width = 0;
+  double height = 0;
+};
+
+// As above, for the part `area` of `src` only: the w x h rectangle shows
+// that area, each output pixel centred over the point of the area it stands
+// for, pixels beyond its edges (the partial last column and row of a reduced
+// decode) tapped as they are and the source's own edge repeated. The area
+// must lie within `src` and be more than 0 wide and high; an area equal to
+// the whole of `src` gives the very bytes of the call above.
+bool StretchCopy(const ConstImageView& src, const ImageView& dst, int32_t x,
+                 int32_t y, int32_t w, int32_t h, const SourceArea& area);
+
 }  // namespace vg::image
 
 #endif  // VG_IMAGE_STRETCH_H_

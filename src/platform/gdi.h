@@ -215,6 +215,15 @@ bool BitBlt(HDC dst, int32_t x, int32_t y, int32_t w, int32_t h, HDC src,
 bool StretchBlt(HDC dst, int32_t x, int32_t y, int32_t w, int32_t h, HDC src,
                 int32_t sx, int32_t sy, int32_t sw, int32_t sh, uint32_t rop);
 
+// As StretchBlt with SRCCOPY, from a source rectangle whose edges may fall
+// between pixels (a picture decoded at a reduced scale covers its last
+// column and row of pixels only in part): the w x h rectangle at (x, y)
+// shows exactly the sw x sh area at (sx, sy), sampled where each of its
+// pixels stands. The area must lie inside the source surface and be more
+// than 0 wide and high; whole-pixel areas give StretchBlt's bytes.
+bool StretchBltArea(HDC dst, int32_t x, int32_t y, int32_t w, int32_t h,
+                    HDC src, double sx, double sy, double sw, double sh);
+
 // --- The screen --------------------------------------------------------------
 
 // Returns the handle of the desktop window (a fixed non-zero value).

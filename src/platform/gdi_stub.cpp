@@ -486,6 +486,23 @@ bool BitBlt(HDC dst, int32_t x, int32_t y, int32_t w, int32_t h, HDC src,
   return true;
 }
 
+bool StretchBltArea(HDC dst, int32_t x, int32_t y, int32_t w, int32_t h,
+                    HDC src, double sx, double sy, double sw, double sh) {
+  if (w < 0 || h < 0) return false;
+  std::shared_ptr<Surface> d, s;
+  if (!LookUpTransfer(dst, src, true, &d, &s)) return false;
+  if (!(sw > 0 && sh > 0 && sx >= 0 && sy >= 0 && sx + sw <= s->width &&
+        sy + sh <= s->height)) {
+    return false;
+  }
+  if (w == 0 || h == 0) return true;
+  ConstImageView from = image::AsConst(s->View());
+  std::vector<uint8_t> staging;
+  if (s == d && !CopyOut(from, &staging, &from)) return false;
+  return image::StretchCopy(from, d->View(), x, y, w, h,
+                            image::SourceArea{sx, sy, sw, sh});
+}
+
 bool StretchBlt(HDC dst, int32_t x, int32_t y, int32_t w, int32_t h, HDC src,
                 int32_t sx, int32_t sy, int32_t sw, int32_t sh, uint32_t rop) {
   if (!gdi_internal::IsRasterOperation(rop) || w < 0 || h < 0 || sw < 0 ||

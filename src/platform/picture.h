@@ -23,12 +23,21 @@
 
 namespace vg::platform {
 
+// The part of a picture's bitmap that the picture covers, in pixels, edges
+// at any fraction; width 0 for the whole bitmap.
+struct PictureArea {
+  double x = 0;
+  double y = 0;
+  double width = 0;
+  double height = 0;
+};
+
 class Picture {
  public:
   // Takes ownership of `owned` (0 makes an empty picture). A negative logical
   // size means the bitmap's own size; a bad handle then gives 0 x 0.
   explicit Picture(HBITMAP owned, int32_t logical_width = -1,
-                   int32_t logical_height = -1);
+                   int32_t logical_height = -1, const PictureArea& area = {});
   // Deletes the bitmap. The bitmap must not be selected in a context then
   // (DeleteObject refuses such a bitmap, and it would leak).
   ~Picture();
@@ -44,6 +53,10 @@ class Picture {
   // Returns the size in pixels of the bitmap itself (0 when empty).
   int32_t BitmapWidth() const { return bitmap_width_; }
   int32_t BitmapHeight() const { return bitmap_height_; }
+  // Returns the part of the bitmap the picture covers (all of it, but for a
+  // picture decoded at a reduced scale whose last column and row of pixels
+  // it covers in part): what drawing the picture scales.
+  PictureArea Area() const;
 
  private:
   HBITMAP handle_;
@@ -51,6 +64,7 @@ class Picture {
   int32_t height_ = 0;
   int32_t bitmap_width_ = 0;
   int32_t bitmap_height_ = 0;
+  PictureArea area_;
 };
 
 using PicturePtr = std::shared_ptr<const Picture>;
@@ -58,7 +72,15 @@ using PicturePtr = std::shared_ptr<const Picture>;
 // Makes a shared picture that owns `owned` (see Picture). Returns nullptr
 // only when memory runs out; the handle is then deleted.
 PicturePtr MakePicture(HBITMAP owned, int32_t logical_width = -1,
-                       int32_t logical_height = -1);
+                       int32_t logical_height = -1,
+                       const PictureArea& area = {});
+
+// Draws `picture`, whose bitmap is selected in `picture_dc`, scaled into
+// the w x h rectangle at (x, y) of `dst` (SRCCOPY): the part of its bitmap
+// the picture covers (Area), so that a picture decoded at a reduced scale
+// lands where it would at full size. Returns false as StretchBlt does.
+bool StretchPicture(HDC dst, int32_t x, int32_t y, int32_t w, int32_t h,
+                    HDC picture_dc, const Picture& picture);
 
 }  // namespace vg::platform
 

@@ -14,7 +14,6 @@
 namespace vg::thumbnail {
 namespace {
 
-constexpr uint32_t kSrcCopy = 0xCC0020;
 // An empty picture box's colour (B, G, R): the desktop's button face.
 constexpr uint8_t kBackGrey = 0xF0;
 // Drawing sizes are worked out in twips, 15 to the pixel, as a picture box
@@ -126,9 +125,8 @@ Thumbnail Render(const platform::Picture& picture, const Geometry& geometry) {
     ScopedBitmapDC dst(surface);
     ScopedBitmapDC src(picture.Handle());
     if (!dst.ok() || !src.ok() ||
-        !platform::StretchBlt(dst.get(), 0, 0, geometry.draw_width,
-                              geometry.draw_height, src.get(), 0, 0,
-                              source.width, source.height, kSrcCopy)) {
+        !platform::StretchPicture(dst.get(), 0, 0, geometry.draw_width,
+                                  geometry.draw_height, src.get(), picture)) {
       throw platform::Error::Standard(platform::kErrOutOfMemory, "Render");
     }
   }

@@ -37,13 +37,19 @@ image::ConstImageView View(const std::vector<uint8_t>& bytes, int32_t width,
   return {bytes.data(), width, height, stride, image::PixelFormat::kBgrx32};
 }
 
-void Stretch(const image::ConstImageView& src, std::vector<uint8_t>* dst,
-             PixelSize size) {
+// Scales the part `area` of `src` (width 0: all of it) into `dst`.
+void Stretch(const image::ConstImageView& src, const decoders::PixelArea& area,
+             std::vector<uint8_t>* dst, PixelSize size) {
   *dst = Buffer(size.width, size.height, 4);
   const image::ImageView out{dst->data(), size.width, size.height,
                              static_cast<ptrdiff_t>(size.width) * 4,
                              image::PixelFormat::kBgrx32};
-  if (!image::StretchCopy(src, out, 0, 0, size.width, size.height)) {
+  const image::SourceArea part =
+      area.width > 0
+          ? image::SourceArea{area.x, area.y, area.width, area.height}
+          : image::SourceArea{0, 0, static_cast<double>(src.width),
+                              static_cast<double>(src.height)};
+  if (!image::StretchCopy(src, out, 0, 0, size.width, size.height, part)) {
     OutOfMemory();
   }
 }
@@ -125,7 +131,7 @@ BoxThumbnail ScaleIntoBox(const decoders::DecodedImage& image, int32_t box_px,
   std::vector<uint8_t> colour;
   std::vector<uint8_t> alpha;
   if (!has_alpha) {
-    Stretch(source, &colour, size);
+    Stretch(source, image.area, &colour, size);
   } else {
     // Colours weighted by their alpha, so that a transparent pixel's colour
     // does not bleed into its neighbours; the alpha scaled on its own.
@@ -150,9 +156,9 @@ BoxThumbnail ScaleIntoBox(const decoders::DecodedImage& image, int32_t box_px,
     }
     const ptrdiff_t stride = static_cast<ptrdiff_t>(image.pixel_width) * 4;
     Stretch(View(weighted, image.pixel_width, image.pixel_height, stride),
-            &colour, size);
+            image.area, &colour, size);
     Stretch(View(opacity, image.pixel_width, image.pixel_height, stride),
-            &alpha, size);
+            image.area, &alpha, size);
   }
   const int32_t channels = has_alpha ? 4 : 3;
   thumb.pixels = Buffer(size.width, size.height, channels);

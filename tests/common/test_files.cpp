@@ -43,16 +43,7 @@ void WriteJpeg(const std::filesystem::path& path, int w, int h, uint8_t r,
       p[2] = b;
     }
   }
-  tjhandle handle = tjInitCompress();
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  int rc = tjCompress2(handle, rgb.data(), w, 0, h, TJPF_RGB, &out, &size,
-                       TJSAMP_420, 85, 0);
-  tjDestroy(handle);
-  if (rc != 0) throw std::runtime_error("tjCompress2");
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(out), static_cast<long>(size));
-  tjFree(out);
+  WriteRgbJpeg(path, w, h, rgb, 85, false);
 }
 
 void WriteDetailedJpeg(const std::filesystem::path& path, int w, int h,
@@ -67,16 +58,56 @@ void WriteDetailedJpeg(const std::filesystem::path& path, int w, int h,
       p[2] = static_cast<uint8_t>(((x ^ y) * 5) & 0xFF);
     }
   }
+  WriteRgbJpeg(path, w, h, rgb, 90, false);
+}
+
+void WriteRgbJpeg(const std::filesystem::path& path, int w, int h,
+                  const std::vector<uint8_t>& rgb, int quality,
+                  bool full_chroma) {
   tjhandle handle = tjInitCompress();
   unsigned char* out = nullptr;
   unsigned long size = 0;
-  int rc = tjCompress2(handle, rgb.data(), w, 0, h, TJPF_RGB, &out, &size,
-                       TJSAMP_420, 90, 0);
+  const int rc = tjCompress2(handle, rgb.data(), w, 0, h, TJPF_RGB, &out, &size,
+                             full_chroma ? TJSAMP_444 : TJSAMP_420, quality, 0);
   tjDestroy(handle);
   if (rc != 0) throw std::runtime_error("tjCompress2");
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(out), static_cast<long>(size));
   tjFree(out);
+}
+
+void WriteRgbBmp(const std::filesystem::path& path, int w, int h,
+                 const std::vector<uint8_t>& rgb) {
+  const uint32_t row = (static_cast<uint32_t>(w) * 3 + 3) & ~3U;
+  const uint32_t pixels = row * static_cast<uint32_t>(h);
+  std::vector<uint8_t> bytes(54 + pixels, 0);
+  const auto put = [&](size_t at, uint32_t v, int n) {
+    for (int k = 0; k < n; ++k)
+      bytes[at + k] = static_cast<uint8_t>(v >> (8 * k));
+  };
+  bytes[0] = 'B';
+  bytes[1] = 'M';
+  put(2, 54 + pixels, 4);
+  put(10, 54, 4);
+  put(14, 40, 4);
+  put(18, static_cast<uint32_t>(w), 4);
+  put(22, static_cast<uint32_t>(h), 4);
+  put(26, 1, 2);
+  put(28, 24, 2);
+  put(34, pixels, 4);
+  // Bottom-up rows of blue, green, red.
+  for (int y = 0; y < h; ++y) {
+    uint8_t* dst = &bytes[54 + static_cast<size_t>(h - 1 - y) * row];
+    const uint8_t* src = &rgb[static_cast<size_t>(y) * w * 3];
+    for (int x = 0; x < w; ++x, dst += 3, src += 3) {
+      dst[0] = src[2];
+      dst[1] = src[1];
+      dst[2] = src[0];
+    }
+  }
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<long>(bytes.size()));
 }
 
 JpegInfo ReadJpegInfo(const std::filesystem::path& path) {

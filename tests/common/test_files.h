@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace vg::testing {
 
@@ -37,6 +38,16 @@ void WriteJpeg(const std::filesystem::path& path, int w, int h, uint8_t r = 200,
 // `seed`), whose thumbnails differ with the scale it is decoded at.
 void WriteDetailedJpeg(const std::filesystem::path& path, int w, int h,
                        int seed = 0);
+
+// Writes w x h RGB pixels (rows top-down, 3 bytes a pixel) as a JPEG of
+// `quality`, chroma at full resolution or halved both ways.
+void WriteRgbJpeg(const std::filesystem::path& path, int w, int h,
+                  const std::vector<uint8_t>& rgb, int quality,
+                  bool full_chroma);
+
+// Writes the same pixels as a 24-bit BMP.
+void WriteRgbBmp(const std::filesystem::path& path, int w, int h,
+                 const std::vector<uint8_t>& rgb);
 
 struct JpegInfo {
   int width = 0;

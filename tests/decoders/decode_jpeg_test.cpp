@@ -285,6 +285,36 @@ TEST(JpegDecodeTest, ExifOrientationTurnsThePictureUpright) {
   }
 }
 
+TEST(JpegDecodeTest, AReducedDecodeTellsWhereThePictureLiesOnceUpright) {
+  // 931 x 647 at 3/8 is 349.125 x 242.625 in 350 x 243 pixels: the partial
+  // column (0.875 left over) and row (0.375) go where turning puts them.
+  const std::vector<uint8_t> stored = GridJpeg(931, 647);
+  struct Case {
+    int orientation;
+    PixelArea area;
+  };
+  const Case cases[] = {
+      {1, {0, 0, 349.125, 242.625}},         {2, {0.875, 0, 349.125, 242.625}},
+      {3, {0.875, 0.375, 349.125, 242.625}}, {4, {0, 0.375, 349.125, 242.625}},
+      {5, {0, 0, 242.625, 349.125}},         {6, {0.375, 0, 242.625, 349.125}},
+      {7, {0.375, 0.875, 242.625, 349.125}}, {8, {0, 0.875, 242.625, 349.125}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.orientation);
+    const DecodedImage image = DecodePictureBytes(
+        testing::InsertJpegSegment(
+            stored, 0xE1, testing::ExifWithOrientation(c.orientation, false)),
+        {150, 150});
+    EXPECT_EQ(image.pixel_width, c.orientation >= 5 ? 243 : 350);
+    EXPECT_DOUBLE_EQ(image.area.x, c.area.x);
+    EXPECT_DOUBLE_EQ(image.area.y, c.area.y);
+    EXPECT_DOUBLE_EQ(image.area.width, c.area.width);
+    EXPECT_DOUBLE_EQ(image.area.height, c.area.height);
+  }
+  // A whole scale covers all of its pixels.
+  EXPECT_EQ(DecodePictureBytes(GridJpeg(928, 648), {150, 150}).area.width, 0);
+}
+
 TEST(JpegDecodeTest, RotatedCmykIsConvertedThenTurned) {
   std::vector<uint8_t> cmyk = GridCmyk(48, 32, true);
   std::vector<uint8_t> jpeg = testing::InsertJpegSegment(

@@ -46,7 +46,7 @@ DecodedImage Reduce(int width, int height, int factor, RowLayout layout,
   return reducer.Finish();
 }
 
-TEST(RowReducerTest, EachPixelIsTheRoundedMeanOfItsBlockEdgesIncluded) {
+TEST(RowReducerTest, EachPixelIsTheRoundedMeanOfItsBlockEdgesRepeated) {
   // 3 does not divide 11 or 7: the last column and row of blocks are
   // partial.
   for (int factor : {1, 2, 3, 4, 11}) {
@@ -62,6 +62,12 @@ TEST(RowReducerTest, EachPixelIsTheRoundedMeanOfItsBlockEdgesIncluded) {
     ASSERT_EQ(image.pixel_width, (width + factor - 1) / factor);
     ASSERT_EQ(image.pixel_height, (height + factor - 1) / factor);
     ASSERT_EQ(image.stride_bytes, image.pixel_width * 4);
+    // 11 x 7 divides by none of the factors but 1: the picture covers the
+    // last column and row in part.
+    EXPECT_DOUBLE_EQ(image.area.width,
+                     factor == 1 ? 0.0 : static_cast<double>(width) / factor);
+    EXPECT_DOUBLE_EQ(image.area.height,
+                     factor == 1 ? 0.0 : static_cast<double>(height) / factor);
     ASSERT_EQ(image.bgrx.size(),
               static_cast<size_t>(image.stride_bytes) * image.pixel_height);
     for (int by = 0; by < image.pixel_height; ++by) {
@@ -69,11 +75,12 @@ TEST(RowReducerTest, EachPixelIsTheRoundedMeanOfItsBlockEdgesIncluded) {
         for (int c = 0; c < 3; ++c) {
           int sum = 0;
           int count = 0;
-          for (int y = by * factor; y < std::min(height, (by + 1) * factor);
-               ++y) {
-            for (int x = bx * factor; x < std::min(width, (bx + 1) * factor);
-                 ++x) {
-              sum += Channel(x, y, c);
+          // A partial block counts its last column and row again for the
+          // ones the picture lacks: always factor x factor pixels.
+          for (int y = by * factor; y < (by + 1) * factor; ++y) {
+            for (int x = bx * factor; x < (bx + 1) * factor; ++x) {
+              sum +=
+                  Channel(std::min(x, width - 1), std::min(y, height - 1), c);
               ++count;
             }
           }

@@ -27,6 +27,8 @@
 #include <optional>
 #include <string>
 
+#include "decoders/decode_picture.h"
+
 namespace vg::decoders::decoders_internal {
 
 enum class WireType : uint32_t {
@@ -65,6 +67,7 @@ struct WireMessage {
   int32_t pixel_width = 0;
   int32_t pixel_height = 0;
   int32_t stride_bytes = 0;
+  PixelArea area;              // kImage: as DecodedImage
   char source[64] = {};        // kError, NUL-ended
   char description[256] = {};  // kError, NUL-ended
 };

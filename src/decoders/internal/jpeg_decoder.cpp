@@ -540,6 +540,10 @@ DecodedImage DecodeJpeg(std::span<const uint8_t> bytes,
   image.pixel_width = swap ? out_h : out_w;
   image.pixel_height = swap ? out_w : out_h;
   image.stride_bytes = image.pixel_width * 4;
+  image.area = UprightArea(
+      ReducedArea(static_cast<int32_t>(stored_w),
+                  static_cast<int32_t>(stored_h), out_w, out_h, scale, 8),
+      out_w, out_h, orientation);
   Allocate(image.bgrx, static_cast<size_t>(image.stride_bytes) *
                            static_cast<size_t>(image.pixel_height));
 

@@ -6,11 +6,28 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "decoders/decode_picture.h"
+
 namespace vg::decoders::decoders_internal {
 
 // Returns true for the orientations 5 to 8, whose upright picture has the
 // stored width as its height.
 inline bool SwapsAxes(int orientation) { return orientation >= 5; }
+
+// Returns the area of a picture of stored_width x stored_height pixels
+// (logical) that a decode at scale / denominator of its size covers in its
+// pixels, stored_pixel_width x stored_pixel_height (each the scaled size
+// rounded up): the scaled size from the top-left corner. The whole pixels
+// (width 0) when the scaled size is whole, or when the pixels are not the
+// scaled size rounded up.
+PixelArea ReducedArea(int32_t stored_width, int32_t stored_height,
+                      int32_t stored_pixel_width, int32_t stored_pixel_height,
+                      int64_t scale, int64_t denominator);
+
+// Returns `area` of stored pixels stored_pixel_width x stored_pixel_height
+// where it lies once `orientation` has turned them upright.
+PixelArea UprightArea(const PixelArea& area, int32_t stored_pixel_width,
+                      int32_t stored_pixel_height, int orientation);
 
 // Places rows of a stored picture (stored_width x stored_height, BGRX) into
 // an upright BGRX buffer of (stored_height x stored_width when SwapsAxes,

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "decoders/internal/orientation.h"
+
 namespace vg::decoders::decoders_internal {
 namespace {
 
@@ -191,10 +193,21 @@ void RowReducer::AddRow(const uint8_t* row) {
     return;
   }
   Convert(row, bgrx_row_.data());
+  // The last row of a picture whose height is no whole number of blocks
+  // counts for the rows its block lacks too, and so does the last pixel of
+  // a row for the pixels its block lacks: each block is a whole square of
+  // the picture, its edge repeated, as a reduced JPEG's blocks are, so that
+  // every output pixel stands for the square it is drawn over.
+  const uint64_t row_weight =
+      next_row_ == height_ - 1
+          ? uint64_t{1} + (factor_ - height_ % factor_) % factor_
+          : 1;
+  const uint64_t edge_extra = (factor_ - width_ % factor_) % factor_;
   const uint8_t* p = bgrx_row_.data();
   for (int32_t bx = 0; bx < out_.pixel_width; ++bx) {
     const int32_t end = static_cast<int32_t>(
         std::min<int64_t>(width_, int64_t{bx + 1} * factor_));
+    const bool last = bx == out_.pixel_width - 1;
     if (keep_alpha_) {
       uint64_t* sum = &sums_[static_cast<size_t>(bx) * 4];
       uint64_t b = 0;
@@ -203,15 +216,16 @@ void RowReducer::AddRow(const uint8_t* row) {
       uint64_t a = 0;
       for (int32_t x = bx * factor_; x < end; ++x, p += 4) {
         const uint64_t alpha = p[3];
-        b += p[0] * alpha;
-        g += p[1] * alpha;
-        r += p[2] * alpha;
-        a += alpha;
+        const uint64_t times = last && x == end - 1 ? 1 + edge_extra : 1;
+        b += p[0] * alpha * times;
+        g += p[1] * alpha * times;
+        r += p[2] * alpha * times;
+        a += alpha * times;
       }
-      sum[0] += b;
-      sum[1] += g;
-      sum[2] += r;
-      sum[3] += a;
+      sum[0] += b * row_weight;
+      sum[1] += g * row_weight;
+      sum[2] += r * row_weight;
+      sum[3] += a * row_weight;
       continue;
     }
     uint64_t* sum = &sums_[static_cast<size_t>(bx) * 3];
@@ -223,23 +237,27 @@ void RowReducer::AddRow(const uint8_t* row) {
       g += p[1];
       r += p[2];
     }
-    sum[0] += b;
-    sum[1] += g;
-    sum[2] += r;
+    if (last && edge_extra != 0) {
+      b += p[-4] * edge_extra;
+      g += p[-3] * edge_extra;
+      r += p[-2] * edge_extra;
+    }
+    sum[0] += b * row_weight;
+    sum[1] += g * row_weight;
+    sum[2] += r * row_weight;
   }
   ++next_row_;
   if (next_row_ % factor_ == 0 || next_row_ == height_) EmitBlockRow();
 }
 
 void RowReducer::EmitBlockRow() {
-  // The last block of a row or column may be narrower than the factor.
+  // Every block counts factor x factor pixels, its edge repeated where the
+  // picture ends inside it (AddRow).
   const int32_t y = next_row_ - 1;
-  const int64_t block_rows = y % factor_ + 1;
   uint8_t* dst =
       out_.bgrx.data() + static_cast<size_t>(y / factor_) * out_.stride_bytes;
+  const int64_t count = int64_t{factor_} * factor_;
   for (int32_t bx = 0; bx < out_.pixel_width; ++bx, dst += 4) {
-    const int64_t count =
-        block_rows * std::min<int64_t>(factor_, width_ - int64_t{bx} * factor_);
     if (keep_alpha_) {
       // The premultiplied mean divided by the mean alpha: each colour
       // counts as much as it shows.
@@ -292,6 +310,8 @@ DecodedImage RowReducer::Finish(uint8_t blue, uint8_t green, uint8_t red) {
   bgrx_row_ = {};
   sums_ = {};
   out_.has_alpha = keep_alpha_ && translucent_;
+  out_.area = ReducedArea(width_, height_, out_.pixel_width, out_.pixel_height,
+                          1, factor_);
   return std::exchange(out_, DecodedImage{});
 }
 

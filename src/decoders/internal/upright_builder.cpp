@@ -33,6 +33,8 @@ UprightBuilder::UprightBuilder(int32_t stored_width, int32_t stored_height,
 DecodedImage UprightBuilder::Finish() {
   DecodedImage stored = reducer_.Finish();
   if (orientation_ == 1) return stored;
+  const PixelArea upright_area = UprightArea(stored.area, stored.pixel_width,
+                                             stored.pixel_height, orientation_);
   const bool swap = SwapsAxes(orientation_);
   DecodedImage upright;
   upright.width = swap ? stored.height : stored.width;
@@ -41,6 +43,7 @@ DecodedImage UprightBuilder::Finish() {
   upright.pixel_height = swap ? stored.pixel_width : stored.pixel_height;
   upright.stride_bytes = upright.pixel_width * 4;
   upright.has_alpha = stored.has_alpha;
+  upright.area = upright_area;
   upright.bgrx.resize(static_cast<size_t>(upright.stride_bytes) *
                       static_cast<size_t>(upright.pixel_height));
   const RowPlacer placer(orientation_, stored.pixel_width, stored.pixel_height,
