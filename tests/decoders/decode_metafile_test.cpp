@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <string>
 #include <vector>
@@ -19,7 +20,9 @@ namespace {
 
 using testing::ColorRef;
 using testing::ColourDiff;
+using testing::Dib;
 using testing::EmfWriter;
+using testing::PackedDib;
 using testing::PixelAt;
 using testing::Rgb;
 using testing::WmfWriter;
@@ -38,7 +41,10 @@ enum : uint32_t {
   kSetMapMode = 17,
   kSetBkMode = 18,
   kSetTextColor = 24,
+  kSetBkColor = 25,
+  kOffsetClipRgn = 26,
   kMoveToEx = 27,
+  kExcludeClipRect = 29,
   kIntersectClipRect = 30,
   kSaveDc = 33,
   kRestoreDc = 34,
@@ -48,6 +54,10 @@ enum : uint32_t {
   kEndPath = 60,
   kCloseFigure = 61,
   kFillPath = 62,
+  kInvertRgn = 73,
+  kPaintRgn = 74,
+  kCreateMonoBrush = 93,
+  kCreateDibPatternBrushPt = 94,
 };
 
 uint32_t FloatBits(float f) {
@@ -207,6 +217,57 @@ TEST(EmfTest, EmptyFrameFallsBackToBoundsAndUnknownRecordsAreSkipped) {
   EXPECT_EQ(image.height, 50);
   EXPECT_COLOUR(image, 25, 25, kRed, 0);
   EXPECT_COLOUR(image, 75, 25, kWhite, 0);
+}
+
+// Records of a real file that the player does not draw, or draws only in
+// part, never cost the rest of the picture.
+TEST(EmfTest, RecordsNotDrawnLeaveTheShapesAfterThem) {
+  // A region of one rectangle, 60,60 - 70,70: RGNDATAHEADER then the rect.
+  const std::vector<uint32_t> region = {60, 60, 70, 70, 48, 32, 1,  1, 16,
+                                        60, 60, 70, 70, 60, 60, 70, 70};
+  const Dib stripes = PackedDib(8, 8, 1, std::vector<uint32_t>(64, 1));
+  struct Case {
+    const char* what;
+    std::function<void(EmfWriter&)> write;
+  };
+  const Case cases[] = {
+      {"offset clip region",
+       [](EmfWriter& e) {
+         e.Record(kOffsetClipRgn, {5, 5});
+       }},
+      {"invert region", [&](EmfWriter& e) { e.Record(kInvertRgn, region); }},
+      {"paint region", [&](EmfWriter& e) { e.Record(kPaintRgn, region); }},
+      {"mono brush",
+       [&](EmfWriter& e) { e.PatternBrush(kCreateMonoBrush, 3, stripes); }},
+      {"pattern brush",
+       [&](EmfWriter& e) {
+         e.PatternBrush(kCreateDibPatternBrushPt, 3, stripes);
+       }},
+      {"type 200",
+       [](EmfWriter& e) {
+         e.Record(200, {1, 2, 3, 4});
+       }},
+      {"empty record", [](EmfWriter& e) { e.Record(0x7777, {}); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EmfWriter emf(192, 96);
+    emf.Select(kNullPen).SolidBrush(1, ColorRef(255, 0, 0)).Select(1);
+    emf.Rectangle(0, 0, 40, 40);
+    c.write(emf);
+    emf.SolidBrush(2, ColorRef(0, 0, 255)).Select(2);
+    emf.Rectangle(100, 0, 140, 40);
+    const DecodedImage image = DecodePictureBytes(emf.Finish());
+    EXPECT_COLOUR(image, 20, 20, kRed, 0);
+    EXPECT_COLOUR(image, 120, 20, kBlue, 0);
+  }
+  // Whatever its type, a record that claims more bytes than the file
+  // holds is damage.
+  EmfWriter overrun(192, 96);
+  overrun.Record(200, {1, 2, 3, 4});
+  std::vector<uint8_t> bytes = overrun.Finish();
+  bytes[108 + 5] = 0x10;
+  EXPECT_EQ(ErrorNumberOf(bytes), platform::kErrInvalidPicture);
 }
 
 TEST(EmfTest, DamagedAndHostileFilesAreInvalid) {

@@ -92,6 +92,7 @@ enum : uint32_t {
   kPolylineTo16 = 89,
   kPolyPolyline16 = 90,
   kPolyPolygon16 = 91,
+  kCreateMonoBrush = 93,
   kCreateDibPatternBrushPt = 94,
   kExtCreatePen = 95,
 };
@@ -358,7 +359,10 @@ std::optional<DibFields> DibFieldsOf(const Reader& rec, uint32_t type) {
     case kStretchBlt:
       at = 84;
       break;
+    case kCreateMonoBrush:
     case kCreateDibPatternBrushPt:
+      at = 16;  // after the handle and the colour usage
+      break;
     case kExtCreatePen:
       at = 12;
       break;
@@ -513,7 +517,9 @@ class Player {
   void Bitmap(const Reader& r, uint32_t type);
   void SelectObject(uint32_t index);
   void CreatePen(const Reader& r, bool extended);
-  void CreateBrush(const Reader& r, bool pattern);
+  // Makes the brush of a CreateBrushIndirect, CreateMonoBrush or
+  // CreateDIBPatternBrushPt record.
+  void CreateBrush(const Reader& r, uint32_t type);
   void CreateFont(const Reader& r);
   void ClipRegion(const Reader& r);
   void Save();
@@ -930,12 +936,12 @@ void Player::CreatePen(const Reader& r, bool extended) {
   *object = GdiObject{GdiObject::Kind::kPen, pen, {}, {}};
 }
 
-void Player::CreateBrush(const Reader& r, bool pattern) {
+void Player::CreateBrush(const Reader& r, uint32_t type) {
   GdiObject* object = Object(r.U32(8));
   if (object == nullptr) return;
   QBrush brush;
-  if (pattern) {
-    std::optional<DibFields> f = DibFieldsOf(r, kCreateDibPatternBrushPt);
+  if (type != kCreateBrushIndirect) {
+    std::optional<DibFields> f = DibFieldsOf(r, type);
     if (!f) return;
     QImage tile = ReadDib(r, f->off_bmi, f->cb_bmi, f->off_bits, f->cb_bits);
     brush = tile.isNull() ? QBrush(QColor(128, 128, 128)) : QBrush(tile);
@@ -1308,10 +1314,9 @@ bool Player::Play(const Reader& r, uint32_t type) {
       CreatePen(r, true);
       break;
     case kCreateBrushIndirect:
-      CreateBrush(r, false);
-      break;
+    case kCreateMonoBrush:
     case kCreateDibPatternBrushPt:
-      CreateBrush(r, true);
+      CreateBrush(r, type);
       break;
     case kExtCreateFontIndirectW:
       CreateFont(r);
