@@ -60,6 +60,8 @@ enum : uint32_t {
   kCreateDibPatternBrushPt = 94,
 };
 
+constexpr uint32_t kStock = 0x80000000;
+
 uint32_t FloatBits(float f) {
   uint32_t bits = 0;
   std::memcpy(&bits, &f, sizeof bits);
@@ -268,6 +270,32 @@ TEST(EmfTest, RecordsNotDrawnLeaveTheShapesAfterThem) {
   std::vector<uint8_t> bytes = overrun.Finish();
   bytes[108 + 5] = 0x10;
   EXPECT_EQ(ErrorNumberOf(bytes), platform::kErrInvalidPicture);
+}
+
+TEST(EmfTest, StockObjectsFillAndOutline) {
+  constexpr Rgb kBlack = {0, 0, 0};
+  struct Case {
+    uint32_t stock;
+    Rgb inside;
+    bool outlined;  // the default black pen around it
+  };
+  for (const Case& c :
+       {Case{0, kWhite, true}, Case{1, {192, 192, 192}, true},
+        Case{2, {128, 128, 128}, true}, Case{3, {64, 64, 64}, true},
+        Case{4, kBlack, true}, Case{5, kWhite, true},  // null brush: not filled
+        Case{8, kRed, false}}) {                       // null pen
+    SCOPED_TRACE(c.stock);
+    EmfWriter emf(192, 96);
+    emf.SolidBrush(1, ColorRef(255, 0, 0)).Select(1);
+    emf.Select(kStock | c.stock);
+    emf.Rectangle(20, 10, 60, 50);
+    const DecodedImage image = DecodePictureBytes(emf.Finish());
+    EXPECT_COLOUR(image, 40, 30, c.inside, 1);
+    EXPECT_COLOUR(image, 80, 30, kWhite, 0);
+    // The outline's pixel width straddles the edge.
+    EXPECT_EQ(ColourDiff(PixelAt(image, 19, 30), kWhite, 30).empty(),
+              !c.outlined);
+  }
 }
 
 TEST(EmfTest, DamagedAndHostileFilesAreInvalid) {
