@@ -211,9 +211,9 @@ EmfWriter& EmfWriter::StretchDib(int x, int y, int cx, int cy, uint32_t rop,
 }
 
 EmfWriter& EmfWriter::Blit(uint32_t type, int x, int y, int cx, int cy,
-                           uint32_t op, const Dib& dib) {
-  // BitBlt has no source size.
-  const uint32_t fixed = type == 76 ? 100 : 108;
+                           uint32_t op, const Dib& dib, const Dib* mask) {
+  // BitBlt and MaskBlt have no source size; MaskBlt adds its mask.
+  const uint32_t fixed = type == 76 ? 100 : type == 78 ? 128 : 108;
   std::vector<uint8_t> p;
   for (int i = 0; i < 4; ++i) Put32(p, 0);  // bounds
   for (int v : {x, y, cx, cy}) Put32(p, U(v));
@@ -231,12 +231,39 @@ EmfWriter& EmfWriter::Blit(uint32_t type, int x, int y, int cx, int cy,
   Put32(p, BmiBytes(dib));
   Put32(p, fixed + BmiBytes(dib));
   Put32(p, static_cast<uint32_t>(dib.data.size()));
-  if (type != 76) {
+  if (type == 78 && mask != nullptr) {
+    const uint32_t mask_at = fixed + BmiBytes(dib) +
+                             static_cast<uint32_t>(dib.data.size() + 3) / 4 * 4;
+    Put32(p, 0);  // xMask, yMask
+    Put32(p, 0);
+    Put32(p, 0);  // DIB_RGB_COLORS
+    Put32(p, mask_at);
+    Put32(p, BmiBytes(*mask));
+    Put32(p, mask_at + BmiBytes(*mask));
+    Put32(p, static_cast<uint32_t>(mask->data.size()));
+  } else if (type != 76) {
     Put32(p, U(dib.width));
     Put32(p, U(dib.height));
   }
   PutDib(p, dib);
+  if (mask != nullptr) PutDib(p, *mask);
   return RecordBytes(type, p);
+}
+
+EmfWriter& EmfWriter::SetDib(int x, int y, const Dib& dib) {
+  constexpr uint32_t kFixed = 76;
+  std::vector<uint8_t> p;
+  for (int i = 0; i < 4; ++i) Put32(p, 0);  // bounds
+  for (int v : {x, y, 0, 0, dib.width, dib.height}) Put32(p, U(v));
+  Put32(p, kFixed);
+  Put32(p, BmiBytes(dib));
+  Put32(p, kFixed + BmiBytes(dib));
+  Put32(p, static_cast<uint32_t>(dib.data.size()));
+  Put32(p, 0);  // DIB_RGB_COLORS
+  Put32(p, 0);  // from the first scan line
+  Put32(p, U(dib.height));
+  PutDib(p, dib);
+  return RecordBytes(80, p);
 }
 
 EmfWriter& EmfWriter::PatternBrush(uint32_t type, uint32_t handle,

@@ -58,11 +58,14 @@ class EmfWriter {
   // StretchDIBits of `dib`, all of it, into the destination rect.
   EmfWriter& StretchDib(int x, int y, int cx, int cy, uint32_t rop,
                         const Dib& dib);
-  // A BitBlt (76), StretchBlt (77), AlphaBlend (114) or TransparentBlt
-  // (116) of `dib`, all of it, into the destination rect; `op` is the
-  // raster operation, the blend function or the transparent colour.
+  // A BitBlt (76), StretchBlt (77), MaskBlt (78, through `mask`),
+  // AlphaBlend (114) or TransparentBlt (116) of `dib`, all of it, into the
+  // destination rect; `op` is the raster operation, the blend function or
+  // the transparent colour.
   EmfWriter& Blit(uint32_t type, int x, int y, int cx, int cy, uint32_t op,
-                  const Dib& dib);
+                  const Dib& dib, const Dib* mask = nullptr);
+  // SetDIBitsToDevice of `dib`, all of it, at (x, y).
+  EmfWriter& SetDib(int x, int y, const Dib& dib);
   // A brush from a bitmap: CreateMonoBrush (93) or CreateDIBPatternBrushPt
   // (94).
   EmfWriter& PatternBrush(uint32_t type, uint32_t handle, const Dib& dib);
