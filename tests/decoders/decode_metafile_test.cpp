@@ -421,6 +421,11 @@ TEST(EmfTest, BitmapsAreComposedAsTheyAreMeant) {
     EXPECT_COLOUR(image, 30, 30, kRed, 0);
     EXPECT_COLOUR(image, 70, 30, c.bottom_right, 0);
     EXPECT_COLOUR(image, 120, 20, kWhite, 0);
+    // Drawn reduced for a thumbnail, at a scale that falls between
+    // pixels, the same.
+    const DecodedImage small = DecodePictureBytes(emf.Finish(), {57, 0});
+    EXPECT_COLOUR(small, 3, 3, kRed, 0);
+    EXPECT_COLOUR(small, 21, 9, c.bottom_right, 0);
   }
 }
 
