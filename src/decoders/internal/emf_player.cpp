@@ -104,6 +104,44 @@ enum : uint32_t {
 constexpr size_t kHeaderMinBytes = 88;
 constexpr uint32_t kStockObject = 0x80000000;
 
+// Stock objects, by their index below kStockObject.
+enum : uint32_t {
+  kWhiteBrush = 0,
+  kLtGrayBrush = 1,
+  kGrayBrush = 2,
+  kDkGrayBrush = 3,
+  kBlackBrush = 4,
+  kNullBrush = 5,
+  kWhitePen = 6,
+  kBlackPen = 7,
+  kNullPen = 8,
+  kOemFixedFont = 10,
+  kAnsiFixedFont = 11,
+  kAnsiVarFont = 12,
+  kSystemFont = 13,
+  kDeviceDefaultFont = 14,
+  kSystemFixedFont = 16,
+  kDefaultGuiFont = 17,
+  kDcBrush = 18,  // black until set, and no record sets it
+  kDcPen = 19,
+};
+
+// How a clipping region or path combines with the current clip.
+enum : uint32_t {
+  kRgnAnd = 1,
+  kRgnOr = 2,
+  kRgnDiff = 4,
+  kRgnCopy = 5,
+};
+
+// How ModifyWorldTransform combines its matrix with the world transform.
+enum : uint32_t {
+  kMwtIdentity = 1,
+  kMwtLeftMultiply = 2,
+  kMwtRightMultiply = 3,
+  kMwtSet = 4,  // what SetWorldTransform does
+};
+
 // Mapping modes.
 enum : int {
   kMmText = 1,
@@ -945,48 +983,50 @@ void Player::ArcShape(const Reader& r, uint32_t type) {
 void Player::SelectObject(uint32_t index) {
   if (index & kStockObject) {
     switch (index & ~kStockObject) {
-      case 0:  // white brush
+      case kWhiteBrush:
         state_.brush = QBrush(QColor(255, 255, 255));
         break;
-      case 1:  // light grey brush
+      case kLtGrayBrush:
         state_.brush = QBrush(QColor(192, 192, 192));
         break;
-      case 2:  // grey brush
+      case kGrayBrush:
         state_.brush = QBrush(QColor(128, 128, 128));
         break;
-      case 3:  // dark grey brush
+      case kDkGrayBrush:
         state_.brush = QBrush(QColor(64, 64, 64));
         break;
-      case 4:   // black brush
-      case 18:  // the DC brush, black until set
+      case kBlackBrush:
+      case kDcBrush:
         state_.brush = QBrush(QColor(0, 0, 0));
         break;
-      case 5:  // null brush
+      case kNullBrush:
         state_.brush = QBrush(Qt::NoBrush);
         break;
-      case 6:  // white pen
+      case kWhitePen:
         state_.pen = QPen(QColor(255, 255, 255), 0);
         break;
-      case 7:   // black pen
-      case 19:  // the DC pen
+      case kBlackPen:
+      case kDcPen:
         state_.pen = QPen(QColor(0, 0, 0), 0);
         break;
-      case 8:  // null pen
+      case kNullPen:
         state_.pen = QPen(Qt::NoPen);
         break;
-      case 10:  // the fixed and variable system fonts
-      case 11:
-      case 12:
-      case 13:
-      case 14:
-      case 16:
-      case 17:
+      case kOemFixedFont:
+      case kAnsiFixedFont:
+      case kAnsiVarFont:
+      case kSystemFont:
+      case kDeviceDefaultFont:
+      case kSystemFixedFont:
+      case kDefaultGuiFont: {
+        const uint32_t stock = index & ~kStockObject;
         state_.font = Font();
         state_.font.request.face = u"Arial";
-        state_.font.request.fixed_pitch = index == (kStockObject | 10) ||
-                                          index == (kStockObject | 11) ||
-                                          index == (kStockObject | 16);
+        state_.font.request.fixed_pitch = stock == kOemFixedFont ||
+                                          stock == kAnsiFixedFont ||
+                                          stock == kSystemFixedFont;
         break;
+      }
       default:
         break;
     }
@@ -1355,12 +1395,8 @@ void Player::ClipRegion(const Reader& r) {
   if (!r.Has(8, 8)) return;
   const uint32_t bytes = r.U32(8);
   const uint32_t mode = r.U32(12);
-  constexpr uint32_t kAnd = 1;
-  constexpr uint32_t kOr = 2;
-  constexpr uint32_t kDiff = 4;
-  constexpr uint32_t kCopy = 5;
   if (bytes < 32 || !r.Has(16, bytes)) {
-    if (mode == kCopy) painter_.setClipping(false);
+    if (mode == kRgnCopy) painter_.setClipping(false);
     return;
   }
   const uint32_t count = r.U32(24);
@@ -1373,16 +1409,16 @@ void Player::ClipRegion(const Reader& r) {
   painter_.setTransform(device_to_output_);
   const QPainterPath current = CurrentClip();
   switch (mode) {
-    case kAnd:
+    case kRgnAnd:
       painter_.setClipPath(region, Qt::IntersectClip);
       break;
-    case kOr:
+    case kRgnOr:
       painter_.setClipPath(current.united(region), Qt::ReplaceClip);
       break;
-    case kDiff:
+    case kRgnDiff:
       painter_.setClipPath(current.subtracted(region), Qt::ReplaceClip);
       break;
-    case kCopy:
+    case kRgnCopy:
       painter_.setClipPath(region, Qt::ReplaceClip);
       break;
     default:
@@ -1529,8 +1565,8 @@ bool Player::Play(const Reader& r, uint32_t type) {
         const uint32_t mode = r.U32(8);
         QPainterPath clip = path_;
         clip.setFillRule(state_.fill_rule);
-        painter_.setClipPath(clip,
-                             mode == 5 ? Qt::ReplaceClip : Qt::IntersectClip);
+        painter_.setClipPath(
+            clip, mode == kRgnCopy ? Qt::ReplaceClip : Qt::IntersectClip);
         path_ = QPainterPath();
       }
       break;
@@ -1548,11 +1584,11 @@ bool Player::Play(const Reader& r, uint32_t type) {
       if (!std::all_of(m, m + 6, Finite)) break;
       const QTransform x(m[0], m[1], m[2], m[3], m[4], m[5]);
       const uint32_t mode =
-          type == kSetWorldTransform ? 4 : (has(28) ? r.U32(32) : 0);
-      if (mode == 1) state_.world = QTransform();
-      if (mode == 2) state_.world = x * state_.world;
-      if (mode == 3) state_.world = state_.world * x;
-      if (mode == 4) state_.world = x;
+          type == kSetWorldTransform ? kMwtSet : (has(28) ? r.U32(32) : 0);
+      if (mode == kMwtIdentity) state_.world = QTransform();
+      if (mode == kMwtLeftMultiply) state_.world = x * state_.world;
+      if (mode == kMwtRightMultiply) state_.world = state_.world * x;
+      if (mode == kMwtSet) state_.world = x;
       break;
     }
     case kSelectObject:
