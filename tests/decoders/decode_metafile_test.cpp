@@ -243,6 +243,9 @@ TEST(EmfTest, RecordsNotDrawnLeaveTheShapesAfterThem) {
   const std::vector<uint32_t> region = {60, 60, 70, 70, 48, 32, 1,  1, 16,
                                         60, 60, 70, 70, 60, 60, 70, 70};
   const Dib stripes = PackedDib(8, 8, 1, std::vector<uint32_t>(64, 1));
+  // A bitmap of two rows whose bits hold one: a band of its scan lines.
+  Dib band = PackedDib(4, 2, 24, std::vector<uint32_t>(8, 0));
+  band.data.resize(band.data.size() / 2);
   struct Case {
     const char* what;
     std::function<void(EmfWriter&)> write;
@@ -260,6 +263,7 @@ TEST(EmfTest, RecordsNotDrawnLeaveTheShapesAfterThem) {
        [&](EmfWriter& e) {
          e.PatternBrush(kCreateDibPatternBrushPt, 3, stripes);
        }},
+      {"band of a bitmap", [&](EmfWriter& e) { e.SetDib(0, 60, band); }},
       {"type 200",
        [](EmfWriter& e) {
          e.Record(200, {1, 2, 3, 4});

@@ -261,10 +261,12 @@ struct DibInfo {
 // Returns the header of the bitmap at offBmi/cbBmi, offBits/cbBits of a
 // record, or nothing when the record holds none or one of a kind not drawn
 // here (JPEG or PNG inside). Raises 481 when its size is over the limits or
-// its pixels or palette lie outside the record.
+// its pixels or palette lie outside the record. With `band`, bits that hold
+// fewer rows than the header states (a band of scan lines) are a bitmap not
+// drawn here rather than damage.
 std::optional<DibInfo> ReadDibInfo(const Reader& rec, uint32_t off_bmi,
                                    uint32_t cb_bmi, uint32_t off_bits,
-                                   uint32_t cb_bits) {
+                                   uint32_t cb_bits, bool band = false) {
   if (cb_bmi == 0 || cb_bits == 0) return std::nullopt;
   if (!rec.Has(off_bmi, cb_bmi) || !rec.Has(off_bits, cb_bits) || cb_bmi < 12 ||
       !rec.Has(off_bmi, 12)) {
@@ -299,6 +301,7 @@ std::optional<DibInfo> ReadDibInfo(const Reader& rec, uint32_t off_bmi,
   }
   const int64_t stride = (info.width * info.bits + 31) / 32 * 4;
   if (!runs && stride * std::abs(info.height) > int64_t{cb_bits}) {
+    if (band) return std::nullopt;
     RaisePictureError(platform::kErrInvalidPicture);
   }
   const size_t entry = header == 12 ? 3 : 4;
@@ -400,6 +403,8 @@ struct DibOptions {
   bool alpha = false;
   // The two colours of a 1-bit bitmap, in place of its palette.
   std::optional<std::array<QRgb, 2>> two_colours;
+  // The bits may hold a band of the rows only (SetDIBitsToDevice).
+  bool band = false;
 };
 
 // Returns the bitmap of a record as an upright premultiplied ARGB32 image,
@@ -409,7 +414,7 @@ QImage ReadDib(const Reader& rec, uint32_t off_bmi, uint32_t cb_bmi,
                uint32_t off_bits, uint32_t cb_bits,
                const DibOptions& options = {}) {
   std::optional<DibInfo> found =
-      ReadDibInfo(rec, off_bmi, cb_bmi, off_bits, cb_bits);
+      ReadDibInfo(rec, off_bmi, cb_bmi, off_bits, cb_bits, options.band);
   if (!found) return {};
   const DibInfo& info = *found;
   const auto width = static_cast<int>(info.width);
@@ -1308,8 +1313,8 @@ void Player::Bitmap(const Reader& r, uint32_t type) {
       op = r.U32(68);
       break;
     case kSetDiBitsToDevice:
-      // Drawn unscaled. Its first scan line is taken as the bitmap's
-      // first: the records seen hold the whole bitmap.
+      // Drawn unscaled, when its bits hold the whole bitmap; a band of
+      // its scan lines is skipped.
       if (!r.Has(0, 76)) return;
       source = QRectF(r.I32(32), r.I32(36), r.I32(40), r.I32(44));
       dest = QRectF(QPointF(r.I32(24), r.I32(28)), source.size());
@@ -1331,6 +1336,7 @@ void Player::Bitmap(const Reader& r, uint32_t type) {
   // The blend function: operation, flags, constant alpha, alpha format.
   const uint32_t constant_alpha = (op >> 16) & 0xFF;
   options.alpha = type == kAlphaBlend && ((op >> 24) & kAcSrcAlpha) != 0;
+  options.band = type == kSetDiBitsToDevice;
   QImage image;
   if (f) {
     image = ReadDib(r, f->off_bmi, f->cb_bmi, f->off_bits, f->cb_bits, options);
@@ -1729,8 +1735,9 @@ EmfLayout ScanEmf(std::span<const uint8_t> bytes) {
         if (f->cb_bmi != 0 && !rec.Has(f->off_bmi, f->cb_bmi)) {
           RaisePictureError(platform::kErrInvalidPicture);
         }
-      } else if (std::optional<DibInfo> dib = ReadDibInfo(
-                     rec, f->off_bmi, f->cb_bmi, f->off_bits, f->cb_bits)) {
+      } else if (std::optional<DibInfo> dib =
+                     ReadDibInfo(rec, f->off_bmi, f->cb_bmi, f->off_bits,
+                                 f->cb_bits, type == kSetDiBitsToDevice)) {
         layout.largest_bitmap_pixels = std::max(
             layout.largest_bitmap_pixels, dib->width * std::abs(dib->height));
       }
