@@ -3,8 +3,10 @@
 // several threads at once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <string>
 #include <vector>
@@ -19,7 +21,9 @@ namespace {
 
 using testing::ColorRef;
 using testing::ColourDiff;
+using testing::Dib;
 using testing::EmfWriter;
+using testing::PackedDib;
 using testing::PixelAt;
 using testing::Rgb;
 using testing::WmfWriter;
@@ -38,7 +42,10 @@ enum : uint32_t {
   kSetMapMode = 17,
   kSetBkMode = 18,
   kSetTextColor = 24,
+  kSetBkColor = 25,
+  kOffsetClipRgn = 26,
   kMoveToEx = 27,
+  kExcludeClipRect = 29,
   kIntersectClipRect = 30,
   kSaveDc = 33,
   kRestoreDc = 34,
@@ -48,7 +55,27 @@ enum : uint32_t {
   kEndPath = 60,
   kCloseFigure = 61,
   kFillPath = 62,
+  kInvertRgn = 73,
+  kPaintRgn = 74,
+  kBitBlt = 76,
+  kMaskBlt = 78,
+  kStretchDiBits = 81,
+  kCreateMonoBrush = 93,
+  kCreateDibPatternBrushPt = 94,
+  kAlphaBlend = 114,
+  kTransparentBlt = 116,
 };
+
+constexpr uint32_t kStock = 0x80000000;
+constexpr uint32_t kSrcCopy = 0x00CC0020;
+constexpr uint32_t kSrcAnd = 0x008800C6;
+constexpr uint32_t kSrcInvert = 0x00660046;
+constexpr uint32_t kAcSrcAlpha = 1;
+
+// A BLENDFUNCTION: source-over, a constant alpha and the alpha format.
+constexpr uint32_t Blend(uint32_t constant_alpha, uint32_t format) {
+  return constant_alpha << 16 | format << 24;
+}
 
 uint32_t FloatBits(float f) {
   uint32_t bits = 0;
@@ -207,6 +234,223 @@ TEST(EmfTest, EmptyFrameFallsBackToBoundsAndUnknownRecordsAreSkipped) {
   EXPECT_EQ(image.height, 50);
   EXPECT_COLOUR(image, 25, 25, kRed, 0);
   EXPECT_COLOUR(image, 75, 25, kWhite, 0);
+}
+
+// Records of a real file that the player does not draw, or draws only in
+// part, never cost the rest of the picture.
+TEST(EmfTest, RecordsNotDrawnLeaveTheShapesAfterThem) {
+  // A region of one rectangle, 60,60 - 70,70: RGNDATAHEADER then the rect.
+  const std::vector<uint32_t> region = {60, 60, 70, 70, 48, 32, 1,  1, 16,
+                                        60, 60, 70, 70, 60, 60, 70, 70};
+  const Dib stripes = PackedDib(8, 8, 1, std::vector<uint32_t>(64, 1));
+  // A bitmap of two rows whose bits hold one: a band of its scan lines.
+  Dib band = PackedDib(4, 2, 24, std::vector<uint32_t>(8, 0));
+  band.data.resize(band.data.size() / 2);
+  struct Case {
+    const char* what;
+    std::function<void(EmfWriter&)> write;
+  };
+  const Case cases[] = {
+      {"offset clip region",
+       [](EmfWriter& e) {
+         e.Record(kOffsetClipRgn, {5, 5});
+       }},
+      {"invert region", [&](EmfWriter& e) { e.Record(kInvertRgn, region); }},
+      {"paint region", [&](EmfWriter& e) { e.Record(kPaintRgn, region); }},
+      {"mono brush",
+       [&](EmfWriter& e) { e.PatternBrush(kCreateMonoBrush, 3, stripes); }},
+      {"pattern brush",
+       [&](EmfWriter& e) {
+         e.PatternBrush(kCreateDibPatternBrushPt, 3, stripes);
+       }},
+      {"band of a bitmap", [&](EmfWriter& e) { e.SetDib(0, 60, band); }},
+      {"type 200",
+       [](EmfWriter& e) {
+         e.Record(200, {1, 2, 3, 4});
+       }},
+      {"empty record", [](EmfWriter& e) { e.Record(0x7777, {}); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EmfWriter emf(192, 96);
+    emf.Select(kNullPen).SolidBrush(1, ColorRef(255, 0, 0)).Select(1);
+    emf.Rectangle(0, 0, 40, 40);
+    c.write(emf);
+    emf.SolidBrush(2, ColorRef(0, 0, 255)).Select(2);
+    emf.Rectangle(100, 0, 140, 40);
+    const DecodedImage image = DecodePictureBytes(emf.Finish());
+    EXPECT_COLOUR(image, 20, 20, kRed, 0);
+    EXPECT_COLOUR(image, 120, 20, kBlue, 0);
+  }
+  // Whatever its type, a record that claims more bytes than the file
+  // holds is damage.
+  EmfWriter overrun(192, 96);
+  overrun.Record(200, {1, 2, 3, 4});
+  std::vector<uint8_t> bytes = overrun.Finish();
+  bytes[108 + 5] = 0x10;
+  EXPECT_EQ(ErrorNumberOf(bytes), platform::kErrInvalidPicture);
+}
+
+TEST(EmfTest, StockObjectsFillAndOutline) {
+  constexpr Rgb kBlack = {0, 0, 0};
+  struct Case {
+    uint32_t stock;
+    Rgb inside;
+    bool outlined;  // the default black pen around it
+  };
+  for (const Case& c :
+       {Case{0, kWhite, true}, Case{1, {192, 192, 192}, true},
+        Case{2, {128, 128, 128}, true}, Case{3, {64, 64, 64}, true},
+        Case{4, kBlack, true}, Case{5, kWhite, true},  // null brush: not filled
+        Case{8, kRed, false}}) {                       // null pen
+    SCOPED_TRACE(c.stock);
+    EmfWriter emf(192, 96);
+    emf.SolidBrush(1, ColorRef(255, 0, 0)).Select(1);
+    emf.Select(kStock | c.stock);
+    emf.Rectangle(20, 10, 60, 50);
+    const DecodedImage image = DecodePictureBytes(emf.Finish());
+    EXPECT_COLOUR(image, 40, 30, c.inside, 1);
+    EXPECT_COLOUR(image, 80, 30, kWhite, 0);
+    // The outline's pixel width straddles the edge.
+    EXPECT_EQ(ColourDiff(PixelAt(image, 19, 30), kWhite, 30).empty(),
+              !c.outlined);
+  }
+}
+
+TEST(EmfTest, AlphaBlendMixesWithWhatIsBelow) {
+  struct Case {
+    const char* what;
+    Dib dib;
+    uint32_t blend;
+    Rgb expected;
+  };
+  // Premultiplied: half-transparent red is 128, 0, 0 with alpha 128.
+  const Dib half_red =
+      PackedDib(2, 2, 32, std::vector<uint32_t>(4, 0x80800000));
+  const Dib red = PackedDib(2, 2, 32, std::vector<uint32_t>(4, 0xFFFF0000));
+  const Dib red24 = PackedDib(2, 2, 24, std::vector<uint32_t>(4, 0xFF0000));
+  const Case cases[] = {
+      {"per-pixel alpha", half_red, Blend(255, kAcSrcAlpha), {255, 127, 127}},
+      {"constant alpha", red, Blend(128, 0), {255, 127, 127}},
+      {"both", half_red, Blend(128, kAcSrcAlpha), {255, 191, 191}},
+      {"no alpha in 24 bits", red24, Blend(255, kAcSrcAlpha), kRed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EmfWriter emf(192, 96);
+    emf.Blit(kAlphaBlend, 20, 10, 40, 40, c.blend, c.dib);
+    const DecodedImage image = DecodePictureBytes(emf.Finish());
+    EXPECT_COLOUR(image, 40, 30, c.expected, 2);
+    EXPECT_COLOUR(image, 80, 30, kWhite, 0);
+  }
+}
+
+// Bitmaps as files hold them: an icon drawn as an AND mask then its colours
+// XORed, a transparent colour, palettes and run-length rows. Each is a
+// 4 x 2 bitmap drawn at 80 x 40 whose left half is red; its bottom right is
+// blue, or shows the white below.
+TEST(EmfTest, BitmapsAreComposedAsTheyAreMeant) {
+  constexpr uint32_t kR = 0xFF0000;
+  constexpr uint32_t kG = 0x00FF00;
+  const std::vector<uint32_t> palette = {0x000000, kR, kG, 0x0000FF};
+  constexpr uint32_t kW = 0xFFFFFF;
+  // The icon's shape is the left half: black in the mask, red in colour.
+  const Dib mask = PackedDib(4, 2, 24, {0, 0, kW, kW, 0, 0, kW, kW});
+  const Dib colours = PackedDib(4, 2, 24, {kR, kR, 0, 0, kR, kR, 0, 0});
+  Dib four_bits = PackedDib(4, 2, 4, {1, 1, 2, 3, 1, 1, 3, 3});
+  four_bits.palette = palette;
+  Dib left_half = PackedDib(4, 2, 1, {1, 1, 0, 0, 1, 1, 0, 0});
+  left_half.palette = {0x000000, 0xFFFFFF};
+  // MAKEROP4(SRCCOPY, DSTCOPY): the source where the mask is 1.
+  constexpr uint32_t kMaskedCopy = 0xAACC0020;
+  // Bottom row: 2 red, 2 blue; top row given as 4 pixels at once.
+  Dib rle8{4, 2, 8, 1, palette, {2, 1, 2, 3, 0, 0, 0, 4, 1, 1, 2, 3, 0, 1}};
+  Dib rle4{4, 2,       4,
+           2, palette, {2, 0x11, 2, 0x33, 0, 0, 0, 4, 0x11, 0x23, 0, 1}};
+  struct Case {
+    const char* what;
+    std::function<void(EmfWriter&)> write;
+    Rgb bottom_right;
+  };
+  const Case cases[] = {
+      {"icon pair, BitBlt",
+       [&](EmfWriter& e) {
+         e.Blit(kBitBlt, 0, 0, 80, 40, kSrcAnd, mask);
+         e.Blit(kBitBlt, 0, 0, 80, 40, kSrcInvert, colours);
+       },
+       kWhite},
+      {"icon pair, StretchDIBits",
+       [&](EmfWriter& e) {
+         e.StretchDib(0, 0, 80, 40, kSrcAnd, mask);
+         e.StretchDib(0, 0, 80, 40, kSrcInvert, colours);
+       },
+       kWhite},
+      {"transparent colour",
+       [&](EmfWriter& e) {
+         e.Blit(kTransparentBlt, 0, 0, 80, 40, 0x00FF00,  // green
+                PackedDib(4, 2, 24, {kR, kR, kG, kG, kR, kR, kG, kG}));
+       },
+       kWhite},
+      {"4-bit palette",
+       [&](EmfWriter& e) { e.StretchDib(0, 0, 80, 40, kSrcCopy, four_bits); },
+       kBlue},
+      {"RLE8",
+       [&](EmfWriter& e) { e.StretchDib(0, 0, 80, 40, kSrcCopy, rle8); },
+       kBlue},
+      {"RLE4",
+       [&](EmfWriter& e) { e.StretchDib(0, 0, 80, 40, kSrcCopy, rle4); },
+       kBlue},
+      // These two draw unscaled: a world transform makes each pixel 20.
+      {"masked copy",
+       [&](EmfWriter& e) {
+         e.Record(kSetWorldTransform,
+                  {FloatBits(20), 0, 0, FloatBits(20), 0, 0});
+         e.Blit(kMaskBlt, 0, 0, 4, 2, kMaskedCopy, four_bits, &left_half);
+       },
+       kWhite},
+      {"SetDIBitsToDevice",
+       [&](EmfWriter& e) {
+         e.Record(kSetWorldTransform,
+                  {FloatBits(20), 0, 0, FloatBits(20), 0, 0});
+         e.SetDib(0, 0, four_bits);
+       },
+       kBlue},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EmfWriter emf(192, 96);
+    c.write(emf);
+    const DecodedImage image = DecodePictureBytes(emf.Finish());
+    EXPECT_COLOUR(image, 10, 10, kRed, 0);
+    EXPECT_COLOUR(image, 30, 30, kRed, 0);
+    EXPECT_COLOUR(image, 70, 30, c.bottom_right, 0);
+    EXPECT_COLOUR(image, 120, 20, kWhite, 0);
+    // Drawn reduced for a thumbnail, at a scale that falls between
+    // pixels, the same.
+    const DecodedImage small = DecodePictureBytes(emf.Finish(), {57, 0});
+    EXPECT_COLOUR(small, 3, 3, kRed, 0);
+    EXPECT_COLOUR(small, 21, 9, c.bottom_right, 0);
+  }
+}
+
+TEST(EmfTest, MonoBrushTakesTheTextColoursAndExcludedRectIsLeft) {
+  EmfWriter emf(192, 96);
+  emf.Record(kSetTextColor, {ColorRef(255, 0, 0)});
+  emf.Record(kSetBkColor, {ColorRef(0, 0, 255)});
+  // 8 x 8: the top four rows 0 bits, the bottom four 1 bits.
+  std::vector<uint32_t> bits(64, 0);
+  std::fill(bits.begin() + 32, bits.end(), 1);
+  emf.PatternBrush(kCreateMonoBrush, 1, PackedDib(8, 8, 1, bits)).Select(1);
+  emf.Select(kNullPen);
+  emf.Record(kExcludeClipRect, {32, 0, 48, 96});
+  emf.Rectangle(0, 0, 64, 64);
+  const DecodedImage image = DecodePictureBytes(emf.Finish());
+  EXPECT_COLOUR(image, 2, 2, kRed, 0);
+  EXPECT_COLOUR(image, 2, 6, kBlue, 0);
+  EXPECT_COLOUR(image, 2, 10, kRed, 0);
+  EXPECT_COLOUR(image, 40, 2, kWhite, 0);
+  EXPECT_COLOUR(image, 60, 2, kRed, 0);
+  EXPECT_COLOUR(image, 100, 2, kWhite, 0);
 }
 
 TEST(EmfTest, DamagedAndHostileFilesAreInvalid) {

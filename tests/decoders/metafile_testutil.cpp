@@ -1,6 +1,7 @@
 #include "metafile_testutil.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace vg::decoders::testing {
 namespace {
@@ -18,7 +19,53 @@ uint16_t W(int v) { return static_cast<uint16_t>(v); }
 // Hundredths of a millimetre in `px` pixels at 96 to the inch.
 int32_t Himetric(int px) { return px * 2540 / 96; }
 
+// BITMAPINFO then the bits of `dib`.
+void PutDib(std::vector<uint8_t>& out, const Dib& dib) {
+  Put32(out, 40);
+  Put32(out, U(dib.width));
+  Put32(out, U(dib.height));
+  Put16(out, 1);
+  Put16(out, dib.bits);
+  Put32(out, dib.compression);
+  Put32(out, static_cast<uint32_t>(dib.data.size()));
+  Put32(out, 0);
+  Put32(out, 0);
+  Put32(out, static_cast<uint32_t>(dib.palette.size()));
+  Put32(out, 0);
+  for (uint32_t rgb : dib.palette) Put32(out, rgb);
+  out.insert(out.end(), dib.data.begin(), dib.data.end());
+  while (out.size() % 4 != 0) out.push_back(0);
+}
+
+uint32_t BmiBytes(const Dib& dib) {
+  return 40 + 4 * static_cast<uint32_t>(dib.palette.size());
+}
+
 }  // namespace
+
+Dib PackedDib(int width, int height, uint16_t bits,
+              const std::vector<uint32_t>& pixels) {
+  Dib dib{width, height, bits, 0, {}, {}};
+  const size_t stride = (static_cast<size_t>(width) * bits + 31) / 32 * 4;
+  for (int row = height - 1; row >= 0; --row) {
+    std::vector<uint8_t> line(stride, 0);
+    for (int col = 0; col < width; ++col) {
+      const uint32_t v =
+          pixels[static_cast<size_t>(row) * static_cast<size_t>(width) +
+                 static_cast<size_t>(col)];
+      const size_t bit = static_cast<size_t>(col) * bits;
+      if (bits < 8) {
+        line[bit / 8] |= static_cast<uint8_t>(v << (8 - bits - bit % 8));
+      } else {
+        for (size_t i = 0; i < bits / 8U; ++i) {
+          line[bit / 8 + i] = static_cast<uint8_t>(v >> (8 * i));
+        }
+      }
+    }
+    dib.data.insert(dib.data.end(), line.begin(), line.end());
+  }
+  return dib;
+}
 
 EmfWriter::EmfWriter(int width_px, int height_px, uint16_t handles)
     : frame_{0, 0, Himetric(width_px), Himetric(height_px)},
@@ -143,6 +190,94 @@ EmfWriter& EmfWriter::StretchDib(int x, int y, int cx, int cy, int width,
     while (p.size() - start < stride) p.push_back(0);
   }
   return RecordBytes(81, p);
+}
+
+EmfWriter& EmfWriter::StretchDib(int x, int y, int cx, int cy, uint32_t rop,
+                                 const Dib& dib) {
+  constexpr uint32_t kFixed = 80;
+  std::vector<uint8_t> p;
+  for (int i = 0; i < 4; ++i) Put32(p, 0);  // bounds
+  for (int v : {x, y, 0, 0, dib.width, dib.height}) Put32(p, U(v));
+  Put32(p, kFixed);
+  Put32(p, BmiBytes(dib));
+  Put32(p, kFixed + BmiBytes(dib));
+  Put32(p, static_cast<uint32_t>(dib.data.size()));
+  Put32(p, 0);  // DIB_RGB_COLORS
+  Put32(p, rop);
+  Put32(p, U(cx));
+  Put32(p, U(cy));
+  PutDib(p, dib);
+  return RecordBytes(81, p);
+}
+
+EmfWriter& EmfWriter::Blit(uint32_t type, int x, int y, int cx, int cy,
+                           uint32_t op, const Dib& dib, const Dib* mask) {
+  // BitBlt and MaskBlt have no source size; MaskBlt adds its mask.
+  const uint32_t fixed = type == 76 ? 100 : type == 78 ? 128 : 108;
+  std::vector<uint8_t> p;
+  for (int i = 0; i < 4; ++i) Put32(p, 0);  // bounds
+  for (int v : {x, y, cx, cy}) Put32(p, U(v));
+  Put32(p, op);
+  Put32(p, 0);  // xSrc, ySrc
+  Put32(p, 0);
+  for (float f : {1.0F, 0.0F, 0.0F, 1.0F, 0.0F, 0.0F}) {
+    uint32_t bits = 0;
+    std::memcpy(&bits, &f, sizeof bits);
+    Put32(p, bits);
+  }
+  Put32(p, 0xFFFFFF);  // source background
+  Put32(p, 0);         // DIB_RGB_COLORS
+  Put32(p, fixed);
+  Put32(p, BmiBytes(dib));
+  Put32(p, fixed + BmiBytes(dib));
+  Put32(p, static_cast<uint32_t>(dib.data.size()));
+  if (type == 78 && mask != nullptr) {
+    const uint32_t mask_at = fixed + BmiBytes(dib) +
+                             static_cast<uint32_t>(dib.data.size() + 3) / 4 * 4;
+    Put32(p, 0);  // xMask, yMask
+    Put32(p, 0);
+    Put32(p, 0);  // DIB_RGB_COLORS
+    Put32(p, mask_at);
+    Put32(p, BmiBytes(*mask));
+    Put32(p, mask_at + BmiBytes(*mask));
+    Put32(p, static_cast<uint32_t>(mask->data.size()));
+  } else if (type != 76) {
+    Put32(p, U(dib.width));
+    Put32(p, U(dib.height));
+  }
+  PutDib(p, dib);
+  if (mask != nullptr) PutDib(p, *mask);
+  return RecordBytes(type, p);
+}
+
+EmfWriter& EmfWriter::SetDib(int x, int y, const Dib& dib) {
+  constexpr uint32_t kFixed = 76;
+  std::vector<uint8_t> p;
+  for (int i = 0; i < 4; ++i) Put32(p, 0);  // bounds
+  for (int v : {x, y, 0, 0, dib.width, dib.height}) Put32(p, U(v));
+  Put32(p, kFixed);
+  Put32(p, BmiBytes(dib));
+  Put32(p, kFixed + BmiBytes(dib));
+  Put32(p, static_cast<uint32_t>(dib.data.size()));
+  Put32(p, 0);  // DIB_RGB_COLORS
+  Put32(p, 0);  // from the first scan line
+  Put32(p, U(dib.height));
+  PutDib(p, dib);
+  return RecordBytes(80, p);
+}
+
+EmfWriter& EmfWriter::PatternBrush(uint32_t type, uint32_t handle,
+                                   const Dib& dib) {
+  constexpr uint32_t kFixed = 32;
+  std::vector<uint8_t> p;
+  Put32(p, handle);
+  Put32(p, 0);  // DIB_RGB_COLORS
+  Put32(p, kFixed);
+  Put32(p, BmiBytes(dib));
+  Put32(p, kFixed + BmiBytes(dib));
+  Put32(p, static_cast<uint32_t>(dib.data.size()));
+  PutDib(p, dib);
+  return RecordBytes(type, p);
 }
 
 std::vector<uint8_t> EmfWriter::Finish() const {

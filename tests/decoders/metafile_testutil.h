@@ -15,6 +15,22 @@ constexpr uint32_t ColorRef(int r, int g, int b) {
          static_cast<uint32_t>(b) << 16;
 }
 
+// A device-independent bitmap for the EMF bitmap records.
+struct Dib {
+  int width = 0;
+  int height = 0;  // positive: rows stored bottom-up
+  uint16_t bits = 24;
+  uint32_t compression = 0;       // BI_RGB; BI_RLE8 (1) and BI_RLE4 (2) too
+  std::vector<uint32_t> palette;  // 0xRRGGBB entries
+  std::vector<uint8_t> data;      // the rows as stored, or the runs
+};
+
+// Returns a bitmap of `bits` (1, 4, 8, 24 or 32) per pixel from `pixels`
+// given top row first: palette indices up to 8 bits, 0xRRGGBB at 24 and
+// 0xAARRGGBB at 32. Its rows are stored bottom-up, padded to 4 bytes.
+Dib PackedDib(int width, int height, uint16_t bits,
+              const std::vector<uint32_t>& pixels);
+
 // An enhanced metafile. The reference device has 96 pixels to the inch, so
 // that in the default mapping one logical unit is one pixel of the logical
 // size; the frame is 0,0 - width_px,height_px in those units.
@@ -39,6 +55,20 @@ class EmfWriter {
   // given top row first as 0xRRGGBB values, into the destination rect.
   EmfWriter& StretchDib(int x, int y, int cx, int cy, int width, int height,
                         const std::vector<uint32_t>& top_down_rgb);
+  // StretchDIBits of `dib`, all of it, into the destination rect.
+  EmfWriter& StretchDib(int x, int y, int cx, int cy, uint32_t rop,
+                        const Dib& dib);
+  // A BitBlt (76), StretchBlt (77), MaskBlt (78, through `mask`),
+  // AlphaBlend (114) or TransparentBlt (116) of `dib`, all of it, into the
+  // destination rect; `op` is the raster operation, the blend function or
+  // the transparent colour.
+  EmfWriter& Blit(uint32_t type, int x, int y, int cx, int cy, uint32_t op,
+                  const Dib& dib, const Dib* mask = nullptr);
+  // SetDIBitsToDevice of `dib`, all of it, at (x, y).
+  EmfWriter& SetDib(int x, int y, const Dib& dib);
+  // A brush from a bitmap: CreateMonoBrush (93) or CreateDIBPatternBrushPt
+  // (94).
+  EmfWriter& PatternBrush(uint32_t type, uint32_t handle, const Dib& dib);
 
   // Returns the file: the header (with its frame, bounds and counts) and
   // the records, ended by EOF.

@@ -81,6 +81,8 @@ enum : uint32_t {
   kExtSelectClipRgn = 75,
   kBitBlt = 76,
   kStretchBlt = 77,
+  kMaskBlt = 78,
+  kSetDiBitsToDevice = 80,
   kStretchDiBits = 81,
   kExtCreateFontIndirectW = 82,
   kExtTextOutA = 83,
@@ -92,12 +94,53 @@ enum : uint32_t {
   kPolylineTo16 = 89,
   kPolyPolyline16 = 90,
   kPolyPolygon16 = 91,
+  kCreateMonoBrush = 93,
   kCreateDibPatternBrushPt = 94,
   kExtCreatePen = 95,
+  kAlphaBlend = 114,
+  kTransparentBlt = 116,
 };
 
 constexpr size_t kHeaderMinBytes = 88;
 constexpr uint32_t kStockObject = 0x80000000;
+
+// Stock objects, by their index below kStockObject.
+enum : uint32_t {
+  kWhiteBrush = 0,
+  kLtGrayBrush = 1,
+  kGrayBrush = 2,
+  kDkGrayBrush = 3,
+  kBlackBrush = 4,
+  kNullBrush = 5,
+  kWhitePen = 6,
+  kBlackPen = 7,
+  kNullPen = 8,
+  kOemFixedFont = 10,
+  kAnsiFixedFont = 11,
+  kAnsiVarFont = 12,
+  kSystemFont = 13,
+  kDeviceDefaultFont = 14,
+  kSystemFixedFont = 16,
+  kDefaultGuiFont = 17,
+  kDcBrush = 18,  // black until set, and no record sets it
+  kDcPen = 19,
+};
+
+// How a clipping region or path combines with the current clip.
+enum : uint32_t {
+  kRgnAnd = 1,
+  kRgnOr = 2,
+  kRgnDiff = 4,
+  kRgnCopy = 5,
+};
+
+// How ModifyWorldTransform combines its matrix with the world transform.
+enum : uint32_t {
+  kMwtIdentity = 1,
+  kMwtLeftMultiply = 2,
+  kMwtRightMultiply = 3,
+  kMwtSet = 4,  // what SetWorldTransform does
+};
 
 // Mapping modes.
 enum : int {
@@ -126,6 +169,26 @@ constexpr uint32_t kEtoPdy = 0x2000;
 constexpr uint32_t kPatCopy = 0x00F00021;
 constexpr uint32_t kBlackness = 0x00000042;
 constexpr uint32_t kWhiteness = 0x00FF0062;
+// The same operations by the index byte of their code (bits 16-23), the
+// form a MaskBlt's two operations take.
+enum : uint32_t {
+  kRop3NotSrcCopy = 0x33,
+  kRop3SrcInvert = 0x66,  // source XOR destination
+  kRop3SrcAnd = 0x88,
+  kRop3DstCopy = 0xAA,  // the destination left as it is
+  kRop3SrcCopy = 0xCC,
+  kRop3SrcPaint = 0xEE,  // source OR destination
+};
+// The BLENDFUNCTION's alpha format: the source's own alpha, premultiplied.
+constexpr uint32_t kAcSrcAlpha = 0x01;
+
+// Bitmap compressions.
+enum : uint32_t {
+  kBiRgb = 0,
+  kBiRle8 = 1,
+  kBiRle4 = 2,
+  kBiBitfields = 3,
+};
 
 constexpr double kMmPerInch = 25.4;
 constexpr double kDefaultPxPerMm = kMetafileDotsPerInch / kMmPerInch;
@@ -197,11 +260,13 @@ struct DibInfo {
 
 // Returns the header of the bitmap at offBmi/cbBmi, offBits/cbBits of a
 // record, or nothing when the record holds none or one of a kind not drawn
-// here (run-length compressed, JPEG or PNG inside). Raises 481 when its size
-// is over the limits or its pixels or palette lie outside the record.
+// here (JPEG or PNG inside). Raises 481 when its size is over the limits or
+// its pixels or palette lie outside the record. With `band`, bits that hold
+// fewer rows than the header states (a band of scan lines) are a bitmap not
+// drawn here rather than damage.
 std::optional<DibInfo> ReadDibInfo(const Reader& rec, uint32_t off_bmi,
                                    uint32_t cb_bmi, uint32_t off_bits,
-                                   uint32_t cb_bits) {
+                                   uint32_t cb_bits, bool band = false) {
   if (cb_bmi == 0 || cb_bits == 0) return std::nullopt;
   if (!rec.Has(off_bmi, cb_bmi) || !rec.Has(off_bits, cb_bits) || cb_bmi < 12 ||
       !rec.Has(off_bmi, 12)) {
@@ -223,17 +288,24 @@ std::optional<DibInfo> ReadDibInfo(const Reader& rec, uint32_t off_bmi,
   }
   info.header_bytes = header;
   CheckPictureSides(info.width, std::abs(info.height));
-  if (info.compression != 0 && info.compression != 3) return std::nullopt;
+  const bool runs = (info.compression == kBiRle8 && info.bits == 8) ||
+                    (info.compression == kBiRle4 && info.bits == 4);
+  // Runs are stored bottom-up only.
+  if (runs && info.height < 0) return std::nullopt;
+  if (!runs && info.compression != kBiRgb && info.compression != kBiBitfields) {
+    return std::nullopt;
+  }
   if (info.bits != 1 && info.bits != 4 && info.bits != 8 && info.bits != 16 &&
       info.bits != 24 && info.bits != 32) {
     RaisePictureError(platform::kErrInvalidPicture);
   }
   const int64_t stride = (info.width * info.bits + 31) / 32 * 4;
-  if (stride * std::abs(info.height) > int64_t{cb_bits}) {
+  if (!runs && stride * std::abs(info.height) > int64_t{cb_bits}) {
+    if (band) return std::nullopt;
     RaisePictureError(platform::kErrInvalidPicture);
   }
   const size_t entry = header == 12 ? 3 : 4;
-  size_t masks = info.compression == 3 && header == 40 ? 12 : 0;
+  size_t masks = info.compression == kBiBitfields && header == 40 ? 12 : 0;
   if (info.bits <= 8) {
     size_t used = header >= 40 ? rec.U32(off_bmi + 32) : 0;
     const size_t full = size_t{1} << info.bits;
@@ -242,7 +314,8 @@ std::optional<DibInfo> ReadDibInfo(const Reader& rec, uint32_t off_bmi,
     info.colours = std::min(used, (cb_bmi - header - masks) / entry);
   }
   if (header + masks > cb_bmi) RaisePictureError(platform::kErrInvalidPicture);
-  // Its rows fit in its record: only now may its size say "too large".
+  // Its rows fit in its record (runs, whatever they hold, are written
+  // within the bitmap): only now may its size say "too large".
   CheckDecodedPixels(info.width, std::abs(info.height), info.width,
                      std::abs(info.height));
   return info;
@@ -265,32 +338,114 @@ uint8_t Expand(uint32_t value, int width) {
   return static_cast<uint8_t>((value * 255 + max / 2) / max);
 }
 
-// Returns the bitmap of a record as an upright RGB32 image, or a null image
-// when the record holds none that is drawn here.
+// Writes the runs of a BI_RLE8 or BI_RLE4 bitmap, `bytes` from `at`, into
+// `image` as colours of `palette`; the pixels the runs skip stay
+// transparent, as they leave what lies below when a device draws them.
+void DecodeRuns(const Reader& rec, size_t at, size_t bytes, int bits,
+                const std::array<QRgb, 256>& palette, size_t colours,
+                QImage* image) {
+  image->fill(Qt::transparent);
+  const int width = image->width();
+  const int height = image->height();
+  const size_t end = at + bytes;
+  int x = 0;
+  int y = 0;  // counted from the bottom row
+  auto put = [&](size_t index) {
+    if (x < width) {
+      reinterpret_cast<QRgb*>(image->scanLine(height - 1 - y))[x] =
+          index < colours ? palette[index] : qRgb(0, 0, 0);
+      ++x;
+    }
+  };
+  // Past the row's end nothing is drawn: x stops there.
+  auto skip = [&](int n) { x = std::min(width, x + n); };
+  auto nibble = [&](uint8_t byte, int i) -> size_t {
+    return bits == 8 ? byte : (i % 2 == 0 ? byte >> 4 : byte & 0xF);
+  };
+  while (y < height && end - at >= 2) {
+    const uint8_t count = rec.U8(at);
+    const uint8_t value = rec.U8(at + 1);
+    at += 2;
+    if (count > 0) {
+      const int n = std::min<int>(count, width - x);
+      for (int i = 0; i < n; ++i) put(nibble(value, i));
+      continue;
+    }
+    constexpr uint8_t kEndOfLine = 0;
+    constexpr uint8_t kEndOfBitmap = 1;
+    constexpr uint8_t kDelta = 2;
+    if (value == kEndOfLine) {
+      x = 0;
+      ++y;
+    } else if (value == kEndOfBitmap) {
+      return;
+    } else if (value == kDelta) {
+      if (end - at < 2) return;
+      skip(rec.U8(at));
+      y += rec.U8(at + 1);
+      at += 2;
+    } else {
+      // Absolute: `value` pixels as they are, padded to a 16-bit word.
+      const size_t used = bits == 8 ? value : (size_t{value} + 1) / 2;
+      if (end - at < used) return;
+      const int n = std::min<int>(value, width - x);
+      for (int i = 0; i < n; ++i) {
+        put(nibble(rec.U8(at + static_cast<size_t>(bits == 8 ? i : i / 2)), i));
+      }
+      at += std::min(end - at, (used + 1) / 2 * 2);
+    }
+  }
+}
+
+// How a record's bitmap is read beyond its own header.
+struct DibOptions {
+  // A 32-bit bitmap's fourth byte is its alpha, its colours premultiplied.
+  bool alpha = false;
+  // The two colours of a 1-bit bitmap, in place of its palette.
+  std::optional<std::array<QRgb, 2>> two_colours;
+  // The bits may hold a band of the rows only (SetDIBitsToDevice).
+  bool band = false;
+};
+
+// Returns the bitmap of a record as an upright premultiplied ARGB32 image,
+// opaque unless `options` or its runs say otherwise, or a null image when
+// the record holds none that is drawn here.
 QImage ReadDib(const Reader& rec, uint32_t off_bmi, uint32_t cb_bmi,
-               uint32_t off_bits, uint32_t cb_bits) {
+               uint32_t off_bits, uint32_t cb_bits,
+               const DibOptions& options = {}) {
   std::optional<DibInfo> found =
-      ReadDibInfo(rec, off_bmi, cb_bmi, off_bits, cb_bits);
+      ReadDibInfo(rec, off_bmi, cb_bmi, off_bits, cb_bits, options.band);
   if (!found) return {};
   const DibInfo& info = *found;
   const auto width = static_cast<int>(info.width);
   const auto height = static_cast<int>(std::abs(info.height));
-  QImage image(width, height, QImage::Format_RGB32);
+  QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
   if (image.isNull()) RaisePictureError(platform::kErrOutOfMemory);
   const size_t entry = info.header_bytes == 12 ? 3 : 4;
   const size_t palette_at = off_bmi + info.header_bytes;
   std::array<QRgb, 256> palette{};
-  for (size_t i = 0; i < info.colours; ++i) {
+  size_t colours = info.colours;
+  for (size_t i = 0; i < colours; ++i) {
     size_t at = palette_at + i * entry;
     palette[i] = qRgb(rec.U8(at + 2), rec.U8(at + 1), rec.U8(at));
   }
+  if (options.two_colours && info.bits == 1) {
+    palette[0] = (*options.two_colours)[0];
+    palette[1] = (*options.two_colours)[1];
+    colours = 2;
+  }
+  if (info.compression == kBiRle8 || info.compression == kBiRle4) {
+    DecodeRuns(rec, off_bits, cb_bits, info.bits, palette, colours, &image);
+    return image;
+  }
+  const bool alpha = options.alpha && info.bits == 32;
   uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
   if (info.bits == 32) {
     masks[0] = 0xFF0000;
     masks[1] = 0xFF00;
     masks[2] = 0xFF;
   }
-  if (info.compression == 3) {
+  if (info.compression == kBiBitfields) {
     // After a 40-byte header, or inside a larger one.
     const size_t at = off_bmi + 40;
     for (int i = 0; i < 3; ++i) masks[i] = rec.U32(at + 4 * size_t(i));
@@ -314,7 +469,7 @@ QImage ReadDib(const Reader& rec, uint32_t off_bmi, uint32_t cb_bmi,
           const uint8_t byte = rec.U8(at + bit / 8);
           const int shift = 8 - info.bits - static_cast<int>(bit % 8);
           const size_t index = (byte >> shift) & ((1u << info.bits) - 1);
-          p = index < info.colours ? palette[index] : qRgb(0, 0, 0);
+          p = index < colours ? palette[index] : qRgb(0, 0, 0);
           break;
         }
         case 24: {
@@ -330,7 +485,15 @@ QImage ReadDib(const Reader& rec, uint32_t off_bmi, uint32_t cb_bmi,
           for (int i = 0; i < 3; ++i) {
             c[i] = Expand((v & masks[i]) >> shapes[i].first, shapes[i].second);
           }
-          p = qRgb(c[0], c[1], c[2]);
+          if (alpha) {
+            // A colour brighter than its alpha is not premultiplied data;
+            // held to the alpha, blending cannot overflow.
+            const uint8_t a = static_cast<uint8_t>(v >> 24);
+            p = qRgba(std::min(c[0], a), std::min(c[1], a), std::min(c[2], a),
+                      a);
+          } else {
+            p = qRgb(c[0], c[1], c[2]);
+          }
           break;
         }
       }
@@ -352,13 +515,20 @@ std::optional<DibFields> DibFieldsOf(const Reader& rec, uint32_t type) {
   size_t at = 0;
   switch (type) {
     case kStretchDiBits:
+    case kSetDiBitsToDevice:
       at = 48;
       break;
     case kBitBlt:
     case kStretchBlt:
+    case kMaskBlt:
+    case kAlphaBlend:
+    case kTransparentBlt:
       at = 84;
       break;
+    case kCreateMonoBrush:
     case kCreateDibPatternBrushPt:
+      at = 16;  // after the handle and the colour usage
+      break;
     case kExtCreatePen:
       at = 12;
       break;
@@ -368,6 +538,14 @@ std::optional<DibFields> DibFieldsOf(const Reader& rec, uint32_t type) {
   if (!rec.Has(at, 16)) return std::nullopt;
   return DibFields{rec.U32(at), rec.U32(at + 4), rec.U32(at + 8),
                    rec.U32(at + 12)};
+}
+
+// A MaskBlt's mask, a 1-bit bitmap, or nothing.
+std::optional<DibFields> MaskFieldsOf(const Reader& rec, uint32_t type) {
+  constexpr size_t kAt = 112;
+  if (type != kMaskBlt || !rec.Has(kAt, 16)) return std::nullopt;
+  return DibFields{rec.U32(kAt), rec.U32(kAt + 4), rec.U32(kAt + 8),
+                   rec.U32(kAt + 12)};
 }
 
 struct Header {
@@ -511,9 +689,17 @@ class Player {
   void ArcShape(const Reader& r, uint32_t type);
   void Text(const Reader& r, bool wide);
   void Bitmap(const Reader& r, uint32_t type);
+  // Keeps of `image` only the pixels of `source` that a MaskBlt's mask and
+  // operations `rop4` draw from; false when it draws them otherwise.
+  static bool MaskOut(const Reader& r, uint32_t rop4, const QRectF& source,
+                      QImage* image);
+  // Returns the area drawn into, in the current transform.
+  QPainterPath CurrentClip() const;
   void SelectObject(uint32_t index);
   void CreatePen(const Reader& r, bool extended);
-  void CreateBrush(const Reader& r, bool pattern);
+  // Makes the brush of a CreateBrushIndirect, CreateMonoBrush or
+  // CreateDIBPatternBrushPt record.
+  void CreateBrush(const Reader& r, uint32_t type);
   void CreateFont(const Reader& r);
   void ClipRegion(const Reader& r);
   void Save();
@@ -802,48 +988,50 @@ void Player::ArcShape(const Reader& r, uint32_t type) {
 void Player::SelectObject(uint32_t index) {
   if (index & kStockObject) {
     switch (index & ~kStockObject) {
-      case 0:  // white brush
+      case kWhiteBrush:
         state_.brush = QBrush(QColor(255, 255, 255));
         break;
-      case 1:  // light grey brush
+      case kLtGrayBrush:
         state_.brush = QBrush(QColor(192, 192, 192));
         break;
-      case 2:  // grey brush
+      case kGrayBrush:
         state_.brush = QBrush(QColor(128, 128, 128));
         break;
-      case 3:  // dark grey brush
+      case kDkGrayBrush:
         state_.brush = QBrush(QColor(64, 64, 64));
         break;
-      case 4:   // black brush
-      case 18:  // the DC brush, black until set
+      case kBlackBrush:
+      case kDcBrush:
         state_.brush = QBrush(QColor(0, 0, 0));
         break;
-      case 5:  // null brush
+      case kNullBrush:
         state_.brush = QBrush(Qt::NoBrush);
         break;
-      case 6:  // white pen
+      case kWhitePen:
         state_.pen = QPen(QColor(255, 255, 255), 0);
         break;
-      case 7:   // black pen
-      case 19:  // the DC pen
+      case kBlackPen:
+      case kDcPen:
         state_.pen = QPen(QColor(0, 0, 0), 0);
         break;
-      case 8:  // null pen
+      case kNullPen:
         state_.pen = QPen(Qt::NoPen);
         break;
-      case 10:  // the fixed and variable system fonts
-      case 11:
-      case 12:
-      case 13:
-      case 14:
-      case 16:
-      case 17:
+      case kOemFixedFont:
+      case kAnsiFixedFont:
+      case kAnsiVarFont:
+      case kSystemFont:
+      case kDeviceDefaultFont:
+      case kSystemFixedFont:
+      case kDefaultGuiFont: {
+        const uint32_t stock = index & ~kStockObject;
         state_.font = Font();
         state_.font.request.face = u"Arial";
-        state_.font.request.fixed_pitch = index == (kStockObject | 10) ||
-                                          index == (kStockObject | 11) ||
-                                          index == (kStockObject | 16);
+        state_.font.request.fixed_pitch = stock == kOemFixedFont ||
+                                          stock == kAnsiFixedFont ||
+                                          stock == kSystemFixedFont;
         break;
+      }
       default:
         break;
     }
@@ -930,14 +1118,21 @@ void Player::CreatePen(const Reader& r, bool extended) {
   *object = GdiObject{GdiObject::Kind::kPen, pen, {}, {}};
 }
 
-void Player::CreateBrush(const Reader& r, bool pattern) {
+void Player::CreateBrush(const Reader& r, uint32_t type) {
   GdiObject* object = Object(r.U32(8));
   if (object == nullptr) return;
   QBrush brush;
-  if (pattern) {
-    std::optional<DibFields> f = DibFieldsOf(r, kCreateDibPatternBrushPt);
+  if (type != kCreateBrushIndirect) {
+    std::optional<DibFields> f = DibFieldsOf(r, type);
     if (!f) return;
-    QImage tile = ReadDib(r, f->off_bmi, f->cb_bmi, f->off_bits, f->cb_bits);
+    DibOptions options;
+    if (type == kCreateMonoBrush) {
+      // Its 0 bits take the text colour and its 1 bits the background, as
+      // they are when the brush is made.
+      options.two_colours = {state_.text_color.rgb(), state_.bk_color.rgb()};
+    }
+    QImage tile =
+        ReadDib(r, f->off_bmi, f->cb_bmi, f->off_bits, f->cb_bits, options);
     brush = tile.isNull() ? QBrush(QColor(128, 128, 128)) : QBrush(tile);
   } else {
     if (!r.Has(12, 12)) return;
@@ -1053,40 +1248,129 @@ void Player::Text(const Reader& r, bool wide) {
   painter_.restore();
 }
 
+// Returns how a raster operation's index byte draws a bitmap's pixels, or
+// nothing when they leave the destination as it is.
+std::optional<QPainter::CompositionMode> BitmapMode(uint32_t rop3) {
+  switch (rop3) {
+    case kRop3SrcAnd:
+      return QPainter::RasterOp_SourceAndDestination;
+    case kRop3SrcInvert:
+      return QPainter::RasterOp_SourceXorDestination;
+    case kRop3SrcPaint:
+      return QPainter::RasterOp_SourceOrDestination;
+    case kRop3NotSrcCopy:
+      return QPainter::RasterOp_NotSource;
+    case kRop3DstCopy:
+      return std::nullopt;
+    default:
+      // The copy, and operations with the brush that are drawn as one.
+      return QPainter::CompositionMode_SourceOver;
+  }
+}
+
+bool Player::MaskOut(const Reader& r, uint32_t rop4, const QRectF& source,
+                     QImage* image) {
+  // MAKEROP4: the background operation (mask bit 0) in the high byte, the
+  // foreground one's index below it.
+  const uint32_t fore = (rop4 >> 16) & 0xFF;
+  const uint32_t back = rop4 >> 24;
+  const bool copy_on_set = fore == kRop3SrcCopy && back == kRop3DstCopy;
+  const bool copy_on_clear = fore == kRop3DstCopy && back == kRop3SrcCopy;
+  std::optional<DibFields> f = MaskFieldsOf(r, kMaskBlt);
+  if (!f || f->cb_bmi == 0 || (!copy_on_set && !copy_on_clear)) return false;
+  DibOptions options;
+  options.two_colours = {qRgb(0, 0, 0), qRgb(255, 255, 255)};
+  const QImage mask =
+      ReadDib(r, f->off_bmi, f->cb_bmi, f->off_bits, f->cb_bits, options);
+  if (mask.isNull()) return false;
+  const QRect area = source.toAlignedRect().intersected(image->rect());
+  // The mask's pixel for the source's first one.
+  const int64_t mask_dx = int64_t{r.I32(100)} - area.left();
+  const int64_t mask_dy = int64_t{r.I32(104)} - area.top();
+  for (int y = area.top(); y <= area.bottom(); ++y) {
+    auto* row = reinterpret_cast<QRgb*>(image->scanLine(y));
+    const int64_t my = y + mask_dy;
+    for (int x = area.left(); x <= area.right(); ++x) {
+      const int64_t mx = x + mask_dx;
+      const bool set =
+          mx >= 0 && my >= 0 && mx < mask.width() && my < mask.height() &&
+          qRed(mask.pixel(static_cast<int>(mx), static_cast<int>(my))) != 0;
+      if (set != copy_on_set) row[x] = 0;
+    }
+  }
+  return true;
+}
+
 void Player::Bitmap(const Reader& r, uint32_t type) {
-  if (!r.Has(8, 92)) return;
   QRectF dest;
   QRectF source;
-  uint32_t rop = 0;
-  if (type == kStretchDiBits) {
-    if (!r.Has(0, 80)) return;
-    dest = QRectF(r.I32(24), r.I32(28), r.I32(72), r.I32(76));
-    source = QRectF(r.I32(32), r.I32(36), r.I32(40), r.I32(44));
-    rop = r.U32(68);
-  } else {
-    dest = QRectF(r.I32(24), r.I32(28), r.I32(32), r.I32(36));
-    rop = r.U32(40);
-    source = QRectF(r.I32(44), r.I32(48), dest.width(), dest.height());
-    if (type == kStretchBlt && r.Has(100, 8)) {
-      source.setSize(QSizeF(r.I32(100), r.I32(104)));
-    }
+  uint32_t op = 0;
+  switch (type) {
+    case kStretchDiBits:
+      if (!r.Has(0, 80)) return;
+      dest = QRectF(r.I32(24), r.I32(28), r.I32(72), r.I32(76));
+      source = QRectF(r.I32(32), r.I32(36), r.I32(40), r.I32(44));
+      op = r.U32(68);
+      break;
+    case kSetDiBitsToDevice:
+      // Drawn unscaled, when its bits hold the whole bitmap; a band of
+      // its scan lines is skipped.
+      if (!r.Has(0, 76)) return;
+      source = QRectF(r.I32(32), r.I32(36), r.I32(40), r.I32(44));
+      dest = QRectF(QPointF(r.I32(24), r.I32(28)), source.size());
+      op = kRop3SrcCopy << 16;
+      break;
+    default:  // BitBlt and its kin, which share its first 100 bytes
+      if (!r.Has(0, 100)) return;
+      dest = QRectF(r.I32(24), r.I32(28), r.I32(32), r.I32(36));
+      op = r.U32(40);
+      source = QRectF(r.I32(44), r.I32(48), dest.width(), dest.height());
+      if (type != kBitBlt && type != kMaskBlt && r.Has(100, 8)) {
+        source.setSize(QSizeF(r.I32(100), r.I32(104)));
+      }
+      break;
   }
   ApplyTransform();
   std::optional<DibFields> f = DibFieldsOf(r, type);
+  DibOptions options;
+  // The blend function: operation, flags, constant alpha, alpha format.
+  const uint32_t constant_alpha = (op >> 16) & 0xFF;
+  options.alpha = type == kAlphaBlend && ((op >> 24) & kAcSrcAlpha) != 0;
+  options.band = type == kSetDiBitsToDevice;
   QImage image;
-  if (f) image = ReadDib(r, f->off_bmi, f->cb_bmi, f->off_bits, f->cb_bits);
+  if (f) {
+    image = ReadDib(r, f->off_bmi, f->cb_bmi, f->off_bits, f->cb_bits, options);
+  }
   if (image.isNull()) {
     if (f && f->cb_bmi != 0) return;  // a bitmap of a kind not drawn here
     // No source: the operation paints the destination alone.
-    if (rop == kPatCopy) painter_.fillRect(dest.normalized(), state_.brush);
-    if (rop == kBlackness) painter_.fillRect(dest.normalized(), Qt::black);
-    if (rop == kWhiteness) painter_.fillRect(dest.normalized(), Qt::white);
+    if (op == kPatCopy) painter_.fillRect(dest.normalized(), state_.brush);
+    if (op == kBlackness) painter_.fillRect(dest.normalized(), Qt::black);
+    if (op == kWhiteness) painter_.fillRect(dest.normalized(), Qt::white);
     return;
   }
-  if (type == kStretchDiBits && source.height() > 0) {
+  if ((type == kStretchDiBits || type == kSetDiBitsToDevice) &&
+      source.height() > 0) {
     // Its source rectangle counts rows from the bottom of the bitmap.
     source.moveTop(image.height() - source.top() - source.height());
   }
+  std::optional<QPainter::CompositionMode> mode =
+      QPainter::CompositionMode_SourceOver;
+  double opacity = 1;
+  if (type == kAlphaBlend) {
+    opacity = constant_alpha / 255.0;
+  } else if (type == kTransparentBlt) {
+    const QRgb transparent = ColorRef(op).rgb();
+    for (int y = 0; y < image.height(); ++y) {
+      auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+      for (int x = 0; x < image.width(); ++x) {
+        if (row[x] == transparent) row[x] = 0;
+      }
+    }
+  } else if (type != kMaskBlt || !MaskOut(r, op, source, &image)) {
+    mode = BitmapMode((op >> 16) & 0xFF);
+  }
+  if (!mode || opacity <= 0) return;
   const bool mirror_x = dest.width() < 0;
   const bool mirror_y = dest.height() < 0;
   if (mirror_x || mirror_y) {
@@ -1097,24 +1381,28 @@ void Player::Bitmap(const Reader& r, uint32_t type) {
   source = source.normalized().intersected(QRectF(image.rect()));
   if (source.isEmpty()) return;
   // Reduced, a bitmap's pixels are averaged; enlarged, each stays a
-  // square, as a screen stretches it.
+  // square, as a screen stretches it. Combined with what lies below, each
+  // output pixel takes one bitmap pixel, so that an icon's mask and colours
+  // meet exactly.
+  const bool raster_op = *mode != QPainter::CompositionMode_SourceOver;
   const QRectF drawn = painter_.transform().mapRect(dest.normalized());
-  painter_.setRenderHint(
-      QPainter::SmoothPixmapTransform,
-      drawn.width() < source.width() || drawn.height() < source.height());
+  painter_.save();
+  painter_.setCompositionMode(*mode);
+  painter_.setOpacity(opacity);
+  painter_.setRenderHint(QPainter::Antialiasing, !raster_op);
+  painter_.setRenderHint(QPainter::SmoothPixmapTransform,
+                         !raster_op && (drawn.width() < source.width() ||
+                                        drawn.height() < source.height()));
   painter_.drawImage(dest.normalized(), image, source);
+  painter_.restore();
 }
 
 void Player::ClipRegion(const Reader& r) {
   if (!r.Has(8, 8)) return;
   const uint32_t bytes = r.U32(8);
   const uint32_t mode = r.U32(12);
-  constexpr uint32_t kAnd = 1;
-  constexpr uint32_t kOr = 2;
-  constexpr uint32_t kDiff = 4;
-  constexpr uint32_t kCopy = 5;
   if (bytes < 32 || !r.Has(16, bytes)) {
-    if (mode == kCopy) painter_.setClipping(false);
+    if (mode == kRgnCopy) painter_.setClipping(false);
     return;
   }
   const uint32_t count = r.U32(24);
@@ -1125,29 +1413,31 @@ void Player::ClipRegion(const Reader& r) {
   }
   // The rectangles are in device units.
   painter_.setTransform(device_to_output_);
-  const QPainterPath current =
-      painter_.hasClipping() ? painter_.clipPath() : [&] {
-        QPainterPath all;
-        all.addRect(device_to_output_.inverted().mapRect(QRectF(
-            0, 0, painter_.device()->width(), painter_.device()->height())));
-        return all;
-      }();
+  const QPainterPath current = CurrentClip();
   switch (mode) {
-    case kAnd:
+    case kRgnAnd:
       painter_.setClipPath(region, Qt::IntersectClip);
       break;
-    case kOr:
+    case kRgnOr:
       painter_.setClipPath(current.united(region), Qt::ReplaceClip);
       break;
-    case kDiff:
+    case kRgnDiff:
       painter_.setClipPath(current.subtracted(region), Qt::ReplaceClip);
       break;
-    case kCopy:
+    case kRgnCopy:
       painter_.setClipPath(region, Qt::ReplaceClip);
       break;
     default:
       break;
   }
+}
+
+QPainterPath Player::CurrentClip() const {
+  if (painter_.hasClipping()) return painter_.clipPath();
+  QPainterPath all;
+  all.addRect(painter_.transform().inverted().mapRect(
+      QRectF(0, 0, painter_.device()->width(), painter_.device()->height())));
+  return all;
 }
 
 void Player::Save() {
@@ -1263,6 +1553,15 @@ bool Player::Play(const Reader& r, uint32_t type) {
         painter_.setClipRect(ToRectF(ReadRect(r, 8)), Qt::IntersectClip);
       }
       break;
+    case kExcludeClipRect:
+      if (has(16)) {
+        ApplyTransform();
+        QPainterPath excluded;
+        excluded.addRect(ToRectF(ReadRect(r, 8)));
+        painter_.setClipPath(CurrentClip().subtracted(excluded),
+                             Qt::ReplaceClip);
+      }
+      break;
     case kExtSelectClipRgn:
       ClipRegion(r);
       break;
@@ -1272,8 +1571,8 @@ bool Player::Play(const Reader& r, uint32_t type) {
         const uint32_t mode = r.U32(8);
         QPainterPath clip = path_;
         clip.setFillRule(state_.fill_rule);
-        painter_.setClipPath(clip,
-                             mode == 5 ? Qt::ReplaceClip : Qt::IntersectClip);
+        painter_.setClipPath(
+            clip, mode == kRgnCopy ? Qt::ReplaceClip : Qt::IntersectClip);
         path_ = QPainterPath();
       }
       break;
@@ -1291,11 +1590,11 @@ bool Player::Play(const Reader& r, uint32_t type) {
       if (!std::all_of(m, m + 6, Finite)) break;
       const QTransform x(m[0], m[1], m[2], m[3], m[4], m[5]);
       const uint32_t mode =
-          type == kSetWorldTransform ? 4 : (has(28) ? r.U32(32) : 0);
-      if (mode == 1) state_.world = QTransform();
-      if (mode == 2) state_.world = x * state_.world;
-      if (mode == 3) state_.world = state_.world * x;
-      if (mode == 4) state_.world = x;
+          type == kSetWorldTransform ? kMwtSet : (has(28) ? r.U32(32) : 0);
+      if (mode == kMwtIdentity) state_.world = QTransform();
+      if (mode == kMwtLeftMultiply) state_.world = x * state_.world;
+      if (mode == kMwtRightMultiply) state_.world = state_.world * x;
+      if (mode == kMwtSet) state_.world = x;
       break;
     }
     case kSelectObject:
@@ -1308,10 +1607,9 @@ bool Player::Play(const Reader& r, uint32_t type) {
       CreatePen(r, true);
       break;
     case kCreateBrushIndirect:
-      CreateBrush(r, false);
-      break;
+    case kCreateMonoBrush:
     case kCreateDibPatternBrushPt:
-      CreateBrush(r, true);
+      CreateBrush(r, type);
       break;
     case kExtCreateFontIndirectW:
       CreateFont(r);
@@ -1389,6 +1687,10 @@ bool Player::Play(const Reader& r, uint32_t type) {
       break;
     case kBitBlt:
     case kStretchBlt:
+    case kMaskBlt:
+    case kAlphaBlend:
+    case kTransparentBlt:
+    case kSetDiBitsToDevice:
     case kStretchDiBits:
       Bitmap(r, type);
       break;
@@ -1433,8 +1735,16 @@ EmfLayout ScanEmf(std::span<const uint8_t> bytes) {
         if (f->cb_bmi != 0 && !rec.Has(f->off_bmi, f->cb_bmi)) {
           RaisePictureError(platform::kErrInvalidPicture);
         }
-      } else if (std::optional<DibInfo> dib = ReadDibInfo(
-                     rec, f->off_bmi, f->cb_bmi, f->off_bits, f->cb_bits)) {
+      } else if (std::optional<DibInfo> dib =
+                     ReadDibInfo(rec, f->off_bmi, f->cb_bmi, f->off_bits,
+                                 f->cb_bits, type == kSetDiBitsToDevice)) {
+        layout.largest_bitmap_pixels = std::max(
+            layout.largest_bitmap_pixels, dib->width * std::abs(dib->height));
+      }
+    }
+    if (std::optional<DibFields> f = MaskFieldsOf(rec, type)) {
+      if (std::optional<DibInfo> dib = ReadDibInfo(rec, f->off_bmi, f->cb_bmi,
+                                                   f->off_bits, f->cb_bits)) {
         layout.largest_bitmap_pixels = std::max(
             layout.largest_bitmap_pixels, dib->width * std::abs(dib->height));
       }
@@ -1455,9 +1765,9 @@ DecodedImage DecodeEmf(std::span<const uint8_t> bytes, const DecodeHint& hint) {
   }
   const RasterSize size = MetafileRasterSize(layout.width, layout.height, hint);
   const int64_t out_bytes = int64_t{size.width} * size.height * 4;
-  // The picture, and a bitmap with a mirrored copy of it.
+  // The picture, and a bitmap with its mask and a mirrored copy of it.
   DecodeBudget::Lease lease = SharedDecodeBudget().Take(
-      out_bytes + 2 * layout.largest_bitmap_pixels * 4);
+      out_bytes + 3 * layout.largest_bitmap_pixels * 4);
   DecodedImage out;
   out.width = static_cast<int32_t>(layout.width);
   out.height = static_cast<int32_t>(layout.height);

@@ -6,7 +6,9 @@
 // pens, brushes (solid, hatched, bitmap patterns), fonts and text, lines,
 // polylines, polygons and poly-Béziers (16- and 32-bit), rectangles,
 // ellipses, arcs, paths, clipping rectangles and regions, and bitmaps
-// (StretchDIBits, BitBlt, StretchBlt). Other records are skipped. Text is
+// (StretchDIBits, SetDIBitsToDevice, BitBlt, StretchBlt, MaskBlt,
+// AlphaBlend, TransparentBlt; palettes and runs; the AND and XOR raster
+// operations of icons). Other records are skipped. Text is
 // drawn from the outlines of the Liberation fonts through FreeType, so it
 // needs no QGuiApplication.
 #ifndef VG_DECODERS_INTERNAL_EMF_PLAYER_H_
