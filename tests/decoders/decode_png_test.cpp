@@ -2,6 +2,7 @@
 // the file streamed from disk, and damage.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -124,6 +125,20 @@ TEST(PngDecodeTest, FileIsStreamedWithTheSamePixels) {
   for (DecodeHint hint : {DecodeHint{}, DecodeHint{5, 0}}) {
     EXPECT_EQ(DecodePictureFile(testing::NativeToUtf16(path), hint).bgrx,
               DecodePictureBytes(png, hint).bgrx);
+  }
+  // Pixel data that does not inflate is refused, though its checksums are
+  // not read: the deflate blocks after the zlib header made invalid.
+  std::vector<uint8_t> garbled = png;
+  const std::string idat = "IDAT";
+  const auto at =
+      std::search(garbled.begin(), garbled.end(), idat.begin(), idat.end()) -
+      garbled.begin();
+  std::fill_n(garbled.begin() + at + 6, 8, uint8_t{0xFF});
+  try {
+    DecodePictureBytes(garbled);
+    ADD_FAILURE() << "pixel data that does not inflate decoded";
+  } catch (const platform::Error& e) {
+    EXPECT_EQ(e.number(), platform::kErrInvalidPicture);
   }
   // Cut anywhere in its pixel data, the file is refused, as from memory.
   for (size_t keep : {png.size() / 2, png.size() - 20}) {

@@ -123,6 +123,20 @@ void ReadHeader(Session* s) {
   // Some writers mark a smaller window than they use: read them anyway.
   png_set_option(s->png, PNG_MAXIMUM_INFLATE_WINDOW, PNG_OPTION_ON);
 #endif
+  // A thumbnail does not check the pixel data's checksums: neither the
+  // zlib stream's Adler-32 nor the CRC-32 of the critical chunks (IHDR,
+  // PLTE, IDAT) is computed, a pass over every byte of a large file. A
+  // file cut short or whose compressed data does not inflate is still
+  // refused; one with a few wrong bytes inside its pixel data gives a
+  // picture with wrong pixels, as viewers show it. The CRCs of ancillary
+  // chunks (gAMA, iCCP...) are still checked, so a damaged colour chunk is
+  // dropped rather than applied.
+#if defined(PNG_SET_OPTION_SUPPORTED) && defined(PNG_IGNORE_ADLER32)
+  png_set_option(s->png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
+#endif
+  png_set_crc_action(s->png, PNG_CRC_QUIET_USE, PNG_CRC_DEFAULT);
+  // IDAT data is inflated in blocks of this size, not libpng's 8 KiB.
+  png_set_compression_buffer_size(s->png, sizeof s->source->block);
   // The sides are checked by us, to say "too large" rather than "damaged".
   png_set_user_limits(s->png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
   // Text and suggested palettes are never used: skipped, not stored.
