@@ -42,8 +42,10 @@ inline bool DecodePngLuma(const std::string& path, Plane* out) {
   out->h = static_cast<int>(image.height);
   out->v.resize(static_cast<size_t>(out->w) * out->h);
   for (size_t i = 0; i < out->v.size(); ++i) {
-    out->v[i] =
-        0.299f * rgb[3 * i] + 0.587f * rgb[3 * i + 1] + 0.114f * rgb[3 * i + 2];
+    const unsigned char* p = &rgb[3 * i];
+    out->v[i] = 0.299f * static_cast<float>(p[0]) +
+                0.587f * static_cast<float>(p[1]) +
+                0.114f * static_cast<float>(p[2]);
   }
   return true;
 }
