@@ -26,9 +26,10 @@
 # run is never timed as a result.
 #
 # Environment: CORPUS_CACHE (default /tmp/vg-corpus), CORPORA (default
-# "wallpapers cameras small scans"), BENCH_BUILD (the build folder, default
-# build/speed-bench), VIGNETTES and WINDOW_BATCH (a built vignettes and
-# window_batch to measure instead of the build's), JOBS (default nproc).
+# "wallpapers cameras small scans"; "png" is the folder of large PNGs),
+# BENCH_BUILD (the build folder, default build/speed-bench), VIGNETTES and
+# WINDOW_BATCH (a built vignettes and window_batch to measure instead of
+# the build's), JOBS (default nproc).
 # Sourced (`. run_thumbnail_bench.sh`), it defines its functions and runs
 # nothing.
 set -euo pipefail
@@ -70,7 +71,14 @@ install_peers() {
 #   small       2 378 photos of 640 x 480 (0.3 MP), cut from the two above:
 #               each photo reduced to 2560 x 1920 and to 3200 x 2400 and cut
 #               into tiles
-# use_corpus NAME sets CORPUS and its figures (NFILES, MPIX, NPROG, MB).
+#   png         every background PNG of 1 MP or more of mate-backgrounds,
+#               lomiri-wallpapers and ukui-wallpapers, and the largest PNG
+#               rendering of every wallpaper of plasma-workspace-wallpapers:
+#               RGB, RGBA and one grey + alpha, 1.3 to 14.7 MP; with a
+#               256-colour palette copy and a grey copy of each of
+#               mate-backgrounds' made by ImageMagick
+# use_corpus NAME sets CORPUS, its extension EXT and its figures (NFILES,
+# MPIX, NPROG, MB).
 corpus_from_debs() { # DIR PACKAGES...
   local dir=$1
   shift
@@ -135,11 +143,36 @@ make_scans() {
       -quality 90 "$dir/photos/$(basename "${f%.png}").jpg"
   done
 }
-use_corpus() { # wallpapers | cameras | small | scans
+make_png() {
+  local dir=$CACHE/png f d name images
+  corpus_from_debs "$dir" mate-backgrounds lomiri-wallpapers \
+    plasma-workspace-wallpapers ukui-wallpapers
+  find "$dir/x" -path '*/backgrounds/*.png' | sort | while read -r f; do
+    [ "$(identify -format '%[fx:w * h >= 1000000]' "$f")" = 1 ] || continue
+    name=$(basename "${f%.png}")
+    cp "$f" "$dir/photos/$name.png"
+    case $f in
+      */backgrounds/mate/*)
+        convert "$f" -alpha off -colors 256 "PNG8:$dir/photos/$name-palette.png"
+        convert "$f" -alpha off -colorspace Gray "$dir/photos/$name-grey.png" ;;
+    esac
+  done
+  for d in "$dir"/x/usr/share/wallpapers/*/contents/images*/; do
+    images=("$d"*.png)
+    [ -e "${images[0]}" ] || continue
+    name=$(basename "$(dirname "$(dirname "$d")")")
+    case $d in */images_dark/) name+=-dark ;; esac
+    # shellcheck disable=SC2012  # ls -S: the largest rendering first
+    cp "$(ls -S "${images[@]}" | sed -n 1p)" "$dir/photos/$name.png"
+  done
+}
+use_corpus() { # wallpapers | cameras | small | scans | png
   case $1 in
     wallpapers) CORPUS=$CACHE/photos ;;
     *) CORPUS=$CACHE/$1/photos ;;
   esac
+  EXT=jpg
+  [ "$1" = png ] && EXT=png
   if [ ! -f "$CORPUS/.complete" ]; then
     case $1 in
       wallpapers) make_wallpapers ;;
@@ -147,16 +180,17 @@ use_corpus() { # wallpapers | cameras | small | scans
       scans) make_scans ;;
       small) use_corpus wallpapers && use_corpus cameras && make_small &&
         CORPUS=$CACHE/small/photos ;;
+      png) make_png ;;
     esac
     touch "$CORPUS/.complete"
   fi
-  NFILES=$(find "$CORPUS" -maxdepth 1 -name '*.jpg' | wc -l)
-  MPIX=$(find "$CORPUS" -maxdepth 1 -name '*.jpg' -print0 |
+  NFILES=$(find "$CORPUS" -maxdepth 1 -name "*.$EXT" | wc -l)
+  MPIX=$(find "$CORPUS" -maxdepth 1 -name "*.$EXT" -print0 |
     xargs -0 identify -format '%w %h\n' |
     awk '{s += $1 * $2} END {printf "%.0f", s / 1e6}')
-  NPROG=$(find "$CORPUS" -maxdepth 1 -name '*.jpg' -print0 |
+  NPROG=$(find "$CORPUS" -maxdepth 1 -name "*.$EXT" -print0 |
     xargs -0 identify -format '%[interlace]\n' |
-    awk '/JPEG/ {n++} END {print n + 0}')
+    awk '/JPEG|PNG/ {n++} END {print n + 0}')
   MB=$(du -sm "$CORPUS" | cut -f1)
 }
 # The benchmark's first corpus, for the scripts that source this one.
@@ -216,7 +250,7 @@ run() {
 vips_set() { # WIDTH OUTDIR PROCESSES
   local n=$(((${NFILES:-0} + 4 * $3 - 1) / (4 * $3)))
   [ "$n" -ge 8 ] || n=8
-  find "$CORPUS" -maxdepth 1 -name '*.jpg' -print0 |
+  find "$CORPUS" -maxdepth 1 -name "*.${EXT:-jpg}" -print0 |
     VIPS_CONCURRENCY=1 xargs -0 -P "$3" -n "$n" \
       vipsthumbnail --size "$1" -o "$2/%s.jpg[Q=90,strip]"
 }
@@ -260,7 +294,7 @@ as_command() { # FUNCTIONS... -- ARGS...
 measure_corpus() {
   local c=$1
   S=$WORK/out/$c
-  local env=(CORPUS="$CORPUS" MOGRIFY="${MOGRIFY:-}")
+  local env=(CORPUS="$CORPUS" EXT="$EXT" MOGRIFY="${MOGRIFY:-}")
   local V=$VIGNETTES W=$WINDOW o="-q --origin $CORPUS/"
   local widths=(150 450 two)
   [ "$c" = small ] && widths=(150)

@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     while (dirent* e = readdir(d)) {
       std::string n = e->d_name;
       if (n.size() > 4 && (n.ends_with(".jpg") || n.ends_with(".JPG") ||
-                           n.ends_with(".jpeg"))) {
+                           n.ends_with(".jpeg") || n.ends_with(".png"))) {
         names.push_back(n);
       }
     }
@@ -71,6 +71,11 @@ int main(int argc, char** argv) {
     std::map<std::pair<int, int>, Plane> refs;
     for (int k = 0; k < folders; ++k) {
       std::string thumb_path = std::string(argv[k + 2]) + "/" + name;
+      // vipsthumbnail names the thumbnail of a PNG .jpg.
+      if (!Exists(thumb_path) && name.ends_with(".png")) {
+        thumb_path = std::string(argv[k + 2]) + "/" +
+                     name.substr(0, name.size() - 4) + ".jpg";
+      }
       if (!Exists(thumb_path)) continue;
       if (!decoded) {
         if (!DecodeLuma(originals + "/" + name, &full)) break;

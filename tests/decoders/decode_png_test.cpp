@@ -2,7 +2,9 @@
 // the file streamed from disk, and damage.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -95,7 +97,7 @@ TEST(PngDecodeTest, EveryLayoutDecodesAsQtGuiDecodesIt) {
   cases.push_back({"RGB with gAMA", gamma, 2});
   PngSpec primaries = Picture(6, 8, 4);
   primaries.gamma = 1 / 2.2;
-  primaries.chrm = true;
+  primaries.chrm = testing::AdobeRgbChromaticities();
   cases.push_back({"RGBA with gAMA and cHRM", primaries, 2});
   PngSpec interlaced = Picture(6, 8, 4);
   interlaced.interlaced = true;
@@ -124,6 +126,20 @@ TEST(PngDecodeTest, FileIsStreamedWithTheSamePixels) {
     EXPECT_EQ(DecodePictureFile(testing::NativeToUtf16(path), hint).bgrx,
               DecodePictureBytes(png, hint).bgrx);
   }
+  // Pixel data that does not inflate is refused, though its checksums are
+  // not read: the deflate blocks after the zlib header made invalid.
+  std::vector<uint8_t> garbled = png;
+  const std::string idat = "IDAT";
+  const auto at =
+      std::search(garbled.begin(), garbled.end(), idat.begin(), idat.end()) -
+      garbled.begin();
+  std::fill_n(garbled.begin() + at + 6, 8, uint8_t{0xFF});
+  try {
+    DecodePictureBytes(garbled);
+    ADD_FAILURE() << "pixel data that does not inflate decoded";
+  } catch (const platform::Error& e) {
+    EXPECT_EQ(e.number(), platform::kErrInvalidPicture);
+  }
   // Cut anywhere in its pixel data, the file is refused, as from memory.
   for (size_t keep : {png.size() / 2, png.size() - 20}) {
     std::vector<uint8_t> cut(png.begin(),
@@ -134,6 +150,90 @@ TEST(PngDecodeTest, FileIsStreamedWithTheSamePixels) {
       ADD_FAILURE() << "a file cut at " << keep << " decoded";
     } catch (const platform::Error& e) {
       EXPECT_EQ(e.number(), platform::kErrInvalidPicture) << keep;
+    }
+  }
+}
+
+// Three flat 8 x 8 blocks side by side: a dark grey, a mid grey and an
+// orange (grey levels 20, 128 and 200 in a grey picture).
+PngSpec FlatBlocks(int color_type) {
+  const Rgb blocks[] = {{20, 20, 20}, {128, 128, 128}, {200, 100, 50}};
+  PngSpec spec;
+  spec.width = 24;
+  spec.height = 8;
+  spec.color_type = color_type;
+  for (int y = 0; y < spec.height; ++y) {
+    for (int x = 0; x < spec.width; ++x) {
+      const Rgb& c = blocks[x / 8];
+      if (color_type == 0) {
+        spec.samples.push_back(static_cast<uint16_t>(c.r));
+      } else {
+        for (int v : {c.r, c.g, c.b}) {
+          spec.samples.push_back(static_cast<uint16_t>(v));
+        }
+      }
+    }
+  }
+  return spec;
+}
+
+TEST(PngDecodeTest, GammaAndPrimariesOfSrgbLeaveColoursAsStored) {
+  const std::vector<double> srgb = testing::SrgbChromaticities();
+  // sRGB's with red's x moved by `units` of 1/100000.
+  auto red_moved = [&](int units) {
+    std::vector<double> xy = srgb;
+    xy[2] += units / 100000.0;
+    return xy;
+  };
+  struct Case {
+    const char* name;
+    double gamma;
+    std::vector<double> chrm;
+    int color_type;
+    bool srgb_chunk;
+    bool as_stored;
+  };
+  const Case cases[] = {
+      {"gAMA 45455, cHRM of sRGB", 0.45455, srgb, 2, false, true},
+      {"gAMA 45455 alone", 0.45455, {}, 2, false, true},
+      {"gAMA 45455 alone, grey", 0.45455, {}, 0, false, true},
+      {"gAMA 45000", 0.45, {}, 2, false, true},
+      // libpng's bounds: gAMA / 45455, rounded, within 0.95 to 1.05.
+      {"gAMA 43183", 0.43183, {}, 2, false, true},
+      {"gAMA 47727", 0.47727, {}, 2, false, true},
+      {"gAMA 43182", 0.43182, {}, 2, false, false},
+      {"gAMA 47728", 0.47728, {}, 2, false, false},
+      {"cHRM 100 off sRGB's", 0.45455, red_moved(100), 2, false, true},
+      {"cHRM 101 off sRGB's", 0.45455, red_moved(101), 2, false, false},
+      {"sRGB chunk, gAMA 100000", 1.0, {}, 2, true, true},
+      {"sRGB chunk, cHRM of Adobe RGB", 1.0, testing::AdobeRgbChromaticities(),
+       2, true, true},
+      {"gAMA 100000 alone", 1.0, {}, 2, false, false},
+      {"gAMA 100000 alone, grey", 1.0, {}, 0, false, false},
+      {"gAMA 45455, cHRM of Adobe RGB", 0.45455,
+       testing::AdobeRgbChromaticities(), 2, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PngSpec spec = FlatBlocks(c.color_type);
+    spec.gamma = c.gamma;
+    spec.chrm = c.chrm;
+    spec.srgb_chunk = c.srgb_chunk;
+    const DecodedImage image = DecodePictureBytes(testing::EncodePng(spec));
+    const Rgb dark = testing::PixelAt(image, 4, 4);
+    if (c.as_stored) {
+      EXPECT_EQ(testing::ColourDiff(dark, {20, 20, 20}, 0), "");
+      EXPECT_EQ(testing::ColourDiff(testing::PixelAt(image, 12, 4),
+                                    {128, 128, 128}, 0),
+                "");
+      const Rgb last =
+          c.color_type == 0 ? Rgb{200, 200, 200} : Rgb{200, 100, 50};
+      EXPECT_EQ(testing::ColourDiff(testing::PixelAt(image, 20, 4), last, 0),
+                "");
+    } else {
+      // Any other curve moves the shadows: 20 is 12 under a pure 2.2
+      // curve, 15 under 2.09, 79 under a linear one.
+      EXPECT_GE(std::abs(dark.g - 20), 4) << dark.g;
     }
   }
 }

@@ -407,6 +407,14 @@ void WritePngByRows(const std::filesystem::path& path, int width, int height,
   std::fclose(file);
 }
 
+std::vector<double> SrgbChromaticities() {
+  return {0.3127, 0.3290, 0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
+}
+
+std::vector<double> AdobeRgbChromaticities() {
+  return {0.3127, 0.3290, 0.64, 0.33, 0.21, 0.71, 0.15, 0.06};
+}
+
 std::vector<uint8_t> EncodePng(const PngSpec& spec) {
   std::vector<uint8_t> out;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr,
@@ -441,8 +449,16 @@ std::vector<uint8_t> EncodePng(const PngSpec& spec) {
     png_set_tRNS(png, info, nullptr, 0, &colour);
   }
   if (spec.gamma > 0) png_set_gAMA(png, info, spec.gamma);
-  if (spec.chrm) {
-    png_set_cHRM(png, info, 0.3127, 0.3290, 0.64, 0.33, 0.21, 0.71, 0.15, 0.06);
+  if (spec.chrm.size() == 8) {
+    const std::vector<double>& c = spec.chrm;
+    png_set_cHRM(png, info, c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]);
+  }
+  if (spec.srgb_chunk) {
+    // Written by hand: png_set_sRGB would also replace the gAMA and cHRM.
+    png_write_info_before_PLTE(png, info);
+    const png_byte perceptual = 0;
+    png_write_chunk(png, reinterpret_cast<png_const_bytep>("sRGB"), &perceptual,
+                    1);
   }
   png_write_info(png, info);
   const int channels = png_get_channels(png, info);

@@ -147,8 +147,15 @@ struct PngSpec {
   std::vector<uint8_t> palette_alpha;  // tRNS of a palette
   std::vector<uint16_t> transparent;   // tRNS of grey (1) or RGB (3)
   double gamma = 0;                    // gAMA, 0 for none
-  bool chrm = false;                   // cHRM of Adobe RGB with the gamma
+  // cHRM as x, y of white, red, green and blue; empty for none.
+  std::vector<double> chrm;
+  // An sRGB chunk written after gAMA and cHRM, whatever they say.
+  bool srgb_chunk = false;
 };
+
+// cHRM of sRGB, and of Adobe RGB (1998), for PngSpec::chrm.
+std::vector<double> SrgbChromaticities();
+std::vector<double> AdobeRgbChromaticities();
 std::vector<uint8_t> EncodePng(const PngSpec& spec);
 
 }  // namespace vg::decoders::testing

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -90,9 +92,12 @@ struct Header {
   png_bytep icc;  // owned by libpng's info
   png_uint_32 icc_length;
   bool srgb;
-  double gamma;  // the file's gAMA, 0 when it has none
+  // The file's gAMA and cHRM in libpng's units of 1/100000; gamma 0 when it
+  // has no gAMA.
+  png_fixed_point gamma;
   bool chrm;
-  double white_x, white_y, red_x, red_y, green_x, green_y, blue_x, blue_y;
+  png_fixed_point white_x, white_y, red_x, red_y, green_x, green_y, blue_x,
+      blue_y;
   // After the transforms: 8-bit samples, 1 to 4 of them a pixel.
   int channels;
   size_t row_bytes;
@@ -118,6 +123,20 @@ void ReadHeader(Session* s) {
   // Some writers mark a smaller window than they use: read them anyway.
   png_set_option(s->png, PNG_MAXIMUM_INFLATE_WINDOW, PNG_OPTION_ON);
 #endif
+  // A thumbnail does not check the pixel data's checksums: neither the
+  // zlib stream's Adler-32 nor the CRC-32 of the critical chunks (IHDR,
+  // PLTE, IDAT) is computed, a pass over every byte of a large file. A
+  // file cut short or whose compressed data does not inflate is still
+  // refused; one with a few wrong bytes inside its pixel data gives a
+  // picture with wrong pixels, as viewers show it. The CRCs of ancillary
+  // chunks (gAMA, iCCP...) are still checked, so a damaged colour chunk is
+  // dropped rather than applied.
+#if defined(PNG_SET_OPTION_SUPPORTED) && defined(PNG_IGNORE_ADLER32)
+  png_set_option(s->png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
+#endif
+  png_set_crc_action(s->png, PNG_CRC_QUIET_USE, PNG_CRC_DEFAULT);
+  // IDAT data is inflated in blocks of this size, not libpng's 8 KiB.
+  png_set_compression_buffer_size(s->png, sizeof s->source->block);
   // The sides are checked by us, to say "too large" rather than "damaged".
   png_set_user_limits(s->png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
   // Text and suggested palettes are never used: skipped, not stored.
@@ -136,10 +155,10 @@ void ReadHeader(Session* s) {
   }
   int intent = 0;
   h.srgb = png_get_sRGB(s->png, s->info, &intent) != 0;
-  if (png_get_gAMA(s->png, s->info, &h.gamma) == 0) h.gamma = 0;
-  h.chrm =
-      png_get_cHRM(s->png, s->info, &h.white_x, &h.white_y, &h.red_x, &h.red_y,
-                   &h.green_x, &h.green_y, &h.blue_x, &h.blue_y) != 0;
+  if (png_get_gAMA_fixed(s->png, s->info, &h.gamma) == 0) h.gamma = 0;
+  h.chrm = png_get_cHRM_fixed(s->png, s->info, &h.white_x, &h.white_y, &h.red_x,
+                              &h.red_y, &h.green_x, &h.green_y, &h.blue_x,
+                              &h.blue_y) != 0;
 }
 
 void SetUpTransforms(Session* s) {
@@ -233,23 +252,27 @@ class SessionOwner {
   std::unique_ptr<Session> session_;
 };
 
+double FromFixed(png_fixed_point v) { return v / double{PNG_FP_1}; }
+
 // Returns an ICC profile for what the gAMA chunk (and cHRM, when present)
 // say: the file's primaries, or sRGB's, with a plain power curve.
 std::vector<uint8_t> GammaProfile(const Header& h, bool grey) {
-  cmsToneCurve* curve = cmsBuildGamma(nullptr, 1.0 / h.gamma);
+  cmsToneCurve* curve = cmsBuildGamma(nullptr, 1.0 / FromFixed(h.gamma));
   if (curve == nullptr) return {};
-  const cmsCIExyY white = h.chrm ? cmsCIExyY{h.white_x, h.white_y, 1.0}
-                                 : cmsCIExyY{0.3127, 0.3290, 1.0};
+  const cmsCIExyY white =
+      h.chrm ? cmsCIExyY{FromFixed(h.white_x), FromFixed(h.white_y), 1.0}
+             : cmsCIExyY{0.3127, 0.3290, 1.0};
   cmsHPROFILE profile = nullptr;
   if (grey) {
     profile = cmsCreateGrayProfile(&white, curve);
   } else {
     const cmsCIExyYTRIPLE primaries =
-        h.chrm ? cmsCIExyYTRIPLE{{h.red_x, h.red_y, 1.0},
-                                 {h.green_x, h.green_y, 1.0},
-                                 {h.blue_x, h.blue_y, 1.0}}
-               : cmsCIExyYTRIPLE{
-                     {0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
+        h.chrm
+            ? cmsCIExyYTRIPLE{{FromFixed(h.red_x), FromFixed(h.red_y), 1.0},
+                              {FromFixed(h.green_x), FromFixed(h.green_y), 1.0},
+                              {FromFixed(h.blue_x), FromFixed(h.blue_y), 1.0}}
+            : cmsCIExyYTRIPLE{
+                  {0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
     cmsToneCurve* curves[3] = {curve, curve, curve};
     profile = cmsCreateRGBProfile(&white, &primaries, curves);
   }
@@ -265,8 +288,43 @@ std::vector<uint8_t> GammaProfile(const Header& h, bool grey) {
   return bytes;
 }
 
+// Returns true when gAMA (with cHRM, if any) says sRGB in the way most
+// writers say it: GIMP, ImageMagick and many more store gAMA 45455 (1/2.2)
+// and sRGB's cHRM in sRGB files, and viewers show them as sRGB, not with a
+// pure 2.2 curve that darkens the shadows. The tolerances are libpng's own,
+// those by which it finds a gAMA or cHRM beside an sRGB chunk consistent
+// with it (png_colorspace_set_sRGB).
+bool GammaMeansSrgb(const Header& h) {
+  // libpng's PNG_GAMMA_sRGB_INVERSE.
+  constexpr double kSrgbGamma = 45455;
+  // png_gamma_significant: the file's gamma over sRGB's, rounded to units
+  // of 1/100000 as png_muldiv rounds it, within 1 +- 0.05
+  // (PNG_GAMMA_THRESHOLD_FIXED, 5000 units) is no gamma change.
+  constexpr int64_t kGammaThreshold = 5000;
+  if (h.gamma <= 0) return false;
+  const auto ratio = static_cast<int64_t>(
+      std::floor(h.gamma * double{PNG_FP_1} / kSrgbGamma + 0.5));
+  if (ratio < PNG_FP_1 - kGammaThreshold ||
+      ratio > PNG_FP_1 + kGammaThreshold) {
+    return false;
+  }
+  if (!h.chrm) return true;
+  // sRGB's white point and primaries (libpng's sRGB_xy), each coordinate
+  // allowed 100 units off, as png_colorspace_endpoints_match is.
+  constexpr int64_t kSrgbXy[8] = {31270, 32900, 64000, 33000,
+                                  30000, 60000, 15000, 6000};
+  constexpr int64_t kXyTolerance = 100;
+  const png_fixed_point file_xy[8] = {h.white_x, h.white_y, h.red_x,  h.red_y,
+                                      h.green_x, h.green_y, h.blue_x, h.blue_y};
+  for (size_t i = 0; i < 8; ++i) {
+    if (std::abs(file_xy[i] - kSrgbXy[i]) > kXyTolerance) return false;
+  }
+  return true;
+}
+
 // Returns the conversion of the file's colours to sRGB: its ICC profile
-// when that is sound, else none when it says sRGB, else its gamma; an empty
+// when that is sound, else none when an sRGB chunk, or a gAMA and cHRM
+// that match sRGB's, say it is sRGB, else its gamma and primaries; an empty
 // transform when its colours are taken as sRGB.
 IccTransform ColourTransform(const Header& h) {
   const bool grey = h.channels <= 2;
@@ -275,7 +333,7 @@ IccTransform ColourTransform(const Header& h) {
     IccTransform icc = IccTransform::ToSrgb({h.icc, h.icc_length}, input);
     if (icc.valid()) return icc;
   }
-  if (h.srgb || h.gamma <= 0) return {};
+  if (h.srgb || h.gamma <= 0 || GammaMeansSrgb(h)) return {};
   std::vector<uint8_t> profile = GammaProfile(h, grey);
   return IccTransform::ToSrgb(profile, input);
 }

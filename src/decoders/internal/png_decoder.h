@@ -23,9 +23,10 @@ inline constexpr int64_t kMaxPngInterlacedBytes = int64_t{1} << 30;
 // rounded to 8, palettes and tRNS expanded, transparency composited on white
 // or kept as the hint asks; an embedded ICC profile, or else a gAMA chunk
 // (with its cHRM primaries), is converted to sRGB unless an sRGB chunk says
-// it is sRGB already. Holds a lease from the shared decode budget for what
-// it allocates. Raises 481 for a damaged or cut-short file, 7 for one too
-// large (decode_picture.h).
+// it is sRGB already, or the gAMA is 1/2.2 and the cHRM, if any, sRGB's
+// (within libpng's tolerances), as most writers mark sRGB. Holds a lease from
+// the shared decode budget for what it allocates. Raises 481 for a damaged or
+// cut-short file, 7 for one too large (decode_picture.h).
 DecodedImage DecodePng(std::span<const uint8_t> bytes, const DecodeHint& hint);
 
 // The same for the PNG file open as `fd` (a regular file, read from its
