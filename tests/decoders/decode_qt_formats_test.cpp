@@ -480,6 +480,54 @@ TEST(IconDecodeTest, TransparentIconPixelsAreWhite) {
   EXPECT_EQ(ColourDiff(PixelAt(image, 12, 2), {0, 0, 0}, 0), "");
 }
 
+TEST(IconDecodeTest, PngEntryWithTheGammaOfSrgbKeepsItsColours) {
+  // A flat dark grey, where a 2.2 curve differs most from sRGB's.
+  testing::PngSpec spec;
+  spec.width = 16;
+  spec.height = 16;
+  spec.samples.assign(16 * 16 * 3, 20);
+  struct Case {
+    const char* name;
+    double gamma;
+    std::vector<double> chrm;
+    bool as_stored;
+  };
+  const Case cases[] = {
+      {"gAMA 45455", 0.45455, {}, true},
+      {"gAMA 45455, cHRM of sRGB", 0.45455, testing::SrgbChromaticities(),
+       true},
+      {"gAMA 45455, cHRM of Adobe RGB", 0.45455,
+       testing::AdobeRgbChromaticities(), false},
+      {"gAMA 100000", 1.0, {}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    spec.gamma = c.gamma;
+    spec.chrm = c.chrm;
+    const Rgb grey = PixelAt(
+        DecodePictureBytes(MakeIcon(1, {{16, testing::EncodePng(spec)}})), 8,
+        8);
+    if (c.as_stored) {
+      EXPECT_EQ(ColourDiff(grey, {20, 20, 20}, 0), "");
+    } else {
+      EXPECT_GE(std::abs(grey.g - 20), 4) << grey.g;
+    }
+  }
+}
+
+TEST(IconDecodeTest, TheImageInsideTellsItsSizeWhateverTheDirectorySays) {
+  // Directories written by hand or by old tools give sizes the image
+  // inside does not have: larger, smaller, or 0 (256) for a small one.
+  for (const int stated : {48, 16, 0, 33}) {
+    SCOPED_TRACE(stated);
+    const DecodedImage image = DecodePictureBytes(
+        MakeIcon(1, {{stated, QtIconImage(32, {255, 0, 0})}}));
+    EXPECT_EQ(image.width, 32);
+    EXPECT_EQ(image.height, 32);
+    EXPECT_EQ(ColourDiff(PixelAt(image, 31, 31), {255, 0, 0}, 0), "");
+  }
+}
+
 TEST(IconDecodeTest, EntriesPointingOutsideTheFileAreSkipped) {
   std::vector<uint8_t> red16 = QtIconImage(16, {255, 0, 0});
   std::vector<uint8_t> blue32 = QtIconImage(32, {0, 0, 255});

@@ -288,39 +288,35 @@ std::vector<uint8_t> GammaProfile(const Header& h, bool grey) {
   return bytes;
 }
 
-// Returns true when gAMA (with cHRM, if any) says sRGB in the way most
-// writers say it: GIMP, ImageMagick and many more store gAMA 45455 (1/2.2)
-// and sRGB's cHRM in sRGB files, and viewers show them as sRGB, not with a
-// pure 2.2 curve that darkens the shadows. The tolerances are libpng's own,
-// those by which it finds a gAMA or cHRM beside an sRGB chunk consistent
-// with it (png_colorspace_set_sRGB).
-bool GammaMeansSrgb(const Header& h) {
+}  // namespace
+
+bool GammaMeansSrgb(const PngGamma& g) {
   // libpng's PNG_GAMMA_sRGB_INVERSE.
-  constexpr double kSrgbGamma = 45455;
+  constexpr int64_t kSrgbGamma = 45455;
   // png_gamma_significant: the file's gamma over sRGB's, rounded to units
   // of 1/100000 as png_muldiv rounds it, within 1 +- 0.05
   // (PNG_GAMMA_THRESHOLD_FIXED, 5000 units) is no gamma change.
   constexpr int64_t kGammaThreshold = 5000;
-  if (h.gamma <= 0) return false;
-  const auto ratio = static_cast<int64_t>(
-      std::floor(h.gamma * double{PNG_FP_1} / kSrgbGamma + 0.5));
+  if (g.gamma <= 0) return false;
+  const auto ratio = static_cast<int64_t>(std::floor(
+      static_cast<double>(g.gamma) * double{PNG_FP_1} / kSrgbGamma + 0.5));
   if (ratio < PNG_FP_1 - kGammaThreshold ||
       ratio > PNG_FP_1 + kGammaThreshold) {
     return false;
   }
-  if (!h.chrm) return true;
+  if (!g.chrm) return true;
   // sRGB's white point and primaries (libpng's sRGB_xy), each coordinate
   // allowed 100 units off, as png_colorspace_endpoints_match is.
   constexpr int64_t kSrgbXy[8] = {31270, 32900, 64000, 33000,
                                   30000, 60000, 15000, 6000};
   constexpr int64_t kXyTolerance = 100;
-  const png_fixed_point file_xy[8] = {h.white_x, h.white_y, h.red_x,  h.red_y,
-                                      h.green_x, h.green_y, h.blue_x, h.blue_y};
   for (size_t i = 0; i < 8; ++i) {
-    if (std::abs(file_xy[i] - kSrgbXy[i]) > kXyTolerance) return false;
+    if (std::abs(g.xy[i] - kSrgbXy[i]) > kXyTolerance) return false;
   }
   return true;
 }
+
+namespace {
 
 // Returns the conversion of the file's colours to sRGB: its ICC profile
 // when that is sound, else none when an sRGB chunk, or a gAMA and cHRM
@@ -333,7 +329,12 @@ IccTransform ColourTransform(const Header& h) {
     IccTransform icc = IccTransform::ToSrgb({h.icc, h.icc_length}, input);
     if (icc.valid()) return icc;
   }
-  if (h.srgb || h.gamma <= 0 || GammaMeansSrgb(h)) return {};
+  if (h.srgb || h.gamma <= 0) return {};
+  const PngGamma g{h.gamma,
+                   h.chrm,
+                   {h.white_x, h.white_y, h.red_x, h.red_y, h.green_x,
+                    h.green_y, h.blue_x, h.blue_y}};
+  if (GammaMeansSrgb(g)) return {};
   std::vector<uint8_t> profile = GammaProfile(h, grey);
   return IccTransform::ToSrgb(profile, input);
 }

@@ -19,6 +19,21 @@ namespace vg::decoders::decoders_internal {
 // pixel after its rows are made 8-bit.
 inline constexpr int64_t kMaxPngInterlacedBytes = int64_t{1} << 30;
 
+// A PNG's gAMA and cHRM, in libpng's units of 1/100000.
+struct PngGamma {
+  int64_t gamma = 0;  // 0: no gAMA
+  bool chrm = false;
+  int64_t xy[8] = {};  // white, red, green, blue: x then y
+};
+
+// Returns true when the gAMA (with the cHRM, if any) says sRGB the way most
+// writers say it: GIMP, ImageMagick and many more store gAMA 45455 (1/2.2)
+// and sRGB's cHRM in sRGB files, and viewers show them as sRGB, not with a
+// pure 2.2 curve that darkens the shadows. The tolerances are libpng's own,
+// those by which it finds a gAMA or cHRM beside an sRGB chunk consistent
+// with it (png_colorspace_set_sRGB).
+bool GammaMeansSrgb(const PngGamma& g);
+
 // Decodes the PNG in `bytes`. Any depth and colour type: 16-bit samples are
 // rounded to 8, palettes and tRNS expanded, transparency composited on white
 // or kept as the hint asks; an embedded ICC profile, or else a gAMA chunk

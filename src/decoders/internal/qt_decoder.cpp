@@ -17,6 +17,7 @@
 
 #include "decoders/internal/decode_budget.h"
 #include "decoders/internal/picture_error.h"
+#include "decoders/internal/png_decoder.h"
 #include "decoders/internal/row_reducer.h"
 #include "platform/error.h"
 
@@ -210,7 +211,8 @@ class OpenReader {
 std::optional<DecodedImage> ReadImage(const QByteArray& data,
                                       PictureFormat format, int index,
                                       std::optional<StatedSize> stated,
-                                      const DecodeHint& hint) {
+                                      const DecodeHint& hint,
+                                      bool png_means_srgb = false) {
   const bool ours =
       format == PictureFormat::kBmp || format == PictureFormat::kPng;
   QImage::Format qt_format = QImage::Format_Invalid;
@@ -246,6 +248,7 @@ std::optional<DecodedImage> ReadImage(const QByteArray& data,
       }
       if (!reader.read(&image)) return std::nullopt;
       CheckPictureSize(image.width(), image.height());
+      if (png_means_srgb) image.setColorSpace(QColorSpace(QColorSpace::SRgb));
       return ConvertInto(image,
                          ReductionFactor(image.width(), image.height(), hint),
                          hint.keep_alpha);
@@ -388,6 +391,80 @@ std::optional<StatedSize> EmbeddedIconSize(std::span<const uint8_t> image) {
   return std::nullopt;
 }
 
+// Returns the bytes of entry `index` of an icon's directory (empty when
+// they lie outside the file).
+std::span<const uint8_t> IconEntryImage(std::span<const uint8_t> bytes,
+                                        size_t index) {
+  const size_t at = 6 + index * 16;
+  if (at + 16 > bytes.size()) return {};
+  const uint64_t length = ReadLe(bytes, at + 8, 4);
+  const uint64_t offset = ReadLe(bytes, at + 12, 4);
+  if (length == 0 || offset < 6 || offset >= bytes.size() ||
+      length > bytes.size() - offset) {
+    return {};
+  }
+  return bytes.subspan(offset, length);
+}
+
+// Returns true when a PNG says its colours are sRGB without an ICC profile:
+// an sRGB chunk, or a gAMA and cHRM that mean sRGB (GammaMeansSrgb). Qt
+// reads the gAMA as a pure power curve, and makes it a profile of its own
+// that cannot be told from a real one: the chunks before the pixels decide.
+bool PngMeansSrgb(std::span<const uint8_t> png) {
+  const auto is = [&](size_t at, const char* type) {
+    return std::equal(type, type + 4, png.begin() + static_cast<ptrdiff_t>(at));
+  };
+  bool srgb = false;
+  PngGamma g;
+  for (size_t at = 8; png.size() >= 12 && at <= png.size() - 12;) {
+    const uint64_t length = ReadBe32(png, at);
+    if (length > png.size() - at - 12 || is(at + 4, "iCCP")) return false;
+    if (is(at + 4, "IDAT")) break;
+    if (is(at + 4, "sRGB")) srgb = true;
+    if (is(at + 4, "gAMA") && length == 4) g.gamma = ReadBe32(png, at + 8);
+    if (is(at + 4, "cHRM") && length == 32) {
+      g.chrm = true;
+      for (size_t i = 0; i < 8; ++i) g.xy[i] = ReadBe32(png, at + 8 + i * 4);
+    }
+    at += 12 + static_cast<size_t>(length);
+  }
+  return srgb || GammaMeansSrgb(g);
+}
+
+// Returns a copy of an icon whose directory gives each image the size its
+// own header states, or nothing when it already does. Qt's reader reads a
+// bitmap entry at the directory's size; files written by hand or by old
+// tools state sizes the image does not have, which every other reader
+// ignores.
+// The copy is held under `lease`.
+std::vector<uint8_t> IconWithTrueSizes(std::span<const uint8_t> bytes,
+                                       DecodeBudget::Lease* lease) {
+  std::vector<uint8_t> out;
+  if (bytes.size() < 6) return out;
+  const size_t count = ReadLe(bytes, 4, 2);
+  for (size_t i = 0; i < count && 6 + i * 16 + 16 <= bytes.size(); ++i) {
+    const std::optional<StatedSize> size =
+        EmbeddedIconSize(IconEntryImage(bytes, i));
+    if (!size || size->width <= 0 || size->height <= 0 || size->width > 256 ||
+        size->height > 256) {
+      continue;
+    }
+    // A side of 256 is written 0.
+    const auto width = static_cast<uint8_t>(size->width & 0xFF);
+    const auto height = static_cast<uint8_t>(size->height & 0xFF);
+    const size_t at = 6 + i * 16;
+    if (bytes[at] == width && bytes[at + 1] == height) continue;
+    if (out.empty()) {
+      *lease = SharedDecodeBudget().Take(static_cast<int64_t>(bytes.size()));
+      Allocate(out, bytes.size());
+      std::copy(bytes.begin(), bytes.end(), out.begin());
+    }
+    out[at] = width;
+    out[at + 1] = height;
+  }
+  return out;
+}
+
 std::vector<int> IconCandidates(std::span<const uint8_t> bytes,
                                 PictureFormat format) {
   struct Entry {
@@ -404,15 +481,10 @@ std::vector<int> IconCandidates(std::span<const uint8_t> bytes,
     // For a cursor these two bytes are the hot spot, not a depth.
     uint32_t bits =
         format == PictureFormat::kIco ? ReadLe(bytes, at + 6, 2) : 0;
-    uint64_t length = ReadLe(bytes, at + 8, 4);
-    uint64_t offset = ReadLe(bytes, at + 12, 4);
-    if (length == 0 || offset < 6 || offset >= bytes.size() ||
-        length > bytes.size() - offset) {
-      continue;
-    }
     // The image's own header, not the directory (whose size bytes stop at
     // 256), tells its size; an image over the limits is no candidate.
-    std::span<const uint8_t> image = bytes.subspan(offset, length);
+    const std::span<const uint8_t> image = IconEntryImage(bytes, i);
+    if (image.empty()) continue;
     std::optional<StatedSize> size = EmbeddedIconSize(image);
     if (HasPngSignature(image) && !PngChunksFit(image)) continue;
     if (!size || size->width <= 0 || size->height <= 0 ||
@@ -454,12 +526,27 @@ DecodedImage DecodeWithQt(std::span<const uint8_t> bytes, PictureFormat format,
     CheckPictureSize(stated->width, stated->height);
   }
   std::vector<int> indexes = {0};
-  if (format == PictureFormat::kIco || format == PictureFormat::kCur) {
+  const bool icon =
+      format == PictureFormat::kIco || format == PictureFormat::kCur;
+  DecodeBudget::Lease copy_lease;
+  std::vector<uint8_t> true_sizes;
+  QByteArray icon_data = data;
+  if (icon) {
     indexes = IconCandidates(bytes, format);
+    true_sizes = IconWithTrueSizes(bytes, &copy_lease);
+    if (!true_sizes.empty()) {
+      icon_data = QByteArray::fromRawData(
+          reinterpret_cast<const char*>(true_sizes.data()),
+          static_cast<qsizetype>(true_sizes.size()));
+    }
   }
   for (int index : indexes) {
+    const std::span<const uint8_t> entry =
+        icon ? IconEntryImage(bytes, static_cast<size_t>(index))
+             : std::span<const uint8_t>{};
     std::optional<DecodedImage> image =
-        ReadImage(data, format, index, stated, hint);
+        ReadImage(icon ? icon_data : data, format, index, stated, hint,
+                  HasPngSignature(entry) && PngMeansSrgb(entry));
     if (image) return std::move(*image);
   }
   RaisePictureError(platform::kErrInvalidPicture);
