@@ -74,6 +74,29 @@ double Lanczos(double x) {
   return kLobes * std::sin(px) * std::sin(px / kLobes) / (px * px);
 }
 
+// Lanczos-3 stretched to an output pixel `scale` input pixels wide, centred
+// at `centre` of an input `in` pixels long: writes the weights of the
+// inputs from the one returned on into `real` and their total into `sum`.
+// Taps beyond an edge count for the edge pixel, as if it were repeated.
+int32_t LanczosWeights(int32_t in, double centre, double scale,
+                       std::vector<double>* real, double* sum) {
+  const int32_t lo = static_cast<int32_t>(
+      std::max(0.0, std::floor(centre - kLobes * scale) + 1));
+  const int32_t hi =
+      std::max(lo, static_cast<int32_t>(std::min<double>(
+                       in - 1, std::ceil(centre + kLobes * scale) - 1)));
+  const int32_t reach = static_cast<int32_t>(std::ceil(kLobes * scale));
+  real->assign(static_cast<size_t>(hi - lo) + 1, 0.0);
+  for (int32_t k = static_cast<int32_t>(std::floor(centre)) - reach;
+       k <= static_cast<int32_t>(std::ceil(centre)) + reach; ++k) {
+    const double v = Lanczos((k - centre) / scale);
+    if (v == 0) continue;
+    (*real)[static_cast<size_t>(std::clamp(k, lo, hi) - lo)] += v;
+    *sum += v;
+  }
+  return lo;
+}
+
 // The taps of one axis whose output spans the part [start, start + length)
 // of an input `in` pixels long, length not `in`: the same filters, centred
 // on real positions.
@@ -88,21 +111,7 @@ AxisTaps MakeAreaTaps(int32_t in, double start, double length, int32_t out,
     real.clear();
     double sum = 0;
     if (scale > 1) {
-      // Lanczos-3 stretched to the output pixel, as for a whole input.
-      lo = static_cast<int32_t>(
-          std::max(0.0, std::floor(centre - kLobes * scale) + 1));
-      const int32_t hi =
-          std::max(lo, static_cast<int32_t>(std::min<double>(
-                           in - 1, std::ceil(centre + kLobes * scale) - 1)));
-      const int32_t reach = static_cast<int32_t>(std::ceil(kLobes * scale));
-      real.assign(static_cast<size_t>(hi - lo) + 1, 0.0);
-      for (int32_t k = static_cast<int32_t>(std::floor(centre)) - reach;
-           k <= static_cast<int32_t>(std::ceil(centre)) + reach; ++k) {
-        const double v = Lanczos((k - centre) / scale);
-        if (v == 0) continue;
-        real[static_cast<size_t>(std::clamp(k, lo, hi) - lo)] += v;
-        sum += v;
-      }
+      lo = LanczosWeights(in, centre, scale, &real, &sum);
     } else {
       // Bilinear between the two pixel centres around the point.
       const double c = std::clamp(centre, 0.0, in - 1.0);
@@ -146,22 +155,8 @@ AxisTaps MakeTaps(int32_t in, int32_t out, int32_t out_begin, int32_t out_end) {
       // edge pixel, as if it were repeated.
       const double scale = static_cast<double>(in) / out;
       const double centre = (j + 0.5) * scale - 0.5;
-      const int32_t lo = static_cast<int32_t>(
-          std::max(0.0, std::floor(centre - kLobes * scale) + 1));
-      const int32_t hi =
-          std::max(lo, static_cast<int32_t>(std::min<double>(
-                           in - 1, std::ceil(centre + kLobes * scale) - 1)));
-      const int32_t reach = static_cast<int32_t>(std::ceil(kLobes * scale));
-      real.assign(static_cast<size_t>(hi - lo) + 1, 0.0);
       double sum = 0;
-      for (int32_t k = static_cast<int32_t>(std::floor(centre)) - reach;
-           k <= static_cast<int32_t>(std::ceil(centre)) + reach; ++k) {
-        const double v = Lanczos((k - centre) / scale);
-        if (v == 0) continue;
-        real[static_cast<size_t>(std::clamp(k, lo, hi) - lo)] += v;
-        sum += v;
-      }
-      first = lo;
+      first = LanczosWeights(in, centre, scale, &real, &sum);
       t.first.push_back(first);
       t.count.push_back(static_cast<int32_t>(real.size()));
       t.offset.push_back(static_cast<int32_t>(t.weights.size()));
