@@ -26,7 +26,7 @@ use_corpus "$NAME"
 OUT=$(mktemp -d /tmp/vg-quality.XXXXXX)
 trap 'rm -rf "$OUT"' EXIT
 g++ -std=c++20 -O2 -o "$OUT/thumb_quality" "$HERE/tools/thumb_quality.cpp" \
-  -I"$HERE/tools" -ljpeg -lpng
+  -I"$HERE/tools" -ljpeg -lpng -llcms2
 
 echo "$NAME: $NFILES files, $MPIX megapixels; SSIM-Y / PSNR-Y against Lanczos-3"
 for w in $WIDTHS; do

@@ -2,8 +2,9 @@
 //
 //   [VG_QUALITY_PER_FILE=1] thumb_quality ORIGINALS_DIR THUMBS_DIR...
 //
-// For every JPEG of ORIGINALS_DIR that has a file of the same name in a
-// THUMBS_DIR, the original is decoded at full size, its luma (BT.601) is
+// For every JPEG or PNG of ORIGINALS_DIR that has a file of the same name in
+// a THUMBS_DIR, the original is decoded at full size and brought to sRGB as
+// a colour-managed viewer shows it (quality.h), its luma (BT.601) is
 // resized with a separable floating-point Lanczos-3 filter to the
 // thumbnail's own size (so every thumbnail is compared at its own size,
 // whatever its rounding of the height), and the thumbnail's luma is compared
