@@ -238,5 +238,51 @@ TEST(PngDecodeTest, GammaAndPrimariesOfSrgbLeaveColoursAsStored) {
   }
 }
 
+// An embedded profile beats gAMA (here a linear one, which alone would
+// lighten every shadow); one that describes sRGB leaves the colours exactly
+// as stored, whichever way it holds sRGB's curve.
+TEST(PngDecodeTest, ProfilesOfSrgbLeaveColoursAsStoredWhateverTheGamma) {
+  const std::vector<double> srgb = testing::SrgbChromaticities();
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> icc;
+    int color_type;
+    bool as_stored;
+  };
+  const Case cases[] = {
+      {"sRGB, curve as a formula", testing::SrgbCurveProfile(srgb, false), 2,
+       true},
+      {"sRGB, curve as a table", testing::SrgbCurveProfile(srgb, true), 2,
+       true},
+      {"grey, sRGB's curve", testing::SrgbCurveProfile({}, true), 0, true},
+      {"Adobe RGB's primaries, sRGB's curve",
+       testing::SrgbCurveProfile(testing::AdobeRgbChromaticities(), false), 2,
+       false},
+      {"sRGB's primaries, linear", testing::LinearRgbProfile(), 2, false},
+      {"grey, linear", testing::LinearGreyProfile(), 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PngSpec spec = FlatBlocks(c.color_type);
+    spec.icc = c.icc;
+    spec.gamma = 1.0;
+    const DecodedImage image = DecodePictureBytes(testing::EncodePng(spec));
+    const Rgb last = c.color_type == 0 ? Rgb{200, 200, 200} : Rgb{200, 100, 50};
+    const Rgb stored[] = {{20, 20, 20}, {128, 128, 128}, last};
+    int moved = 0;
+    for (int block = 0; block < 3; ++block) {
+      const Rgb got = testing::PixelAt(image, block * 8 + 4, 4);
+      moved = std::max({moved, std::abs(got.r - stored[block].r),
+                        std::abs(got.g - stored[block].g),
+                        std::abs(got.b - stored[block].b)});
+    }
+    if (c.as_stored) {
+      EXPECT_EQ(moved, 0);
+    } else {
+      EXPECT_GE(moved, 4);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vg::decoders

@@ -222,6 +222,43 @@ std::vector<uint8_t> LinearGreyProfile() {
   return out;
 }
 
+std::vector<uint8_t> SrgbCurveProfile(const std::vector<double>& chromaticities,
+                                      bool tabulated) {
+  // sRGB's curve: a line near black, then a 2.4 power.
+  const cmsFloat64Number params[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92,
+                                      0.04045};
+  cmsToneCurve* curve = cmsBuildParametricToneCurve(nullptr, 4, params);
+  if (tabulated) {
+    std::vector<cmsFloat32Number> table(1024);
+    for (size_t i = 0; i < table.size(); ++i) {
+      table[i] = cmsEvalToneCurveFloat(
+          curve, static_cast<cmsFloat32Number>(i) /
+                     static_cast<cmsFloat32Number>(table.size() - 1));
+    }
+    cmsFreeToneCurve(curve);
+    curve = cmsBuildTabulatedToneCurveFloat(
+        nullptr, static_cast<cmsUInt32Number>(table.size()), table.data());
+  }
+  cmsHPROFILE profile = nullptr;
+  if (chromaticities.empty()) {
+    profile = cmsCreateGrayProfile(cmsD50_xyY(), curve);
+  } else {
+    const std::vector<double>& c = chromaticities;
+    const cmsCIExyY white = {c[0], c[1], 1.0};
+    const cmsCIExyYTRIPLE primaries = {
+        {c[2], c[3], 1.0}, {c[4], c[5], 1.0}, {c[6], c[7], 1.0}};
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    profile = cmsCreateRGBProfile(&white, &primaries, curves);
+  }
+  cmsUInt32Number size = 0;
+  cmsSaveProfileToMem(profile, nullptr, &size);
+  std::vector<uint8_t> out(size);
+  cmsSaveProfileToMem(profile, out.data(), &size);
+  cmsCloseProfile(profile);
+  cmsFreeToneCurve(curve);
+  return out;
+}
+
 std::vector<uint8_t> MakeBmp(const BmpSpec& spec) {
   bool v4 = spec.masks.size() == 4;
   uint32_t header_size = v4 ? 108 : 40;
@@ -447,6 +484,10 @@ std::vector<uint8_t> EncodePng(const PngSpec& spec) {
       colour.blue = spec.transparent[2];
     }
     png_set_tRNS(png, info, nullptr, 0, &colour);
+  }
+  if (!spec.icc.empty()) {
+    png_set_iCCP(png, info, "ICC Profile", PNG_COMPRESSION_TYPE_BASE,
+                 spec.icc.data(), static_cast<png_uint_32>(spec.icc.size()));
   }
   if (spec.gamma > 0) png_set_gAMA(png, info, spec.gamma);
   if (spec.chrm.size() == 8) {

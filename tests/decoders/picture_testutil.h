@@ -75,6 +75,13 @@ std::vector<uint8_t> LinearRgbProfile();
 // Returns a grey ICC profile with a linear tone curve.
 std::vector<uint8_t> LinearGreyProfile();
 
+// Returns an ICC profile with `chromaticities` (x, y of white, red, green,
+// blue; grey when empty) and sRGB's tone curve, as LittleCMS's own sRGB
+// profile does it (`tabulated` false) or as a table of 1024 points, the
+// way most embedded "sRGB IEC61966-2.1" profiles hold it.
+std::vector<uint8_t> SrgbCurveProfile(const std::vector<double>& chromaticities,
+                                      bool tabulated);
+
 // A BMP file in parts: the caller gives the pixel data as stored.
 struct BmpSpec {
   int32_t width = 0;
@@ -151,6 +158,7 @@ struct PngSpec {
   std::vector<double> chrm;
   // An sRGB chunk written after gAMA and cHRM, whatever they say.
   bool srgb_chunk = false;
+  std::vector<uint8_t> icc;  // iCCP's profile, empty for none
 };
 
 // cHRM of sRGB, and of Adobe RGB (1998), for PngSpec::chrm.

@@ -2,7 +2,9 @@
 
 #include <lcms2.h>
 
+#include <cstdlib>
 #include <utility>
+#include <vector>
 
 namespace vg::decoders::decoders_internal {
 namespace {
@@ -22,15 +24,66 @@ class ProfileHandle {
   cmsHPROFILE profile_;
 };
 
+// Returns true when `transform` (from TYPE_BGRA_8 or TYPE_GRAY_8 to
+// TYPE_BGRA_8) moves no sample by more than one level: every grey, each
+// primary and secondary from black to full, and a 9 x 9 x 9 grid. The
+// matrix-and-curves profiles that describe sRGB differ from LittleCMS's
+// own only by rounding; any real change of primaries, white or tone curve
+// moves some of these samples by several levels.
+bool KeepsSamples(cmsHTRANSFORM transform, bool grey) {
+  std::vector<uint8_t> bgrx;
+  auto add = [&bgrx](int b, int g, int r) {
+    bgrx.insert(bgrx.end(), {static_cast<uint8_t>(b), static_cast<uint8_t>(g),
+                             static_cast<uint8_t>(r), 255});
+  };
+  for (int v = 0; v < 256; ++v) {
+    add(v, v, v);
+    if (grey) continue;
+    add(0, 0, v);
+    add(0, v, 0);
+    add(v, 0, 0);
+    add(0, v, v);
+    add(v, v, 0);
+    add(v, 0, v);
+  }
+  if (!grey) {
+    constexpr int kSteps = 9;
+    for (int b = 0; b < kSteps; ++b) {
+      for (int g = 0; g < kSteps; ++g) {
+        for (int r = 0; r < kSteps; ++r) {
+          add(b * 255 / (kSteps - 1), g * 255 / (kSteps - 1),
+              r * 255 / (kSteps - 1));
+        }
+      }
+    }
+  }
+  const size_t count = bgrx.size() / 4;
+  std::vector<uint8_t> in(bgrx);
+  if (grey) {
+    for (size_t i = 0; i < count; ++i) in[i] = bgrx[i * 4];
+  }
+  std::vector<uint8_t> out(bgrx.size());
+  cmsDoTransform(transform, in.data(), out.data(),
+                 static_cast<cmsUInt32Number>(count));
+  for (size_t i = 0; i < count; ++i) {
+    for (size_t c = 0; c < 3; ++c) {
+      if (std::abs(out[i * 4 + c] - bgrx[i * 4 + c]) > 1) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 IccTransform::IccTransform(IccTransform&& other) noexcept
-    : transform_(std::exchange(other.transform_, nullptr)) {}
+    : transform_(std::exchange(other.transform_, nullptr)),
+      srgb_(std::exchange(other.srgb_, false)) {}
 
 IccTransform& IccTransform::operator=(IccTransform&& other) noexcept {
   if (this != &other) {
     if (transform_ != nullptr) cmsDeleteTransform(transform_);
     transform_ = std::exchange(other.transform_, nullptr);
+    srgb_ = std::exchange(other.srgb_, false);
   }
   return *this;
 }
@@ -72,6 +125,13 @@ IccTransform IccTransform::ToSrgb(std::span<const uint8_t> profile,
   if (srgb.get() == nullptr) return result;
   result.transform_ = cmsCreateTransform(source.get(), in_format, srgb.get(),
                                          TYPE_BGRA_8, INTENT_PERCEPTUAL, 0);
+  if (result.transform_ != nullptr && input != IccInput::kCmyk &&
+      input != IccInput::kCmykInverted &&
+      KeepsSamples(result.transform_, input == IccInput::kGray)) {
+    cmsDeleteTransform(result.transform_);
+    result.transform_ = nullptr;
+    result.srgb_ = true;
+  }
   return result;
 }
 

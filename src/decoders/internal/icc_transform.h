@@ -29,11 +29,19 @@ class IccTransform {
 
   // Returns the transform from `profile` (the bytes of an ICC profile) to
   // sRGB for pixels laid out as `input`, or an empty transform when the
-  // profile is damaged or describes another colour space than `input`.
+  // profile is damaged or describes another colour space than `input`. A
+  // profile that is sRGB's own under another name (most embedded "sRGB
+  // IEC61966-2.1" profiles) converts nothing either: it moves no sample of
+  // an RGB or grey input by more than one level, so the pixels are taken
+  // as they are, and the file costs no conversion.
   static IccTransform ToSrgb(std::span<const uint8_t> profile, IccInput input);
 
   // Returns true when the transform converts anything.
   bool valid() const noexcept { return transform_ != nullptr; }
+
+  // Returns true when the profile was sound and fitted the input, whether
+  // it converts or its colours are sRGB's already.
+  bool applies() const noexcept { return valid() || srgb_; }
 
   // Converts `count` pixels from `in` to BGRX at `out` (4th byte 255). `in`
   // and `out` must not overlap. Does nothing when !valid().
@@ -41,6 +49,7 @@ class IccTransform {
 
  private:
   void* transform_ = nullptr;  // cmsHTRANSFORM
+  bool srgb_ = false;          // a sound profile of sRGB's colours
 };
 
 }  // namespace vg::decoders::decoders_internal

@@ -327,7 +327,7 @@ IccTransform ColourTransform(const Header& h) {
   const IccInput input = grey ? IccInput::kGray : IccInput::kBgrx;
   if (h.icc != nullptr && h.icc_length > 0) {
     IccTransform icc = IccTransform::ToSrgb({h.icc, h.icc_length}, input);
-    if (icc.valid()) return icc;
+    if (icc.applies()) return icc;
   }
   if (h.srgb || h.gamma <= 0) return {};
   const PngGamma g{h.gamma,

@@ -209,7 +209,7 @@ DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
     icc = IccTransform::ToSrgb(icc_profile, IccInput::kGray);
     grey_icc = icc.valid();
   }
-  if (!icc.valid() && photometric != PHOTOMETRIC_SEPARATED) {
+  if (!icc.applies() && photometric != PHOTOMETRIC_SEPARATED) {
     icc = IccTransform::ToSrgb(icc_profile, IccInput::kBgrx);
   }
 
