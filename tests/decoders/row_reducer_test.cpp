@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -46,54 +47,76 @@ DecodedImage Reduce(int width, int height, int factor, RowLayout layout,
   return reducer.Finish();
 }
 
+// The blue, green and red Reduce's pixel (x, y) shows in `layout`, on white.
+std::array<int, 3> BgrOnWhite(RowLayout layout, int x, int y) {
+  const int bytes = RowLayoutBytes(layout);
+  const bool alpha = layout == RowLayout::kGreyAlpha ||
+                     layout == RowLayout::kRgba || layout == RowLayout::kBgra;
+  const int a = alpha ? Channel(x, y, bytes - 1) : 255;
+  auto on_white = [a](int v) { return (v * a + 255 * (255 - a) + 127) / 255; };
+  if (bytes <= 2) {
+    const int v = on_white(Channel(x, y, 0));
+    return {v, v, v};
+  }
+  const bool rgb = layout == RowLayout::kRgb || layout == RowLayout::kRgba;
+  return {on_white(Channel(x, y, rgb ? 2 : 0)), on_white(Channel(x, y, 1)),
+          on_white(Channel(x, y, rgb ? 0 : 2))};
+}
+
 TEST(RowReducerTest, EachPixelIsTheRoundedMeanOfItsBlockEdgesRepeated) {
   // 3 does not divide 11 or 7: the last column and row of blocks are
   // partial.
-  for (int factor : {1, 2, 3, 4, 11}) {
-    SCOPED_TRACE(factor);
-    const int width = 11;
-    const int height = 7;
-    DecodedImage image = Reduce(width, height, factor, RowLayout::kRgb, height);
-    // Kept alpha, all opaque: the weighted means are these to the byte.
-    EXPECT_EQ(Reduce(width, height, factor, RowLayout::kRgb, height, true).bgrx,
-              image.bgrx);
-    ASSERT_EQ(image.width, width);
-    ASSERT_EQ(image.height, height);
-    ASSERT_EQ(image.pixel_width, (width + factor - 1) / factor);
-    ASSERT_EQ(image.pixel_height, (height + factor - 1) / factor);
-    ASSERT_EQ(image.stride_bytes, image.pixel_width * 4);
-    // 11 x 7 divides by none of the factors but 1: the picture covers the
-    // last column and row in part.
-    EXPECT_DOUBLE_EQ(image.area.width,
-                     factor == 1 ? 0.0 : static_cast<double>(width) / factor);
-    EXPECT_DOUBLE_EQ(image.area.height,
-                     factor == 1 ? 0.0 : static_cast<double>(height) / factor);
-    ASSERT_EQ(image.bgrx.size(),
-              static_cast<size_t>(image.stride_bytes) * image.pixel_height);
-    for (int by = 0; by < image.pixel_height; ++by) {
-      for (int bx = 0; bx < image.pixel_width; ++bx) {
-        for (int c = 0; c < 3; ++c) {
-          int sum = 0;
-          int count = 0;
-          // A partial block counts its last column and row again for the
-          // ones the picture lacks: always factor x factor pixels.
-          for (int y = by * factor; y < (by + 1) * factor; ++y) {
-            for (int x = bx * factor; x < (bx + 1) * factor; ++x) {
-              sum +=
-                  Channel(std::min(x, width - 1), std::min(y, height - 1), c);
-              ++count;
+  using enum RowLayout;
+  for (RowLayout layout : {kRgb, kGrey, kGreyAlpha, kRgba, kBgrx, kBgra}) {
+    for (int factor : {1, 2, 3, 4, 11}) {
+      SCOPED_TRACE(std::to_string(factor) + " layout " +
+                   std::to_string(static_cast<int>(layout)));
+      const int width = 11;
+      const int height = 7;
+      DecodedImage image = Reduce(width, height, factor, layout, height);
+      // Kept alpha, all opaque: the weighted means are these to the byte.
+      if (layout == kRgb) {
+        EXPECT_EQ(Reduce(width, height, factor, kRgb, height, true).bgrx,
+                  image.bgrx);
+      }
+      ASSERT_EQ(image.width, width);
+      ASSERT_EQ(image.height, height);
+      ASSERT_EQ(image.pixel_width, (width + factor - 1) / factor);
+      ASSERT_EQ(image.pixel_height, (height + factor - 1) / factor);
+      ASSERT_EQ(image.stride_bytes, image.pixel_width * 4);
+      // 11 x 7 divides by none of the factors but 1: the picture covers the
+      // last column and row in part.
+      EXPECT_DOUBLE_EQ(image.area.width,
+                       factor == 1 ? 0.0 : static_cast<double>(width) / factor);
+      EXPECT_DOUBLE_EQ(
+          image.area.height,
+          factor == 1 ? 0.0 : static_cast<double>(height) / factor);
+      ASSERT_EQ(image.bgrx.size(),
+                static_cast<size_t>(image.stride_bytes) * image.pixel_height);
+      for (int by = 0; by < image.pixel_height; ++by) {
+        for (int bx = 0; bx < image.pixel_width; ++bx) {
+          for (int c = 0; c < 3; ++c) {
+            int sum = 0;
+            int count = 0;
+            // A partial block counts its last column and row again for the
+            // ones the picture lacks: always factor x factor pixels.
+            for (int y = by * factor; y < (by + 1) * factor; ++y) {
+              for (int x = bx * factor; x < (bx + 1) * factor; ++x) {
+                sum += BgrOnWhite(layout, std::min(x, width - 1),
+                                  std::min(y, height - 1))[c];
+                ++count;
+              }
             }
+            const int expected = (sum * 2 + count) / (count * 2);
+            const size_t at = static_cast<size_t>(by) * image.stride_bytes +
+                              static_cast<size_t>(bx) * 4;
+            EXPECT_EQ(image.bgrx[at + static_cast<size_t>(c)], expected)
+                << "block " << bx << "," << by << " channel " << c;
           }
-          const int expected = (sum * 2 + count) / (count * 2);
-          const size_t at = static_cast<size_t>(by) * image.stride_bytes +
-                            static_cast<size_t>(bx) * 4;
-          // Red comes first in the input, last in BGRX.
-          EXPECT_EQ(image.bgrx[at + 2 - static_cast<size_t>(c)], expected)
-              << "block " << bx << "," << by << " channel " << c;
+          EXPECT_EQ(image.bgrx[static_cast<size_t>(by) * image.stride_bytes +
+                               static_cast<size_t>(bx) * 4 + 3],
+                    255);
         }
-        EXPECT_EQ(image.bgrx[static_cast<size_t>(by) * image.stride_bytes +
-                             static_cast<size_t>(bx) * 4 + 3],
-                  255);
       }
     }
   }

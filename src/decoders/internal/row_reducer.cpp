@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "decoders/internal/orientation.h"
 
 namespace vg::decoders::decoders_internal {
@@ -170,9 +174,20 @@ RowReducer::RowReducer(int32_t width, int32_t height, int32_t factor,
   out_.pixel_height = CeilDiv(height_, factor_);
   out_.stride_bytes = out_.pixel_width * 4;
   out_.bgrx.resize(static_cast<size_t>(OutputBytes(width_, height_, factor_)));
-  if (factor_ > 1) {
+  if (factor_ > 1 && keep_alpha_) {
     bgrx_row_.resize(static_cast<size_t>(width_) * 4);
-    sums_.resize(static_cast<size_t>(out_.pixel_width) * (keep_alpha_ ? 4 : 3));
+    sums_.resize(static_cast<size_t>(out_.pixel_width) * 4);
+  } else if (factor_ > 1) {
+    // Grey and RGB rows are summed as they come; the others once composited
+    // on white, as BGRX.
+    column_layout_ = layout_ == RowLayout::kGrey  ? RowLayout::kGrey
+                     : layout_ == RowLayout::kRgb ? RowLayout::kRgb
+                                                  : RowLayout::kBgrx;
+    if (column_layout_ != layout_) {
+      bgrx_row_.resize(static_cast<size_t>(width_) * 4);
+    }
+    columns_.resize(static_cast<size_t>(width_) *
+                    static_cast<size_t>(RowLayoutBytes(column_layout_)));
   }
 }
 
@@ -192,6 +207,16 @@ void RowReducer::AddRow(const uint8_t* row) {
     ++next_row_;
     return;
   }
+  if (!keep_alpha_) {
+    if (layout_ == column_layout_) {
+      AddColumns(row);
+    } else {
+      ToBgrx(row, layout_, width_, bgrx_row_.data());
+      AddColumns(bgrx_row_.data());
+    }
+    return;
+  }
+  // With alpha kept, each colour weighted by its alpha.
   Convert(row, bgrx_row_.data());
   // The last row of a picture whose height is no whole number of blocks
   // counts for the rows its block lacks too, and so does the last pixel of
@@ -208,46 +233,77 @@ void RowReducer::AddRow(const uint8_t* row) {
     const int32_t end = static_cast<int32_t>(
         std::min<int64_t>(width_, int64_t{bx + 1} * factor_));
     const bool last = bx == out_.pixel_width - 1;
-    if (keep_alpha_) {
-      uint64_t* sum = &sums_[static_cast<size_t>(bx) * 4];
-      uint64_t b = 0;
-      uint64_t g = 0;
-      uint64_t r = 0;
-      uint64_t a = 0;
-      for (int32_t x = bx * factor_; x < end; ++x, p += 4) {
-        const uint64_t alpha = p[3];
-        const uint64_t times = last && x == end - 1 ? 1 + edge_extra : 1;
-        b += p[0] * alpha * times;
-        g += p[1] * alpha * times;
-        r += p[2] * alpha * times;
-        a += alpha * times;
-      }
-      sum[0] += b * row_weight;
-      sum[1] += g * row_weight;
-      sum[2] += r * row_weight;
-      sum[3] += a * row_weight;
-      continue;
-    }
-    uint64_t* sum = &sums_[static_cast<size_t>(bx) * 3];
+    uint64_t* sum = &sums_[static_cast<size_t>(bx) * 4];
     uint64_t b = 0;
     uint64_t g = 0;
     uint64_t r = 0;
+    uint64_t a = 0;
     for (int32_t x = bx * factor_; x < end; ++x, p += 4) {
-      b += p[0];
-      g += p[1];
-      r += p[2];
-    }
-    if (last && edge_extra != 0) {
-      b += p[-4] * edge_extra;
-      g += p[-3] * edge_extra;
-      r += p[-2] * edge_extra;
+      const uint64_t alpha = p[3];
+      const uint64_t times = last && x == end - 1 ? 1 + edge_extra : 1;
+      b += p[0] * alpha * times;
+      g += p[1] * alpha * times;
+      r += p[2] * alpha * times;
+      a += alpha * times;
     }
     sum[0] += b * row_weight;
     sum[1] += g * row_weight;
     sum[2] += r * row_weight;
+    sum[3] += a * row_weight;
   }
   ++next_row_;
   if (next_row_ % factor_ == 0 || next_row_ == height_) EmitBlockRow();
+}
+
+void RowReducer::AddColumns(const uint8_t* row) {
+  // Each column's sum, channel by channel as the row holds them: one add a
+  // byte. The last row counts for the rows its block lacks too (see AddRow).
+  const uint32_t weight =
+      next_row_ == height_ - 1
+          ? 1u + static_cast<uint32_t>((factor_ - height_ % factor_) % factor_)
+          : 1u;
+  uint32_t* columns = columns_.data();
+  const size_t n = columns_.size();
+  size_t i = 0;
+  if (weight == 1) {
+#if defined(__SSE2__)
+    // 16 bytes widened to 16 sums at a time.
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+      const __m128i bytes =
+          _mm_loadu_si128(reinterpret_cast<const __m128i_u*>(row + i));
+      const __m128i lo = _mm_unpacklo_epi8(bytes, zero);
+      const __m128i hi = _mm_unpackhi_epi8(bytes, zero);
+      const __m128i words[4] = {
+          _mm_unpacklo_epi16(lo, zero), _mm_unpackhi_epi16(lo, zero),
+          _mm_unpacklo_epi16(hi, zero), _mm_unpackhi_epi16(hi, zero)};
+      auto* sums = reinterpret_cast<__m128i_u*>(columns + i);
+      for (int k = 0; k < 4; ++k) {
+        _mm_storeu_si128(sums + k,
+                         _mm_add_epi32(_mm_loadu_si128(sums + k), words[k]));
+      }
+    }
+#endif
+    for (; i < n; ++i) columns[i] += row[i];
+  } else {
+    for (; i < n; ++i) columns[i] += row[i] * weight;
+  }
+  ++next_row_;
+  if (next_row_ % factor_ == 0 || next_row_ == height_) EmitBlockRow();
+}
+
+void RowReducer::WidenColumns() {
+  if (column_layout_ == RowLayout::kBgrx) return;
+  const bool grey = column_layout_ == RowLayout::kGrey;
+  std::vector<uint32_t> wide(static_cast<size_t>(width_) * 4);
+  for (size_t x = 0; x < static_cast<size_t>(width_); ++x) {
+    for (size_t c = 0; c < 3; ++c) {
+      wide[x * 4 + c] = grey ? columns_[x] : columns_[x * 3 + 2 - c];
+    }
+  }
+  columns_ = std::move(wide);
+  column_layout_ = RowLayout::kBgrx;
+  bgrx_row_.resize(static_cast<size_t>(width_) * 4);
 }
 
 void RowReducer::EmitBlockRow() {
@@ -273,15 +329,35 @@ void RowReducer::EmitBlockRow() {
       std::fill_n(sum, 4, 0);
       continue;
     }
-    uint64_t* sum = &sums_[static_cast<size_t>(bx) * 3];
-    for (int c = 0; c < 3; ++c) {
-      dst[c] =
-          static_cast<uint8_t>((sum[c] + static_cast<uint64_t>(count) / 2) /
-                               static_cast<uint64_t>(count));
-      sum[c] = 0;
+    // The block's columns, the last one again for those the picture lacks.
+    const size_t channels = static_cast<size_t>(RowLayoutBytes(column_layout_));
+    const auto end = static_cast<int32_t>(
+        std::min<int64_t>(width_, int64_t{bx + 1} * factor_));
+    const uint64_t edge_extra =
+        bx == out_.pixel_width - 1 ? (factor_ - width_ % factor_) % factor_ : 0;
+    uint64_t sum[4] = {0, 0, 0, 0};
+    for (int32_t x = bx * factor_; x < end; ++x) {
+      const uint32_t* column = &columns_[static_cast<size_t>(x) * channels];
+      for (size_t c = 0; c < channels; ++c) sum[c] += column[c];
     }
+    const uint32_t* last = &columns_[static_cast<size_t>(end - 1) * channels];
+    for (size_t c = 0; c < channels; ++c) sum[c] += last[c] * edge_extra;
+    // Blue, green, red of the layout's channels.
+    const size_t blue = column_layout_ == RowLayout::kRgb ? 2 : 0;
+    const size_t green = column_layout_ == RowLayout::kGrey ? 0 : 1;
+    const size_t red = column_layout_ == RowLayout::kGrey  ? 0
+                       : column_layout_ == RowLayout::kRgb ? 0
+                                                           : 2;
+    const uint64_t half = static_cast<uint64_t>(count) / 2;
+    dst[0] =
+        static_cast<uint8_t>((sum[blue] + half) / static_cast<uint64_t>(count));
+    dst[1] = static_cast<uint8_t>((sum[green] + half) /
+                                  static_cast<uint64_t>(count));
+    dst[2] =
+        static_cast<uint8_t>((sum[red] + half) / static_cast<uint64_t>(count));
     dst[3] = 255;
   }
+  std::fill(columns_.begin(), columns_.end(), 0);
 }
 
 DecodedImage RowReducer::Finish(uint8_t blue, uint8_t green, uint8_t red) {
@@ -295,6 +371,8 @@ DecodedImage RowReducer::Finish(uint8_t blue, uint8_t green, uint8_t red) {
       fill[i + 2] = red;
       fill[i + 3] = 255;
     }
+    // The fill is BGRX: sums kept grey or RGB are widened to take it.
+    if (factor_ > 1 && !keep_alpha_) WidenColumns();
     const RowLayout layout = std::exchange(layout_, RowLayout::kBgrx);
     while (next_row_ < height_ && next_row_ % factor_ != 0) {
       AddRow(fill.data());
@@ -309,6 +387,7 @@ DecodedImage RowReducer::Finish(uint8_t blue, uint8_t green, uint8_t red) {
   }
   bgrx_row_ = {};
   sums_ = {};
+  columns_ = {};
   out_.has_alpha = keep_alpha_ && translucent_;
   out_.area = ReducedArea(width_, height_, out_.pixel_width, out_.pixel_height,
                           1, factor_);

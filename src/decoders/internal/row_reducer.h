@@ -3,8 +3,8 @@
 // to vg::decoders.
 //
 // Each output pixel is the mean of a factor x factor block of the picture;
-// the blocks of the last column and row may be smaller and are averaged over
-// the pixels they hold. Transparent pixels are composited on white first, or
+// where the picture ends inside a block, its last column and row are
+// repeated to fill it. Transparent pixels are composited on white first, or
 // kept as straight alpha when asked: a block's colour is then its mean
 // weighted by alpha, and a pixel of alpha 0 comes out 0, 0, 0, 0. Only the
 // output and one row of sums are held, so a picture much larger than memory
@@ -76,6 +76,10 @@ class RowReducer {
  private:
   // Writes `row` (width_ pixels of layout_) at `out` as the output has them.
   void Convert(const uint8_t* row, uint8_t* out);
+  // Adds `row`, in column_layout_, to the column sums.
+  void AddColumns(const uint8_t* row);
+  // Makes the column sums BGRX, for rows that come as BGRX from now on.
+  void WidenColumns();
   void EmitBlockRow();
 
   int32_t width_;
@@ -87,9 +91,14 @@ class RowReducer {
   int32_t next_row_ = 0;
   DecodedImage out_;
   std::vector<uint8_t> bgrx_row_;  // the row being added, as BGRX (BGRA)
-  // Blue, green, red per output pixel; with alpha kept, each multiplied by
+  // With alpha kept: blue, green, red per output pixel, each multiplied by
   // its alpha, and then the alpha.
   std::vector<uint64_t> sums_;
+  // Without: the sum of each column of the input over the block row being
+  // added, in column_layout_ (grey, RGB, or BGRX once composited): at most
+  // 2 x 65535 rows of 255, well within 32 bits.
+  RowLayout column_layout_ = RowLayout::kBgrx;
+  std::vector<uint32_t> columns_;
 };
 
 }  // namespace vg::decoders::decoders_internal
