@@ -34,8 +34,7 @@ DecodeBudget::Lease DecodeBudget::Take(int64_t bytes, int own_leases) {
   }
   std::unique_lock lock(mutex_);
   ++waiting_;
-  freed_.wait(lock,
-              [&] { return leases_ <= own_leases || held_ + bytes <= limit_; });
+  freed_.wait(lock, [&] { return Grants(bytes, own_leases); });
   --waiting_;
   held_ += bytes;
   ++leases_;
@@ -50,6 +49,11 @@ void DecodeBudget::Give(int64_t bytes) {
   }
   if (broker_ != nullptr) broker_->Give(bytes);
   freed_.notify_all();
+}
+
+bool DecodeBudget::WouldGrant(int64_t bytes, int own_leases) const {
+  std::lock_guard lock(mutex_);
+  return Grants(std::max<int64_t>(bytes, 0), own_leases);
 }
 
 int64_t DecodeBudget::held() const {

@@ -66,12 +66,20 @@ class DecodeBudget {
   // Set once, before any decode.
   void SetBroker(Broker* broker) { broker_ = broker; }
 
+  // Returns true when Take(bytes, own_leases) would go ahead now, false
+  // when it would wait.
+  bool WouldGrant(int64_t bytes, int own_leases = 0) const;
+
   int64_t held() const;
   // Returns how many Take calls are waiting now.
   int waiting() const;
 
  private:
   void Give(int64_t bytes);
+  // WouldGrant, with mutex_ held.
+  bool Grants(int64_t bytes, int own_leases) const {
+    return leases_ <= own_leases || held_ + bytes <= limit_;
+  }
 
   const int64_t limit_;
   Broker* broker_ = nullptr;
