@@ -21,7 +21,9 @@
 //   RAW    camera RAW files through libraw (DNG, CR2, CR3, CRW, NEF, ARW,
 //          RAF, ORF, RW2, PEF, SRW...): the embedded JPEG preview when it
 //          holds what the hint needs, else the sensor data developed at
-//          half (or, when that is too small, full) size. Most RAW files are
+//          half (or, when that is too small, full) size; the preview,
+//          whatever its size, when the sensor data cannot be developed (cut
+//          short or damaged). Most RAW files are
 //          TIFF-shaped: one that libraw recognises and that has a DNG
 //          version or a camera maker is a RAW, any other a TIFF.
 //   WMF    placeable or plain, drawn by libwmf
