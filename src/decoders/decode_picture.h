@@ -15,8 +15,9 @@
 //   WebP   lossy or lossless, through libwebp, scaled while decoding when
 //          the hint allows it; of an animation, the first frame
 //   TIFF   the first page, through libtiff: 1 to 16 bits a sample, grey,
-//          RGB, palette, CMYK, YCbCr; striped or tiled; read a strip (or a
-//          row of tiles) at a time
+//          RGB, palette, CMYK, YCbCr; grey or RGB of 12 bits or floating
+//          point (16, 32, 64 bits; 0.0 to 1.0 is black to white); striped
+//          or tiled; read a strip (or a row of tiles) at a time
 //   HEIF   HEIC (HEVC) and AVIF (AV1), the primary image, through libheif
 //   RAW    camera RAW files through libraw (DNG, CR2, CR3, CRW, NEF, ARW,
 //          RAF, ORF, RW2, PEF, SRW...): the embedded JPEG preview when it
