@@ -7,7 +7,9 @@
 //   JPEG   baseline and progressive, grey, RGB, CMYK and YCCK (Adobe-inverted
 //          data recognised by the Adobe marker), through libjpeg-turbo; read
 //          at a reduced DCT scale when the hint allows it
-//   BMP    1, 4, 8, 16, 24 and 32 bits, RLE4 / RLE8, bit fields, top-down
+//   BMP    1, 4, 8, 16, 24 and 32 bits, RLE4 / RLE8, bit fields of any
+//          width (each channel scaled to 8 bits), top-down, a V5 header's
+//          embedded profile
 //   ICO    the largest image of the icon; CUR likewise
 //   GIF    the first frame
 //   PNG    any depth, through libpng, read row by row and reduced as it is
