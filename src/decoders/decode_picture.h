@@ -20,7 +20,8 @@
 //          RGB, palette, CMYK, YCbCr; grey or RGB of 12 bits or floating
 //          point (16, 32, 64 bits; 0.0 to 1.0 is black to white); striped
 //          or tiled; read a strip (or a row of tiles) at a time
-//   HEIF   HEIC (HEVC) and AVIF (AV1), the primary image, through libheif
+//   HEIF   HEIC (HEVC) and AVIF (AV1), the primary image, through libheif;
+//          its thumbnail item instead when that holds what the hint needs
 //   RAW    camera RAW files through libraw (DNG, CR2, CR3, CRW, NEF, ARW,
 //          RAF, ORF, RW2, PEF, SRW...): the embedded JPEG preview when it
 //          holds what the hint needs, else the sensor data developed at

@@ -242,6 +242,32 @@ TEST(HeifTest, ReducedByAWholeFactor) {
   ExpectGridBlocks(image, 12);
 }
 
+TEST(HeifTest, ThumbnailItemWhenItHoldsWhatTheHintNeeds) {
+  // 96 x 64 with a 48 x 32 thumbnail; the margin over a target of 20 is 30.
+  const struct {
+    const char* name;
+    DecodeHint hint;
+    int pixel_width;
+    int pixel_height;
+  } kCases[] = {
+      {"grid96_thumb48.heic", {20, 0}, 48, 32},  // the thumbnail
+      {"grid96_thumb48.heic", {0, 20}, 48, 32},
+      {"grid96_thumb48.heic", {40, 0}, 96, 64},  // 60 > 48: the picture
+      {"grid96_thumb48.heic", {}, 96, 64},
+      // Turned upright by irot, its thumbnail not: 32 x 48, other
+      // proportions, so the picture reduced by 3.
+      {"grid96_irot_thumb48.heic", {20, 0}, 32, 22},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.name) + " " +
+                 std::to_string(c.hint.target_width_px) + "x" +
+                 std::to_string(c.hint.target_height_px));
+    DecodedImage image = DecodeFixture(c.name, c.hint);
+    ExpectSize(image, 96, 64, c.pixel_width, c.pixel_height);
+    ExpectGridBlocks(image, 12);
+  }
+}
+
 TEST(RawTest, PreviewWhenItCoversTheTargetElseTheSensorData) {
   // The DNG's preview holds the grid, its sensor data the grid's inverse,
   // both stored 32 x 48 with orientation 6.
