@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "decoders/decoder_processes.h"
+#include "decoders/internal/bmp_reader.h"
 #include "decoders/internal/emf_player.h"
 #include "decoders/internal/heif_decoder.h"
 #include "decoders/internal/jpeg_decoder.h"
@@ -52,6 +53,11 @@ DecodedImage DecodePictureBytes(std::span<const uint8_t> bytes,
       case PictureFormat::kJpeg:
         return decoders_internal::DecodeJpeg(bytes, hint);
       case PictureFormat::kBmp:
+        if (std::optional<DecodedImage> bmp =
+                decoders_internal::DecodeBmp(bytes, hint)) {
+          return std::move(*bmp);
+        }
+        return decoders_internal::DecodeWithQt(bytes, format, hint);
       case PictureFormat::kIco:
       case PictureFormat::kCur:
       case PictureFormat::kGif:

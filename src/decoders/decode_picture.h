@@ -7,7 +7,9 @@
 //   JPEG   baseline and progressive, grey, RGB, CMYK and YCCK (Adobe-inverted
 //          data recognised by the Adobe marker), through libjpeg-turbo; read
 //          at a reduced DCT scale when the hint allows it
-//   BMP    1, 4, 8, 16, 24 and 32 bits, RLE4 / RLE8, bit fields, top-down
+//   BMP    1, 4, 8, 16, 24 and 32 bits, RLE4 / RLE8, bit fields of any
+//          width (each channel scaled to 8 bits), top-down, a V5 header's
+//          embedded profile
 //   ICO    the largest image of the icon; CUR likewise
 //   GIF    the first frame
 //   PNG    any depth, through libpng, read row by row and reduced as it is
@@ -15,13 +17,17 @@
 //   WebP   lossy or lossless, through libwebp, scaled while decoding when
 //          the hint allows it; of an animation, the first frame
 //   TIFF   the first page, through libtiff: 1 to 16 bits a sample, grey,
-//          RGB, palette, CMYK, YCbCr; striped or tiled; read a strip (or a
-//          row of tiles) at a time
-//   HEIF   HEIC (HEVC) and AVIF (AV1), the primary image, through libheif
+//          RGB, palette, CMYK, YCbCr; grey or RGB of 12 bits or floating
+//          point (16, 32, 64 bits; 0.0 to 1.0 is black to white); striped
+//          or tiled; read a strip (or a row of tiles) at a time
+//   HEIF   HEIC (HEVC) and AVIF (AV1), the primary image, through libheif;
+//          its thumbnail item instead when that holds what the hint needs
 //   RAW    camera RAW files through libraw (DNG, CR2, CR3, CRW, NEF, ARW,
 //          RAF, ORF, RW2, PEF, SRW...): the embedded JPEG preview when it
 //          holds what the hint needs, else the sensor data developed at
-//          half (or, when that is too small, full) size. Most RAW files are
+//          half (or, when that is too small, full) size; the preview,
+//          whatever its size, when the sensor data cannot be developed (cut
+//          short or damaged). Most RAW files are
 //          TIFF-shaped: one that libraw recognises and that has a DNG
 //          version or a camera maker is a RAW, any other a TIFF.
 //   WMF    placeable or plain, drawn by libwmf

@@ -5,6 +5,7 @@
 // hint allows, and damaged copies must fail cleanly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -241,6 +242,32 @@ TEST(HeifTest, ReducedByAWholeFactor) {
   ExpectGridBlocks(image, 12);
 }
 
+TEST(HeifTest, ThumbnailItemWhenItHoldsWhatTheHintNeeds) {
+  // 96 x 64 with a 48 x 32 thumbnail; the margin over a target of 20 is 30.
+  const struct {
+    const char* name;
+    DecodeHint hint;
+    int pixel_width;
+    int pixel_height;
+  } kCases[] = {
+      {"grid96_thumb48.heic", {20, 0}, 48, 32},  // the thumbnail
+      {"grid96_thumb48.heic", {0, 20}, 48, 32},
+      {"grid96_thumb48.heic", {40, 0}, 96, 64},  // 60 > 48: the picture
+      {"grid96_thumb48.heic", {}, 96, 64},
+      // Turned upright by irot, its thumbnail not: 32 x 48, other
+      // proportions, so the picture reduced by 3.
+      {"grid96_irot_thumb48.heic", {20, 0}, 32, 22},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.name) + " " +
+                 std::to_string(c.hint.target_width_px) + "x" +
+                 std::to_string(c.hint.target_height_px));
+    DecodedImage image = DecodeFixture(c.name, c.hint);
+    ExpectSize(image, 96, 64, c.pixel_width, c.pixel_height);
+    ExpectGridBlocks(image, 12);
+  }
+}
+
 TEST(RawTest, PreviewWhenItCoversTheTargetElseTheSensorData) {
   // The DNG's preview holds the grid, its sensor data the grid's inverse,
   // both stored 32 x 48 with orientation 6.
@@ -255,6 +282,63 @@ TEST(RawTest, PreviewWhenItCoversTheTargetElseTheSensorData) {
   DecodedImage developed = DecodeFixture("grid48_orient6.dng", {48, 0});
   ExpectSize(developed, 48, 32, 48, 32);
   ExpectGridBlocks(developed, 48, InvertedGridColour);
+}
+
+// Returns where the value of `tag` lies in the directory at `ifd` of the
+// little-endian TIFF `bytes` (0 when the tag is not there).
+size_t TiffEntryValueAt(const std::vector<uint8_t>& bytes, size_t ifd,
+                        uint16_t tag) {
+  const auto u16 = [&](size_t at) { return bytes[at] | bytes[at + 1] << 8; };
+  const size_t count = static_cast<size_t>(u16(ifd));
+  for (size_t i = 0; i < count; ++i) {
+    const size_t entry = ifd + 2 + i * 12;
+    if (u16(entry) == tag) return entry + 8;
+  }
+  return 0;
+}
+
+uint32_t TiffLong(const std::vector<uint8_t>& bytes, size_t at) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = v << 8 | bytes[at + static_cast<size_t>(i)];
+  return v;
+}
+
+TEST(RawTest, PreviewStandsInForSensorDataThatCannotBeRead) {
+  // The sensor data is the file's last strip, in the directory IFD0's
+  // SubIFDs tag points at; the preview holds the grid, the sensor data
+  // its inverse.
+  const std::vector<uint8_t> dng =
+      ReadFileBytes(FixturePath("grid48_orient6.dng"));
+  const size_t sub_ifd = TiffLong(dng, TiffEntryValueAt(dng, 8, 330));
+  const size_t strip_offset_at = TiffEntryValueAt(dng, sub_ifd, 273);
+  const size_t strip_bytes = TiffLong(dng, TiffEntryValueAt(dng, sub_ifd, 279));
+  ASSERT_EQ(TiffLong(dng, strip_offset_at) + strip_bytes, dng.size());
+  const std::vector<uint8_t> cut(
+      dng.begin(), dng.end() - static_cast<ptrdiff_t>(strip_bytes / 2));
+  std::vector<uint8_t> moved = dng;
+  moved[strip_offset_at + 3] = 0x7F;  // the strip far past the end
+  const struct {
+    const char* name;
+    const std::vector<uint8_t>& bytes;
+  } kDamaged[] = {{"strip cut short", cut}, {"strip past the end", moved}};
+  // A 48-pixel target needs more than the 48 x 32 preview: only the
+  // sensor data would cover it, and it fails.
+  for (const auto& damaged : kDamaged) {
+    for (const DecodeHint& hint : {DecodeHint{48, 0}, DecodeHint{}}) {
+      SCOPED_TRACE(std::string(damaged.name) + " at " +
+                   std::to_string(hint.target_width_px));
+      DecodedImage image = DecodePictureBytes(damaged.bytes, hint);
+      ExpectSize(image, 48, 32, 48, 32);
+      ExpectGridBlocks(image, 16);
+    }
+  }
+  // Without a preview that decodes, the damage is an invalid picture.
+  std::vector<uint8_t> no_preview = cut;
+  const size_t preview_at = TiffLong(dng, TiffEntryValueAt(dng, 8, 513));
+  const size_t preview_bytes = TiffLong(dng, TiffEntryValueAt(dng, 8, 514));
+  std::fill_n(no_preview.begin() + static_cast<ptrdiff_t>(preview_at),
+              preview_bytes, 0);
+  EXPECT_EQ(ErrorNumberOf(no_preview, {48, 0}), platform::kErrInvalidPicture);
 }
 
 TEST(RawTest, OrdinaryTiffWithACameraMakerIsNoRaw) {

@@ -156,8 +156,8 @@ TEST(BmpDecodeTest, EveryDepthAndRowOrder) {
     SCOPED_TRACE("32 bits");
     ExpectExactGrid(DecodePictureBytes(testing::MakeBmp(spec)));
 
-    // 16 bits: 5-5-5 by default, 5-6-5 through bit fields. Qt widens a full
-    // 5-bit channel of bit fields to 248, not 255: a shade we accept.
+    // 16 bits: 5-5-5 by default, 5-6-5 through bit fields; each channel
+    // widened to 8 bits (a full 5-bit channel is 255).
     spec.bits = 16;
     for (bool rgb565 : {false, true}) {
       SCOPED_TRACE(rgb565 ? "16 bits 565" : "16 bits 555");
@@ -326,8 +326,8 @@ TEST(BmpDecodeTest, PixelsTheFileDoesNotHoldNeverComeFromMemory) {
   fields.bits = 16;
   fields.compression = 3;
   fields.masks = {0xF800, 0x07E0, 0x001F};
-  // The reader takes the first 12 bytes of pixels for the masks missing
-  // from the header, and runs out before the top row.
+  // The masks missing from the header are read from the first 12 bytes of
+  // pixels, which still start where the file header says.
   fields.pixel_data = {0x00, 0xF8, 0, 0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0};
   fields.pixel_data.resize(8 * 4 * 2, 0xFF);
   const std::vector<uint8_t> no_masks = WithoutMasks(testing::MakeBmp(fields));
@@ -351,8 +351,10 @@ TEST(BmpDecodeTest, PixelsTheFileDoesNotHoldNeverComeFromMemory) {
   EXPECT_EQ(ColourDiff(PixelAt(image, 5, 2), {0, 0, 255}, 0), "");
   EXPECT_EQ(ColourDiff(PixelAt(image, 15, 0), {255, 0, 0}, 0), "");
   image = DecodePictureBytes(no_masks);
-  EXPECT_EQ(ColourDiff(PixelAt(image, 0, 3), {255, 255, 255}, 8), "");
-  EXPECT_EQ(ColourDiff(PixelAt(image, 0, 0), kGrey, 0), "");
+  EXPECT_EQ(ColourDiff(PixelAt(image, 0, 3), {255, 0, 0}, 0), "");
+  EXPECT_EQ(ColourDiff(PixelAt(image, 2, 3), {0, 255, 0}, 0), "");
+  EXPECT_EQ(ColourDiff(PixelAt(image, 4, 3), {0, 0, 255}, 0), "");
+  EXPECT_EQ(ColourDiff(PixelAt(image, 0, 0), {255, 255, 255}, 0), "");
 }
 
 TEST(BmpDecodeTest, DamagedAndHostileHeaders) {

@@ -260,13 +260,18 @@ std::vector<uint8_t> SrgbCurveProfile(const std::vector<double>& chromaticities,
 }
 
 std::vector<uint8_t> MakeBmp(const BmpSpec& spec) {
-  bool v4 = spec.masks.size() == 4;
-  uint32_t header_size = v4 ? 108 : 40;
-  uint32_t masks_after = (!v4 && spec.compression == 3) ? 12 : 0;
+  const bool v5 = !spec.profile.empty();
+  const bool v4 = !v5 && spec.masks.size() == 4 && spec.compression != 6;
+  uint32_t header_size = v5 ? 124 : v4 ? 108 : 40;
+  uint32_t masks_after = 0;
+  if (!v4 && !v5 && spec.compression == 3) masks_after = 12;
+  if (!v4 && !v5 && spec.compression == 6) masks_after = 16;
   uint32_t offset = 14 + header_size + masks_after +
                     static_cast<uint32_t>(spec.palette.size()) * 4;
+  const auto pixel_bytes = static_cast<uint32_t>(spec.pixel_data.size());
+  const auto profile_bytes = static_cast<uint32_t>(spec.profile.size());
   std::vector<uint8_t> out = {'B', 'M'};
-  PutLe(out, offset + static_cast<uint32_t>(spec.pixel_data.size()), 4);
+  PutLe(out, offset + pixel_bytes + profile_bytes, 4);
   PutLe(out, 0, 4);
   PutLe(out, offset, 4);
   PutLe(out, header_size, 4);
@@ -280,15 +285,26 @@ std::vector<uint8_t> MakeBmp(const BmpSpec& spec) {
   PutLe(out, 2835, 4);
   PutLe(out, static_cast<uint32_t>(spec.palette.size()), 4);
   PutLe(out, 0, 4);
-  if (v4) {
-    for (uint32_t m : spec.masks) PutLe(out, m, 4);
-    PutLe(out, 0x73524742, 4);                      // 'sRGB'
+  if (v4 || v5) {
+    for (size_t i = 0; i < 4; ++i) {
+      PutLe(out, i < spec.masks.size() ? spec.masks[i] : 0, 4);
+    }
+    PutLe(out, v5 ? 0x4D424544 : 0x73524742, 4);    // 'MBED' or 'sRGB'
     for (int i = 0; i < 12; ++i) PutLe(out, 0, 4);  // endpoints and gammas
   } else if (masks_after != 0) {
-    for (size_t i = 0; i < 3; ++i) PutLe(out, spec.masks.at(i), 4);
+    for (size_t i = 0; i < masks_after / 4; ++i)
+      PutLe(out, spec.masks.at(i), 4);
+  }
+  if (v5) {
+    PutLe(out, 4, 4);  // LCS_GM_IMAGES
+    // The profile's offset counts from the start of the info header.
+    PutLe(out, offset - 14 + pixel_bytes, 4);
+    PutLe(out, profile_bytes, 4);
+    PutLe(out, 0, 4);
   }
   for (uint32_t c : spec.palette) PutLe(out, c, 4);
   out.insert(out.end(), spec.pixel_data.begin(), spec.pixel_data.end());
+  out.insert(out.end(), spec.profile.begin(), spec.profile.end());
   return out;
 }
 

@@ -82,7 +82,9 @@ std::vector<uint8_t> LinearGreyProfile();
 std::vector<uint8_t> SrgbCurveProfile(const std::vector<double>& chromaticities,
                                       bool tabulated);
 
-// A BMP file in parts: the caller gives the pixel data as stored.
+// A BMP file in parts: the caller gives the pixel data as stored. The header
+// is BITMAPINFOHEADER, its masks after it (three, or four for compression 6);
+// a V4 header with four masks; a V5 one with a profile.
 struct BmpSpec {
   int32_t width = 0;
   int32_t height = 0;  // negative: top-down rows
@@ -91,6 +93,8 @@ struct BmpSpec {
   std::vector<uint32_t> palette;  // 0x00RRGGBB entries
   std::vector<uint32_t> masks;    // R, G, B (and A) masks for bit fields
   std::vector<uint8_t> pixel_data;
+  // An ICC profile embedded after the pixels, through a V5 header.
+  std::vector<uint8_t> profile;
 };
 std::vector<uint8_t> MakeBmp(const BmpSpec& spec);
 

@@ -5,8 +5,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <mutex>
 #include <new>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "decoders/internal/decode_budget.h"
@@ -69,8 +72,11 @@ class Context {
 class ImageHandle {
  public:
   ImageHandle() = default;
+  ImageHandle(ImageHandle&& other) noexcept
+      : handle_(std::exchange(other.handle_, nullptr)) {}
   ImageHandle(const ImageHandle&) = delete;
   ImageHandle& operator=(const ImageHandle&) = delete;
+  ImageHandle& operator=(ImageHandle&&) = delete;
   ~ImageHandle() { heif_image_handle_release(handle_); }
   heif_image_handle** out() { return &handle_; }
   heif_image_handle* get() const { return handle_; }
@@ -127,56 +133,82 @@ bool IsAvif(std::span<const uint8_t> bytes) {
   return false;
 }
 
-}  // namespace
-
-DecodedImage DecodeHeif(std::span<const uint8_t> bytes,
-                        const DecodeHint& hint) {
-  InitHeifOnce();
-  const FilledHeapBlocks filled;
-  const heif_compression_format codec =
-      IsAvif(bytes) ? heif_compression_AV1 : heif_compression_HEVC;
-  if (!heif_have_decoder_for_format(codec)) {
-    RaisePictureError(platform::kErrInvalidPicture);
-  }
-  Context context;
-  // Checked by libheif against the stored size of every image it reads.
-  heif_context_set_maximum_image_size_limit(context.get(), kMaxPictureSidePx);
-  // The decodes of a batch already run on every core.
-  heif_context_set_max_decoding_threads(context.get(), 1);
-  heif_error error = heif_context_read_from_memory_without_copy(
-      context.get(), bytes.data(), bytes.size(), nullptr);
-  if (error.code != heif_error_Ok) RaiseHeifError(error);
-  ImageHandle handle;
-  error = heif_context_get_primary_image_handle(context.get(), handle.out());
-  if (error.code != heif_error_Ok) RaiseHeifError(error);
-
-  // The stored size, and the size after the container's transformations.
-  const int stored_w = heif_image_handle_get_ispe_width(handle.get());
-  const int stored_h = heif_image_handle_get_ispe_height(handle.get());
-  const int width = heif_image_handle_get_width(handle.get());
-  const int height = heif_image_handle_get_height(handle.get());
-  CheckPictureSize(stored_w, stored_h);
-  CheckPictureSize(width, height);
-  const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
-  const bool premultiplied =
-      heif_image_handle_is_premultiplied_alpha(handle.get()) != 0;
-
+// Returns the ICC profile that `handle` carries, empty when it has none
+// (or only a description by code points) or it cannot be read.
+std::vector<uint8_t> ProfileOf(const heif_image_handle* handle,
+                               size_t file_bytes) {
   std::vector<uint8_t> profile;
   const heif_color_profile_type profile_type =
-      heif_image_handle_get_color_profile_type(handle.get());
+      heif_image_handle_get_color_profile_type(handle);
   if (profile_type == heif_color_profile_type_prof ||
       profile_type == heif_color_profile_type_rICC) {
-    const size_t size =
-        heif_image_handle_get_raw_color_profile_size(handle.get());
-    if (size > 0 && size <= bytes.size()) {
+    const size_t size = heif_image_handle_get_raw_color_profile_size(handle);
+    if (size > 0 && size <= file_bytes) {
       profile.resize(size);
-      if (heif_image_handle_get_raw_color_profile(handle.get(), profile.data())
+      if (heif_image_handle_get_raw_color_profile(handle, profile.data())
               .code != heif_error_Ok) {
         profile.clear();
       }
     }
   }
-  IccTransform icc = IccTransform::ToSrgb(profile, IccInput::kBgrx);
+  return profile;
+}
+
+// Returns the smallest thumbnail of `handle` that holds what `hint` needs
+// of a picture of width x height pixels (upright) with the margin of a
+// reduced decode, in the picture's proportions; nothing when no thumbnail
+// does or the hint asks for the full size.
+std::optional<ImageHandle> ThumbnailFor(heif_image_handle* handle, int width,
+                                        int height, const DecodeHint& hint) {
+  if (hint.target_width_px <= 0 && hint.target_height_px <= 0) {
+    return std::nullopt;
+  }
+  const int count = heif_image_handle_get_number_of_thumbnails(handle);
+  if (count <= 0) return std::nullopt;
+  std::vector<heif_item_id> ids(static_cast<size_t>(count));
+  const int listed =
+      heif_image_handle_get_list_of_thumbnail_IDs(handle, ids.data(), count);
+  const int64_t need_w = ReducedScaleNeed(hint.target_width_px);
+  const int64_t need_h = ReducedScaleNeed(hint.target_height_px);
+  std::optional<ImageHandle> best;
+  int64_t best_pixels = 0;
+  for (int i = 0; i < listed && i < count; ++i) {
+    ImageHandle thumbnail;
+    if (heif_image_handle_get_thumbnail(handle, ids[static_cast<size_t>(i)],
+                                        thumbnail.out())
+            .code != heif_error_Ok) {
+      continue;
+    }
+    // Its size after its own transformations: a thumbnail stored without
+    // the picture's rotation, or cropped otherwise, has other proportions.
+    const int64_t w = heif_image_handle_get_width(thumbnail.get());
+    const int64_t h = heif_image_handle_get_height(thumbnail.get());
+    const bool proportional =
+        std::abs(w * height - h * width) <= std::max(width, height);
+    if (w < need_w || h < need_h || !proportional || w > width || h > height) {
+      continue;
+    }
+    if (!best || w * h < best_pixels) {
+      best_pixels = w * h;
+      best.emplace(std::move(thumbnail));
+    }
+  }
+  return best;
+}
+
+// Decodes the image of `handle`, upright, and reduces it for `hint`; its
+// colours converted through `icc` when valid.
+DecodedImage DecodeHandle(heif_image_handle* handle, const IccTransform& icc,
+                          const DecodeHint& hint) {
+  const int stored_w = heif_image_handle_get_ispe_width(handle);
+  const int stored_h = heif_image_handle_get_ispe_height(handle);
+  const int width = heif_image_handle_get_width(handle);
+  const int height = heif_image_handle_get_height(handle);
+  CheckPictureSize(stored_w, stored_h);
+  CheckPictureSize(width, height);
+  const bool alpha = heif_image_handle_has_alpha_channel(handle) != 0;
+  const bool premultiplied =
+      heif_image_handle_is_premultiplied_alpha(handle) != 0;
 
   const int32_t factor = ReductionFactor(width, height, hint);
   // What libheif holds: the decoded planes (up to 3 samples of 2 bytes a
@@ -191,8 +223,8 @@ DecodedImage DecodeHeif(std::span<const uint8_t> bytes,
   options.get()->ignore_transformations = 0;
   options.get()->convert_hdr_to_8bit = 1;
   Image image;
-  error = heif_decode_image(
-      handle.get(), image.out(), heif_colorspace_RGB,
+  const heif_error error = heif_decode_image(
+      handle, image.out(), heif_colorspace_RGB,
       alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
       options.get());
   if (error.code != heif_error_Ok) RaiseHeifError(error);
@@ -263,6 +295,56 @@ DecodedImage DecodeHeif(std::span<const uint8_t> bytes,
     }
   }
   return builder.Finish();
+}
+
+}  // namespace
+
+DecodedImage DecodeHeif(std::span<const uint8_t> bytes,
+                        const DecodeHint& hint) {
+  InitHeifOnce();
+  const FilledHeapBlocks filled;
+  const heif_compression_format codec =
+      IsAvif(bytes) ? heif_compression_AV1 : heif_compression_HEVC;
+  if (!heif_have_decoder_for_format(codec)) {
+    RaisePictureError(platform::kErrInvalidPicture);
+  }
+  Context context;
+  // Checked by libheif against the stored size of every image it reads.
+  heif_context_set_maximum_image_size_limit(context.get(), kMaxPictureSidePx);
+  // The decodes of a batch already run on every core.
+  heif_context_set_max_decoding_threads(context.get(), 1);
+  heif_error error = heif_context_read_from_memory_without_copy(
+      context.get(), bytes.data(), bytes.size(), nullptr);
+  if (error.code != heif_error_Ok) RaiseHeifError(error);
+  ImageHandle handle;
+  error = heif_context_get_primary_image_handle(context.get(), handle.out());
+  if (error.code != heif_error_Ok) RaiseHeifError(error);
+
+  // The size after the container's transformations.
+  const int width = heif_image_handle_get_width(handle.get());
+  const int height = heif_image_handle_get_height(handle.get());
+  CheckPictureSize(width, height);
+  std::vector<uint8_t> profile = ProfileOf(handle.get(), bytes.size());
+  // A thumbnail item that holds what the hint needs is decoded instead of
+  // the picture, at a fraction of its cost. It usually has no profile of
+  // its own; the picture's applies.
+  if (std::optional<ImageHandle> thumbnail =
+          ThumbnailFor(handle.get(), width, height, hint)) {
+    std::vector<uint8_t> own = ProfileOf(thumbnail->get(), bytes.size());
+    const IccTransform icc =
+        IccTransform::ToSrgb(own.empty() ? profile : own, IccInput::kBgrx);
+    try {
+      DecodedImage image = DecodeHandle(thumbnail->get(), icc, hint);
+      image.width = width;
+      image.height = height;
+      return image;
+    } catch (const platform::Error& e) {
+      // A damaged thumbnail leaves the picture to decode.
+      if (e.number() != platform::kErrInvalidPicture) throw;
+    }
+  }
+  return DecodeHandle(handle.get(),
+                      IccTransform::ToSrgb(profile, IccInput::kBgrx), hint);
 }
 
 }  // namespace vg::decoders::decoders_internal

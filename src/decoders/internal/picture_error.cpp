@@ -1,6 +1,7 @@
 #include "decoders/internal/picture_error.h"
 
 #include <string>
+#include <utility>
 
 #include "decoders/decode_picture.h"
 #include "platform/error.h"
@@ -9,6 +10,16 @@ namespace vg::decoders::decoders_internal {
 
 void RaisePictureError(int32_t number) {
   throw platform::Error::Standard(number, platform::ProgramName());
+}
+
+void RaiseInvalidPicture(std::string_view reason) {
+  std::string description =
+      platform::StandardDescription(platform::kErrInvalidPicture);
+  description += " (";
+  description += reason;
+  description += ")";
+  throw platform::Error(platform::kErrInvalidPicture, platform::ProgramName(),
+                        std::move(description));
 }
 
 void RaisePictureTooLarge(int64_t width, int64_t height,

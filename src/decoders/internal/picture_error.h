@@ -11,6 +11,11 @@ namespace vg::decoders::decoders_internal {
 // program's name as source, as every run-time error of the system does.
 [[noreturn]] void RaisePictureError(int32_t number);
 
+// Throws platform::Error 481 described as "Invalid picture (`reason`)": a
+// picture of a supported format in a form no decoder here reads, the
+// reason telling which.
+[[noreturn]] void RaiseInvalidPicture(std::string_view reason);
+
 // Throws platform::Error 7 (Out of memory) described as "Picture too large:
 // W × H (`reason`)": a picture that may well be valid but cannot be decoded
 // within the limits of decode_picture.h.

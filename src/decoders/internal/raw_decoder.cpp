@@ -94,6 +94,26 @@ std::optional<DecodedImage> DecodePreview(LibRaw& raw, int orientation,
   return Turn(std::move(image), orientation);
 }
 
+// Stands in for a developed picture that cannot be made: a RAW whose
+// sensor data is cut short or damaged often keeps an intact preview, which
+// serves at whatever size it has. Raises `number` when there is none.
+DecodedImage PreviewInstead(LibRaw& raw, std::span<const uint8_t> bytes,
+                            int orientation, int32_t width, int32_t height,
+                            const DecodeHint& hint, int32_t number) {
+  // A failed unpack leaves libraw holding nothing of the file: its preview
+  // is read from a fresh opening.
+  if (raw.open_buffer(const_cast<uint8_t*>(bytes.data()), bytes.size()) ==
+      LIBRAW_SUCCESS) {
+    if (std::optional<DecodedImage> preview =
+            DecodePreview(raw, orientation, 0, 0, hint)) {
+      preview->width = std::max(width, preview->pixel_width);
+      preview->height = std::max(height, preview->pixel_height);
+      return std::move(*preview);
+    }
+  }
+  RaisePictureError(number);
+}
+
 }  // namespace
 
 int OrientationOfRawFlip(int flip) {
@@ -174,27 +194,26 @@ std::optional<DecodedImage> DecodeRaw(std::span<const uint8_t> bytes,
   DecodeBudget::Lease lease = SharedDecodeBudget().Take(
       working_bytes +
       UprightBuilder::HeldBytes(developed_w, developed_h, factor, 1));
+  const auto instead = [&](int failure) {
+    lease.Release();
+    return PreviewInstead(*raw, bytes, orientation, width, height, hint,
+                          failure == LIBRAW_UNSUFFICIENT_MEMORY
+                              ? platform::kErrOutOfMemory
+                              : platform::kErrInvalidPicture);
+  };
   int status = raw->unpack();
   if (status == LIBRAW_SUCCESS) status = raw->dcraw_process();
-  if (status == LIBRAW_UNSUFFICIENT_MEMORY) {
-    RaisePictureError(platform::kErrOutOfMemory);
-  }
-  if (status != LIBRAW_SUCCESS) RaisePictureError(platform::kErrInvalidPicture);
-  int error = LIBRAW_SUCCESS;
-  ProcessedImage developed(raw->dcraw_make_mem_image(&error));
+  if (status != LIBRAW_SUCCESS) return instead(status);
+  ProcessedImage developed(raw->dcraw_make_mem_image(&status));
   const libraw_processed_image_t* image = developed.get();
-  if (image == nullptr) {
-    RaisePictureError(error == LIBRAW_UNSUFFICIENT_MEMORY
-                          ? platform::kErrOutOfMemory
-                          : platform::kErrInvalidPicture);
-  }
+  if (image == nullptr) return instead(status);
   // libraw turns the developed picture upright itself.
   if (image->type != LIBRAW_IMAGE_BITMAP || image->bits != 8 ||
       (image->colors != 3 && image->colors != 1) || image->width == 0 ||
       image->height == 0 || image->width > width || image->height > height ||
       uint64_t{image->width} * image->height * image->colors >
           image->data_size) {
-    RaisePictureError(platform::kErrInvalidPicture);
+    return instead(LIBRAW_DATA_ERROR);
   }
   const int32_t out_w = image->width;
   const int32_t out_h = image->height;

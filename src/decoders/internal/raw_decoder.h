@@ -29,8 +29,11 @@ int OrientationOfRawFlip(int flip);
 // still covers the need, else at full size, then reduced by a whole factor.
 // The camera's orientation is applied once: to the developed picture, and
 // to the preview unless the preview carries an orientation of its own.
-// The logical size is the developed picture's, upright. Raises 481 when a
-// recognised file cannot be read, 7 when memory runs out. Holds a lease from
+// The logical size is the developed picture's, upright. When the sensor
+// data cannot be developed (cut short, damaged, or out of memory), the
+// preview stands in at whatever size it has. Raises 481 when a recognised
+// file cannot be read and has no preview that decodes, 7 when memory runs
+// out and there is no such preview. Holds a lease from
 // the shared decode budget for the development, taken before it allocates.
 std::optional<DecodedImage> DecodeRaw(std::span<const uint8_t> bytes,
                                       const DecodeHint& hint);

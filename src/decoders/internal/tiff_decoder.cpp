@@ -7,11 +7,14 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "decoders/internal/decode_budget.h"
 #include "decoders/internal/icc_transform.h"
 #include "decoders/internal/picture_error.h"
+#include "decoders/internal/tiff_sample_reader.h"
 #include "decoders/internal/upright_builder.h"
 #include "platform/error.h"
 
@@ -213,8 +216,25 @@ DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
     icc = IccTransform::ToSrgb(icc_profile, IccInput::kBgrx);
   }
 
+  uint16_t bits = 1;
+  uint16_t compression = COMPRESSION_NONE;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+  // libjpeg holds 8 (or, built for it, 12) bits a sample: libtiff would
+  // fail on the first strip without saying why.
+  if ((compression == COMPRESSION_JPEG || compression == COMPRESSION_OJPEG) &&
+      bits > 12) {
+    RaiseInvalidPicture("TIFF of " + std::to_string(bits) +
+                        "-bit samples compressed as JPEG, which holds at "
+                        "most 12");
+  }
+  // libtiff's RGBA interface takes 1 to 16 bits of integers; 12 bits and
+  // floating point are read sample by sample.
+  std::optional<TiffSampleReader> samples_reader = TiffSampleReader::For(tiff);
   RgbaImage rgba;
-  if (!rgba.Begin(tiff)) RaisePictureError(platform::kErrInvalidPicture);
+  if (!samples_reader && !rgba.Begin(tiff)) {
+    RaisePictureError(platform::kErrInvalidPicture);
+  }
   TIFFRGBAImage& image = rgba.get();
   // Rows come in their stored order; the orientation is applied below, with
   // the axes swapped where it says so (libtiff's own flips cannot).
@@ -238,6 +258,10 @@ DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
   TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
   if (planar == PLANARCONFIG_SEPARATE) decoded_bytes *= samples;
   band_rows = std::clamp<uint32_t>(band_rows, 1, height);
+  if (samples_reader) {
+    band_rows = samples_reader->band_rows();
+    decoded_bytes = samples_reader->HeldBytes();
+  }
   const int64_t band_bytes = int64_t{w} * band_rows * 4;
 
   // The first strip or tile must lie in the file before memory is taken for
@@ -274,7 +298,15 @@ DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
     const uint32_t rows = std::min(band_rows, height - top);
     image.row_offset = static_cast<int>(top);
     image.col_offset = 0;
-    if (!TIFFRGBAImageGet(&image, band.data(), width, rows)) {
+    bool read = false;
+    try {
+      read = samples_reader
+                 ? samples_reader->ReadBand(top, rows, band.data())
+                 : TIFFRGBAImageGet(&image, band.data(), width, rows) != 0;
+    } catch (const std::bad_alloc&) {
+      RaisePictureError(platform::kErrOutOfMemory);
+    }
+    if (!read) {
       // A strip that cannot be read ends the picture there; nothing of it
       // at all is no picture.
       if (top == 0) RaisePictureError(platform::kErrInvalidPicture);

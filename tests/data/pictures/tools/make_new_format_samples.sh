@@ -48,6 +48,11 @@ heif-enc -q 90 grid96_ccw.png -o ccw96.heic >/dev/null
 heif-enc -A -q 90 grid96_ccw.png -o ccw96.avif >/dev/null
 python3 "$tools/heif_irot.py" ccw96.heic "$out/grid96_irot.heic" 3
 python3 "$tools/heif_irot.py" ccw96.avif "$out/grid96_irot.avif" 3
+# With a 48 x 32 thumbnail item; and turned by irot, its thumbnail not (the
+# first pixi property is the primary image's).
+heif-enc -q 90 -t 48 grid96.png -o "$out/grid96_thumb48.heic" >/dev/null
+heif-enc -q 90 -t 48 grid96_ccw.png -o ccw96_thumb48.heic >/dev/null
+python3 "$tools/heif_irot.py" ccw96_thumb48.heic "$out/grid96_irot_thumb48.heic" 3
 # heif-enc copies a JPEG's EXIF block but writes no irot for it.
 convert grid96_ccw.png -quality 95 ccw96.jpg
 python3 - <<'PY'
