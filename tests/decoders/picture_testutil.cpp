@@ -194,6 +194,22 @@ std::vector<uint8_t> IccApp2(std::span<const uint8_t> profile) {
   return out;
 }
 
+namespace {
+
+// Returns the bytes of `profile`, and frees it and the `curve` it was built
+// with.
+std::vector<uint8_t> SavedProfile(cmsHPROFILE profile, cmsToneCurve* curve) {
+  cmsUInt32Number size = 0;
+  cmsSaveProfileToMem(profile, nullptr, &size);
+  std::vector<uint8_t> out(size);
+  cmsSaveProfileToMem(profile, out.data(), &size);
+  cmsCloseProfile(profile);
+  cmsFreeToneCurve(curve);
+  return out;
+}
+
+}  // namespace
+
 std::vector<uint8_t> LinearRgbProfile() {
   cmsCIExyY white = {0.3127, 0.3290, 1.0};
   cmsCIExyYTRIPLE primaries = {
@@ -201,25 +217,13 @@ std::vector<uint8_t> LinearRgbProfile() {
   cmsToneCurve* linear = cmsBuildGamma(nullptr, 1.0);
   cmsToneCurve* curves[3] = {linear, linear, linear};
   cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-  cmsUInt32Number size = 0;
-  cmsSaveProfileToMem(profile, nullptr, &size);
-  std::vector<uint8_t> out(size);
-  cmsSaveProfileToMem(profile, out.data(), &size);
-  cmsCloseProfile(profile);
-  cmsFreeToneCurve(linear);
-  return out;
+  return SavedProfile(profile, linear);
 }
 
 std::vector<uint8_t> LinearGreyProfile() {
   cmsToneCurve* linear = cmsBuildGamma(nullptr, 1.0);
   cmsHPROFILE profile = cmsCreateGrayProfile(cmsD50_xyY(), linear);
-  cmsUInt32Number size = 0;
-  cmsSaveProfileToMem(profile, nullptr, &size);
-  std::vector<uint8_t> out(size);
-  cmsSaveProfileToMem(profile, out.data(), &size);
-  cmsCloseProfile(profile);
-  cmsFreeToneCurve(linear);
-  return out;
+  return SavedProfile(profile, linear);
 }
 
 std::vector<uint8_t> SrgbCurveProfile(const std::vector<double>& chromaticities,
@@ -250,13 +254,7 @@ std::vector<uint8_t> SrgbCurveProfile(const std::vector<double>& chromaticities,
     cmsToneCurve* curves[3] = {curve, curve, curve};
     profile = cmsCreateRGBProfile(&white, &primaries, curves);
   }
-  cmsUInt32Number size = 0;
-  cmsSaveProfileToMem(profile, nullptr, &size);
-  std::vector<uint8_t> out(size);
-  cmsSaveProfileToMem(profile, out.data(), &size);
-  cmsCloseProfile(profile);
-  cmsFreeToneCurve(curve);
-  return out;
+  return SavedProfile(profile, curve);
 }
 
 std::vector<uint8_t> MakeBmp(const BmpSpec& spec) {
