@@ -3,8 +3,9 @@
 // The window's model: every control of `Form1` that holds a value -- the
 // caption, the five text boxes, the option pair, the image and the two
 // picture boxes -- and the window's commands. No widget lives here: the Qt
-// window shows this model and forwards clicks to it, and the command line
-// runs the same commands over a model it never shows.
+// window shows this model and forwards clicks to it (and tests drive it
+// without a window). The command line does not use it: it drives the
+// thumbnail engine (thumbnail/engine.h), which writes the same files.
 //
 //   Form1 form;
 //   form.Text1.set_text(u"/photos/in/");

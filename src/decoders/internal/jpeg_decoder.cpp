@@ -380,16 +380,15 @@ void Allocate(std::vector<T>& v, size_t n) {
 // program's peak would grow with the number of workers; the decode budget
 // (decode_budget.h) bounds what that one heap must hold. Set by the
 // decoder process (TuneAllocatorForBatches) before any other thread, so
-// these settings live where the decoding is, not in the program. Measured
-// on the 34-photo corpus (bench/run_thumbnail_bench.sh): one job 150 px 1.32
-// -> 1.05 s CPU, two jobs two sizes 226 -> 149 MB peak.
+// these settings live where the decoding is, not in the program.
 //
 // The first use of that memory still faults once per 4 KB page. So the
 // heap is first grown by 180 MB of address space, untouched (it costs no
 // memory until used), advised for 2 MB pages and freed again: the decodes
-// that use it later fault once per 2 MB. One job at 150 px: 33 500 -> 2 800
-// page faults, 1.40 -> 1.02 s wall on this (virtual) machine, where a fault
-// is dear. Without transparent huge pages the advice does nothing.
+// that use it later fault once per 2 MB, which counts on a virtual machine,
+// where a fault is dear. Without transparent huge pages the advice does
+// nothing. What each of these gained: bench/README.md, "What each change
+// gained".
 void PrepareHeap() {
 #if defined(__GLIBC__)
   mallopt(M_MMAP_THRESHOLD, 32 << 20);
