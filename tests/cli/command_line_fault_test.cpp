@@ -93,17 +93,14 @@ class CommandLineFaultTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (kProgram == nullptr) GTEST_SKIP() << "the program is not built";
-    char pattern[] = "/tmp/vg_cli_fault_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    root_ = temp_.path();
     fs::create_directory(root_ / "in");
   }
   void TearDown() override {
-    if (!root_.empty()) {
-      std::error_code ignored;
-      fs::permissions(root_ / "out", fs::perms::owner_all, ignored);
-      fs::remove_all(root_, ignored);
-    }
+    // Some tests leave the output folder closed; open it for the removal.
+    if (root_.empty()) return;
+    std::error_code ignored;
+    fs::permissions(root_ / "out", fs::perms::owner_all, ignored);
   }
 
   // Starts the program with `args`; stderr goes to a file of the root.
@@ -162,6 +159,7 @@ class CommandLineFaultTest : public ::testing::Test {
   std::string In() const { return (root_ / "in").string(); }
   std::string Out() const { return (root_ / "out").string(); }
 
+  vg::testing::TempFolder temp_;
   fs::path root_;
 };
 

@@ -24,12 +24,9 @@ namespace fs = std::filesystem;
 class CommandLineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/vg_cli_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
+    root_ = temp_.path();
     fs::create_directory(root_ / "in");
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   void WriteJpeg(const std::string& name, int w, int h) {
     testing::WriteJpeg(root_ / "in" / name, w, h);
@@ -52,6 +49,7 @@ class CommandLineTest : public ::testing::Test {
   std::string In() const { return (root_ / "in").string(); }
   std::string Out() const { return (root_ / "out").string(); }
 
+  vg::testing::TempFolder temp_;
   fs::path root_;
   std::string out_, err_;
 };

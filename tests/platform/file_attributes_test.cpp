@@ -10,20 +10,14 @@
 #include <filesystem>
 #include <string>
 
+#include "common/test_files.h"
+
 namespace vg::platform {
 namespace {
 
 class FileAttributesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = "/tmp/vg_attr_test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-  }
+  void SetUp() override { folder_ = temp_.path().string(); }
   std::string Make(const std::string& name) {
     std::string path = folder_ + "/" + name;
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -33,6 +27,7 @@ class FileAttributesTest : public ::testing::Test {
     return path;
   }
 
+  vg::testing::TempFolder temp_;
   std::string folder_;
 };
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/run_as_nobody.h"
+#include "common/test_files.h"
 #include "platform/case_fold.h"
 #include "platform/code_page.h"
 #include "platform/error.h"
@@ -18,12 +19,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class FolderListingTest : public testing::Test {
+class FolderListingTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/vg_listing_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
+    root_ = temp_.path();
     for (const char* name : {"b.JPG", "a.jpg", "c.txt", ".hidden.jpg",
                              "Thumbs.db", "caf\xE9.jpg"}) {
       std::ofstream(root_ / name) << "x";
@@ -32,7 +31,6 @@ class FolderListingTest : public testing::Test {
     fs::create_symlink(root_ / "a.jpg", root_ / "link.jpg");
     fs::create_symlink(root_ / "sub.jpg", root_ / "dirlink.jpg");
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   std::u16string Folder() const { return FromAnsi(root_.string() + "/"); }
 
@@ -42,6 +40,7 @@ class FolderListingTest : public testing::Test {
     return names;
   }
 
+  vg::testing::TempFolder temp_;
   fs::path root_;
 };
 
