@@ -64,15 +64,7 @@ void ExpectGrid(const DecodedImage& image, int tolerance) {
   }
 }
 
-int32_t ErrorNumberOf(const std::vector<uint8_t>& bytes,
-                      const DecodeHint& hint = {}) {
-  try {
-    DecodePictureBytes(bytes, hint);
-  } catch (const platform::Error& e) {
-    return e.number();
-  }
-  return 0;
-}
+using testing::ErrorNumberOf;
 
 // Returns the offset just past the header of the first start-of-scan segment.
 size_t FirstScanData(const std::vector<uint8_t>& jpeg) {

@@ -83,15 +83,7 @@ uint32_t FloatBits(float f) {
   return bits;
 }
 
-int32_t ErrorNumberOf(const std::vector<uint8_t>& bytes,
-                      const DecodeHint& hint = {}) {
-  try {
-    DecodePictureBytes(bytes, hint);
-  } catch (const platform::Error& e) {
-    return e.number();
-  }
-  return 0;
-}
+using testing::ErrorNumberOf;
 
 #define EXPECT_COLOUR(image, x, y, colour, tolerance)                \
   EXPECT_EQ(ColourDiff(PixelAt(image, x, y), colour, tolerance), "") \

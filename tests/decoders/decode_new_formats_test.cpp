@@ -36,15 +36,7 @@ DecodedImage DecodeFixture(const std::string& name,
   return DecodePictureBytes(ReadFileBytes(FixturePath(name)), hint);
 }
 
-int32_t ErrorNumberOf(const std::vector<uint8_t>& bytes,
-                      const DecodeHint& hint = {}) {
-  try {
-    DecodePictureBytes(bytes, hint);
-  } catch (const platform::Error& e) {
-    return e.number();
-  }
-  return 0;
-}
+using testing::ErrorNumberOf;
 
 // Checks the centre of each of the grid's six blocks, wherever the decoded
 // pixels put them, within `tolerance`; `colour` maps the grid's colour to

@@ -37,14 +37,7 @@ using testing::Rgb;
 
 constexpr Rgb kWhite = {255, 255, 255};
 
-int32_t ErrorNumberOf(const std::vector<uint8_t>& bytes) {
-  try {
-    DecodePictureBytes(bytes);
-  } catch (const platform::Error& e) {
-    return e.number();
-  }
-  return 0;
-}
+using testing::ErrorNumberOf;
 
 // Checks every pixel against the 24 x 16 grid, within `tolerance`.
 void ExpectExactGrid(const DecodedImage& image, int tolerance = 0) {

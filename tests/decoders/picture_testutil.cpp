@@ -19,6 +19,7 @@
 #include <stdexcept>
 
 #include "platform/code_page.h"
+#include "platform/error.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define VG_TEST_ASAN 1
@@ -545,6 +546,16 @@ std::vector<uint8_t> EncodePng(const PngSpec& spec) {
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);
   return out;
+}
+
+int32_t ErrorNumberOf(const std::vector<uint8_t>& bytes,
+                      const DecodeHint& hint) {
+  try {
+    DecodePictureBytes(bytes, hint);
+  } catch (const platform::Error& e) {
+    return e.number();
+  }
+  return 0;
 }
 
 }  // namespace vg::decoders::testing

@@ -170,6 +170,11 @@ std::vector<double> SrgbChromaticities();
 std::vector<double> AdobeRgbChromaticities();
 std::vector<uint8_t> EncodePng(const PngSpec& spec);
 
+// Returns the number of the error DecodePictureBytes raises for `bytes`,
+// 0 when it decodes them.
+int32_t ErrorNumberOf(const std::vector<uint8_t>& bytes,
+                      const DecodeHint& hint = {});
+
 }  // namespace vg::decoders::testing
 
 #endif  // VG_TESTS_APP_DECODERS_PICTURE_TESTUTIL_H_
