@@ -410,7 +410,9 @@ std::set<std::string> WholePictures(const fs::path& out) {
 
 // A recursive run killed once a picture is whole, then finished with
 // --update: the tree is the one an uninterrupted run writes, byte for byte,
-// and what was done before the kill is not done again.
+// and what was done before the kill is not done again. The killed run
+// cannot end on its own, however fast the machine: its decoder hangs in one
+// file (which the program's own decoder later refuses as no picture).
 TEST_F(CommandLineFaultTest, AKilledRunIsFinishedByUpdateAsIfNeverStopped) {
   for (const char* folder : {"a", "b/c", "d e"}) {
     fs::create_directories(root_ / "in" / folder);
@@ -420,21 +422,29 @@ TEST_F(CommandLineFaultTest, AKilledRunIsFinishedByUpdateAsIfNeverStopped) {
     }
   }
   std::ofstream(root_ / "in" / "b" / "notes.txt") << "no picture";
+  std::ofstream(root_ / "in" / "a" / "stuck.jpg") << "VGFAULT hang\n";
   const auto args = [&](const fs::path& dest) {
-    return std::vector<std::string>{"-r",          "--origin", In(), "--dest",
-                                    dest.string(), "--small",  "80", "--large",
-                                    "320",         "-j",       "2"};
+    return std::vector<std::string>{
+        "-r", "--origin", In(),  "--dest", dest.string(), "--small",
+        "80", "--large",  "320", "-j",     "2",           "--decode-timeout",
+        "600"};
   };
+  const char* previous = std::getenv("VIGNETTES_DECODER");
+  const std::string restore = previous != nullptr ? previous : "";
+  setenv("VIGNETTES_DECODER", VG_FAULT_DECODER_EXE, 1);
   pid_t child = Start(args(root_ / "out"));
+  setenv("VIGNETTES_DECODER", restore.c_str(), 1);
   for (int waited = 0; waited < 6000; ++waited) {
     if (!WholePictures(root_ / "out").empty()) break;
     usleep(5000);
   }
+  // Its decoders go too, the hanging one with them.
+  const std::vector<pid_t> decoders = ChildrenOf(child);
   kill(child, SIGKILL);
+  for (pid_t decoder : decoders) kill(decoder, SIGKILL);
   EXPECT_EQ(Wait(child).exit_code, -1);
   const std::set<std::string> done_before = WholePictures(root_ / "out");
   ASSERT_FALSE(done_before.empty());
-  ASSERT_LT(done_before.size(), 24u) << "the run ended before it was killed";
   std::map<std::string, fs::file_time_type> times;
   for (const std::string& path : done_before) {
     times[path] = fs::last_write_time(root_ / "out" / path);
@@ -444,9 +454,9 @@ TEST_F(CommandLineFaultTest, AKilledRunIsFinishedByUpdateAsIfNeverStopped) {
   update.insert(update.end(),
                 {"--update", "--report", (root_ / "report").string()});
   Outcome outcome = Run(update);
-  EXPECT_EQ(outcome.exit_code, 1) << outcome.err;  // notes.txt
+  EXPECT_EQ(outcome.exit_code, 1) << outcome.err;  // notes.txt, stuck.jpg
   EXPECT_NE(outcome.LastLine().find(" " + std::to_string(done_before.size()) +
-                                    " up to date, 1 failed"),
+                                    " up to date, 2 failed"),
             std::string::npos)
       << outcome.LastLine();
   for (const std::string& path : done_before) {
@@ -466,7 +476,7 @@ TEST_F(CommandLineFaultTest, AKilledRunIsFinishedByUpdateAsIfNeverStopped) {
       EXPECT_TRUE(named) << line;
     }
   }
-  EXPECT_EQ(lines, 25u);
+  EXPECT_EQ(lines, 26u);
   EXPECT_EQ(up_to_date, done_before.size());
 
   EXPECT_EQ(Run(args(root_ / "whole")).exit_code, 1);
