@@ -2,8 +2,11 @@
 # One folder's thumbnails on one core, made by vignettes with each of
 # several builds of the decoder program and by vipsthumbnail, in turn,
 # round after round, so that a loaded machine weighs on all of them alike.
-# Prints the median wall and CPU (user + system) seconds of each and its
-# wall time over vipsthumbnail's.
+# A first round is not timed, and each timed round starts with the next
+# maker: on a virtual machine the first program to take memory after
+# another gave it back can pay seconds of page faults for it. Prints the
+# median wall and CPU (user + system) seconds of each and its wall time
+# over vipsthumbnail's.
 #
 #   bench/decoder_turns.sh VIGNETTES DIR WIDTH ROUNDS DECODER...
 #
@@ -15,7 +18,7 @@
 set -euo pipefail
 
 if [ $# -lt 5 ]; then
-  sed -n '7p' "$0" >&2
+  grep -m1 '^#   bench/decoder_turns.sh' "$0" >&2
   exit 2
 fi
 VG=$(realpath "$1")
@@ -30,8 +33,10 @@ command -v bc >/dev/null || apt-get install -y -q bc >/dev/null
 OUT=$(mktemp -d /tmp/vg-turns.XXXXXX)
 trap 'rm -rf "$OUT"' EXIT
 makers=("$@" vipsthumbnail)
-for ((round = 0; round < ROUNDS; ++round)); do
-  for i in "${!makers[@]}"; do
+n=${#makers[@]}
+for ((round = -1; round < ROUNDS; ++round)); do
+  for ((k = 0; k < n; ++k)); do
+    i=$(((k + (round > 0 ? round : 0)) % n))
     rm -rf "$OUT/thumbs"
     mkdir "$OUT/thumbs"
     if [ "${makers[$i]}" = vipsthumbnail ]; then
@@ -43,6 +48,7 @@ for ((round = 0; round < ROUNDS; ++round)); do
         --width "$WIDTH")
     fi
     /usr/bin/time -f "%e %U %S" -o "$OUT/time" "${cmd[@]}"
+    [ "$round" -ge 0 ] || continue
     read -r wall user system <"$OUT/time"
     echo "$wall $(echo "$user + $system" | bc)" >>"$OUT/maker$i"
   done
@@ -52,7 +58,7 @@ median() { # FILE COLUMN
   sort -n -k"$2" "$1" | awk -v c="$2" '{ v[NR] = $c }
     END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
-last=$((${#makers[@]} - 1))
+last=$((n - 1))
 base=$(median "$OUT/maker$last" 1)
 echo "$DIR at $WIDTH, one core, median of $ROUNDS rounds"
 echo "| maker | wall s | CPU s | ÷ vipsthumbnail (wall) |"
