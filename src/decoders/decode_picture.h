@@ -115,7 +115,8 @@ inline constexpr int64_t kMaxPictureFileBytes = int64_t{1} << 30;
 
 // A JPEG is decoded at the smallest scale M/8 whose output is still at least
 // 3/2 times the hinted target size in both directions, so that the scaling
-// that follows has pixels to average; the formats read through QtGui are
+// that follows has pixels to average (M rounded up to 1, 2, 4 or 8, the
+// scales libjpeg-turbo decodes fastest); the formats read through QtGui are
 // reduced by the largest whole factor that keeps the same margin. Chosen by
 // measurement (bench/scale_rules.py over two folders of camera photos, at
 // 100, 150 and 450 pixels): from a margin of 5/2 down to 3/2 the thumbnails

@@ -278,26 +278,26 @@ TEST(JpegDecodeTest, ExifOrientationTurnsThePictureUpright) {
 }
 
 TEST(JpegDecodeTest, AReducedDecodeTellsWhereThePictureLiesOnceUpright) {
-  // 931 x 647 at 3/8 is 349.125 x 242.625 in 350 x 243 pixels: the partial
-  // column (0.875 left over) and row (0.375) go where turning puts them.
-  const std::vector<uint8_t> stored = GridJpeg(931, 647);
+  // 931 x 645 at 2/8 is 232.75 x 161.25 in 233 x 162 pixels: the partial
+  // column (0.25 left over) and row (0.75) go where turning puts them.
+  const std::vector<uint8_t> stored = GridJpeg(931, 645);
   struct Case {
     int orientation;
     PixelArea area;
   };
   const Case cases[] = {
-      {1, {0, 0, 349.125, 242.625}},         {2, {0.875, 0, 349.125, 242.625}},
-      {3, {0.875, 0.375, 349.125, 242.625}}, {4, {0, 0.375, 349.125, 242.625}},
-      {5, {0, 0, 242.625, 349.125}},         {6, {0.375, 0, 242.625, 349.125}},
-      {7, {0.375, 0.875, 242.625, 349.125}}, {8, {0, 0.875, 242.625, 349.125}},
+      {1, {0, 0, 232.75, 161.25}},       {2, {0.25, 0, 232.75, 161.25}},
+      {3, {0.25, 0.75, 232.75, 161.25}}, {4, {0, 0.75, 232.75, 161.25}},
+      {5, {0, 0, 161.25, 232.75}},       {6, {0.75, 0, 161.25, 232.75}},
+      {7, {0.75, 0.25, 161.25, 232.75}}, {8, {0, 0.25, 161.25, 232.75}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.orientation);
     const DecodedImage image = DecodePictureBytes(
         testing::InsertJpegSegment(
             stored, 0xE1, testing::ExifWithOrientation(c.orientation, false)),
-        {150, 150});
-    EXPECT_EQ(image.pixel_width, c.orientation >= 5 ? 243 : 350);
+        {100, 100});
+    EXPECT_EQ(image.pixel_width, c.orientation >= 5 ? 162 : 233);
     EXPECT_DOUBLE_EQ(image.area.x, c.area.x);
     EXPECT_DOUBLE_EQ(image.area.y, c.area.y);
     EXPECT_DOUBLE_EQ(image.area.width, c.area.width);
@@ -320,17 +320,22 @@ TEST(JpegDecodeTest, RotatedCmykIsConvertedThenTurned) {
   EXPECT_EQ(ColourDiff(CornerPixel(image, kTopLeft), GridColour(0, 1), 12), "");
 }
 
-TEST(JpegDecodeTest, ChoosesTheSmallestScaleOneAndAHalfTimesTheTarget) {
+TEST(JpegDecodeTest, ChoosesTheSmallestFastScaleOneAndAHalfTimesTheTarget) {
+  // Of 1/8, 2/8, 4/8 and 8/8: a side that 3/8 or 5/8 to 7/8 would cover
+  // takes the next of them.
   EXPECT_EQ(ChooseJpegScale(4000, 3000, {150, 113}), 1);  // 500 x 375
   EXPECT_EQ(ChooseJpegScale(4000, 3000, {333, 0}), 1);    // 500 >= 499.5
   EXPECT_EQ(ChooseJpegScale(4000, 3000, {334, 0}), 2);    // 500 < 501
   EXPECT_EQ(ChooseJpegScale(2560, 1600, {150, 94}), 1);   // 320 >= 225
   EXPECT_EQ(ChooseJpegScale(2560, 1600, {213, 0}), 1);    // 320 >= 320
   EXPECT_EQ(ChooseJpegScale(2560, 1600, {214, 0}), 2);    // 320 < 321
-  EXPECT_EQ(ChooseJpegScale(2560, 1600, {450, 0}), 3);    // 960 >= 675
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {1000, 0}), 3);   // 1500 >= 1500
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {0, 750}), 3);    // 1125 >= 1125
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {1001, 0}), 4);
+  EXPECT_EQ(ChooseJpegScale(2560, 1600, {450, 0}), 4);    // 640 < 675
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {1000, 0}), 4);   // 3/8 would do
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {0, 750}), 4);    // 3/8 would do
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {1333, 0}), 4);   // 2000 >= 2000
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {1334, 0}), 8);   // 5/8 would do
+  // 6/8 of 16 000 x 9 000 is within the pixel limit, 8/8 is not.
+  EXPECT_EQ(ChooseJpegScale(16000, 9000, {7000, 0}), 6);
   EXPECT_EQ(ChooseJpegScale(4000, 3000, {150, 400}), 2);  // height decides
   EXPECT_EQ(ChooseJpegScale(4000, 3000, {0, 0}), 8);      // full size asked
   EXPECT_EQ(ChooseJpegScale(4000, 3000, {2334, 0}), 8);   // nothing smaller
