@@ -2,11 +2,16 @@
 # One folder's thumbnails on one core, made by vignettes with each of
 # several builds of the decoder program and by vipsthumbnail, in turn,
 # round after round, so that a loaded machine weighs on all of them alike.
-# A first round is not timed, and each timed round starts with the next
-# maker: on a virtual machine the first program to take memory after
-# another gave it back can pay seconds of page faults for it. Prints the
-# median wall and CPU (user + system) seconds of each and its wall time
-# over vipsthumbnail's.
+# A first round is not timed. Each timed round starts with the next maker,
+# and every n rounds (n makers) the order turns round, so that each maker
+# follows every other about as often: the decoder asks for 2 MB pages, and
+# right after vipsthumbnail the kernel spends about a second compacting
+# memory to give it them (after another of our runs, nothing). ROUNDS is
+# best a multiple of 2n. With HUGE_PAGES=off in the environment every
+# command runs without transparent huge pages (prctl PR_SET_THP_DISABLE),
+# which takes that cost out when decoders are compared with each other.
+# Prints the median wall and CPU (user + system) seconds of each and its
+# wall time over vipsthumbnail's.
 #
 #   bench/decoder_turns.sh VIGNETTES DIR WIDTH ROUNDS DECODER...
 #
@@ -30,20 +35,28 @@ command -v vipsthumbnail >/dev/null || apt-get install -y -q libvips-tools >/dev
 command -v bc >/dev/null || apt-get install -y -q bc >/dev/null
 [ -x /usr/bin/time ] || apt-get install -y -q time >/dev/null
 
+pin=(taskset -c 0)
+if [ "${HUGE_PAGES:-}" = off ]; then
+  pin=(/usr/bin/python3 -c 'import ctypes, os, sys
+ctypes.CDLL(None).prctl(41, 1, 0, 0, 0)  # PR_SET_THP_DISABLE
+os.execvp(sys.argv[1], sys.argv[1:])' taskset -c 0)
+fi
+
 OUT=$(mktemp -d /tmp/vg-turns.XXXXXX)
 trap 'rm -rf "$OUT"' EXIT
 makers=("$@" vipsthumbnail)
 n=${#makers[@]}
 for ((round = -1; round < ROUNDS; ++round)); do
   for ((k = 0; k < n; ++k)); do
-    i=$(((k + (round > 0 ? round : 0)) % n))
+    r=$((round > 0 ? round : 0))
+    if (((r / n) % 2)); then i=$(((r + n - 1 - k) % n)); else i=$(((k + r) % n)); fi
     rm -rf "$OUT/thumbs"
     mkdir "$OUT/thumbs"
     if [ "${makers[$i]}" = vipsthumbnail ]; then
-      cmd=(env VIPS_CONCURRENCY=1 taskset -c 0 vipsthumbnail --size "$WIDTH"
+      cmd=(env VIPS_CONCURRENCY=1 "${pin[@]}" vipsthumbnail --size "$WIDTH"
         -o "$OUT/thumbs/%s.jpg[Q=90,strip]" "$DIR"/*)
     else
-      cmd=(env "VIGNETTES_DECODER=$(realpath "${makers[$i]}")" taskset -c 0
+      cmd=(env "VIGNETTES_DECODER=$(realpath "${makers[$i]}")" "${pin[@]}"
         "$VG" -q --jobs 1 --origin "$DIR/" --dest "$OUT/thumbs/"
         --width "$WIDTH")
     fi
@@ -60,7 +73,7 @@ median() { # FILE COLUMN
 }
 last=$((n - 1))
 base=$(median "$OUT/maker$last" 1)
-echo "$DIR at $WIDTH, one core, median of $ROUNDS rounds"
+echo "$DIR at $WIDTH, one core, median of $ROUNDS rounds${HUGE_PAGES:+, huge pages $HUGE_PAGES}"
 echo "| maker | wall s | CPU s | ÷ vipsthumbnail (wall) |"
 echo "|---|---|---|---|"
 for i in "${!makers[@]}"; do
