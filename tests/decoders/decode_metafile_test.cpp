@@ -1,6 +1,6 @@
-// WMF through libwmf and EMF through our player: logical sizes, shapes at
-// their place and colour, text, bitmaps upright, damaged and hostile files,
-// several threads at once.
+// EMF through our player, and WMF translated to EMF: logical sizes, shapes
+// at their place and colour, mappings, text, bitmaps upright, damaged and
+// hostile files, several threads at once.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -543,6 +543,132 @@ TEST(WmfTest, TextIsDrawn) {
   DecodedImage image = DecodePictureBytes(wmf.Finish());
   EXPECT_GT(DarkPixels(image, 20, 30, 110, 62), 50);
   EXPECT_EQ(DarkPixels(image, 0, 70, 192, 96), 0);
+}
+
+// A placeable file's box, or a plain file's first window, fills the
+// picture, wherever the window the records set puts what they draw.
+TEST(WmfTest, WindowPlacesWhatIsDrawnOnTheFrame) {
+  struct Probe {
+    int x;
+    int y;
+    Rgb colour;
+  };
+  struct Case {
+    const char* name;
+    std::function<WmfWriter()> make;
+    int width;
+    int height;
+    std::vector<Probe> probes;
+  };
+  const uint32_t red = ColorRef(255, 0, 0);
+  const std::vector<Case> cases = {
+      {"clip art: the window's y axis points up",
+       [&] {
+         WmfWriter wmf(0, 0, 200, 100, 96);
+         wmf.Window(0, 100, 200, -100);
+         wmf.SolidBrush(red).Rectangle(20, 60, 60, 90);
+         return wmf;
+       },
+       200,
+       100,
+       {{40, 25, kRed}, {40, 75, kWhite}, {100, 25, kWhite}}},
+      {"window moved and scaled against the box",
+       [&] {
+         WmfWriter wmf(0, 0, 200, 100, 96);
+         wmf.MapMode(8).Window(-100, -50, 400, 200).Viewport(5, 5, 50, 50);
+         wmf.SolidBrush(red).Rectangle(100, 50, 200, 150);
+         return wmf;
+       },
+       200,
+       100,
+       {{125, 75, kRed}, {60, 40, kWhite}, {175, 75, kWhite}}},
+      {"plain, anisotropic, with a viewport",
+       [&] {
+         WmfWriter wmf;
+         wmf.MapMode(8).Window(0, 0, 1000, 500).Viewport(10, 10, 500, 250);
+         wmf.SolidBrush(red).Rectangle(500, 250, 1000, 500);
+         return wmf;
+       },
+       1000,
+       500,
+       {{800, 400, kRed}, {200, 100, kWhite}, {800, 100, kWhite}}},
+      {"plain, metric: framed by what it draws",
+       [&] {
+         WmfWriter wmf;
+         wmf.MapMode(2);  // tenths of a millimetre, y up
+         wmf.SolidBrush(red).Rectangle(100, 0, 354, -127);
+         wmf.SolidBrush(ColorRef(0, 0, 255)).Rectangle(100, -127, 354, -254);
+         return wmf;
+       },
+       96,
+       96,
+       {{48, 20, kRed}, {48, 76, kBlue}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const DecodedImage image = DecodePictureBytes(c.make().Finish());
+    EXPECT_EQ(image.width, c.width);
+    EXPECT_EQ(image.height, c.height);
+    for (const Probe& p : c.probes) EXPECT_COLOUR(image, p.x, p.y, p.colour, 0);
+  }
+}
+
+TEST(WmfTest, DeletedObjectsSlotGoesToTheNextAndUnknownRecordsAreSkipped) {
+  WmfWriter wmf(0, 0, 100, 100, 96);
+  wmf.Pen(5, 0, 0);  // a null pen
+  const uint16_t pen = wmf.last_object();
+  wmf.SolidBrush(ColorRef(255, 0, 0));
+  const uint16_t red = wmf.last_object();
+  wmf.Delete(pen).Record(0x0999, {1, 2, 3});
+  // Takes the pen's slot, and is selected by it.
+  wmf.SolidBrush(ColorRef(0, 0, 255)).Rectangle(10, 10, 40, 40);
+  wmf.Select(red).Rectangle(60, 60, 90, 90);
+  const DecodedImage image = DecodePictureBytes(wmf.Finish());
+  EXPECT_COLOUR(image, 25, 25, kBlue, 0);
+  EXPECT_COLOUR(image, 75, 75, kRed, 0);
+}
+
+// Counts the pixels where `a` and `b` differ by more than a quarter of a
+// channel's range.
+int DifferentPixels(const DecodedImage& a, const DecodedImage& b) {
+  int different = 0;
+  for (int y = 0; y < a.pixel_height; ++y) {
+    for (int x = 0; x < a.pixel_width; ++x) {
+      if (!ColourDiff(PixelAt(a, x, y), PixelAt(b, x, y), 64).empty()) {
+        ++different;
+      }
+    }
+  }
+  return different;
+}
+
+TEST(WmfTest, TextIsReadInItsFontsCodePage) {
+  struct Case {
+    const char* name;
+    uint8_t charset;
+    std::string bytes;
+    std::u16string text;
+  };
+  for (const Case& c :
+       {Case{"RUSSIAN", 204, "\xCF\xF0\xE8\xE2\xE5\xF2",
+             u"\u041F\u0440\u0438\u0432\u0435\u0442"},
+        Case{"GB2312", 134, "\xD6\xD0\xCE\xC4", u"\u4E2D\u6587"}}) {
+    SCOPED_TRACE(c.name);
+    WmfWriter wmf(0, 0, 192, 96, 96);
+    wmf.Text(20, 30, 32, c.bytes, c.charset);
+    const DecodedImage image = DecodePictureBytes(wmf.Finish());
+    // The same text as EMF draws it from UTF-16, and as question marks.
+    auto emf_text = [](const std::u16string& text) {
+      EmfWriter emf(192, 96);
+      emf.Font(1, 32, u"Arial").Select(1).Text(20, 30, text);
+      return DecodePictureBytes(emf.Finish());
+    };
+    EXPECT_GT(DarkPixels(image, 20, 30, 190, 62), 50);
+    EXPECT_LT(DifferentPixels(image, emf_text(c.text)), 10);
+    EXPECT_GT(
+        DifferentPixels(image, emf_text(std::u16string(c.text.size(), u'?'))),
+        50);
+  }
 }
 
 TEST(WmfTest, DamagedAndHostileFilesAreInvalid) {
