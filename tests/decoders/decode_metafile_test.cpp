@@ -671,6 +671,26 @@ TEST(WmfTest, TextIsReadInItsFontsCodePage) {
   }
 }
 
+// The records whose EMF grows most over them, each many times over: the
+// translation stays within its bound and the picture is drawn.
+TEST(WmfTest, ManySmallRecordsAreDrawn) {
+  struct Case {
+    const char* name;
+    uint16_t function;
+    std::vector<uint16_t> params;
+  };
+  for (const Case& c : {
+           Case{"SetPixel", 0x041F, {0x00FF, 0, 5, 5}},
+           Case{"PatBlt", 0x061D, {0x0062, 0x00FF, 1, 1, 5, 5}},  // WHITENESS
+           Case{"TextOut", 0x0521, {1, 'A', 5, 5}},
+       }) {
+    SCOPED_TRACE(c.name);
+    WmfWriter wmf(0, 0, 10, 10, 96);
+    for (int i = 0; i < 10000; ++i) wmf.Record(c.function, c.params);
+    EXPECT_EQ(DecodePictureBytes(wmf.Finish()).width, 10);
+  }
+}
+
 TEST(WmfTest, DamagedAndHostileFilesAreInvalid) {
   const std::vector<uint8_t> good = PlaceableWmf();
   const size_t first_record = 22 + 18;

@@ -24,7 +24,8 @@ namespace vg::decoders::decoders_internal {
 // size plus kWmfToEmfOverhead bytes.
 std::vector<uint8_t> WmfToEmf(std::span<const uint8_t> bytes);
 
-inline constexpr size_t kWmfToEmfGrowth = 8;
+// SetPixel grows most: 14 bytes become a StretchDIBits of 124.
+inline constexpr size_t kWmfToEmfGrowth = 10;
 inline constexpr size_t kWmfToEmfOverhead = 4096;
 
 // Draws the WMF `bytes` on white at the size `hint` asks for
