@@ -628,6 +628,45 @@ TEST(WmfTest, DeletedObjectsSlotGoesToTheNextAndUnknownRecordsAreSkipped) {
   EXPECT_COLOUR(image, 75, 75, kRed, 0);
 }
 
+// Red over blue, 2 x 2: stretched over 40 x 40, or drawn as it is.
+TEST(WmfTest, BitmapRecordsDrawUprightAtTheirPlace) {
+  const Dib dib = PackedDib(2, 2, 24, {0xFF0000, 0xFF0000, 0x0000FF, 0x0000FF});
+  struct Case {
+    const char* name;
+    uint16_t function;
+    int16_t size;
+  };
+  for (const Case& c :
+       {Case{"StretchDIB", 0x0F43, 40}, Case{"DIBStretchBlt", 0x0B41, 40},
+        Case{"DIBBitBlt", 0x0940, 2}, Case{"SetDIBitsToDevice", 0x0D33, 2}}) {
+    SCOPED_TRACE(c.name);
+    WmfWriter wmf(0, 0, 100, 100, 96);
+    wmf.Bitmap(c.function, 50, 20, c.size, c.size, kSrcCopy, dib);
+    const DecodedImage image = DecodePictureBytes(wmf.Finish());
+    EXPECT_COLOUR(image, 50, 20, kRed, 8);
+    EXPECT_COLOUR(image, 50 + c.size - 1, 20 + c.size - 1, kBlue, 8);
+    EXPECT_COLOUR(image, 48, 20, kWhite, 0);
+    EXPECT_COLOUR(image, 50, 20 + c.size + 1, kWhite, 0);
+  }
+}
+
+TEST(WmfTest, IconPairsShowWhatIsBelowAndPatternBrushesFill) {
+  WmfWriter wmf(0, 0, 100, 100, 96);
+  wmf.PatternBrush(PackedDib(2, 2, 24, std::vector<uint32_t>(4, 0x00FF00)));
+  wmf.Rectangle(0, 0, 100, 50);
+  wmf.SolidBrush(ColorRef(0, 0, 255)).Rectangle(0, 50, 100, 100);
+  // The mask's black keeps the image's red; its white, with the image's
+  // black, leaves the blue below.
+  wmf.Bitmap(0x0B41, 10, 60, 80, 30, kSrcAnd,
+             PackedDib(2, 1, 24, {0x000000, 0xFFFFFF}));
+  wmf.Bitmap(0x0B41, 10, 60, 80, 30, kSrcInvert,
+             PackedDib(2, 1, 24, {0xFF0000, 0x000000}));
+  const DecodedImage image = DecodePictureBytes(wmf.Finish());
+  EXPECT_COLOUR(image, 50, 25, kGreen, 0);
+  EXPECT_COLOUR(image, 30, 75, kRed, 0);
+  EXPECT_COLOUR(image, 70, 75, kBlue, 0);
+}
+
 // Counts the pixels where `a` and `b` differ by more than a quarter of a
 // channel's range.
 int DifferentPixels(const DecodedImage& a, const DecodedImage& b) {

@@ -366,6 +366,54 @@ WmfWriter& WmfWriter::Pen(uint16_t style, int16_t width, uint32_t colour) {
                 {style, W(width), 0, W(colour & 0xFFFF), W(colour >> 16)});
 }
 
+namespace {
+
+// The words of `dib` as a WMF record holds it.
+std::vector<uint16_t> DibWords(const Dib& dib) {
+  std::vector<uint8_t> bytes;
+  PutDib(bytes, dib);
+  std::vector<uint16_t> words;
+  for (size_t i = 0; i < bytes.size(); i += 2) {
+    words.push_back(static_cast<uint16_t>(bytes[i] | bytes[i + 1] << 8));
+  }
+  return words;
+}
+
+}  // namespace
+
+WmfWriter& WmfWriter::Bitmap(uint16_t function, int16_t x, int16_t y,
+                             int16_t cx, int16_t cy, uint32_t rop,
+                             const Dib& dib) {
+  const uint16_t w = W(dib.width);
+  const uint16_t h = W(dib.height);
+  std::vector<uint16_t> p;
+  switch (function) {
+    case 0x0F43:  // rop, usage, source, destination
+      p = {W(rop & 0xFFFF), W(rop >> 16), 0,    h,   w, 0, 0,
+           W(cy),           W(cx),        W(y), W(x)};
+      break;
+    case 0x0B41:  // rop, source, destination
+      p = {W(rop & 0xFFFF), W(rop >> 16), h, w, 0, 0, W(cy), W(cx), W(y), W(x)};
+      break;
+    case 0x0940:  // rop, source corner, destination
+      p = {W(rop & 0xFFFF), W(rop >> 16), 0, 0, h, w, W(y), W(x)};
+      break;
+    default:  // 0x0D33: usage, scan lines, source, destination
+      p = {0, h, 0, 0, 0, h, w, W(y), W(x)};
+      break;
+  }
+  const std::vector<uint16_t> words = DibWords(dib);
+  p.insert(p.end(), words.begin(), words.end());
+  return Record(function, p);
+}
+
+WmfWriter& WmfWriter::PatternBrush(const Dib& dib) {
+  std::vector<uint16_t> p = {5, 0};  // BS_DIBPATTERNPT, DIB_RGB_COLORS
+  const std::vector<uint16_t> words = DibWords(dib);
+  p.insert(p.end(), words.begin(), words.end());
+  return Create(0x0142, p);
+}
+
 WmfWriter& WmfWriter::Select(uint16_t slot) { return Record(0x012D, {slot}); }
 
 WmfWriter& WmfWriter::Delete(uint16_t slot) {

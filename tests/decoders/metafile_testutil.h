@@ -109,6 +109,13 @@ class WmfWriter {
   uint16_t last_object() const { return last_object_; }
   WmfWriter& Rectangle(int16_t left, int16_t top, int16_t right,
                        int16_t bottom);
+  // A StretchDIB (0x0F43), DIBStretchBlt (0x0B41), DIBBitBlt (0x0940,
+  // unscaled) or SetDIBitsToDevice (0x0D33, unscaled, SRCCOPY) of `dib`,
+  // all of it, into the destination rect.
+  WmfWriter& Bitmap(uint16_t function, int16_t x, int16_t y, int16_t cx,
+                    int16_t cy, uint32_t rop, const Dib& dib);
+  // A DIBCreatePatternBrush of `dib`, created and selected.
+  WmfWriter& PatternBrush(const Dib& dib);
   // A font of `height` logical units in `charset`, created and selected,
   // then TextOut of the bytes of `text`.
   WmfWriter& Text(int16_t x, int16_t y, int16_t height, const std::string& text,

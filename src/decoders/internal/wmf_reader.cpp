@@ -137,7 +137,7 @@ constexpr uint32_t kSrcCopy = 0x00CC0020;
 constexpr uint16_t kEtoOpaque = 0x2;
 constexpr uint16_t kEtoClipped = 0x4;
 constexpr uint32_t kRgnCopy = 5;
-constexpr uint16_t kBsDibPattern = 5;
+constexpr uint16_t kBsPattern = 3;
 
 // The reference device of the EMF written: 100 pixels to the millimetre,
 // so that its frame, in hundredths of a millimetre, is in device pixels.
@@ -817,18 +817,18 @@ void Translator::Bitmap(uint16_t function, const Params& p) {
 }
 
 void Translator::PatternBrush(const Params& p) {
-  // style, usage, then the bitmap; a BS_PATTERN brush holds an old device
-  // bitmap, drawn grey by the player as any bitmap it cannot read.
+  // style, usage, then the bitmap; a BS_PATTERN brush's colour table holds
+  // colours whatever its usage says.
   const std::optional<uint32_t> handle = Take(Kind::kBrush);
   if (!handle) return;
-  std::span<const uint8_t> dib =
+  const std::span<const uint8_t> dib =
       p.bytes().subspan(std::min<size_t>(4, p.bytes().size()));
-  if (p.Has(1) && p.U(0) != kBsDibPattern) dib = {};
+  const uint32_t usage = p.Has(2) && p.U(0) != kBsPattern ? p.U(1) : 0;
   constexpr uint32_t kFixed = 32;
   const auto info =
       static_cast<uint32_t>(dib.size() >= 16 ? DibInfoBytes(dib) : 0);
   out_.Begin(kEmrCreateDibPatternBrushPt);
-  out_.Put32(*handle).Put32(p.Has(2) ? p.U(1) : 0);
+  out_.Put32(*handle).Put32(usage);
   out_.Put32(kFixed).Put32(info).Put32(kFixed + info);
   out_.Put32(static_cast<uint32_t>(dib.size()) - info);
   out_.PutBytes(dib);
