@@ -141,8 +141,9 @@ constexpr uint16_t kBsPattern = 3;
 
 // The reference device of the EMF written: 100 pixels to the millimetre,
 // so that its frame, in hundredths of a millimetre, is in device pixels.
-constexpr int32_t kDeviceMm = 1000;
-constexpr int32_t kDevicePxPerMm = 100;
+constexpr int64_t kDeviceMm = 1000;
+constexpr int64_t kDevicePxPerMm = 100;
+constexpr int64_t kDevicePx = kDeviceMm * kDevicePxPerMm;
 constexpr double kHimetricPerInch = 2540;
 
 uint32_t Le(std::span<const uint8_t> bytes, size_t at, int length) {
@@ -1179,7 +1180,6 @@ std::vector<uint8_t> WmfToEmf(std::span<const uint8_t> bytes) {
   EmfOut out;
   // The header: frame and bounds in the reference device's pixels, which
   // are hundredths of a millimetre.
-  constexpr uint32_t kEmfHeaderBytes = 88;
   out.Begin(kEmrHeader);
   out.PutI(0).PutI(0).PutI(frame_cx - 1).PutI(frame_cy - 1);
   out.PutI(0).PutI(0).PutI(frame_cx).PutI(frame_cy);
@@ -1187,7 +1187,7 @@ std::vector<uint8_t> WmfToEmf(std::span<const uint8_t> bytes) {
   out.Put32(0).Put32(0);  // size and records, set at the end
   out.Put16(0).Put16(0);  // handles, set at the end
   out.Put32(0).Put32(0).Put32(0);
-  out.PutI(kDeviceMm * kDevicePxPerMm).PutI(kDeviceMm * kDevicePxPerMm);
+  out.PutI(kDevicePx).PutI(kDevicePx);
   out.PutI(kDeviceMm).PutI(kDeviceMm);
   out.End();
   // The frame's place: the window (the box, or the file's first) onto
@@ -1229,7 +1229,6 @@ std::vector<uint8_t> WmfToEmf(std::span<const uint8_t> bytes) {
   put(48, static_cast<uint32_t>(emf.size()), 4);
   put(52, out.records(), 4);
   put(56, std::min<uint32_t>(translator.handles(), 0xFFFF), 2);
-  static_assert(kEmfHeaderBytes == 88);
   if (emf.size() > kWmfToEmfGrowth * bytes.size() + kWmfToEmfOverhead) {
     RaisePictureError(platform::kErrInvalidPicture);
   }
