@@ -687,19 +687,25 @@ TEST(WmfTest, TextIsReadInItsFontsCodePage) {
     uint8_t charset;
     std::string bytes;
     std::u16string text;
+    const char* face = "Arial";
   };
   for (const Case& c :
        {Case{"RUSSIAN", 204, "\xCF\xF0\xE8\xE2\xE5\xF2",
              u"\u041F\u0440\u0438\u0432\u0435\u0442"},
-        Case{"GB2312", 134, "\xD6\xD0\xCE\xC4", u"\u4E2D\u6587"}}) {
+        Case{"GB2312", 134, "\xD6\xD0\xCE\xC4", u"\u4E2D\u6587"},
+        // The Symbol font's own codes.
+        Case{"SYMBOL", 2, "abp", u"\u03B1\u03B2\u03C0", "Symbol"}}) {
     SCOPED_TRACE(c.name);
+    const std::string face = c.face;
     WmfWriter wmf(0, 0, 192, 96, 96);
-    wmf.Text(20, 30, 32, c.bytes, c.charset);
+    wmf.Text(20, 30, 32, c.bytes, c.charset, face);
     const DecodedImage image = DecodePictureBytes(wmf.Finish());
     // The same text as EMF draws it from UTF-16, and as question marks.
-    auto emf_text = [](const std::u16string& text) {
+    auto emf_text = [&](const std::u16string& text) {
       EmfWriter emf(192, 96);
-      emf.Font(1, 32, u"Arial").Select(1).Text(20, 30, text);
+      emf.Font(1, 32, std::u16string(face.begin(), face.end()))
+          .Select(1)
+          .Text(20, 30, text);
       return DecodePictureBytes(emf.Finish());
     };
     EXPECT_GT(DarkPixels(image, 20, 30, 190, 62), 50);

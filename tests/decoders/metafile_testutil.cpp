@@ -427,13 +427,13 @@ WmfWriter& WmfWriter::Rectangle(int16_t left, int16_t top, int16_t right,
 }
 
 WmfWriter& WmfWriter::Text(int16_t x, int16_t y, int16_t height,
-                           const std::string& text, uint8_t charset) {
+                           const std::string& text, uint8_t charset,
+                           const std::string& face) {
   // LOGFONT16: height, width, escapement, orientation, weight, then bytes
   // italic, underline, strike out, character set ... pitch and family,
   // then the face name.
   std::vector<uint16_t> font = {
       W(height), 0, 0, 0, 400, 0, static_cast<uint16_t>(charset << 8), 0, 0};
-  const std::string face = "Arial";
   for (size_t i = 0; i < 32; i += 2) {
     uint8_t lo = i < face.size() ? static_cast<uint8_t>(face[i]) : 0;
     uint8_t hi = i + 1 < face.size() ? static_cast<uint8_t>(face[i + 1]) : 0;

@@ -116,10 +116,10 @@ class WmfWriter {
                     int16_t cy, uint32_t rop, const Dib& dib);
   // A DIBCreatePatternBrush of `dib`, created and selected.
   WmfWriter& PatternBrush(const Dib& dib);
-  // A font of `height` logical units in `charset`, created and selected,
-  // then TextOut of the bytes of `text`.
+  // A font `face` of `height` logical units in `charset`, created and
+  // selected, then TextOut of the bytes of `text`.
   WmfWriter& Text(int16_t x, int16_t y, int16_t height, const std::string& text,
-                  uint8_t charset = 0);
+                  uint8_t charset = 0, const std::string& face = "Arial");
 
   std::vector<uint8_t> Finish() const;
 

@@ -138,6 +138,7 @@ constexpr uint16_t kEtoOpaque = 0x2;
 constexpr uint16_t kEtoClipped = 0x4;
 constexpr uint32_t kRgnCopy = 5;
 constexpr uint16_t kBsPattern = 3;
+constexpr uint8_t kSymbolCharset = 2;
 
 // The reference device of the EMF written: 100 pixels to the millimetre,
 // so that its frame, in hundredths of a millimetre, is in device pixels.
@@ -260,7 +261,7 @@ size_t DibInfoBytes(std::span<const uint8_t> dib) {
 // symbol sets, whose bytes stand for themselves.
 const char* ConverterName(uint8_t charset) {
   switch (charset) {
-    case 2:  // SYMBOL
+    case kSymbolCharset:
       return nullptr;
     case 77:
       return "macintosh";
@@ -295,6 +296,63 @@ const char* ConverterName(uint8_t charset) {
     default:  // ANSI, DEFAULT and the rest
       return "windows-1252";
   }
+}
+
+// The characters of the Symbol font's codes 0x20 to 0xFF, where they are
+// not the ASCII ones (0: the byte stands for itself).
+constexpr std::array<char16_t, 224> kSymbolFont = {
+    // 0x20
+    0, 0, 0x2200, 0, 0x2203, 0, 0, 0x220B, 0, 0, 0x2217, 0, 0, 0x2212, 0, 0,
+    // 0x30
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    // 0x40
+    0x2245, 0x0391, 0x0392, 0x03A7, 0x0394, 0x0395, 0x03A6, 0x0393, 0x0397,
+    0x0399, 0x03D1, 0x039A, 0x039B, 0x039C, 0x039D, 0x039F,
+    // 0x50
+    0x03A0, 0x0398, 0x03A1, 0x03A3, 0x03A4, 0x03A5, 0x03C2, 0x03A9, 0x039E,
+    0x03A8, 0x0396, 0, 0x2234, 0, 0x22A5, 0,
+    // 0x60
+    0x203E, 0x03B1, 0x03B2, 0x03C7, 0x03B4, 0x03B5, 0x03C6, 0x03B3, 0x03B7,
+    0x03B9, 0x03D5, 0x03BA, 0x03BB, 0x03BC, 0x03BD, 0x03BF,
+    // 0x70
+    0x03C0, 0x03B8, 0x03C1, 0x03C3, 0x03C4, 0x03C5, 0x03D6, 0x03C9, 0x03BE,
+    0x03C8, 0x03B6, 0, 0, 0, 0x223C, 0,
+    // 0x80: unused
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    // 0x90: unused
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    // 0xA0
+    0x20AC, 0x03D2, 0x2032, 0x2264, 0x2044, 0x221E, 0x0192, 0x2663, 0x2666,
+    0x2665, 0x2660, 0x2194, 0x2190, 0x2191, 0x2192, 0x2193,
+    // 0xB0
+    0x00B0, 0x00B1, 0x2033, 0x2265, 0x00D7, 0x221D, 0x2202, 0x2022, 0x00F7,
+    0x2260, 0x2261, 0x2248, 0x2026, 0x23D0, 0x23AF, 0x21B5,
+    // 0xC0
+    0x2135, 0x2111, 0x211C, 0x2118, 0x2297, 0x2295, 0x2205, 0x2229, 0x222A,
+    0x2283, 0x2287, 0x2284, 0x2282, 0x2286, 0x2208, 0x2209,
+    // 0xD0
+    0x2220, 0x2207, 0x00AE, 0x00A9, 0x2122, 0x220F, 0x221A, 0x22C5, 0x00AC,
+    0x2227, 0x2228, 0x21D4, 0x21D0, 0x21D1, 0x21D2, 0x21D3,
+    // 0xE0
+    0x25CA, 0x2329, 0x00AE, 0x00A9, 0x2122, 0x2211, 0x239B, 0x239C, 0x239D,
+    0x23A1, 0x23A2, 0x23A3, 0x23A7, 0x23A8, 0x23A9, 0x23AA,
+    // 0xF0
+    0, 0x232A, 0x222B, 0x2320, 0x23AE, 0x2321, 0x239E, 0x239F, 0x23A0, 0x23A4,
+    0x23A5, 0x23A6, 0x23AB, 0x23AC, 0x23AD, 0};
+
+// Returns `text` in the Symbol font's codes as Unicode, one code unit a
+// byte.
+std::u16string SymbolToUtf16(std::span<const uint8_t> text,
+                             std::vector<int32_t>* from) {
+  std::u16string out;
+  from->clear();
+  for (size_t i = 0; i < text.size(); ++i) {
+    const uint8_t b = text[i];
+    const char16_t mapped = b >= 0x20 ? kSymbolFont[b - 0x20] : 0;
+    out += mapped != 0 ? mapped : static_cast<char16_t>(b);
+    from->push_back(static_cast<int32_t>(i));
+  }
+  return out;
 }
 
 struct ConverterCloser {
@@ -600,11 +658,13 @@ class Translator {
   struct Slot {
     Kind kind = Kind::kFree;
     uint8_t charset = 0;
+    bool symbol = false;  // the Symbol font, whose codes are its own
   };
   // Takes the lowest free slot of the object table for an object of
   // `kind`; returns its EMF handle, or nothing when the table is full (the
   // object is not made, as in Windows).
-  std::optional<uint32_t> Take(Kind kind, uint8_t charset = 0);
+  std::optional<uint32_t> Take(Kind kind, uint8_t charset = 0,
+                               bool symbol = false);
   void Shape(uint32_t type, const Params& p, size_t extra);
   void Poly(uint32_t type, const Params& p);
   void PolyPolygon(const Params& p);
@@ -620,16 +680,19 @@ class Translator {
   // The object table, as many slots as the header says, and its free ones.
   std::vector<Slot> slots_;
   std::set<uint16_t> free_;
-  uint8_t charset_ = 0;  // of the font selected
+  // The font selected's character set, and whether it is Symbol.
+  uint8_t charset_ = 0;
+  bool symbol_ = false;
   Window window_;
   std::vector<Window> saved_;
 };
 
-std::optional<uint32_t> Translator::Take(Kind kind, uint8_t charset) {
+std::optional<uint32_t> Translator::Take(Kind kind, uint8_t charset,
+                                         bool symbol) {
   if (free_.empty()) return std::nullopt;
   const uint16_t slot = *free_.begin();
   free_.erase(free_.begin());
-  slots_[slot] = Slot{kind, charset};
+  slots_[slot] = Slot{kind, charset, symbol};
   return uint32_t{slot} + 1;
 }
 
@@ -704,8 +767,9 @@ void Translator::Text(const Params& p, bool extended) {
   const std::span<const uint8_t> bytes = p.bytes();
   if (count == 0 || string_at + count > bytes.size()) return;
   std::vector<int32_t> from;
+  const std::span<const uint8_t> string = bytes.subspan(string_at, count);
   const std::u16string text =
-      ToUtf16(bytes.subspan(string_at, count), charset_, &from);
+      symbol_ ? SymbolToUtf16(string, &from) : ToUtf16(string, charset_, &from);
   if (text.empty()) return;
   // The advances, one per byte, when the record holds them: each code
   // unit takes those of its bytes.
@@ -846,8 +910,6 @@ void Translator::Font(const Params& p) {
   }
   const std::span<const uint8_t> b = p.bytes();
   const uint8_t charset = b[13];
-  const std::optional<uint32_t> handle = Take(Kind::kFont, charset);
-  if (!handle) return;
   size_t name_end = 18;
   while (name_end < b.size() && name_end < 18 + 32 && b[name_end] != 0) {
     ++name_end;
@@ -855,6 +917,13 @@ void Translator::Font(const Params& p) {
   std::vector<int32_t> from;
   std::u16string face = ToUtf16(b.subspan(18, name_end - 18), charset, &from);
   face.resize(std::min<size_t>(face.size(), 31));
+  std::u16string lower = face;
+  for (char16_t& c : lower) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  }
+  const bool symbol = charset == kSymbolCharset && lower == u"symbol";
+  const std::optional<uint32_t> handle = Take(Kind::kFont, charset, symbol);
+  if (!handle) return;
   out_.Begin(kEmrExtCreateFontIndirectW).Put32(*handle);
   for (size_t i = 0; i < 5; ++i) out_.PutI(p.S(i));
   for (size_t i = 10; i < 18; ++i) out_.bytes().push_back(b[i]);
@@ -967,7 +1036,10 @@ void Translator::Play(uint16_t function, const Params& p) {
         const Slot& s = slots_[p.U(0)];
         if (s.kind == Kind::kPen || s.kind == Kind::kBrush ||
             s.kind == Kind::kFont) {
-          if (s.kind == Kind::kFont) charset_ = s.charset;
+          if (s.kind == Kind::kFont) {
+            charset_ = s.charset;
+            symbol_ = s.symbol;
+          }
           out_.Record(kEmrSelectObject, {p.U(0) + 1});
         }
       }
