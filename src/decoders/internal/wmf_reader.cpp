@@ -506,7 +506,7 @@ struct Scan {
 
 // Calls `each(function, params)` for every record of the WMF `bytes` up to
 // its EOF, after checking the headers and that each record lies within the
-// file; fills in the headers' part of `scan`.
+// file; fills in what the headers say in `scan`.
 template <typename Each>
 void Walk(std::span<const uint8_t> bytes, Scan* scan, Each each) {
   size_t at = 0;
