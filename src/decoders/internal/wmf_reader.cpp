@@ -650,7 +650,9 @@ class Translator {
 
   void Play(uint16_t function, const Params& p);
   uint32_t handles() const { return static_cast<uint32_t>(slots_.size()) + 1; }
-  // Whether the file's own mapping mode and viewport are kept.
+  // Whether the file's mapping modes are played; else the mapping set
+  // before its records (the window onto the frame) stays. Its viewport is
+  // never played: the frame is the viewport.
   bool keep_mapping = false;
 
  private:
