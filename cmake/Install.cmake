@@ -256,9 +256,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VG_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://github.com/vignettes/vignettes")
-# Depends: from the libraries the programs link (dpkg-shlibdeps), the font
-# the window's layout was measured in (also the EMF text's), and the fonts
-# libwmf will not start without.
+# Depends: from the libraries the programs link (dpkg-shlibdeps), and the
+# font the window's layout was measured in (also the metafiles' text's).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation, gsfonts")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation")
 include(CPack)

@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev libgl-dev fonts-liberation
   libturbojpeg0-dev libjpeg62-turbo-dev
   libsqlite3-dev liblcms2-dev libpng-dev libicu-dev
-  libwmf-dev gsfonts libfreetype-dev
+  libfreetype-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   dpkg-dev groff-base man-db desktop-file-utils appstream bash-completion
   libwebp-dev libtiff-dev libheif-dev libde265-dev libraw-dev libseccomp-dev

@@ -30,7 +30,8 @@
 //          short or damaged). Most RAW files are
 //          TIFF-shaped: one that libraw recognises and that has a DNG
 //          version or a camera maker is a RAW, any other a TIFF.
-//   WMF    placeable or plain, drawn by libwmf
+//   WMF    placeable or plain, translated to EMF and drawn by the same
+//          player
 //   EMF    and the EMF records of EMF+ dual files, drawn by our own player
 //          over QPainter (decoders/internal/emf_player.h lists its records)
 //

@@ -2,7 +2,7 @@
 //
 // Pictures decoded in decoder processes: every byte of a picture a user
 // points us at is read by C libraries (libjpeg-turbo, libpng, QtGui's
-// readers, libwebp, libtiff, libheif, libraw, libwmf) in a process that can
+// readers, libwebp, libtiff, libheif, libraw) in a process that can
 // do nothing else: it holds no file but the picture it is sent, cannot open
 // one to write, make a socket, start a program or signal another process,
 // and has a limit on its memory (decoders/internal/confinement.h). The

@@ -1,6 +1,6 @@
-// WMF through libwmf and EMF through our player: logical sizes, shapes at
-// their place and colour, text, bitmaps upright, damaged and hostile files,
-// several threads at once.
+// EMF through our player, and WMF translated to EMF: logical sizes, shapes
+// at their place and colour, mappings, text, bitmaps upright, damaged and
+// hostile files, several threads at once.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -543,6 +543,197 @@ TEST(WmfTest, TextIsDrawn) {
   DecodedImage image = DecodePictureBytes(wmf.Finish());
   EXPECT_GT(DarkPixels(image, 20, 30, 110, 62), 50);
   EXPECT_EQ(DarkPixels(image, 0, 70, 192, 96), 0);
+}
+
+// A placeable file's box, or a plain file's first window, fills the
+// picture, wherever the window the records set puts what they draw.
+TEST(WmfTest, WindowPlacesWhatIsDrawnOnTheFrame) {
+  struct Probe {
+    int x;
+    int y;
+    Rgb colour;
+  };
+  struct Case {
+    const char* name;
+    std::function<WmfWriter()> make;
+    int width;
+    int height;
+    std::vector<Probe> probes;
+  };
+  const uint32_t red = ColorRef(255, 0, 0);
+  const std::vector<Case> cases = {
+      {"clip art: the window's y axis points up",
+       [&] {
+         WmfWriter wmf(0, 0, 200, 100, 96);
+         wmf.Window(0, 100, 200, -100);
+         wmf.SolidBrush(red).Rectangle(20, 60, 60, 90);
+         return wmf;
+       },
+       200,
+       100,
+       {{40, 25, kRed}, {40, 75, kWhite}, {100, 25, kWhite}}},
+      {"window moved and scaled against the box",
+       [&] {
+         WmfWriter wmf(0, 0, 200, 100, 96);
+         wmf.MapMode(8).Window(-100, -50, 400, 200).Viewport(5, 5, 50, 50);
+         wmf.SolidBrush(red).Rectangle(100, 50, 200, 150);
+         return wmf;
+       },
+       200,
+       100,
+       {{125, 75, kRed}, {60, 40, kWhite}, {175, 75, kWhite}}},
+      {"plain, anisotropic, with a viewport",
+       [&] {
+         WmfWriter wmf;
+         wmf.MapMode(8).Window(0, 0, 1000, 500).Viewport(10, 10, 500, 250);
+         wmf.SolidBrush(red).Rectangle(500, 250, 1000, 500);
+         return wmf;
+       },
+       1000,
+       500,
+       {{800, 400, kRed}, {200, 100, kWhite}, {800, 100, kWhite}}},
+      {"plain, metric: framed by what it draws",
+       [&] {
+         WmfWriter wmf;
+         wmf.MapMode(2);  // tenths of a millimetre, y up
+         wmf.SolidBrush(red).Rectangle(100, 0, 354, -127);
+         wmf.SolidBrush(ColorRef(0, 0, 255)).Rectangle(100, -127, 354, -254);
+         return wmf;
+       },
+       96,
+       96,
+       {{48, 20, kRed}, {48, 76, kBlue}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const DecodedImage image = DecodePictureBytes(c.make().Finish());
+    EXPECT_EQ(image.width, c.width);
+    EXPECT_EQ(image.height, c.height);
+    for (const Probe& p : c.probes) EXPECT_COLOUR(image, p.x, p.y, p.colour, 0);
+  }
+}
+
+TEST(WmfTest, DeletedObjectsSlotGoesToTheNextAndUnknownRecordsAreSkipped) {
+  WmfWriter wmf(0, 0, 100, 100, 96);
+  wmf.Pen(5, 0, 0);  // a null pen
+  const uint16_t pen = wmf.last_object();
+  wmf.SolidBrush(ColorRef(255, 0, 0));
+  const uint16_t red = wmf.last_object();
+  wmf.Delete(pen).Record(0x0999, {1, 2, 3});
+  // Takes the pen's slot, and is selected by it.
+  wmf.SolidBrush(ColorRef(0, 0, 255)).Rectangle(10, 10, 40, 40);
+  wmf.Select(red).Rectangle(60, 60, 90, 90);
+  const DecodedImage image = DecodePictureBytes(wmf.Finish());
+  EXPECT_COLOUR(image, 25, 25, kBlue, 0);
+  EXPECT_COLOUR(image, 75, 75, kRed, 0);
+}
+
+// Red over blue, 2 x 2: stretched over 40 x 40, or drawn as it is.
+TEST(WmfTest, BitmapRecordsDrawUprightAtTheirPlace) {
+  const Dib dib = PackedDib(2, 2, 24, {0xFF0000, 0xFF0000, 0x0000FF, 0x0000FF});
+  struct Case {
+    const char* name;
+    uint16_t function;
+    int16_t size;
+  };
+  for (const Case& c :
+       {Case{"StretchDIB", 0x0F43, 40}, Case{"DIBStretchBlt", 0x0B41, 40},
+        Case{"DIBBitBlt", 0x0940, 2}, Case{"SetDIBitsToDevice", 0x0D33, 2}}) {
+    SCOPED_TRACE(c.name);
+    WmfWriter wmf(0, 0, 100, 100, 96);
+    wmf.Bitmap(c.function, 50, 20, c.size, c.size, kSrcCopy, dib);
+    const DecodedImage image = DecodePictureBytes(wmf.Finish());
+    EXPECT_COLOUR(image, 50, 20, kRed, 8);
+    EXPECT_COLOUR(image, 50 + c.size - 1, 20 + c.size - 1, kBlue, 8);
+    EXPECT_COLOUR(image, 48, 20, kWhite, 0);
+    EXPECT_COLOUR(image, 50, 20 + c.size + 1, kWhite, 0);
+  }
+}
+
+TEST(WmfTest, IconPairsShowWhatIsBelowAndPatternBrushesFill) {
+  WmfWriter wmf(0, 0, 100, 100, 96);
+  wmf.PatternBrush(PackedDib(2, 2, 24, std::vector<uint32_t>(4, 0x00FF00)));
+  wmf.Rectangle(0, 0, 100, 50);
+  wmf.SolidBrush(ColorRef(0, 0, 255)).Rectangle(0, 50, 100, 100);
+  // The mask's black keeps the image's red; its white, with the image's
+  // black, leaves the blue below.
+  wmf.Bitmap(0x0B41, 10, 60, 80, 30, kSrcAnd,
+             PackedDib(2, 1, 24, {0x000000, 0xFFFFFF}));
+  wmf.Bitmap(0x0B41, 10, 60, 80, 30, kSrcInvert,
+             PackedDib(2, 1, 24, {0xFF0000, 0x000000}));
+  const DecodedImage image = DecodePictureBytes(wmf.Finish());
+  EXPECT_COLOUR(image, 50, 25, kGreen, 0);
+  EXPECT_COLOUR(image, 30, 75, kRed, 0);
+  EXPECT_COLOUR(image, 70, 75, kBlue, 0);
+}
+
+// Counts the pixels where `a` and `b` differ by more than a quarter of a
+// channel's range.
+int DifferentPixels(const DecodedImage& a, const DecodedImage& b) {
+  int different = 0;
+  for (int y = 0; y < a.pixel_height; ++y) {
+    for (int x = 0; x < a.pixel_width; ++x) {
+      if (!ColourDiff(PixelAt(a, x, y), PixelAt(b, x, y), 64).empty()) {
+        ++different;
+      }
+    }
+  }
+  return different;
+}
+
+TEST(WmfTest, TextIsReadInItsFontsCodePage) {
+  struct Case {
+    const char* name;
+    uint8_t charset;
+    std::string bytes;
+    std::u16string text;
+    const char* face = "Arial";
+  };
+  for (const Case& c :
+       {Case{"RUSSIAN", 204, "\xCF\xF0\xE8\xE2\xE5\xF2",
+             u"\u041F\u0440\u0438\u0432\u0435\u0442"},
+        Case{"GB2312", 134, "\xD6\xD0\xCE\xC4", u"\u4E2D\u6587"},
+        // The Symbol font's own codes.
+        Case{"SYMBOL", 2, "abp", u"\u03B1\u03B2\u03C0", "Symbol"}}) {
+    SCOPED_TRACE(c.name);
+    const std::string face = c.face;
+    WmfWriter wmf(0, 0, 192, 96, 96);
+    wmf.Text(20, 30, 32, c.bytes, c.charset, face);
+    const DecodedImage image = DecodePictureBytes(wmf.Finish());
+    // The same text as EMF draws it from UTF-16, and as question marks.
+    auto emf_text = [&](const std::u16string& text) {
+      EmfWriter emf(192, 96);
+      emf.Font(1, 32, std::u16string(face.begin(), face.end()))
+          .Select(1)
+          .Text(20, 30, text);
+      return DecodePictureBytes(emf.Finish());
+    };
+    EXPECT_GT(DarkPixels(image, 20, 30, 190, 62), 50);
+    EXPECT_LT(DifferentPixels(image, emf_text(c.text)), 10);
+    EXPECT_GT(
+        DifferentPixels(image, emf_text(std::u16string(c.text.size(), u'?'))),
+        50);
+  }
+}
+
+// The records whose EMF grows most over them, each many times over: the
+// translation stays within its bound and the picture is drawn.
+TEST(WmfTest, ManySmallRecordsAreDrawn) {
+  struct Case {
+    const char* name;
+    uint16_t function;
+    std::vector<uint16_t> params;
+  };
+  for (const Case& c : {
+           Case{"SetPixel", 0x041F, {0x00FF, 0, 5, 5}},
+           Case{"PatBlt", 0x061D, {0x0062, 0x00FF, 1, 1, 5, 5}},  // WHITENESS
+           Case{"TextOut", 0x0521, {1, 'A', 5, 5}},
+       }) {
+    SCOPED_TRACE(c.name);
+    WmfWriter wmf(0, 0, 10, 10, 96);
+    for (int i = 0; i < 10000; ++i) wmf.Record(c.function, c.params);
+    EXPECT_EQ(DecodePictureBytes(wmf.Finish()).width, 10);
+  }
 }
 
 TEST(WmfTest, DamagedAndHostileFilesAreInvalid) {

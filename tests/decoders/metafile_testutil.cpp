@@ -336,9 +336,89 @@ WmfWriter& WmfWriter::Window(int16_t x, int16_t y, int16_t cx, int16_t cy) {
   return Record(0x020C, {W(cy), W(cx)});
 }
 
+WmfWriter& WmfWriter::Viewport(int16_t x, int16_t y, int16_t cx, int16_t cy) {
+  Record(0x020D, {W(y), W(x)});
+  return Record(0x020E, {W(cy), W(cx)});
+}
+
+WmfWriter& WmfWriter::MapMode(uint16_t mode) { return Record(0x0103, {mode}); }
+
+WmfWriter& WmfWriter::Create(uint16_t function,
+                             const std::vector<uint16_t>& params) {
+  Record(function, params);
+  const auto free = std::find(used_.begin(), used_.end(), false);
+  last_object_ = static_cast<uint16_t>(free - used_.begin());
+  if (free == used_.end()) {
+    used_.push_back(true);
+  } else {
+    *free = true;
+  }
+  objects_ = std::max(objects_, static_cast<uint16_t>(used_.size()));
+  return Select(last_object_);
+}
+
 WmfWriter& WmfWriter::SolidBrush(uint32_t colour) {
-  Record(0x02FC, {0, W(colour & 0xFFFF), W(colour >> 16), 0});
-  return Record(0x012D, {objects_++});
+  return Create(0x02FC, {0, W(colour & 0xFFFF), W(colour >> 16), 0});
+}
+
+WmfWriter& WmfWriter::Pen(uint16_t style, int16_t width, uint32_t colour) {
+  return Create(0x02FA,
+                {style, W(width), 0, W(colour & 0xFFFF), W(colour >> 16)});
+}
+
+namespace {
+
+// The words of `dib` as a WMF record holds it.
+std::vector<uint16_t> DibWords(const Dib& dib) {
+  std::vector<uint8_t> bytes;
+  PutDib(bytes, dib);
+  std::vector<uint16_t> words;
+  for (size_t i = 0; i < bytes.size(); i += 2) {
+    words.push_back(static_cast<uint16_t>(bytes[i] | bytes[i + 1] << 8));
+  }
+  return words;
+}
+
+}  // namespace
+
+WmfWriter& WmfWriter::Bitmap(uint16_t function, int16_t x, int16_t y,
+                             int16_t cx, int16_t cy, uint32_t rop,
+                             const Dib& dib) {
+  const uint16_t w = W(dib.width);
+  const uint16_t h = W(dib.height);
+  std::vector<uint16_t> p;
+  switch (function) {
+    case 0x0F43:  // rop, usage, source, destination
+      p = {W(rop & 0xFFFF), W(rop >> 16), 0,    h,   w, 0, 0,
+           W(cy),           W(cx),        W(y), W(x)};
+      break;
+    case 0x0B41:  // rop, source, destination
+      p = {W(rop & 0xFFFF), W(rop >> 16), h, w, 0, 0, W(cy), W(cx), W(y), W(x)};
+      break;
+    case 0x0940:  // rop, source corner, destination
+      p = {W(rop & 0xFFFF), W(rop >> 16), 0, 0, h, w, W(y), W(x)};
+      break;
+    default:  // 0x0D33: usage, scan lines, source, destination
+      p = {0, h, 0, 0, 0, h, w, W(y), W(x)};
+      break;
+  }
+  const std::vector<uint16_t> words = DibWords(dib);
+  p.insert(p.end(), words.begin(), words.end());
+  return Record(function, p);
+}
+
+WmfWriter& WmfWriter::PatternBrush(const Dib& dib) {
+  std::vector<uint16_t> p = {5, 0};  // BS_DIBPATTERNPT, DIB_RGB_COLORS
+  const std::vector<uint16_t> words = DibWords(dib);
+  p.insert(p.end(), words.begin(), words.end());
+  return Create(0x0142, p);
+}
+
+WmfWriter& WmfWriter::Select(uint16_t slot) { return Record(0x012D, {slot}); }
+
+WmfWriter& WmfWriter::Delete(uint16_t slot) {
+  if (slot < used_.size()) used_[slot] = false;
+  return Record(0x01F0, {slot});
 }
 
 WmfWriter& WmfWriter::Rectangle(int16_t left, int16_t top, int16_t right,
@@ -347,18 +427,19 @@ WmfWriter& WmfWriter::Rectangle(int16_t left, int16_t top, int16_t right,
 }
 
 WmfWriter& WmfWriter::Text(int16_t x, int16_t y, int16_t height,
-                           const std::string& text) {
+                           const std::string& text, uint8_t charset,
+                           const std::string& face) {
   // LOGFONT16: height, width, escapement, orientation, weight, then bytes
-  // italic ... pitch and family, then the face name.
-  std::vector<uint16_t> font = {W(height), 0, 0, 0, 400, 0, 0, 0, 0};
-  const std::string face = "Arial";
+  // italic, underline, strike out, character set ... pitch and family,
+  // then the face name.
+  std::vector<uint16_t> font = {
+      W(height), 0, 0, 0, 400, 0, static_cast<uint16_t>(charset << 8), 0, 0};
   for (size_t i = 0; i < 32; i += 2) {
     uint8_t lo = i < face.size() ? static_cast<uint8_t>(face[i]) : 0;
     uint8_t hi = i + 1 < face.size() ? static_cast<uint8_t>(face[i + 1]) : 0;
     font.push_back(static_cast<uint16_t>(lo | hi << 8));
   }
-  Record(0x02FB, font);
-  Record(0x012D, {objects_++});
+  Create(0x02FB, font);
   std::vector<uint16_t> p = {W(static_cast<int>(text.size()))};
   for (size_t i = 0; i < text.size(); i += 2) {
     uint8_t lo = static_cast<uint8_t>(text[i]);

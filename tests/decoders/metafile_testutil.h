@@ -98,12 +98,28 @@ class WmfWriter {
   // Appends a record of `function` with 16-bit parameters.
   WmfWriter& Record(uint16_t function, const std::vector<uint16_t>& params);
   WmfWriter& Window(int16_t x, int16_t y, int16_t cx, int16_t cy);
+  WmfWriter& Viewport(int16_t x, int16_t y, int16_t cx, int16_t cy);
+  WmfWriter& MapMode(uint16_t mode);
+  // Objects take the lowest free slot of the object table, as in Windows;
+  // last_object() is the slot of the last one made.
   WmfWriter& SolidBrush(uint32_t colour);  // created and selected
+  WmfWriter& Pen(uint16_t style, int16_t width, uint32_t colour);  // too
+  WmfWriter& Select(uint16_t slot);
+  WmfWriter& Delete(uint16_t slot);
+  uint16_t last_object() const { return last_object_; }
   WmfWriter& Rectangle(int16_t left, int16_t top, int16_t right,
                        int16_t bottom);
-  // A font of `height` logical units, created and selected, then TextOut.
-  WmfWriter& Text(int16_t x, int16_t y, int16_t height,
-                  const std::string& text);
+  // A StretchDIB (0x0F43), DIBStretchBlt (0x0B41), DIBBitBlt (0x0940,
+  // unscaled) or SetDIBitsToDevice (0x0D33, unscaled, SRCCOPY) of `dib`,
+  // all of it, into the destination rect.
+  WmfWriter& Bitmap(uint16_t function, int16_t x, int16_t y, int16_t cx,
+                    int16_t cy, uint32_t rop, const Dib& dib);
+  // A DIBCreatePatternBrush of `dib`, created and selected.
+  WmfWriter& PatternBrush(const Dib& dib);
+  // A font `face` of `height` logical units in `charset`, created and
+  // selected, then TextOut of the bytes of `text`.
+  WmfWriter& Text(int16_t x, int16_t y, int16_t height, const std::string& text,
+                  uint8_t charset = 0, const std::string& face = "Arial");
 
   std::vector<uint8_t> Finish() const;
 
@@ -113,7 +129,12 @@ class WmfWriter {
   uint16_t units_per_inch_ = 0;
   std::vector<uint8_t> records_;
   uint32_t largest_words_ = 3;
-  uint16_t objects_ = 0;
+  // Makes an object of `function` with `params` and selects it.
+  WmfWriter& Create(uint16_t function, const std::vector<uint16_t>& params);
+
+  uint16_t objects_ = 0;  // the table's size
+  std::vector<bool> used_;
+  uint16_t last_object_ = 0;
 };
 
 }  // namespace vg::decoders::testing

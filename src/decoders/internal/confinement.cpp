@@ -53,8 +53,7 @@ uint64_t LandlockRights(int abi) {
 }
 
 // The one place files may still be read from: the fonts the metafile
-// readers draw text with (libwmf finds its Type 1 fonts by path as it
-// draws; the EMF player its Liberation fonts).
+// player draws text with (its Liberation fonts, opened by path).
 constexpr const char* kFontFolder = "/usr/share/fonts";
 
 // Returns the ABI applied, 0 when the kernel has no Landlock.
@@ -193,7 +192,8 @@ bool LoadFilter() {
   }
   // Opening to read goes as far as Landlock lets it: the fonts only. (A
   // kernel without Landlock lets the decoder read what the user may read,
-  // and --version says so: libwmf cannot draw a picture without its fonts.)
+  // and --version says so: metafile text cannot be drawn without its
+  // fonts.)
   // Opening to write, create or truncate ends the process.
   constexpr auto kWriting = static_cast<scmp_datum_t>(
       O_ACCMODE | O_CREAT | O_TRUNC | O_APPEND | (O_TMPFILE & ~O_DIRECTORY));
@@ -203,8 +203,7 @@ bool LoadFilter() {
                               SCMP_A1(SCMP_CMP_MASKED_EQ, kWriting, 0)) == 0;
   ok = ok && seccomp_rule_add(filter, SCMP_ACT_ERRNO(EACCES), SCMP_SYS(openat2),
                               0) == 0;
-  // A path's metadata, a link's target: libwmf finds its fonts so, and
-  // where it was installed (from /proc/self/exe). They read no file.
+  // A path's metadata, a link's target: they read no file.
   ok = ok && Allow(filter, {SCMP_SYS(stat), SCMP_SYS(lstat), SCMP_SYS(readlink),
                             SCMP_SYS(readlinkat)});
   for (int call : {SCMP_SYS(access), SCMP_SYS(faccessat), SCMP_SYS(faccessat2),

@@ -1,19 +1,19 @@
 #include "decoders/internal/wmf_reader.h"
 
-#include <libwmf/api.h>
-#include <libwmf/gd.h>
+#include <unicode/ucnv.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
-#include <mutex>
-#include <new>
+#include <memory>
 #include <optional>
+#include <set>
+#include <string>
 #include <vector>
 
-#include "decoders/internal/decode_budget.h"
+#include "decoders/internal/emf_player.h"
 #include "decoders/internal/metafile_raster.h"
 #include "decoders/internal/picture_error.h"
 #include "platform/error.h"
@@ -25,30 +25,127 @@ constexpr uint32_t kPlaceableKey = 0x9AC6CDD7;
 constexpr size_t kPlaceableBytes = 22;
 constexpr size_t kHeaderBytes = 18;
 
-// Record functions read before playing.
-constexpr uint16_t kEof = 0x0000;
-constexpr uint16_t kSetMapMode = 0x0103;
-constexpr uint16_t kSetWindowOrg = 0x020B;
-constexpr uint16_t kSetWindowExt = 0x020C;
-constexpr uint16_t kSetViewportOrg = 0x020D;
-constexpr uint16_t kSetViewportExt = 0x020E;
-// Records that carry a device-independent bitmap, and where it starts
-// among their parameters.
-constexpr uint16_t kDibBitBlt = 0x0940;
-constexpr uint16_t kDibStretchBlt = 0x0B41;
-constexpr uint16_t kSetDibToDev = 0x0D33;
-constexpr uint16_t kStretchDib = 0x0F43;
-constexpr uint16_t kDibCreatePatternBrush = 0x0142;
-constexpr uint16_t kCreatePenIndirect = 0x02FA;
+// WMF record functions.
+enum : uint16_t {
+  kEof = 0x0000,
+  kRealizePalette = 0x0035,
+  kSaveDc = 0x001E,
+  kSetBkMode = 0x0102,
+  kSetMapMode = 0x0103,
+  kSetPolyFillMode = 0x0106,
+  kRestoreDc = 0x0127,
+  kSelectClipRegion = 0x012C,
+  kSelectObject = 0x012D,
+  kSetTextAlign = 0x012E,
+  kDibCreatePatternBrush = 0x0142,
+  kDeleteObject = 0x01F0,
+  kSetBkColor = 0x0201,
+  kSetTextColor = 0x0209,
+  kSetWindowOrg = 0x020B,
+  kSetWindowExt = 0x020C,
+  kSetViewportOrg = 0x020D,
+  kSetViewportExt = 0x020E,
+  kOffsetWindowOrg = 0x020F,
+  kOffsetViewportOrg = 0x0211,
+  kLineTo = 0x0213,
+  kMoveTo = 0x0214,
+  kCreatePenIndirect = 0x02FA,
+  kCreateFontIndirect = 0x02FB,
+  kCreateBrushIndirect = 0x02FC,
+  kPolygon = 0x0324,
+  kPolyline = 0x0325,
+  kScaleWindowExt = 0x0410,
+  kScaleViewportExt = 0x0412,
+  kExcludeClipRect = 0x0415,
+  kIntersectClipRect = 0x0416,
+  kEllipse = 0x0418,
+  kRectangle = 0x041B,
+  kSetPixel = 0x041F,
+  kTextOut = 0x0521,
+  kPolyPolygon = 0x0538,
+  kPatBlt = 0x061D,
+  kRoundRect = 0x061C,
+  kArc = 0x0817,
+  kPie = 0x081A,
+  kChord = 0x0830,
+  kDibBitBlt = 0x0940,
+  kExtTextOut = 0x0A32,
+  kDibStretchBlt = 0x0B41,
+  kSetDibToDev = 0x0D33,
+  kStretchDib = 0x0F43,
+  // Records that make an object, which takes a slot of the object table,
+  // though only pens, brushes and fonts are drawn with.
+  kCreatePalette = 0x00F7,
+  kCreatePatternBrush = 0x01F9,
+  kCreateRegion = 0x06FF,
+};
 
-constexpr int kMmText = 1;
-constexpr int kMmIsotropic = 7;
-constexpr int kMmAnisotropic = 8;
+// EMF record types written.
+enum : uint32_t {
+  kEmrHeader = 1,
+  kEmrSetWindowExtEx = 9,
+  kEmrSetWindowOrgEx = 10,
+  kEmrSetViewportExtEx = 11,
+  kEmrSetViewportOrgEx = 12,
+  kEmrEof = 14,
+  kEmrSetMapMode = 17,
+  kEmrSetBkMode = 18,
+  kEmrSetPolyFillMode = 19,
+  kEmrSetTextAlign = 22,
+  kEmrSetTextColor = 24,
+  kEmrSetBkColor = 25,
+  kEmrMoveToEx = 27,
+  kEmrExcludeClipRect = 29,
+  kEmrIntersectClipRect = 30,
+  kEmrScaleWindowExtEx = 32,
+  kEmrSaveDc = 33,
+  kEmrRestoreDc = 34,
+  kEmrSelectObject = 37,
+  kEmrCreatePen = 38,
+  kEmrCreateBrushIndirect = 39,
+  kEmrDeleteObject = 40,
+  kEmrEllipse = 42,
+  kEmrRectangle = 43,
+  kEmrRoundRect = 44,
+  kEmrArc = 45,
+  kEmrChord = 46,
+  kEmrPie = 47,
+  kEmrLineTo = 54,
+  kEmrExtSelectClipRgn = 75,
+  kEmrBitBlt = 76,
+  kEmrStretchDiBits = 81,
+  kEmrExtCreateFontIndirectW = 82,
+  kEmrExtTextOutW = 84,
+  kEmrPolygon16 = 86,
+  kEmrPolyline16 = 87,
+  kEmrPolyPolygon16 = 91,
+  kEmrCreateDibPatternBrushPt = 94,
+};
 
-// libwmf's own device units: a placeable file is drawn in points, a plain
-// one in its logical units (MM_TEXT) or on a viewport 1024 units wide.
-constexpr double kPointsPerInch = 72.0;
-constexpr double kDefaultViewportExt = 1024.0;
+enum : int {
+  kMmText = 1,
+  kMmLoMetric = 2,
+  kMmHiMetric = 3,
+  kMmLoEnglish = 4,
+  kMmHiEnglish = 5,
+  kMmTwips = 6,
+  kMmIsotropic = 7,
+  kMmAnisotropic = 8,
+};
+
+constexpr uint32_t kSrcCopy = 0x00CC0020;
+constexpr uint16_t kEtoOpaque = 0x2;
+constexpr uint16_t kEtoClipped = 0x4;
+constexpr uint32_t kRgnCopy = 5;
+constexpr uint16_t kBsPattern = 3;
+constexpr uint8_t kSymbolCharset = 2;
+
+// The reference device of the EMF written: 100 pixels to the millimetre,
+// so that its frame, in hundredths of a millimetre, is in device pixels.
+constexpr int64_t kDeviceMm = 1000;
+constexpr int64_t kDevicePxPerMm = 100;
+constexpr int64_t kDevicePx = kDeviceMm * kDevicePxPerMm;
+constexpr double kHimetricPerInch = 2540;
 
 uint32_t Le(std::span<const uint8_t> bytes, size_t at, int length) {
   uint32_t v = 0;
@@ -56,22 +153,28 @@ uint32_t Le(std::span<const uint8_t> bytes, size_t at, int length) {
   return v;
 }
 
-int16_t Le16s(std::span<const uint8_t> bytes, size_t at) {
-  return static_cast<int16_t>(Le(bytes, at, 2));
-}
+// A record's parameters: 16-bit words, the last argument of the call first.
+class Params {
+ public:
+  explicit Params(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+  size_t words() const { return bytes_.size() / 2; }
+  bool Has(size_t n) const { return words() >= n; }
+  uint16_t U(size_t i) const {
+    return static_cast<uint16_t>(Le(bytes_, i * 2, 2));
+  }
+  int16_t S(size_t i) const { return static_cast<int16_t>(U(i)); }
+  uint32_t U32(size_t i) const { return Le(bytes_, i * 2, 4); }
+  std::span<const uint8_t> bytes() const { return bytes_; }
 
-struct Point {
-  double x;
-  double y;
+ private:
+  std::span<const uint8_t> bytes_;
 };
 
-// Returns the pixels of the bitmap a record's parameters hold at
-// `dib_at`, or nothing when the record holds none; raises 481 when the
-// bitmap claims more than the limits or than the record holds.
-std::optional<int64_t> BitmapPixels(std::span<const uint8_t> params,
-                                    size_t dib_at) {
-  if (params.size() < dib_at + 16) return std::nullopt;
-  std::span<const uint8_t> dib = params.subspan(dib_at);
+// Returns the pixels of the bitmap at `dib`, or nothing when it holds no
+// header; raises 481 when the bitmap claims more than the limits or than
+// its bytes hold.
+std::optional<int64_t> BitmapPixels(std::span<const uint8_t> dib) {
+  if (dib.size() < 16) return std::nullopt;
   const uint32_t header = Le(dib, 0, 4);
   int64_t width = 0;
   int64_t height = 0;
@@ -90,8 +193,6 @@ std::optional<int64_t> BitmapPixels(std::span<const uint8_t> params,
     RaisePictureError(platform::kErrInvalidPicture);
   }
   CheckPictureSides(width, height);
-  // Depths and compressions a bitmap may have; libwmf sizes its buffers by
-  // the depth whatever the compression says.
   if ((bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 &&
        bits != 32) ||
       compression > 3 || (compression == 1 && bits != 8) ||
@@ -101,9 +202,10 @@ std::optional<int64_t> BitmapPixels(std::span<const uint8_t> params,
   const int64_t pixels = width * height;
   const auto bytes = static_cast<int64_t>(dib.size());
   if (compression == 0 || compression == 3) {
-    const int64_t stride = (width * std::max<int64_t>(bits, 1) + 31) / 32 * 4;
-    if (stride * height > bytes)
+    const int64_t stride = (width * bits + 31) / 32 * 4;
+    if (stride * height > bytes) {
       RaisePictureError(platform::kErrInvalidPicture);
+    }
   } else if (pixels > bytes * 256) {
     // A run-length bitmap gives at most 255 pixels for two bytes.
     RaisePictureError(platform::kErrInvalidPicture);
@@ -113,409 +215,1103 @@ std::optional<int64_t> BitmapPixels(std::span<const uint8_t> params,
   return pixels;
 }
 
-// Serialises every use of libwmf: its font handling keeps process-wide
-// state that two plays at once would share.
-std::mutex& LibwmfMutex() {
-  static std::mutex mutex;
-  return mutex;
+// Where a bitmap record's DIB starts among its parameters, in words, or 0
+// when the record holds none.
+size_t DibWord(uint16_t function, const Params& p) {
+  switch (function) {
+    case kStretchDib:
+      return 11;
+    case kSetDibToDev:
+      return 9;
+    case kDibCreatePatternBrush:
+      return 2;
+    case kDibStretchBlt:
+      // The form without a bitmap has one reserved word more than its
+      // function's high byte says and nothing after it.
+      return p.words() > 11 ? 10 : 0;
+    case kDibBitBlt:
+      return p.words() > 9 ? 8 : 0;
+    default:
+      return 0;
+  }
 }
 
-// A bitmap drawn over more than this many times the picture's area (plus
-// the allowance), which libwmf would stretch pixel by pixel, makes the file
-// invalid.
-constexpr double kMaxBitmapCoverage = 4;
-constexpr double kBitmapCoverageAllowancePx = 1 << 20;
+// The bytes of a DIB's header and colour table, as far as `dib` holds them.
+size_t DibInfoBytes(std::span<const uint8_t> dib) {
+  const uint32_t header = Le(dib, 0, 4);
+  size_t colours = 0;
+  size_t entry = 4;
+  if (header == 12) {
+    const uint32_t bits = Le(dib, 10, 2);
+    colours = bits <= 8 ? size_t{1} << bits : 0;
+    entry = 3;
+  } else {
+    const uint32_t bits = Le(dib, 14, 2);
+    const uint32_t compression = Le(dib, 16, 4);
+    const uint32_t used = dib.size() >= 36 ? Le(dib, 32, 4) : 0;
+    colours = used != 0 && used <= 256 ? used
+              : bits <= 8              ? size_t{1} << bits
+                                       : 0;
+    if (compression == 3 && header == 40) colours = 3;
+  }
+  return std::min(dib.size(), header + colours * entry);
+}
 
-// The widest pen libwmf draws: a sixteenth of the picture's larger side, or
-// 32 pixels when that is less.
-constexpr double kMaxPenSides = 16;
-constexpr double kMinPenCapPx = 32;
+// The ICU converter of a font's character set, or nothing for the
+// symbol sets, whose bytes stand for themselves.
+const char* ConverterName(uint8_t charset) {
+  switch (charset) {
+    case kSymbolCharset:
+      return nullptr;
+    case 77:
+      return "macintosh";
+    case 128:
+      return "windows-31j";
+    case 129:
+      return "windows-949";
+    case 134:
+      return "windows-936";
+    case 136:
+      return "windows-950";
+    case 161:
+      return "windows-1253";
+    case 162:
+      return "windows-1254";
+    case 163:
+      return "windows-1258";
+    case 177:
+      return "windows-1255";
+    case 178:
+      return "windows-1256";
+    case 186:
+      return "windows-1257";
+    case 204:
+      return "windows-1251";
+    case 222:
+      return "windows-874";
+    case 238:
+      return "windows-1250";
+    case 255:
+      return "ibm-437";
+    default:  // ANSI, DEFAULT and the rest
+      return "windows-1252";
+  }
+}
 
-// What libwmf may allocate for one picture (its own image excepted): room
-// for a bitmap at the picture limit, 4 bytes a pixel.
-constexpr size_t kLibwmfAllocationBytes = size_t{kMaxPicturePixels} * 4;
+// The characters of the Symbol font's codes 0x20 to 0xFF, where they are
+// not the ASCII ones (0: the byte stands for itself).
+constexpr std::array<char16_t, 224> kSymbolFont = {
+    // 0x20
+    0, 0, 0x2200, 0, 0x2203, 0, 0, 0x220B, 0, 0, 0x2217, 0, 0, 0x2212, 0, 0,
+    // 0x30
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    // 0x40
+    0x2245, 0x0391, 0x0392, 0x03A7, 0x0394, 0x0395, 0x03A6, 0x0393, 0x0397,
+    0x0399, 0x03D1, 0x039A, 0x039B, 0x039C, 0x039D, 0x039F,
+    // 0x50
+    0x03A0, 0x0398, 0x03A1, 0x03A3, 0x03A4, 0x03A5, 0x03C2, 0x03A9, 0x039E,
+    0x03A8, 0x0396, 0, 0x2234, 0, 0x22A5, 0,
+    // 0x60
+    0x203E, 0x03B1, 0x03B2, 0x03C7, 0x03B4, 0x03B5, 0x03C6, 0x03B3, 0x03B7,
+    0x03B9, 0x03D5, 0x03BA, 0x03BB, 0x03BC, 0x03BD, 0x03BF,
+    // 0x70
+    0x03C0, 0x03B8, 0x03C1, 0x03C3, 0x03C4, 0x03C5, 0x03D6, 0x03C9, 0x03BE,
+    0x03C8, 0x03B6, 0, 0, 0, 0x223C, 0,
+    // 0x80: unused
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    // 0x90: unused
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    // 0xA0
+    0x20AC, 0x03D2, 0x2032, 0x2264, 0x2044, 0x221E, 0x0192, 0x2663, 0x2666,
+    0x2665, 0x2660, 0x2194, 0x2190, 0x2191, 0x2192, 0x2193,
+    // 0xB0
+    0x00B0, 0x00B1, 0x2033, 0x2265, 0x00D7, 0x221D, 0x2202, 0x2022, 0x00F7,
+    0x2260, 0x2261, 0x2248, 0x2026, 0x23D0, 0x23AF, 0x21B5,
+    // 0xC0
+    0x2135, 0x2111, 0x211C, 0x2118, 0x2297, 0x2295, 0x2205, 0x2229, 0x222A,
+    0x2283, 0x2287, 0x2284, 0x2282, 0x2286, 0x2208, 0x2209,
+    // 0xD0
+    0x2220, 0x2207, 0x00AE, 0x00A9, 0x2122, 0x220F, 0x221A, 0x22C5, 0x00AC,
+    0x2227, 0x2228, 0x21D4, 0x21D0, 0x21D1, 0x21D2, 0x21D3,
+    // 0xE0
+    0x25CA, 0x2329, 0x00AE, 0x00A9, 0x2122, 0x2211, 0x239B, 0x239C, 0x239D,
+    0x23A1, 0x23A2, 0x23A3, 0x23A7, 0x23A8, 0x23A9, 0x23AA,
+    // 0xF0
+    0, 0x232A, 0x222B, 0x2320, 0x23AE, 0x2321, 0x239E, 0x239F, 0x23A0, 0x23A4,
+    0x23A5, 0x23A6, 0x23AB, 0x23AC, 0x23AD, 0};
 
-// libwmf's allocations, counted against kLibwmfAllocationBytes. Each block
-// carries its size in front of it, 16 bytes to keep the alignment.
-struct AllocationCap {
-  size_t left = kLibwmfAllocationBytes;
-  bool refused = false;
+// Returns `text` in the Symbol font's codes as Unicode, one code unit a
+// byte.
+std::u16string SymbolToUtf16(std::span<const uint8_t> text,
+                             std::vector<int32_t>* from) {
+  std::u16string out;
+  from->clear();
+  for (size_t i = 0; i < text.size(); ++i) {
+    const uint8_t b = text[i];
+    const char16_t mapped = b >= 0x20 ? kSymbolFont[b - 0x20] : 0;
+    out += mapped != 0 ? mapped : static_cast<char16_t>(b);
+    from->push_back(static_cast<int32_t>(i));
+  }
+  return out;
+}
+
+struct ConverterCloser {
+  void operator()(UConverter* c) const { ucnv_close(c); }
 };
-constexpr size_t kBlockHeader = 16;
 
-size_t BlockSize(void* mem) {
-  size_t size = 0;
-  std::memcpy(&size, static_cast<char*>(mem) - kBlockHeader, sizeof size);
-  return size;
-}
-
-void* CappedMalloc(void* context, size_t size) {
-  auto* cap = static_cast<AllocationCap*>(context);
-  if (size > cap->left) {
-    cap->refused = true;
-    return nullptr;
+// Returns `text` in UTF-16 read in `charset`, and in `from` the byte each
+// code unit starts at.
+std::u16string ToUtf16(std::span<const uint8_t> text, uint8_t charset,
+                       std::vector<int32_t>* from) {
+  std::u16string out;
+  from->clear();
+  if (const char* name = ConverterName(charset)) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<UConverter, ConverterCloser> converter(
+        ucnv_open(name, &status));
+    if (U_SUCCESS(status)) {
+      // No byte gives more than two code units.
+      out.resize(text.size() * 2);
+      from->resize(out.size());
+      UChar* target = out.data();
+      const auto* source = reinterpret_cast<const char*>(text.data());
+      ucnv_toUnicode(converter.get(), &target, out.data() + out.size(), &source,
+                     source + text.size(), from->data(), true, &status);
+      if (U_SUCCESS(status)) {
+        out.resize(static_cast<size_t>(target - out.data()));
+        from->resize(out.size());
+        return out;
+      }
+    }
+    out.clear();
+    from->clear();
   }
-  auto* block = static_cast<char*>(std::malloc(size + kBlockHeader));
-  if (block == nullptr) return nullptr;
-  cap->left -= size;
-  std::memcpy(block, &size, sizeof size);
-  return block + kBlockHeader;
-}
-
-void CappedFree(void* context, void* mem) {
-  if (mem == nullptr) return;
-  static_cast<AllocationCap*>(context)->left += BlockSize(mem);
-  std::free(static_cast<char*>(mem) - kBlockHeader);
-}
-
-void* CappedRealloc(void* context, void* mem, size_t size) {
-  if (mem == nullptr) return CappedMalloc(context, size);
-  auto* cap = static_cast<AllocationCap*>(context);
-  const size_t old = BlockSize(mem);
-  if (size > old && size - old > cap->left) {
-    cap->refused = true;
-    return nullptr;
+  for (size_t i = 0; i < text.size(); ++i) {
+    out += static_cast<char16_t>(text[i]);
+    from->push_back(static_cast<int32_t>(i));
   }
-  auto* block = static_cast<char*>(std::realloc(
-      static_cast<char*>(mem) - kBlockHeader, size + kBlockHeader));
-  if (block == nullptr) return nullptr;
-  cap->left = cap->left + old - size;
-  std::memcpy(block, &size, sizeof size);
-  return block + kBlockHeader;
+  return out;
 }
 
-// The status callback libwmf calls while it plays; non-zero stops it.
-int StopWhenLate(void* context, float /*fraction*/) {
-  return static_cast<const Deadline*>(context)->Passed() ? 1 : 0;
-}
-
-// Owns a libwmf handle.
-class WmfHandle {
+// The EMF being written.
+class EmfOut {
  public:
-  WmfHandle() = default;
-  WmfHandle(const WmfHandle&) = delete;
-  WmfHandle& operator=(const WmfHandle&) = delete;
-  ~WmfHandle() {
-    if (api_ != nullptr) wmf_api_destroy(api_);
+  // Starts a record of `type`; End() closes it.
+  EmfOut& Begin(uint32_t type) {
+    start_ = bytes_.size();
+    Put32(type);
+    Put32(0);
+    return *this;
   }
-  wmfAPI** out() { return &api_; }
-  wmfAPI* get() const { return api_; }
+  EmfOut& Put32(uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+      bytes_.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    }
+    return *this;
+  }
+  EmfOut& PutI(int64_t v) { return Put32(static_cast<uint32_t>(v)); }
+  EmfOut& Put16(uint16_t v) {
+    bytes_.push_back(static_cast<uint8_t>(v));
+    bytes_.push_back(static_cast<uint8_t>(v >> 8));
+    return *this;
+  }
+  EmfOut& PutBytes(std::span<const uint8_t> b) {
+    bytes_.insert(bytes_.end(), b.begin(), b.end());
+    return *this;
+  }
+  // The offset, from the record's start, of what is put next.
+  uint32_t Offset() const {
+    return static_cast<uint32_t>(bytes_.size() - start_);
+  }
+  void End() {
+    while (bytes_.size() % 4 != 0) bytes_.push_back(0);
+    const auto size = static_cast<uint32_t>(bytes_.size() - start_);
+    for (int i = 0; i < 4; ++i) {
+      bytes_[start_ + 4 + i] = static_cast<uint8_t>(size >> (8 * i));
+    }
+    ++records_;
+  }
+  // A record of 32-bit parameters.
+  void Record(uint32_t type, std::initializer_list<int64_t> params) {
+    Begin(type);
+    for (int64_t v : params) PutI(v);
+    End();
+  }
+  size_t size() const { return bytes_.size(); }
+  uint32_t records() const { return records_; }
+  std::vector<uint8_t>& bytes() { return bytes_; }
 
  private:
-  wmfAPI* api_ = nullptr;
+  std::vector<uint8_t> bytes_;
+  size_t start_ = 0;
+  uint32_t records_ = 0;
 };
 
-// A refused allocation was the file's claim, not a lack of memory.
-[[noreturn]] void RaiseForLibwmf(wmf_error_t error, const AllocationCap& cap) {
-  RaisePictureError(error == wmf_E_InsMem && !cap.refused
-                        ? platform::kErrOutOfMemory
-                        : platform::kErrInvalidPicture);
+// The logical extent of what a plain file draws, in device pixels of the
+// reference device at 96 dots per inch.
+struct Extent {
+  double left = std::numeric_limits<double>::infinity();
+  double top = std::numeric_limits<double>::infinity();
+  double right = -std::numeric_limits<double>::infinity();
+  double bottom = -std::numeric_limits<double>::infinity();
+  bool Empty() const { return !(right > left) || !(bottom > top); }
+  void Add(double x, double y) {
+    left = std::min(left, x);
+    right = std::max(right, x);
+    top = std::min(top, y);
+    bottom = std::max(bottom, y);
+  }
+};
+
+// Pixels at 96 dots per inch for one logical unit of the metric mapping
+// modes, whose y axis points up; 1 for the others.
+double UnitPx(int mode) {
+  switch (mode) {
+    case kMmLoMetric:
+      return kMetafileDotsPerInch / 254.0;
+    case kMmHiMetric:
+      return kMetafileDotsPerInch / 2540.0;
+    case kMmLoEnglish:
+      return kMetafileDotsPerInch / 100.0;
+    case kMmHiEnglish:
+      return kMetafileDotsPerInch / 1000.0;
+    case kMmTwips:
+      return kMetafileDotsPerInch / 1440.0;
+    default:
+      return 1;
+  }
 }
 
-}  // namespace
+bool Metric(int mode) { return mode >= kMmLoMetric && mode <= kMmTwips; }
 
-WmfLayout ScanWmf(std::span<const uint8_t> bytes) {
+struct Window {
+  int32_t org_x = 0;
+  int32_t org_y = 0;
+  int32_t ext_x = 1;
+  int32_t ext_y = 1;
+  int mode = kMmText;
+};
+
+// What a walk over the records found, before any is written.
+struct Scan {
+  bool placeable = false;
+  int16_t box[4] = {0, 0, 0, 0};
+  uint16_t units_per_inch = 0;
+  uint16_t objects = 0;
+  std::optional<int> first_mode;
+  std::optional<std::array<int32_t, 2>> first_org;
+  std::optional<std::array<int32_t, 2>> first_ext;
+  Extent drawn;
+};
+
+// Calls `each(function, params)` for every record of the WMF `bytes` up to
+// its EOF, after checking the headers and that each record lies within the
+// file; fills in what the headers say in `scan`.
+template <typename Each>
+void Walk(std::span<const uint8_t> bytes, Scan* scan, Each each) {
   size_t at = 0;
-  std::optional<Point> placeable_tl;
-  std::optional<Point> placeable_br;
-  double units_per_inch = 0;
   if (bytes.size() >= kPlaceableBytes && Le(bytes, 0, 4) == kPlaceableKey) {
-    placeable_tl = Point{static_cast<double>(Le16s(bytes, 6)),
-                         static_cast<double>(Le16s(bytes, 8))};
-    placeable_br = Point{static_cast<double>(Le16s(bytes, 10)),
-                         static_cast<double>(Le16s(bytes, 12))};
-    units_per_inch = Le(bytes, 14, 2);
-    if (units_per_inch <= 0) RaisePictureError(platform::kErrInvalidPicture);
+    scan->placeable = true;
+    for (int i = 0; i < 4; ++i) {
+      scan->box[i] = static_cast<int16_t>(Le(bytes, 6 + 2 * i, 2));
+    }
+    scan->units_per_inch = static_cast<uint16_t>(Le(bytes, 14, 2));
+    if (scan->units_per_inch == 0) {
+      RaisePictureError(platform::kErrInvalidPicture);
+    }
     at = kPlaceableBytes;
   }
   if (bytes.size() < at + kHeaderBytes || Le(bytes, at + 2, 2) != 9) {
     RaisePictureError(platform::kErrInvalidPicture);
   }
-  // libwmf allocates the largest record the header states before reading
-  // any: no record is larger than the file.
+  scan->objects = static_cast<uint16_t>(Le(bytes, at + 10, 2));
+  // No record is larger than the header says, nor than the file.
   const uint64_t max_record_bytes = uint64_t{Le(bytes, at + 12, 4)} * 2;
   if (max_record_bytes > bytes.size()) {
     RaisePictureError(platform::kErrInvalidPicture);
   }
   at += kHeaderBytes;
-  std::optional<int> map_mode;
-  std::optional<Point> window_org;
-  std::optional<Point> window_ext;
-  std::optional<Point> viewport_org;
-  std::optional<Point> viewport_ext;
-  WmfLayout layout;
   int64_t records = 0;
-  bool ended = false;
-  while (!ended && bytes.size() - at >= 6) {
+  while (bytes.size() - at >= 6) {
     const uint64_t size = uint64_t{Le(bytes, at, 4)} * 2;
-    const uint16_t function = static_cast<uint16_t>(Le(bytes, at + 4, 2));
+    const auto function = static_cast<uint16_t>(Le(bytes, at + 4, 2));
     if (size < 6 || size > bytes.size() - at || size - 6 > max_record_bytes ||
         ++records > kMaxMetafileRecords) {
       RaisePictureError(platform::kErrInvalidPicture);
     }
-    std::span<const uint8_t> params = bytes.subspan(at + 6, size - 6);
-    auto pair = [&] {  // parameters (y, x)
-      return Point{static_cast<double>(Le16s(params, 2)),
-                   static_cast<double>(Le16s(params, 0))};
-    };
-    switch (function) {
-      case kEof:
-        // libwmf ends only at an EOF record of three words, and plays on
-        // past a longer one: so does this walk.
-        ended = size == 6;
-        break;
-      case kSetMapMode:
-        if (params.size() >= 2 && !map_mode) {
-          map_mode = static_cast<int>(Le(params, 0, 2));
-        }
-        break;
-      case kSetWindowOrg:
-        if (params.size() >= 4 && !window_org) window_org = pair();
-        break;
-      case kSetWindowExt:
-        if (params.size() >= 4 && !window_ext) window_ext = pair();
-        break;
-      case kSetViewportOrg:
-        if (params.size() >= 4 && !viewport_org) viewport_org = pair();
-        break;
-      case kCreatePenIndirect:
-        // Its width follows the style.
-        if (params.size() >= 4) layout.pen_widths.push_back(at + 6 + 2);
-        break;
-      case kSetViewportExt:
-        if (params.size() >= 4 && !viewport_ext) viewport_ext = pair();
-        break;
-      default: {
-        std::optional<int64_t> pixels;
-        if (function == kStretchDib) pixels = BitmapPixels(params, 22);
-        if (function == kDibStretchBlt) pixels = BitmapPixels(params, 20);
-        if (function == kDibBitBlt) pixels = BitmapPixels(params, 16);
-        if (function == kSetDibToDev) pixels = BitmapPixels(params, 18);
-        if (function == kDibCreatePatternBrush) {
-          pixels = BitmapPixels(params, 4);
-        }
-        if (pixels) {
-          layout.largest_bitmap_pixels =
-              std::max(layout.largest_bitmap_pixels, *pixels);
-        }
-        // Where the record's destination size lies among its parameters.
-        size_t size_at = 0;
-        if (function == kStretchDib) size_at = 14;
-        if (function == kDibStretchBlt) size_at = 12;
-        if (function == kDibBitBlt) size_at = 8;
-        if (function == kSetDibToDev) size_at = 10;
-        if (size_at != 0 && params.size() >= size_at + 4) {
-          layout.bitmap_sizes.push_back(at + 6 + size_at);
-          layout.largest_bitmap_area = std::max(
-              layout.largest_bitmap_area,
-              std::abs(static_cast<double>(Le16s(params, size_at))) *
-                  std::abs(static_cast<double>(Le16s(params, size_at + 2))));
-        }
-        break;
-      }
+    // Only an EOF of three words ends the picture, as Windows reads it.
+    if (function == kEof && size == 6) break;
+    const Params p(bytes.subspan(at + 6, size - 6));
+    if (const size_t dib = DibWord(function, p); dib != 0) {
+      BitmapPixels(p.bytes().subspan(dib * 2));
     }
+    each(function, p);
     at += size;
   }
-  // The logical size, and the frame in logical units.
-  Point tl{0, 0};
-  Point br{0, 0};
-  if (placeable_tl) {
-    tl = *placeable_tl;
-    br = *placeable_br;
-    const double inch_to_px = kMetafileDotsPerInch / units_per_inch;
-    layout.width = std::llround(std::abs(br.x - tl.x) * inch_to_px);
-    layout.height = std::llround(std::abs(br.y - tl.y) * inch_to_px);
-  } else if (window_ext) {
-    tl = window_org.value_or(Point{0, 0});
-    br = Point{tl.x + window_ext->x, tl.y + window_ext->y};
-    layout.width = std::llround(std::abs(window_ext->x));
-    layout.height = std::llround(std::abs(window_ext->y));
+}
+
+// Adds to `extent` the points a drawing record reaches, in reference
+// device pixels from the window's origin.
+void AddDrawn(uint16_t function, const Params& p, const Window& w,
+              Extent* extent) {
+  const double unit = UnitPx(w.mode);
+  const double y_unit = Metric(w.mode) ? -unit : unit;
+  auto add = [&](int x, int y) {
+    extent->Add((x - w.org_x) * unit, (y - w.org_y) * y_unit);
+  };
+  auto add_points = [&](size_t at, size_t count) {
+    for (size_t i = 0; i < count && p.Has(at + 2 * i + 2); ++i) {
+      add(p.S(at + 2 * i), p.S(at + 2 * i + 1));
+    }
+  };
+  switch (function) {
+    case kLineTo:
+    case kMoveTo:
+    case kSetPixel:
+      if (p.Has(2)) add(p.S(p.words() - 1), p.S(p.words() - 2));
+      break;
+    case kRectangle:
+    case kEllipse:
+    case kRoundRect:
+    case kArc:
+    case kChord:
+    case kPie:
+      // (bottom, right, top, left) end every one of them.
+      if (p.Has(4)) {
+        const size_t n = p.words();
+        add(p.S(n - 1), p.S(n - 2));
+        add(p.S(n - 3), p.S(n - 4));
+      }
+      break;
+    case kPolygon:
+    case kPolyline:
+      if (p.Has(1)) add_points(1, p.U(0));
+      break;
+    case kPolyPolygon:
+      if (p.Has(1)) {
+        size_t total = 0;
+        for (size_t i = 0; i < p.U(0) && p.Has(2 + i); ++i) total += p.U(1 + i);
+        add_points(1 + size_t{p.U(0)}, total);
+      }
+      break;
+    case kPatBlt:
+      if (p.Has(6)) {
+        add(p.S(5), p.S(4));
+        add(p.S(5) + p.S(3), p.S(4) + p.S(2));
+      }
+      break;
+    case kStretchDib:
+      if (p.Has(11)) {
+        add(p.S(10), p.S(9));
+        add(p.S(10) + p.S(8), p.S(9) + p.S(7));
+      }
+      break;
+    case kDibStretchBlt: {
+      const size_t k = p.words() > 11 ? 6 : 7;
+      if (p.Has(k + 4)) {
+        add(p.S(k + 3), p.S(k + 2));
+        add(p.S(k + 3) + p.S(k + 1), p.S(k + 2) + p.S(k));
+      }
+      break;
+    }
+    case kDibBitBlt: {
+      const size_t k = p.words() > 9 ? 4 : 5;
+      if (p.Has(k + 4)) {
+        add(p.S(k + 3), p.S(k + 2));
+        add(p.S(k + 3) + p.S(k + 1), p.S(k + 2) + p.S(k));
+      }
+      break;
+    }
+    case kSetDibToDev:
+      if (p.Has(9)) {
+        add(p.S(8), p.S(7));
+        add(p.S(8) + p.S(6), p.S(7) + p.S(5));
+      }
+      break;
+    case kTextOut:
+      if (p.Has(1)) {
+        const size_t at = 1 + (size_t{p.U(0)} + 1) / 2;
+        if (p.Has(at + 2)) add(p.S(at + 1), p.S(at));
+      }
+      break;
+    case kExtTextOut:
+      if (p.Has(2)) add(p.S(1), p.S(0));
+      break;
+    default:
+      break;
+  }
+}
+
+class Translator {
+ public:
+  Translator(uint16_t objects, EmfOut* out) : out_(*out), slots_(objects) {
+    for (uint16_t i = 0; i < objects; ++i) free_.insert(i);
+  }
+
+  void Play(uint16_t function, const Params& p);
+  uint32_t handles() const { return static_cast<uint32_t>(slots_.size()) + 1; }
+  // Whether the file's mapping modes are played; else the mapping set
+  // before its records (the window onto the frame) stays. Its viewport is
+  // never played: the frame is the viewport.
+  bool keep_mapping = false;
+
+ private:
+  enum class Kind : uint8_t { kFree, kPen, kBrush, kFont, kOther };
+  struct Slot {
+    Kind kind = Kind::kFree;
+    uint8_t charset = 0;
+    bool symbol = false;  // the Symbol font, whose codes are its own
+  };
+  // Takes the lowest free slot of the object table for an object of
+  // `kind`; returns its EMF handle, or nothing when the table is full (the
+  // object is not made, as in Windows).
+  std::optional<uint32_t> Take(Kind kind, uint8_t charset = 0,
+                               bool symbol = false);
+  void Shape(uint32_t type, const Params& p, size_t extra);
+  void Poly(uint32_t type, const Params& p);
+  void PolyPolygon(const Params& p);
+  void Text(const Params& p, bool extended);
+  void Bitmap(uint16_t function, const Params& p);
+  void PatternBrush(const Params& p);
+  void Font(const Params& p);
+  void PutStretchDib(int x, int y, int cx, int cy, int sx, int sy, int scx,
+                     int scy, uint32_t rop, uint32_t usage,
+                     std::span<const uint8_t> dib);
+
+  EmfOut& out_;
+  // The object table, as many slots as the header says, and its free ones.
+  std::vector<Slot> slots_;
+  std::set<uint16_t> free_;
+  // The font selected's character set, and whether it is Symbol.
+  uint8_t charset_ = 0;
+  bool symbol_ = false;
+  Window window_;
+  std::vector<Window> saved_;
+};
+
+std::optional<uint32_t> Translator::Take(Kind kind, uint8_t charset,
+                                         bool symbol) {
+  if (free_.empty()) return std::nullopt;
+  const uint16_t slot = *free_.begin();
+  free_.erase(free_.begin());
+  slots_[slot] = Slot{kind, charset, symbol};
+  return uint32_t{slot} + 1;
+}
+
+// Rectangle, Ellipse, RoundRect (`extra` 2: the corner size), Arc, Chord
+// and Pie (`extra` 4: the radials' ends), their parameters (extra...,
+// bottom, right, top, left).
+void Translator::Shape(uint32_t type, const Params& p, size_t extra) {
+  if (!p.Has(extra + 4)) return;
+  out_.Begin(type);
+  for (size_t i = extra + 4; i-- > extra;) out_.PutI(p.S(i));
+  if (extra == 2) out_.PutI(p.S(1)).PutI(p.S(0));
+  // An arc's start, then end: (yEnd, xEnd, yStart, xStart).
+  if (extra == 4) out_.PutI(p.S(3)).PutI(p.S(2)).PutI(p.S(1)).PutI(p.S(0));
+  out_.End();
+}
+
+void Translator::Poly(uint32_t type, const Params& p) {
+  if (!p.Has(1)) return;
+  const size_t count = std::min<size_t>(p.U(0), (p.words() - 1) / 2);
+  if (count == 0) return;
+  out_.Begin(type);
+  for (int i = 0; i < 4; ++i) out_.Put32(0);  // bounds, not read
+  out_.PutI(static_cast<int64_t>(count));
+  for (size_t i = 0; i < count * 2; ++i) out_.Put16(p.U(1 + i));
+  out_.End();
+}
+
+void Translator::PolyPolygon(const Params& p) {
+  if (!p.Has(1)) return;
+  const size_t polys = p.U(0);
+  if (!p.Has(1 + polys)) return;
+  size_t total = 0;
+  for (size_t i = 0; i < polys; ++i) total += p.U(1 + i);
+  if (total == 0 || !p.Has(1 + polys + 2 * total)) return;
+  out_.Begin(kEmrPolyPolygon16);
+  for (int i = 0; i < 4; ++i) out_.Put32(0);
+  out_.PutI(static_cast<int64_t>(polys)).PutI(static_cast<int64_t>(total));
+  for (size_t i = 0; i < polys; ++i) out_.Put32(p.U(1 + i));
+  for (size_t i = 0; i < 2 * total; ++i) out_.Put16(p.U(1 + polys + i));
+  out_.End();
+}
+
+void Translator::Text(const Params& p, bool extended) {
+  int x = 0;
+  int y = 0;
+  uint16_t options = 0;
+  std::array<int, 4> rect = {0, 0, 0, 0};
+  size_t count = 0;
+  size_t string_at = 0;  // in bytes
+  if (extended) {
+    // y, x, count, options, [rectangle], string, [advances].
+    if (!p.Has(4)) return;
+    y = p.S(0);
+    x = p.S(1);
+    count = p.U(2);
+    options = p.U(3);
+    string_at = 8;
+    if ((options & (kEtoOpaque | kEtoClipped)) != 0 && p.Has(8)) {
+      for (size_t i = 0; i < 4; ++i) rect[i] = p.S(4 + i);
+      string_at = 16;
+    }
   } else {
-    return layout;
+    // count, string, y, x.
+    if (!p.Has(1)) return;
+    count = p.U(0);
+    string_at = 2;
+    const size_t after = 1 + (count + 1) / 2;
+    if (!p.Has(after + 2)) return;
+    y = p.S(after);
+    x = p.S(after + 1);
   }
-  // The frame where libwmf draws it: in points for a placeable file that
-  // keeps its first mapping, in logical units (MM_TEXT), or on the
-  // viewport, 1024 units square unless the file sets one.
-  const Point org = window_org.value_or(Point{0, 0});
-  Point scale{1, 1};
-  Point shift{0, 0};
-  const int mode = map_mode.value_or(kMmText);
-  if (placeable_tl && !map_mode) {
-    scale =
-        Point{kPointsPerInch / units_per_inch, kPointsPerInch / units_per_inch};
-  } else if (mode == kMmAnisotropic || mode == kMmIsotropic) {
-    if (!window_ext || window_ext->x == 0 || window_ext->y == 0) {
-      return layout;
+  const std::span<const uint8_t> bytes = p.bytes();
+  if (count == 0 || string_at + count > bytes.size()) return;
+  std::vector<int32_t> from;
+  const std::span<const uint8_t> string = bytes.subspan(string_at, count);
+  const std::u16string text =
+      symbol_ ? SymbolToUtf16(string, &from) : ToUtf16(string, charset_, &from);
+  if (text.empty()) return;
+  // The advances, one per byte, when the record holds them: each code
+  // unit takes those of its bytes.
+  const size_t dx_at = string_at + (count + 1) / 2 * 2;
+  std::vector<int32_t> advances;
+  if (extended && dx_at + count * 2 <= bytes.size()) {
+    for (size_t i = 0; i < text.size(); ++i) {
+      const auto first = static_cast<size_t>(std::max(from[i], 0));
+      const size_t end = i + 1 < text.size()
+                             ? static_cast<size_t>(std::max(from[i + 1], 0))
+                             : count;
+      int32_t sum = 0;
+      for (size_t b = first; b < end && b < count; ++b) {
+        sum += static_cast<int16_t>(Le(bytes, dx_at + b * 2, 2));
+      }
+      advances.push_back(sum);
     }
-    const Point vp_ext =
-        viewport_ext.value_or(Point{kDefaultViewportExt, kDefaultViewportExt});
-    scale = Point{vp_ext.x / window_ext->x, vp_ext.y / window_ext->y};
-    if (mode == kMmIsotropic) {
-      const double s = std::min(std::abs(scale.x), std::abs(scale.y));
-      scale = Point{std::copysign(s, scale.x), std::copysign(s, scale.y)};
-    }
-    // libwmf takes the viewport origin off in logical units.
-    shift = viewport_org.value_or(Point{0, 0});
-  } else if (mode != kMmText) {
-    return layout;  // a metric mapping: framed by what it draws
   }
-  layout.left = static_cast<float>((tl.x - org.x - shift.x) * scale.x);
-  layout.top = static_cast<float>((tl.y - org.y - shift.y) * scale.y);
-  layout.right = static_cast<float>((br.x - org.x - shift.x) * scale.x);
-  layout.bottom = static_cast<float>((br.y - org.y - shift.y) * scale.y);
-  layout.framed = true;
-  layout.units_per_logical = std::abs(scale.x * scale.y);
-  if (layout.left > layout.right) std::swap(layout.left, layout.right);
-  if (layout.top > layout.bottom) std::swap(layout.top, layout.bottom);
-  return layout;
+  constexpr uint32_t kFixed = 76;
+  const auto chars = static_cast<uint32_t>(text.size());
+  const uint32_t string_bytes = (chars * 2 + 3) / 4 * 4;
+  out_.Begin(kEmrExtTextOutW);
+  for (int i = 0; i < 4; ++i) out_.Put32(0);  // bounds
+  out_.Put32(1);                              // GM_COMPATIBLE
+  out_.Put32(0).Put32(0);                     // scales, not read
+  out_.PutI(x).PutI(y).Put32(chars).Put32(kFixed).Put32(options);
+  for (int v : rect) out_.PutI(v);
+  out_.Put32(advances.empty() ? 0 : kFixed + string_bytes);
+  for (char16_t c : text) out_.Put16(c);
+  if (chars % 2 != 0) out_.Put16(0);
+  for (int32_t a : advances) out_.PutI(a);
+  out_.End();
+}
+
+void Translator::PutStretchDib(int x, int y, int cx, int cy, int sx, int sy,
+                               int scx, int scy, uint32_t rop, uint32_t usage,
+                               std::span<const uint8_t> dib) {
+  constexpr uint32_t kFixed = 80;
+  const auto info = static_cast<uint32_t>(DibInfoBytes(dib));
+  const auto bits = static_cast<uint32_t>(dib.size()) - info;
+  out_.Begin(kEmrStretchDiBits);
+  for (int i = 0; i < 4; ++i) out_.Put32(0);
+  out_.PutI(x).PutI(y).PutI(sx).PutI(sy).PutI(scx).PutI(scy);
+  out_.Put32(kFixed).Put32(info).Put32(kFixed + info).Put32(bits);
+  out_.Put32(usage).Put32(rop).PutI(cx).PutI(cy);
+  out_.PutBytes(dib);
+  out_.End();
+}
+
+// The whole bitmap, by its header's size.
+std::array<int, 2> DibSize(std::span<const uint8_t> dib) {
+  if (Le(dib, 0, 4) == 12) {
+    return {static_cast<int>(Le(dib, 4, 2)), static_cast<int>(Le(dib, 6, 2))};
+  }
+  return {static_cast<int>(Le(dib, 4, 4)),
+          std::abs(static_cast<int>(static_cast<int32_t>(Le(dib, 8, 4))))};
+}
+
+void Translator::Bitmap(uint16_t function, const Params& p) {
+  const size_t dib_word = DibWord(function, p);
+  const std::span<const uint8_t> dib = dib_word != 0
+                                           ? p.bytes().subspan(dib_word * 2)
+                                           : std::span<const uint8_t>();
+  if (dib_word != 0 && dib.size() < 16) return;
+  switch (function) {
+    case kStretchDib:
+      // rop, usage, source h, w, y, x, destination h, w, y, x.
+      PutStretchDib(p.S(10), p.S(9), p.S(8), p.S(7), p.S(6), p.S(5), p.S(4),
+                    p.S(3), p.U32(0), p.U(2), dib);
+      break;
+    case kSetDibToDev:
+      // usage, scans, start, source y, x, h, w, destination y, x: drawn
+      // unscaled.
+      PutStretchDib(p.S(8), p.S(7), p.S(6), p.S(5), p.S(4), p.S(3), p.S(6),
+                    p.S(5), kSrcCopy, p.U(0), dib);
+      break;
+    case kDibStretchBlt:
+    case kDibBitBlt: {
+      const bool stretch = function == kDibStretchBlt;
+      // rop, [source h, w,] source y, x, [reserved,] destination h, w, y, x.
+      const size_t d = (stretch ? 6 : 4) + (dib.empty() ? 1 : 0);
+      if (!p.Has(d + 4)) return;
+      const int cx = p.S(d + 1);
+      const int cy = p.S(d);
+      const int x = p.S(d + 3);
+      const int y = p.S(d + 2);
+      const uint32_t rop = p.U32(0);
+      if (dib.empty()) {
+        // No bitmap: the operation paints the destination alone.
+        out_.Begin(kEmrBitBlt);
+        for (int i = 0; i < 4; ++i) out_.Put32(0);
+        out_.PutI(x).PutI(y).PutI(cx).PutI(cy).Put32(rop);
+        for (int i = 0; i < 14; ++i) out_.Put32(0);
+        out_.End();
+        return;
+      }
+      const int sy = stretch ? p.S(4) : p.S(2);
+      const int sx = stretch ? p.S(5) : p.S(3);
+      const int scx = stretch ? p.S(3) : cx;
+      const int scy = stretch ? p.S(2) : cy;
+      // A blit counts its source rows from the top, StretchDIBits from the
+      // bottom.
+      const int height = DibSize(dib)[1];
+      PutStretchDib(x, y, cx, cy, sx, height - sy - scy, scx, scy, rop, 0, dib);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void Translator::PatternBrush(const Params& p) {
+  // style, usage, then the bitmap; a BS_PATTERN brush's colour table holds
+  // colours whatever its usage says.
+  const std::optional<uint32_t> handle = Take(Kind::kBrush);
+  if (!handle) return;
+  const std::span<const uint8_t> dib =
+      p.bytes().subspan(std::min<size_t>(4, p.bytes().size()));
+  const uint32_t usage = p.Has(2) && p.U(0) != kBsPattern ? p.U(1) : 0;
+  constexpr uint32_t kFixed = 32;
+  const auto info =
+      static_cast<uint32_t>(dib.size() >= 16 ? DibInfoBytes(dib) : 0);
+  out_.Begin(kEmrCreateDibPatternBrushPt);
+  out_.Put32(*handle).Put32(usage);
+  out_.Put32(kFixed).Put32(info).Put32(kFixed + info);
+  out_.Put32(static_cast<uint32_t>(dib.size()) - info);
+  out_.PutBytes(dib);
+  out_.End();
+}
+
+void Translator::Font(const Params& p) {
+  // LOGFONT16: height, width, escapement, orientation, weight; then bytes:
+  // italic, underline, strike out, character set, three precisions, pitch
+  // and family; then the face name.
+  if (!p.Has(9)) {
+    Take(Kind::kOther);
+    return;
+  }
+  const std::span<const uint8_t> b = p.bytes();
+  const uint8_t charset = b[13];
+  size_t name_end = 18;
+  while (name_end < b.size() && name_end < 18 + 32 && b[name_end] != 0) {
+    ++name_end;
+  }
+  std::vector<int32_t> from;
+  std::u16string face = ToUtf16(b.subspan(18, name_end - 18), charset, &from);
+  face.resize(std::min<size_t>(face.size(), 31));
+  std::u16string lower = face;
+  for (char16_t& c : lower) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  }
+  const bool symbol = charset == kSymbolCharset && lower == u"symbol";
+  const std::optional<uint32_t> handle = Take(Kind::kFont, charset, symbol);
+  if (!handle) return;
+  out_.Begin(kEmrExtCreateFontIndirectW).Put32(*handle);
+  for (size_t i = 0; i < 5; ++i) out_.PutI(p.S(i));
+  for (size_t i = 10; i < 18; ++i) out_.bytes().push_back(b[i]);
+  for (size_t i = 0; i < 32; ++i) out_.Put16(i < face.size() ? face[i] : 0);
+  out_.End();
+}
+
+void Translator::Play(uint16_t function, const Params& p) {
+  auto point = [&](uint32_t type) {
+    if (p.Has(2)) out_.Record(type, {p.S(1), p.S(0)});
+  };
+  switch (function) {
+    case kSetMapMode:
+      if (p.Has(1)) window_.mode = p.U(0);
+      if (keep_mapping && p.Has(1)) out_.Record(kEmrSetMapMode, {p.U(0)});
+      break;
+    case kSetWindowOrg:
+    case kOffsetWindowOrg:
+      if (!p.Has(2)) break;
+      if (function == kSetWindowOrg) {
+        window_.org_x = p.S(1);
+        window_.org_y = p.S(0);
+      } else {
+        window_.org_x += p.S(1);
+        window_.org_y += p.S(0);
+      }
+      out_.Record(kEmrSetWindowOrgEx, {window_.org_x, window_.org_y});
+      break;
+    case kSetWindowExt:
+      if (!p.Has(2)) break;
+      window_.ext_x = p.S(1);
+      window_.ext_y = p.S(0);
+      out_.Record(kEmrSetWindowExtEx, {window_.ext_x, window_.ext_y});
+      break;
+    case kScaleWindowExt:
+      // (y denominator, y numerator, x denominator, x numerator)
+      if (p.Has(4)) {
+        out_.Record(kEmrScaleWindowExtEx, {p.S(3), p.S(2), p.S(1), p.S(0)});
+      }
+      break;
+    case kSetViewportOrg:
+    case kSetViewportExt:
+    case kOffsetViewportOrg:
+    case kScaleViewportExt:
+      // The viewport is the picture's frame, set before the records.
+      break;
+    case kSaveDc:
+      saved_.push_back(window_);
+      out_.Record(kEmrSaveDc, {});
+      break;
+    case kRestoreDc:
+      if (p.Has(1)) {
+        const int n = p.S(0);
+        if (n < 0 && static_cast<size_t>(-n) <= saved_.size()) {
+          saved_.resize(saved_.size() - static_cast<size_t>(-n) + 1);
+        } else if (n > 0 && static_cast<size_t>(n) <= saved_.size()) {
+          saved_.resize(static_cast<size_t>(n));
+        } else {
+          break;
+        }
+        window_ = saved_.back();
+        saved_.pop_back();
+        out_.Record(kEmrRestoreDc, {n});
+      }
+      break;
+    case kSetBkMode:
+      if (p.Has(1)) out_.Record(kEmrSetBkMode, {p.U(0)});
+      break;
+    case kSetPolyFillMode:
+      if (p.Has(1)) out_.Record(kEmrSetPolyFillMode, {p.U(0)});
+      break;
+    case kSetTextAlign:
+      if (p.Has(1)) out_.Record(kEmrSetTextAlign, {p.U(0)});
+      break;
+    case kSetBkColor:
+      if (p.Has(2)) out_.Record(kEmrSetBkColor, {p.U32(0)});
+      break;
+    case kSetTextColor:
+      if (p.Has(2)) out_.Record(kEmrSetTextColor, {p.U32(0)});
+      break;
+    case kCreatePenIndirect:
+      // style, width (x, y), colour
+      if (!p.Has(5)) {
+        Take(Kind::kOther);
+      } else if (std::optional<uint32_t> h = Take(Kind::kPen)) {
+        out_.Record(kEmrCreatePen, {*h, p.U(0), p.S(1), p.S(2), p.U32(3)});
+      }
+      break;
+    case kCreateBrushIndirect:
+      // style, colour, hatch
+      if (!p.Has(4)) {
+        Take(Kind::kOther);
+      } else if (std::optional<uint32_t> h = Take(Kind::kBrush)) {
+        out_.Record(kEmrCreateBrushIndirect, {*h, p.U(0), p.U32(1), p.U(3)});
+      }
+      break;
+    case kDibCreatePatternBrush:
+      PatternBrush(p);
+      break;
+    case kCreateFontIndirect:
+      Font(p);
+      break;
+    case kCreatePalette:
+    case kCreatePatternBrush:
+    case kCreateRegion:
+      Take(Kind::kOther);
+      break;
+    case kSelectObject:
+      if (p.Has(1) && p.U(0) < slots_.size()) {
+        const Slot& s = slots_[p.U(0)];
+        if (s.kind == Kind::kPen || s.kind == Kind::kBrush ||
+            s.kind == Kind::kFont) {
+          if (s.kind == Kind::kFont) {
+            charset_ = s.charset;
+            symbol_ = s.symbol;
+          }
+          out_.Record(kEmrSelectObject, {p.U(0) + 1});
+        }
+      }
+      break;
+    case kDeleteObject:
+      if (p.Has(1) && p.U(0) < slots_.size()) {
+        Slot& s = slots_[p.U(0)];
+        if (s.kind != Kind::kFree && s.kind != Kind::kOther) {
+          out_.Record(kEmrDeleteObject, {p.U(0) + 1});
+        }
+        if (s.kind != Kind::kFree) free_.insert(p.U(0));
+        s = Slot{};
+      }
+      break;
+    case kSelectClipRegion:
+      // Only the empty region, which ends the clipping, is drawn.
+      if (p.Has(1) && p.U(0) == 0) {
+        out_.Record(kEmrExtSelectClipRgn, {0, kRgnCopy});
+      }
+      break;
+    case kMoveTo:
+      point(kEmrMoveToEx);
+      break;
+    case kLineTo:
+      point(kEmrLineTo);
+      break;
+    case kExcludeClipRect:
+      Shape(kEmrExcludeClipRect, p, 0);
+      break;
+    case kIntersectClipRect:
+      Shape(kEmrIntersectClipRect, p, 0);
+      break;
+    case kRectangle:
+      Shape(kEmrRectangle, p, 0);
+      break;
+    case kEllipse:
+      Shape(kEmrEllipse, p, 0);
+      break;
+    case kRoundRect:
+      Shape(kEmrRoundRect, p, 2);
+      break;
+    case kArc:
+      Shape(kEmrArc, p, 4);
+      break;
+    case kChord:
+      Shape(kEmrChord, p, 4);
+      break;
+    case kPie:
+      Shape(kEmrPie, p, 4);
+      break;
+    case kPolygon:
+      Poly(kEmrPolygon16, p);
+      break;
+    case kPolyline:
+      Poly(kEmrPolyline16, p);
+      break;
+    case kPolyPolygon:
+      PolyPolygon(p);
+      break;
+    case kTextOut:
+      Text(p, false);
+      break;
+    case kExtTextOut:
+      Text(p, true);
+      break;
+    case kPatBlt:
+      // rop, height, width, y, x
+      if (p.Has(6)) {
+        out_.Begin(kEmrBitBlt);
+        for (int i = 0; i < 4; ++i) out_.Put32(0);
+        out_.PutI(p.S(5)).PutI(p.S(4)).PutI(p.S(3)).PutI(p.S(2));
+        out_.Put32(p.U32(0));
+        for (int i = 0; i < 14; ++i) out_.Put32(0);
+        out_.End();
+      }
+      break;
+    case kSetPixel:
+      // colour, y, x: a pixel-sized square of a one-pixel bitmap.
+      if (p.Has(4)) {
+        const uint32_t c = p.U32(0);
+        const std::array<uint8_t, 44> dib = {40,
+                                             0,
+                                             0,
+                                             0,
+                                             1,
+                                             0,
+                                             0,
+                                             0,
+                                             1,
+                                             0,
+                                             0,
+                                             0,
+                                             1,
+                                             0,
+                                             24,
+                                             0,
+                                             0,
+                                             0,
+                                             0,
+                                             0,
+                                             4,
+                                             0,
+                                             0,
+                                             0,
+                                             0,
+                                             0,
+                                             0,
+                                             0,
+                                             0,
+                                             0,
+                                             0,
+                                             0,
+                                             0,
+                                             0,
+                                             0,
+                                             0,
+                                             0,
+                                             0,
+                                             0,
+                                             0,
+                                             static_cast<uint8_t>(c >> 16),
+                                             static_cast<uint8_t>(c >> 8),
+                                             static_cast<uint8_t>(c),
+                                             0};
+        PutStretchDib(p.S(3), p.S(2), 1, 1, 0, 0, 1, 1, kSrcCopy, 0, dib);
+      }
+      break;
+    case kStretchDib:
+    case kSetDibToDev:
+    case kDibStretchBlt:
+    case kDibBitBlt:
+      Bitmap(function, p);
+      break;
+    default:
+      break;  // not drawn: palettes, escapes, regions, old bitmaps
+  }
+}
+
+// Himetric in `px` pixels at 96 dots per inch.
+int32_t Himetric(double px) {
+  return static_cast<int32_t>(
+      std::llround(px * kHimetricPerInch / kMetafileDotsPerInch));
+}
+
+}  // namespace
+
+std::vector<uint8_t> WmfToEmf(std::span<const uint8_t> bytes) {
+  // First the frame: the placeable box, the first window, or what the
+  // records draw.
+  Scan scan;
+  Window walked;
+  Walk(bytes, &scan, [&](uint16_t function, const Params& p) {
+    switch (function) {
+      case kSetMapMode:
+        if (!p.Has(1)) break;
+        walked.mode = p.U(0);
+        if (!scan.first_mode) scan.first_mode = walked.mode;
+        break;
+      case kSetWindowOrg:
+        if (!p.Has(2)) break;
+        walked.org_x = p.S(1);
+        walked.org_y = p.S(0);
+        if (!scan.first_org) scan.first_org = {walked.org_x, walked.org_y};
+        break;
+      case kOffsetWindowOrg:
+        if (!p.Has(2)) break;
+        walked.org_x += p.S(1);
+        walked.org_y += p.S(0);
+        break;
+      case kSetWindowExt:
+        if (p.Has(2) && !scan.first_ext) scan.first_ext = {p.S(1), p.S(0)};
+        break;
+      default:
+        AddDrawn(function, p, walked, &scan.drawn);
+        break;
+    }
+  });
+  double width_px = 0;  // the logical size
+  double height_px = 0;
+  std::array<int32_t, 4> window = {0, 0, 0, 0};  // org x, y, ext x, y
+  bool framed = true;
+  if (scan.placeable) {
+    const double to_px =
+        static_cast<double>(kMetafileDotsPerInch) / scan.units_per_inch;
+    const int32_t left = std::min(scan.box[0], scan.box[2]);
+    const int32_t top = std::min(scan.box[1], scan.box[3]);
+    const int32_t cx = std::abs(scan.box[2] - scan.box[0]);
+    const int32_t cy = std::abs(scan.box[3] - scan.box[1]);
+    window = {left, top, cx, cy};
+    width_px = cx * to_px;
+    height_px = cy * to_px;
+  } else if (scan.first_ext && !Metric(scan.first_mode.value_or(kMmText))) {
+    const auto org = scan.first_org.value_or(std::array<int32_t, 2>{0, 0});
+    window = {org[0], org[1], (*scan.first_ext)[0], (*scan.first_ext)[1]};
+    width_px = std::abs(window[2]);
+    height_px = std::abs(window[3]);
+  } else {
+    framed = false;
+    if (scan.drawn.Empty()) RaisePictureError(platform::kErrInvalidPicture);
+    width_px = scan.drawn.right - scan.drawn.left;
+    height_px = scan.drawn.bottom - scan.drawn.top;
+  }
+  const int32_t frame_cx = Himetric(width_px);
+  const int32_t frame_cy = Himetric(height_px);
+  if (frame_cx <= 0 || frame_cy <= 0 ||
+      (framed && (window[2] == 0 || window[3] == 0))) {
+    RaisePictureError(platform::kErrInvalidPicture);
+  }
+
+  EmfOut out;
+  // The header: frame and bounds in the reference device's pixels, which
+  // are hundredths of a millimetre.
+  out.Begin(kEmrHeader);
+  out.PutI(0).PutI(0).PutI(frame_cx - 1).PutI(frame_cy - 1);
+  out.PutI(0).PutI(0).PutI(frame_cx).PutI(frame_cy);
+  out.Put32(0x464D4520).Put32(0x10000);
+  out.Put32(0).Put32(0);  // size and records, set at the end
+  out.Put16(0).Put16(0);  // handles, set at the end
+  out.Put32(0).Put32(0).Put32(0);
+  out.PutI(kDevicePx).PutI(kDevicePx);
+  out.PutI(kDeviceMm).PutI(kDeviceMm);
+  out.End();
+  // The frame's place: the window (the box, or the file's first) onto
+  // the whole frame; or, for a picture framed by what it draws, its own
+  // mapping moved so that what it draws starts at the frame's corner.
+  Translator translator(scan.objects, &out);
+  if (framed) {
+    out.Record(kEmrSetMapMode, {kMmAnisotropic});
+    out.Record(kEmrSetWindowOrgEx, {window[0], window[1]});
+    out.Record(kEmrSetWindowExtEx, {window[2], window[3]});
+    out.Record(kEmrSetViewportExtEx, {frame_cx, frame_cy});
+  } else {
+    translator.keep_mapping = true;
+    // The reference device's pixels for one at 96 dots per inch.
+    const double scale = kHimetricPerInch / kMetafileDotsPerInch;
+    out.Record(kEmrSetViewportOrgEx, {std::llround(-scan.drawn.left * scale),
+                                      std::llround(-scan.drawn.top * scale)});
+    // MM_TEXT's unit, a pixel, stays one 96th of an inch.
+    out.Record(kEmrSetMapMode, {kMmAnisotropic});
+    out.Record(kEmrSetWindowExtEx,
+               {kMetafileDotsPerInch, kMetafileDotsPerInch});
+    out.Record(kEmrSetViewportExtEx, {static_cast<int64_t>(kHimetricPerInch),
+                                      static_cast<int64_t>(kHimetricPerInch)});
+  }
+  Scan rescan;
+  Walk(bytes, &rescan, [&](uint16_t function, const Params& p) {
+    if (!framed && function == kSetMapMode && p.Has(1) && !Metric(p.U(0))) {
+      return;  // not metric: one 96th of an inch a unit, as set above
+    }
+    translator.Play(function, p);
+  });
+  out.Record(kEmrEof, {0, 16, 20});
+  std::vector<uint8_t> emf = std::move(out.bytes());
+  const auto put = [&](size_t at, uint32_t v, int length) {
+    for (int i = 0; i < length; ++i) {
+      emf[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    }
+  };
+  put(48, static_cast<uint32_t>(emf.size()), 4);
+  put(52, out.records(), 4);
+  put(56, std::min<uint32_t>(translator.handles(), 0xFFFF), 2);
+  if (emf.size() > kWmfToEmfGrowth * bytes.size() + kWmfToEmfOverhead) {
+    RaisePictureError(platform::kErrInvalidPicture);
+  }
+  return emf;
 }
 
 DecodedImage DecodeWmf(std::span<const uint8_t> bytes, const DecodeHint& hint) {
-  WmfLayout layout = ScanWmf(bytes);
-  std::lock_guard lock(LibwmfMutex());
-  Deadline deadline(kMetafileTimeLimit);
-  AllocationCap cap;  // outlives the handle, whose blocks it counts
-  WmfHandle api;
-  wmfAPI_Options options{};
-  options.function = wmf_gd_function;
-  options.context = &cap;
-  options.malloc = CappedMalloc;
-  options.realloc = CappedRealloc;
-  options.free = CappedFree;
-  // Errors are ours to report, not libwmf's to print.
-  const unsigned long flags = WMF_OPT_FUNCTION | WMF_OPT_IGNORE_NONFATAL |
-                              WMF_OPT_NO_ERROR | WMF_OPT_NO_DEBUG |
-                              WMF_OPT_ALLOC;
-  if (wmf_error_t e = wmf_api_create(api.out(), flags, &options);
-      e != wmf_E_None) {
-    RaiseForLibwmf(e, cap);
-  }
-  wmf_gd_t* device = WMF_GD_GetData(api.get());
-  device->type = wmf_gd_image;
-  wmf_status_function(api.get(), &deadline, StopWhenLate);
-  // libwmf reads the bytes only; its interface is not const.
-  // libwmf draws a wide line by stamping a square nib at every pixel of
-  // it: a nib as wide as the picture takes minutes. Pens are held to
-  // kMaxPenSides of the picture's larger side (a 32-pixel nib for small
-  // pictures), in a copy of the file.
-  std::vector<uint8_t> narrowed;
-  std::span<const uint8_t> played = bytes;
-  if (layout.framed && !layout.pen_widths.empty()) {
-    const RasterSize out =
-        MetafileRasterSize(layout.width, layout.height, hint);
-    const double px_per_unit = std::sqrt(layout.units_per_logical) * out.width /
-                               static_cast<double>(layout.right - layout.left);
-    const double widest_px =
-        std::max(kMinPenCapPx, std::max(out.width, out.height) / kMaxPenSides);
-    const double widest = std::floor(widest_px / px_per_unit);
-    for (size_t at : layout.pen_widths) {
-      if (std::abs(static_cast<double>(Le16s(bytes, at))) <= widest) continue;
-      if (narrowed.empty()) narrowed.assign(bytes.begin(), bytes.end());
-      const auto w = static_cast<uint16_t>(
-          std::clamp<double>(widest, 0, std::numeric_limits<int16_t>::max()));
-      narrowed[at] = static_cast<uint8_t>(w);
-      narrowed[at + 1] = static_cast<uint8_t>(w >> 8);
-    }
-  }
-  // libwmf loops for seconds over a bitmap destination of negative size
-  // (a mirrored one): the copy draws it unmirrored.
-  for (size_t at : layout.bitmap_sizes) {
-    for (size_t side = at; side < at + 4; side += 2) {
-      const int16_t v = Le16s(bytes, side);
-      if (v >= 0) continue;
-      if (narrowed.empty()) narrowed.assign(bytes.begin(), bytes.end());
-      const auto positive = static_cast<uint16_t>(
-          v == std::numeric_limits<int16_t>::min() ? INT16_MAX : -v);
-      narrowed[side] = static_cast<uint8_t>(positive);
-      narrowed[side + 1] = static_cast<uint8_t>(positive >> 8);
-    }
-  }
-  if (!narrowed.empty()) played = narrowed;
-  if (wmf_error_t e =
-          wmf_mem_open(api.get(), const_cast<unsigned char*>(played.data()),
-                       static_cast<long>(played.size()));
-      e != wmf_E_None) {
-    RaiseForLibwmf(e, cap);
-  }
-  wmfD_Rect drawn{};
-  if (wmf_error_t e = wmf_scan(api.get(), 0, &drawn); e != wmf_E_None) {
-    RaiseForLibwmf(e, cap);
-  }
-  if (!layout.framed) {
-    layout.left = drawn.TL.x;
-    layout.top = drawn.TL.y;
-    layout.right = drawn.BR.x;
-    layout.bottom = drawn.BR.y;
-  }
-  if (layout.width == 0 && layout.height == 0) {
-    // A plain file that sets no window: what it draws is all it has.
-    layout.width = std::llround(drawn.BR.x - drawn.TL.x);
-    layout.height = std::llround(drawn.BR.y - drawn.TL.y);
-  }
-  if (!(layout.right > layout.left) || !(layout.bottom > layout.top)) {
-    RaisePictureError(platform::kErrInvalidPicture);
-  }
-  const RasterSize size = MetafileRasterSize(layout.width, layout.height, hint);
-  if (layout.framed) {
-    // libwmf stretches a bitmap pixel by pixel over all of its destination,
-    // inside the picture or not: minutes for one far larger than it.
-    const double out_per_unit =
-        size.width / static_cast<double>(layout.right - layout.left) *
-        size.height / static_cast<double>(layout.bottom - layout.top);
-    const double drawn_px =
-        layout.largest_bitmap_area * layout.units_per_logical * out_per_unit;
-    if (drawn_px > kMaxBitmapCoverage * size.width * size.height +
-                       kBitmapCoverageAllowancePx) {
-      RaisePictureError(platform::kErrInvalidPicture);
-    }
-  }
-  const int64_t out_bytes = int64_t{size.width} * size.height * 4;
-  // libwmf's image, ours, and a bitmap libwmf unpacks.
-  DecodeBudget::Lease lease = SharedDecodeBudget().Take(
-      2 * out_bytes + layout.largest_bitmap_pixels * 4);
-  DecodedImage out;
-  out.width = static_cast<int32_t>(layout.width);
-  out.height = static_cast<int32_t>(layout.height);
-  out.pixel_width = size.width;
-  out.pixel_height = size.height;
-  out.stride_bytes = size.width * 4;
-  try {
-    out.bgrx.resize(static_cast<size_t>(out_bytes));
-  } catch (const std::bad_alloc&) {
-    RaisePictureError(platform::kErrOutOfMemory);
-  }
-  device->bbox.TL.x = layout.left;
-  device->bbox.TL.y = layout.top;
-  device->bbox.BR.x = layout.right;
-  device->bbox.BR.y = layout.bottom;
-  device->width = static_cast<unsigned>(size.width);
-  device->height = static_cast<unsigned>(size.height);
-  if (wmf_error_t e = wmf_play(api.get(), 0, &drawn); e != wmf_E_None) {
-    RaiseForLibwmf(e, cap);
-  }
-  const int* pixels = device->gd_image != nullptr
-                          ? wmf_gd_image_pixels(device->gd_image)
-                          : nullptr;
-  if (pixels == nullptr) RaisePictureError(platform::kErrOutOfMemory);
-  // libwmf hands the image over without freeing it, and exports nothing to
-  // free it with; given back as the device's own image (the first member
-  // of its state), wmf_api_destroy frees it with the rest.
-  *static_cast<void**>(device->gd_data) = device->gd_image;
-  // gd's true colour: 7 bits of transparency (0 opaque) over red, green,
-  // blue; composited on white like every transparent picture.
-  uint8_t* dst = out.bgrx.data();
-  const size_t count = static_cast<size_t>(size.width) * size.height;
-  for (size_t i = 0; i < count; ++i, dst += 4) {
-    const auto p = static_cast<uint32_t>(pixels[i]);
-    const uint32_t transparency = (p >> 24) & 0x7F;
-    const uint32_t a = 255 - (transparency * 255 + 63) / 127;
-    const uint32_t white = 255 * (255 - a) + 127;
-    dst[0] = static_cast<uint8_t>(((p & 0xFF) * a + white) / 255);
-    dst[1] = static_cast<uint8_t>((((p >> 8) & 0xFF) * a + white) / 255);
-    dst[2] = static_cast<uint8_t>((((p >> 16) & 0xFF) * a + white) / 255);
-    dst[3] = 255;
-  }
-  return out;
+  const std::vector<uint8_t> emf = WmfToEmf(bytes);
+  return DecodeEmf(emf, hint);
 }
 
 }  // namespace vg::decoders::decoders_internal

@@ -1,5 +1,6 @@
-// Draws Windows metafiles (WMF, placeable or plain) through libwmf.
-// Internal to vg::decoders.
+// Draws Windows metafiles (WMF, placeable or plain) by translating their
+// records into an enhanced metafile, which the EMF player draws, as Windows
+// itself plays one. Internal to vg::decoders.
 #ifndef VG_DECODERS_INTERNAL_WMF_READER_H_
 #define VG_DECODERS_INTERNAL_WMF_READER_H_
 
@@ -11,43 +12,27 @@
 
 namespace vg::decoders::decoders_internal {
 
-// What the records of a WMF say before any is played.
-struct WmfLayout {
-  // The logical size in pixels at 96 dots per inch: the placeable header's
-  // box at its units per inch, else the window extent (SetWindowExt) of a
-  // plain file; 0 x 0 when a plain file sets none.
-  int64_t width = 0;
-  int64_t height = 0;
-  // The picture's frame in libwmf's device units, which it maps onto the
-  // image it draws; when not `framed`, the bounding box of what it draws.
-  bool framed = false;
-  float left = 0;
-  float top = 0;
-  float right = 0;
-  float bottom = 0;
-  // Device units per logical unit squared, when `framed`.
-  double units_per_logical = 0;
-  // The largest bitmap a record holds, in pixels, and the largest area a
-  // record draws one over, in logical units.
-  int64_t largest_bitmap_pixels = 0;
-  double largest_bitmap_area = 0;
-  // Where each bitmap record's destination height and width lie in the
-  // file.
-  std::vector<size_t> bitmap_sizes;
-  // Where each CreatePenIndirect record's width lies in the file.
-  std::vector<size_t> pen_widths;
-};
+// Returns the EMF that draws the WMF `bytes`: a placeable file's box, at its
+// units per inch, or a plain file's first window (SetWindowOrg and
+// SetWindowExt) fills the EMF's frame, whatever window the records set
+// afterwards; a plain file that sets no window, or sets a metric mapping
+// mode, is framed by what it draws. Each record must lie within the file,
+// their number within kMaxMetafileRecords, no record larger than the
+// header says, each bitmap's header within the picture limits and its
+// pixels within its record. Raises 481 otherwise. Records of kinds not
+// drawn are skipped. The EMF is at most kWmfToEmfGrowth times the WMF's
+// size plus kWmfToEmfOverhead bytes.
+std::vector<uint8_t> WmfToEmf(std::span<const uint8_t> bytes);
 
-// Reads the headers and walks every record of the WMF `bytes` without
-// drawing: each record must lie within the file, their number within
-// kMaxMetafileRecords, and each bitmap's size within the picture limits
-// and the bytes its record holds. Raises 481 otherwise.
-WmfLayout ScanWmf(std::span<const uint8_t> bytes);
+// SetPixel grows most: 14 bytes become a StretchDIBits of 124.
+inline constexpr size_t kWmfToEmfGrowth = 10;
+inline constexpr size_t kWmfToEmfOverhead = 4096;
 
 // Draws the WMF `bytes` on white at the size `hint` asks for
-// (MetafileRasterSize), holding a lease from the shared decode budget for
-// the pixels. One WMF at a time: libwmf keeps state of its own between
-// calls. Raises 481 (damaged, over the limits or over the time limit) or 7.
+// (MetafileRasterSize), through WmfToEmf and DecodeEmf. The logical size is
+// the placeable box at its units per inch in pixels at 96 dots per inch,
+// a plain file's window extent, or the extent of what it draws. Raises 481
+// (damaged, over the limits or over the time limit) or 7.
 DecodedImage DecodeWmf(std::span<const uint8_t> bytes, const DecodeHint& hint);
 
 }  // namespace vg::decoders::decoders_internal
