@@ -792,6 +792,40 @@ TEST(MetafileTest, InkscapeExportsDrawAsTheirDrawing) {
   }
 }
 
+// libreoffice_shapes.svg exported by LibreOffice Draw 7.4 as WMF and as
+// EMF: a red box, a blue disc with a black ring and a green triangle, and
+// "Привет" in the WMF's Cyrillic code page. Both frame what is drawn.
+TEST(MetafileTest, LibreOfficeExportsDrawAsTheirDrawing) {
+  struct Probe {
+    double x;  // in parts of the picture's width and height
+    double y;
+    Rgb colour;
+  };
+  const Probe probes[] = {
+      {0.23, 0.20, Rgb{208, 32, 32}}, {0.77, 0.24, Rgb{32, 64, 208}},
+      {0.36, 0.85, Rgb{32, 160, 64}}, {0.53, 0.47, kWhite},
+      {0.53, 0.05, kWhite},
+  };
+  std::vector<int> ink;
+  for (const char* name :
+       {"libreoffice_shapes.wmf", "libreoffice_shapes.emf"}) {
+    SCOPED_TRACE(name);
+    const DecodedImage image = DecodePictureFile(
+        testing::NativeToUtf16(testing::FixturePath(name)), {300, 0});
+    ASSERT_EQ(image.pixel_width, 300);
+    EXPECT_NEAR(image.pixel_height, 219, 2);
+    for (const Probe& p : probes) {
+      EXPECT_COLOUR(image, static_cast<int>(p.x * image.pixel_width),
+                    static_cast<int>(p.y * image.pixel_height), p.colour, 8);
+    }
+    // The word, right of the triangle.
+    ink.push_back(DarkPixels(image, 195, 160, 285, 205));
+    EXPECT_GT(ink.back(), 250);
+  }
+  // The same letters from the WMF's code page as from the EMF's UTF-16.
+  EXPECT_NEAR(ink[0], ink[1], ink[1] / 4);
+}
+
 TEST(MetafileTest, SeveralThreadsAtOnceDrawTheSame) {
   const std::vector<uint8_t> wmf = PlaceableWmf();
   EmfWriter text(192, 96);
