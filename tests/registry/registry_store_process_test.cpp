@@ -25,6 +25,27 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// SQLite waits for another connection's lock by sleeping through its VFS:
+// every connection of this program opens through one that counts those
+// sleeps, so that a test sees a call waiting.
+std::atomic<int> lock_waits{0};
+sqlite3_vfs counting_vfs;
+int (*system_sleep)(sqlite3_vfs*, int) = nullptr;
+
+int CountingSleep(sqlite3_vfs* vfs, int microseconds) {
+  ++lock_waits;
+  return system_sleep(vfs, microseconds);
+}
+
+const bool kCountingVfs = [] {
+  sqlite3_vfs* system = sqlite3_vfs_find(nullptr);
+  counting_vfs = *system;
+  counting_vfs.zName = "vg-counting";
+  system_sleep = system->xSleep;
+  counting_vfs.xSleep = CountingSleep;
+  return sqlite3_vfs_register(&counting_vfs, 1) == SQLITE_OK;
+}();
+
 class RegistryStoreProcessTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -332,12 +353,18 @@ TEST_F(RegistryStoreProcessTest,
             SQLITE_OK);
   std::atomic<int32_t> write_result{-1};
   std::atomic<int32_t> delete_result{-1};
+  const int waits_before = lock_waits.load();
   std::thread writer([&] {
     write_result = Put(key, "v", "waited");
     delete_result = RegDeleteValueA(key, "v");
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_EQ(write_result.load(), -1) << "wrote through another's lock";
+  // The writer waits: SQLite sleeps between its tries, and the call has
+  // neither failed nor written.
+  ASSERT_TRUE(kCountingVfs);
+  while (lock_waits.load() == waits_before && write_result.load() == -1) {
+    std::this_thread::yield();
+  }
+  EXPECT_EQ(write_result.load(), -1) << "did not wait for the lock";
   ASSERT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr),
             SQLITE_OK);
   writer.join();
