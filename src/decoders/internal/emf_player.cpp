@@ -142,27 +142,13 @@ enum : uint32_t {
   kMwtSet = 4,  // what SetWorldTransform does
 };
 
-// Mapping modes.
-enum : int {
-  kMmText = 1,
-  kMmLoMetric = 2,
-  kMmHiMetric = 3,
-  kMmLoEnglish = 4,
-  kMmHiEnglish = 5,
-  kMmTwips = 6,
-  kMmIsotropic = 7,
-  kMmAnisotropic = 8,
-};
-
 // Text alignment bits.
 constexpr uint32_t kTaUpdateCp = 1;
 constexpr uint32_t kTaRight = 2;
 constexpr uint32_t kTaCenter = 6;
 constexpr uint32_t kTaBottom = 8;
 constexpr uint32_t kTaBaseline = 24;
-// ExtTextOut options.
-constexpr uint32_t kEtoOpaque = 0x2;
-constexpr uint32_t kEtoClipped = 0x4;
+// ExtTextOut's option of advances in both directions.
 constexpr uint32_t kEtoPdy = 0x2000;
 
 // Raster operations with a meaning here.

@@ -359,15 +359,6 @@ int FindOrientation(const jpeg_decompress_struct& cinfo) {
 // Returns ceil(size * m / 8): libjpeg's output size at scale m/8.
 int64_t ScaledSize(int64_t size, int32_t m) { return (size * m + 7) / 8; }
 
-template <typename T>
-void Allocate(std::vector<T>& v, size_t n) {
-  try {
-    v.resize(n);
-  } catch (const std::bad_alloc&) {
-    RaisePictureError(platform::kErrOutOfMemory);
-  }
-}
-
 // A progressive JPEG needs all its coefficients in memory (about 1.5 x 128
 // bytes per 8 x 8 block of a 4:2:0 file: 54 MB for 18 megapixels), and
 // libjpeg zeroes them first. Left to glibc's defaults, each such block of

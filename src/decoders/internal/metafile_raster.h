@@ -21,6 +21,25 @@ inline constexpr std::chrono::milliseconds kMetafileTimeLimit{5000};
 // reports 96 pixels.
 inline constexpr int kMetafileDotsPerInch = 96;
 
+// Mapping modes, as SetMapMode takes them in both formats.
+enum : int {
+  kMmText = 1,
+  kMmLoMetric = 2,
+  kMmHiMetric = 3,
+  kMmLoEnglish = 4,
+  kMmHiEnglish = 5,
+  kMmTwips = 6,
+  kMmIsotropic = 7,
+  kMmAnisotropic = 8,
+};
+
+// ExtTextOut options: the rectangle given is filled, or clips the text.
+inline constexpr uint32_t kEtoOpaque = 0x2;
+inline constexpr uint32_t kEtoClipped = 0x4;
+
+// The raster operation that copies the source.
+inline constexpr uint32_t kSrcCopy = 0x00CC0020;
+
 // A rendering time limit, checked between records.
 class Deadline {
  public:

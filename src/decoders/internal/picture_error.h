@@ -3,7 +3,11 @@
 #define VG_DECODERS_INTERNAL_PICTURE_ERROR_H_
 
 #include <cstdint>
+#include <new>
 #include <string_view>
+#include <vector>
+
+#include "platform/error.h"
 
 namespace vg::decoders::decoders_internal {
 
@@ -34,6 +38,16 @@ void CheckDecodedPixels(int64_t width, int64_t height, int64_t pixel_width,
 
 // Both checks above for a picture decoded at its full size.
 void CheckPictureSize(int64_t width, int64_t height);
+
+// Resizes `v` to `n` elements; raises 7 (Out of memory) when that fails.
+template <typename T>
+void Allocate(std::vector<T>& v, size_t n) {
+  try {
+    v.resize(n);
+  } catch (const std::bad_alloc&) {
+    RaisePictureError(platform::kErrOutOfMemory);
+  }
+}
 
 }  // namespace vg::decoders::decoders_internal
 

@@ -352,15 +352,6 @@ RowLayout LayoutOf(const Header& h, bool converted) {
   }
 }
 
-template <typename T>
-void Allocate(std::vector<T>& v, size_t n) {
-  try {
-    v.resize(n);
-  } catch (const std::bad_alloc&) {
-    RaisePictureError(platform::kErrOutOfMemory);
-  }
-}
-
 DecodedImage Decode(Source* source, const DecodeHint& hint) {
   // What the decode takes from the shared budget, given back after libpng
   // has freed its own (the owner goes first).

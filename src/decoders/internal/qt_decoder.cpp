@@ -70,15 +70,6 @@ uint32_t ReadBe32(std::span<const uint8_t> bytes, size_t at) {
 // palette picture shows its first colour instead.
 constexpr QRgb kUnwrittenColour = 0xFF808080;
 
-template <typename T>
-void Allocate(std::vector<T>& v, size_t n) {
-  try {
-    v.resize(n);
-  } catch (const std::bad_alloc&) {
-    RaisePictureError(platform::kErrOutOfMemory);
-  }
-}
-
 // Returns the bytes of a QImage of width x height pixels of `format`, rows
 // padded to 4 bytes as QImage pads them.
 int64_t QtImageBytes(int64_t width, int64_t height, QImage::Format format) {

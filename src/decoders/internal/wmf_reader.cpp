@@ -122,20 +122,6 @@ enum : uint32_t {
   kEmrCreateDibPatternBrushPt = 94,
 };
 
-enum : int {
-  kMmText = 1,
-  kMmLoMetric = 2,
-  kMmHiMetric = 3,
-  kMmLoEnglish = 4,
-  kMmHiEnglish = 5,
-  kMmTwips = 6,
-  kMmIsotropic = 7,
-  kMmAnisotropic = 8,
-};
-
-constexpr uint32_t kSrcCopy = 0x00CC0020;
-constexpr uint16_t kEtoOpaque = 0x2;
-constexpr uint16_t kEtoClipped = 0x4;
 constexpr uint32_t kRgnCopy = 5;
 constexpr uint16_t kBsPattern = 3;
 constexpr uint8_t kSymbolCharset = 2;
