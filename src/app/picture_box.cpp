@@ -12,29 +12,7 @@ namespace {
 
 constexpr uint32_t kSrcCopy = 0xCC0020;
 
-// A memory device context with one bitmap selected for the length of a scope.
-class ScopedBitmapDC {
- public:
-  explicit ScopedBitmapDC(platform::HBITMAP bitmap)
-      : dc_(platform::CreateCompatibleDC(0)) {
-    if (dc_ != 0) old_ = platform::SelectObject(dc_, bitmap);
-  }
-  ~ScopedBitmapDC() {
-    if (dc_ != 0) {
-      platform::SelectObject(dc_, old_);
-      platform::DeleteDC(dc_);
-    }
-  }
-  ScopedBitmapDC(const ScopedBitmapDC&) = delete;
-  ScopedBitmapDC& operator=(const ScopedBitmapDC&) = delete;
-  platform::HDC get() const { return dc_; }
-  // Returns true when the bitmap really is selected.
-  bool ok() const { return dc_ != 0 && old_ != 0; }
-
- private:
-  platform::HDC dc_;
-  platform::HGDIOBJ old_ = 0;
-};
+using platform::ScopedBitmapDC;
 
 int32_t AreaSide(float size_px) {
   return size_px <= 0 ? 0 : platform::RoundToInt32(size_px);

@@ -249,6 +249,29 @@ struct GdiCounts {
 // Returns the number of live objects of each kind in the whole process.
 GdiCounts GdiObjectCounts();
 
+// A memory device context with one bitmap selected for the length of a scope.
+class ScopedBitmapDC {
+ public:
+  explicit ScopedBitmapDC(HBITMAP bitmap) : dc_(CreateCompatibleDC(0)) {
+    if (dc_ != 0) old_ = SelectObject(dc_, bitmap);
+  }
+  ~ScopedBitmapDC() {
+    if (dc_ != 0) {
+      SelectObject(dc_, old_);
+      DeleteDC(dc_);
+    }
+  }
+  ScopedBitmapDC(const ScopedBitmapDC&) = delete;
+  ScopedBitmapDC& operator=(const ScopedBitmapDC&) = delete;
+  HDC get() const { return dc_; }
+  // Returns true when the bitmap really is selected.
+  bool ok() const { return dc_ != 0 && old_ != 0; }
+
+ private:
+  HDC dc_;
+  HGDIOBJ old_ = 0;
+};
+
 }  // namespace vg::platform
 
 #endif  // VG_PLATFORM_GDI_H_
