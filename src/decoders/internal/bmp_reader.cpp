@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "decoders/internal/byte_order.h"
 #include "decoders/internal/decode_budget.h"
 #include "decoders/internal/icc_transform.h"
 #include "decoders/internal/picture_error.h"
@@ -26,15 +27,6 @@ constexpr uint32_t kV5HeaderBytes = 124;
 // The orientation that turns a bottom-up picture upright: rows upside down,
 // like every DIB stored with a positive height.
 constexpr int kBottomUp = 4;
-
-uint32_t Le32(std::span<const uint8_t> bytes, size_t at) {
-  return uint32_t{bytes[at]} | uint32_t{bytes[at + 1]} << 8 |
-         uint32_t{bytes[at + 2]} << 16 | uint32_t{bytes[at + 3]} << 24;
-}
-
-uint16_t Le16(std::span<const uint8_t> bytes, size_t at) {
-  return static_cast<uint16_t>(bytes[at] | bytes[at + 1] << 8);
-}
 
 // One channel of a bit field: where its bits lie in a pixel, and their
 // largest value.

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstddef>
 
+#include "decoders/internal/byte_order.h"
+
 namespace vg::decoders::decoders_internal {
 namespace {
 
@@ -11,15 +13,6 @@ bool StartsWith(std::span<const uint8_t> bytes,
                 std::initializer_list<uint8_t> magic) {
   return bytes.size() >= magic.size() &&
          std::equal(magic.begin(), magic.end(), bytes.begin());
-}
-
-uint16_t ReadLe16(std::span<const uint8_t> bytes, size_t at) {
-  return static_cast<uint16_t>(bytes[at] | (bytes[at + 1] << 8));
-}
-
-uint32_t ReadBe32(std::span<const uint8_t> bytes, size_t at) {
-  return uint32_t{bytes[at]} << 24 | uint32_t{bytes[at + 1]} << 16 |
-         uint32_t{bytes[at + 2]} << 8 | bytes[at + 3];
 }
 
 bool FourCcAt(std::span<const uint8_t> bytes, size_t at, const char* code) {
@@ -36,7 +29,7 @@ PictureFormat SniffIsoBox(std::span<const uint8_t> bytes) {
   static constexpr std::array<const char*, 10> kBrands = {
       "heic", "heix", "hevc", "hevx", "heim",
       "heis", "mif1", "msf1", "avif", "avis"};
-  const uint64_t box = ReadBe32(bytes, 0);
+  const uint64_t box = Be32(bytes, 0);
   // Major brand at 8, minor version at 12, compatible brands from 16.
   const size_t end = static_cast<size_t>(
       std::min<uint64_t>({box, bytes.size(), uint64_t{4096}}));
@@ -61,17 +54,16 @@ PictureFormat SniffPictureFormat(std::span<const uint8_t> bytes) {
   }
   if (StartsWith(bytes, {'B', 'M'})) return PictureFormat::kBmp;
   // An icon directory: reserved 0, type 1 (icon) or 2 (cursor), a count.
-  if (bytes.size() >= 6 && ReadLe16(bytes, 0) == 0 && ReadLe16(bytes, 4) > 0) {
-    if (ReadLe16(bytes, 2) == 1) return PictureFormat::kIco;
-    if (ReadLe16(bytes, 2) == 2) return PictureFormat::kCur;
+  if (bytes.size() >= 6 && Le16(bytes, 0) == 0 && Le16(bytes, 4) > 0) {
+    if (Le16(bytes, 2) == 1) return PictureFormat::kIco;
+    if (Le16(bytes, 2) == 2) return PictureFormat::kCur;
   }
   if (StartsWith(bytes, {0xD7, 0xCD, 0xC6, 0x9A})) return PictureFormat::kWmf;
   // A plain metafile: type 1 (memory) or 2 (disk), header size 9 words,
   // version 0x0100 or 0x0300.
-  if (bytes.size() >= 6 &&
-      (ReadLe16(bytes, 0) == 1 || ReadLe16(bytes, 0) == 2) &&
-      ReadLe16(bytes, 2) == 9 &&
-      (ReadLe16(bytes, 4) == 0x0100 || ReadLe16(bytes, 4) == 0x0300)) {
+  if (bytes.size() >= 6 && (Le16(bytes, 0) == 1 || Le16(bytes, 0) == 2) &&
+      Le16(bytes, 2) == 9 &&
+      (Le16(bytes, 4) == 0x0100 || Le16(bytes, 4) == 0x0300)) {
     return PictureFormat::kWmf;
   }
   if (bytes.size() >= 44 && StartsWith(bytes, {1, 0, 0, 0}) &&

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "decoders/internal/byte_order.h"
 #include "decoders/internal/decode_budget.h"
 #include "decoders/internal/picture_error.h"
 #include "decoders/internal/png_decoder.h"
@@ -53,17 +54,6 @@ const char* QtFormatName(PictureFormat format) {
     default:
       return nullptr;
   }
-}
-
-uint32_t ReadLe(std::span<const uint8_t> bytes, size_t at, int length) {
-  uint32_t v = 0;
-  for (int i = length - 1; i >= 0; --i) v = v << 8 | bytes[at + i];
-  return v;
-}
-
-uint32_t ReadBe32(std::span<const uint8_t> bytes, size_t at) {
-  return uint32_t{bytes[at]} << 24 | uint32_t{bytes[at + 1]} << 16 |
-         uint32_t{bytes[at + 2]} << 8 | bytes[at + 3];
 }
 
 // What rows the file does not hold show: the grey of a JPEG cut short. A
@@ -309,7 +299,7 @@ bool PngChunksFit(std::span<const uint8_t> png) {
   while (at < png.size()) {
     // Length, type, data and CRC.
     if (png.size() - at < 12) return false;
-    uint32_t length = ReadBe32(png, at);
+    uint32_t length = Be32(png, at);
     if (length > kMaxChunkBytes || length > png.size() - at - 12) return false;
     if (std::equal(kEnd, kEnd + 4,
                    png.begin() + static_cast<ptrdiff_t>(at) + 4)) {
@@ -323,24 +313,23 @@ bool PngChunksFit(std::span<const uint8_t> png) {
 std::optional<StatedSize> HeaderSize(std::span<const uint8_t> bytes,
                                      PictureFormat format) {
   auto abs32 = [&](size_t at) {
-    int64_t v = static_cast<int32_t>(ReadLe(bytes, at, 4));
+    int64_t v = static_cast<int32_t>(Le32(bytes, at));
     return v < 0 ? -v : v;
   };
   switch (format) {
     case PictureFormat::kPng:
       if (bytes.size() < 24) return std::nullopt;
-      return StatedSize{int64_t{ReadBe32(bytes, 16)},
-                        int64_t{ReadBe32(bytes, 20)}};
+      return StatedSize{int64_t{Be32(bytes, 16)}, int64_t{Be32(bytes, 20)}};
     case PictureFormat::kBmp: {
       if (bytes.size() < 26) return std::nullopt;
-      if (ReadLe(bytes, 14, 4) == 12) {  // the old core header: 16-bit sizes
-        return StatedSize{ReadLe(bytes, 18, 2), ReadLe(bytes, 20, 2)};
+      if (Le32(bytes, 14) == 12) {  // the old core header: 16-bit sizes
+        return StatedSize{Le16(bytes, 18), Le16(bytes, 20)};
       }
       return StatedSize{abs32(18), abs32(22)};
     }
     case PictureFormat::kGif: {
       if (bytes.size() < 13) return std::nullopt;
-      StatedSize size{ReadLe(bytes, 6, 2), ReadLe(bytes, 8, 2)};
+      StatedSize size{Le16(bytes, 6), Le16(bytes, 8)};
       size_t at = 13;
       if (bytes[10] & 0x80) at += size_t{3} << ((bytes[10] & 7) + 1);
       // Skip extensions up to the first frame.
@@ -350,12 +339,10 @@ std::optional<StatedSize> HeaderSize(std::span<const uint8_t> bytes,
         ++at;
       }
       if (at + 9 <= bytes.size() && bytes[at] == 0x2C) {
-        size.width =
-            std::max<int64_t>(size.width, int64_t{ReadLe(bytes, at + 1, 2)} +
-                                              ReadLe(bytes, at + 5, 2));
-        size.height =
-            std::max<int64_t>(size.height, int64_t{ReadLe(bytes, at + 3, 2)} +
-                                               ReadLe(bytes, at + 7, 2));
+        size.width = std::max<int64_t>(
+            size.width, int64_t{Le16(bytes, at + 1)} + Le16(bytes, at + 5));
+        size.height = std::max<int64_t>(
+            size.height, int64_t{Le16(bytes, at + 3)} + Le16(bytes, at + 7));
       }
       return size;
     }
@@ -366,16 +353,16 @@ std::optional<StatedSize> HeaderSize(std::span<const uint8_t> bytes,
 
 std::optional<StatedSize> EmbeddedIconSize(std::span<const uint8_t> image) {
   if (image.size() >= 24 && HasPngSignature(image)) {
-    return StatedSize{ReadBe32(image, 16), ReadBe32(image, 20)};
+    return StatedSize{Be32(image, 16), Be32(image, 20)};
   }
   // A device-independent bitmap whose height counts the colour rows and the
   // transparency mask rows.
-  if (image.size() >= 12 && ReadLe(image, 0, 4) >= 12) {
-    bool core = ReadLe(image, 0, 4) == 12;
+  if (image.size() >= 12 && Le32(image, 0) >= 12) {
+    bool core = Le32(image, 0) == 12;
     int64_t width =
-        core ? ReadLe(image, 4, 2) : static_cast<int32_t>(ReadLe(image, 4, 4));
+        core ? Le16(image, 4) : static_cast<int32_t>(Le32(image, 4));
     int64_t height =
-        core ? ReadLe(image, 6, 2) : static_cast<int32_t>(ReadLe(image, 8, 4));
+        core ? Le16(image, 6) : static_cast<int32_t>(Le32(image, 8));
     return StatedSize{width < 0 ? -width : width,
                       (height < 0 ? -height : height) / 2};
   }
@@ -388,8 +375,8 @@ std::span<const uint8_t> IconEntryImage(std::span<const uint8_t> bytes,
                                         size_t index) {
   const size_t at = 6 + index * 16;
   if (at + 16 > bytes.size()) return {};
-  const uint64_t length = ReadLe(bytes, at + 8, 4);
-  const uint64_t offset = ReadLe(bytes, at + 12, 4);
+  const uint64_t length = Le32(bytes, at + 8);
+  const uint64_t offset = Le32(bytes, at + 12);
   if (length == 0 || offset < 6 || offset >= bytes.size() ||
       length > bytes.size() - offset) {
     return {};
@@ -408,14 +395,14 @@ bool PngMeansSrgb(std::span<const uint8_t> png) {
   bool srgb = false;
   PngGamma g;
   for (size_t at = 8; png.size() >= 12 && at <= png.size() - 12;) {
-    const uint64_t length = ReadBe32(png, at);
+    const uint64_t length = Be32(png, at);
     if (length > png.size() - at - 12 || is(at + 4, "iCCP")) return false;
     if (is(at + 4, "IDAT")) break;
     if (is(at + 4, "sRGB")) srgb = true;
-    if (is(at + 4, "gAMA") && length == 4) g.gamma = ReadBe32(png, at + 8);
+    if (is(at + 4, "gAMA") && length == 4) g.gamma = Be32(png, at + 8);
     if (is(at + 4, "cHRM") && length == 32) {
       g.chrm = true;
-      for (size_t i = 0; i < 8; ++i) g.xy[i] = ReadBe32(png, at + 8 + i * 4);
+      for (size_t i = 0; i < 8; ++i) g.xy[i] = Be32(png, at + 8 + i * 4);
     }
     at += 12 + static_cast<size_t>(length);
   }
@@ -432,7 +419,7 @@ std::vector<uint8_t> IconWithTrueSizes(std::span<const uint8_t> bytes,
                                        DecodeBudget::Lease* lease) {
   std::vector<uint8_t> out;
   if (bytes.size() < 6) return out;
-  const size_t count = ReadLe(bytes, 4, 2);
+  const size_t count = Le16(bytes, 4);
   for (size_t i = 0; i < count && 6 + i * 16 + 16 <= bytes.size(); ++i) {
     const std::optional<StatedSize> size =
         EmbeddedIconSize(IconEntryImage(bytes, i));
@@ -465,13 +452,12 @@ std::vector<int> IconCandidates(std::span<const uint8_t> bytes,
   };
   std::vector<Entry> entries;
   if (bytes.size() < 6) return {};
-  size_t count = ReadLe(bytes, 4, 2);
+  size_t count = Le16(bytes, 4);
   for (size_t i = 0; i < count; ++i) {
     size_t at = 6 + i * 16;
     if (at + 16 > bytes.size()) break;
     // For a cursor these two bytes are the hot spot, not a depth.
-    uint32_t bits =
-        format == PictureFormat::kIco ? ReadLe(bytes, at + 6, 2) : 0;
+    uint32_t bits = format == PictureFormat::kIco ? Le16(bytes, at + 6) : 0;
     // The image's own header, not the directory (whose size bytes stop at
     // 256), tells its size; an image over the limits is no candidate.
     const std::span<const uint8_t> image = IconEntryImage(bytes, i);

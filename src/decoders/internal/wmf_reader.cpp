@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "decoders/internal/byte_order.h"
 #include "decoders/internal/emf_player.h"
 #include "decoders/internal/metafile_raster.h"
 #include "decoders/internal/picture_error.h"
@@ -133,12 +134,6 @@ constexpr int64_t kDevicePxPerMm = 100;
 constexpr int64_t kDevicePx = kDeviceMm * kDevicePxPerMm;
 constexpr double kHimetricPerInch = 2540;
 
-uint32_t Le(std::span<const uint8_t> bytes, size_t at, int length) {
-  uint32_t v = 0;
-  for (int i = length - 1; i >= 0; --i) v = v << 8 | bytes[at + i];
-  return v;
-}
-
 // A record's parameters: 16-bit words, the last argument of the call first.
 class Params {
  public:
@@ -146,10 +141,10 @@ class Params {
   size_t words() const { return bytes_.size() / 2; }
   bool Has(size_t n) const { return words() >= n; }
   uint16_t U(size_t i) const {
-    return static_cast<uint16_t>(Le(bytes_, i * 2, 2));
+    return static_cast<uint16_t>(Le16(bytes_, i * 2));
   }
   int16_t S(size_t i) const { return static_cast<int16_t>(U(i)); }
-  uint32_t U32(size_t i) const { return Le(bytes_, i * 2, 4); }
+  uint32_t U32(size_t i) const { return Le32(bytes_, i * 2); }
   std::span<const uint8_t> bytes() const { return bytes_; }
 
  private:
@@ -161,20 +156,20 @@ class Params {
 // its bytes hold.
 std::optional<int64_t> BitmapPixels(std::span<const uint8_t> dib) {
   if (dib.size() < 16) return std::nullopt;
-  const uint32_t header = Le(dib, 0, 4);
+  const uint32_t header = Le32(dib, 0);
   int64_t width = 0;
   int64_t height = 0;
   int64_t bits = 0;
   uint32_t compression = 0;
   if (header == 12) {
-    width = Le(dib, 4, 2);
-    height = Le(dib, 6, 2);
-    bits = Le(dib, 10, 2);
+    width = Le16(dib, 4);
+    height = Le16(dib, 6);
+    bits = Le16(dib, 10);
   } else if (header >= 40 && dib.size() >= 40) {
-    width = static_cast<int32_t>(Le(dib, 4, 4));
-    height = std::abs(int64_t{static_cast<int32_t>(Le(dib, 8, 4))});
-    bits = Le(dib, 14, 2);
-    compression = Le(dib, 16, 4);
+    width = static_cast<int32_t>(Le32(dib, 4));
+    height = std::abs(int64_t{static_cast<int32_t>(Le32(dib, 8))});
+    bits = Le16(dib, 14);
+    compression = Le32(dib, 16);
   } else {
     RaisePictureError(platform::kErrInvalidPicture);
   }
@@ -224,17 +219,17 @@ size_t DibWord(uint16_t function, const Params& p) {
 
 // The bytes of a DIB's header and colour table, as far as `dib` holds them.
 size_t DibInfoBytes(std::span<const uint8_t> dib) {
-  const uint32_t header = Le(dib, 0, 4);
+  const uint32_t header = Le32(dib, 0);
   size_t colours = 0;
   size_t entry = 4;
   if (header == 12) {
-    const uint32_t bits = Le(dib, 10, 2);
+    const uint32_t bits = Le16(dib, 10);
     colours = bits <= 8 ? size_t{1} << bits : 0;
     entry = 3;
   } else {
-    const uint32_t bits = Le(dib, 14, 2);
-    const uint32_t compression = Le(dib, 16, 4);
-    const uint32_t used = dib.size() >= 36 ? Le(dib, 32, 4) : 0;
+    const uint32_t bits = Le16(dib, 14);
+    const uint32_t compression = Le32(dib, 16);
+    const uint32_t used = dib.size() >= 36 ? Le32(dib, 32) : 0;
     colours = used != 0 && used <= 256 ? used
               : bits <= 8              ? size_t{1} << bits
                                        : 0;
@@ -496,31 +491,31 @@ struct Scan {
 template <typename Each>
 void Walk(std::span<const uint8_t> bytes, Scan* scan, Each each) {
   size_t at = 0;
-  if (bytes.size() >= kPlaceableBytes && Le(bytes, 0, 4) == kPlaceableKey) {
+  if (bytes.size() >= kPlaceableBytes && Le32(bytes, 0) == kPlaceableKey) {
     scan->placeable = true;
     for (int i = 0; i < 4; ++i) {
-      scan->box[i] = static_cast<int16_t>(Le(bytes, 6 + 2 * i, 2));
+      scan->box[i] = static_cast<int16_t>(Le16(bytes, 6 + 2 * i));
     }
-    scan->units_per_inch = static_cast<uint16_t>(Le(bytes, 14, 2));
+    scan->units_per_inch = static_cast<uint16_t>(Le16(bytes, 14));
     if (scan->units_per_inch == 0) {
       RaisePictureError(platform::kErrInvalidPicture);
     }
     at = kPlaceableBytes;
   }
-  if (bytes.size() < at + kHeaderBytes || Le(bytes, at + 2, 2) != 9) {
+  if (bytes.size() < at + kHeaderBytes || Le16(bytes, at + 2) != 9) {
     RaisePictureError(platform::kErrInvalidPicture);
   }
-  scan->objects = static_cast<uint16_t>(Le(bytes, at + 10, 2));
+  scan->objects = static_cast<uint16_t>(Le16(bytes, at + 10));
   // No record is larger than the header says, nor than the file.
-  const uint64_t max_record_bytes = uint64_t{Le(bytes, at + 12, 4)} * 2;
+  const uint64_t max_record_bytes = uint64_t{Le32(bytes, at + 12)} * 2;
   if (max_record_bytes > bytes.size()) {
     RaisePictureError(platform::kErrInvalidPicture);
   }
   at += kHeaderBytes;
   int64_t records = 0;
   while (bytes.size() - at >= 6) {
-    const uint64_t size = uint64_t{Le(bytes, at, 4)} * 2;
-    const auto function = static_cast<uint16_t>(Le(bytes, at + 4, 2));
+    const uint64_t size = uint64_t{Le32(bytes, at)} * 2;
+    const auto function = static_cast<uint16_t>(Le16(bytes, at + 4));
     if (size < 6 || size > bytes.size() - at || size - 6 > max_record_bytes ||
         ++records > kMaxMetafileRecords) {
       RaisePictureError(platform::kErrInvalidPicture);
@@ -771,7 +766,7 @@ void Translator::Text(const Params& p, bool extended) {
                              : count;
       int32_t sum = 0;
       for (size_t b = first; b < end && b < count; ++b) {
-        sum += static_cast<int16_t>(Le(bytes, dx_at + b * 2, 2));
+        sum += static_cast<int16_t>(Le16(bytes, dx_at + b * 2));
       }
       advances.push_back(sum);
     }
@@ -809,11 +804,11 @@ void Translator::PutStretchDib(int x, int y, int cx, int cy, int sx, int sy,
 
 // The whole bitmap, by its header's size.
 std::array<int, 2> DibSize(std::span<const uint8_t> dib) {
-  if (Le(dib, 0, 4) == 12) {
-    return {static_cast<int>(Le(dib, 4, 2)), static_cast<int>(Le(dib, 6, 2))};
+  if (Le32(dib, 0) == 12) {
+    return {static_cast<int>(Le16(dib, 4)), static_cast<int>(Le16(dib, 6))};
   }
-  return {static_cast<int>(Le(dib, 4, 4)),
-          std::abs(static_cast<int>(static_cast<int32_t>(Le(dib, 8, 4))))};
+  return {static_cast<int>(Le32(dib, 4)),
+          std::abs(static_cast<int>(static_cast<int32_t>(Le32(dib, 8))))};
 }
 
 void Translator::Bitmap(uint16_t function, const Params& p) {
