@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "registry/registry_store.h"
+#include "registry/registry_testutil.h"
 
 namespace vg::platform {
 namespace {
@@ -48,18 +49,6 @@ const bool kCountingVfs = [] {
 
 class RegistryStoreProcessTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vgreg-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    hive_ = dir_ + "/hive.sqlite3";
-    SetRegistryStorePath(hive_);
-  }
-  void TearDown() override {
-    SetRegistryStorePath(dir_ + "/closed.sqlite3");
-    fs::remove_all(dir_);
-  }
-
   static std::string ValueName(int writer, int i) {
     return "w" + std::to_string(writer) + "_" + std::to_string(i);
   }
@@ -106,8 +95,9 @@ class RegistryStoreProcessTest : public ::testing::Test {
     return verdict;
   }
 
-  std::string dir_;
-  std::string hive_;
+  registry::testing::TempHive temp_;
+  const std::string& dir_ = temp_.dir();
+  const std::string& hive_ = temp_.path();
 };
 
 // Each child writes its own values into one shared key and lists the key

@@ -34,19 +34,6 @@ std::string FileBytes(const std::string& path) {
 // A hive of its own in a fresh temporary folder for every test.
 class RegistryStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vgreg-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    hive_ = dir_ + "/hive.sqlite3";
-    SetRegistryStorePath(hive_);
-  }
-  void TearDown() override {
-    SetRegistryStorePath(dir_ + "/closed.sqlite3");
-    chmod(dir_.c_str(), 0700);  // a test that failed half way may leave less
-    fs::remove_all(dir_);
-  }
-
   // Creates (or opens) a key below HKEY_CURRENT_USER with every right.
   HKEY Create(const char* path, uint32_t* disposition = nullptr) {
     HKEY key = 0;
@@ -106,8 +93,9 @@ class RegistryStoreTest : public ::testing::Test {
     return names;
   }
 
-  std::string dir_;
-  std::string hive_;
+  registry::testing::TempHive temp_;
+  const std::string& dir_ = temp_.dir();
+  const std::string& hive_ = temp_.path();
 };
 
 TEST_F(RegistryStoreTest, BadHandlesAreRefusedByEveryCall) {

@@ -2,6 +2,7 @@
 
 #include <linux/capability.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -26,6 +27,7 @@ TempHive::TempHive() {
 TempHive::~TempHive() {
   // Away from the user's own hive, and the folder can go.
   platform::SetRegistryStorePath(dir_ + "/closed.sqlite3");
+  chmod(dir_.c_str(), 0700);  // a test that failed half way may leave less
   std::error_code ignored;
   std::filesystem::remove_all(dir_, ignored);
 }
