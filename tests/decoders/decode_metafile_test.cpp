@@ -823,7 +823,7 @@ TEST(MetafileTest, LibreOfficeExportsDrawAsTheirDrawing) {
     EXPECT_GT(ink.back(), 250);
   }
   // The same letters from the WMF's code page as from the EMF's UTF-16.
-  EXPECT_NEAR(ink[0], ink[1], ink[1] / 4);
+  EXPECT_NEAR(ink[0], ink[1], ink[1] / 4.0);
 }
 
 TEST(MetafileTest, SeveralThreadsAtOnceDrawTheSame) {
