@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "decoders/internal/decode_budget.h"
+#include "decoders/internal/emf_plus.h"
 #include "decoders/internal/metafile_raster.h"
 #include "decoders/internal/outline_font.h"
 #include "decoders/internal/picture_error.h"
@@ -78,6 +79,7 @@ enum : uint32_t {
   kStrokePath = 64,
   kSelectClipPath = 67,
   kAbortPath = 68,
+  kComment = 70,
   kExtSelectClipRgn = 75,
   kBitBlt = 76,
   kStretchBlt = 77,
@@ -659,6 +661,8 @@ class Player {
 
   // Plays one record; returns false at the end of the picture.
   bool Play(const Reader& rec, uint32_t type);
+  // Raises 481 when an EMF+ picture could not be drawn.
+  void Finish() const { emf_plus_.Finish(); }
 
  private:
   QTransform Page() const;
@@ -711,6 +715,7 @@ class Player {
   const Header header_;
   QPainter painter_;
   QTransform device_to_output_;
+  EmfPlus emf_plus_{&painter_, &device_to_output_};
   double px_per_mm_x_ = kDefaultPxPerMm;
   double px_per_mm_y_ = kDefaultPxPerMm;
   State state_;
@@ -1460,6 +1465,15 @@ void Player::Restore(int32_t relative) {
 
 bool Player::Play(const Reader& r, uint32_t type) {
   auto has = [&](size_t n) { return r.Has(8, n); };
+  if (type == kComment && has(4)) {
+    const std::span<const uint8_t> data =
+        r.bytes().subspan(12, std::min<size_t>(r.U32(8), r.size() - 12));
+    if (EmfPlus::IsEmfPlus(data)) emf_plus_.Play(data);
+    return true;
+  }
+  // An EMF+ picture draws with EMF records only between GetDC and the next
+  // EMF+ record.
+  if (type != kEof && emf_plus_.DrawsPicture()) return true;
   switch (type) {
     case kEof:
       return false;
@@ -1796,6 +1810,7 @@ DecodedImage DecodeEmf(std::span<const uint8_t> bytes, const DecodeHint& hint) {
       at += size_bytes;
       if (deadline.Passed()) RaisePictureError(platform::kErrInvalidPicture);
     }
+    player.Finish();
   }
   for (size_t i = 3; i < out.bgrx.size(); i += 4) out.bgrx[i] = 255;
   return out;
