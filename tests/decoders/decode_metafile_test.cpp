@@ -588,7 +588,7 @@ TEST(EmfPlusTest, RecordsDrawAtTheirPlaceAndColour) {
          Join({kPlusVersion, 0, 0, 2},
               Join(Floats({6}), {kPlusVersion, 0, kArgbRed}))},
         {kPlusDrawLines, kPlusShort | 2, {2, Pair(10, 50), Pair(90, 50)}}},
-       {{50, 50, kRed}, {50, 40, kWhite}, {5, 50, kWhite}}},
+       {{50, 50, kRed}, {50, 52, kRed}, {50, 40, kWhite}, {5, 50, kWhite}}},
       {"ellipse",
        {{kPlusFillEllipse, kPlusColour,
          Join({kArgbBlue}, Floats({20, 20, 60, 60}))}},
