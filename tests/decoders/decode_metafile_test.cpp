@@ -542,6 +542,27 @@ EmfPlusRecord QuarterImageObject(uint16_t index) {
            kArgbBlue, 0xFFFFFF00}};
 }
 
+// A 2 x 2 PNG of the same colours, compressed, its object saying `width` x
+// `height`.
+EmfPlusRecord QuarterPngObject(uint16_t index, uint32_t width,
+                               uint32_t height) {
+  testing::PngSpec spec;
+  spec.width = 2;
+  spec.height = 2;
+  spec.samples = {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 0};
+  std::vector<uint8_t> png = testing::EncodePng(spec);
+  png.resize((png.size() + 3) / 4 * 4);
+  EmfPlusRecord r{kPlusObject,
+                  ObjectFlags(5, index),
+                  {kPlusVersion, 1, width, height, 0, 0x0026200A, 1}};
+  for (size_t i = 0; i < png.size(); i += 4) {
+    uint32_t word = 0;
+    std::memcpy(&word, &png[i], 4);
+    r.data.push_back(word);
+  }
+  return r;
+}
+
 // An EMF+ only picture of 100 x 100 pixels made of `records`, or a dual one.
 std::vector<uint8_t> EmfPlusOnly(const std::vector<EmfPlusRecord>& records,
                                  bool dual = false) {
@@ -624,6 +645,11 @@ TEST(EmfPlusTest, RecordsDrawAtTheirPlaceAndColour) {
         {25, 75, kBlue},
         {75, 75, kYellow},
         {5, 5, kWhite}}},
+      {"compressed image",
+       {QuarterPngObject(4, 2, 2),
+        {kPlusDrawImage, 4,
+         Join({0, 2}, Floats({0, 0, 2, 2, 10, 10, 80, 80}))}},
+       {{25, 25, kRed}, {75, 25, kGreen}, {25, 75, kBlue}, {75, 75, kYellow}}},
       {"image on a mirrored parallelogram",
        {QuarterImageObject(4),
         {kPlusDrawImagePoints, 4,
@@ -707,6 +733,8 @@ TEST(EmfPlusTest, UndrawableAndDamagedRecordsAreInvalid) {
        {{kPlusObject,
          ObjectFlags(5, 1),
          {kPlusVersion, 1, 4000, 4000, 16000, 0x0026200A, 0, 0}}}},
+      {"compressed image larger than its object says",
+       {QuarterPngObject(1, 1, 1)}},
       {"not a number",
        {FillRect(kArgbRed, std::numeric_limits<float>::quiet_NaN(), 0, 9, 9)}},
   };
@@ -715,6 +743,12 @@ TEST(EmfPlusTest, UndrawableAndDamagedRecordsAreInvalid) {
     EXPECT_EQ(ErrorNumberOf(EmfPlusOnly(c.records)),
               platform::kErrInvalidPicture);
   }
+  // An image over the picture limits is too large, before it is drawn.
+  EXPECT_EQ(ErrorNumberOf(EmfPlusOnly(
+                {{kPlusObject,
+                  ObjectFlags(5, 1),
+                  {kPlusVersion, 1, 70000, 1, 280000, 0x0026200A, 0, 0}}})),
+            platform::kErrOutOfMemory);
   // A record claiming more bytes than its comment holds.
   std::vector<uint8_t> long_record =
       EmfPlusOnly({FillRect(kArgbRed, 0, 0, 9, 9)});

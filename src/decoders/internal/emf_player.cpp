@@ -634,6 +634,12 @@ struct State {
   QPointF current{0, 0};
 };
 
+// A comment record's data, as much of it as the record holds; the record
+// holds its size.
+std::span<const uint8_t> CommentData(const Reader& r) {
+  return r.bytes().subspan(12, std::min<size_t>(r.U32(8), r.size() - 12));
+}
+
 bool Finite(double v) { return std::isfinite(v) && std::abs(v) < 1e12; }
 
 class Player {
@@ -1466,8 +1472,7 @@ void Player::Restore(int32_t relative) {
 bool Player::Play(const Reader& r, uint32_t type) {
   auto has = [&](size_t n) { return r.Has(8, n); };
   if (type == kComment && has(4)) {
-    const std::span<const uint8_t> data =
-        r.bytes().subspan(12, std::min<size_t>(r.U32(8), r.size() - 12));
+    const std::span<const uint8_t> data = CommentData(r);
     if (EmfPlus::IsEmfPlus(data)) emf_plus_.Play(data);
     return true;
   }
@@ -1754,6 +1759,13 @@ EmfLayout ScanEmf(std::span<const uint8_t> bytes) {
                                  f->cb_bits, type == kSetDiBitsToDevice)) {
         layout.largest_bitmap_pixels = std::max(
             layout.largest_bitmap_pixels, dib->width * std::abs(dib->height));
+      }
+    }
+    if (type == kComment && rec.Has(8, 4)) {
+      const std::span<const uint8_t> data = CommentData(rec);
+      if (EmfPlus::IsEmfPlus(data)) {
+        layout.largest_bitmap_pixels = std::max(
+            layout.largest_bitmap_pixels, EmfPlus::LargestImagePixels(data));
       }
     }
     if (std::optional<DibFields> f = MaskFieldsOf(rec, type)) {

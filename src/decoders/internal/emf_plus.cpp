@@ -1,6 +1,9 @@
 #include "decoders/internal/emf_plus.h"
 
+#include <QBuffer>
+#include <QByteArray>
 #include <QColor>
+#include <QImageReader>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -265,13 +268,17 @@ QImage ReadImage(const Bytes& b, size_t at) {
   CheckPictureSize(width, height);
   const std::span<const uint8_t> data = b.From(at + 28);
   if (kind == 1) {
-    QImage image;
-    image.loadFromData(data.data(), static_cast<int>(std::min<size_t>(
-                                        data.size(), INT32_MAX)));
-    if (!image.isNull()) {
-      CheckPictureSize(image.width(), image.height());
+    // Compressed: read only when its own header agrees with the object's.
+    QByteArray compressed =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()),
+                                static_cast<qsizetype>(data.size()));
+    QBuffer buffer(&compressed);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    if (reader.size() != QSize(width, height)) {
+      RaisePictureError(platform::kErrInvalidPicture);
     }
-    return image;
+    return reader.read();
   }
   const int bytes_per_pixel = format == kFormat24Rgb ? 3 : 4;
   if (format != kFormat24Rgb && format != kFormat32Rgb &&
@@ -324,6 +331,31 @@ QTransform PageTransform(uint32_t unit, double scale, double dpi_x,
 }
 
 }  // namespace
+
+int64_t EmfPlus::LargestImagePixels(std::span<const uint8_t> comment_data) {
+  const Bytes b(comment_data);
+  int64_t largest = 0;
+  for (size_t at = 4; b.size() - at >= kRecordHeader;) {
+    const uint16_t type = static_cast<uint16_t>(b.U32(at));
+    const uint16_t flags = static_cast<uint16_t>(b.U32(at) >> 16);
+    const uint32_t size = b.U32(at + 4);
+    const uint32_t data_size = b.U32(at + 8);
+    if (size < kRecordHeader || size > b.size() - at ||
+        data_size > size - kRecordHeader) {
+      RaisePictureError(platform::kErrInvalidPicture);
+    }
+    // A bitmap object: version, type 1, width, height.
+    const Bytes data(comment_data.subspan(at + kRecordHeader, data_size));
+    if (type == kObject && (flags >> 8 & 0x7F) == 5 &&
+        (flags & kContinuedFlag) == 0 && data.size() >= 16 &&
+        data.U32(4) == 1) {
+      CheckPictureSize(data.I32(8), data.I32(12));
+      largest = std::max(largest, int64_t{data.I32(8)} * data.I32(12));
+    }
+    at += size;
+  }
+  return largest;
+}
 
 EmfPlus::EmfPlus(QPainter* painter, const QTransform* device_to_output)
     : painter_(painter), device_to_output_(device_to_output) {}
