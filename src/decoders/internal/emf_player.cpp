@@ -644,8 +644,10 @@ bool Finite(double v) { return std::isfinite(v) && std::abs(v) < 1e12; }
 
 class Player {
  public:
-  Player(const Header& header, QImage* image)
-      : header_(header), painter_(image) {
+  Player(const Header& header, QImage* image, const Deadline* deadline)
+      : header_(header),
+        painter_(image),
+        emf_plus_(&painter_, &device_to_output_, deadline) {
     objects_.resize(size_t{header.handles} + 1);
     const QRectF frame = DeviceFrame(header);
     device_to_output_ = QTransform::fromTranslate(-frame.left(), -frame.top()) *
@@ -721,7 +723,7 @@ class Player {
   const Header header_;
   QPainter painter_;
   QTransform device_to_output_;
-  EmfPlus emf_plus_{&painter_, &device_to_output_};
+  EmfPlus emf_plus_;
   double px_per_mm_x_ = kDefaultPxPerMm;
   double px_per_mm_y_ = kDefaultPxPerMm;
   State state_;
@@ -1811,8 +1813,8 @@ DecodedImage DecodeEmf(std::span<const uint8_t> bytes, const DecodeHint& hint) {
                  QImage::Format_RGB32);
     if (image.isNull()) RaisePictureError(platform::kErrOutOfMemory);
     image.fill(Qt::white);
-    Player player(header, &image);
     const Deadline deadline(kMetafileTimeLimit);
+    Player player(header, &image, &deadline);
     size_t at = 0;
     while (bytes.size() - at >= 8) {
       const Reader head(bytes.subspan(at, 8));

@@ -357,8 +357,11 @@ int64_t EmfPlus::LargestImagePixels(std::span<const uint8_t> comment_data) {
   return largest;
 }
 
-EmfPlus::EmfPlus(QPainter* painter, const QTransform* device_to_output)
-    : painter_(painter), device_to_output_(device_to_output) {}
+EmfPlus::EmfPlus(QPainter* painter, const QTransform* device_to_output,
+                 const Deadline* deadline)
+    : painter_(painter),
+      device_to_output_(device_to_output),
+      deadline_(deadline) {}
 
 bool EmfPlus::IsEmfPlus(std::span<const uint8_t> comment_data) {
   return comment_data.size() >= 4 && Bytes(comment_data).U32(0) == kIdentifier;
@@ -390,6 +393,7 @@ void EmfPlus::Play(std::span<const uint8_t> comment_data) {
     PlayRecord(type, flags,
                comment_data.subspan(at + kRecordHeader, data_size));
     at += size;
+    if (deadline_->Passed()) RaisePictureError(platform::kErrInvalidPicture);
   }
 }
 

@@ -25,13 +25,17 @@
 #include <utility>
 #include <vector>
 
+#include "decoders/internal/metafile_raster.h"
+
 namespace vg::decoders::decoders_internal {
 
 class EmfPlus {
  public:
   // Draws with `painter`; `device_to_output` maps the EMF's reference
-  // device pixels to the painter's. Both outlive this.
-  EmfPlus(QPainter* painter, const QTransform* device_to_output);
+  // device pixels to the painter's. Raises 481 once `deadline` has passed.
+  // All three outlive this.
+  EmfPlus(QPainter* painter, const QTransform* device_to_output,
+          const Deadline* deadline);
 
   // Whether the data of a comment record holds EMF+ records.
   static bool IsEmfPlus(std::span<const uint8_t> comment_data);
@@ -85,6 +89,7 @@ class EmfPlus {
 
   QPainter* painter_;
   const QTransform* device_to_output_;
+  const Deadline* deadline_;
   bool header_seen_ = false;
   bool dual_ = false;
   bool in_get_dc_ = false;
