@@ -69,6 +69,7 @@ constexpr uint16_t kDualFlag = 0x0001;
 constexpr uint16_t kColourFlag = 0x8000;      // S: the brush is a colour
 constexpr uint16_t kCompressedFlag = 0x4000;  // C: 16-bit coordinates
 constexpr uint16_t kRelativeFlag = 0x0800;    // P: relative coordinates
+constexpr uint16_t kRunLengthFlag = 0x1000;   // a path's types in runs
 constexpr uint16_t kClosedFlag = 0x2000;      // L: DrawLines closes
 constexpr uint16_t kAppendFlag = 0x2000;      // A: transform applied after
 constexpr uint16_t kContinuedFlag = 0x8000;   // an object in several records
@@ -127,9 +128,6 @@ QColor Argb(uint32_t v) {
 // `count` points at `at`: 16-bit integers or floats as `flags` say.
 std::vector<QPointF> ReadPoints(const Bytes& b, size_t at, uint32_t count,
                                 uint16_t flags) {
-  if ((flags & kRelativeFlag) != 0) {
-    RaisePictureError(platform::kErrInvalidPicture);
-  }
   const bool small = (flags & kCompressedFlag) != 0;
   const size_t each = small ? 4 : 8;
   if (count > b.size() / each) RaisePictureError(platform::kErrInvalidPicture);
@@ -230,10 +228,6 @@ QPen ReadPen(const Bytes& b, size_t at) {
 QPainterPath ReadPath(const Bytes& b, size_t at) {
   const uint32_t count = b.U32(at + 4);
   const uint16_t flags = static_cast<uint16_t>(b.U32(at + 8));
-  if ((flags & 0x1000) != 0 || (flags & 0x0800) != 0) {
-    // Relative points and run-length types are not read here.
-    RaisePictureError(platform::kErrInvalidPicture);
-  }
   const std::vector<QPointF> points = ReadPoints(b, at + 12, count, flags);
   const size_t types_at =
       at + 12 + points.size() * ((flags & kCompressedFlag) != 0 ? 4 : 8);
@@ -521,6 +515,11 @@ void EmfPlus::MakeObject(uint16_t flags, std::span<const uint8_t> data) {
       object.pen = ReadPen(b, 0);
       break;
     case 3:
+      // Relative points and run-length types are not read here.
+      if ((b.U32(8) & (kRelativeFlag | kRunLengthFlag)) != 0) {
+        skipped_drawing_ = true;
+        break;
+      }
       object.kind = Object::Kind::kPath;
       object.path = ReadPath(b, 0);
       break;
@@ -569,6 +568,13 @@ void EmfPlus::PlayRecord(uint16_t type, uint16_t flags,
     if (pie) path.closeSubpath();
     return path;
   };
+  const bool may_be_relative = type == kFillPolygon || type == kDrawLines ||
+                               type == kDrawBeziers || type == kDrawImagePoints;
+  if (may_be_relative && (flags & kRelativeFlag) != 0) {
+    // Points relative to each other are not read here.
+    skipped_drawing_ = true;
+    return;
+  }
   switch (type) {
     case kEndOfFile:
     case kHeader:
