@@ -36,8 +36,9 @@ struct EmfLayout {
 // Reads the header and walks every record of the EMF `bytes` without
 // drawing: each record must lie within the file, their number within
 // kMaxMetafileRecords, and each bitmap's header within the picture limits
-// and its pixels within the bytes its record holds, the last record EOF.
-// Raises 481 otherwise.
+// and its pixels within the bytes its record holds, each EMF+ record within
+// its comment and each EMF+ image within the picture limits, the last
+// record EOF. Raises 481 otherwise (7 for an image over the limits).
 EmfLayout ScanEmf(std::span<const uint8_t> bytes);
 
 // Draws the EMF `bytes` on white at the size `hint` asks for
