@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <future>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,9 @@ namespace {
 using testing::ColorRef;
 using testing::ColourDiff;
 using testing::Dib;
+using testing::EmfPlusRecord;
 using testing::EmfWriter;
+using testing::FloatBits;
 using testing::PackedDib;
 using testing::PixelAt;
 using testing::Rgb;
@@ -75,12 +78,6 @@ constexpr uint32_t kAcSrcAlpha = 1;
 // A BLENDFUNCTION: source-over, a constant alpha and the alpha format.
 constexpr uint32_t Blend(uint32_t constant_alpha, uint32_t format) {
   return constant_alpha << 16 | format << 24;
-}
-
-uint32_t FloatBits(float f) {
-  uint32_t bits = 0;
-  std::memcpy(&bits, &f, sizeof bits);
-  return bits;
 }
 
 using testing::ErrorNumberOf;
@@ -482,6 +479,287 @@ TEST(EmfTest, DamagedAndHostileFilesAreInvalid) {
   EmfWriter many(10, 10);
   for (int i = 0; i < (1 << 20); ++i) many.Record(kSetBkMode, {1});
   EXPECT_EQ(ErrorNumberOf(many.Finish()), platform::kErrInvalidPicture);
+}
+
+// EMF+ records, flags and values used below.
+enum : uint16_t {
+  kPlusHeader = 0x4001,
+  kPlusEndOfFile = 0x4002,
+  kPlusGetDc = 0x4004,
+  kPlusObject = 0x4008,
+  kPlusClear = 0x4009,
+  kPlusFillRects = 0x400A,
+  kPlusFillPolygon = 0x400C,
+  kPlusDrawLines = 0x400D,
+  kPlusFillEllipse = 0x400E,
+  kPlusFillPath = 0x4014,
+  kPlusDrawImage = 0x401A,
+  kPlusDrawImagePoints = 0x401B,
+  kPlusDrawString = 0x401C,
+  kPlusSave = 0x4025,
+  kPlusRestore = 0x4026,
+  kPlusSetWorldTransform = 0x402A,
+  kPlusTranslateWorldTransform = 0x402D,
+  kPlusSetPageTransform = 0x4030,
+  kPlusSetClipRect = 0x4032,
+};
+constexpr uint16_t kPlusColour = 0x8000;  // the brush is an ARGB colour
+constexpr uint16_t kPlusShort = 0x4000;   // 16-bit coordinates
+constexpr uint32_t kPlusVersion = 0xDBC01002;
+constexpr uint32_t kArgbRed = 0xFFFF0000;
+constexpr uint32_t kArgbGreen = 0xFF00FF00;
+constexpr uint32_t kArgbBlue = 0xFF0000FF;
+
+uint16_t ObjectFlags(uint16_t type, uint16_t index) {
+  return static_cast<uint16_t>(type << 8 | index);
+}
+// Two 16-bit values in one.
+uint32_t Pair(int16_t a, int16_t b) {
+  return static_cast<uint16_t>(a) |
+         static_cast<uint32_t>(static_cast<uint16_t>(b)) << 16;
+}
+std::vector<uint32_t> Floats(std::initializer_list<float> values) {
+  std::vector<uint32_t> out;
+  for (float v : values) out.push_back(FloatBits(v));
+  return out;
+}
+std::vector<uint32_t> Join(std::vector<uint32_t> a,
+                           const std::vector<uint32_t>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+EmfPlusRecord FillRect(uint32_t argb, float x, float y, float w, float h) {
+  return {kPlusFillRects, kPlusColour, Join({argb, 1}, Floats({x, y, w, h}))};
+}
+EmfPlusRecord SolidBrushObject(uint16_t index, uint32_t argb) {
+  return {kPlusObject, ObjectFlags(1, index), {kPlusVersion, 0, argb}};
+}
+// A 2 x 2 32-bit ARGB bitmap: red, green above blue, yellow.
+EmfPlusRecord QuarterImageObject(uint16_t index) {
+  return {kPlusObject,
+          ObjectFlags(5, index),
+          {kPlusVersion, 1, 2, 2, 8, 0x0026200A, 0, kArgbRed, kArgbGreen,
+           kArgbBlue, 0xFFFFFF00}};
+}
+
+// A 2 x 2 PNG of the same colours, compressed, its object saying `width` x
+// `height`.
+EmfPlusRecord QuarterPngObject(uint16_t index, uint32_t width,
+                               uint32_t height) {
+  testing::PngSpec spec;
+  spec.width = 2;
+  spec.height = 2;
+  spec.samples = {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 0};
+  std::vector<uint8_t> png = testing::EncodePng(spec);
+  png.resize((png.size() + 3) / 4 * 4);
+  EmfPlusRecord r{kPlusObject,
+                  ObjectFlags(5, index),
+                  {kPlusVersion, 1, width, height, 0, 0x0026200A, 1}};
+  for (size_t i = 0; i < png.size(); i += 4) {
+    uint32_t word = 0;
+    std::memcpy(&word, &png[i], 4);
+    r.data.push_back(word);
+  }
+  return r;
+}
+
+// An EMF+ only picture of 100 x 100 pixels made of `records`, or a dual one.
+std::vector<uint8_t> EmfPlusOnly(const std::vector<EmfPlusRecord>& records,
+                                 bool dual = false) {
+  EmfWriter emf(100, 100);
+  emf.EmfPlus({{kPlusHeader,
+                static_cast<uint16_t>(dual ? 1 : 0),
+                {kPlusVersion, 1, 96, 96}}});
+  emf.EmfPlus(records);
+  emf.EmfPlus({{kPlusEndOfFile, 0, {}}});
+  return emf.Finish();
+}
+
+TEST(EmfPlusTest, RecordsDrawAtTheirPlaceAndColour) {
+  struct Probe {
+    int x, y;
+    Rgb colour;
+  };
+  struct Case {
+    const char* name;
+    std::vector<EmfPlusRecord> records;
+    std::vector<Probe> probes;
+  };
+  const std::vector<Case> cases = {
+      {"rectangle of a colour",
+       {FillRect(kArgbRed, 10, 10, 40, 30)},
+       {{20, 20, kRed}, {60, 20, kWhite}, {20, 45, kWhite}}},
+      {"rectangle of a brush object",
+       {SolidBrushObject(3, kArgbGreen),
+        {kPlusFillRects, 0, Join({3, 1}, Floats({10, 10, 40, 30}))}},
+       {{20, 20, kGreen}, {60, 20, kWhite}}},
+      {"path of 16-bit points, closed",
+       {{kPlusObject,
+         ObjectFlags(3, 1),
+         {kPlusVersion, 3, kPlusShort, Pair(10, 10), Pair(90, 10), Pair(10, 90),
+          0x00810100}},
+        {kPlusFillPath, kPlusColour | 1, {kArgbBlue}}},
+       {{20, 20, kBlue}, {80, 80, kWhite}}},
+      {"polygon",
+       {{kPlusFillPolygon, kPlusColour,
+         Join({kArgbBlue, 3}, Floats({90, 90, 10, 90, 90, 10}))}},
+       {{80, 80, kBlue}, {20, 20, kWhite}}},
+      {"line of a pen",
+       {{kPlusObject, ObjectFlags(2, 2),
+         Join({kPlusVersion, 0, 0, 2},
+              Join(Floats({6}), {kPlusVersion, 0, kArgbRed}))},
+        {kPlusDrawLines, kPlusShort | 2, {2, Pair(10, 50), Pair(90, 50)}}},
+       {{50, 50, kRed}, {50, 52, kRed}, {50, 40, kWhite}, {5, 50, kWhite}}},
+      {"ellipse",
+       {{kPlusFillEllipse, kPlusColour,
+         Join({kArgbBlue}, Floats({20, 20, 60, 60}))}},
+       {{50, 50, kBlue}, {22, 22, kWhite}}},
+      {"world transform moves",
+       {{kPlusTranslateWorldTransform, 0, Floats({50, 0})},
+        FillRect(kArgbRed, 10, 10, 20, 20)},
+       {{20, 20, kWhite}, {70, 20, kRed}}},
+      {"world transform set, state saved and restored",
+       {{kPlusSave, 0, {7}},
+        {kPlusSetWorldTransform, 0, Floats({2, 0, 0, 2, 0, 0})},
+        FillRect(kArgbGreen, 5, 5, 10, 10),
+        {kPlusRestore, 0, {7}},
+        FillRect(kArgbRed, 60, 60, 20, 20)},
+       {{25, 25, kGreen}, {8, 8, kWhite}, {70, 70, kRed}}},
+      {"page in half inches",
+       {{kPlusSetPageTransform, 4, Floats({0.5F})},
+        FillRect(kArgbRed, 0, 0, 1, 1)},
+       {{40, 40, kRed}, {55, 55, kWhite}}},
+      {"clip rectangle",
+       {{kPlusSetClipRect, 0, Floats({0, 0, 50, 100})},
+        FillRect(kArgbRed, 10, 10, 80, 80)},
+       {{40, 50, kRed}, {60, 50, kWhite}}},
+      {"clear",
+       {{kPlusClear, 0, {kArgbGreen}}},
+       {{1, 1, kGreen}, {98, 98, kGreen}}},
+      {"image upright",
+       {QuarterImageObject(4),
+        {kPlusDrawImage, 4,
+         Join({0, 2}, Floats({0, 0, 2, 2, 10, 10, 80, 80}))}},
+       {{25, 25, kRed},
+        {75, 25, kGreen},
+        {25, 75, kBlue},
+        {75, 75, kYellow},
+        {5, 5, kWhite}}},
+      {"compressed image",
+       {QuarterPngObject(4, 2, 2),
+        {kPlusDrawImage, 4,
+         Join({0, 2}, Floats({0, 0, 2, 2, 10, 10, 80, 80}))}},
+       {{25, 25, kRed}, {75, 25, kGreen}, {25, 75, kBlue}, {75, 75, kYellow}}},
+      {"image on a mirrored parallelogram",
+       {QuarterImageObject(4),
+        {kPlusDrawImagePoints, 4,
+         Join({0, 2}, Join(Floats({0, 0, 2, 2}),
+                           Join({3}, Floats({90, 10, 10, 10, 90, 90}))))}},
+       {{25, 25, kGreen}, {75, 25, kRed}, {25, 75, kYellow}, {75, 75, kBlue}}},
+      {"relative points not drawn, the rest is",
+       {{kPlusFillPolygon, kPlusColour | 0x0800, {kArgbBlue, 3, 0, 0, 0}},
+        FillRect(kArgbRed, 10, 10, 40, 30)},
+       {{20, 20, kRed}, {60, 60, kWhite}}},
+      {"text not drawn, the rest is",
+       {{kPlusDrawString, 0, {0, 0, 0}}, FillRect(kArgbRed, 10, 10, 40, 30)},
+       {{20, 20, kRed}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const DecodedImage image = DecodePictureBytes(EmfPlusOnly(c.records));
+    ASSERT_EQ(image.pixel_width, 100);
+    for (const Probe& p : c.probes) EXPECT_COLOUR(image, p.x, p.y, p.colour, 8);
+  }
+}
+
+TEST(EmfPlusTest, DualFilesDrawTheirEmfRecordsAndOnlyFilesTheirGetDcOnes) {
+  struct Case {
+    const char* name;
+    bool dual;
+    bool get_dc;
+    Rgb at_emf_rectangle;
+    Rgb at_emf_plus_rectangle;
+  };
+  const Case cases[] = {
+      {"dual", true, false, kBlue, kWhite},
+      {"EMF+ only", false, false, kWhite, kRed},
+      {"EMF+ only, EMF records after GetDC", false, true, kBlue, kRed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EmfWriter emf(100, 100);
+    emf.EmfPlus({{kPlusHeader,
+                  static_cast<uint16_t>(c.dual ? 1 : 0),
+                  {kPlusVersion, 1, 96, 96}},
+                 FillRect(kArgbRed, 60, 60, 30, 30)});
+    if (c.get_dc) emf.EmfPlus({{kPlusGetDc, 0, {}}});
+    emf.Select(kNullPen).SolidBrush(1, ColorRef(0, 0, 255)).Select(1);
+    emf.Rectangle(10, 10, 40, 40);
+    emf.EmfPlus({{kPlusEndOfFile, 0, {}}});
+    const DecodedImage image = DecodePictureBytes(emf.Finish());
+    EXPECT_COLOUR(image, 25, 25, c.at_emf_rectangle, 0);
+    EXPECT_COLOUR(image, 75, 75, c.at_emf_plus_rectangle, 0);
+  }
+}
+
+TEST(EmfPlusTest, UndrawableAndDamagedRecordsAreInvalid) {
+  // Nothing but text, which is not drawn: named, not a blank picture.
+  int32_t number = 0;
+  std::string description;
+  try {
+    DecodePictureBytes(EmfPlusOnly({{kPlusDrawString, 0, {0, 0, 0}}}));
+  } catch (const platform::Error& e) {
+    number = e.number();
+    description = e.description();
+  }
+  EXPECT_EQ(number, platform::kErrInvalidPicture);
+  EXPECT_NE(description.find("EMF+ only"), std::string::npos) << description;
+  // An empty EMF+ picture is a blank one.
+  EXPECT_EQ(ErrorNumberOf(EmfPlusOnly({})), 0);
+
+  struct Case {
+    const char* name;
+    std::vector<EmfPlusRecord> records;
+  };
+  const std::vector<Case> cases = {
+      {"rectangles past the record",
+       {{kPlusFillRects, kPlusColour, {kArgbRed, 1000, 0}}}},
+      {"object index over 63", {SolidBrushObject(64, kArgbRed)}},
+      {"brush index over 63",
+       {{kPlusFillRects, 0, Join({200, 1}, Floats({0, 0, 9, 9}))}}},
+      {"path with more points than it holds",
+       {{kPlusObject,
+         ObjectFlags(3, 1),
+         {kPlusVersion, 1000000, kPlusShort, Pair(1, 1)}}}},
+      {"polygon count past the record",
+       {{kPlusFillPolygon, kPlusColour, {kArgbRed, 0xFFFFFFFF, 0, 0}}}},
+      {"bitmap larger than its pixels",
+       {{kPlusObject,
+         ObjectFlags(5, 1),
+         {kPlusVersion, 1, 4000, 4000, 16000, 0x0026200A, 0, 0}}}},
+      {"compressed image larger than its object says",
+       {QuarterPngObject(1, 1, 1)}},
+      {"not a number",
+       {FillRect(kArgbRed, std::numeric_limits<float>::quiet_NaN(), 0, 9, 9)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ErrorNumberOf(EmfPlusOnly(c.records)),
+              platform::kErrInvalidPicture);
+  }
+  // An image over the picture limits is too large, before it is drawn.
+  EXPECT_EQ(ErrorNumberOf(EmfPlusOnly(
+                {{kPlusObject,
+                  ObjectFlags(5, 1),
+                  {kPlusVersion, 1, 70000, 1, 280000, 0x0026200A, 0, 0}}})),
+            platform::kErrOutOfMemory);
+  // A record claiming more bytes than its comment holds.
+  std::vector<uint8_t> long_record =
+      EmfPlusOnly({FillRect(kArgbRed, 0, 0, 9, 9)});
+  const size_t fill_at = 108 + 12 + 4 + 28 + 12 + 4;  // header comment, then
+  ASSERT_EQ(long_record[fill_at], 0x0A);
+  long_record[fill_at + 5] = 0x10;
+  EXPECT_EQ(ErrorNumberOf(long_record), platform::kErrInvalidPicture);
 }
 
 std::vector<uint8_t> PlaceableWmf() {

@@ -106,6 +106,28 @@ EmfWriter& EmfWriter::Record(uint32_t type,
   return RecordBytes(type, bytes);
 }
 
+uint32_t FloatBits(float f) {
+  uint32_t bits = 0;
+  std::memcpy(&bits, &f, sizeof bits);
+  return bits;
+}
+
+EmfWriter& EmfWriter::EmfPlus(const std::vector<EmfPlusRecord>& records) {
+  std::vector<uint8_t> data;
+  Put32(data, 0x2B464D45);  // "EMF+"
+  for (const EmfPlusRecord& r : records) {
+    const auto data_size = static_cast<uint32_t>(r.data.size() * 4);
+    Put32(data, uint32_t{r.type} | uint32_t{r.flags} << 16);
+    Put32(data, 12 + data_size);
+    Put32(data, data_size);
+    for (uint32_t v : r.data) Put32(data, v);
+  }
+  std::vector<uint8_t> params;
+  Put32(params, static_cast<uint32_t>(data.size()));
+  params.insert(params.end(), data.begin(), data.end());
+  return RecordBytes(70, params);
+}
+
 EmfWriter& EmfWriter::SolidBrush(uint32_t handle, uint32_t colour) {
   return Record(39, {handle, 0, colour, 0});
 }

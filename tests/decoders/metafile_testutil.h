@@ -31,6 +31,16 @@ struct Dib {
 Dib PackedDib(int width, int height, uint16_t bits,
               const std::vector<uint32_t>& pixels);
 
+// One EMF+ record: its type, flags and data as 32-bit values.
+struct EmfPlusRecord {
+  uint16_t type = 0;
+  uint16_t flags = 0;
+  std::vector<uint32_t> data;
+};
+
+// A float's bits, for EMF+ data.
+uint32_t FloatBits(float f);
+
 // An enhanced metafile. The reference device has 96 pixels to the inch, so
 // that in the default mapping one logical unit is one pixel of the logical
 // size; the frame is 0,0 - width_px,height_px in those units.
@@ -69,6 +79,9 @@ class EmfWriter {
   // A brush from a bitmap: CreateMonoBrush (93) or CreateDIBPatternBrushPt
   // (94).
   EmfWriter& PatternBrush(uint32_t type, uint32_t handle, const Dib& dib);
+
+  // Appends a comment record holding the EMF+ `records`.
+  EmfWriter& EmfPlus(const std::vector<EmfPlusRecord>& records);
 
   // Returns the file: the header (with its frame, bounds and counts) and
   // the records, ended by EOF.

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "decoders/internal/decode_budget.h"
+#include "decoders/internal/emf_plus.h"
 #include "decoders/internal/metafile_raster.h"
 #include "decoders/internal/outline_font.h"
 #include "decoders/internal/picture_error.h"
@@ -78,6 +79,7 @@ enum : uint32_t {
   kStrokePath = 64,
   kSelectClipPath = 67,
   kAbortPath = 68,
+  kComment = 70,
   kExtSelectClipRgn = 75,
   kBitBlt = 76,
   kStretchBlt = 77,
@@ -618,12 +620,20 @@ struct State {
   QPointF current{0, 0};
 };
 
+// A comment record's data, as much of it as the record holds; the record
+// holds its size.
+std::span<const uint8_t> CommentData(const Reader& r) {
+  return r.bytes().subspan(12, std::min<size_t>(r.U32(8), r.size() - 12));
+}
+
 bool Finite(double v) { return std::isfinite(v) && std::abs(v) < 1e12; }
 
 class Player {
  public:
-  Player(const Header& header, QImage* image)
-      : header_(header), painter_(image) {
+  Player(const Header& header, QImage* image, const Deadline* deadline)
+      : header_(header),
+        painter_(image),
+        emf_plus_(&painter_, &device_to_output_, deadline) {
     objects_.resize(size_t{header.handles} + 1);
     const QRectF frame = DeviceFrame(header);
     device_to_output_ = QTransform::fromTranslate(-frame.left(), -frame.top()) *
@@ -645,6 +655,8 @@ class Player {
 
   // Plays one record; returns false at the end of the picture.
   bool Play(const Reader& rec, uint32_t type);
+  // Raises 481 when an EMF+ picture could not be drawn.
+  void Finish() const { emf_plus_.Finish(); }
 
  private:
   QTransform Page() const;
@@ -697,6 +709,7 @@ class Player {
   const Header header_;
   QPainter painter_;
   QTransform device_to_output_;
+  EmfPlus emf_plus_;
   double px_per_mm_x_ = kDefaultPxPerMm;
   double px_per_mm_y_ = kDefaultPxPerMm;
   State state_;
@@ -1446,6 +1459,14 @@ void Player::Restore(int32_t relative) {
 
 bool Player::Play(const Reader& r, uint32_t type) {
   auto has = [&](size_t n) { return r.Has(8, n); };
+  if (type == kComment && has(4)) {
+    const std::span<const uint8_t> data = CommentData(r);
+    if (EmfPlus::IsEmfPlus(data)) emf_plus_.Play(data);
+    return true;
+  }
+  // An EMF+ picture draws with EMF records only between GetDC and the next
+  // EMF+ record.
+  if (type != kEof && emf_plus_.DrawsPicture()) return true;
   switch (type) {
     case kEof:
       return false;
@@ -1728,6 +1749,13 @@ EmfLayout ScanEmf(std::span<const uint8_t> bytes) {
             layout.largest_bitmap_pixels, dib->width * std::abs(dib->height));
       }
     }
+    if (type == kComment && rec.Has(8, 4)) {
+      const std::span<const uint8_t> data = CommentData(rec);
+      if (EmfPlus::IsEmfPlus(data)) {
+        layout.largest_bitmap_pixels = std::max(
+            layout.largest_bitmap_pixels, EmfPlus::LargestImagePixels(data));
+      }
+    }
     if (std::optional<DibFields> f = MaskFieldsOf(rec, type)) {
       if (std::optional<DibInfo> dib = ReadDibInfo(rec, f->off_bmi, f->cb_bmi,
                                                    f->off_bits, f->cb_bits)) {
@@ -1771,8 +1799,8 @@ DecodedImage DecodeEmf(std::span<const uint8_t> bytes, const DecodeHint& hint) {
                  QImage::Format_RGB32);
     if (image.isNull()) RaisePictureError(platform::kErrOutOfMemory);
     image.fill(Qt::white);
-    Player player(header, &image);
     const Deadline deadline(kMetafileTimeLimit);
+    Player player(header, &image, &deadline);
     size_t at = 0;
     while (bytes.size() - at >= 8) {
       const Reader head(bytes.subspan(at, 8));
@@ -1782,6 +1810,7 @@ DecodedImage DecodeEmf(std::span<const uint8_t> bytes, const DecodeHint& hint) {
       at += size_bytes;
       if (deadline.Passed()) RaisePictureError(platform::kErrInvalidPicture);
     }
+    player.Finish();
   }
   for (size_t i = 3; i < out.bgrx.size(); i += 4) out.bgrx[i] = 255;
   return out;

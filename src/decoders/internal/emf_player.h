@@ -1,5 +1,6 @@
-// Draws enhanced metafiles (EMF, and the EMF records of an EMF+ dual file)
-// with QPainter. Internal to vg::decoders.
+// Draws enhanced metafiles (EMF, the EMF records of an EMF+ dual file, and
+// the EMF+ records of an EMF+ only one through emf_plus.h) with QPainter.
+// Internal to vg::decoders.
 //
 // The records that drawing programs and office suites write: header,
 // mapping modes with window and viewport, world transforms, saved states,
@@ -35,15 +36,17 @@ struct EmfLayout {
 // Reads the header and walks every record of the EMF `bytes` without
 // drawing: each record must lie within the file, their number within
 // kMaxMetafileRecords, and each bitmap's header within the picture limits
-// and its pixels within the bytes its record holds, the last record EOF.
-// Raises 481 otherwise.
+// and its pixels within the bytes its record holds, each EMF+ record within
+// its comment and each EMF+ image within the picture limits, the last
+// record EOF. Raises 481 otherwise (7 for an image over the limits).
 EmfLayout ScanEmf(std::span<const uint8_t> bytes);
 
 // Draws the EMF `bytes` on white at the size `hint` asks for
 // (MetafileRasterSize), holding a lease from the shared decode budget for
 // the pixels and the bitmaps. Works without a QGuiApplication and from
 // several threads at once. Raises 481 (damaged, over the limits or over
-// the time limit) or 7.
+// the time limit; "EMF+ only" for an EMF+ only picture none of whose
+// records could be drawn) or 7.
 DecodedImage DecodeEmf(std::span<const uint8_t> bytes, const DecodeHint& hint);
 
 }  // namespace vg::decoders::decoders_internal

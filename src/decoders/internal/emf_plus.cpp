@@ -1,0 +1,751 @@
+#include "decoders/internal/emf_plus.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QColor>
+#include <QImageReader>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "decoders/decode_picture.h"
+#include "decoders/internal/picture_error.h"
+#include "platform/error.h"
+
+namespace vg::decoders::decoders_internal {
+namespace {
+
+constexpr uint32_t kIdentifier = 0x2B464D45;  // "EMF+"
+constexpr size_t kRecordHeader = 12;
+
+// Record types.
+enum : uint16_t {
+  kHeader = 0x4001,
+  kEndOfFile = 0x4002,
+  kComment = 0x4003,
+  kGetDc = 0x4004,
+  kObject = 0x4008,
+  kClear = 0x4009,
+  kFillRects = 0x400A,
+  kDrawRects = 0x400B,
+  kFillPolygon = 0x400C,
+  kDrawLines = 0x400D,
+  kFillEllipse = 0x400E,
+  kDrawEllipse = 0x400F,
+  kFillPie = 0x4010,
+  kDrawPie = 0x4011,
+  kDrawArc = 0x4012,
+  kFillPath = 0x4014,
+  kDrawPath = 0x4015,
+  kDrawBeziers = 0x4019,
+  kDrawImage = 0x401A,
+  kDrawImagePoints = 0x401B,
+  kSetRenderingOrigin = 0x401D,
+  kSetAntiAliasMode = 0x401E,
+  kSetTextRenderingHint = 0x401F,
+  kSetTextContrast = 0x4020,
+  kSetInterpolationMode = 0x4021,
+  kSetPixelOffsetMode = 0x4022,
+  kSetCompositingMode = 0x4023,
+  kSetCompositingQuality = 0x4024,
+  kSave = 0x4025,
+  kRestore = 0x4026,
+  kBeginContainerNoParams = 0x4028,
+  kEndContainer = 0x4029,
+  kSetWorldTransform = 0x402A,
+  kResetWorldTransform = 0x402B,
+  kMultiplyWorldTransform = 0x402C,
+  kTranslateWorldTransform = 0x402D,
+  kScaleWorldTransform = 0x402E,
+  kRotateWorldTransform = 0x402F,
+  kSetPageTransform = 0x4030,
+  kResetClip = 0x4031,
+  kSetClipRect = 0x4032,
+  kSetClipPath = 0x4033,
+};
+
+// Flags.
+constexpr uint16_t kDualFlag = 0x0001;
+constexpr uint16_t kColourFlag = 0x8000;      // S: the brush is a colour
+constexpr uint16_t kCompressedFlag = 0x4000;  // C: 16-bit coordinates
+constexpr uint16_t kRelativeFlag = 0x0800;    // P: relative coordinates
+constexpr uint16_t kRunLengthFlag = 0x1000;   // a path's types in runs
+constexpr uint16_t kClosedFlag = 0x2000;      // L: DrawLines closes
+constexpr uint16_t kAppendFlag = 0x2000;      // A: transform applied after
+constexpr uint16_t kContinuedFlag = 0x8000;   // an object in several records
+
+// Pixel formats of bitmaps.
+constexpr uint32_t kFormat24Rgb = 0x00021808;
+constexpr uint32_t kFormat32Rgb = 0x00022009;
+constexpr uint32_t kFormat32Argb = 0x0026200A;
+constexpr uint32_t kFormat32Pargb = 0x000E200B;
+
+class Bytes {
+ public:
+  explicit Bytes(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+  // Raises 481 unless `n` bytes lie at `at`.
+  void Need(size_t at, size_t n) const {
+    if (at > bytes_.size() || n > bytes_.size() - at) {
+      RaisePictureError(platform::kErrInvalidPicture);
+    }
+  }
+  uint32_t U32(size_t at) const {
+    Need(at, 4);
+    return uint32_t{bytes_[at]} | uint32_t{bytes_[at + 1]} << 8 |
+           uint32_t{bytes_[at + 2]} << 16 | uint32_t{bytes_[at + 3]} << 24;
+  }
+  int16_t I16(size_t at) const {
+    Need(at, 2);
+    return static_cast<int16_t>(bytes_[at] | bytes_[at + 1] << 8);
+  }
+  int32_t I32(size_t at) const { return static_cast<int32_t>(U32(at)); }
+  // A float, raising 481 when it is not a usable number.
+  double F32(size_t at) const {
+    const uint32_t bits = U32(at);
+    float f = 0;
+    std::memcpy(&f, &bits, sizeof f);
+    if (!std::isfinite(f) || std::abs(f) > 1e9F) {
+      RaisePictureError(platform::kErrInvalidPicture);
+    }
+    return f;
+  }
+  size_t size() const { return bytes_.size(); }
+  std::span<const uint8_t> From(size_t at) const {
+    Need(at, 0);
+    return bytes_.subspan(at);
+  }
+
+ private:
+  std::span<const uint8_t> bytes_;
+};
+
+QColor Argb(uint32_t v) {
+  return QColor(static_cast<int>(v >> 16 & 0xFF),
+                static_cast<int>(v >> 8 & 0xFF), static_cast<int>(v & 0xFF),
+                static_cast<int>(v >> 24));
+}
+
+// `count` points at `at`: 16-bit integers or floats as `flags` say.
+std::vector<QPointF> ReadPoints(const Bytes& b, size_t at, uint32_t count,
+                                uint16_t flags) {
+  const bool small = (flags & kCompressedFlag) != 0;
+  const size_t each = small ? 4 : 8;
+  if (count > b.size() / each) RaisePictureError(platform::kErrInvalidPicture);
+  b.Need(at, count * each);
+  std::vector<QPointF> points;
+  points.reserve(count);
+  for (uint32_t i = 0; i < count; ++i, at += each) {
+    points.emplace_back(small ? b.I16(at) : b.F32(at),
+                        small ? b.I16(at + 2) : b.F32(at + 4));
+  }
+  return points;
+}
+
+QRectF ReadRect(const Bytes& b, size_t at, bool small) {
+  if (small) {
+    return {static_cast<double>(b.I16(at)), static_cast<double>(b.I16(at + 2)),
+            static_cast<double>(b.I16(at + 4)),
+            static_cast<double>(b.I16(at + 6))};
+  }
+  return {b.F32(at), b.F32(at + 4), b.F32(at + 8), b.F32(at + 12)};
+}
+
+QTransform ReadMatrix(const Bytes& b, size_t at) {
+  return {b.F32(at),      b.F32(at + 4),  b.F32(at + 8),
+          b.F32(at + 12), b.F32(at + 16), b.F32(at + 20)};
+}
+
+// A brush object's data from `at`; a gradient or a hatch is drawn in one of
+// its colours.
+QBrush ReadBrush(const Bytes& b, size_t at) {
+  const uint32_t type = b.U32(at + 4);
+  switch (type) {
+    case 0:  // solid
+      return QBrush(Argb(b.U32(at + 8)));
+    case 1:  // hatch: style, fore colour, back colour
+      return QBrush(Argb(b.U32(at + 12)));
+    case 3:  // path gradient: flags, wrap mode, centre colour
+      return QBrush(Argb(b.U32(at + 16)));
+    case 4:  // linear gradient: flags, wrap mode, rectangle, colours
+      return QBrush(Argb(b.U32(at + 32)));
+    default:  // texture
+      return QBrush(QColor(128, 128, 128));
+  }
+}
+
+// A pen object's data from `at`.
+QPen ReadPen(const Bytes& b, size_t at) {
+  const uint32_t flags = b.U32(at + 8);
+  const double width = b.F32(at + 16);
+  size_t p = at + 20;
+  Qt::PenCapStyle cap = Qt::FlatCap;
+  Qt::PenJoinStyle join = Qt::MiterJoin;
+  Qt::PenStyle style = Qt::SolidLine;
+  auto cap_of = [](int32_t c) {
+    return c == 1 ? Qt::SquareCap : c == 2 ? Qt::RoundCap : Qt::FlatCap;
+  };
+  if ((flags & 0x0001) != 0) p += 24;  // transform
+  if ((flags & 0x0002) != 0) cap = cap_of(b.I32(p)), p += 4;
+  if ((flags & 0x0004) != 0) p += 4;  // end cap, taken as the start's
+  if ((flags & 0x0008) != 0) {
+    const uint32_t j = b.U32(p);
+    join = j == 1 ? Qt::BevelJoin : j == 2 ? Qt::RoundJoin : Qt::MiterJoin;
+    p += 4;
+  }
+  if ((flags & 0x0010) != 0) p += 4;  // miter limit
+  if ((flags & 0x0020) != 0) {
+    static constexpr Qt::PenStyle kStyles[] = {Qt::SolidLine, Qt::DashLine,
+                                               Qt::DotLine, Qt::DashDotLine,
+                                               Qt::DashDotDotLine};
+    const uint32_t s = b.U32(p);
+    style = s < std::size(kStyles) ? kStyles[s] : Qt::SolidLine;
+    p += 4;
+  }
+  if ((flags & 0x0040) != 0) p += 4;  // dash cap
+  if ((flags & 0x0080) != 0) p += 4;  // dash offset
+  for (uint32_t arrays : {0x0100U, 0x0200U, 0x0400U}) {
+    if ((flags & arrays) == 0) continue;
+    if (arrays == 0x0200U) {  // alignment
+      p += 4;
+      continue;
+    }
+    const uint32_t n = b.U32(p);  // dash lengths or compound widths
+    if (n > b.size() / 4) RaisePictureError(platform::kErrInvalidPicture);
+    p += 4 + size_t{n} * 4;
+  }
+  for (uint32_t caps : {0x0800U, 0x1000U}) {
+    if ((flags & caps) == 0) continue;
+    const uint32_t n = b.U32(p);  // custom line cap
+    if (n > b.size()) RaisePictureError(platform::kErrInvalidPicture);
+    p += 4 + size_t{n};
+  }
+  QPen pen(ReadBrush(b, p), width, style, cap, join);
+  if (width <= 0) pen.setCosmetic(true);
+  return pen;
+}
+
+// A path object's data from `at`.
+QPainterPath ReadPath(const Bytes& b, size_t at) {
+  const uint32_t count = b.U32(at + 4);
+  const uint16_t flags = static_cast<uint16_t>(b.U32(at + 8));
+  const std::vector<QPointF> points = ReadPoints(b, at + 12, count, flags);
+  const size_t types_at =
+      at + 12 + points.size() * ((flags & kCompressedFlag) != 0 ? 4 : 8);
+  b.Need(types_at, count);
+  const std::span<const uint8_t> types = b.From(types_at).first(count);
+  QPainterPath path;
+  path.setFillRule(Qt::WindingFill);
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t kind = types[i] & 0x07;
+    if (kind == 0 || path.elementCount() == 0) {
+      path.moveTo(points[i]);
+    } else if (kind == 3 && i + 2 < count) {
+      path.cubicTo(points[i], points[i + 1], points[i + 2]);
+      i += 2;
+    } else {
+      path.lineTo(points[i]);
+    }
+    if ((types[i] & 0x80) != 0) path.closeSubpath();
+  }
+  return path;
+}
+
+// An image object's data from `at`: a bitmap of pixels or compressed, no
+// larger than a picture may be.
+QImage ReadImage(const Bytes& b, size_t at) {
+  if (b.U32(at + 4) != 1) return {};  // a metafile is not drawn
+  const int32_t width = b.I32(at + 8);
+  const int32_t height = b.I32(at + 12);
+  const int32_t stride = b.I32(at + 16);
+  const uint32_t format = b.U32(at + 20);
+  const uint32_t kind = b.U32(at + 24);
+  CheckPictureSize(width, height);
+  const std::span<const uint8_t> data = b.From(at + 28);
+  if (kind == 1) {
+    // Compressed: read only when its own header agrees with the object's.
+    QByteArray compressed =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()),
+                                static_cast<qsizetype>(data.size()));
+    QBuffer buffer(&compressed);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    if (reader.size() != QSize(width, height)) {
+      RaisePictureError(platform::kErrInvalidPicture);
+    }
+    return reader.read();
+  }
+  const int bytes_per_pixel = format == kFormat24Rgb ? 3 : 4;
+  if (format != kFormat24Rgb && format != kFormat32Rgb &&
+      format != kFormat32Argb && format != kFormat32Pargb) {
+    return {};
+  }
+  if (stride < int64_t{width} * bytes_per_pixel ||
+      int64_t{stride} * height > static_cast<int64_t>(data.size())) {
+    RaisePictureError(platform::kErrInvalidPicture);
+  }
+  QImage image(width, height,
+               format == kFormat32Pargb ? QImage::Format_ARGB32_Premultiplied
+                                        : QImage::Format_ARGB32);
+  if (image.isNull()) RaisePictureError(platform::kErrOutOfMemory);
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* row = data.data() + static_cast<size_t>(stride) * y;
+    auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < width; ++x, row += bytes_per_pixel) {
+      const int alpha =
+          format == kFormat32Argb || format == kFormat32Pargb ? row[3] : 255;
+      out[x] = qRgba(row[2], row[1], row[0], alpha);
+    }
+  }
+  return image;
+}
+
+// The device pixels to one page unit.
+QTransform PageTransform(uint32_t unit, double scale, double dpi_x,
+                         double dpi_y) {
+  double per_inch = 0;  // units per inch; 0: device pixels
+  switch (unit) {
+    case 3:
+      per_inch = 72;
+      break;
+    case 4:
+      per_inch = 1;
+      break;
+    case 5:
+      per_inch = 300;
+      break;
+    case 6:
+      per_inch = 25.4;
+      break;
+    default:  // world, display and pixel
+      break;
+  }
+  if (per_inch == 0) return QTransform::fromScale(scale, scale);
+  return QTransform::fromScale(scale * dpi_x / per_inch,
+                               scale * dpi_y / per_inch);
+}
+
+}  // namespace
+
+int64_t EmfPlus::LargestImagePixels(std::span<const uint8_t> comment_data) {
+  const Bytes b(comment_data);
+  int64_t largest = 0;
+  for (size_t at = 4; b.size() - at >= kRecordHeader;) {
+    const uint16_t type = static_cast<uint16_t>(b.U32(at));
+    const uint16_t flags = static_cast<uint16_t>(b.U32(at) >> 16);
+    const uint32_t size = b.U32(at + 4);
+    const uint32_t data_size = b.U32(at + 8);
+    if (size < kRecordHeader || size > b.size() - at ||
+        data_size > size - kRecordHeader) {
+      RaisePictureError(platform::kErrInvalidPicture);
+    }
+    // A bitmap object: version, type 1, width, height.
+    const Bytes data(comment_data.subspan(at + kRecordHeader, data_size));
+    if (type == kObject && (flags >> 8 & 0x7F) == 5 &&
+        (flags & kContinuedFlag) == 0 && data.size() >= 16 &&
+        data.U32(4) == 1) {
+      CheckPictureSize(data.I32(8), data.I32(12));
+      largest = std::max(largest, int64_t{data.I32(8)} * data.I32(12));
+    }
+    at += size;
+  }
+  return largest;
+}
+
+EmfPlus::EmfPlus(QPainter* painter, const QTransform* device_to_output,
+                 const Deadline* deadline)
+    : painter_(painter),
+      device_to_output_(device_to_output),
+      deadline_(deadline) {}
+
+bool EmfPlus::IsEmfPlus(std::span<const uint8_t> comment_data) {
+  return comment_data.size() >= 4 && Bytes(comment_data).U32(0) == kIdentifier;
+}
+
+void EmfPlus::Play(std::span<const uint8_t> comment_data) {
+  const Bytes b(comment_data);
+  size_t at = 4;
+  while (b.size() - at >= kRecordHeader) {
+    const uint16_t type = static_cast<uint16_t>(b.U32(at));
+    const uint16_t flags = static_cast<uint16_t>(b.U32(at) >> 16);
+    const uint32_t size = b.U32(at + 4);
+    const uint32_t data_size = b.U32(at + 8);
+    if (size < kRecordHeader || size > b.size() - at ||
+        data_size > size - kRecordHeader) {
+      RaisePictureError(platform::kErrInvalidPicture);
+    }
+    if (type == kHeader) {
+      header_seen_ = true;
+      dual_ = (flags & kDualFlag) != 0;
+      const Bytes h(comment_data.subspan(at + kRecordHeader, data_size));
+      if (h.size() >= 16) {
+        if (h.U32(8) > 0) dpi_x_ = h.U32(8);
+        if (h.U32(12) > 0) dpi_y_ = h.U32(12);
+      }
+    }
+    if (!header_seen_ || dual_) return;
+    in_get_dc_ = type == kGetDc;
+    PlayRecord(type, flags,
+               comment_data.subspan(at + kRecordHeader, data_size));
+    at += size;
+    if (deadline_->Passed()) RaisePictureError(platform::kErrInvalidPicture);
+  }
+}
+
+void EmfPlus::Finish() const {
+  if (header_seen_ && !dual_ && !drew_ && skipped_drawing_) {
+    RaiseInvalidPicture("EMF+ only");
+  }
+}
+
+QTransform EmfPlus::ToOutput() const {
+  return state_.world * state_.page * *device_to_output_;
+}
+
+const EmfPlus::Object& EmfPlus::ObjectOf(uint32_t index,
+                                         Object::Kind kind) const {
+  static const Object kNone;
+  if (index >= objects_.size()) RaisePictureError(platform::kErrInvalidPicture);
+  return objects_[index].kind == kind ? objects_[index] : kNone;
+}
+
+QBrush EmfPlus::BrushOf(uint16_t flags, uint32_t value) const {
+  if ((flags & kColourFlag) != 0) return QBrush(Argb(value));
+  return ObjectOf(value, Object::Kind::kBrush).brush;
+}
+
+const QPen& EmfPlus::PenOf(uint32_t index) const {
+  return ObjectOf(index, Object::Kind::kPen).pen;
+}
+
+void EmfPlus::Draw(const QPainterPath& path, const QBrush* brush,
+                   const QPen* pen) {
+  if ((brush != nullptr && brush->style() == Qt::NoBrush) ||
+      (pen != nullptr && pen->style() == Qt::NoPen)) {
+    return;
+  }
+  painter_->save();
+  SetClip();
+  painter_->setTransform(ToOutput());
+  if (brush != nullptr) painter_->fillPath(path, *brush);
+  if (pen != nullptr) painter_->strokePath(path, *pen);
+  painter_->restore();
+  drew_ = true;
+}
+
+void EmfPlus::SetClip() {
+  painter_->resetTransform();
+  if (state_.clipped) {
+    painter_->setClipPath(state_.clip);
+  } else {
+    painter_->setClipping(false);
+  }
+}
+
+void EmfPlus::DrawImage(const QImage& image, const QRectF& source,
+                        const std::array<QPointF, 3>& dest) {
+  if (image.isNull() || source.width() <= 0 || source.height() <= 0) {
+    skipped_drawing_ = true;
+    return;
+  }
+  // The source rectangle onto the parallelogram of its upper left, upper
+  // right and lower left corners.
+  const QPointF ux = (dest[1] - dest[0]) / source.width();
+  const QPointF uy = (dest[2] - dest[0]) / source.height();
+  const QTransform place(
+      ux.x(), ux.y(), uy.x(), uy.y(),
+      dest[0].x() - source.left() * ux.x() - source.top() * uy.x(),
+      dest[0].y() - source.left() * ux.y() - source.top() * uy.y());
+  painter_->save();
+  SetClip();
+  painter_->setTransform(place * ToOutput());
+  painter_->setRenderHint(QPainter::SmoothPixmapTransform, true);
+  painter_->drawImage(source, image, source);
+  painter_->restore();
+  drew_ = true;
+}
+
+void EmfPlus::Clip(uint16_t flags, const QPainterPath& world_path) {
+  const QPainterPath area = ToOutput().map(world_path);
+  QPainterPath whole;
+  whole.addRect(QRectF(-1e7, -1e7, 2e7, 2e7));
+  const QPainterPath current = state_.clipped ? state_.clip : whole;
+  QPainterPath clip;
+  switch (flags >> 8 & 0xF) {
+    case 0:  // replace
+      clip = area;
+      break;
+    case 1:  // intersect
+      clip = current.intersected(area);
+      break;
+    case 2:  // union
+      clip = current.united(area);
+      break;
+    case 3:  // xor
+      clip = current.united(area).subtracted(current.intersected(area));
+      break;
+    case 4:  // exclude
+      clip = current.subtracted(area);
+      break;
+    default:  // complement
+      clip = area.subtracted(current);
+      break;
+  }
+  state_.clipped = true;
+  state_.clip = clip;
+}
+
+void EmfPlus::MakeObject(uint16_t flags, std::span<const uint8_t> data) {
+  const uint32_t index = flags & 0xFF;
+  if (index >= objects_.size()) RaisePictureError(platform::kErrInvalidPicture);
+  Object& object = objects_[index];
+  object = Object();
+  if ((flags & kContinuedFlag) != 0) {
+    // An object spread over several records (a large image) is not read.
+    skipped_drawing_ = true;
+    return;
+  }
+  const Bytes b(data);
+  switch (flags >> 8 & 0x7F) {
+    case 1:
+      object.kind = Object::Kind::kBrush;
+      object.brush = ReadBrush(b, 0);
+      break;
+    case 2:
+      object.kind = Object::Kind::kPen;
+      object.pen = ReadPen(b, 0);
+      break;
+    case 3:
+      // Relative points and run-length types are not read here.
+      if ((b.U32(8) & (kRelativeFlag | kRunLengthFlag)) != 0) {
+        skipped_drawing_ = true;
+        break;
+      }
+      object.kind = Object::Kind::kPath;
+      object.path = ReadPath(b, 0);
+      break;
+    case 5:
+      object.kind = Object::Kind::kImage;
+      object.image = ReadImage(b, 0);
+      break;
+    default:  // regions, fonts, string formats, attributes, caps
+      break;
+  }
+}
+
+void EmfPlus::PlayRecord(uint16_t type, uint16_t flags,
+                         std::span<const uint8_t> data) {
+  const Bytes b(data);
+  const bool small = (flags & kCompressedFlag) != 0;
+  const size_t rect_bytes = small ? 8 : 16;
+  const uint32_t id = flags & 0xFF;
+  auto rects = [&](size_t count_at) {
+    const uint32_t count = b.U32(count_at);
+    if (count > b.size() / rect_bytes) {
+      RaisePictureError(platform::kErrInvalidPicture);
+    }
+    QPainterPath path;
+    for (uint32_t i = 0; i < count; ++i) {
+      path.addRect(ReadRect(b, count_at + 4 + i * rect_bytes, small));
+    }
+    return path;
+  };
+  auto ellipse = [&](size_t at) {
+    QPainterPath path;
+    path.addEllipse(ReadRect(b, at, small));
+    return path;
+  };
+  // A pie or an arc: start and sweep angles in degrees clockwise, then its
+  // ellipse's box.
+  auto arc = [&](size_t at, bool pie) {
+    const double start = b.F32(at);
+    const double sweep = b.F32(at + 4);
+    const QRectF box = ReadRect(b, at + 8, small);
+    QPainterPath path;
+    if (pie) path.moveTo(box.center());
+    path.arcMoveTo(box, -start);
+    if (pie) path.lineTo(path.currentPosition());
+    path.arcTo(box, -start, -sweep);
+    if (pie) path.closeSubpath();
+    return path;
+  };
+  const bool may_be_relative = type == kFillPolygon || type == kDrawLines ||
+                               type == kDrawBeziers || type == kDrawImagePoints;
+  if (may_be_relative && (flags & kRelativeFlag) != 0) {
+    // Points relative to each other are not read here.
+    skipped_drawing_ = true;
+    return;
+  }
+  switch (type) {
+    case kEndOfFile:
+    case kHeader:
+    case kComment:
+    case kGetDc:
+    case kSetRenderingOrigin:
+    case kSetAntiAliasMode:
+    case kSetTextRenderingHint:
+    case kSetTextContrast:
+    case kSetInterpolationMode:
+    case kSetPixelOffsetMode:
+    case kSetCompositingMode:
+    case kSetCompositingQuality:
+      break;
+    case kObject:
+      MakeObject(flags, data);
+      break;
+    case kClear: {
+      painter_->save();
+      painter_->resetTransform();
+      painter_->setClipping(false);
+      painter_->setCompositionMode(QPainter::CompositionMode_Source);
+      painter_->fillRect(QRect(0, 0, painter_->device()->width(),
+                               painter_->device()->height()),
+                         Argb(b.U32(0)));
+      painter_->restore();
+      drew_ = true;
+      break;
+    }
+    case kFillRects: {
+      const QBrush brush = BrushOf(flags, b.U32(0));
+      Draw(rects(4), &brush, nullptr);
+      break;
+    }
+    case kDrawRects:
+      Draw(rects(0), nullptr, &PenOf(id));
+      break;
+    case kFillPolygon: {
+      const QBrush brush = BrushOf(flags, b.U32(0));
+      QPainterPath path;
+      const std::vector<QPointF> points = ReadPoints(b, 8, b.U32(4), flags);
+      path.addPolygon(QPolygonF(QList<QPointF>(points.begin(), points.end())));
+      path.closeSubpath();
+      Draw(path, &brush, nullptr);
+      break;
+    }
+    case kDrawLines:
+    case kDrawBeziers: {
+      const std::vector<QPointF> points = ReadPoints(b, 4, b.U32(0), flags);
+      if (points.empty()) break;
+      QPainterPath path(points[0]);
+      for (size_t i = 1; i < points.size(); ++i) {
+        if (type == kDrawBeziers && i + 2 < points.size()) {
+          path.cubicTo(points[i], points[i + 1], points[i + 2]);
+          i += 2;
+        } else {
+          path.lineTo(points[i]);
+        }
+      }
+      if (type == kDrawLines && (flags & kClosedFlag) != 0) {
+        path.closeSubpath();
+      }
+      Draw(path, nullptr, &PenOf(id));
+      break;
+    }
+    case kFillEllipse: {
+      const QBrush brush = BrushOf(flags, b.U32(0));
+      Draw(ellipse(4), &brush, nullptr);
+      break;
+    }
+    case kDrawEllipse:
+      Draw(ellipse(0), nullptr, &PenOf(id));
+      break;
+    case kFillPie: {
+      const QBrush brush = BrushOf(flags, b.U32(0));
+      Draw(arc(4, true), &brush, nullptr);
+      break;
+    }
+    case kDrawPie:
+    case kDrawArc:
+      Draw(arc(0, type == kDrawPie), nullptr, &PenOf(id));
+      break;
+    case kFillPath: {
+      const QBrush brush = BrushOf(flags, b.U32(0));
+      Draw(ObjectOf(id, Object::Kind::kPath).path, &brush, nullptr);
+      break;
+    }
+    case kDrawPath:
+      Draw(ObjectOf(id, Object::Kind::kPath).path, nullptr, &PenOf(b.U32(0)));
+      break;
+    case kDrawImage:
+    case kDrawImagePoints: {
+      const QImage& image = ObjectOf(id, Object::Kind::kImage).image;
+      const QRectF source(b.F32(8), b.F32(12), b.F32(16), b.F32(20));
+      std::array<QPointF, 3> dest;
+      if (type == kDrawImage) {
+        const QRectF to = ReadRect(b, 24, small);
+        dest = {to.topLeft(), to.topRight(), to.bottomLeft()};
+      } else {
+        if (b.U32(24) != 3) RaisePictureError(platform::kErrInvalidPicture);
+        const std::vector<QPointF> p = ReadPoints(b, 28, 3, flags);
+        dest = {p[0], p[1], p[2]};
+      }
+      DrawImage(image, source, dest);
+      break;
+    }
+    case kSave:
+      saved_.emplace_back(b.U32(0), state_);
+      if (saved_.size() > 4096) RaisePictureError(platform::kErrInvalidPicture);
+      break;
+    case kBeginContainerNoParams:
+      saved_.emplace_back(b.U32(0), state_);
+      if (saved_.size() > 4096) RaisePictureError(platform::kErrInvalidPicture);
+      state_.world = QTransform();
+      break;
+    case kRestore:
+    case kEndContainer: {
+      const uint32_t index = b.U32(0);
+      auto it = std::find_if(saved_.rbegin(), saved_.rend(),
+                             [&](const auto& s) { return s.first == index; });
+      if (it != saved_.rend()) {
+        state_ = it->second;
+        saved_.erase(std::prev(it.base()), saved_.end());
+      }
+      break;
+    }
+    case kSetWorldTransform:
+      state_.world = ReadMatrix(b, 0);
+      break;
+    case kResetWorldTransform:
+      state_.world = QTransform();
+      break;
+    case kMultiplyWorldTransform:
+    case kTranslateWorldTransform:
+    case kScaleWorldTransform:
+    case kRotateWorldTransform: {
+      QTransform m;
+      if (type == kMultiplyWorldTransform) {
+        m = ReadMatrix(b, 0);
+      } else if (type == kTranslateWorldTransform) {
+        m = QTransform::fromTranslate(b.F32(0), b.F32(4));
+      } else if (type == kScaleWorldTransform) {
+        m = QTransform::fromScale(b.F32(0), b.F32(4));
+      } else {
+        m.rotate(b.F32(0));
+      }
+      state_.world =
+          (flags & kAppendFlag) != 0 ? state_.world * m : m * state_.world;
+      break;
+    }
+    case kSetPageTransform:
+      state_.page = PageTransform(flags & 0xFF, b.F32(0), dpi_x_, dpi_y_);
+      break;
+    case kResetClip:
+      state_.clipped = false;
+      state_.clip = QPainterPath();
+      break;
+    case kSetClipRect: {
+      QPainterPath path;
+      path.addRect(ReadRect(b, 0, false));
+      Clip(flags, path);
+      break;
+    }
+    case kSetClipPath:
+      Clip(flags, ObjectOf(id, Object::Kind::kPath).path);
+      break;
+    default:
+      // Text, regions, curves and the rest are not drawn here.
+      skipped_drawing_ = true;
+      break;
+  }
+}
+
+}  // namespace vg::decoders::decoders_internal

@@ -1,0 +1,107 @@
+// Draws the EMF+ records of an EMF (those GDI+ and office suites write in
+// comment records) with the EMF player's painter. Internal to vg::decoders.
+//
+// A "dual" file draws its picture twice, once in EMF records and once in
+// EMF+ ones; there the EMF records are drawn and the EMF+ ones left. An
+// "EMF+ only" file draws it in EMF+ records alone (with EMF records between
+// GetDC and the next EMF+ record): there the EMF+ records are drawn. Drawn:
+// the object table (solid, hatched and gradient brushes as one colour, pens,
+// paths, bitmaps and PNG, JPEG or GIF images), rectangles, polygons, lines,
+// Béziers, ellipses, pies and arcs, paths, images, Clear, world and page
+// transforms, saved states, clip rectangles and paths. Other records are
+// skipped; text is not drawn.
+#ifndef VG_DECODERS_INTERNAL_EMF_PLUS_H_
+#define VG_DECODERS_INTERNAL_EMF_PLUS_H_
+
+#include <QBrush>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPen>
+#include <QTransform>
+#include <array>
+#include <cstdint>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "decoders/internal/metafile_raster.h"
+
+namespace vg::decoders::decoders_internal {
+
+class EmfPlus {
+ public:
+  // Draws with `painter`; `device_to_output` maps the EMF's reference
+  // device pixels to the painter's. Raises 481 once `deadline` has passed.
+  // All three outlive this.
+  EmfPlus(QPainter* painter, const QTransform* device_to_output,
+          const Deadline* deadline);
+
+  // Whether the data of a comment record holds EMF+ records.
+  static bool IsEmfPlus(std::span<const uint8_t> comment_data);
+
+  // The most pixels an image object of a comment's EMF+ records holds, its
+  // records walked without drawing. Raises 481 when one lies beyond the
+  // comment, and "too large" for an image over the picture limits.
+  static int64_t LargestImagePixels(std::span<const uint8_t> comment_data);
+
+  // Plays the EMF+ records of a comment's data. Raises 481 when one is
+  // damaged.
+  void Play(std::span<const uint8_t> comment_data);
+
+  // Whether the EMF+ records draw the picture at this point, so that the
+  // EMF records there are to be skipped.
+  bool DrawsPicture() const { return header_seen_ && !dual_ && !in_get_dc_; }
+
+  // Raises 481 "EMF+ only" when the picture is drawn by EMF+ records and
+  // none of them could be drawn although some would have drawn.
+  void Finish() const;
+
+ private:
+  struct Object {
+    enum class Kind { kNone, kBrush, kPen, kPath, kImage } kind = Kind::kNone;
+    QBrush brush;
+    QPen pen;
+    QPainterPath path;
+    QImage image;
+  };
+  struct State {
+    QTransform world;
+    QTransform page;  // page units to device pixels
+    bool clipped = false;
+    QPainterPath clip;  // on the output
+  };
+
+  void PlayRecord(uint16_t type, uint16_t flags, std::span<const uint8_t> data);
+  void MakeObject(uint16_t flags, std::span<const uint8_t> data);
+  // The transform from world coordinates to the painter's.
+  QTransform ToOutput() const;
+  // Draws `path` filled with `brush` or stroked with `pen` (not both).
+  void Draw(const QPainterPath& path, const QBrush* brush, const QPen* pen);
+  void DrawImage(const QImage& image, const QRectF& source,
+                 const std::array<QPointF, 3>& dest);
+  // Sets the painter's clip to the current one.
+  void SetClip();
+  void Clip(uint16_t flags, const QPainterPath& world_path);
+  QBrush BrushOf(uint16_t flags, uint32_t value) const;
+  const QPen& PenOf(uint32_t index) const;
+  const Object& ObjectOf(uint32_t index, Object::Kind kind) const;
+
+  QPainter* painter_;
+  const QTransform* device_to_output_;
+  const Deadline* deadline_;
+  bool header_seen_ = false;
+  bool dual_ = false;
+  bool in_get_dc_ = false;
+  bool drew_ = false;
+  bool skipped_drawing_ = false;
+  double dpi_x_ = 96;
+  double dpi_y_ = 96;
+  State state_;
+  std::vector<std::pair<uint32_t, State>> saved_;
+  std::array<Object, 64> objects_;
+};
+
+}  // namespace vg::decoders::decoders_internal
+
+#endif  // VG_DECODERS_INTERNAL_EMF_PLUS_H_
