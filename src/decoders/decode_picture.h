@@ -33,7 +33,9 @@
 //   WMF    placeable or plain, translated to EMF and drawn by the same
 //          player
 //   EMF    and the EMF records of EMF+ dual files, drawn by our own player
-//          over QPainter (decoders/internal/emf_player.h lists its records)
+//          over QPainter (decoders/internal/emf_player.h lists its records);
+//          an EMF+-only file from its EMF+ records (emf_plus.h), 481
+//          "EMF+ only" when none of them could be drawn
 //
 // Transparent pixels (PNG, GIF, ICO, CUR, 32-bit BMP with an alpha mask,
 // WebP, TIFF, HEIF) are composited on white, unless the hint asks to keep
