@@ -57,21 +57,6 @@ std::string AsFolder(std::string path) {
   return path;
 }
 
-bool MakeFolders(const std::string& path) {
-  std::string partial;
-  for (size_t i = 0; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == '/') {
-      if (!partial.empty() && mkdir(partial.c_str(), 0777) != 0 &&
-          errno != EEXIST) {
-        return false;
-      }
-    }
-    if (i < path.size()) partial += path[i];
-  }
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 // Where the pictures are: the listing pattern and the folder its names are
 // read from.
 struct Origin {
@@ -132,63 +117,10 @@ class Reporter : public thumbnail::Events {
     drawn_ = false;
   }
   void Finished(const thumbnail::PictureResult& result) override {
-    if (merging_ && result.index != thumbnail::Failure::kNoIndex) {
-      auto [it, fresh] = merged_.try_emplace(result.index, result);
-      if (!fresh) Merge(it->second, result);
-      return;
-    }
-    if (merging_) {
-      // Not a picture (a path asked for that is not there): every run
-      // tells it, the report names it once.
-      if (runs_ == 1) apart_.push_back(result);
-      return;
-    }
     Write(result);
-  }
-  // Runs made one set at a time tell each picture once a set: the report
-  // gets one line a picture all the same, written by EndMerging.
-  void StartMerging() { merging_ = true; }
-  // Marks the start of each of those runs.
-  void NextRun() {
-    ++runs_;
-    started_ = std::chrono::steady_clock::now();
-  }
-  // Returns the pictures every run found up to date.
-  size_t EndMerging() {
-    size_t up_to_date = 0;
-    for (const thumbnail::PictureResult& r : apart_) Write(r);
-    for (const auto& [index, r] : merged_) {
-      Write(r);
-      if (r.status == thumbnail::Status::kUpToDate) ++up_to_date;
-    }
-    merged_.clear();
-    apart_.clear();
-    merging_ = false;
-    runs_ = 0;
-    return up_to_date;
   }
 
  private:
-  static void Merge(thumbnail::PictureResult& into,
-                    const thumbnail::PictureResult& more) {
-    into.outputs.insert(into.outputs.end(), more.outputs.begin(),
-                        more.outputs.end());
-    if (!more.reason.empty()) {
-      into.reason += into.reason.empty() ? "" : "; ";
-      into.reason += more.reason;
-    }
-    into.milliseconds += more.milliseconds;
-    using thumbnail::Status;
-    if (into.status == Status::kFailed || more.status == Status::kFailed) {
-      into.status = Status::kFailed;
-    } else if (into.status != more.status) {
-      into.status =
-          into.status == Status::kNotMade || more.status == Status::kNotMade
-              ? Status::kNotMade
-              : Status::kWritten;
-    }
-  }
-
   void Write(const thumbnail::PictureResult& result) {
     if (report_ == nullptr) return;
     const std::string line = ReportLine(result);
@@ -200,91 +132,13 @@ class Reporter : public thumbnail::Events {
   bool progress_;
   std::FILE* report_;
   ProgressPacer pacer_;
-  // When the run began; each of the runs made one set at a time counts its
-  // pictures, and so its rate, from its own start.
   std::chrono::steady_clock::time_point started_ =
       std::chrono::steady_clock::now();
   bool drawn_ = false;
-  bool merging_ = false;
-  int runs_ = 0;
-  std::map<size_t, thumbnail::PictureResult> merged_;
-  std::vector<thumbnail::PictureResult> apart_;
 };
 
-// What a whole command did, over one run or two.
-struct Outcome {
-  size_t pictures = 0;
-  size_t written = 0;
-  size_t failed = 0;
-  size_t up_to_date = 0;
-  std::vector<thumbnail::Failure> failures;
-};
-
-Outcome FromSummary(thumbnail::Summary summary) {
-  return {summary.pictures, summary.written, summary.failed, summary.up_to_date,
-          std::move(summary.failures)};
-}
-
-// Runs the job: one listing and one decode of each picture for every set,
-// except when a picture of the first set would be written as "Grand", where
-// the second set's folder goes. Then the sets run one after the other, with
-// the folder made between them, as the window's two-size command does, so
-// that the same files are written and the same failures named.
-// A recursive run is always one walk: its sets' folders are made by the
-// engine, and a folder that would stand where "Grand/" goes is not walked.
-Outcome RunJob(const thumbnail::Job& job, Reporter& events) {
-  bool one_listing =
-      job.sets.size() < 2 || job.recursive || !job.cache_root.empty();
-  if (!one_listing) {
-    one_listing = true;
-    for (const platform::ListedFile& f : platform::ListFolder(job.listing)) {
-      if (!thumbnail::IsSkippedName(f.name) &&
-          job.sets[0].destination + thumbnail::OutputName(f.name) + u"/" ==
-              job.sets[1].destination) {
-        one_listing = false;
-      }
-    }
-  }
-  if (one_listing) {
-    for (size_t s = 1; s < job.sets.size(); ++s) {
-      // May exist already; a failure shows on each of its files.
-      mkdir(platform::ToAnsi(job.sets[s].destination).c_str(), 0777);
-    }
-    return FromSummary(thumbnail::Run(job, &events));
-  }
-  Outcome total;
-  events.StartMerging();
-  for (size_t s = 0; s < job.sets.size(); ++s) {
-    if (s > 0) mkdir(platform::ToAnsi(job.sets[s].destination).c_str(), 0777);
-    thumbnail::Job one = job;
-    one.sets = {job.sets[s]};
-    events.NextRun();
-    thumbnail::Summary summary = thumbnail::Run(one, &events);
-    total.pictures = std::max(total.pictures, summary.pictures);
-    for (thumbnail::Failure& f : summary.failures) {
-      if (f.index == thumbnail::Failure::kNoIndex && s > 0) continue;
-      f.set = f.set == thumbnail::Failure::kNoSet ? f.set : s;
-      total.failures.push_back(std::move(f));
-    }
-  }
-  // A picture is failed when any of its thumbnails is: count them by input.
-  size_t failed = 0;
-  {
-    std::set<size_t> seen;
-    for (const thumbnail::Failure& f : total.failures) {
-      if (f.index != thumbnail::Failure::kNoIndex &&
-          seen.insert(f.index).second)
-        ++failed;
-    }
-  }
-  total.failed = std::min(failed, total.pictures);
-  total.up_to_date =
-      std::min(events.EndMerging(), total.pictures - total.failed);
-  total.written = total.pictures - total.failed - total.up_to_date;
-  return total;
-}
-
-std::string SummaryLine(const Outcome& outcome, double seconds, bool update) {
+std::string SummaryLine(const thumbnail::Summary& outcome, double seconds,
+                        bool update) {
   char up_to_date[48] = "";
   if (update) {
     std::snprintf(up_to_date, sizeof up_to_date, " %zu up to date,",
@@ -421,7 +275,7 @@ int RunCommandLine(int argc, char** argv) {
     }
   }
   std::string dest = options.cache_sizes ? "" : options.dest;
-  if (!options.cache_sizes && !MakeFolders(dest)) {
+  if (!options.cache_sizes && !thumbnail::MakeFolders(dest)) {
     std::fprintf(stderr, "vignettes: cannot make the folder '%s': %s\n",
                  dest.c_str(), std::strerror(errno));
     return kExitSomeFailed;
@@ -450,6 +304,7 @@ int RunCommandLine(int argc, char** argv) {
   job.update = options.update;
   job.shard = {options.shard_index, options.shard_count};
   job.only = std::move(only);
+  job.nested_sets = two_sizes;
   if (struct stat st{}; report && fstat(fileno(report.get()), &st) == 0) {
     // The report may lie in the origin: it is the run's, not a picture.
     job.own_files.emplace_back(static_cast<uint64_t>(st.st_dev),
@@ -457,9 +312,9 @@ int RunCommandLine(int argc, char** argv) {
   }
   Reporter reporter(!options.quiet && isatty(STDERR_FILENO), report.get());
   const auto started = std::chrono::steady_clock::now();
-  std::optional<Outcome> outcome;
+  std::optional<thumbnail::Summary> outcome;
   try {
-    outcome = RunJob(job, reporter);
+    outcome = thumbnail::Run(job, &reporter);
   } catch (const platform::Error& e) {
     reporter.EndProgress();
     std::fprintf(stderr, "vignettes: %s: %s\n", origin->listing.c_str(),

@@ -15,6 +15,7 @@
 #include "platform/folder_listing.h"
 #include "thumbnail/desktop_cache.h"
 #include "thumbnail/internal/left_temporaries.h"
+#include "thumbnail/internal/sets_in_turn.h"
 #include "thumbnail/make.h"
 #include "thumbnail/png_thumbnail.h"
 #include "thumbnail/walk.h"
@@ -69,16 +70,6 @@ bool Older(const timespec& a, const timespec& b) {
   return a.tv_sec != b.tv_sec ? a.tv_sec < b.tv_sec : a.tv_nsec < b.tv_nsec;
 }
 
-// Makes `path` and the folders above it; an existing one is fine.
-void MakeFolders(const std::string& path) {
-  for (size_t i = 1; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == '/') {
-      // A failure shows on each file written there.
-      mkdir(path.substr(0, i).c_str(), 0777);
-    }
-  }
-}
-
 // Makes `path` and the folders above it that are missing, private to their
 // owner, as a thumbnail cache's folders must be.
 void MakePrivateFolders(const std::string& path) {
@@ -100,30 +91,38 @@ std::u16string AbsolutePrefix(const Job& job) {
 // The state of one run, shared by its workers.
 class Runner {
  public:
+  // Each step below reads what the one before it made: they are written out
+  // in the body, in that order, rather than left to member initialisers.
   Runner(const Job& job, Events* events)
-      : job_(job),
-        events_(events),
-        cache_(!job.cache_root.empty()),
-        absolute_prefix_(AbsolutePrefix(job)),
-        walk_(LeaveOutOwnFiles(job, ListJob(job))),
-        wanted_(Wanted()),
-        plan_(MakePlan(walk_.files, PlanFilter{[this](size_t i) {
-                                                 return RelativeOutput(i);
-                                               },
-                                               job.shard, WantedFilter()})),
-        inputs_(walk_.files, job.own_files),
-        status_(walk_.files.size(), kPending),
-        folder_made_(job.recursive ? walk_.folders.size() : 0, false) {
+      : job_(job), events_(events), cache_(!job.cache_root.empty()) {
+    absolute_prefix_ = AbsolutePrefix(job);
+    walk_ = LeaveOutOwnFiles(job, ListJob(job));
+    const std::vector<bool> wanted = Wanted();
+    std::function<bool(size_t)> wanted_filter;
+    if (job.only) {
+      wanted_filter = [&wanted](size_t i) {
+        return static_cast<bool>(wanted[i]);
+      };
+    }
+    plan_ = MakePlan(walk_.files,
+                     PlanFilter{[this](size_t i) { return RelativeOutput(i); },
+                                job.shard, std::move(wanted_filter)});
+    inputs_ = InputGuard(walk_.files, job.own_files);
+    status_.assign(walk_.files.size(), kPending);
+    folder_made_.assign(job.recursive ? walk_.folders.size() : 0, false);
     for (const OutputSet& set : job_.sets)
       widest_ = std::max(widest_, set.width);
-    wanted_.clear();
-    wanted_.shrink_to_fit();
   }
 
   Summary Go() {
     if (cache_) {
       for (const OutputSet& set : job_.sets) {
         MakePrivateFolders(platform::ToAnsi(set.destination));
+      }
+    } else if (job_.nested_sets && !job_.recursive) {
+      for (size_t s = 1; s < job_.sets.size(); ++s) {
+        // A failure shows on each file written there.
+        MakeFolders(platform::ToAnsi(job_.sets[s].destination));
       }
     }
     for (const WalkProblem& p : walk_.problems) FailApart(p.path, p.reason);
@@ -240,11 +239,6 @@ class Runner {
     return wanted;
   }
 
-  std::function<bool(size_t)> WantedFilter() const {
-    if (!job_.only) return nullptr;
-    return [this](size_t i) { return static_cast<bool>(wanted_[i]); };
-  }
-
   void Work() {
     for (size_t k = next_++; k < plan_.order.size(); k = next_++) {
       const std::vector<size_t>& group = plan_.groups[plan_.order[k]];
@@ -327,6 +321,7 @@ class Runner {
     if (folder_made_[folder]) return;
     folder_made_[folder] = true;
     for (const OutputSet& set : job_.sets) {
+      // A failure shows on each file written there.
       MakeFolders(platform::ToAnsi(
           set.destination + walk_.folders[folder].mirror + set.sub_folder));
     }
@@ -541,13 +536,12 @@ class Runner {
 
   const Job& job_;
   Events* events_;
-  const bool cache_;                      // Job::cache_root given
-  const std::u16string absolute_prefix_;  // for the URIs of a cache run
-  const Walk walk_;
+  const bool cache_;                // Job::cache_root given
+  std::u16string absolute_prefix_;  // for the URIs of a cache run
+  Walk walk_;
   std::unordered_set<std::u16string> found_;  // Job::only paths listed
-  std::vector<bool> wanted_;                  // only while planning
-  const Plan plan_;
-  const InputGuard inputs_;
+  Plan plan_;
+  InputGuard inputs_{{}};
   double widest_ = 0;
   std::atomic<size_t> next_{0};
   std::mutex mutex_;
@@ -563,8 +557,23 @@ class Runner {
 }  // namespace
 
 Summary Run(const Job& job, Events* events) {
+  if (job.nested_sets && job.sets.size() > 1 && !job.recursive &&
+      job.cache_root.empty() &&
+      thumbnail_internal::AnOutputStandsWhereASetGoes(job)) {
+    return thumbnail_internal::RunSetsInTurn(job, events);
+  }
   Runner runner(job, events);
   return runner.Go();
+}
+
+bool MakeFolders(const std::string& path) {
+  for (size_t i = 1; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '/') {
+      mkdir(path.substr(0, i).c_str(), 0777);  // an existing one is fine
+    }
+  }
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 const char* ToString(Status status) {

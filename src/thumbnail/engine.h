@@ -106,6 +106,15 @@ struct Job {
   // report), by device and inode: never listed as inputs, even where they
   // lie in the origin, and never replaced by a thumbnail.
   std::vector<std::pair<uint64_t, uint64_t>> own_files;
+  // The two sizes of the command line and the window: each set after the
+  // first is a folder inside the first set's folder ("Grand/"), made by the
+  // run when missing. When a picture of the first set would be written
+  // where such a folder goes (a picture named "Grand"), the sets are made
+  // one after the other, each folder made just before its turn, as the
+  // window makes them: the same files are written and the same failures
+  // named. The summary and the events tell each picture once all the same.
+  // Not for a recursive run or a cache run, which are one walk.
+  bool nested_sets = false;
 };
 
 // A file that got no thumbnail (or lost it), and why.
@@ -176,6 +185,10 @@ class Events {
 // any picture is touched; after that nothing raises: every file that fails
 // is in the summary (and told to `events`, which may be null).
 Summary Run(const Job& job, Events* events = nullptr);
+
+// Makes `path` (an ANSI path) and the folders above it that are missing;
+// returns whether it is a folder then.
+bool MakeFolders(const std::string& path);
 
 // The reason given to a picture whose thumbnail a later one replaced.
 std::string ReplacedReason(const std::u16string& later_input);

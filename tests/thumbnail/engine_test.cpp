@@ -47,6 +47,9 @@ struct Recorder : Events {
     written.push_back({index, set, platform::ToAnsi(path), width, height});
   }
   void Failed(const Failure& failure) override { failed.push_back(failure); }
+  void Finished(const PictureResult& result) override {
+    finished.push_back(result);
+  }
   void Progress(size_t done, size_t pictures) override {
     EXPECT_EQ(done, last_done + 1);
     last_done = done;
@@ -61,6 +64,7 @@ struct Recorder : Events {
   std::vector<std::pair<int32_t, int32_t>> sizes;
   std::vector<Out> written;
   std::vector<Failure> failed;
+  std::vector<PictureResult> finished;
   size_t last_done = 0, total = 0;
   std::function<void()> on_loaded;
 };
@@ -117,6 +121,41 @@ TEST(EngineTest, OneListingForEverySet) {
       MakeJob(in, {{out.text(), 100}, {out.text() + u"Grand/", 150}}), &events);
   EXPECT_EQ(FilesIn(out.path()), (std::set<std::string>{"a.jpg", "b.jpg"}));
   EXPECT_EQ(FilesIn(out.path() / "Grand"), FilesIn(out.path()));
+}
+
+// Two sizes, the large one in a folder the run makes. A picture written as
+// "Grand" stands where that folder goes: the sets are then made in turn and
+// told as one run, its set numbers and one progress from 0 to the end.
+TEST(EngineTest, NestedSetsTakeTurnsWhenAPictureStandsWhereTheirFolderGoes) {
+  for (const bool grand : {false, true}) {
+    SCOPED_TRACE(grand);
+    TempFolder in, out;
+    WriteJpeg(in.path() / "a.jpg", 300, 200);
+    WriteJpeg(in.path() / (grand ? "Grand" : "b.jpg"), 300, 200);
+    Job job =
+        MakeJob(in, {{out.text(), 100}, {out.text() + u"Grand/", 150}}, 2);
+    job.nested_sets = true;
+    Recorder events;
+    const Summary done = thumbnail::Run(job, &events);
+
+    EXPECT_EQ(done.pictures, 2u);
+    // The large folder cannot be made where "Grand" was written.
+    EXPECT_EQ(done.written, grand ? 0u : 2u);
+    EXPECT_EQ(done.failed, grand ? 2u : 0u);
+    EXPECT_EQ(done.failures.size(), grand ? 2u : 0u);
+    for (const Failure& f : done.failures) EXPECT_EQ(f.set, 1u);
+    std::vector<size_t> per_set(2);
+    for (const auto& w : events.written) ++per_set.at(w.set);
+    EXPECT_EQ(per_set, (std::vector<size_t>{2, grand ? 0u : 2u}));
+    EXPECT_EQ(events.last_done, events.total);
+    EXPECT_EQ(events.total, grand ? 4u : 2u);
+    ASSERT_EQ(events.finished.size(), 2u);
+    EXPECT_NE(events.finished[0].index, events.finished[1].index);
+    for (const PictureResult& r : events.finished) {
+      EXPECT_EQ(r.outputs.size(), 2u);
+      EXPECT_EQ(r.status, grand ? Status::kFailed : Status::kWritten);
+    }
+  }
 }
 
 TEST(EngineTest, ACancelledRunStopsAfterThePictureItIsMaking) {
