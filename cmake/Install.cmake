@@ -257,7 +257,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VG_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://github.com/vignettes/vignettes")
 # Depends: from the libraries the programs link (dpkg-shlibdeps), and the
-# font the window's layout was measured in (also the metafiles' text's).
+# font the window's layout was measured in (also the metafiles' text's,
+# with a CJK font for what it lacks).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation, fonts-wqy-microhei")
 include(CPack)

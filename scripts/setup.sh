@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  qt6-base-dev libgl-dev fonts-liberation
+  qt6-base-dev libgl-dev fonts-liberation fonts-wqy-microhei
   libturbojpeg0-dev libjpeg62-turbo-dev
   libsqlite3-dev liblcms2-dev libpng-dev libicu-dev
   libfreetype-dev

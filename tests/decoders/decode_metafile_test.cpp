@@ -966,11 +966,15 @@ TEST(WmfTest, TextIsReadInItsFontsCodePage) {
     std::string bytes;
     std::u16string text;
     const char* face = "Arial";
+    // Other text of the same length: drawn otherwise, so in glyphs rather
+    // than in the boxes of a font that lacks them.
+    std::u16string unlike{};
   };
   for (const Case& c :
        {Case{"RUSSIAN", 204, "\xCF\xF0\xE8\xE2\xE5\xF2",
              u"\u041F\u0440\u0438\u0432\u0435\u0442"},
-        Case{"GB2312", 134, "\xD6\xD0\xCE\xC4", u"\u4E2D\u6587"},
+        Case{"GB2312", 134, "\xD6\xD0\xCE\xC4", u"\u4E2D\u6587", "Arial",
+             u"\u65E5\u672C"},
         // The Symbol font's own codes.
         Case{"SYMBOL", 2, "abp", u"\u03B1\u03B2\u03C0", "Symbol"}}) {
     SCOPED_TRACE(c.name);
@@ -991,6 +995,9 @@ TEST(WmfTest, TextIsReadInItsFontsCodePage) {
     EXPECT_GT(
         DifferentPixels(image, emf_text(std::u16string(c.text.size(), u'?'))),
         50);
+    if (!c.unlike.empty()) {
+      EXPECT_GT(DifferentPixels(image, emf_text(c.unlike)), 50);
+    }
   }
 }
 

@@ -7,6 +7,7 @@
 #include <QTransform>
 #include <algorithm>
 #include <cctype>
+#include <span>
 #include <vector>
 
 namespace vg::decoders::decoders_internal {
@@ -21,6 +22,11 @@ constexpr const char* kFontFolders[] = {
     "/usr/share/fonts/truetype/liberation/",
     "/usr/share/fonts/truetype/liberation2/",
 };
+
+// Where the Liberation fonts have no glyph (Chinese, Japanese, Korean):
+// one sans-serif font that covers the common CJK code pages.
+constexpr const char* kFallbackFolder = "/usr/share/fonts/truetype/wqy/";
+constexpr const char* kFallbackFile = "wqy-microhei.ttc";
 
 std::string Lower(std::u16string_view text) {
   std::string out;
@@ -101,14 +107,23 @@ OutlineFonts::~OutlineFonts() {
 }
 
 OutlineFonts::Face* OutlineFonts::Open(const FontRequest& font) {
+  return OpenFile(FileFor(font), kFontFolders);
+}
+
+OutlineFonts::Face* OutlineFonts::OpenFallback() {
+  const char* const folders[] = {kFallbackFolder};
+  return OpenFile(kFallbackFile, folders);
+}
+
+OutlineFonts::Face* OutlineFonts::OpenFile(
+    const std::string& file, std::span<const char* const> folders) {
   if (library_ == nullptr) return nullptr;
-  const std::string file = FileFor(font);
   auto found = faces_.find(file);
   if (found != faces_.end()) {
     return found->second->face != nullptr ? found->second.get() : nullptr;
   }
   Face* face = (faces_[file] = std::make_unique<Face>()).get();
-  for (const char* folder : kFontFolders) {
+  for (const char* folder : folders) {
     const std::string path = std::string(folder) + file;
     if (FT_New_Face(static_cast<FT_Library>(library_), path.c_str(), 0,
                     &face->face) == 0) {
@@ -146,13 +161,20 @@ TextOutline OutlineFonts::Layout(const FontRequest& font,
         text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
       code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
     }
+    FT_Face from = f;
+    if (code > 0x7F && FT_Get_Char_Index(f, code) == 0) {
+      if (Face* fallback = OpenFallback();
+          fallback != nullptr && FT_Get_Char_Index(fallback->face, code) != 0) {
+        from = fallback->face;
+      }
+    }
     double advance = 0;
-    if (FT_Load_Char(f, code, FT_LOAD_NO_BITMAP | FT_LOAD_NO_HINTING) == 0) {
-      advance = static_cast<double>(f->glyph->advance.x) / kUnitsPerEm;
-      if (f->glyph->format == FT_GLYPH_FORMAT_OUTLINE) {
+    if (FT_Load_Char(from, code, FT_LOAD_NO_BITMAP | FT_LOAD_NO_HINTING) == 0) {
+      advance = static_cast<double>(from->glyph->advance.x) / kUnitsPerEm;
+      if (from->glyph->format == FT_GLYPH_FORMAT_OUTLINE) {
         QPainterPath glyph;
         Sink sink{&glyph};
-        FT_Outline_Decompose(&f->glyph->outline, &funcs, &sink);
+        FT_Outline_Decompose(&from->glyph->outline, &funcs, &sink);
         out.path.addPath(glyph.translated(x, 0));
       }
     }

@@ -6,6 +6,7 @@
 #include <QPainterPath>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,8 +39,9 @@ class OutlineFonts {
   OutlineFonts& operator=(const OutlineFonts&) = delete;
 
   // Returns the outline of `text` in the Liberation font closest to
-  // `font`. `advances`, when not empty, gives each character's advance in
-  // ems instead of the font's own. Empty when no font file is installed.
+  // `font`, CJK characters from a CJK font. `advances`, when not empty, gives
+  // each character's advance in ems instead of the font's own. Empty when no
+  // font file is installed.
   TextOutline Layout(const FontRequest& font, std::u16string_view text,
                      const std::vector<double>& advances);
 
@@ -50,6 +52,8 @@ class OutlineFonts {
  private:
   struct Face;
   Face* Open(const FontRequest& font);
+  Face* OpenFallback();
+  Face* OpenFile(const std::string& file, std::span<const char* const> folders);
 
   void* library_ = nullptr;                             // FT_Library
   std::map<std::string, std::unique_ptr<Face>> faces_;  // by file name
