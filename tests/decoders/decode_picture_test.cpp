@@ -110,6 +110,49 @@ TEST(DecodePictureFileTest, NotAPictureIsInvalid) {
   }
 }
 
+// A refusal names the format and what is wrong with the file, in the
+// words of the library that read it where it has some.
+TEST(DecodePictureFileTest, EveryRefusalSaysWhy) {
+  std::vector<uint8_t> bad_depth = RedPng();
+  bad_depth[24] = 3;  // IHDR's bit depth
+  std::vector<uint8_t> lossless =
+      testing::EncodeJpeg(std::vector<uint8_t>(8 * 8 * 3, 128), 8, 8);
+  for (size_t i = 2; i + 1 < lossless.size(); ++i) {
+    if (lossless[i] == 0xFF && lossless[i + 1] == 0xC0) {
+      lossless[i + 1] = 0xC3;  // a process libjpeg does not decode
+      break;
+    }
+  }
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    const char* reason;  // what the description holds
+  };
+  for (const Case& c : {
+           Case{"JPEG without an image", {0xFF, 0xD8, 0xFF}, "(JPEG: "},
+           Case{"lossless JPEG", lossless, "(JPEG: Unsupported JPEG process"},
+           Case{"PNG of 3-bit samples", bad_depth, "(PNG: Invalid IHDR data)"},
+           Case{"TIFF whose directory is past its end",
+                {'I', 'I', 42, 0, 0xFF, 0xFF, 0, 0},
+                "(TIFF: cannot be opened ("},
+           Case{"GIF header alone",
+                {'G', 'I', 'F', '8', '9', 'a'},
+                "(GIF: damaged header)"},
+       }) {
+    SCOPED_TRACE(c.name);
+    try {
+      DecodePictureBytes(c.bytes);
+      ADD_FAILURE() << "decoded";
+    } catch (const platform::Error& e) {
+      EXPECT_EQ(e.number(), platform::kErrInvalidPicture);
+      EXPECT_EQ(e.description().rfind("Invalid picture ", 0), 0u)
+          << e.description();
+      EXPECT_NE(e.description().find(c.reason), std::string::npos)
+          << e.description();
+    }
+  }
+}
+
 // Headers with no records: recognised, and empty pictures.
 TEST(DecodePictureFileTest, MetafileHeadersAloneAreRecognisedButInvalid) {
   std::vector<uint8_t> placeable = {0xD7, 0xCD, 0xC6, 0x9A, 0,    0, 0,    0,

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -112,10 +113,14 @@ class DecodingOptions {
   heif_decoding_options* options_;
 };
 
+// libheif's own words: "Invalid input: No 'ftyp' box", "Unsupported
+// feature: Unsupported codec"...
 [[noreturn]] void RaiseHeifError(const heif_error& error) {
-  RaisePictureError(error.code == heif_error_Memory_allocation_error
-                        ? platform::kErrOutOfMemory
-                        : platform::kErrInvalidPicture);
+  if (error.code == heif_error_Memory_allocation_error) {
+    RaisePictureError(platform::kErrOutOfMemory);
+  }
+  RaiseInvalidPicture(std::string("HEIF: ") +
+                      (error.message != nullptr ? error.message : "damaged"));
 }
 
 // True when the file's "ftyp" box names an AVIF brand: its images are AV1.
@@ -232,14 +237,14 @@ DecodedImage DecodeHandle(heif_image_handle* handle, const IccTransform& icc,
       heif_image_get_height(image.get(), heif_channel_interleaved) != height ||
       heif_image_get_bits_per_pixel_range(image.get(),
                                           heif_channel_interleaved) != 8) {
-    RaisePictureError(platform::kErrInvalidPicture);
+    RaiseInvalidPicture("HEIF: decoded at another size or depth than asked");
   }
   int stride = 0;
   const uint8_t* plane = heif_image_get_plane_readonly(
       image.get(), heif_channel_interleaved, &stride);
   const int channels = alpha ? 4 : 3;
   if (plane == nullptr || stride < width * channels) {
-    RaisePictureError(platform::kErrInvalidPicture);
+    RaiseInvalidPicture("HEIF: no pixels decoded");
   }
 
   std::vector<uint8_t> row;
@@ -306,7 +311,9 @@ DecodedImage DecodeHeif(std::span<const uint8_t> bytes,
   const heif_compression_format codec =
       IsAvif(bytes) ? heif_compression_AV1 : heif_compression_HEVC;
   if (!heif_have_decoder_for_format(codec)) {
-    RaisePictureError(platform::kErrInvalidPicture);
+    RaiseInvalidPicture(codec == heif_compression_AV1
+                            ? "AVIF: no AV1 decoder installed"
+                            : "HEIF: no HEVC decoder installed");
   }
   Context context;
   // Checked by libheif against the stored size of every image it reads.

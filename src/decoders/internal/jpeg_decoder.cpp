@@ -40,7 +40,8 @@ namespace {
 struct ErrorManager {
   jpeg_error_mgr pub;  // first: libjpeg hands back a jpeg_error_mgr*
   std::jmp_buf jump;
-  int32_t failure;  // the error number to raise once back
+  int32_t failure;               // the error number to raise once back
+  char reason[JMSG_LENGTH_MAX];  // why, for a 481; may be empty
 };
 
 struct SourceManager {
@@ -79,18 +80,25 @@ struct Session {
   bool stalled;  // jpeg_read_scanlines gave nothing back
 };
 
-[[noreturn]] void Fail(j_common_ptr cinfo, int32_t number) {
+[[noreturn]] void Fail(j_common_ptr cinfo, int32_t number,
+                       const char* reason = "") {
   auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
   err->failure = number;
+  std::snprintf(err->reason, sizeof err->reason, "%s", reason);
   std::longjmp(err->jump, 1);
 }
 
 [[noreturn]] void OnError(j_common_ptr cinfo) {
   int code = cinfo->err->msg_code;
   // No backing store: the decode needs more than kMaxJpegWorkingBytes.
-  Fail(cinfo, code == JERR_OUT_OF_MEMORY || code == JERR_NO_BACKING_STORE
-                  ? platform::kErrOutOfMemory
-                  : platform::kErrInvalidPicture);
+  if (code == JERR_OUT_OF_MEMORY || code == JERR_NO_BACKING_STORE) {
+    Fail(cinfo, platform::kErrOutOfMemory);
+  }
+  // libjpeg's own words: "Bogus marker length", "Unsupported JPEG process:
+  // SOF type 0xc3"...
+  char message[JMSG_LENGTH_MAX];
+  (*cinfo->err->format_message)(cinfo, message);
+  Fail(cinfo, platform::kErrInvalidPicture, message);
 }
 
 // Warnings (corrupt data, a premature end) are counted, never printed.
@@ -103,7 +111,9 @@ void OnOutputMessage(j_common_ptr) {}
 void OnProgress(j_common_ptr cinfo) {
   auto* dinfo = reinterpret_cast<j_decompress_ptr>(cinfo);
   if (dinfo->input_scan_number > kMaxJpegScans) {
-    Fail(cinfo, platform::kErrInvalidPicture);
+    static const std::string kTooManyScans =
+        "more than " + std::to_string(kMaxJpegScans) + " scans";
+    Fail(cinfo, platform::kErrInvalidPicture, kTooManyScans.c_str());
   }
 }
 
@@ -226,7 +236,8 @@ void ReadRows(Session* s) {
 void CheckOutputSize(jpeg_decompress_struct& cinfo, JDIMENSION width,
                      JDIMENSION height) {
   if (cinfo.output_width != width || cinfo.output_height != height) {
-    Fail(reinterpret_cast<j_common_ptr>(&cinfo), platform::kErrInvalidPicture);
+    Fail(reinterpret_cast<j_common_ptr>(&cinfo), platform::kErrInvalidPicture,
+         "decoded at another size than its header gives");
   }
 }
 
@@ -341,6 +352,9 @@ class SessionOwner {
 
 void Run(Session* s, void (*step)(Session*)) {
   if (int32_t failure = Guarded(s, step); failure != 0) {
+    if (failure == platform::kErrInvalidPicture && s->err.reason[0] != 0) {
+      RaiseInvalidPicture(std::string("JPEG: ") + s->err.reason);
+    }
     RaisePictureError(failure);
   }
 }
@@ -504,7 +518,7 @@ DecodedImage DecodeJpeg(std::span<const uint8_t> bytes,
   const int32_t out_w = static_cast<int32_t>(cinfo.output_width);
   const int32_t out_h = static_cast<int32_t>(cinfo.output_height);
   if (out_w <= 0 || out_h <= 0 || out_w > stored_w || out_h > stored_h) {
-    RaisePictureError(platform::kErrInvalidPicture);
+    RaiseInvalidPicture("JPEG: reduced size out of range");
   }
   const int64_t upright_w = swap ? stored_h : stored_w;
   const int64_t upright_h = swap ? stored_w : stored_h;
@@ -587,11 +601,11 @@ DecodedImage DecodeJpeg(std::span<const uint8_t> bytes,
   bool dc_only =
       cinfo.progressive_mode && cinfo.scale_num == 1 && cinfo.scale_denom == 8;
   Run(s, dc_only ? DecodeRowsDcOnly : DecodeRows);
-  if (s->stalled) RaisePictureError(platform::kErrInvalidPicture);
+  if (s->stalled) RaiseInvalidPicture("JPEG: rows stop coming");
   // Cut short before a single row of blocks was decoded: all grey.
   if (s->src.ran_dry && s->src.scan_at_eof <= 1 &&
       s->src.imcu_rows_at_eof == 0) {
-    RaisePictureError(platform::kErrInvalidPicture);
+    RaiseInvalidPicture("JPEG: the file ends before its first row");
   }
   return image;
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -37,7 +38,8 @@ struct Source {
   uint64_t file_at;  // next offset to read from `fd`
   size_t at;         // next byte of `data`, or of `block`
   size_t block_length;
-  bool io_error;  // reading `fd` failed (not: it ended)
+  bool io_error;    // reading `fd` failed (not: it ended)
+  char reason[96];  // libpng's words when it gave up; may be empty
   uint8_t block[size_t{1} << 16];
 };
 
@@ -76,7 +78,14 @@ void ReadCallback(png_structp png, png_bytep out, size_t length) {
   }
 }
 
-[[noreturn]] void OnError(png_structp png, png_const_charp) {
+// libpng's words ("Invalid IHDR data", "Not a PNG file"...) are kept for the
+// failure's reason.
+[[noreturn]] void OnError(png_structp png, png_const_charp message) {
+  auto* source = static_cast<Source*>(png_get_io_ptr(png));
+  if (source != nullptr) {
+    std::snprintf(source->reason, sizeof source->reason, "%s",
+                  message != nullptr ? message : "");
+  }
   png_longjmp(png, 1);
 }
 
@@ -359,8 +368,11 @@ DecodedImage Decode(Source* source, const DecodeHint& hint) {
   SessionOwner owner(source);
   Session* s = owner.get();
   auto fail = [&] {
-    RaisePictureError(source->io_error ? platform::kErrPathFileAccess
-                                       : platform::kErrInvalidPicture);
+    if (source->io_error) RaisePictureError(platform::kErrPathFileAccess);
+    if (source->reason[0] != 0) {
+      RaiseInvalidPicture(std::string("PNG: ") + source->reason);
+    }
+    RaisePictureError(platform::kErrInvalidPicture);
   };
   if (!Guarded(s, ReadHeader)) fail();
   const Header& h = s->header;
@@ -368,7 +380,7 @@ DecodedImage Decode(Source* source, const DecodeHint& hint) {
   if (!Guarded(s, SetUpTransforms)) fail();
   if (h.channels < 1 || h.channels > 4 ||
       h.row_bytes != size_t{h.width} * static_cast<size_t>(h.channels)) {
-    RaisePictureError(platform::kErrInvalidPicture);
+    RaiseInvalidPicture("PNG: unexpected row layout");
   }
   const auto width = static_cast<int32_t>(h.width);
   const auto height = static_cast<int32_t>(h.height);
@@ -423,7 +435,9 @@ DecodedImage Decode(Source* source, const DecodeHint& hint) {
 
 DecodedImage DecodePng(std::span<const uint8_t> bytes, const DecodeHint& hint) {
   // Before libpng reads it: a chunk that claims more than the file holds.
-  if (!PngChunksFit(bytes)) RaisePictureError(platform::kErrInvalidPicture);
+  if (!PngChunksFit(bytes)) {
+    RaiseInvalidPicture("PNG: a chunk runs past the end of the file");
+  }
   auto source = std::make_unique<Source>();
   source->in_memory = true;
   source->data = bytes.data();

@@ -8,10 +8,12 @@
 #include <QImage>
 #include <QImageReader>
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <mutex>
 #include <new>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -54,6 +56,13 @@ const char* QtFormatName(PictureFormat format) {
     default:
       return nullptr;
   }
+}
+
+// The format's name as a reason gives it: "GIF".
+std::string ShownName(const char* name) {
+  std::string shown = name;
+  for (char& c : shown) c = static_cast<char>(std::toupper(c));
+  return shown;
 }
 
 // What rows the file does not hold show: the grey of a JPEG cut short. A
@@ -492,14 +501,14 @@ DecodedImage DecodeWithQt(std::span<const uint8_t> bytes, PictureFormat format,
       QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
                               static_cast<qsizetype>(bytes.size()));
   if (format == PictureFormat::kPng && !PngChunksFit(bytes)) {
-    RaisePictureError(platform::kErrInvalidPicture);
+    RaiseInvalidPicture("PNG: a chunk runs past the end of the file");
   }
   // Qt's readers allocate what the header says; some do not report it
   // through QImageReader::size(), so check it here.
   std::optional<StatedSize> stated;
   if (format != PictureFormat::kIco && format != PictureFormat::kCur) {
     stated = HeaderSize(bytes, format);
-    if (!stated) RaisePictureError(platform::kErrInvalidPicture);
+    if (!stated) RaiseInvalidPicture(ShownName(name) + ": damaged header");
     CheckPictureSize(stated->width, stated->height);
   }
   std::vector<int> indexes = {0};
@@ -526,7 +535,7 @@ DecodedImage DecodeWithQt(std::span<const uint8_t> bytes, PictureFormat format,
                   HasPngSignature(entry) && PngMeansSrgb(entry));
     if (image) return std::move(*image);
   }
-  RaisePictureError(platform::kErrInvalidPicture);
+  RaiseInvalidPicture(ShownName(name) + ": no image in it can be read");
 }
 
 }  // namespace vg::decoders::decoders_internal

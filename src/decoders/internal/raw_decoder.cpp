@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -96,10 +97,11 @@ std::optional<DecodedImage> DecodePreview(LibRaw& raw, int orientation,
 
 // Stands in for a developed picture that cannot be made: a RAW whose
 // sensor data is cut short or damaged often keeps an intact preview, which
-// serves at whatever size it has. Raises `number` when there is none.
+// serves at whatever size it has. Raises libraw's `failure` when there is
+// none.
 DecodedImage PreviewInstead(LibRaw& raw, std::span<const uint8_t> bytes,
                             int orientation, int32_t width, int32_t height,
-                            const DecodeHint& hint, int32_t number) {
+                            const DecodeHint& hint, int failure) {
   // A failed unpack leaves libraw holding nothing of the file: its preview
   // is read from a fresh opening.
   if (raw.open_buffer(const_cast<uint8_t*>(bytes.data()), bytes.size()) ==
@@ -111,7 +113,13 @@ DecodedImage PreviewInstead(LibRaw& raw, std::span<const uint8_t> bytes,
       return std::move(*preview);
     }
   }
-  RaisePictureError(number);
+  if (failure == LIBRAW_UNSUFFICIENT_MEMORY) {
+    RaisePictureError(platform::kErrOutOfMemory);
+  }
+  RaiseInvalidPicture(std::string("RAW: ") +
+                      (failure == LIBRAW_SUCCESS ? "nothing developed"
+                                                 : libraw_strerror(failure)) +
+                      ", and no preview");
 }
 
 }  // namespace
@@ -197,9 +205,7 @@ std::optional<DecodedImage> DecodeRaw(std::span<const uint8_t> bytes,
   const auto instead = [&](int failure) {
     lease.Release();
     return PreviewInstead(*raw, bytes, orientation, width, height, hint,
-                          failure == LIBRAW_UNSUFFICIENT_MEMORY
-                              ? platform::kErrOutOfMemory
-                              : platform::kErrInvalidPicture);
+                          failure);
   };
   int status = raw->unpack();
   if (status == LIBRAW_SUCCESS) status = raw->dcraw_process();

@@ -78,8 +78,20 @@ int MapProc(thandle_t handle, void** base, toff_t* size) {
 void UnmapProc(thandle_t, void*, toff_t) {}
 
 // libtiff reports through these instead of its default handlers, which
-// print to stderr. The decode's outcome says all the caller needs.
+// print to stderr: warnings are dropped, and the first error is kept for the
+// reason a refusal gives.
 int IgnoreMessage(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+int KeepFirstError(TIFF*, void* first_error, const char*, const char* format,
+                   va_list args) {
+  auto* kept = static_cast<std::string*>(first_error);
+  if (kept->empty()) {
+    char text[160];
+    std::vsnprintf(text, sizeof text, format, args);
+    *kept = text;
+  }
+  return 1;
+}
 
 // Frees the open options at the end of a scope.
 class OpenOptions {
@@ -87,7 +99,7 @@ class OpenOptions {
   OpenOptions() : options_(TIFFOpenOptionsAlloc()) {
     if (options_ == nullptr) RaisePictureError(platform::kErrOutOfMemory);
     TIFFOpenOptionsSetMaxSingleMemAlloc(options_, kMaxTiffAllocationBytes);
-    TIFFOpenOptionsSetErrorHandlerExtR(options_, IgnoreMessage, nullptr);
+    TIFFOpenOptionsSetErrorHandlerExtR(options_, KeepFirstError, &first_error_);
     TIFFOpenOptionsSetWarningHandlerExtR(options_, IgnoreMessage, nullptr);
   }
   OpenOptions(const OpenOptions&) = delete;
@@ -95,8 +107,16 @@ class OpenOptions {
   ~OpenOptions() { TIFFOpenOptionsFree(options_); }
   TIFFOpenOptions* get() const { return options_; }
 
+  // Raises 481 for `what`, with libtiff's first error after it.
+  [[noreturn]] void Refuse(const std::string& what) const {
+    RaiseInvalidPicture(
+        "TIFF: " + what +
+        (first_error_.empty() ? "" : " (" + first_error_ + ")"));
+  }
+
  private:
   TIFFOpenOptions* options_;
+  std::string first_error_;
 };
 
 // Closes the TIFF at the end of a scope.
@@ -178,12 +198,12 @@ DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
   OpenOptions options;
   TiffHandle handle(&file, options);
   TIFF* tiff = handle.get();
-  if (tiff == nullptr) RaisePictureError(platform::kErrInvalidPicture);
+  if (tiff == nullptr) options.Refuse("cannot be opened");
   uint32_t width = 0;
   uint32_t height = 0;
   if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) ||
       !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height)) {
-    RaisePictureError(platform::kErrInvalidPicture);
+    options.Refuse("no width or height");
   }
   CheckPictureSize(width, height);
   const auto w = static_cast<int32_t>(width);
@@ -233,7 +253,7 @@ DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
   std::optional<TiffSampleReader> samples_reader = TiffSampleReader::For(tiff);
   RgbaImage rgba;
   if (!samples_reader && !rgba.Begin(tiff)) {
-    RaisePictureError(platform::kErrInvalidPicture);
+    options.Refuse("a form libtiff does not read");
   }
   TIFFRGBAImage& image = rgba.get();
   // Rows come in their stored order; the orientation is applied below, with
@@ -274,7 +294,7 @@ DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
       TIFFGetStrileByteCountWithErr(tiff, 0, &strile_error);
   if (strile_error != 0 || first_bytes == 0 || first_offset >= file.size ||
       first_bytes > file.size - first_offset) {
-    RaisePictureError(platform::kErrInvalidPicture);
+    options.Refuse("its first strip is not in the file");
   }
 
   const int32_t factor = ReductionFactor(w, h, StoredHint(hint, orientation));
@@ -309,7 +329,7 @@ DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
     if (!read) {
       // A strip that cannot be read ends the picture there; nothing of it
       // at all is no picture.
-      if (top == 0) RaisePictureError(platform::kErrInvalidPicture);
+      if (top == 0) options.Refuse("its first rows cannot be read");
       break;
     }
     for (uint32_t y = 0; y < rows; ++y) {

@@ -109,7 +109,7 @@ std::optional<TiffSampleReader> TiffSampleReader::For(TIFF* tiff) {
       reader.band_rows_, 1, std::max<uint32_t>(reader.height_, 1));
   if (reader.block_bytes_ == 0 || reader.block_row_bytes_ == 0 ||
       (reader.tiled_ && reader.tile_width_ == 0)) {
-    RaisePictureError(platform::kErrInvalidPicture);
+    RaiseInvalidPicture("TIFF: strips or tiles of no size");
   }
   return reader;
 }
