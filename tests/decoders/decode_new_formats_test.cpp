@@ -4,10 +4,12 @@
 // must come out upright with its colours at known places, reduced when the
 // hint allows, and damaged copies must fail cleanly.
 #include <gtest/gtest.h>
+#include <tiffio.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -155,6 +157,74 @@ TEST(TiffTest, ReducedByAWholeFactorAfterTurning) {
   ExpectGridBlocks(image, 0);
   DecodedImage striped = DecodeFixture("grid_rgb16.tif", {0, 3});
   ExpectSize(striped, 24, 16, 8, 6);
+}
+
+// One page of a TIFF being written: w x h of one colour, RGB in one strip;
+// `reduced` marks it a smaller copy of the first page. A `damaged` page's
+// strip is no deflate stream.
+void AddTiffPage(TIFF* tiff, uint32_t w, uint32_t h, Rgb colour, bool reduced,
+                 bool damaged = false) {
+  TIFFSetField(tiff, TIFFTAG_SUBFILETYPE,
+               reduced ? uint32_t{FILETYPE_REDUCEDIMAGE} : uint32_t{0});
+  TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, w);
+  TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, h);
+  TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, uint16_t{8});
+  TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, uint16_t{3});
+  TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+  TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, h);
+  std::vector<uint8_t> pixels(size_t{w} * h * 3);
+  for (size_t i = 0; i < pixels.size(); i += 3) {
+    pixels[i] = colour.r;
+    pixels[i + 1] = colour.g;
+    pixels[i + 2] = colour.b;
+  }
+  if (damaged) {
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFWriteRawStrip(tiff, 0, pixels.data(), 64);
+  } else {
+    TIFFWriteEncodedStrip(tiff, 0, pixels.data(),
+                          static_cast<tmsize_t>(pixels.size()));
+  }
+  TIFFWriteDirectory(tiff);
+}
+
+// A pyramid's smaller pages: the smallest that covers the target with the
+// reduced decodes' margin is read instead of the picture, which keeps its
+// size; a damaged one, or a page that is no copy of the picture, is not.
+TEST(TiffTest, TheSmallestReducedPageThatCoversTheTargetIsRead) {
+  const Rgb red{200, 0, 0}, green{0, 200, 0}, blue{0, 0, 200}, grey{90, 90, 90};
+  struct Case {
+    const char* name;
+    int32_t target;
+    bool damaged_green;
+    Rgb expected;
+  };
+  for (const Case& c : {Case{"the green page covers 100", 100, false, green},
+                        Case{"the blue page covers 200", 200, false, blue},
+                        Case{"none covers 500", 500, false, red},
+                        Case{"green damaged", 100, true, red},
+                        Case{"no target", 0, false, red}}) {
+    SCOPED_TRACE(c.name);
+    testing::TempFolder folder;
+    const std::filesystem::path path = folder.path() / "pyramid.tif";
+    TIFF* tiff = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(tiff, nullptr);
+    AddTiffPage(tiff, 800, 600, red, false);
+    AddTiffPage(tiff, 400, 300, blue, true);
+    AddTiffPage(tiff, 300, 200, grey, true);  // other proportions
+    AddTiffPage(tiff, 200, 150, green, true, c.damaged_green);
+    AddTiffPage(tiff, 100, 75, grey, false);  // another picture
+    TIFFClose(tiff);
+    const DecodedImage image =
+        DecodePictureBytes(ReadFileBytes(path), {c.target, 0});
+    EXPECT_EQ(image.width, 800);
+    EXPECT_EQ(image.height, 600);
+    EXPECT_EQ(ColourDiff(
+                  PixelAt(image, image.pixel_width / 2, image.pixel_height / 2),
+                  c.expected, 2),
+              "");
+  }
 }
 
 TEST(TiffTest, DamageFailsWithoutPrinting) {

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -13,6 +15,7 @@
 
 #include "decoders/internal/decode_budget.h"
 #include "decoders/internal/icc_transform.h"
+#include "decoders/internal/orientation.h"
 #include "decoders/internal/picture_error.h"
 #include "decoders/internal/tiff_sample_reader.h"
 #include "decoders/internal/upright_builder.h"
@@ -107,6 +110,11 @@ class OpenOptions {
   ~OpenOptions() { TIFFOpenOptionsFree(options_); }
   TIFFOpenOptions* get() const { return options_; }
 
+  // Whether libtiff reported an error since the last ForgetErrors.
+  bool HasErrors() const { return !first_error_.empty(); }
+  // Forgets the errors so far: what follows is read afresh.
+  void ForgetErrors() { first_error_.clear(); }
+
   // Raises 481 for `what`, with libtiff's first error after it.
   [[noreturn]] void Refuse(const std::string& what) const {
     RaiseInvalidPicture(
@@ -190,15 +198,64 @@ void Unpremultiply(const uint32_t* in, int32_t count, uint8_t* out) {
   }
 }
 
-}  // namespace
+// The pages a file may hold besides the picture that are looked at for a
+// smaller copy of it.
+constexpr tdir_t kMaxReducedPages = 16;
 
-DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
+uint16_t OrientationOf(TIFF* tiff) {
+  uint16_t orientation = ORIENTATION_TOPLEFT;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_ORIENTATION, &orientation);
+  return orientation >= 1 && orientation <= 8 ? orientation
+                                              : uint16_t{ORIENTATION_TOPLEFT};
+}
+
+// Returns the page that holds the picture of the first one at a lower
+// resolution (its NewSubfileType says so: pyramids from slide scanners and
+// map tools, the previews of scanners and cameras), the smallest that still
+// covers the hint as a reduced JPEG decode would; 0 for none. Leaves another
+// page current.
+tdir_t ReducedPageFor(TIFF* tiff, uint32_t width, uint32_t height,
+                      uint16_t orientation, const DecodeHint& hint) {
+  if (hint.target_width_px <= 0 && hint.target_height_px <= 0) return 0;
+  const DecodeHint stored = StoredHint(hint, orientation);
+  const int64_t need_w = ReducedScaleNeed(stored.target_width_px);
+  const int64_t need_h = ReducedScaleNeed(stored.target_height_px);
+  tdir_t best = 0;
+  int64_t best_pixels = 0;
+  for (tdir_t page = 1; page <= kMaxReducedPages; ++page) {
+    if (TIFFSetDirectory(tiff, page) == 0) break;
+    uint32_t type = 0;
+    uint32_t w = 0;
+    uint32_t h = 0;
+    if (TIFFGetField(tiff, TIFFTAG_SUBFILETYPE, &type) == 0 ||
+        (type & FILETYPE_REDUCEDIMAGE) == 0 ||
+        TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &w) == 0 ||
+        TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &h) == 0 ||
+        OrientationOf(tiff) != orientation) {
+      continue;
+    }
+    // The same picture has the same proportions, to a pixel of rounding.
+    const bool proportional =
+        std::abs(int64_t{w} * height - int64_t{h} * width) <=
+        int64_t{std::max(width, height)};
+    if (!proportional || w < need_w || h < need_h || w >= width ||
+        h >= height) {
+      continue;
+    }
+    if (best == 0 || int64_t{w} * h < best_pixels) {
+      best = page;
+      best_pixels = int64_t{w} * h;
+    }
+  }
+  return best;
+}
+
+// Decodes the current page of `tiff`; a page without a colour profile takes
+// `fallback_icc`.
+DecodedImage DecodePage(TIFF* tiff, const MemoryFile& file,
+                        OpenOptions& options,
+                        std::span<const uint8_t> fallback_icc,
                         const DecodeHint& hint) {
-  MemoryFile file{bytes.data(), bytes.size(), 0};
-  OpenOptions options;
-  TiffHandle handle(&file, options);
-  TIFF* tiff = handle.get();
-  if (tiff == nullptr) options.Refuse("cannot be opened");
   uint32_t width = 0;
   uint32_t height = 0;
   if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) ||
@@ -208,15 +265,13 @@ DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
   CheckPictureSize(width, height);
   const auto w = static_cast<int32_t>(width);
   const auto h = static_cast<int32_t>(height);
-  uint16_t orientation = ORIENTATION_TOPLEFT;
-  TIFFGetFieldDefaulted(tiff, TIFFTAG_ORIENTATION, &orientation);
-  if (orientation < 1 || orientation > 8) orientation = ORIENTATION_TOPLEFT;
+  const uint16_t orientation = OrientationOf(tiff);
   uint16_t photometric = PHOTOMETRIC_RGB;
   TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
 
   uint32_t icc_length = 0;
   void* icc_data = nullptr;
-  std::span<const uint8_t> icc_profile;
+  std::span<const uint8_t> icc_profile = fallback_icc;
   if (TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &icc_length, &icc_data) &&
       icc_data != nullptr) {
     icc_profile = {static_cast<const uint8_t*>(icc_data), icc_length};
@@ -358,6 +413,54 @@ DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
     }
   }
   return builder.Finish();
+}
+
+}  // namespace
+
+DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
+                        const DecodeHint& hint) {
+  MemoryFile file{bytes.data(), bytes.size(), 0};
+  OpenOptions options;
+  TiffHandle handle(&file, options);
+  TIFF* tiff = handle.get();
+  if (tiff == nullptr) options.Refuse("cannot be opened");
+  uint32_t width = 0;
+  uint32_t height = 0;
+  if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) ||
+      !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height)) {
+    options.Refuse("no width or height");
+  }
+  CheckPictureSize(width, height);
+  const uint16_t orientation = OrientationOf(tiff);
+  std::vector<uint8_t> icc;
+  uint32_t icc_length = 0;
+  void* icc_data = nullptr;
+  if (TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &icc_length, &icc_data) &&
+      icc_data != nullptr) {
+    const auto* from = static_cast<const uint8_t*>(icc_data);
+    icc.assign(from, from + icc_length);
+  }
+  if (const tdir_t page =
+          ReducedPageFor(tiff, width, height, orientation, hint);
+      page != 0 && TIFFSetDirectory(tiff, page) != 0) {
+    // A smaller copy that is damaged anywhere (libtiff reads on past a bad
+    // strip) leaves the picture itself to decode.
+    options.ForgetErrors();
+    try {
+      DecodedImage image = DecodePage(tiff, file, options, icc, hint);
+      if (!options.HasErrors()) {
+        const bool swap = SwapsAxes(orientation);
+        image.width = static_cast<int32_t>(swap ? height : width);
+        image.height = static_cast<int32_t>(swap ? width : height);
+        return image;
+      }
+    } catch (const platform::Error& e) {
+      if (e.number() != platform::kErrInvalidPicture) throw;
+    }
+    options.ForgetErrors();
+  }
+  if (TIFFSetDirectory(tiff, 0) == 0) options.Refuse("cannot be read again");
+  return DecodePage(tiff, file, options, icc, hint);
 }
 
 }  // namespace vg::decoders::decoders_internal
