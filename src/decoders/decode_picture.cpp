@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "decoders/decoder_processes.h"
+#include "decoders/internal/batch_heap.h"
 #include "decoders/internal/bmp_reader.h"
 #include "decoders/internal/emf_player.h"
 #include "decoders/internal/heif_decoder.h"
@@ -40,7 +41,7 @@ DecodedImage DecodePictureFile(std::u16string_view path,
   return decoders_internal::DecodeOpenPictureFile(file.get(), length, hint);
 }
 
-void TuneAllocatorForBatches() { decoders_internal::PrepareAllocator(); }
+void TuneAllocatorForBatches() { decoders_internal::PrepareBatchHeap(); }
 
 DecodedImage DecodePictureBytes(std::span<const uint8_t> bytes,
                                 const DecodeHint& hint) {

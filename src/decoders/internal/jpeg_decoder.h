@@ -31,9 +31,6 @@ int32_t ChooseJpegScale(int32_t width, int32_t height, const DecodeHint& hint);
 // of blocks of its first scan is complete, so that nothing of it would show.
 DecodedImage DecodeJpeg(std::span<const uint8_t> bytes, const DecodeHint& hint);
 
-// The allocator settings behind TuneAllocatorForBatches (decode_picture.h).
-void PrepareAllocator();
-
 }  // namespace vg::decoders::decoders_internal
 
 #endif  // VG_DECODERS_INTERNAL_JPEG_DECODER_H_
