@@ -11,6 +11,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "decoders/internal/decode_budget.h"
@@ -209,6 +210,31 @@ uint16_t OrientationOf(TIFF* tiff) {
                                               : uint16_t{ORIENTATION_TOPLEFT};
 }
 
+// Returns the current page's width and height, within the limits.
+std::pair<uint32_t, uint32_t> CheckedSizeOf(TIFF* tiff,
+                                            const OpenOptions& options) {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) ||
+      !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height)) {
+    options.Refuse("no width or height");
+  }
+  CheckPictureSize(width, height);
+  return {width, height};
+}
+
+// Returns the current page's colour profile (libtiff's memory, valid while
+// the page is current), empty when it has none.
+std::span<const uint8_t> IccProfileOf(TIFF* tiff) {
+  uint32_t length = 0;
+  void* data = nullptr;
+  if (!TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &length, &data) ||
+      data == nullptr) {
+    return {};
+  }
+  return {static_cast<const uint8_t*>(data), length};
+}
+
 // Returns the page that holds the picture of the first one at a lower
 // resolution (its NewSubfileType says so: pyramids from slide scanners and
 // map tools, the previews of scanners and cameras), the smallest that still
@@ -256,26 +282,15 @@ DecodedImage DecodePage(TIFF* tiff, const MemoryFile& file,
                         OpenOptions& options,
                         std::span<const uint8_t> fallback_icc,
                         const DecodeHint& hint) {
-  uint32_t width = 0;
-  uint32_t height = 0;
-  if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) ||
-      !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height)) {
-    options.Refuse("no width or height");
-  }
-  CheckPictureSize(width, height);
+  const auto [width, height] = CheckedSizeOf(tiff, options);
   const auto w = static_cast<int32_t>(width);
   const auto h = static_cast<int32_t>(height);
   const uint16_t orientation = OrientationOf(tiff);
   uint16_t photometric = PHOTOMETRIC_RGB;
   TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
 
-  uint32_t icc_length = 0;
-  void* icc_data = nullptr;
-  std::span<const uint8_t> icc_profile = fallback_icc;
-  if (TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &icc_length, &icc_data) &&
-      icc_data != nullptr) {
-    icc_profile = {static_cast<const uint8_t*>(icc_data), icc_length};
-  }
+  std::span<const uint8_t> icc_profile = IccProfileOf(tiff);
+  if (icc_profile.empty()) icc_profile = fallback_icc;
   const bool grey = photometric == PHOTOMETRIC_MINISBLACK ||
                     photometric == PHOTOMETRIC_MINISWHITE;
   // A grey picture may carry an RGB profile (ImageMagick writes an RGB
@@ -424,22 +439,11 @@ DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
   TiffHandle handle(&file, options);
   TIFF* tiff = handle.get();
   if (tiff == nullptr) options.Refuse("cannot be opened");
-  uint32_t width = 0;
-  uint32_t height = 0;
-  if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) ||
-      !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height)) {
-    options.Refuse("no width or height");
-  }
-  CheckPictureSize(width, height);
+  const auto [width, height] = CheckedSizeOf(tiff, options);
   const uint16_t orientation = OrientationOf(tiff);
-  std::vector<uint8_t> icc;
-  uint32_t icc_length = 0;
-  void* icc_data = nullptr;
-  if (TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &icc_length, &icc_data) &&
-      icc_data != nullptr) {
-    const auto* from = static_cast<const uint8_t*>(icc_data);
-    icc.assign(from, from + icc_length);
-  }
+  const std::span<const uint8_t> own_icc = IccProfileOf(tiff);
+  // Kept beyond the page, for a smaller copy that has none.
+  const std::vector<uint8_t> icc(own_icc.begin(), own_icc.end());
   if (const tdir_t page =
           ReducedPageFor(tiff, width, height, orientation, hint);
       page != 0 && TIFFSetDirectory(tiff, page) != 0) {
