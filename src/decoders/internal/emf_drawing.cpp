@@ -80,7 +80,7 @@ bool Player::PlayShape(const Reader& r, uint32_t type) {
       if (HasParams(r, 32)) ArcShape(r, type);
       return true;
     case kAngleArc:
-      if (HasParams(r, 16)) AngleArc(r);
+      if (HasParams(r, 20)) AngleArc(r);
       return true;
     default:
       return false;

@@ -150,7 +150,7 @@ void Player::SelectObject(uint32_t index) {
 }
 
 void Player::CreatePen(const Reader& r, bool extended) {
-  GdiObject* object = Object(r.U32(8));
+  GdiObject* object = HasParams(r, 4) ? Object(r.U32(8)) : nullptr;
   if (object == nullptr) return;
   uint32_t style = 0;
   double width = 0;
@@ -177,7 +177,7 @@ void Player::CreatePen(const Reader& r, bool extended) {
 }
 
 void Player::CreateBrush(const Reader& r, uint32_t type) {
-  GdiObject* object = Object(r.U32(8));
+  GdiObject* object = HasParams(r, 4) ? Object(r.U32(8)) : nullptr;
   if (object == nullptr) return;
   QBrush brush;
   if (type != kCreateBrushIndirect) {
@@ -212,7 +212,7 @@ void Player::CreateBrush(const Reader& r, uint32_t type) {
 }
 
 void Player::CreateFont(const Reader& r) {
-  GdiObject* object = Object(r.U32(8));
+  GdiObject* object = HasParams(r, 4) ? Object(r.U32(8)) : nullptr;
   // The LOGFONTW: 28 bytes of numbers, then 32 UTF-16 units of face name.
   if (object == nullptr || !r.Has(12, 92)) return;
   Font font;
