@@ -113,6 +113,27 @@ class Bytes {
   std::span<const uint8_t> bytes_;
 };
 
+// An EMF+ record's head: its type, flags, size and data size.
+struct RecordHead {
+  uint16_t type;
+  uint16_t flags;
+  uint32_t size;
+  uint32_t data_size;
+};
+
+// Returns the head of the record at `at`; raises 481 when the record or
+// its data reach beyond `b`.
+RecordHead ReadRecordHead(const Bytes& b, size_t at) {
+  const RecordHead head{static_cast<uint16_t>(b.U32(at)),
+                        static_cast<uint16_t>(b.U32(at) >> 16), b.U32(at + 4),
+                        b.U32(at + 8)};
+  if (head.size < kRecordHeader || head.size > b.size() - at ||
+      head.data_size > head.size - kRecordHeader) {
+    RaisePictureError(platform::kErrInvalidPicture);
+  }
+  return head;
+}
+
 QColor Argb(uint32_t v) {
   return QColor(static_cast<int>(v >> 16 & 0xFF),
                 static_cast<int>(v >> 8 & 0xFF), static_cast<int>(v & 0xFF),
@@ -324,14 +345,7 @@ int64_t EmfPlus::LargestImagePixels(std::span<const uint8_t> comment_data) {
   const Bytes b(comment_data);
   int64_t largest = 0;
   for (size_t at = 4; b.size() - at >= kRecordHeader;) {
-    const uint16_t type = static_cast<uint16_t>(b.U32(at));
-    const uint16_t flags = static_cast<uint16_t>(b.U32(at) >> 16);
-    const uint32_t size = b.U32(at + 4);
-    const uint32_t data_size = b.U32(at + 8);
-    if (size < kRecordHeader || size > b.size() - at ||
-        data_size > size - kRecordHeader) {
-      RaisePictureError(platform::kErrInvalidPicture);
-    }
+    const auto [type, flags, size, data_size] = ReadRecordHead(b, at);
     // A bitmap object: version, type 1, width, height.
     const Bytes data(comment_data.subspan(at + kRecordHeader, data_size));
     if (type == kObject && (flags >> 8 & 0x7F) == 5 &&
@@ -359,14 +373,7 @@ void EmfPlus::Play(std::span<const uint8_t> comment_data) {
   const Bytes b(comment_data);
   size_t at = 4;
   while (b.size() - at >= kRecordHeader) {
-    const uint16_t type = static_cast<uint16_t>(b.U32(at));
-    const uint16_t flags = static_cast<uint16_t>(b.U32(at) >> 16);
-    const uint32_t size = b.U32(at + 4);
-    const uint32_t data_size = b.U32(at + 8);
-    if (size < kRecordHeader || size > b.size() - at ||
-        data_size > size - kRecordHeader) {
-      RaisePictureError(platform::kErrInvalidPicture);
-    }
+    const auto [type, flags, size, data_size] = ReadRecordHead(b, at);
     if (type == kHeader) {
       header_seen_ = true;
       dual_ = (flags & kDualFlag) != 0;
