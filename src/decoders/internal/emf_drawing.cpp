@@ -62,11 +62,10 @@ bool Player::PlayShape(const Reader& r, uint32_t type) {
       return true;
     case kPolyPolyline:
     case kPolyPolyline16:
-      PolyPoly(r, type == kPolyPolyline16, false);
-      return true;
     case kPolyPolygon:
     case kPolyPolygon16:
-      PolyPoly(r, type == kPolyPolygon16, true);
+      PolyPoly(r, type == kPolyPolyline16 || type == kPolyPolygon16,
+               type == kPolyPolygon || type == kPolyPolygon16);
       return true;
     case kEllipse:
     case kRectangle:

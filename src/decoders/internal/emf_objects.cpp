@@ -1,4 +1,5 @@
 #include <QImage>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <iterator>
@@ -10,44 +11,24 @@
 namespace vg::decoders::decoders_internal::emf {
 namespace {
 
-Qt::PenStyle LineStyle(uint32_t style) {
-  switch (style & kPsStyleMask) {
-    case kPsDash:
-      return Qt::DashLine;
-    case kPsDot:
-      return Qt::DotLine;
-    case kPsDashDot:
-      return Qt::DashDotLine;
-    case kPsDashDotDot:
-      return Qt::DashDotDotLine;
-    case kPsNull:
-      return Qt::NoPen;
-    default:
-      return Qt::SolidLine;
-  }
+// Returns the entry of `table` for the part of a pen style under `mask`,
+// the first entry for a value past the table.
+template <typename T, size_t N>
+T PenPart(uint32_t style, uint32_t mask, const T (&table)[N]) {
+  const uint32_t value = (style & mask) >> std::countr_zero(mask);
+  return value < N ? table[value] : table[0];
 }
 
-Qt::PenCapStyle CapStyle(uint32_t style) {
-  switch (style & kPsEndCapMask) {
-    case kPsEndCapSquare:
-      return Qt::SquareCap;
-    case kPsEndCapFlat:
-      return Qt::FlatCap;
-    default:
-      return Qt::RoundCap;
-  }
-}
-
-Qt::PenJoinStyle JoinStyle(uint32_t style) {
-  switch (style & kPsJoinMask) {
-    case kPsJoinBevel:
-      return Qt::BevelJoin;
-    case kPsJoinMiter:
-      return Qt::MiterJoin;
-    default:
-      return Qt::RoundJoin;
-  }
-}
+// By the value of each part, from 0.
+constexpr Qt::PenStyle kLineStyles[] = {Qt::SolidLine,      Qt::DashLine,
+                                        Qt::DotLine,        Qt::DashDotLine,
+                                        Qt::DashDotDotLine, Qt::NoPen};
+static_assert(kLineStyles[kPsDash] == Qt::DashLine &&
+              kLineStyles[kPsNull] == Qt::NoPen);
+constexpr Qt::PenCapStyle kCapStyles[] = {Qt::RoundCap, Qt::SquareCap,
+                                          Qt::FlatCap};
+constexpr Qt::PenJoinStyle kJoinStyles[] = {Qt::RoundJoin, Qt::BevelJoin,
+                                            Qt::MiterJoin};
 
 }  // namespace
 
@@ -170,9 +151,9 @@ void Player::CreatePen(const Reader& r, bool extended) {
   }
   QPen pen(ColorRef(colour));
   pen.setWidthF(std::abs(width));
-  pen.setStyle(LineStyle(style));
-  pen.setCapStyle(CapStyle(style));
-  pen.setJoinStyle(JoinStyle(style));
+  pen.setStyle(PenPart(style, kPsStyleMask, kLineStyles));
+  pen.setCapStyle(PenPart(style, kPsEndCapMask, kCapStyles));
+  pen.setJoinStyle(PenPart(style, kPsJoinMask, kJoinStyles));
   *object = GdiObject{GdiObject::Kind::kPen, pen, {}, {}};
 }
 

@@ -62,16 +62,18 @@ bool Player::Play(const Reader& r, uint32_t type) {
 bool Player::PlayMapping(const Reader& r, uint32_t type) {
   switch (type) {
     case kSetWindowExtEx:
-      if (HasParams(r, 8)) state_.window_ext = QSizeF(r.I32(8), r.I32(12));
+    case kSetViewportExtEx:
+      if (HasParams(r, 8)) {
+        (type == kSetWindowExtEx ? state_.window_ext : state_.viewport_ext) =
+            QSizeF(r.I32(8), r.I32(12));
+      }
       return true;
     case kSetWindowOrgEx:
-      if (HasParams(r, 8)) state_.window_org = Pt(r, 8);
-      return true;
-    case kSetViewportExtEx:
-      if (HasParams(r, 8)) state_.viewport_ext = QSizeF(r.I32(8), r.I32(12));
-      return true;
     case kSetViewportOrgEx:
-      if (HasParams(r, 8)) state_.viewport_org = Pt(r, 8);
+      if (HasParams(r, 8)) {
+        (type == kSetWindowOrgEx ? state_.window_org : state_.viewport_org) =
+            Pt(r, 8);
+      }
       return true;
     case kScaleViewportExtEx:
     case kScaleWindowExtEx:

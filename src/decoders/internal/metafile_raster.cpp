@@ -15,23 +15,22 @@ RasterSize MetafileRasterSize(int64_t width, int64_t height,
   const int64_t target_w = std::clamp<int64_t>(hint.target_width_px, 0, width);
   const int64_t target_h =
       std::clamp<int64_t>(hint.target_height_px, 0, height);
+  // `side` scaled as the other side is, from `from` to `to`.
+  const auto in_proportion = [](int64_t side, int64_t to, int64_t from) {
+    return static_cast<int32_t>(std::clamp<int64_t>(
+        std::llround(static_cast<double>(side) * static_cast<double>(to) /
+                     static_cast<double>(from)),
+        1, side));
+  };
   RasterSize size{static_cast<int32_t>(width), static_cast<int32_t>(height)};
   if (target_w > 0 && target_h > 0) {
     size = {static_cast<int32_t>(target_w), static_cast<int32_t>(target_h)};
   } else if (target_w > 0) {
     size.width = static_cast<int32_t>(target_w);
-    size.height = static_cast<int32_t>(
-        std::clamp<int64_t>(std::llround(static_cast<double>(height) *
-                                         static_cast<double>(target_w) /
-                                         static_cast<double>(width)),
-                            1, height));
+    size.height = in_proportion(height, target_w, width);
   } else if (target_h > 0) {
     size.height = static_cast<int32_t>(target_h);
-    size.width = static_cast<int32_t>(
-        std::clamp<int64_t>(std::llround(static_cast<double>(width) *
-                                         static_cast<double>(target_h) /
-                                         static_cast<double>(height)),
-                            1, width));
+    size.width = in_proportion(width, target_h, height);
   }
   return size;
 }
