@@ -7,6 +7,7 @@
 
 #include "decoders/internal/byte_order.h"
 #include "decoders/internal/decode_budget.h"
+#include "decoders/internal/dib_header.h"
 #include "decoders/internal/icc_transform.h"
 #include "decoders/internal/picture_error.h"
 #include "decoders/internal/upright_builder.h"
@@ -16,12 +17,8 @@ namespace vg::decoders::decoders_internal {
 namespace {
 
 constexpr size_t kFileHeaderBytes = 14;
-constexpr uint32_t kBiRgb = 0;
-constexpr uint32_t kBiBitFields = 3;
-constexpr uint32_t kBiAlphaBitFields = 6;
-// Header sizes: BITMAPINFOHEADER, then the V3 (alpha mask) and V5 (profile)
-// headers that grow it.
-constexpr uint32_t kInfoHeaderBytes = 40;
+// Header sizes: the V3 (alpha mask) and V5 (profile) headers that grow
+// BITMAPINFOHEADER.
 constexpr uint32_t kV3HeaderBytes = 56;
 constexpr uint32_t kV5HeaderBytes = 124;
 // The orientation that turns a bottom-up picture upright: rows upside down,
@@ -52,20 +49,22 @@ struct Channel {
 
 std::optional<DecodedImage> DecodeBmp(std::span<const uint8_t> bytes,
                                       const DecodeHint& hint) {
-  if (bytes.size() < kFileHeaderBytes + kInfoHeaderBytes) return std::nullopt;
-  const uint32_t header_bytes = Le32(bytes, kFileHeaderBytes);
-  if (header_bytes < kInfoHeaderBytes ||
-      header_bytes > bytes.size() - kFileHeaderBytes) {
+  if (bytes.size() < kFileHeaderBytes + kDibInfoHeaderBytes) {
     return std::nullopt;
   }
+  const std::optional<DibHeader> dib =
+      ReadDibHeader(bytes.subspan(kFileHeaderBytes));
+  if (!dib || dib->header_bytes < kDibInfoHeaderBytes ||
+      dib->header_bytes > bytes.size() - kFileHeaderBytes) {
+    return std::nullopt;
+  }
+  const uint32_t header_bytes = dib->header_bytes;
   const auto at = [](size_t offset) { return kFileHeaderBytes + offset; };
-  const auto stated_width = static_cast<int32_t>(Le32(bytes, at(4)));
-  const auto stated_height = static_cast<int32_t>(Le32(bytes, at(8)));
-  const uint16_t bits = Le16(bytes, at(14));
-  const uint32_t compression = Le32(bytes, at(16));
+  const auto bits = static_cast<uint16_t>(dib->bits);
+  const uint32_t compression = dib->compression;
 
   const bool fields =
-      compression == kBiBitFields || compression == kBiAlphaBitFields;
+      compression == kBiBitfields || compression == kBiAlphaBitfields;
   if (compression != kBiRgb && !fields) return std::nullopt;
   if (bits != 16 && bits != 24 && bits != 32) return std::nullopt;
   if (fields && bits == 24) return std::nullopt;
@@ -90,13 +89,13 @@ std::optional<DecodedImage> DecodeBmp(std::span<const uint8_t> bytes,
     // headers, else after it; an alpha mask from V3 on, or when the
     // compression says so.
     const size_t count =
-        compression == kBiAlphaBitFields || header_bytes >= kV3HeaderBytes ? 4
+        compression == kBiAlphaBitfields || header_bytes >= kV3HeaderBytes ? 4
                                                                            : 3;
-    if (at(kInfoHeaderBytes) + count * 4 > bytes.size()) {
+    if (at(kDibInfoHeaderBytes) + count * 4 > bytes.size()) {
       RaisePictureError(platform::kErrInvalidPicture);
     }
     for (size_t i = 0; i < count; ++i) {
-      masks[i] = Le32(bytes, at(kInfoHeaderBytes) + i * 4);
+      masks[i] = Le32(bytes, at(kDibInfoHeaderBytes) + i * 4);
     }
   } else if (bits == 16) {
     masks[0] = 0x7C00;  // 5-5-5
@@ -116,9 +115,9 @@ std::optional<DecodedImage> DecodeBmp(std::span<const uint8_t> bytes,
   const Channel alpha(masks[3]);
 
   // A negative height stores the rows top-down.
-  const bool top_down = stated_height < 0;
-  const int64_t width = stated_width;
-  const int64_t height = top_down ? -int64_t{stated_height} : stated_height;
+  const bool top_down = dib->height < 0;
+  const int64_t width = dib->width;
+  const int64_t height = top_down ? -dib->height : dib->height;
   CheckPictureSize(width, height);
   const auto w = static_cast<int32_t>(width);
   const auto h = static_cast<int32_t>(height);

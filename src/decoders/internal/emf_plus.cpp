@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "decoders/decode_picture.h"
+#include "decoders/internal/byte_order.h"
 #include "decoders/internal/picture_error.h"
 #include "platform/error.h"
 
@@ -85,18 +86,11 @@ class Bytes {
   explicit Bytes(std::span<const uint8_t> bytes) : bytes_(bytes) {}
   // Raises 481 unless `n` bytes lie at `at`.
   void Need(size_t at, size_t n) const {
-    if (at > bytes_.size() || n > bytes_.size() - at) {
-      RaisePictureError(platform::kErrInvalidPicture);
-    }
+    if (!Holds(bytes_, at, n)) RaisePictureError(platform::kErrInvalidPicture);
   }
-  uint32_t U32(size_t at) const {
-    Need(at, 4);
-    return uint32_t{bytes_[at]} | uint32_t{bytes_[at + 1]} << 8 |
-           uint32_t{bytes_[at + 2]} << 16 | uint32_t{bytes_[at + 3]} << 24;
-  }
+  uint32_t U32(size_t at) const { return Le32(bytes_, at); }
   int16_t I16(size_t at) const {
-    Need(at, 2);
-    return static_cast<int16_t>(bytes_[at] | bytes_[at + 1] << 8);
+    return static_cast<int16_t>(Le16(bytes_, at));
   }
   int32_t I32(size_t at) const { return static_cast<int32_t>(U32(at)); }
   // A float, raising 481 when it is not a usable number.
@@ -118,6 +112,27 @@ class Bytes {
  private:
   std::span<const uint8_t> bytes_;
 };
+
+// An EMF+ record's head: its type, flags, size and data size.
+struct RecordHead {
+  uint16_t type;
+  uint16_t flags;
+  uint32_t size;
+  uint32_t data_size;
+};
+
+// Returns the head of the record at `at`; raises 481 when the record or
+// its data reach beyond `b`.
+RecordHead ReadRecordHead(const Bytes& b, size_t at) {
+  const RecordHead head{static_cast<uint16_t>(b.U32(at)),
+                        static_cast<uint16_t>(b.U32(at) >> 16), b.U32(at + 4),
+                        b.U32(at + 8)};
+  if (head.size < kRecordHeader || head.size > b.size() - at ||
+      head.data_size > head.size - kRecordHeader) {
+    RaisePictureError(platform::kErrInvalidPicture);
+  }
+  return head;
+}
 
 QColor Argb(uint32_t v) {
   return QColor(static_cast<int>(v >> 16 & 0xFF),
@@ -330,14 +345,7 @@ int64_t EmfPlus::LargestImagePixels(std::span<const uint8_t> comment_data) {
   const Bytes b(comment_data);
   int64_t largest = 0;
   for (size_t at = 4; b.size() - at >= kRecordHeader;) {
-    const uint16_t type = static_cast<uint16_t>(b.U32(at));
-    const uint16_t flags = static_cast<uint16_t>(b.U32(at) >> 16);
-    const uint32_t size = b.U32(at + 4);
-    const uint32_t data_size = b.U32(at + 8);
-    if (size < kRecordHeader || size > b.size() - at ||
-        data_size > size - kRecordHeader) {
-      RaisePictureError(platform::kErrInvalidPicture);
-    }
+    const auto [type, flags, size, data_size] = ReadRecordHead(b, at);
     // A bitmap object: version, type 1, width, height.
     const Bytes data(comment_data.subspan(at + kRecordHeader, data_size));
     if (type == kObject && (flags >> 8 & 0x7F) == 5 &&
@@ -365,14 +373,7 @@ void EmfPlus::Play(std::span<const uint8_t> comment_data) {
   const Bytes b(comment_data);
   size_t at = 4;
   while (b.size() - at >= kRecordHeader) {
-    const uint16_t type = static_cast<uint16_t>(b.U32(at));
-    const uint16_t flags = static_cast<uint16_t>(b.U32(at) >> 16);
-    const uint32_t size = b.U32(at + 4);
-    const uint32_t data_size = b.U32(at + 8);
-    if (size < kRecordHeader || size > b.size() - at ||
-        data_size > size - kRecordHeader) {
-      RaisePictureError(platform::kErrInvalidPicture);
-    }
+    const auto [type, flags, size, data_size] = ReadRecordHead(b, at);
     if (type == kHeader) {
       header_seen_ = true;
       dual_ = (flags & kDualFlag) != 0;
@@ -568,6 +569,18 @@ void EmfPlus::PlayRecord(uint16_t type, uint16_t flags,
     if (pie) path.closeSubpath();
     return path;
   };
+  // The rectangles, ellipse, pie or arc of a record that draws one, its
+  // parameters from `at`.
+  auto shape = [&](size_t at) {
+    if (type == kFillRects || type == kDrawRects) return rects(at);
+    if (type == kFillEllipse || type == kDrawEllipse) return ellipse(at);
+    return arc(at, type == kFillPie || type == kDrawPie);
+  };
+  // A fill record's brush is its first parameter.
+  const auto fill = [&](const QPainterPath& path) {
+    const QBrush brush = BrushOf(flags, b.U32(0));
+    Draw(path, &brush, nullptr);
+  };
   const bool may_be_relative = type == kFillPolygon || type == kDrawLines ||
                                type == kDrawBeziers || type == kDrawImagePoints;
   if (may_be_relative && (flags & kRelativeFlag) != 0) {
@@ -604,21 +617,23 @@ void EmfPlus::PlayRecord(uint16_t type, uint16_t flags,
       drew_ = true;
       break;
     }
-    case kFillRects: {
-      const QBrush brush = BrushOf(flags, b.U32(0));
-      Draw(rects(4), &brush, nullptr);
+    case kFillRects:
+    case kFillEllipse:
+    case kFillPie:
+      fill(shape(4));
       break;
-    }
     case kDrawRects:
-      Draw(rects(0), nullptr, &PenOf(id));
+    case kDrawEllipse:
+    case kDrawPie:
+    case kDrawArc:
+      Draw(shape(0), nullptr, &PenOf(id));
       break;
     case kFillPolygon: {
-      const QBrush brush = BrushOf(flags, b.U32(0));
       QPainterPath path;
       const std::vector<QPointF> points = ReadPoints(b, 8, b.U32(4), flags);
       path.addPolygon(QPolygonF(QList<QPointF>(points.begin(), points.end())));
       path.closeSubpath();
-      Draw(path, &brush, nullptr);
+      fill(path);
       break;
     }
     case kDrawLines:
@@ -640,28 +655,9 @@ void EmfPlus::PlayRecord(uint16_t type, uint16_t flags,
       Draw(path, nullptr, &PenOf(id));
       break;
     }
-    case kFillEllipse: {
-      const QBrush brush = BrushOf(flags, b.U32(0));
-      Draw(ellipse(4), &brush, nullptr);
+    case kFillPath:
+      fill(ObjectOf(id, Object::Kind::kPath).path);
       break;
-    }
-    case kDrawEllipse:
-      Draw(ellipse(0), nullptr, &PenOf(id));
-      break;
-    case kFillPie: {
-      const QBrush brush = BrushOf(flags, b.U32(0));
-      Draw(arc(4, true), &brush, nullptr);
-      break;
-    }
-    case kDrawPie:
-    case kDrawArc:
-      Draw(arc(0, type == kDrawPie), nullptr, &PenOf(id));
-      break;
-    case kFillPath: {
-      const QBrush brush = BrushOf(flags, b.U32(0));
-      Draw(ObjectOf(id, Object::Kind::kPath).path, &brush, nullptr);
-      break;
-    }
     case kDrawPath:
       Draw(ObjectOf(id, Object::Kind::kPath).path, nullptr, &PenOf(b.U32(0)));
       break;

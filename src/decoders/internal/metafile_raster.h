@@ -1,8 +1,10 @@
 // What the two metafile readers (WMF, EMF) share: the size they render at,
-// their limits and the time they may take. Internal to vg::decoders.
+// their limits, the time they may take and the picture they draw into.
+// Internal to vg::decoders.
 #ifndef VG_DECODERS_INTERNAL_METAFILE_RASTER_H_
 #define VG_DECODERS_INTERNAL_METAFILE_RASTER_H_
 
+#include <QImage>
 #include <chrono>
 #include <cstdint>
 
@@ -62,6 +64,21 @@ struct RasterSize {
 // 481 when the logical size is over the picture limits or empty.
 RasterSize MetafileRasterSize(int64_t width, int64_t height,
                               const DecodeHint& hint);
+
+// Returns the bytes of a picture drawn at `size`.
+int64_t MetafilePictureBytes(const RasterSize& size);
+
+// Returns the picture of logical size `width` x `height` drawn at `size`,
+// its pixels allocated and not yet drawn; raises 7 when they cannot be.
+DecodedImage NewMetafilePicture(int64_t width, int64_t height,
+                                const RasterSize& size);
+
+// Returns a white image over the pixels of `out`, to draw on; `out` must
+// outlive it. Raises 7 when Qt cannot make it.
+QImage MetafileCanvas(DecodedImage* out);
+
+// Sets every pixel of `out` opaque, as the result's layout wants it.
+void MakeOpaque(DecodedImage* out);
 
 }  // namespace vg::decoders::decoders_internal
 

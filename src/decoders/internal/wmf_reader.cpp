@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "decoders/internal/byte_order.h"
+#include "decoders/internal/dib_header.h"
 #include "decoders/internal/emf_player.h"
 #include "decoders/internal/metafile_raster.h"
 #include "decoders/internal/picture_error.h"
@@ -156,33 +157,22 @@ class Params {
 // its bytes hold.
 std::optional<int64_t> BitmapPixels(std::span<const uint8_t> dib) {
   if (dib.size() < 16) return std::nullopt;
-  const uint32_t header = Le32(dib, 0);
-  int64_t width = 0;
-  int64_t height = 0;
-  int64_t bits = 0;
-  uint32_t compression = 0;
-  if (header == 12) {
-    width = Le16(dib, 4);
-    height = Le16(dib, 6);
-    bits = Le16(dib, 10);
-  } else if (header >= 40 && dib.size() >= 40) {
-    width = static_cast<int32_t>(Le32(dib, 4));
-    height = std::abs(int64_t{static_cast<int32_t>(Le32(dib, 8))});
-    bits = Le16(dib, 14);
-    compression = Le32(dib, 16);
-  } else {
-    RaisePictureError(platform::kErrInvalidPicture);
-  }
+  const std::optional<DibHeader> header = ReadDibHeader(dib);
+  if (!header) RaisePictureError(platform::kErrInvalidPicture);
+  const int64_t width = header->width;
+  const int64_t height = std::abs(header->height);
+  const int64_t bits = header->bits;
+  const uint32_t compression = header->compression;
   CheckPictureSides(width, height);
   if ((bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 &&
        bits != 32) ||
-      compression > 3 || (compression == 1 && bits != 8) ||
-      (compression == 2 && bits != 4)) {
+      compression > kBiBitfields || (compression == kBiRle8 && bits != 8) ||
+      (compression == kBiRle4 && bits != 4)) {
     RaisePictureError(platform::kErrInvalidPicture);
   }
   const int64_t pixels = width * height;
   const auto bytes = static_cast<int64_t>(dib.size());
-  if (compression == 0 || compression == 3) {
+  if (compression == kBiRgb || compression == kBiBitfields) {
     const int64_t stride = (width * bits + 31) / 32 * 4;
     if (stride * height > bytes) {
       RaisePictureError(platform::kErrInvalidPicture);
@@ -222,7 +212,7 @@ size_t DibInfoBytes(std::span<const uint8_t> dib) {
   const uint32_t header = Le32(dib, 0);
   size_t colours = 0;
   size_t entry = 4;
-  if (header == 12) {
+  if (header == kDibCoreHeaderBytes) {
     const uint32_t bits = Le16(dib, 10);
     colours = bits <= 8 ? size_t{1} << bits : 0;
     entry = 3;
@@ -233,7 +223,9 @@ size_t DibInfoBytes(std::span<const uint8_t> dib) {
     colours = used != 0 && used <= 256 ? used
               : bits <= 8              ? size_t{1} << bits
                                        : 0;
-    if (compression == 3 && header == 40) colours = 3;
+    if (compression == kBiBitfields && header == kDibInfoHeaderBytes) {
+      colours = 3;  // the masks
+    }
   }
   return std::min(dib.size(), header + colours * entry);
 }
