@@ -442,30 +442,35 @@ TEST(EmfTest, MonoBrushTakesTheTextColoursAndExcludedRectIsLeft) {
   EXPECT_COLOUR(image, 100, 2, kWhite, 0);
 }
 
+// Each refusal names what is wrong; a picture too large to draw is not an
+// invalid one.
+void ExpectRefusals(
+    const std::vector<std::pair<std::vector<uint8_t>, std::string>>& cases) {
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const testing::Refusal refusal = testing::RefusalOf(cases[i].first);
+    EXPECT_EQ(refusal.number, cases[i].second == "too large"
+                                  ? platform::kErrOutOfMemory
+                                  : platform::kErrInvalidPicture)
+        << i;
+    EXPECT_NE(refusal.description.find(cases[i].second), std::string::npos)
+        << i << ": " << refusal.description;
+  }
+}
+
 TEST(EmfTest, DamagedAndHostileFilesAreInvalid) {
   const std::vector<uint8_t> good = RedRectangleEmf();
   std::vector<uint8_t> past_end = good;
   past_end[108 + 4] = 0xF0;  // the first record claims more than the file
-  EXPECT_EQ(ErrorNumberOf(past_end), platform::kErrInvalidPicture);
   std::vector<uint8_t> tiny_record = good;
   tiny_record[108 + 4] = 4;
-  EXPECT_EQ(ErrorNumberOf(tiny_record), platform::kErrInvalidPicture);
-  std::vector<uint8_t> cut(good.begin(), good.end() - 30);
-  EXPECT_EQ(ErrorNumberOf(cut), platform::kErrInvalidPicture);
-  std::vector<uint8_t> header_only(good.begin(), good.begin() + 60);
-  EXPECT_EQ(ErrorNumberOf(header_only), platform::kErrInvalidPicture);
-
+  std::vector<uint8_t> no_end = good;
+  no_end.resize(good.size() - 20);  // its EOF record
   EmfWriter empty(10, 10);
   empty.SetFrame(0, 0, 0, 0);
   empty.SetBounds(0, 0, -1, -1);
-  EXPECT_EQ(ErrorNumberOf(empty.Finish()), platform::kErrInvalidPicture);
-
-  // Millions of pixels wide: a picture too large to draw, not an invalid
-  // one.
+  // Millions of pixels wide.
   EmfWriter huge(10, 10);
   huge.SetFrame(0, 0, 300000000, 100);
-  EXPECT_EQ(ErrorNumberOf(huge.Finish()), platform::kErrOutOfMemory);
-
   // A bitmap whose header claims far more pixels than its record holds.
   EmfWriter dib(100, 100);
   dib.StretchDib(0, 0, 10, 10, 2, 2, {0, 0, 0, 0});
@@ -474,11 +479,21 @@ TEST(EmfTest, DamagedAndHostileFilesAreInvalid) {
   ASSERT_EQ(big_dib[header_at], 40);
   big_dib[header_at + 5] = 0x40;  // width 16386
   big_dib[header_at + 9] = 0x40;  // height 16386
-  EXPECT_EQ(ErrorNumberOf(big_dib), platform::kErrInvalidPicture);
-
   EmfWriter many(10, 10);
   for (int i = 0; i < (1 << 20); ++i) many.Record(kSetBkMode, {1});
-  EXPECT_EQ(ErrorNumberOf(many.Finish()), platform::kErrInvalidPicture);
+
+  ExpectRefusals({
+      {past_end, "(EMF: record 37 at byte 108 is damaged)"},
+      {tiny_record, "at byte 108 is damaged"},
+      {std::vector<uint8_t>(good.begin(), good.end() - 30), "is damaged"},
+      {no_end, "(EMF: cut short before its last record)"},
+      {std::vector<uint8_t>(good.begin(), good.begin() + 60),
+       "(EMF: damaged header)"},
+      {empty.Finish(), "(a size of "},
+      {huge.Finish(), "too large"},
+      {big_dib, "(EMF: record 81 at byte 108 is damaged)"},
+      {many.Finish(), "(EMF: more than 1048576 records)"},
+  });
 }
 
 // EMF+ records, flags and values used below.
@@ -1026,27 +1041,27 @@ TEST(WmfTest, DamagedAndHostileFilesAreInvalid) {
   const size_t first_record = 22 + 18;
   std::vector<uint8_t> past_end = good;
   past_end[first_record + 2] = 0x10;  // millions of words
-  EXPECT_EQ(ErrorNumberOf(past_end), platform::kErrInvalidPicture);
-  std::vector<uint8_t> cut(good.begin(), good.end() - 10);
-  EXPECT_EQ(ErrorNumberOf(cut), platform::kErrInvalidPicture);
-  std::vector<uint8_t> no_header(good.begin(), good.begin() + 30);
-  EXPECT_EQ(ErrorNumberOf(no_header), platform::kErrInvalidPicture);
   std::vector<uint8_t> no_units = good;
   no_units[14] = no_units[15] = 0;
-  EXPECT_EQ(ErrorNumberOf(no_units), platform::kErrInvalidPicture);
-
   // A StretchDIB whose bitmap claims 20000 x 20000 pixels in a few bytes.
   WmfWriter dib(0, 0, 100, 100, 96);
   std::vector<uint16_t> params(11, 0);
   params.insert(params.end(), {40, 0, 20000, 0, 20000, 0, 1, 24});
   params.resize(params.size() + 20, 0);
   dib.Record(0x0F43, params);
-  EXPECT_EQ(ErrorNumberOf(dib.Finish()), platform::kErrInvalidPicture);
-
   WmfWriter many;
   many.Window(0, 0, 10, 10);
   for (int i = 0; i < (1 << 20); ++i) many.Record(0x0102, {1});
-  EXPECT_EQ(ErrorNumberOf(many.Finish()), platform::kErrInvalidPicture);
+
+  ExpectRefusals({
+      {past_end, "(WMF: record "},
+      {std::vector<uint8_t>(good.begin(), good.end() - 10), "(WMF: "},
+      {std::vector<uint8_t>(good.begin(), good.begin() + 30),
+       "(WMF: damaged header)"},
+      {no_units, "(WMF: placeable header of 0 units an inch)"},
+      {dib.Finish(), "(WMF: record 3907 at byte "},
+      {many.Finish(), "(WMF: more than 1048576 records)"},
+  });
 }
 
 // inkscape_shapes.svg exported by Inkscape 1.2 as EMF and as WMF: a red

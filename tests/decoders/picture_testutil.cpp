@@ -558,4 +558,13 @@ int32_t ErrorNumberOf(const std::vector<uint8_t>& bytes,
   return 0;
 }
 
+Refusal RefusalOf(const std::vector<uint8_t>& bytes) {
+  try {
+    DecodePictureBytes(bytes);
+  } catch (const platform::Error& e) {
+    return {e.number(), e.description()};
+  }
+  return {};
+}
+
 }  // namespace vg::decoders::testing

@@ -175,6 +175,14 @@ std::vector<uint8_t> EncodePng(const PngSpec& spec);
 int32_t ErrorNumberOf(const std::vector<uint8_t>& bytes,
                       const DecodeHint& hint = {});
 
+// The number and description of the error DecodePictureBytes raises for
+// `bytes`; {0, ""} when it decodes them.
+struct Refusal {
+  int32_t number = 0;
+  std::string description;
+};
+Refusal RefusalOf(const std::vector<uint8_t>& bytes);
+
 }  // namespace vg::decoders::testing
 
 #endif  // VG_TESTS_APP_DECODERS_PICTURE_TESTUTIL_H_

@@ -10,7 +10,7 @@ Header ReadHeader(std::span<const uint8_t> bytes) {
   Reader r(bytes);
   if (!r.Has(0, kHeaderMinBytes) || r.U32(0) != kHeader ||
       r.U32(4) < kHeaderMinBytes || r.U32(4) > bytes.size()) {
-    RaisePictureError(platform::kErrInvalidPicture);
+    RaiseInvalidPicture("EMF: damaged header");
   }
   Header h;
   h.bounds = ReadRect(r, 8);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <optional>
+#include <string>
 
 #include "decoders/internal/decode_budget.h"
 #include "decoders/internal/emf_dib.h"
@@ -77,18 +78,23 @@ EmfLayout ScanEmf(std::span<const uint8_t> bytes) {
   while (!ended && bytes.size() - at >= emf::kRecordHeadBytes) {
     const uint32_t type = Le32(bytes, at);
     const uint32_t size = Le32(bytes, at + 4);
-    if (size < emf::kRecordHeadBytes || size > bytes.size() - at ||
-        ++layout.records > kMaxMetafileRecords) {
-      RaisePictureError(platform::kErrInvalidPicture);
+    if (size < emf::kRecordHeadBytes || size > bytes.size() - at) {
+      RaiseDamagedRecord("EMF", type, at);
+    }
+    if (++layout.records > kMaxMetafileRecords) {
+      RaiseInvalidPicture("EMF: more than " +
+                          std::to_string(kMaxMetafileRecords) + " records");
     }
     const Reader rec(bytes.subspan(at, size));
-    layout.largest_bitmap_pixels =
-        std::max(layout.largest_bitmap_pixels, LargestBitmapPixels(rec, type));
+    ForRecord("EMF", type, at, [&] {
+      layout.largest_bitmap_pixels = std::max(layout.largest_bitmap_pixels,
+                                              LargestBitmapPixels(rec, type));
+    });
     at += size;
     ended = type == emf::kEof;
   }
   // The last record is EOF; a file without it was cut short.
-  if (!ended) RaisePictureError(platform::kErrInvalidPicture);
+  if (!ended) RaiseInvalidPicture("EMF: cut short before its last record");
   return layout;
 }
 
@@ -96,7 +102,7 @@ DecodedImage DecodeEmf(std::span<const uint8_t> bytes, const DecodeHint& hint) {
   const EmfLayout layout = ScanEmf(bytes);
   const emf::Header header = emf::ReadHeader(bytes);
   if (emf::DeviceFrame(header).isEmpty()) {
-    RaisePictureError(platform::kErrInvalidPicture);
+    RaiseInvalidPicture("EMF: its header's frame is empty");
   }
   const RasterSize size = MetafileRasterSize(layout.width, layout.height, hint);
   // The picture, and a bitmap with its mask and a mirrored copy of it.
@@ -111,9 +117,12 @@ DecodedImage DecodeEmf(std::span<const uint8_t> bytes, const DecodeHint& hint) {
     while (bytes.size() - at >= emf::kRecordHeadBytes) {
       const uint32_t size_bytes = Le32(bytes, at + 4);
       const Reader rec(bytes.subspan(at, size_bytes));
-      if (!player.Play(rec, Le32(bytes, at))) break;
+      const uint32_t type = Le32(bytes, at);
+      bool more = true;
+      ForRecord("EMF", type, at, [&] { more = player.Play(rec, type); });
+      if (!more) break;
       at += size_bytes;
-      if (deadline.Passed()) RaisePictureError(platform::kErrInvalidPicture);
+      if (deadline.Passed()) RaiseDrawingTooLong();
     }
     player.Finish();
   }

@@ -388,7 +388,7 @@ void EmfPlus::Play(std::span<const uint8_t> comment_data) {
     PlayRecord(type, flags,
                comment_data.subspan(at + kRecordHeader, data_size));
     at += size;
-    if (deadline_->Passed()) RaisePictureError(platform::kErrInvalidPicture);
+    if (deadline_->Passed()) RaiseDrawingTooLong();
   }
 }
 

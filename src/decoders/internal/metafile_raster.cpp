@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <string>
 
 #include "decoders/internal/picture_error.h"
 #include "platform/error.h"
@@ -66,6 +67,20 @@ QImage MetafileCanvas(DecodedImage* out) {
 
 void MakeOpaque(DecodedImage* out) {
   for (size_t i = 3; i < out->bgrx.size(); i += 4) out->bgrx[i] = 255;
+}
+
+void RaiseDamagedRecord(const char* format, uint32_t type, size_t at) {
+  RaiseInvalidPicture(std::string(format) + ": record " + std::to_string(type) +
+                      " at byte " + std::to_string(at) + " is damaged");
+}
+
+void RaiseDrawingTooLong() {
+  RaiseInvalidPicture(
+      "drawing took longer than " +
+      std::to_string(
+          std::chrono::duration_cast<std::chrono::seconds>(kMetafileTimeLimit)
+              .count()) +
+      " s");
 }
 
 }  // namespace vg::decoders::decoders_internal

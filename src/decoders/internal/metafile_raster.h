@@ -6,9 +6,12 @@
 
 #include <QImage>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 
 #include "decoders/decode_picture.h"
+#include "decoders/internal/picture_error.h"
+#include "platform/error.h"
 
 namespace vg::decoders::decoders_internal {
 
@@ -41,6 +44,19 @@ inline constexpr uint32_t kEtoClipped = 0x4;
 
 // The raster operation that copies the source.
 inline constexpr uint32_t kSrcCopy = 0x00CC0020;
+
+// Raises 481 for the record of `format` ("EMF", "WMF") of type `type` at
+// byte `at` of the file: "EMF: record 94 at byte 1234 is damaged".
+[[noreturn]] void RaiseDamagedRecord(const char* format, uint32_t type,
+                                     size_t at);
+
+// Runs `step` for that record: a 481 it raises without a reason is raised
+// again naming the record.
+template <typename Step>
+void ForRecord(const char* format, uint32_t type, size_t at, Step step);
+
+// Raises 481 for a metafile that took longer than kMetafileTimeLimit.
+[[noreturn]] void RaiseDrawingTooLong();
 
 // A rendering time limit, checked between records.
 class Deadline {
@@ -79,6 +95,16 @@ QImage MetafileCanvas(DecodedImage* out);
 
 // Sets every pixel of `out` opaque, as the result's layout wants it.
 void MakeOpaque(DecodedImage* out);
+
+template <typename Step>
+void ForRecord(const char* format, uint32_t type, size_t at, Step step) {
+  try {
+    step();
+  } catch (const platform::Error& e) {
+    if (IsUnexplained(e)) RaiseDamagedRecord(format, type, at);
+    throw;
+  }
+}
 
 }  // namespace vg::decoders::decoders_internal
 

@@ -22,6 +22,12 @@ void RaiseInvalidPicture(std::string_view reason) {
                         std::move(description));
 }
 
+bool IsUnexplained(const platform::Error& error) {
+  return error.number() == platform::kErrInvalidPicture &&
+         error.description() ==
+             platform::StandardDescription(platform::kErrInvalidPicture);
+}
+
 void RaisePictureTooLarge(int64_t width, int64_t height,
                           std::string_view reason) {
   std::string description = "Picture too large: " + std::to_string(width) +
@@ -37,7 +43,8 @@ void RaisePictureTooLarge(int64_t width, int64_t height,
 
 void CheckPictureSides(int64_t width, int64_t height) {
   if (width <= 0 || height <= 0) {
-    RaisePictureError(platform::kErrInvalidPicture);
+    RaiseInvalidPicture("a size of " + std::to_string(width) + " \u00D7 " +
+                        std::to_string(height));
   }
   if (width > kMaxPictureSidePx || height > kMaxPictureSidePx) {
     RaisePictureTooLarge(

@@ -20,6 +20,10 @@ namespace vg::decoders::decoders_internal {
 // reason telling which.
 [[noreturn]] void RaiseInvalidPicture(std::string_view reason);
 
+// True for a 481 that says no more than "Invalid picture": one a caller
+// that knows where it happened may name better.
+bool IsUnexplained(const platform::Error& error);
+
 // Throws platform::Error 7 (Out of memory) described as "Picture too large:
 // W × H (`reason`)": a picture that may well be valid but cannot be decoded
 // within the limits of decode_picture.h.

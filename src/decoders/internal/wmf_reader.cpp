@@ -490,33 +490,37 @@ void Walk(std::span<const uint8_t> bytes, Scan* scan, Each each) {
     }
     scan->units_per_inch = static_cast<uint16_t>(Le16(bytes, 14));
     if (scan->units_per_inch == 0) {
-      RaisePictureError(platform::kErrInvalidPicture);
+      RaiseInvalidPicture("WMF: placeable header of 0 units an inch");
     }
     at = kPlaceableBytes;
   }
   if (bytes.size() < at + kHeaderBytes || Le16(bytes, at + 2) != 9) {
-    RaisePictureError(platform::kErrInvalidPicture);
+    RaiseInvalidPicture("WMF: damaged header");
   }
   scan->objects = static_cast<uint16_t>(Le16(bytes, at + 10));
   // No record is larger than the header says, nor than the file.
   const uint64_t max_record_bytes = uint64_t{Le32(bytes, at + 12)} * 2;
   if (max_record_bytes > bytes.size()) {
-    RaisePictureError(platform::kErrInvalidPicture);
+    RaiseInvalidPicture("WMF: its header states a record larger than the file");
   }
   at += kHeaderBytes;
   int64_t records = 0;
   while (bytes.size() - at >= 6) {
     const uint64_t size = uint64_t{Le32(bytes, at)} * 2;
     const auto function = static_cast<uint16_t>(Le16(bytes, at + 4));
-    if (size < 6 || size > bytes.size() - at || size - 6 > max_record_bytes ||
-        ++records > kMaxMetafileRecords) {
-      RaisePictureError(platform::kErrInvalidPicture);
+    if (size < 6 || size > bytes.size() - at || size - 6 > max_record_bytes) {
+      RaiseDamagedRecord("WMF", function, at);
+    }
+    if (++records > kMaxMetafileRecords) {
+      RaiseInvalidPicture("WMF: more than " +
+                          std::to_string(kMaxMetafileRecords) + " records");
     }
     // Only an EOF of three words ends the picture, as Windows reads it.
     if (function == kEof && size == 6) break;
     const Params p(bytes.subspan(at + 6, size - 6));
     if (const size_t dib = DibWord(function, p); dib != 0) {
-      BitmapPixels(p.bytes().subspan(dib * 2));
+      ForRecord("WMF", function, at,
+                [&] { BitmapPixels(p.bytes().subspan(dib * 2)); });
     }
     each(function, p);
     at += size;
@@ -1213,7 +1217,9 @@ std::vector<uint8_t> WmfToEmf(std::span<const uint8_t> bytes) {
     height_px = std::abs(window[3]);
   } else {
     framed = false;
-    if (scan.drawn.Empty()) RaisePictureError(platform::kErrInvalidPicture);
+    if (scan.drawn.Empty()) {
+      RaiseInvalidPicture("WMF: no window and nothing drawn");
+    }
     width_px = scan.drawn.right - scan.drawn.left;
     height_px = scan.drawn.bottom - scan.drawn.top;
   }
@@ -1221,7 +1227,7 @@ std::vector<uint8_t> WmfToEmf(std::span<const uint8_t> bytes) {
   const int32_t frame_cy = Himetric(height_px);
   if (frame_cx <= 0 || frame_cy <= 0 ||
       (framed && (window[2] == 0 || window[3] == 0))) {
-    RaisePictureError(platform::kErrInvalidPicture);
+    RaiseInvalidPicture("WMF: an empty frame");
   }
 
   EmfOut out;
@@ -1277,7 +1283,7 @@ std::vector<uint8_t> WmfToEmf(std::span<const uint8_t> bytes) {
   put(52, out.records(), 4);
   put(56, std::min<uint32_t>(translator.handles(), 0xFFFF), 2);
   if (emf.size() > kWmfToEmfGrowth * bytes.size() + kWmfToEmfOverhead) {
-    RaisePictureError(platform::kErrInvalidPicture);
+    RaiseInvalidPicture("WMF: its drawing grows past the translation's bound");
   }
   return emf;
 }
