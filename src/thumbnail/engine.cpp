@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <exception>
 #include <mutex>
@@ -567,13 +568,20 @@ Summary Run(const Job& job, Events* events) {
 }
 
 bool MakeFolders(const std::string& path) {
+  int why = 0;  // the first mkdir failure that is not "it exists"
   for (size_t i = 1; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == '/') {
-      mkdir(path.substr(0, i).c_str(), 0777);  // an existing one is fine
+    if ((i == path.size() || path[i] == '/') &&
+        mkdir(path.substr(0, i).c_str(), 0777) != 0 && errno != EEXIST &&
+        why == 0) {
+      why = errno;
     }
   }
   struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+  // What the caller tells: why the folder could not be made, not that it is
+  // missing.
+  if (why != 0) errno = why;
+  return false;
 }
 
 const char* ToString(Status status) {

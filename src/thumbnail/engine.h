@@ -187,7 +187,7 @@ class Events {
 Summary Run(const Job& job, Events* events = nullptr);
 
 // Makes `path` (an ANSI path) and the folders above it that are missing;
-// returns whether it is a folder then.
+// returns whether it is a folder then (when not, errno says why).
 bool MakeFolders(const std::string& path);
 
 // The reason given to a picture whose thumbnail a later one replaced.
