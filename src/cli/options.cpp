@@ -6,9 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "decoders/picture_formats.h"
 #include "platform/code_page.h"
 #include "platform/error.h"
 #include "platform/numeric_text.h"
@@ -17,17 +19,23 @@
 namespace vg::cli {
 namespace {
 
-constexpr const char* kUsage =
+constexpr const char* kUsageHead =
     "Usage: vignettes --origin DIR --dest DIR --width W [OPTION]...\n"
     "       vignettes --origin DIR --dest DIR --small S --large L [OPTION]...\n"
     "       vignettes --origin DIR --cache[=SIZES] [OPTION]...\n"
     "       vignettes [FOLDER]   (opens the window, on FOLDER if given)\n"
-    "\n"
-    "Writes every picture of DIR (JPEG, PNG, GIF, BMP, ICO, CUR, WebP, TIFF,\n"
-    "HEIC/HEIF, AVIF, camera RAW files such as DNG, CR2, NEF, ARW, and the\n"
-    "WMF and EMF metafiles) as a quality-90 JPEG scaled to the given width,\n"
-    "its height in proportion, under a file name made safe for any file\n"
-    "system. The format is told by a file's content, not its name.\n"
+    "\n";
+
+// The paragraph between them, around the list of formats read, is filled to
+// kUsageColumns.
+constexpr const char* kFormatsBefore = "Writes every picture of DIR (";
+constexpr const char* kFormatsAfter =
+    ") as a quality-90 JPEG scaled to the given width, its height in "
+    "proportion, under a file name made safe for any file system. The format "
+    "is told by a file's content, not its name.";
+constexpr size_t kUsageColumns = 72;
+
+constexpr const char* kUsageTail =
     "\n"
     "  --origin DIR   folder of pictures to read (a pattern such as\n"
     "                 DIR/*.jpg limits it to the matching names)\n"
@@ -266,6 +274,28 @@ ParsedOptions CheckTogether(Options options) {
   return options;
 }
 
+// Returns `text` broken into lines of at most `columns` characters at its
+// spaces (a longer word alone on its line), each ended by a newline.
+std::string FillParagraph(std::string_view text, size_t columns) {
+  std::string out;
+  size_t line_start = 0;
+  while (!text.empty()) {
+    const size_t space = text.find(' ');
+    const std::string_view word = text.substr(0, space);
+    if (out.size() > line_start &&
+        out.size() - line_start + 1 + word.size() > columns) {
+      out += '\n';
+      line_start = out.size();
+    } else if (out.size() > line_start) {
+      out += ' ';
+    }
+    out += word;
+    text.remove_prefix(space == std::string_view::npos ? text.size()
+                                                       : space + 1);
+  }
+  return out + '\n';
+}
+
 }  // namespace
 
 ParsedOptions ParseOptions(int argc, char* const* argv) {
@@ -433,6 +463,14 @@ std::string ReadShard(const std::string& text, uint64_t* index,
   return {};
 }
 
-const char* UsageText() { return kUsage; }
+const char* UsageText() {
+  static const std::string text =
+      kUsageHead +
+      FillParagraph(
+          kFormatsBefore + decoders::PictureFormatList() + kFormatsAfter,
+          kUsageColumns) +
+      kUsageTail;
+  return text.c_str();
+}
 
 }  // namespace vg::cli

@@ -4,13 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "decoders/picture_formats.h"
 #include "thumbnail/internal/md5.h"
 
 namespace vg::thumbnail {
@@ -43,45 +43,21 @@ uint32_t BigEndian32(const unsigned char* p) {
 
 // What shared-mime-info's globs give; its magic is consulted only when
 // the name says nothing, so a JPEG named .png is still image/png.
-constexpr std::array<std::pair<const char*, const char*>, 37> kByExtension = {{
-    {"jpg", "image/jpeg"},
-    {"jpeg", "image/jpeg"},
-    {"jpe", "image/jpeg"},
-    {"png", "image/png"},
-    {"gif", "image/gif"},
-    {"bmp", "image/bmp"},
-    {"dib", "image/bmp"},
-    {"ico", "image/vnd.microsoft.icon"},
-    {"cur", "image/x-win-bitmap"},
-    {"wmf", "image/wmf"},
-    {"emf", "image/emf"},
-    {"webp", "image/webp"},
-    {"tif", "image/tiff"},
-    {"tiff", "image/tiff"},
-    {"heic", "image/heif"},
-    {"heif", "image/heif"},
-    {"hif", "image/heif"},
-    {"avif", "image/avif"},
-    {"dng", "image/x-adobe-dng"},
-    {"cr2", "image/x-canon-cr2"},
-    {"cr3", "image/x-canon-cr3"},
-    {"crw", "image/x-canon-crw"},
-    {"nef", "image/x-nikon-nef"},
-    {"nrw", "image/x-nikon-nrw"},
-    {"arw", "image/x-sony-arw"},
-    {"sr2", "image/x-sony-sr2"},
-    {"srf", "image/x-sony-srf"},
-    {"raf", "image/x-fuji-raf"},
-    {"orf", "image/x-olympus-orf"},
-    {"rw2", "image/x-panasonic-rw2"},
-    {"raw", "image/x-panasonic-rw"},
-    {"pef", "image/x-pentax-pef"},
-    {"mrw", "image/x-minolta-mrw"},
-    {"x3f", "image/x-sigma-x3f"},
-    {"kdc", "image/x-kodak-kdc"},
-    {"dcr", "image/x-kodak-dcr"},
-    {"k25", "image/x-kodak-k25"},
-}};
+// `extension` is in lower case.
+std::string_view MimeTypeOfExtension(std::string_view extension) {
+  for (const decoders::PictureFormatRow& row : decoders::PictureFormats()) {
+    for (const decoders::MimeType& type : row.mime_types) {
+      std::string_view globs = type.extensions;
+      while (!globs.empty()) {
+        const size_t space = globs.find(' ');
+        if (globs.substr(0, space) == extension) return type.name;
+        globs.remove_prefix(space == std::string_view::npos ? globs.size()
+                                                            : space + 1);
+      }
+    }
+  }
+  return {};
+}
 
 }  // namespace
 
@@ -226,10 +202,9 @@ std::string PictureMimeType(std::string_view path,
       slash == std::string_view::npos ? path : path.substr(slash + 1);
   const size_t dot = name.rfind('.');
   if (dot != std::string_view::npos && dot > 0) {
-    const std::string extension = Lower(name.substr(dot + 1));
-    for (const auto& [ext, mime] : kByExtension) {
-      if (extension == ext) return mime;
-    }
+    const std::string_view mime =
+        MimeTypeOfExtension(Lower(name.substr(dot + 1)));
+    if (!mime.empty()) return std::string(mime);
   }
   const auto starts = [&](std::string_view magic, size_t at = 0) {
     return first_bytes.size() >= at + magic.size() &&
@@ -291,8 +266,10 @@ std::vector<std::pair<std::string, std::string>> EntryText(
 
 bool IsPictureTypeWeRead(std::string_view mime_type) {
   if (mime_type.empty()) return false;
-  for (const auto& [ext, mime] : kByExtension) {
-    if (mime_type == mime) return true;
+  for (const decoders::PictureFormatRow& row : decoders::PictureFormats()) {
+    for (const decoders::MimeType& type : row.mime_types) {
+      if (mime_type == type.name) return true;
+    }
   }
   return false;
 }

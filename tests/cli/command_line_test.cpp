@@ -211,7 +211,9 @@ TEST_F(CommandLineTest, QuietPrintsNothingButFailures) {
   std::ofstream(root_ / "in" / "notes.txt") << "hello";
   EXPECT_EQ(Run({"--origin", In(), "--dest", Out(), "--width", "10", "-q"}), 1);
   EXPECT_EQ(out_, "");
-  EXPECT_EQ(err_, "vignettes: " + In() + "/notes.txt: Invalid picture\n");
+  EXPECT_EQ(err_, "vignettes: " + In() +
+                      "/notes.txt: Invalid picture (not a format read here; "
+                      "the file starts with \"hello\")\n");
 }
 
 TEST_F(CommandLineTest, OnlySkippedNamesMakeNoPictureForAnyNumberOfJobs) {
@@ -343,7 +345,8 @@ TEST_F(CommandLineTest, TheReportNamesEveryPictureAndFeedsARunOfTheFailed) {
   EXPECT_NE(lines[2].find("\"" + Out() + "/sub/cafe.jpg\""), std::string::npos);
   EXPECT_NE(lines[3].find("/sub/notes.txt\",\"outputs\":[\"" + Out() +
                           "/sub/notes.txt\"],\"status\":\"failed\","
-                          "\"reason\":\"Invalid picture\""),
+                          "\"reason\":\"Invalid picture (not a format read "
+                          "here; the file starts with \\\"no pictu\\\")\""),
             std::string::npos)
       << lines[3];
 

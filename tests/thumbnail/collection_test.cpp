@@ -113,7 +113,9 @@ TEST(RecursiveRunTest, TheDestinationMirrorsTheTreeWithSafeFolderNames) {
   const PictureResult& notes =
       results.by_input.at((in / "2023" / "notes.txt").string());
   EXPECT_EQ(notes.status, Status::kFailed);
-  EXPECT_EQ(notes.reason, "Invalid picture");
+  EXPECT_EQ(notes.reason,
+            "Invalid picture (not a format read here; the file starts with "
+            "\"no pictu\")");
 
   // One size: the same tree without Grand/, whatever the number of jobs.
   TempFolder one, other;

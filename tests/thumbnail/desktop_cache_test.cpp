@@ -49,6 +49,36 @@ TEST(DesktopCacheTest, UrisAreEscapedAsGlibEscapesThem) {
   }
 }
 
+TEST(DesktopCacheTest, MimeTypesComeFromTheNameElseFromTheFirstBytes) {
+  const std::string tiff("II*\0", 4);
+  const struct {
+    std::string path, first_bytes, mime_type;
+  } cases[] = {
+      {"/p/a.jpg", "", "image/jpeg"},
+      {"/p/A.JPE", "", "image/jpeg"},
+      {"/p/a.png", "\xFF\xD8\xFF", "image/png"},  // the name wins
+      {"/p/a.dib", "", "image/bmp"},
+      {"/p/a.cur", "", "image/x-win-bitmap"},
+      {"/p/a.tiff", "", "image/tiff"},
+      {"/p/a.hif", "", "image/heif"},
+      {"/p/a.avif", "", "image/avif"},
+      {"/p/a.raw", tiff, "image/x-panasonic-rw"},
+      {"/p/a.k25", tiff, "image/x-kodak-k25"},
+      {"/p/a.emf", "", "image/emf"},
+      {"/p/a.srw", tiff, "image/tiff"},  // no glob: the bytes decide
+      {"/p/a.jpg.txt", "GIF89a", "image/gif"},
+      {"/p.png/a", "\x89PNG\r\n\x1A\n", "image/png"},
+      {"/p/.jpg", "", ""},
+      {"/p/a", "text", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(PictureMimeType(c.path, c.first_bytes), c.mime_type) << c.path;
+  }
+  EXPECT_TRUE(IsPictureTypeWeRead("image/x-kodak-dcr"));
+  EXPECT_FALSE(IsPictureTypeWeRead("image/svg+xml"));
+  EXPECT_FALSE(IsPictureTypeWeRead(""));
+}
+
 TEST(DesktopCacheTest, EntryNamesAreTheMd5OfTheUri) {
   // As GNOME's thumbnail factory named a failure entry of this URI.
   EXPECT_EQ(CacheEntryName("file:///tmp/gt/broken.jpg"),

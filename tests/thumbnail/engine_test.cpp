@@ -89,7 +89,9 @@ TEST(EngineTest, EveryPictureIsReadOnceForEverySetAndToldAsItGoes) {
   ASSERT_EQ(done.failures.size(), 1u);
   EXPECT_EQ(done.failures[0].set, Failure::kNoSet);  // a load: every set
   EXPECT_EQ(done.failures[0].path, in.text() + u"c.txt");
-  EXPECT_EQ(done.failures[0].reason, "Invalid picture");
+  EXPECT_EQ(done.failures[0].reason,
+            "Invalid picture (not a format read here; the file starts with "
+            "\"not a pi\")");
   EXPECT_EQ(events.failed.size(), 1u);
   // Two reads, four thumbnails, three pictures finished.
   EXPECT_EQ(events.loaded.size(), 2u);
