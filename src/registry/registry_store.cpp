@@ -166,6 +166,18 @@ int32_t Begin(StoreState& s, HKEY hkey, KeyHandle** entry) {
   return EnsureOpen(s);
 }
 
+// Runs `call(s, entry)` under the store's lock once `hkey` is found to be a
+// handle of the open store whose rights hold every bit of `rights`.
+template <class Call>
+int32_t WithKey(HKEY hkey, uint32_t rights, Call&& call) {
+  StoreState& s = State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  KeyHandle* entry = nullptr;
+  if (int32_t r = Begin(s, hkey, &entry); r != kRegSuccess) return r;
+  if ((entry->rights & rights) != rights) return kRegAccessDenied;
+  return call(s, entry);
+}
+
 // Runs one Reg* call, turning an exception that escapes it into a code: the
 // functions are called like C functions and must not throw.
 template <class Call>
@@ -284,37 +296,36 @@ int32_t RegCreateKeyExA(HKEY hkey, const char* sub_key, uint32_t reserved,
     const std::vector<std::string> folds = FoldAll(*parts);
     std::string_view class_view = OrEmpty(class_text);
 
-    StoreState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    KeyHandle* base = nullptr;
-    if (int32_t r = Begin(s, hkey, &base); r != kRegSuccess) return r;
-    int64_t key_id = 0;
-    bool created = false;
-    int32_t r = s.db->Transact(true, [&]() -> int32_t {
-      created = false;
-      int64_t current = base->key_id;
-      if (!s.db->KeyExists(current)) return kRegKeyDeleted;
-      for (size_t i = 0; i < parts->size(); ++i) {
-        if (auto child = s.db->FindChild(current, folds[i])) {
-          current = *child;
-          continue;
+    auto on_key = [&](StoreState& s, KeyHandle* base) -> int32_t {
+      int64_t key_id = 0;
+      bool created = false;
+      int32_t r = s.db->Transact(true, [&]() -> int32_t {
+        created = false;
+        int64_t current = base->key_id;
+        if (!s.db->KeyExists(current)) return kRegKeyDeleted;
+        for (size_t i = 0; i < parts->size(); ++i) {
+          if (auto child = s.db->FindChild(current, folds[i])) {
+            current = *child;
+            continue;
+          }
+          if ((base->rights & KEY_CREATE_SUB_KEY) == 0) return kRegAccessDenied;
+          bool last = i + 1 == parts->size();
+          current =
+              s.db->AddChild(current, (*parts)[i], folds[i],
+                             last ? class_view : std::string_view(), options);
+          created = true;
         }
-        if ((base->rights & KEY_CREATE_SUB_KEY) == 0) return kRegAccessDenied;
-        bool last = i + 1 == parts->size();
-        current =
-            s.db->AddChild(current, (*parts)[i], folds[i],
-                           last ? class_view : std::string_view(), options);
-        created = true;
+        key_id = current;
+        return kRegSuccess;
+      });
+      if (r != kRegSuccess) return r;
+      *result = Allocate(s, key_id, MapRights(sam_desired));
+      if (disposition != nullptr) {
+        *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
       }
-      key_id = current;
       return kRegSuccess;
-    });
-    if (r != kRegSuccess) return r;
-    *result = Allocate(s, key_id, MapRights(sam_desired));
-    if (disposition != nullptr) {
-      *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    }
-    return kRegSuccess;
+    };
+    return WithKey(hkey, 0, on_key);
   });
 }
 
@@ -328,25 +339,24 @@ int32_t RegOpenKeyExA(HKEY hkey, const char* sub_key, uint32_t options,
     if (!parts) return kRegInvalidParameter;
     const std::vector<std::string> folds = FoldAll(*parts);
 
-    StoreState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    KeyHandle* base = nullptr;
-    if (int32_t r = Begin(s, hkey, &base); r != kRegSuccess) return r;
-    int64_t key_id = 0;
-    int32_t r = s.db->Transact(false, [&]() -> int32_t {
-      int64_t current = base->key_id;
-      if (!s.db->KeyExists(current)) return kRegKeyDeleted;
-      for (const std::string& fold : folds) {
-        auto child = s.db->FindChild(current, fold);
-        if (!child) return kRegFileNotFound;
-        current = *child;
-      }
-      key_id = current;
+    auto on_key = [&](StoreState& s, KeyHandle* base) -> int32_t {
+      int64_t key_id = 0;
+      int32_t r = s.db->Transact(false, [&]() -> int32_t {
+        int64_t current = base->key_id;
+        if (!s.db->KeyExists(current)) return kRegKeyDeleted;
+        for (const std::string& fold : folds) {
+          auto child = s.db->FindChild(current, fold);
+          if (!child) return kRegFileNotFound;
+          current = *child;
+        }
+        key_id = current;
+        return kRegSuccess;
+      });
+      if (r != kRegSuccess) return r;
+      *result = Allocate(s, key_id, MapRights(sam_desired));
       return kRegSuccess;
-    });
-    if (r != kRegSuccess) return r;
-    *result = Allocate(s, key_id, MapRights(sam_desired));
-    return kRegSuccess;
+    };
+    return WithKey(hkey, 0, on_key);
   });
 }
 
@@ -373,41 +383,39 @@ int32_t RegQueryValueExA(HKEY hkey, const char* value_name, uint32_t* reserved,
     const uint32_t capacity = size_bytes != nullptr ? *size_bytes : 0;
     std::string fold = FoldName(OrEmpty(value_name));
 
-    StoreState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    KeyHandle* entry = nullptr;
-    if (int32_t r = Begin(s, hkey, &entry); r != kRegSuccess) return r;
-    if ((entry->rights & KEY_QUERY_VALUE) == 0) return kRegAccessDenied;
-    std::optional<ValueRow> row;
-    int32_t r = s.db->Transact(false, [&]() -> int32_t {
-      if (!s.db->KeyExists(entry->key_id)) return kRegKeyDeleted;
-      row = s.db->FindValue(entry->key_id, fold, false);
-      if (!row) return kRegFileNotFound;
-      // Read the bytes only when they will fit the caller's buffer.
-      if (data != nullptr && row->size <= capacity) {
-        row = s.db->FindValue(entry->key_id, fold, true);
+    auto on_key = [&](StoreState& s, KeyHandle* entry) -> int32_t {
+      std::optional<ValueRow> row;
+      int32_t r = s.db->Transact(false, [&]() -> int32_t {
+        if (!s.db->KeyExists(entry->key_id)) return kRegKeyDeleted;
+        row = s.db->FindValue(entry->key_id, fold, false);
         if (!row) return kRegFileNotFound;
+        // Read the bytes only when they will fit the caller's buffer.
+        if (data != nullptr && row->size <= capacity) {
+          row = s.db->FindValue(entry->key_id, fold, true);
+          if (!row) return kRegFileNotFound;
+        }
+        return kRegSuccess;
+      });
+      // No such value: a size query (no buffer) learns that there is nothing
+      // to read; a read keeps its buffer size, as the registry does (Wine's
+      // conformance tests pin both).
+      if (r == kRegFileNotFound && data == nullptr && size_bytes != nullptr) {
+        *size_bytes = 0;
       }
+      if (r != kRegSuccess) return r;
+      if (type != nullptr) *type = row->type;
+      if (data != nullptr) {
+        if (row->size > capacity) {
+          *size_bytes = row->size;
+          return kRegMoreData;
+        }
+        // Raw bytes: a text value carries its own terminator, if any.
+        std::copy(row->data.begin(), row->data.end(), data);
+      }
+      if (size_bytes != nullptr) *size_bytes = row->size;
       return kRegSuccess;
-    });
-    // No such value: a size query (no buffer) learns that there is nothing
-    // to read; a read keeps its buffer size, as the registry does (Wine's
-    // conformance tests pin both).
-    if (r == kRegFileNotFound && data == nullptr && size_bytes != nullptr) {
-      *size_bytes = 0;
-    }
-    if (r != kRegSuccess) return r;
-    if (type != nullptr) *type = row->type;
-    if (data != nullptr) {
-      if (row->size > capacity) {
-        *size_bytes = row->size;
-        return kRegMoreData;
-      }
-      // Raw bytes: a text value carries its own terminator, if any.
-      std::copy(row->data.begin(), row->data.end(), data);
-    }
-    if (size_bytes != nullptr) *size_bytes = row->size;
-    return kRegSuccess;
+    };
+    return WithKey(hkey, KEY_QUERY_VALUE, on_key);
   });
 }
 
@@ -425,16 +433,14 @@ int32_t RegSetValueExA(HKEY hkey, const char* value_name, uint32_t reserved,
     std::string fold = FoldName(name);
     std::string_view bytes(reinterpret_cast<const char*>(data), size_bytes);
 
-    StoreState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    KeyHandle* entry = nullptr;
-    if (int32_t r = Begin(s, hkey, &entry); r != kRegSuccess) return r;
-    if ((entry->rights & KEY_SET_VALUE) == 0) return kRegAccessDenied;
-    return s.db->Transact(true, [&]() -> int32_t {
-      if (!s.db->KeyExists(entry->key_id)) return kRegKeyDeleted;
-      s.db->SetValue(entry->key_id, name, fold, type, bytes);
-      return kRegSuccess;
-    });
+    auto on_key = [&](StoreState& s, KeyHandle* entry) -> int32_t {
+      return s.db->Transact(true, [&]() -> int32_t {
+        if (!s.db->KeyExists(entry->key_id)) return kRegKeyDeleted;
+        s.db->SetValue(entry->key_id, name, fold, type, bytes);
+        return kRegSuccess;
+      });
+    };
+    return WithKey(hkey, KEY_SET_VALUE, on_key);
   });
 }
 
@@ -450,36 +456,34 @@ int32_t RegEnumValueA(HKEY hkey, uint32_t index, char* name,
     const uint32_t name_capacity = *name_chars;
     const uint32_t capacity = size_bytes != nullptr ? *size_bytes : 0;
 
-    StoreState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    KeyHandle* entry = nullptr;
-    if (int32_t r = Begin(s, hkey, &entry); r != kRegSuccess) return r;
-    if ((entry->rights & KEY_QUERY_VALUE) == 0) return kRegAccessDenied;
-    std::optional<ValueRow> row;
-    EnumCursor next;
-    int32_t r = s.db->Transact(false, [&]() -> int32_t {
-      if (!s.db->KeyExists(entry->key_id)) return kRegKeyDeleted;
-      row = s.db->ValueAt(entry->key_id, index, entry->values, data != nullptr,
-                          &next);
-      return row ? kRegSuccess : kRegNoMoreItems;
-    });
-    if (r != kRegSuccess) return r;
-    entry->values = next;
-    if (type != nullptr) *type = row->type;
-    size_t needed = row->name.size() + 1;
-    bool name_fits = needed <= name_capacity;
-    bool data_fits = data == nullptr || row->size <= capacity;
-    if (!name_fits || !data_fits) {
-      *name_chars = static_cast<uint32_t>(needed);
+    auto on_key = [&](StoreState& s, KeyHandle* entry) -> int32_t {
+      std::optional<ValueRow> row;
+      EnumCursor next;
+      int32_t r = s.db->Transact(false, [&]() -> int32_t {
+        if (!s.db->KeyExists(entry->key_id)) return kRegKeyDeleted;
+        row = s.db->ValueAt(entry->key_id, index, entry->values,
+                            data != nullptr, &next);
+        return row ? kRegSuccess : kRegNoMoreItems;
+      });
+      if (r != kRegSuccess) return r;
+      entry->values = next;
+      if (type != nullptr) *type = row->type;
+      size_t needed = row->name.size() + 1;
+      bool name_fits = needed <= name_capacity;
+      bool data_fits = data == nullptr || row->size <= capacity;
+      if (!name_fits || !data_fits) {
+        *name_chars = static_cast<uint32_t>(needed);
+        if (size_bytes != nullptr) *size_bytes = row->size;
+        return kRegMoreData;
+      }
+      std::memcpy(name, row->name.data(), row->name.size());
+      name[row->name.size()] = '\0';
+      *name_chars = static_cast<uint32_t>(row->name.size());
+      if (data != nullptr) std::copy(row->data.begin(), row->data.end(), data);
       if (size_bytes != nullptr) *size_bytes = row->size;
-      return kRegMoreData;
-    }
-    std::memcpy(name, row->name.data(), row->name.size());
-    name[row->name.size()] = '\0';
-    *name_chars = static_cast<uint32_t>(row->name.size());
-    if (data != nullptr) std::copy(row->data.begin(), row->data.end(), data);
-    if (size_bytes != nullptr) *size_bytes = row->size;
-    return kRegSuccess;
+      return kRegSuccess;
+    };
+    return WithKey(hkey, KEY_QUERY_VALUE, on_key);
   });
 }
 
@@ -488,24 +492,22 @@ int32_t RegEnumKeyA(HKEY hkey, uint32_t index, char* name,
   return Guarded([&]() -> int32_t {
     if (name == nullptr) return kRegInvalidParameter;
 
-    StoreState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    KeyHandle* entry = nullptr;
-    if (int32_t r = Begin(s, hkey, &entry); r != kRegSuccess) return r;
-    if ((entry->rights & KEY_ENUMERATE_SUB_KEYS) == 0) return kRegAccessDenied;
-    std::optional<KeyRow> row;
-    EnumCursor next;
-    int32_t r = s.db->Transact(false, [&]() -> int32_t {
-      if (!s.db->KeyExists(entry->key_id)) return kRegKeyDeleted;
-      row = s.db->ChildAt(entry->key_id, index, entry->keys, &next);
-      return row ? kRegSuccess : kRegNoMoreItems;
-    });
-    if (r != kRegSuccess) return r;
-    entry->keys = next;
-    if (row->name.size() + 1 > name_chars) return kRegMoreData;
-    std::memcpy(name, row->name.data(), row->name.size());
-    name[row->name.size()] = '\0';
-    return kRegSuccess;
+    auto on_key = [&](StoreState& s, KeyHandle* entry) -> int32_t {
+      std::optional<KeyRow> row;
+      EnumCursor next;
+      int32_t r = s.db->Transact(false, [&]() -> int32_t {
+        if (!s.db->KeyExists(entry->key_id)) return kRegKeyDeleted;
+        row = s.db->ChildAt(entry->key_id, index, entry->keys, &next);
+        return row ? kRegSuccess : kRegNoMoreItems;
+      });
+      if (r != kRegSuccess) return r;
+      entry->keys = next;
+      if (row->name.size() + 1 > name_chars) return kRegMoreData;
+      std::memcpy(name, row->name.data(), row->name.size());
+      name[row->name.size()] = '\0';
+      return kRegSuccess;
+    };
+    return WithKey(hkey, KEY_ENUMERATE_SUB_KEYS, on_key);
   });
 }
 
@@ -516,24 +518,23 @@ int32_t RegDeleteKeyA(HKEY hkey, const char* sub_key) {
     if (!parts) return kRegInvalidParameter;
     const std::vector<std::string> folds = FoldAll(*parts);
 
-    StoreState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    KeyHandle* base = nullptr;
-    if (int32_t r = Begin(s, hkey, &base); r != kRegSuccess) return r;
-    return s.db->Transact(true, [&]() -> int32_t {
-      int64_t current = base->key_id;
-      if (!s.db->KeyExists(current)) return kRegKeyDeleted;
-      for (const std::string& fold : folds) {
-        auto child = s.db->FindChild(current, fold);
-        if (!child) return kRegFileNotFound;
-        current = *child;
-      }
-      if (IsRootKeyId(current) || s.db->HasChildren(current)) {
-        return kRegAccessDenied;
-      }
-      s.db->DeleteKey(current);
-      return kRegSuccess;
-    });
+    auto on_key = [&](StoreState& s, KeyHandle* base) -> int32_t {
+      return s.db->Transact(true, [&]() -> int32_t {
+        int64_t current = base->key_id;
+        if (!s.db->KeyExists(current)) return kRegKeyDeleted;
+        for (const std::string& fold : folds) {
+          auto child = s.db->FindChild(current, fold);
+          if (!child) return kRegFileNotFound;
+          current = *child;
+        }
+        if (IsRootKeyId(current) || s.db->HasChildren(current)) {
+          return kRegAccessDenied;
+        }
+        s.db->DeleteKey(current);
+        return kRegSuccess;
+      });
+    };
+    return WithKey(hkey, 0, on_key);
   });
 }
 
@@ -541,16 +542,14 @@ int32_t RegDeleteValueA(HKEY hkey, const char* value_name) {
   return Guarded([&]() -> int32_t {
     std::string fold = FoldName(OrEmpty(value_name));
 
-    StoreState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    KeyHandle* entry = nullptr;
-    if (int32_t r = Begin(s, hkey, &entry); r != kRegSuccess) return r;
-    if ((entry->rights & KEY_SET_VALUE) == 0) return kRegAccessDenied;
-    return s.db->Transact(true, [&]() -> int32_t {
-      if (!s.db->KeyExists(entry->key_id)) return kRegKeyDeleted;
-      return s.db->DeleteValue(entry->key_id, fold) ? kRegSuccess
-                                                    : kRegFileNotFound;
-    });
+    auto on_key = [&](StoreState& s, KeyHandle* entry) -> int32_t {
+      return s.db->Transact(true, [&]() -> int32_t {
+        if (!s.db->KeyExists(entry->key_id)) return kRegKeyDeleted;
+        return s.db->DeleteValue(entry->key_id, fold) ? kRegSuccess
+                                                      : kRegFileNotFound;
+      });
+    };
+    return WithKey(hkey, KEY_SET_VALUE, on_key);
   });
 }
 
