@@ -161,13 +161,20 @@ std::unique_ptr<DecoderProcesses::Process> DecoderProcesses::Start() {
   FileDescriptor ours(pair[0]);
   FileDescriptor theirs(pair[1]);
 
-  // The decoder gets its socket as descriptor 3, nothing on 0 and 1, the
-  // program's standard error, and no other descriptor; default signal
-  // handling and an empty mask, whatever this thread has.
+  // The decoder gets its socket as descriptor 3, nothing on 0, 1 and 2,
+  // and no other descriptor; default signal handling and an empty mask,
+  // whatever this thread has. The libraries' own warnings ("Corrupt JPEG
+  // data: ...") would land between the program's lines: a failure is told
+  // in the program's words. $VIGNETTES_DECODER_STDERR keeps them, for
+  // debugging a decoder.
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  if (const char* keep = std::getenv("VIGNETTES_DECODER_STDERR");
+      keep == nullptr || *keep == '\0') {
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  }
   posix_spawn_file_actions_adddup2(&actions, theirs.get(), 3);
   posix_spawn_file_actions_addclosefrom_np(&actions, 4);
   posix_spawnattr_t attributes;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "decoders/internal/picture_error.h"
 #include "decoders/internal/picture_format.h"
 #include "picture_testutil.h"
 #include "platform/code_page.h"
@@ -141,6 +142,11 @@ TEST(DecodePictureFileTest, EveryRefusalSaysWhy) {
            Case{"GIF header alone",
                 {'G', 'I', 'F', '8', '9', 'a'},
                 "(GIF: damaged header)"},
+           Case{"WebP whose bitstream is not VP8",
+                {'R', 'I', 'F', 'F', 22,  0,   0,  0, 'W', 'E',
+                 'B', 'P', 'V', 'P', '8', ' ', 10, 0, 0,   0,
+                 0,   0,   0,   0,   0,   0,   0,  0, 0,   0},
+                "(WebP: "},
            Case{"PDF",
                 {'%', 'P', 'D', 'F', '-', '1', '.', '7', '\n', '%'},
                 "(not a format read here; the file starts with \"%PDF-1.7\")"},
@@ -160,6 +166,17 @@ TEST(DecodePictureFileTest, EveryRefusalSaysWhy) {
       EXPECT_NE(e.description().find(c.reason), std::string::npos)
           << e.description();
     }
+  }
+}
+
+TEST(DecodePictureFileTest, AReasonIsOneLine) {
+  try {
+    decoders_internal::RaiseInvalidPicture(
+        "HEIF: Extent in iloc box\r\nreferences data outside of file\n");
+  } catch (const platform::Error& e) {
+    EXPECT_EQ(e.description(),
+              "Invalid picture (HEIF: Extent in iloc box  references data "
+              "outside of file)");
   }
 }
 

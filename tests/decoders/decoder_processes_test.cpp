@@ -164,6 +164,29 @@ TEST(DecoderProcessesTest, FaultsFailTheirPictureAndTheNextDecodes) {
   EXPECT_FALSE(fs::exists("/tmp/vignettes-fault-decoder-was-here"));
 }
 
+TEST(DecoderProcessesTest, WhatTheLibrariesPrintStaysInTheDecoder) {
+  TempFolder folder;
+  const fs::path chatty = folder.path() / "chatty.jpg";
+  WriteText(chatty, "VGFAULT chatter\n");
+  for (const char* keep : {"", "1"}) {
+    SCOPED_TRACE(keep);
+    setenv("VIGNETTES_DECODER_STDERR", keep, 1);
+    ::testing::internal::CaptureStderr();
+    Outcome failed;
+    {
+      DecoderProcesses processes(FaultyDecoders());
+      const UseDecoderProcesses in_processes(processes);
+      failed = DecodeAs(chatty, {});
+    }  // the decoder has ended: all it wrote is in
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    unsetenv("VIGNETTES_DECODER_STDERR");
+    EXPECT_EQ(failed.number, 481);
+    EXPECT_EQ(said.find("Corrupt JPEG data") != std::string::npos,
+              *keep != '\0')
+        << said;
+  }
+}
+
 TEST(DecoderProcessesTest, ConfinementSeenFromOutside) {
   DecoderProcesses processes;
   const DecoderConfinement confinement = processes.Confinement();

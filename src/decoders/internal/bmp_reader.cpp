@@ -92,7 +92,7 @@ std::optional<DecodedImage> DecodeBmp(std::span<const uint8_t> bytes,
         compression == kBiAlphaBitfields || header_bytes >= kV3HeaderBytes ? 4
                                                                            : 3;
     if (at(kDibInfoHeaderBytes) + count * 4 > bytes.size()) {
-      RaisePictureError(platform::kErrInvalidPicture);
+      RaiseInvalidPicture("BMP: its colour masks are cut short");
     }
     for (size_t i = 0; i < count; ++i) {
       masks[i] = Le32(bytes, at(kDibInfoHeaderBytes) + i * 4);

@@ -13,10 +13,17 @@ void RaisePictureError(int32_t number) {
 }
 
 void RaiseInvalidPicture(std::string_view reason) {
+  // On one line, whatever the library's message ends with: a report gives
+  // each failure one line.
+  std::string line(reason);
+  for (char& c : line) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
   std::string description =
       platform::StandardDescription(platform::kErrInvalidPicture);
   description += " (";
-  description += reason;
+  description += line;
   description += ")";
   throw platform::Error(platform::kErrInvalidPicture, platform::ProgramName(),
                         std::move(description));

@@ -17,7 +17,8 @@ namespace vg::decoders::decoders_internal {
 
 // Throws platform::Error 481 described as "Invalid picture (`reason`)": a
 // picture of a supported format in a form no decoder here reads, the
-// reason telling which.
+// reason telling which. Control characters in `reason` (a library's
+// message often ends in a newline) become spaces; trailing ones go.
 [[noreturn]] void RaiseInvalidPicture(std::string_view reason);
 
 // True for a 481 that says no more than "Invalid picture": one a caller

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -19,6 +20,24 @@
 
 namespace vg::decoders::decoders_internal {
 namespace {
+
+// Refuses the file with libwebp's verdict, in words.
+[[noreturn]] void RaiseWebpStatus(VP8StatusCode status) {
+  if (status == VP8_STATUS_OUT_OF_MEMORY) {
+    RaisePictureError(platform::kErrOutOfMemory);
+  }
+  switch (status) {
+    case VP8_STATUS_BITSTREAM_ERROR:
+      RaiseInvalidPicture("WebP: damaged bitstream");
+    case VP8_STATUS_UNSUPPORTED_FEATURE:
+      RaiseInvalidPicture("WebP: a feature libwebp does not read");
+    case VP8_STATUS_NOT_ENOUGH_DATA:
+      RaiseInvalidPicture("WebP: cut short");
+    default:
+      RaiseInvalidPicture("WebP: not decoded (libwebp status " +
+                          std::to_string(static_cast<int>(status)) + ")");
+  }
+}
 
 // Frees a demuxer at the end of a scope.
 class Demuxer {
@@ -87,10 +106,7 @@ std::vector<uint8_t> DecodeRows(std::span<const uint8_t> bitstream,
   const VP8StatusCode status =
       WebPDecode(bitstream.data(), bitstream.size(), &config);
   WebPFreeDecBuffer(&config.output);  // frees nothing of ours
-  if (status == VP8_STATUS_OUT_OF_MEMORY) {
-    RaisePictureError(platform::kErrOutOfMemory);
-  }
-  if (status != VP8_STATUS_OK) RaisePictureError(platform::kErrInvalidPicture);
+  if (status != VP8_STATUS_OK) RaiseWebpStatus(status);
   return rows;
 }
 
@@ -168,25 +184,27 @@ DecodedImage DecodeWebp(std::span<const uint8_t> bytes,
                         const DecodeHint& hint) {
   WebPDecoderConfig config;
   if (!WebPInitDecoderConfig(&config)) {
-    RaisePictureError(platform::kErrInvalidPicture);
+    RaiseInvalidPicture("WebP: libwebp refuses its own version");
   }
   Demuxer demux(bytes);
   std::span<const uint8_t> bitstream = bytes;
-  if (WebPGetFeatures(bytes.data(), bytes.size(), &config.input) !=
-      VP8_STATUS_OK) {
-    RaisePictureError(platform::kErrInvalidPicture);
+  if (VP8StatusCode status =
+          WebPGetFeatures(bytes.data(), bytes.size(), &config.input);
+      status != VP8_STATUS_OK) {
+    RaiseWebpStatus(status);
   }
   WebPIterator frame;
   if (config.input.has_animation) {
     // The first frame, as it is stored: the frames after it draw over it.
     if (demux.get() == nullptr || !WebPDemuxGetFrame(demux.get(), 1, &frame)) {
-      RaisePictureError(platform::kErrInvalidPicture);
+      RaiseInvalidPicture("WebP: animation without a readable first frame");
     }
     bitstream = {frame.fragment.bytes, frame.fragment.size};
     WebPDemuxReleaseIterator(&frame);
-    if (WebPGetFeatures(bitstream.data(), bitstream.size(), &config.input) !=
-        VP8_STATUS_OK) {
-      RaisePictureError(platform::kErrInvalidPicture);
+    if (VP8StatusCode status =
+            WebPGetFeatures(bitstream.data(), bitstream.size(), &config.input);
+        status != VP8_STATUS_OK) {
+      RaiseWebpStatus(status);
     }
   }
   const int32_t width = config.input.width;

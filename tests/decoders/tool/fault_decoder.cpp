@@ -5,6 +5,7 @@
 //   socket      makes a socket             exec    runs a program
 //   kill        signals the program        exit    exits with status 3
 //   alpha       replies first with a 1 x 1 image with alpha, unasked
+//   chatter     prints a warning on its standard error, then decodes
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -62,6 +63,10 @@ void Misbehave(int fd) {
     kill(getppid(), SIGTERM);
   } else if (word == "exit") {
     _exit(3);
+  } else if (word == "chatter") {
+    std::fputs("Corrupt JPEG data: 86 extraneous bytes before marker 0x01\n",
+               stderr);
+    std::fflush(stderr);
   } else if (word == "alpha") {
     wire::WireMessage image;
     image.type = wire::WireType::kImage;
