@@ -41,15 +41,6 @@ int32_t FileErrorNumber(const std::u16string& path) {
   return 0;
 }
 
-int32_t BytesErrorNumber(const std::vector<uint8_t>& bytes) {
-  try {
-    DecodePictureBytes(bytes);
-  } catch (const platform::Error& e) {
-    return e.number();
-  }
-  return 0;
-}
-
 std::vector<uint8_t> RedPng() {
   return testing::EncodeWithQt(
       4, 3, "png",
@@ -101,7 +92,8 @@ TEST(DecodePictureFileTest, NotAPictureIsInvalid) {
   for (int round = 0; round < 20; ++round) {
     std::vector<uint8_t> noise(1 + random() % 3000);
     for (uint8_t& b : noise) b = static_cast<uint8_t>(random());
-    EXPECT_EQ(BytesErrorNumber(noise), platform::kErrInvalidPicture) << round;
+    EXPECT_EQ(testing::ErrorNumberOf(noise), platform::kErrInvalidPicture)
+        << round;
   }
   // Magic bytes and nothing after them.
   for (const std::vector<uint8_t>& stub : std::vector<std::vector<uint8_t>>{
@@ -110,7 +102,7 @@ TEST(DecodePictureFileTest, NotAPictureIsInvalid) {
            {'G', 'I', 'F', '8', '9', 'a'},
            {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A},
            {0, 0, 1, 0, 1, 0}}) {
-    EXPECT_EQ(BytesErrorNumber(stub), platform::kErrInvalidPicture);
+    EXPECT_EQ(testing::ErrorNumberOf(stub), platform::kErrInvalidPicture);
   }
 }
 
@@ -198,7 +190,7 @@ TEST(DecodePictureFileTest, MetafileHeadersAloneAreRecognisedButInvalid) {
   EXPECT_EQ(SniffPictureFormat(plain), PictureFormat::kWmf);
   EXPECT_EQ(SniffPictureFormat(emf), PictureFormat::kEmf);
   for (const auto& bytes : {placeable, plain, emf}) {
-    EXPECT_EQ(BytesErrorNumber(bytes), platform::kErrInvalidPicture);
+    EXPECT_EQ(testing::ErrorNumberOf(bytes), platform::kErrInvalidPicture);
   }
 }
 
