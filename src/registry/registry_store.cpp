@@ -195,6 +195,20 @@ std::string_view OrEmpty(const char* text) {
   return text == nullptr ? std::string_view() : std::string_view(text);
 }
 
+// Walks `folds` down from the key `from` into *found: kRegKeyDeleted when
+// `from` is gone, kRegFileNotFound when a step is missing. In a transaction.
+int32_t FindKeyPath(Database& db, int64_t from,
+                    const std::vector<std::string>& folds, int64_t* found) {
+  if (!db.KeyExists(from)) return kRegKeyDeleted;
+  for (const std::string& fold : folds) {
+    auto child = db.FindChild(from, fold);
+    if (!child) return kRegFileNotFound;
+    from = *child;
+  }
+  *found = from;
+  return kRegSuccess;
+}
+
 // Returns the folded form of every element of a key path.
 std::vector<std::string> FoldAll(const std::vector<std::string_view>& parts) {
   std::vector<std::string> folds;
@@ -342,15 +356,7 @@ int32_t RegOpenKeyExA(HKEY hkey, const char* sub_key, uint32_t options,
     auto on_key = [&](StoreState& s, KeyHandle* base) -> int32_t {
       int64_t key_id = 0;
       int32_t r = s.db->Transact(false, [&]() -> int32_t {
-        int64_t current = base->key_id;
-        if (!s.db->KeyExists(current)) return kRegKeyDeleted;
-        for (const std::string& fold : folds) {
-          auto child = s.db->FindChild(current, fold);
-          if (!child) return kRegFileNotFound;
-          current = *child;
-        }
-        key_id = current;
-        return kRegSuccess;
+        return FindKeyPath(*s.db, base->key_id, folds, &key_id);
       });
       if (r != kRegSuccess) return r;
       *result = Allocate(s, key_id, MapRights(sam_desired));
@@ -520,12 +526,10 @@ int32_t RegDeleteKeyA(HKEY hkey, const char* sub_key) {
 
     auto on_key = [&](StoreState& s, KeyHandle* base) -> int32_t {
       return s.db->Transact(true, [&]() -> int32_t {
-        int64_t current = base->key_id;
-        if (!s.db->KeyExists(current)) return kRegKeyDeleted;
-        for (const std::string& fold : folds) {
-          auto child = s.db->FindChild(current, fold);
-          if (!child) return kRegFileNotFound;
-          current = *child;
+        int64_t current = 0;
+        if (int32_t r = FindKeyPath(*s.db, base->key_id, folds, &current);
+            r != kRegSuccess) {
+          return r;
         }
         if (IsRootKeyId(current) || s.db->HasChildren(current)) {
           return kRegAccessDenied;
