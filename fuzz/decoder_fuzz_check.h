@@ -18,6 +18,7 @@
 #include <span>
 
 #include "decoders/decode_picture.h"
+#include "decoders/internal/decode_budget.h"
 #include "platform/error.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -74,17 +75,20 @@ struct Outcome {
   int32_t error = 0;
 };
 
-// A decoder under test: the bytes and the hint in, a picture out, or a
-// platform::Error raised.
+// A decoder under test: the bytes, the hint and a budget in, a picture out,
+// or a platform::Error raised.
 using DecodeFunction = vg::decoders::DecodedImage (*)(
-    std::span<const uint8_t>, const vg::decoders::DecodeHint&);
+    std::span<const uint8_t>, const vg::decoders::DecodeHint&,
+    vg::decoders::decoders_internal::DecodeBudget&);
 
 inline Outcome Decode(DecodeFunction decode, std::span<const uint8_t> bytes,
                       const vg::decoders::DecodeHint& hint, int fill) {
   SetFill(fill);
   Outcome outcome;
+  vg::decoders::decoders_internal::DecodeBudget budget(
+      vg::decoders::decoders_internal::kSharedDecodeBudgetBytes);
   try {
-    outcome.image = decode(bytes, hint);
+    outcome.image = decode(bytes, hint, budget);
   } catch (const vg::platform::Error& e) {
     outcome.error = e.number();
     if (e.number() != vg::platform::kErrInvalidPicture &&
@@ -92,6 +96,8 @@ inline Outcome Decode(DecodeFunction decode, std::span<const uint8_t> bytes,
       __builtin_trap();
     }
   }
+  // Every lease is given back, however the decode ended.
+  if (budget.held() != 0) __builtin_trap();
   SetFill(-1);
   return outcome;
 }

@@ -9,16 +9,18 @@
 #include <utility>
 
 #include "decoder_fuzz_check.h"
+#include "decoders/internal/decode_budget.h"
 #include "decoders/internal/picture_error.h"
 #include "decoders/internal/raw_decoder.h"
 #include "platform/error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   return vg::fuzz::FuzzDecoder(
-      [](std::span<const uint8_t> bytes, const vg::decoders::DecodeHint& hint) {
+      [](std::span<const uint8_t> bytes, const vg::decoders::DecodeHint& hint,
+         vg::decoders::decoders_internal::DecodeBudget& budget) {
         namespace internal = vg::decoders::decoders_internal;
         std::optional<vg::decoders::DecodedImage> image =
-            internal::DecodeRaw(bytes, hint);
+            internal::DecodeRaw(bytes, hint, budget);
         if (!image) {
           internal::RaisePictureError(vg::platform::kErrInvalidPicture);
         }

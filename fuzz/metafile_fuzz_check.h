@@ -12,20 +12,24 @@
 #include <span>
 
 #include "decoders/decode_picture.h"
+#include "decoders/internal/decode_budget.h"
 #include "platform/error.h"
 
 namespace vg::fuzz {
 
-// A metafile reader under test: the bytes and the hint in, a picture out,
-// or a platform::Error raised.
+// A metafile reader under test: the bytes, the hint and a budget in, a
+// picture out, or a platform::Error raised.
 using MetafileDecodeFunction = vg::decoders::DecodedImage (*)(
-    std::span<const uint8_t>, const vg::decoders::DecodeHint&);
+    std::span<const uint8_t>, const vg::decoders::DecodeHint&,
+    vg::decoders::decoders_internal::DecodeBudget&);
 
 inline std::optional<vg::decoders::DecodedImage> DecodeMetafile(
     MetafileDecodeFunction decode, std::span<const uint8_t> bytes,
     const vg::decoders::DecodeHint& hint) {
+  vg::decoders::decoders_internal::DecodeBudget budget(
+      vg::decoders::decoders_internal::kSharedDecodeBudgetBytes);
   try {
-    return decode(bytes, hint);
+    return decode(bytes, hint, budget);
   } catch (const vg::platform::Error& e) {
     if (e.number() != vg::platform::kErrInvalidPicture &&
         e.number() != vg::platform::kErrOutOfMemory) {

@@ -9,6 +9,7 @@
 
 #include "decoders/decoder_processes.h"
 #include "decoders/internal/batch_heap.h"
+#include "decoders/internal/decode_budget.h"
 #include "decoders/internal/picture_error.h"
 #include "decoders/internal/picture_file.h"
 #include "decoders/internal/picture_format.h"
@@ -53,13 +54,23 @@ DecodedImage DecodePictureFile(std::u16string_view path,
   if (DecoderProcesses* processes = InstalledDecoderProcesses()) {
     return processes->Decode(file.get(), length, hint);
   }
-  return decoders_internal::DecodeOpenPictureFile(file.get(), length, hint);
+  // Decoded here: with the budget the decodes of this process share.
+  return decoders_internal::DecodeOpenPictureFile(
+      file.get(), length, hint, decoders_internal::SharedDecodeBudget());
 }
 
 void TuneAllocatorForBatches() { decoders_internal::PrepareBatchHeap(); }
 
 DecodedImage DecodePictureBytes(std::span<const uint8_t> bytes,
                                 const DecodeHint& hint) {
+  return decoders_internal::DecodeBytes(
+      bytes, hint, decoders_internal::SharedDecodeBudget());
+}
+
+namespace decoders_internal {
+
+DecodedImage DecodeBytes(std::span<const uint8_t> bytes, const DecodeHint& hint,
+                         DecodeBudget& budget) {
   if (bytes.size() > static_cast<uint64_t>(kMaxPictureFileBytes)) {
     RaiseFileTooLarge(static_cast<int64_t>(bytes.size()));
   }
@@ -67,10 +78,12 @@ DecodedImage DecodePictureBytes(std::span<const uint8_t> bytes,
       FindPictureFormat(decoders_internal::SniffPictureFormat(bytes));
   if (row == nullptr) RaiseUnknownFormat(bytes);
   try {
-    return row->decode(bytes, hint);
+    return row->decode(bytes, hint, budget);
   } catch (const std::bad_alloc&) {
     RaisePictureError(platform::kErrOutOfMemory);
   }
 }
+
+}  // namespace decoders_internal
 
 }  // namespace vg::decoders

@@ -167,12 +167,15 @@ bool SendPixels(int socket_fd, const DecodedImage& image) {
 }
 
 WireMessage Decode(const WireMessage& request, int fd, int memfd,
-                   const DecoderServiceOptions& options, DecodedImage& image) {
+                   const DecoderServiceOptions& options,
+                   decoders_internal::DecodeBudget& budget,
+                   DecodedImage& image) {
   try {
     if (options.before_decode) options.before_decode(fd);
     DecodeHint hint{request.hint_width, request.hint_height};
     hint.keep_alpha = (request.flags & decoders_internal::kKeepAlpha) != 0;
-    image = decoders_internal::DecodeOpenPictureFile(fd, request.bytes, hint);
+    image = decoders_internal::DecodeOpenPictureFile(fd, request.bytes, hint,
+                                                     budget);
     WireMessage m;
     if (image.has_alpha) m.flags = decoders_internal::kHasAlpha;
     if (!PutPixels(memfd, image)) {
@@ -274,8 +277,11 @@ void ServeDecoder(const DecoderServiceOptions& options) {
     _exit(0);
   }).detach();
 
+  // Every lease of this process is the program's, taken over the socket.
   SocketBroker broker(socket_fd);
-  decoders_internal::SharedDecodeBudget().SetBroker(&broker);
+  decoders_internal::DecodeBudget budget(
+      decoders_internal::kSharedDecodeBudgetBytes);
+  budget.SetBroker(&broker);
   for (;;) {
     WireMessage request;
     int fd = -1;
@@ -293,7 +299,8 @@ void ServeDecoder(const DecoderServiceOptions& options) {
     (void)!pwrite(memfd, &clear, sizeof clear, 0);
     broker.SetCredit(request.credit);
     DecodedImage image;
-    const WireMessage answer = Decode(request, fd, memfd, options, image);
+    const WireMessage answer =
+        Decode(request, fd, memfd, options, budget, image);
     close(fd);
     if (!decoders_internal::SendWire(socket_fd, answer)) _exit(0);
     if ((answer.flags & decoders_internal::kPixelsFollow) != 0 &&

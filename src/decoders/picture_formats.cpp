@@ -69,33 +69,35 @@ constexpr MimeType kEmfTypes[] = {
 // QtGui's readers, told which format they are given.
 template <PictureFormat kFormat>
 DecodedImage DecodeWithQtAs(std::span<const uint8_t> bytes,
-                            const DecodeHint& hint) {
-  return di::DecodeWithQt(bytes, kFormat, hint);
+                            const DecodeHint& hint, di::DecodeBudget& budget) {
+  return di::DecodeWithQt(bytes, kFormat, hint, budget);
 }
 
 // Our reader first; QtGui reads the forms it returns nothing for.
 DecodedImage DecodeBmpElseWithQt(std::span<const uint8_t> bytes,
-                                 const DecodeHint& hint) {
-  if (std::optional<DecodedImage> bmp = di::DecodeBmp(bytes, hint)) {
+                                 const DecodeHint& hint,
+                                 di::DecodeBudget& budget) {
+  if (std::optional<DecodedImage> bmp = di::DecodeBmp(bytes, hint, budget)) {
     return std::move(*bmp);
   }
-  return DecodeWithQtAs<PictureFormat::kBmp>(bytes, hint);
+  return DecodeWithQtAs<PictureFormat::kBmp>(bytes, hint, budget);
 }
 
 // Most camera RAW files are TIFF-shaped. libraw has the first say: a file
 // it recognises and that has a DNG version or a camera maker is a RAW;
 // anything else is read as a TIFF.
 DecodedImage DecodeRawElseTiff(std::span<const uint8_t> bytes,
-                               const DecodeHint& hint) {
-  if (std::optional<DecodedImage> raw = di::DecodeRaw(bytes, hint)) {
+                               const DecodeHint& hint,
+                               di::DecodeBudget& budget) {
+  if (std::optional<DecodedImage> raw = di::DecodeRaw(bytes, hint, budget)) {
     return std::move(*raw);
   }
-  return di::DecodeTiff(bytes, hint);
+  return di::DecodeTiff(bytes, hint, budget);
 }
 
 DecodedImage DecodeRawOnly(std::span<const uint8_t> bytes,
-                           const DecodeHint& hint) {
-  if (std::optional<DecodedImage> raw = di::DecodeRaw(bytes, hint)) {
+                           const DecodeHint& hint, di::DecodeBudget& budget) {
+  if (std::optional<DecodedImage> raw = di::DecodeRaw(bytes, hint, budget)) {
     return std::move(*raw);
   }
   di::RaiseInvalidPicture("RAW: not a camera file that libraw reads");

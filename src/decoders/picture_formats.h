@@ -57,10 +57,16 @@ struct MimeType {
                                 // name's files (an alias such as image/x-wmf)
 };
 
-// Decodes `bytes`, known to be of the row's format, or raises the picture
-// error of the failure (platform::Error, as DecodePictureBytes() does).
-using DecodeFunction = DecodedImage (*)(std::span<const uint8_t> bytes,
-                                        const DecodeHint& hint);
+namespace decoders_internal {
+class DecodeBudget;
+}  // namespace decoders_internal
+
+// Decodes `bytes`, known to be of the row's format, taking the memory it
+// holds from `budget` first, or raises the picture error of the failure
+// (platform::Error, as DecodePictureBytes() does).
+using DecodeFunction =
+    DecodedImage (*)(std::span<const uint8_t> bytes, const DecodeHint& hint,
+                     decoders_internal::DecodeBudget& budget);
 
 struct PictureFormatRow {
   PictureFormat format = PictureFormat::kUnknown;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "decoders/decode_picture.h"
+#include "decoders/internal/decode_budget.h"
 #include "decoders/internal/picture_format.h"
 #include "decoders/internal/raw_decoder.h"
 #include "decoders/internal/webp_decoder.h"
@@ -407,7 +408,9 @@ TEST(RawTest, OrdinaryTiffWithACameraMakerIsNoRaw) {
   // A scanner's 16-bit grey TIFF, its maker named: libtiff reads it.
   const std::vector<uint8_t> bytes =
       ReadFileBytes(FixturePath("grid_grey16_maker.tif"));
-  EXPECT_FALSE(decoders_internal::DecodeRaw(bytes, {}).has_value());
+  EXPECT_FALSE(decoders_internal::DecodeRaw(
+                   bytes, {}, decoders_internal::SharedDecodeBudget())
+                   .has_value());
   DecodedImage image = DecodePictureBytes(bytes);
   ExpectSize(image, 24, 16, 24, 16);
   const Rgb yellow = PixelAt(image, 4, 12);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "decoders/decode_picture.h"
+#include "decoders/internal/decode_budget.h"
 #include "decoders/internal/picture_format.h"
 #include "decoders/internal/qt_decoder.h"
 #include "picture_testutil.h"
@@ -110,7 +111,8 @@ TEST(PngDecodeTest, EveryLayoutDecodesAsQtGuiDecodesIt) {
     for (DecodeHint hint : {DecodeHint{}, DecodeHint{5, 0}}) {
       const DecodedImage ours = DecodePictureBytes(png, hint);
       const DecodedImage by_qt = decoders_internal::DecodeWithQt(
-          png, decoders_internal::PictureFormat::kPng, hint);
+          png, decoders_internal::PictureFormat::kPng, hint,
+          decoders_internal::SharedDecodeBudget());
       EXPECT_LE(MaxDifference(ours, by_qt), c.tolerance)
           << "hint " << hint.target_width_px;
     }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "decoders/internal/decode_budget.h"
 #include "decoders/internal/picture_format.h"
 #include "decoders/internal/qt_decoder.h"
 #include "picture_testutil.h"
@@ -216,7 +217,8 @@ TEST(RowReducerTest, SameResultAsTheQtReadersReduction) {
     SCOPED_TRACE(target);
     const DecodeHint hint{target, 0};
     const DecodedImage by_qt = decoders_internal::DecodeWithQt(
-        png, decoders_internal::PictureFormat::kPng, hint);
+        png, decoders_internal::PictureFormat::kPng, hint,
+        decoders_internal::SharedDecodeBudget());
     RowReducer reducer(width, height, ReductionFactor(width, height, hint),
                        RowLayout::kRgba);
     std::vector<uint8_t> row(static_cast<size_t>(width) * 4);

@@ -48,7 +48,8 @@ struct Channel {
 }  // namespace
 
 std::optional<DecodedImage> DecodeBmp(std::span<const uint8_t> bytes,
-                                      const DecodeHint& hint) {
+                                      const DecodeHint& hint,
+                                      DecodeBudget& budget) {
   if (bytes.size() < kFileHeaderBytes + kDibInfoHeaderBytes) {
     return std::nullopt;
   }
@@ -135,7 +136,7 @@ std::optional<DecodedImage> DecodeBmp(std::span<const uint8_t> bytes,
   const int orientation = top_down ? 1 : kBottomUp;
   IccTransform icc = IccTransform::ToSrgb(profile, IccInput::kBgrx);
   const int32_t factor = ReductionFactor(w, h, StoredHint(hint, orientation));
-  DecodeBudget::Lease lease = SharedDecodeBudget().Take(
+  DecodeBudget::Lease lease = budget.Take(
       int64_t{w} * 8 + UprightBuilder::HeldBytes(w, h, factor, orientation));
   std::vector<uint8_t> row;
   std::vector<uint8_t> converted;

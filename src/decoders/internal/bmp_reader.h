@@ -14,6 +14,7 @@
 #include <span>
 
 #include "decoders/decode_picture.h"
+#include "decoders/internal/decode_budget.h"
 
 namespace vg::decoders::decoders_internal {
 
@@ -31,10 +32,11 @@ inline constexpr uint32_t kBmpProfileEmbedded = 0x4D424544;
 // inside the file converts the colours to sRGB; a damaged one is ignored.
 // Rows the file does not hold are grey. Reduced by a whole factor when the
 // hint allows it. Raises 481 for a header that contradicts itself and 7 (or
-// "too large") as DecodePictureBytes does. Holds a lease from the shared
-// decode budget, taken before any pixel is allocated.
+// "too large") as DecodePictureBytes does. Holds a lease from `budget`,
+// taken before any pixel is allocated.
 std::optional<DecodedImage> DecodeBmp(std::span<const uint8_t> bytes,
-                                      const DecodeHint& hint);
+                                      const DecodeHint& hint,
+                                      DecodeBudget& budget);
 
 }  // namespace vg::decoders::decoders_internal
 

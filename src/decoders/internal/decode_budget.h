@@ -90,7 +90,10 @@ class DecodeBudget {
   int waiting_ = 0;
 };
 
-// The budget every decode of this process shares.
+// The budget of this process: DecodePictureBytes and DecodePictureFile
+// hand it to the decoders when they decode in this process, and
+// DecoderProcesses takes from it what its decoder processes ask for. A
+// decoder takes from the budget it is handed, never from this one.
 DecodeBudget& SharedDecodeBudget();
 
 // Its limit: room for two large photos at once (the 72 MB of a 5640 x 3172

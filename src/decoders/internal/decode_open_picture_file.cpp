@@ -52,17 +52,18 @@ std::vector<uint8_t> ReadWholeFile(int fd, int64_t length) {
 }  // namespace
 
 DecodedImage DecodeOpenPictureFile(int fd, int64_t length,
-                                   const DecodeHint& hint) {
+                                   const DecodeHint& hint,
+                                   DecodeBudget& budget) {
   // A PNG is read as it is decoded, never whole: any length will do.
   if (IsPngFile(fd)) {
     try {
-      return DecodePngFile(fd, hint);
+      return DecodePngFile(fd, hint, budget);
     } catch (const std::bad_alloc&) {
       RaisePictureError(platform::kErrOutOfMemory);
     }
   }
   std::vector<uint8_t> bytes = ReadWholeFile(fd, length);
-  return DecodePictureBytes(bytes, hint);
+  return DecodeBytes(bytes, hint, budget);
 }
 
 }  // namespace vg::decoders::decoders_internal

@@ -98,7 +98,8 @@ EmfLayout ScanEmf(std::span<const uint8_t> bytes) {
   return layout;
 }
 
-DecodedImage DecodeEmf(std::span<const uint8_t> bytes, const DecodeHint& hint) {
+DecodedImage DecodeEmf(std::span<const uint8_t> bytes, const DecodeHint& hint,
+                       DecodeBudget& budget) {
   const EmfLayout layout = ScanEmf(bytes);
   const emf::Header header = emf::ReadHeader(bytes);
   if (emf::DeviceFrame(header).isEmpty()) {
@@ -106,8 +107,8 @@ DecodedImage DecodeEmf(std::span<const uint8_t> bytes, const DecodeHint& hint) {
   }
   const RasterSize size = MetafileRasterSize(layout.width, layout.height, hint);
   // The picture, and a bitmap with its mask and a mirrored copy of it.
-  DecodeBudget::Lease lease = SharedDecodeBudget().Take(
-      MetafilePictureBytes(size) + 3 * layout.largest_bitmap_pixels * 4);
+  DecodeBudget::Lease lease = budget.Take(MetafilePictureBytes(size) +
+                                          3 * layout.largest_bitmap_pixels * 4);
   DecodedImage out = NewMetafilePicture(layout.width, layout.height, size);
   {
     QImage image = MetafileCanvas(&out);

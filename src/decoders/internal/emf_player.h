@@ -19,6 +19,7 @@
 #include <span>
 
 #include "decoders/decode_picture.h"
+#include "decoders/internal/decode_budget.h"
 
 namespace vg::decoders::decoders_internal {
 
@@ -42,12 +43,13 @@ struct EmfLayout {
 EmfLayout ScanEmf(std::span<const uint8_t> bytes);
 
 // Draws the EMF `bytes` on white at the size `hint` asks for
-// (MetafileRasterSize), holding a lease from the shared decode budget for
+// (MetafileRasterSize), holding a lease from `budget` for
 // the pixels and the bitmaps. Works without a QGuiApplication and from
 // several threads at once. Raises 481 (damaged, over the limits or over
 // the time limit; "EMF+ only" for an EMF+ only picture none of whose
 // records could be drawn) or 7.
-DecodedImage DecodeEmf(std::span<const uint8_t> bytes, const DecodeHint& hint);
+DecodedImage DecodeEmf(std::span<const uint8_t> bytes, const DecodeHint& hint,
+                       DecodeBudget& budget);
 
 }  // namespace vg::decoders::decoders_internal
 

@@ -202,9 +202,10 @@ std::optional<ImageHandle> ThumbnailFor(heif_image_handle* handle, int width,
 }
 
 // Decodes the image of `handle`, upright, and reduces it for `hint`; its
-// colours converted through `icc` when valid.
+// colours converted through `icc` when valid; its memory taken from
+// `budget` first.
 DecodedImage DecodeHandle(heif_image_handle* handle, const IccTransform& icc,
-                          const DecodeHint& hint) {
+                          const DecodeHint& hint, DecodeBudget& budget) {
   const int stored_w = heif_image_handle_get_ispe_width(handle);
   const int stored_h = heif_image_handle_get_ispe_height(handle);
   const int width = heif_image_handle_get_width(handle);
@@ -221,7 +222,7 @@ DecodedImage DecodeHandle(heif_image_handle* handle, const IccTransform& icc,
   const int64_t pixels =
       std::max<int64_t>(int64_t{stored_w} * stored_h, int64_t{width} * height);
   const int64_t working_bytes = pixels * (6 + 4 + 4);
-  DecodeBudget::Lease lease = SharedDecodeBudget().Take(
+  DecodeBudget::Lease lease = budget.Take(
       working_bytes + UprightBuilder::HeldBytes(width, height, factor, 1));
 
   DecodingOptions options;
@@ -304,8 +305,8 @@ DecodedImage DecodeHandle(heif_image_handle* handle, const IccTransform& icc,
 
 }  // namespace
 
-DecodedImage DecodeHeif(std::span<const uint8_t> bytes,
-                        const DecodeHint& hint) {
+DecodedImage DecodeHeif(std::span<const uint8_t> bytes, const DecodeHint& hint,
+                        DecodeBudget& budget) {
   InitHeifOnce();
   const FilledHeapBlocks filled;
   const heif_compression_format codec =
@@ -341,7 +342,7 @@ DecodedImage DecodeHeif(std::span<const uint8_t> bytes,
     const IccTransform icc =
         IccTransform::ToSrgb(own.empty() ? profile : own, IccInput::kBgrx);
     try {
-      DecodedImage image = DecodeHandle(thumbnail->get(), icc, hint);
+      DecodedImage image = DecodeHandle(thumbnail->get(), icc, hint, budget);
       image.width = width;
       image.height = height;
       return image;
@@ -351,7 +352,8 @@ DecodedImage DecodeHeif(std::span<const uint8_t> bytes,
     }
   }
   return DecodeHandle(handle.get(),
-                      IccTransform::ToSrgb(profile, IccInput::kBgrx), hint);
+                      IccTransform::ToSrgb(profile, IccInput::kBgrx), hint,
+                      budget);
 }
 
 }  // namespace vg::decoders::decoders_internal

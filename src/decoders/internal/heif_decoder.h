@@ -6,6 +6,7 @@
 #include <span>
 
 #include "decoders/decode_picture.h"
+#include "decoders/internal/decode_budget.h"
 
 namespace vg::decoders::decoders_internal {
 
@@ -23,9 +24,10 @@ namespace vg::decoders::decoders_internal {
 // 8, an ICC profile converted to sRGB (a colour description by code points,
 // nclx, is left as libheif's conversion to RGB leaves it). A file whose
 // codec has no decoder here, or that libheif cannot read, is refused (481).
-// Holds a lease from the shared decode budget, taken before any pixel is
+// Holds a lease from `budget`, taken before any pixel is
 // allocated.
-DecodedImage DecodeHeif(std::span<const uint8_t> bytes, const DecodeHint& hint);
+DecodedImage DecodeHeif(std::span<const uint8_t> bytes, const DecodeHint& hint,
+                        DecodeBudget& budget);
 
 }  // namespace vg::decoders::decoders_internal
 

@@ -389,9 +389,9 @@ int32_t ChooseJpegScale(int32_t width, int32_t height, const DecodeHint& hint) {
   return fast;
 }
 
-DecodedImage DecodeJpeg(std::span<const uint8_t> bytes,
-                        const DecodeHint& hint) {
-  // What the decode takes from the shared budget, given back after libjpeg
+DecodedImage DecodeJpeg(std::span<const uint8_t> bytes, const DecodeHint& hint,
+                        DecodeBudget& budget) {
+  // What the decode takes from `budget`, given back after libjpeg
   // has freed it (the owner goes first).
   DecodeBudget::Lease lease;
   SessionOwner owner;
@@ -486,7 +486,7 @@ DecodedImage DecodeJpeg(std::span<const uint8_t> bytes,
             std::to_string(kMaxJpegWorkingBytes >> 20) + " MB");
   }
   const int64_t working_bytes = int64_t{out_w} * out_h * 4 + coefficient_bytes;
-  lease = SharedDecodeBudget().Take(working_bytes);
+  lease = budget.Take(working_bytes);
 
   DecodedImage image;
   image.width = static_cast<int32_t>(upright_w);

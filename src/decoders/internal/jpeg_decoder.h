@@ -7,6 +7,7 @@
 #include <span>
 
 #include "decoders/decode_picture.h"
+#include "decoders/internal/decode_budget.h"
 
 namespace vg::decoders::decoders_internal {
 
@@ -29,7 +30,8 @@ int32_t ChooseJpegScale(int32_t width, int32_t height, const DecodeHint& hint);
 // decodes as far as its data goes and the rest comes out grey, as in most
 // viewers; it is refused (481) only when its data ends before the first row
 // of blocks of its first scan is complete, so that nothing of it would show.
-DecodedImage DecodeJpeg(std::span<const uint8_t> bytes, const DecodeHint& hint);
+DecodedImage DecodeJpeg(std::span<const uint8_t> bytes, const DecodeHint& hint,
+                        DecodeBudget& budget);
 
 }  // namespace vg::decoders::decoders_internal
 

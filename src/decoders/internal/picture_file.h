@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "decoders/decode_picture.h"
+#include "decoders/internal/decode_budget.h"
 
 namespace vg::decoders::decoders_internal {
 
@@ -42,10 +43,16 @@ FileDescriptor OpenPictureFile(std::u16string_view path, int64_t& length);
 // kMaxPictureFileBytes.
 [[noreturn]] void RaiseFileTooLarge(int64_t length);
 
+// Decodes `bytes` as DecodePictureBytes does, the decoders taking what they
+// hold from `budget`.
+DecodedImage DecodeBytes(std::span<const uint8_t> bytes, const DecodeHint& hint,
+                         DecodeBudget& budget);
+
 // Decodes the picture in the open file `fd` (`length` bytes when opened) as
-// DecodePictureFile does; `fd` stays open.
+// DecodePictureFile does, with `budget` as DecodeBytes; `fd` stays open.
 DecodedImage DecodeOpenPictureFile(int fd, int64_t length,
-                                   const DecodeHint& hint);
+                                   const DecodeHint& hint,
+                                   DecodeBudget& budget);
 
 }  // namespace vg::decoders::decoders_internal
 

@@ -361,8 +361,9 @@ RowLayout LayoutOf(const Header& h, bool converted) {
   }
 }
 
-DecodedImage Decode(Source* source, const DecodeHint& hint) {
-  // What the decode takes from the shared budget, given back after libpng
+DecodedImage Decode(Source* source, const DecodeHint& hint,
+                    DecodeBudget& budget) {
+  // What the decode takes from `budget`, given back after libpng
   // has freed its own (the owner goes first).
   DecodeBudget::Lease lease;
   SessionOwner owner(source);
@@ -398,9 +399,8 @@ DecodedImage Decode(Source* source, const DecodeHint& hint) {
   }
   const IccTransform icc = ColourTransform(h);
   const int64_t row_bytes = int64_t{width} * 4;
-  lease =
-      SharedDecodeBudget().Take(RowReducer::OutputBytes(width, height, factor) +
-                                whole_bytes + row_bytes * (factor > 1 ? 4 : 3));
+  lease = budget.Take(RowReducer::OutputBytes(width, height, factor) +
+                      whole_bytes + row_bytes * (factor > 1 ? 4 : 3));
 
   std::optional<RowReducer> reducer;
   try {
@@ -433,7 +433,8 @@ DecodedImage Decode(Source* source, const DecodeHint& hint) {
 
 }  // namespace
 
-DecodedImage DecodePng(std::span<const uint8_t> bytes, const DecodeHint& hint) {
+DecodedImage DecodePng(std::span<const uint8_t> bytes, const DecodeHint& hint,
+                       DecodeBudget& budget) {
   // Before libpng reads it: a chunk that claims more than the file holds.
   if (!PngChunksFit(bytes)) {
     RaiseInvalidPicture("PNG: a chunk runs past the end of the file");
@@ -442,13 +443,14 @@ DecodedImage DecodePng(std::span<const uint8_t> bytes, const DecodeHint& hint) {
   source->in_memory = true;
   source->data = bytes.data();
   source->size = bytes.size();
-  return Decode(source.get(), hint);
+  return Decode(source.get(), hint, budget);
 }
 
-DecodedImage DecodePngFile(int fd, const DecodeHint& hint) {
+DecodedImage DecodePngFile(int fd, const DecodeHint& hint,
+                           DecodeBudget& budget) {
   auto source = std::make_unique<Source>();
   source->fd = fd;
-  return Decode(source.get(), hint);
+  return Decode(source.get(), hint, budget);
 }
 
 }  // namespace vg::decoders::decoders_internal

@@ -12,6 +12,7 @@
 #include <span>
 
 #include "decoders/decode_picture.h"
+#include "decoders/internal/decode_budget.h"
 
 namespace vg::decoders::decoders_internal {
 
@@ -40,15 +41,17 @@ bool GammaMeansSrgb(const PngGamma& g);
 // (with its cHRM primaries), is converted to sRGB unless an sRGB chunk says
 // it is sRGB already, or the gAMA is 1/2.2 and the cHRM, if any, sRGB's
 // (within libpng's tolerances), as most writers mark sRGB. Holds a lease from
-// the shared decode budget for what it allocates. Raises 481 for a damaged or
+// `budget` for what it allocates. Raises 481 for a damaged or
 // cut-short file, 7 for one too large (decode_picture.h).
-DecodedImage DecodePng(std::span<const uint8_t> bytes, const DecodeHint& hint);
+DecodedImage DecodePng(std::span<const uint8_t> bytes, const DecodeHint& hint,
+                       DecodeBudget& budget);
 
 // The same for the PNG file open as `fd` (a regular file, read from its
 // start with pread, so its offset is left as it was): read as it is
 // decoded, never whole, so its length is not limited. Raises 75 when the
 // file cannot be read.
-DecodedImage DecodePngFile(int fd, const DecodeHint& hint);
+DecodedImage DecodePngFile(int fd, const DecodeHint& hint,
+                           DecodeBudget& budget);
 
 }  // namespace vg::decoders::decoders_internal
 

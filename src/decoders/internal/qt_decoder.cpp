@@ -189,7 +189,7 @@ class OpenReader {
 };
 
 // Decodes image `index` of the file, or returns nothing when Qt's reader
-// fails. Takes the decode's memory from the shared budget before any pixel
+// fails. Takes the decode's memory from `budget` before any pixel
 // is allocated.
 //
 // Qt's BMP and PNG readers take a QImage of the right size and format as
@@ -202,6 +202,7 @@ std::optional<DecodedImage> ReadImage(const QByteArray& data,
                                       PictureFormat format, int index,
                                       std::optional<StatedSize> stated,
                                       const DecodeHint& hint,
+                                      DecodeBudget& budget,
                                       bool png_means_srgb = false) {
   const bool ours =
       format == PictureFormat::kBmp || format == PictureFormat::kPng;
@@ -227,8 +228,7 @@ std::optional<DecodedImage> ReadImage(const QByteArray& data,
       int64_t pixels = int64_t{width} * height;
       if (stated) pixels = std::max(pixels, stated->width * stated->height);
       int64_t qt_bytes = pixels * (format == PictureFormat::kGif ? 4 : 8);
-      DecodeBudget::Lease lease =
-          SharedDecodeBudget().Take(qt_bytes + out_bytes);
+      DecodeBudget::Lease lease = budget.Take(qt_bytes + out_bytes);
       QImage image;
       if (ours) {
         // The reader did not say what it makes: learn it, then read again.
@@ -246,7 +246,7 @@ std::optional<DecodedImage> ReadImage(const QByteArray& data,
     const int64_t qt_bytes = QtImageBytes(width, height, qt_format);
     const bool in_place =
         factor == 1 && QImage::toPixelFormat(qt_format).bitsPerPixel() <= 32;
-    DecodeBudget::Lease lease = SharedDecodeBudget().Take(
+    DecodeBudget::Lease lease = budget.Take(
         in_place ? std::max(qt_bytes, out_bytes) : qt_bytes + out_bytes);
     std::vector<uint8_t> buffer;
     Allocate(buffer, static_cast<size_t>(
@@ -423,8 +423,9 @@ bool PngMeansSrgb(std::span<const uint8_t> png) {
 // bitmap entry at the directory's size; files written by hand or by old
 // tools state sizes the image does not have, which every other reader
 // ignores.
-// The copy is held under `lease`.
+// The copy is held under `lease`, taken from `budget`.
 std::vector<uint8_t> IconWithTrueSizes(std::span<const uint8_t> bytes,
+                                       DecodeBudget& budget,
                                        DecodeBudget::Lease* lease) {
   std::vector<uint8_t> out;
   if (bytes.size() < 6) return out;
@@ -442,7 +443,7 @@ std::vector<uint8_t> IconWithTrueSizes(std::span<const uint8_t> bytes,
     const size_t at = 6 + i * 16;
     if (bytes[at] == width && bytes[at + 1] == height) continue;
     if (out.empty()) {
-      *lease = SharedDecodeBudget().Take(static_cast<int64_t>(bytes.size()));
+      *lease = budget.Take(static_cast<int64_t>(bytes.size()));
       Allocate(out, bytes.size());
       std::copy(bytes.begin(), bytes.end(), out.begin());
     }
@@ -490,7 +491,7 @@ std::vector<int> IconCandidates(std::span<const uint8_t> bytes,
 }
 
 DecodedImage DecodeWithQt(std::span<const uint8_t> bytes, PictureFormat format,
-                          const DecodeHint& hint) {
+                          const DecodeHint& hint, DecodeBudget& budget) {
   const char* name = QtFormatName(format);
   if (name == nullptr || bytes.empty()) {
     RaisePictureError(platform::kErrInvalidPicture);
@@ -519,7 +520,7 @@ DecodedImage DecodeWithQt(std::span<const uint8_t> bytes, PictureFormat format,
   QByteArray icon_data = data;
   if (icon) {
     indexes = IconCandidates(bytes, format);
-    true_sizes = IconWithTrueSizes(bytes, &copy_lease);
+    true_sizes = IconWithTrueSizes(bytes, budget, &copy_lease);
     if (!true_sizes.empty()) {
       icon_data = QByteArray::fromRawData(
           reinterpret_cast<const char*>(true_sizes.data()),
@@ -531,7 +532,7 @@ DecodedImage DecodeWithQt(std::span<const uint8_t> bytes, PictureFormat format,
         icon ? IconEntryImage(bytes, static_cast<size_t>(index))
              : std::span<const uint8_t>{};
     std::optional<DecodedImage> image =
-        ReadImage(icon ? icon_data : data, format, index, stated, hint,
+        ReadImage(icon ? icon_data : data, format, index, stated, hint, budget,
                   HasPngSignature(entry) && PngMeansSrgb(entry));
     if (image) return std::move(*image);
   }

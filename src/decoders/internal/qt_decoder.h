@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "decoders/decode_picture.h"
+#include "decoders/internal/decode_budget.h"
 #include "decoders/internal/picture_format.h"
 
 namespace vg::decoders::decoders_internal {
@@ -44,12 +45,12 @@ std::vector<int> IconCandidates(std::span<const uint8_t> bytes,
 
 // Decodes `bytes`, already recognised as `format` (kBmp, kIco, kCur, kGif or
 // kPng), reduced by an integer factor when `hint` leaves room for it as it
-// does for a reduced JPEG. Holds a lease from the shared decode budget for
+// does for a reduced JPEG. Holds a lease from `budget` for
 // the picture Qt reads and the result, taken before either is allocated.
 // Works without a QGuiApplication and from several threads at once. Raises
 // 481 or 7 as DecodePictureBytes does.
 DecodedImage DecodeWithQt(std::span<const uint8_t> bytes, PictureFormat format,
-                          const DecodeHint& hint);
+                          const DecodeHint& hint, DecodeBudget& budget);
 
 }  // namespace vg::decoders::decoders_internal
 

@@ -74,7 +74,8 @@ DecodedImage Turn(DecodedImage stored, int orientation) {
 // `need_w` x `need_h` (stored orientation) or does not decode.
 std::optional<DecodedImage> DecodePreview(LibRaw& raw, int orientation,
                                           int64_t need_w, int64_t need_h,
-                                          const DecodeHint& hint) {
+                                          const DecodeHint& hint,
+                                          DecodeBudget& budget) {
   if (raw.unpack_thumb() != LIBRAW_SUCCESS) return std::nullopt;
   const libraw_thumbnail_t& thumb = raw.imgdata.thumbnail;
   if (thumb.tformat != LIBRAW_THUMBNAIL_JPEG || thumb.thumb == nullptr ||
@@ -86,7 +87,8 @@ std::optional<DecodedImage> DecodePreview(LibRaw& raw, int orientation,
   const int own = JpegOrientation(jpeg);
   DecodedImage image;
   try {
-    image = DecodeJpeg(jpeg, own != 1 ? hint : StoredHint(hint, orientation));
+    image = DecodeJpeg(jpeg, own != 1 ? hint : StoredHint(hint, orientation),
+                       budget);
   } catch (const platform::Error& e) {
     if (e.number() == platform::kErrOutOfMemory) throw;
     return std::nullopt;
@@ -101,13 +103,14 @@ std::optional<DecodedImage> DecodePreview(LibRaw& raw, int orientation,
 // none.
 DecodedImage PreviewInstead(LibRaw& raw, std::span<const uint8_t> bytes,
                             int orientation, int32_t width, int32_t height,
-                            const DecodeHint& hint, int failure) {
+                            const DecodeHint& hint, DecodeBudget& budget,
+                            int failure) {
   // A failed unpack leaves libraw holding nothing of the file: its preview
   // is read from a fresh opening.
   if (raw.open_buffer(const_cast<uint8_t*>(bytes.data()), bytes.size()) ==
       LIBRAW_SUCCESS) {
     if (std::optional<DecodedImage> preview =
-            DecodePreview(raw, orientation, 0, 0, hint)) {
+            DecodePreview(raw, orientation, 0, 0, hint, budget)) {
       preview->width = std::max(width, preview->pixel_width);
       preview->height = std::max(height, preview->pixel_height);
       return std::move(*preview);
@@ -146,7 +149,8 @@ int OrientationOfRawFlip(int flip) {
 }
 
 std::optional<DecodedImage> DecodeRaw(std::span<const uint8_t> bytes,
-                                      const DecodeHint& hint) {
+                                      const DecodeHint& hint,
+                                      DecodeBudget& budget) {
   // libraw's default handlers of damaged data and failed allocations print
   // to stderr; the outcome says all the caller needs.
   auto raw = std::make_unique<LibRaw>(LIBRAW_OPIONS_NO_MEMERR_CALLBACK |
@@ -179,7 +183,7 @@ std::optional<DecodedImage> DecodeRaw(std::span<const uint8_t> bytes,
       free ? stored_h : ReducedScaleNeed(stored_hint.target_height_px);
 
   if (std::optional<DecodedImage> preview =
-          DecodePreview(*raw, orientation, need_w, need_h, hint)) {
+          DecodePreview(*raw, orientation, need_w, need_h, hint, budget)) {
     preview->width = std::max(width, preview->pixel_width);
     preview->height = std::max(height, preview->pixel_height);
     return preview;
@@ -199,12 +203,12 @@ std::optional<DecodedImage> DecodeRaw(std::span<const uint8_t> bytes,
   const int32_t developed_h = half ? (height + 1) / 2 : height;
   // libraw develops the picture upright: the hint applies as given.
   const int32_t factor = ReductionFactor(developed_w, developed_h, hint);
-  DecodeBudget::Lease lease = SharedDecodeBudget().Take(
-      working_bytes +
-      UprightBuilder::HeldBytes(developed_w, developed_h, factor, 1));
+  DecodeBudget::Lease lease =
+      budget.Take(working_bytes + UprightBuilder::HeldBytes(
+                                      developed_w, developed_h, factor, 1));
   const auto instead = [&](int failure) {
     lease.Release();
-    return PreviewInstead(*raw, bytes, orientation, width, height, hint,
+    return PreviewInstead(*raw, bytes, orientation, width, height, hint, budget,
                           failure);
   };
   int status = raw->unpack();

@@ -9,6 +9,7 @@
 #include <span>
 
 #include "decoders/decode_picture.h"
+#include "decoders/internal/decode_budget.h"
 
 namespace vg::decoders::decoders_internal {
 
@@ -34,9 +35,10 @@ int OrientationOfRawFlip(int flip);
 // preview stands in at whatever size it has. Raises 481 when a recognised
 // file cannot be read and has no preview that decodes, 7 when memory runs
 // out and there is no such preview. Holds a lease from
-// the shared decode budget for the development, taken before it allocates.
+// `budget` for the development, taken before it allocates.
 std::optional<DecodedImage> DecodeRaw(std::span<const uint8_t> bytes,
-                                      const DecodeHint& hint);
+                                      const DecodeHint& hint,
+                                      DecodeBudget& budget);
 
 }  // namespace vg::decoders::decoders_internal
 

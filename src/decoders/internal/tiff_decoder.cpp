@@ -281,7 +281,7 @@ tdir_t ReducedPageFor(TIFF* tiff, uint32_t width, uint32_t height,
 DecodedImage DecodePage(TIFF* tiff, const MemoryFile& file,
                         OpenOptions& options,
                         std::span<const uint8_t> fallback_icc,
-                        const DecodeHint& hint) {
+                        const DecodeHint& hint, DecodeBudget& budget) {
   const auto [width, height] = CheckedSizeOf(tiff, options);
   const auto w = static_cast<int32_t>(width);
   const auto h = static_cast<int32_t>(height);
@@ -368,9 +368,9 @@ DecodedImage DecodePage(TIFF* tiff, const MemoryFile& file,
   }
 
   const int32_t factor = ReductionFactor(w, h, StoredHint(hint, orientation));
-  DecodeBudget::Lease lease = SharedDecodeBudget().Take(
-      band_bytes + decoded_bytes +
-      UprightBuilder::HeldBytes(w, h, factor, orientation));
+  DecodeBudget::Lease lease =
+      budget.Take(band_bytes + decoded_bytes +
+                  UprightBuilder::HeldBytes(w, h, factor, orientation));
   std::vector<uint32_t> band;
   std::vector<uint8_t> row;
   std::vector<uint8_t> grey_row;
@@ -432,8 +432,8 @@ DecodedImage DecodePage(TIFF* tiff, const MemoryFile& file,
 
 }  // namespace
 
-DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
-                        const DecodeHint& hint) {
+DecodedImage DecodeTiff(std::span<const uint8_t> bytes, const DecodeHint& hint,
+                        DecodeBudget& budget) {
   MemoryFile file{bytes.data(), bytes.size(), 0};
   OpenOptions options;
   TiffHandle handle(&file, options);
@@ -451,7 +451,7 @@ DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
     // strip) leaves the picture itself to decode.
     options.ForgetErrors();
     try {
-      DecodedImage image = DecodePage(tiff, file, options, icc, hint);
+      DecodedImage image = DecodePage(tiff, file, options, icc, hint, budget);
       if (!options.HasErrors()) {
         const bool swap = SwapsAxes(orientation);
         image.width = static_cast<int32_t>(swap ? height : width);
@@ -464,7 +464,7 @@ DecodedImage DecodeTiff(std::span<const uint8_t> bytes,
     options.ForgetErrors();
   }
   if (TIFFSetDirectory(tiff, 0) == 0) options.Refuse("cannot be read again");
-  return DecodePage(tiff, file, options, icc, hint);
+  return DecodePage(tiff, file, options, icc, hint, budget);
 }
 
 }  // namespace vg::decoders::decoders_internal

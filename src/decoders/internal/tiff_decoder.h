@@ -6,6 +6,7 @@
 #include <span>
 
 #include "decoders/decode_picture.h"
+#include "decoders/internal/decode_budget.h"
 
 namespace vg::decoders::decoders_internal {
 
@@ -26,9 +27,10 @@ inline constexpr int64_t kMaxTiffAllocationBytes = int64_t{1} << 30;
 // straight, when the hint asks), and an RGB or grey ICC profile converted to
 // sRGB (a CMYK file's inks are turned into RGB without its profile, as a CMYK
 // JPEG without one is). libtiff's warnings and errors are never printed; an
-// error is 481. Holds a lease from the shared decode budget, taken before any
+// error is 481. Holds a lease from `budget`, taken before any
 // pixel is allocated.
-DecodedImage DecodeTiff(std::span<const uint8_t> bytes, const DecodeHint& hint);
+DecodedImage DecodeTiff(std::span<const uint8_t> bytes, const DecodeHint& hint,
+                        DecodeBudget& budget);
 
 }  // namespace vg::decoders::decoders_internal
 

@@ -180,8 +180,8 @@ WebpScaledSize ChooseWebpSize(int32_t width, int32_t height,
   return {scaled(width), scaled(height)};
 }
 
-DecodedImage DecodeWebp(std::span<const uint8_t> bytes,
-                        const DecodeHint& hint) {
+DecodedImage DecodeWebp(std::span<const uint8_t> bytes, const DecodeHint& hint,
+                        DecodeBudget& budget) {
   WebPDecoderConfig config;
   if (!WebPInitDecoderConfig(&config)) {
     RaiseInvalidPicture("WebP: libwebp refuses its own version");
@@ -238,12 +238,12 @@ DecodedImage DecodeWebp(std::span<const uint8_t> bytes,
   }
   // libwebp's rows, converted where they lie; a turned or reduced copy of
   // them when the picture is stored turned or reduced here.
-  DecodeBudget::Lease lease = SharedDecodeBudget().Take(
-      out_bytes + working_bytes +
-      (orientation != 1 || factor != 1
-           ? UprightBuilder::HeldBytes(size.width, size.height, factor,
-                                       orientation)
-           : 0));
+  DecodeBudget::Lease lease =
+      budget.Take(out_bytes + working_bytes +
+                  (orientation != 1 || factor != 1
+                       ? UprightBuilder::HeldBytes(size.width, size.height,
+                                                   factor, orientation)
+                       : 0));
   std::vector<uint8_t> stored = DecodeRows(bitstream, config, size);
   bool translucent = FinishRows(stored, size, icc, hint.keep_alpha);
   if (reduce_here && !translucent) {

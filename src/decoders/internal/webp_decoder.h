@@ -7,6 +7,7 @@
 #include <span>
 
 #include "decoders/decode_picture.h"
+#include "decoders/internal/decode_budget.h"
 
 namespace vg::decoders::decoders_internal {
 
@@ -27,9 +28,10 @@ WebpScaledSize ChooseWebpSize(int32_t width, int32_t height,
 // decoding, since libwebp scales its colours unweighted by alpha); of an
 // animation, the first frame alone. The EXIF orientation and the ICC profile
 // of the file's RIFF chunks are applied. A file cut short is refused (481).
-// Holds a lease from the shared decode budget, taken before any pixel is
+// Holds a lease from `budget`, taken before any pixel is
 // allocated.
-DecodedImage DecodeWebp(std::span<const uint8_t> bytes, const DecodeHint& hint);
+DecodedImage DecodeWebp(std::span<const uint8_t> bytes, const DecodeHint& hint,
+                        DecodeBudget& budget);
 
 }  // namespace vg::decoders::decoders_internal
 

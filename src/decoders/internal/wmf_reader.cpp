@@ -1288,9 +1288,10 @@ std::vector<uint8_t> WmfToEmf(std::span<const uint8_t> bytes) {
   return emf;
 }
 
-DecodedImage DecodeWmf(std::span<const uint8_t> bytes, const DecodeHint& hint) {
+DecodedImage DecodeWmf(std::span<const uint8_t> bytes, const DecodeHint& hint,
+                       DecodeBudget& budget) {
   const std::vector<uint8_t> emf = WmfToEmf(bytes);
-  return DecodeEmf(emf, hint);
+  return DecodeEmf(emf, hint, budget);
 }
 
 }  // namespace vg::decoders::decoders_internal

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "decoders/decode_picture.h"
+#include "decoders/internal/decode_budget.h"
 
 namespace vg::decoders::decoders_internal {
 
@@ -33,7 +34,8 @@ inline constexpr size_t kWmfToEmfOverhead = 4096;
 // the placeable box at its units per inch in pixels at 96 dots per inch,
 // a plain file's window extent, or the extent of what it draws. Raises 481
 // (damaged, over the limits or over the time limit) or 7.
-DecodedImage DecodeWmf(std::span<const uint8_t> bytes, const DecodeHint& hint);
+DecodedImage DecodeWmf(std::span<const uint8_t> bytes, const DecodeHint& hint,
+                       DecodeBudget& budget);
 
 }  // namespace vg::decoders::decoders_internal
 
