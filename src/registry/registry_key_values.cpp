@@ -1,5 +1,6 @@
 // The members that work on the open key's values and sub-keys.
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,33 @@ std::u16string UpToNul(const std::vector<char>& buffer) {
   size_t length =
       end == nullptr ? buffer.size() : static_cast<size_t>(end - buffer.data());
   return FromAnsi(std::string_view(buffer.data(), length));
+}
+
+// Reads the name of value `index` of `key` into the buffer, offering `*size`
+// bytes of it; `*size` receives the name's length.
+int32_t EnumValueName(platform::HKEY key, uint32_t index,
+                      std::vector<char>& buffer, uint32_t* size) {
+  uint32_t type = 0;
+  return platform::RegEnumValueA(key, index, buffer.data(), size, nullptr,
+                                 &type, nullptr, nullptr);
+}
+
+// Lists names index after index until the store has no more: `next` reads
+// the name at an index into the buffer (a fresh size every call) and sets
+// the name to list, if any; it returns the store's result.
+template <typename Next>
+NameList ListNames(const char* source, Next next) {
+  std::vector<char> buffer(kNameBufferChars, ' ');
+  NameList names;
+  int32_t result = platform::kRegSuccess;
+  for (uint32_t index = 0;; ++index) {
+    std::optional<std::u16string> name;
+    result = next(index, buffer, name);
+    if (result != platform::kRegSuccess) break;
+    if (name) AppendCounted(names, std::move(*name), source);
+  }
+  if (result != platform::kRegNoMoreItems) RaiseGetValues(result);
+  return names;
 }
 
 }  // namespace
@@ -103,38 +131,31 @@ void RegistryKey::set_value(std::u16string_view sName, const Variant& vValue) {
 }
 
 NameList RegistryKey::ValueNames() const {
-  std::vector<char> buffer(kNameBufferChars, ' ');
-  NameList names;
-  int32_t result = platform::kRegSuccess;
-  for (uint32_t index = 0;; ++index) {
-    uint32_t name_size = kValueNamesSize;
-    uint32_t type = 0;
-    result =
-        platform::RegEnumValueA(hkeyOpen_, index, buffer.data(), &name_size,
-                                nullptr, &type, nullptr, nullptr);
-    if (result != platform::kRegSuccess) break;
-    // The unnamed value (length 0) is not listed here.
-    if (name_size > 0) {
-      AppendCounted(names, FromAnsi(std::string_view(buffer.data(), name_size)),
-                    "RegistryKey.ValueNames");
-    }
-  }
-  if (result != platform::kRegNoMoreItems) RaiseGetValues(result);
-  return names;
+  return ListNames("RegistryKey.ValueNames",
+                   [this](uint32_t index, std::vector<char>& buffer,
+                          std::optional<std::u16string>& name) {
+                     uint32_t size = kValueNamesSize;
+                     int32_t result =
+                         EnumValueName(hkeyOpen_, index, buffer, &size);
+                     // The unnamed value (length 0) is not listed here.
+                     if (result == platform::kRegSuccess && size > 0) {
+                       name = FromAnsi(std::string_view(buffer.data(), size));
+                     }
+                     return result;
+                   });
 }
 
 NameList RegistryKey::SubKeyNames() const {
-  std::vector<char> buffer(kNameBufferChars, ' ');
-  NameList names;
-  int32_t result = platform::kRegSuccess;
-  for (uint32_t index = 0;; ++index) {
-    result =
-        platform::RegEnumKeyA(hkeyOpen_, index, buffer.data(), kShortNamesSize);
-    if (result != platform::kRegSuccess) break;
-    AppendCounted(names, UpToNul(buffer), "RegistryKey.SubKeyNames");
-  }
-  if (result != platform::kRegNoMoreItems) RaiseGetValues(result);
-  return names;
+  return ListNames("RegistryKey.SubKeyNames",
+                   [this](uint32_t index, std::vector<char>& buffer,
+                          std::optional<std::u16string>& name) {
+                     int32_t result = platform::RegEnumKeyA(
+                         hkeyOpen_, index, buffer.data(), kShortNamesSize);
+                     if (result == platform::kRegSuccess) {
+                       name = UpToNul(buffer);
+                     }
+                     return result;
+                   });
 }
 
 void RegistryKey::DeleteKey(HKEY hkeyRoot, std::u16string_view sSubkey) {
@@ -162,20 +183,16 @@ void RegistryKey::DeleteValue(std::u16string_view sName) {
 }
 
 NameList RegistryKey::SubValueNames() const {
-  std::vector<char> buffer(kNameBufferChars, ' ');
-  NameList names;
-  int32_t result = platform::kRegSuccess;
-  for (uint32_t index = 0;; ++index) {
-    uint32_t name_size = kShortNamesSize;  // set afresh for every call
-    uint32_t type = 0;
-    result =
-        platform::RegEnumValueA(hkeyOpen_, index, buffer.data(), &name_size,
-                                nullptr, &type, nullptr, nullptr);
-    if (result != platform::kRegSuccess) break;
-    AppendCounted(names, UpToNul(buffer), "RegistryKey.SubValueNames");
-  }
-  if (result != platform::kRegNoMoreItems) RaiseGetValues(result);
-  return names;
+  return ListNames("RegistryKey.SubValueNames",
+                   [this](uint32_t index, std::vector<char>& buffer,
+                          std::optional<std::u16string>& name) {
+                     uint32_t size = kShortNamesSize;
+                     int32_t result =
+                         EnumValueName(hkeyOpen_, index, buffer, &size);
+                     if (result == platform::kRegSuccess)
+                       name = UpToNul(buffer);
+                     return result;
+                   });
 }
 
 }  // namespace vg::registry

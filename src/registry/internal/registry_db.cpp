@@ -450,6 +450,20 @@ void Database::DeleteKey(int64_t id) {
   q->Step();
 }
 
+// The three queries that reach one row of a key's values or children, each
+// the same selection with its own ending.
+struct CursorQueries {
+  explicit CursorQueries(std::string_view select)
+      : after(std::string(select) + " AND id > ?2 ORDER BY id LIMIT 1"),
+        same(std::string(select) + " AND id >= ?2 ORDER BY id LIMIT 1"),
+        counted(std::string(select) + " ORDER BY id LIMIT 1 OFFSET ?2") {}
+  // Kept for the life of the program: the statement cache holds views of
+  // them.
+  std::string after;
+  std::string same;
+  std::string counted;
+};
+
 namespace {
 
 // Columns: id, name, type, size, data (data only when ?3 is true, so that a
@@ -467,14 +481,18 @@ ValueRow ReadValueRow(Statement& q, bool with_data) {
 // Chooses how an enumeration reaches row `index`: the row after the cursor's
 // (the usual walk), the cursor's own row again, or a counted offset, which
 // is the only choice once the hive changed after the cursor was taken.
-// Returns the query and the value of its second parameter.
+// Returns the query and its second parameter.
 std::pair<std::string_view, int64_t> PickCursorQuery(
     uint32_t index, const EnumCursor& cursor, const ChangeStamp& now,
-    std::string_view after, std::string_view same, std::string_view counted) {
+    const CursorQueries& queries) {
   bool known = cursor.row_id >= 0 && index > 0 && cursor.stamp == now;
-  if (known && index == cursor.index + 1) return {after, cursor.row_id};
-  if (known && index == cursor.index) return {same, cursor.row_id};
-  return {counted, index};
+  if (known && index == cursor.index + 1) return {queries.after, cursor.row_id};
+  if (known && index == cursor.index) return {queries.same, cursor.row_id};
+  return {queries.counted, index};
+}
+
+KeyRow ReadKeyRow(Statement& q, bool /*with_data*/) {
+  return KeyRow{q.ColumnInt(0), q.ColumnBlob(1)};
 }
 
 }  // namespace
@@ -525,56 +543,40 @@ ChangeStamp Database::Stamp() {
   return stamp;
 }
 
-std::optional<ValueRow> Database::ValueAt(int64_t key, uint32_t index,
-                                          const EnumCursor& cursor,
-                                          bool with_data, EnumCursor* next) {
-  constexpr std::string_view kAfter =
-      "SELECT id, name, type, length(data), "
-      "CASE WHEN ?3 THEN data ELSE x'' END "
-      "FROM reg_value WHERE key = ?1 AND id > ?2 ORDER BY id LIMIT 1";
-  constexpr std::string_view kSame =
-      "SELECT id, name, type, length(data), "
-      "CASE WHEN ?3 THEN data ELSE x'' END "
-      "FROM reg_value WHERE key = ?1 AND id >= ?2 ORDER BY id LIMIT 1";
-  constexpr std::string_view kCount =
-      "SELECT id, name, type, length(data), "
-      "CASE WHEN ?3 THEN data ELSE x'' END "
-      "FROM reg_value WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?2";
+template <typename Row>
+std::optional<Row> Database::RowAt(const CursorQueries& queries, int64_t key,
+                                   uint32_t index, const EnumCursor& cursor,
+                                   std::optional<bool> with_data,
+                                   Row (*read)(Statement&, bool),
+                                   EnumCursor* next) {
   const ChangeStamp now = Stamp();
-  auto [sql, second] =
-      PickCursorQuery(index, cursor, now, kAfter, kSame, kCount);
+  auto [sql, second] = PickCursorQuery(index, cursor, now, queries);
   StatementUse q(Prepare(sql));
   q->BindInt(1, key);
   q->BindInt(2, second);
-  q->BindInt(3, with_data ? 1 : 0);
+  if (with_data) q->BindInt(3, *with_data ? 1 : 0);
   if (!q->Step()) return std::nullopt;
-  ValueRow row = ReadValueRow(*q, with_data);
+  Row row = read(*q, with_data.value_or(false));
   *next = EnumCursor{index, row.id, now};
   return row;
+}
+
+std::optional<ValueRow> Database::ValueAt(int64_t key, uint32_t index,
+                                          const EnumCursor& cursor,
+                                          bool with_data, EnumCursor* next) {
+  static const CursorQueries kValues(
+      "SELECT id, name, type, length(data), "
+      "CASE WHEN ?3 THEN data ELSE x'' END "
+      "FROM reg_value WHERE key = ?1");
+  return RowAt(kValues, key, index, cursor, with_data, &ReadValueRow, next);
 }
 
 std::optional<KeyRow> Database::ChildAt(int64_t key, uint32_t index,
                                         const EnumCursor& cursor,
                                         EnumCursor* next) {
-  constexpr std::string_view kAfter =
-      "SELECT id, name FROM reg_key WHERE parent = ?1 AND id > ?2 "
-      "ORDER BY id LIMIT 1";
-  constexpr std::string_view kSame =
-      "SELECT id, name FROM reg_key WHERE parent = ?1 AND id >= ?2 "
-      "ORDER BY id LIMIT 1";
-  constexpr std::string_view kCount =
-      "SELECT id, name FROM reg_key WHERE parent = ?1 "
-      "ORDER BY id LIMIT 1 OFFSET ?2";
-  const ChangeStamp now = Stamp();
-  auto [sql, second] =
-      PickCursorQuery(index, cursor, now, kAfter, kSame, kCount);
-  StatementUse q(Prepare(sql));
-  q->BindInt(1, key);
-  q->BindInt(2, second);
-  if (!q->Step()) return std::nullopt;
-  KeyRow row{q->ColumnInt(0), q->ColumnBlob(1)};
-  *next = EnumCursor{index, row.id, now};
-  return row;
+  static const CursorQueries kChildren(
+      "SELECT id, name FROM reg_key WHERE parent = ?1");
+  return RowAt(kChildren, key, index, cursor, std::nullopt, &ReadKeyRow, next);
 }
 
 }  // namespace vg::platform::registry_internal

@@ -86,6 +86,8 @@ class StatementUse {
   Statement& statement_;
 };
 
+struct CursorQueries;
+
 struct ValueRow {
   int64_t id = 0;
   std::string name;
@@ -224,6 +226,13 @@ class Database {
   // switches it to WAL and, when blank, makes it a hive.
   void SetUp();
   Statement& Prepare(std::string_view sql);
+  // The row `index` of one of `queries`' enumerations of `key`, read by
+  // `read`; `with_data`, when given, is the queries' third parameter.
+  template <typename Row>
+  std::optional<Row> RowAt(const CursorQueries& queries, int64_t key,
+                           uint32_t index, const EnumCursor& cursor,
+                           std::optional<bool> with_data,
+                           Row (*read)(Statement&, bool), EnumCursor* next);
 
   sqlite3* db_;
   uint64_t serial_;  // tells this connection's stamps from another's
