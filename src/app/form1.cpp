@@ -13,9 +13,13 @@
 #include "platform/checked.h"
 #include "platform/code_page.h"
 #include "platform/error.h"
+#include "thumbnail/make.h"
 
 namespace vg::app {
 namespace {
+
+// How wide Command3 draws its test thumbnail, in pixels.
+constexpr double kTestThumbnailWidth = 150;
 
 // Marks a batch command as running for its whole length, even when it ends
 // by raising.
@@ -94,14 +98,15 @@ void Form1::Command2_Click() {
 }
 
 void Form1::Command3_Click() {
-  int32_t a = platform::RoundToInt32(platform::CheckedDivide(
-      Picture2.height(), platform::CheckedDivide(Picture2.width(), 150)));
+  int32_t a = thumbnail::ProportionalHeight(Picture2.width(), Picture2.height(),
+                                            kTestThumbnailWidth);
   if (!Picture2.picture()) {
     throw platform::Error::Standard(platform::kErrObjectNotSet,
                                     "Form1.Command3");
   }
-  Picture1.PaintPicture(*Picture2.picture(), 0, 0, 2250,
-                        platform::CheckedMul32(a, 15));
+  Picture1.PaintPicture(
+      *Picture2.picture(), 0, 0, kTestThumbnailWidth * kTwipsPerPixel,
+      platform::CheckedMul32(a, static_cast<int32_t>(kTwipsPerPixel)));
   Picture1.set_picture(Picture1.kept_image());
   Changed(Control::kPicture1);
   dib::aDIBSection dib;
@@ -112,7 +117,7 @@ void Form1::Command3_Click() {
   int32_t handle = Picture1.picture()->Handle();
   dib.CreateFromPicture(handle);
   // A failed write is no error: the result is not looked at.
-  (void)jpeg::SaveDibAsJpeg(dib, test_thumbnail_path, 90);
+  (void)jpeg::SaveDibAsJpeg(dib, test_thumbnail_path, thumbnail::kQuality);
 }
 
 void Form1::Command4_Click() {

@@ -6,6 +6,7 @@
 
 #include "platform/checked.h"
 #include "platform/error.h"
+#include "thumbnail/drawing_area.h"
 
 namespace vg::app {
 namespace {
@@ -13,16 +14,8 @@ namespace {
 constexpr uint32_t kSrcCopy = 0xCC0020;
 
 using platform::ScopedBitmapDC;
-
-int32_t AreaSide(float size_px) {
-  return size_px <= 0 ? 0 : platform::RoundToInt32(size_px);
-}
-
-// Twips to whole pixels, kept within a range that the blits can clip.
-int32_t TwipsToPixels(double twips) {
-  double px = platform::RoundHalfEven(twips / kTwipsPerPixel);
-  return static_cast<int32_t>(std::clamp(px, -1073741824.0, 1073741824.0));
-}
+using thumbnail::AreaSide;
+using thumbnail::TwipsToPixels;
 
 void ValidateSide(float size_px) {
   if (!(size_px >= 0) || size_px > static_cast<float>(kMaxBoxSidePx)) {
@@ -86,19 +79,7 @@ void PictureBox::set_picture(platform::PicturePtr picture) {
 }
 
 void PictureBox::DrawBackground(platform::HBITMAP target) {
-  platform::SurfaceView view{};
-  if (platform::GetSurface(target, &view)) {
-    for (int32_t y = 0; y < view.height; ++y) {
-      uint8_t* row = view.bits + static_cast<ptrdiff_t>(y) * view.stride_bytes;
-      for (int32_t x = 0; x < view.width; ++x) {
-        uint8_t* px = row + static_cast<ptrdiff_t>(x) * view.bytes_per_pixel;
-        px[0] = kBoxBackColour & 0xFF;
-        px[1] = (kBoxBackColour >> 8) & 0xFF;
-        px[2] = (kBoxBackColour >> 16) & 0xFF;
-        if (view.bytes_per_pixel == 4) px[3] = 0xFF;
-      }
-    }
-  }
+  thumbnail::FillWithBackColour(target);
   if (!picture_ || picture_->Handle() == 0) return;
   platform::SurfaceView source{};
   if (!platform::GetSurface(picture_->Handle(), &source)) return;

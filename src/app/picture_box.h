@@ -20,14 +20,15 @@
 
 #include "platform/gdi.h"
 #include "platform/picture.h"
+#include "thumbnail/drawing_area.h"
 
 namespace vg::app {
 
 // Drawing coordinates inside a picture box are twips, 15 to the pixel.
-inline constexpr double kTwipsPerPixel = 15.0;
+inline constexpr double kTwipsPerPixel = thumbnail::kTwipsPerPixel;
 
-// The colour of an empty box (B, G, R): the desktop's button face.
-inline constexpr uint32_t kBoxBackColour = 0xF0F0F0;
+// The colour of an empty box (0xRRGGBB): the desktop's button face.
+inline constexpr uint32_t kBoxBackColour = thumbnail::kBackColour;
 
 // The largest drawing area side a box accepts, in pixels.
 inline constexpr int32_t kMaxBoxSidePx = 65535;

@@ -10,22 +10,12 @@
 #include "platform/checked.h"
 #include "platform/error.h"
 #include "platform/gdi.h"
+#include "thumbnail/drawing_area.h"
 
 namespace vg::thumbnail {
 namespace {
 
-// An empty picture box's colour (B, G, R): the desktop's button face.
-constexpr uint8_t kBackGrey = 0xF0;
-// Drawing sizes are worked out in twips, 15 to the pixel, as a picture box
-// takes them.
-constexpr double kTwipsPerPixel = 15.0;
-
 using platform::ScopedBitmapDC;
-
-int32_t TwipsToPixels(double twips) {
-  double px = platform::RoundHalfEven(twips / kTwipsPerPixel);
-  return static_cast<int32_t>(std::clamp(px, -1073741824.0, 1073741824.0));
-}
 
 std::string WidthText(double width) {
   char text[32];
@@ -62,14 +52,12 @@ std::string CheckHeight(double width, int64_t height) {
 }
 
 Geometry GeometryFor(double width, int32_t height) {
-  auto area_side = [](float side) {
-    return side <= 0 ? 0 : platform::RoundToInt32(side);
-  };
   Geometry g;
-  g.area_width = area_side(static_cast<float>(width));
-  g.area_height = area_side(static_cast<float>(height));
+  g.area_width = AreaSide(static_cast<float>(width));
+  g.area_height = AreaSide(static_cast<float>(height));
   g.draw_width = TwipsToPixels(width * kTwipsPerPixel);
-  g.draw_height = TwipsToPixels(platform::CheckedMul32(height, 15));
+  g.draw_height = TwipsToPixels(
+      platform::CheckedMul32(height, static_cast<int32_t>(kTwipsPerPixel)));
   return g;
 }
 
@@ -86,17 +74,7 @@ Thumbnail Render(const platform::Picture& picture, const Geometry& geometry) {
   }
   thumb.picture = platform::MakePicture(surface, w, h);
   const bool covered = geometry.draw_width >= w && geometry.draw_height >= h;
-  platform::SurfaceView view{};
-  if (!covered && platform::GetSurface(surface, &view)) {
-    for (int32_t y = 0; y < view.height; ++y) {
-      uint8_t* row = view.bits + static_cast<ptrdiff_t>(y) * view.stride_bytes;
-      for (int32_t x = 0; x < view.width; ++x) {
-        uint8_t* px = row + static_cast<ptrdiff_t>(x) * view.bytes_per_pixel;
-        px[0] = px[1] = px[2] = kBackGrey;
-        if (view.bytes_per_pixel == 4) px[3] = 0xFF;
-      }
-    }
-  }
+  if (!covered) FillWithBackColour(surface);
   platform::SurfaceView source{};
   if (geometry.draw_width > 0 && geometry.draw_height > 0 &&
       picture.Handle() != 0 &&
