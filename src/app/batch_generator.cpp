@@ -1,7 +1,5 @@
 #include "app/batch_generator.h"
 
-#include <sys/stat.h>
-
 #include <exception>
 #include <map>
 #include <memory>
@@ -15,6 +13,7 @@
 #include "platform/numeric_text.h"
 #include "thumbnail/engine.h"
 #include "thumbnail/make.h"
+#include "thumbnail/picture_steps.h"
 #include "thumbnail/plan.h"
 
 namespace vg::app {
@@ -26,89 +25,106 @@ struct RunState {
       : inputs(files) {}
   thumbnail::InputGuard inputs;
   int32_t h = 0;  // carried to the next picture when no height is computed
-  // The capture of the last picture, released when the next one replaces it.
-  std::unique_ptr<thumbnail::Thumbnail> last;
   // Which input each output path of this run holds.
   std::map<std::u16string, std::u16string> written;
+};
+
+// The window's side of one picture's steps: the picture and its thumbnail
+// shown in the form's picture boxes, the text boxes read again at each
+// step, a yield after each.
+class WindowSteps final : public thumbnail::PictureSteps {
+ public:
+  WindowSteps(Form1& form, std::u16string listed_name, RunState& run)
+      : form_(form),
+        listed_name_(std::move(listed_name)),
+        input_(form.Text1.text() + listed_name_),
+        run_(run) {}
+
+  const thumbnail::InputGuard& inputs() const override { return run_.inputs; }
+
+  double LoadWidth() override {
+    return platform::NumericValue(form_.Largeur.text());
+  }
+
+  void Loaded(const platform::PicturePtr& picture) override {
+    form_.Picture2.set_picture(picture);
+    form_.Changed(Control::kPicture2);
+    form_.Yield();
+  }
+
+  // The height computed when the proportional option is chosen, else the
+  // last one; why it makes no thumbnail, if it was computed and does not.
+  thumbnail::Sized Height(size_t /*set*/,
+                          const platform::Picture& /*picture*/) override {
+    std::string bad_height;
+    if (form_.Option1()) {
+      try {
+        double w = platform::NumericValue(form_.Largeur.text());
+        int32_t h = thumbnail::ProportionalHeight(form_.Picture2.width(),
+                                                  form_.Picture2.height(), w);
+        bad_height = thumbnail::CheckHeight(w, h);
+        // A height no box can take is not kept (the box would refuse it).
+        if (h <= thumbnail::kMaxSidePx) run_.h = h;
+      } catch (const std::exception&) {
+        // h keeps the previous picture's value.
+      }
+    }
+    try {
+      form_.Picture1.set_height(static_cast<float>(run_.h));
+      form_.Changed(Control::kPicture1);
+    } catch (const std::exception&) {
+    }
+    form_.Yield();
+    return {run_.h, std::move(bad_height)};
+  }
+
+  // Picture2's picture as it is now (a command clicked during a yield may
+  // have put another one there), at the width typed now.
+  thumbnail::Target ToDraw(size_t /*set*/,
+                           const platform::PicturePtr& /*loaded*/) override {
+    shown_ = form_.Picture2.picture();
+    const double w = platform::NumericValue(form_.Largeur.text());
+    return {shown_.get(), w,
+            form_.Text2.text() + thumbnail::OutputName(listed_name_)};
+  }
+
+  void Drawn(size_t /*set*/, const thumbnail::Thumbnail& thumb) override {
+    form_.Picture1.set_picture(thumb.picture);
+    form_.Changed(Control::kPicture1);
+  }
+
+  void Written(size_t /*set*/, const std::u16string& output,
+               const thumbnail::Thumbnail& /*thumb*/) override {
+    auto [it, fresh] = run_.written.try_emplace(output, input_);
+    if (!fresh) {
+      form_.add_failure({it->second, thumbnail::ReplacedReason(input_)});
+      it->second = input_;
+    }
+  }
+
+  void Failed(size_t /*set*/, const std::u16string& path,
+              std::string reason) override {
+    form_.add_failure({path, std::move(reason)});
+  }
+
+  void Finished() override { form_.Yield(); }
+
+  const std::u16string& input() const { return input_; }
+
+ private:
+  Form1& form_;
+  const std::u16string listed_name_;
+  const std::u16string input_;  // the folder read when the picture began
+  RunState& run_;
+  platform::PicturePtr shown_;
 };
 
 // The steps of one picture, from its load to its save, on the form's
 // picture boxes.
 void MakeOnePicture(Form1& form, const std::u16string& listed_name,
                     RunState& run) {
-  const std::u16string input_path = form.Text1.text() + listed_name;
-  try {
-    form.Picture2.set_picture(thumbnail::LoadPicture(
-        input_path, platform::NumericValue(form.Largeur.text())));
-    form.Changed(Control::kPicture2);
-  } catch (const std::exception& e) {
-    // Counted and skipped: nothing is written for a file that does not load.
-    form.add_failure({input_path, thumbnail::DescribeFailure(e)});
-    form.Yield();
-    return;
-  }
-  form.Yield();
-
-  // Why the height computed for this picture makes no thumbnail, if it
-  // does not: nothing is drawn or written for it then.
-  std::string bad_height;
-  if (form.Option1()) {
-    try {
-      double w = platform::NumericValue(form.Largeur.text());
-      int32_t h = thumbnail::ProportionalHeight(form.Picture2.width(),
-                                                form.Picture2.height(), w);
-      bad_height = thumbnail::CheckHeight(w, h);
-      // A height no box can take is not kept (the box would refuse it).
-      if (h <= thumbnail::kMaxSidePx) run.h = h;
-    } catch (const std::exception&) {
-      // h keeps the previous picture's value.
-    }
-  }
-  try {
-    form.Picture1.set_height(static_cast<float>(run.h));
-    form.Changed(Control::kPicture1);
-  } catch (const std::exception&) {
-  }
-  form.Yield();
-  if (!bad_height.empty()) {
-    form.add_failure({input_path, std::move(bad_height)});
-    form.Yield();
-    return;
-  }
-
-  // Picture2's picture as it is now: a command clicked during a yield may
-  // have put another one there.
-  const platform::PicturePtr picture = form.Picture2.picture();
-  run.last.reset();  // releases the last capture
-  try {
-    if (!picture) {
-      throw platform::Error::Standard(platform::kErrObjectNotSet, "Render");
-    }
-    double w = platform::NumericValue(form.Largeur.text());
-    auto thumb = std::make_unique<thumbnail::Thumbnail>(
-        thumbnail::Render(*picture, thumbnail::GeometryFor(w, run.h)));
-    form.Picture1.set_picture(thumb->picture);
-    form.Changed(Control::kPicture1);
-    run.last = std::move(thumb);
-  } catch (const std::exception&) {
-  }
-  // A failing name step leaves the listed name.
-  const std::u16string output_path =
-      form.Text2.text() + thumbnail::OutputName(listed_name);
-  if (!run.last || run.last->dib.hDib() == 0) {
-    form.add_failure({input_path, thumbnail::NothingCaptured(run.h)});
-  } else if (std::string why =
-                 thumbnail::Write(run.last->dib, output_path, run.inputs);
-             !why.empty()) {
-    form.add_failure({output_path, std::move(why)});
-  } else {
-    auto [it, fresh] = run.written.try_emplace(output_path, input_path);
-    if (!fresh) {
-      form.add_failure({it->second, thumbnail::ReplacedReason(input_path)});
-      it->second = input_path;
-    }
-  }
-  form.Yield();
+  WindowSteps steps(form, listed_name, run);
+  thumbnail::MakePicture(steps.input(), 1, steps);
 }
 
 bool IsSkipped(const std::u16string& name) {
@@ -168,8 +184,9 @@ void RunTwoSizes(Form1& form) {
   step(run);
   step([&] { form.Largeur.set_text(form.grande.text()); });
   step([&] {
-    std::string folder = platform::ToAnsi(form.Text2.text() + u"Grand/");
-    mkdir(folder.c_str(), 0777);  // fails when it exists: the run goes on
+    // Fails when it exists, or when the destination is missing: the run
+    // goes on.
+    thumbnail::MakeFolder(platform::ToAnsi(form.Text2.text() + u"Grand/"));
   });
   step([&] { saved_destination = form.Text2.text(); });
   step([&] { form.Text2.set_text(form.Text2.text() + u"Grand/"); });

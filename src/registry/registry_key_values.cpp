@@ -43,15 +43,6 @@ std::u16string UpToNul(const std::vector<char>& buffer) {
   return FromAnsi(std::string_view(buffer.data(), length));
 }
 
-// Reads the name of value `index` of `key` into the buffer, offering `*size`
-// bytes of it; `*size` receives the name's length.
-int32_t EnumValueName(platform::HKEY key, uint32_t index,
-                      std::vector<char>& buffer, uint32_t* size) {
-  uint32_t type = 0;
-  return platform::RegEnumValueA(key, index, buffer.data(), size, nullptr,
-                                 &type, nullptr, nullptr);
-}
-
 // Lists names index after index until the store has no more: `next` reads
 // the name at an index into the buffer (a fresh size every call) and sets
 // the name to list, if any; it returns the store's result.
@@ -68,6 +59,28 @@ NameList ListNames(const char* source, Next next) {
   }
   if (result != platform::kRegNoMoreItems) RaiseGetValues(result);
   return names;
+}
+
+// The names of `key`'s values, offering `size` bytes for each: read by the
+// length the store tells, the unnamed value left out (`by_length`), or up
+// to the NUL it wrote after the name.
+NameList ListValueNames(platform::HKEY key, const char* source, uint32_t size,
+                        bool by_length) {
+  return ListNames(source, [&](uint32_t index, std::vector<char>& buffer,
+                               std::optional<std::u16string>& name) {
+    uint32_t name_size = size;  // set afresh for every call
+    uint32_t type = 0;
+    int32_t result =
+        platform::RegEnumValueA(key, index, buffer.data(), &name_size, nullptr,
+                                &type, nullptr, nullptr);
+    if (result != platform::kRegSuccess) return result;
+    if (!by_length) {
+      name = UpToNul(buffer);
+    } else if (name_size > 0) {
+      name = FromAnsi(std::string_view(buffer.data(), name_size));
+    }
+    return result;
+  });
 }
 
 }  // namespace
@@ -131,18 +144,8 @@ void RegistryKey::set_value(std::u16string_view sName, const Variant& vValue) {
 }
 
 NameList RegistryKey::ValueNames() const {
-  return ListNames("RegistryKey.ValueNames",
-                   [this](uint32_t index, std::vector<char>& buffer,
-                          std::optional<std::u16string>& name) {
-                     uint32_t size = kValueNamesSize;
-                     int32_t result =
-                         EnumValueName(hkeyOpen_, index, buffer, &size);
-                     // The unnamed value (length 0) is not listed here.
-                     if (result == platform::kRegSuccess && size > 0) {
-                       name = FromAnsi(std::string_view(buffer.data(), size));
-                     }
-                     return result;
-                   });
+  return ListValueNames(hkeyOpen_, "RegistryKey.ValueNames", kValueNamesSize,
+                        /*by_length=*/true);
 }
 
 NameList RegistryKey::SubKeyNames() const {
@@ -183,16 +186,8 @@ void RegistryKey::DeleteValue(std::u16string_view sName) {
 }
 
 NameList RegistryKey::SubValueNames() const {
-  return ListNames("RegistryKey.SubValueNames",
-                   [this](uint32_t index, std::vector<char>& buffer,
-                          std::optional<std::u16string>& name) {
-                     uint32_t size = kShortNamesSize;
-                     int32_t result =
-                         EnumValueName(hkeyOpen_, index, buffer, &size);
-                     if (result == platform::kRegSuccess)
-                       name = UpToNul(buffer);
-                     return result;
-                   });
+  return ListValueNames(hkeyOpen_, "RegistryKey.SubValueNames", kShortNamesSize,
+                        /*by_length=*/false);
 }
 
 }  // namespace vg::registry

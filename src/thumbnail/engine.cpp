@@ -18,6 +18,7 @@
 #include "thumbnail/internal/left_temporaries.h"
 #include "thumbnail/internal/sets_in_turn.h"
 #include "thumbnail/make.h"
+#include "thumbnail/picture_steps.h"
 #include "thumbnail/png_thumbnail.h"
 #include "thumbnail/walk.h"
 
@@ -71,16 +72,6 @@ bool Older(const timespec& a, const timespec& b) {
   return a.tv_sec != b.tv_sec ? a.tv_sec < b.tv_sec : a.tv_nsec < b.tv_nsec;
 }
 
-// Makes `path` and the folders above it that are missing, private to their
-// owner, as a thumbnail cache's folders must be.
-void MakePrivateFolders(const std::string& path) {
-  for (size_t i = 1; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == '/') {
-      mkdir(path.substr(0, i).c_str(), 0700);
-    }
-  }
-}
-
 // The folder a picture's URI is made from: `load_prefix` made absolute.
 std::u16string AbsolutePrefix(const Job& job) {
   if (job.cache_root.empty()) return {};
@@ -117,8 +108,9 @@ class Runner {
 
   Summary Go() {
     if (cache_) {
+      // Private to their owner, as a thumbnail cache's folders must be.
       for (const OutputSet& set : job_.sets) {
-        MakePrivateFolders(platform::ToAnsi(set.destination));
+        MakeFolders(platform::ToAnsi(set.destination), 0700);
       }
     } else if (job_.nested_sets && !job_.recursive) {
       for (size_t s = 1; s < job_.sets.size(); ++s) {
@@ -342,71 +334,69 @@ class Runner {
     Finish();
   }
 
+  // The engine's side of one picture's steps: its events, its folders, and
+  // the earlier picture whose thumbnail a later one replaced.
+  class Steps final : public PictureSteps {
+   public:
+    Steps(Runner& run, size_t j, std::vector<PictureResult>& results,
+          std::vector<size_t>& holder)
+        : run_(run), j_(j), results_(results), holder_(holder) {}
+
+    const InputGuard& inputs() const override { return run_.inputs_; }
+    double LoadWidth() override { return run_.widest_; }
+    void Loaded(const platform::PicturePtr& picture) override {
+      if (run_.events_ != nullptr) {
+        std::lock_guard lock(run_.mutex_);
+        run_.events_->Loaded(result().index, result().input, *picture);
+      }
+      run_.MakeFoldersFor(result().index);
+    }
+    Sized Height(size_t set, const platform::Picture& picture) override {
+      return ProportionalSize(picture, run_.job_.sets[set].width);
+    }
+    Target ToDraw(size_t set, const platform::PicturePtr& loaded) override {
+      return {loaded.get(), run_.job_.sets[set].width, result().outputs[set]};
+    }
+    void Written(size_t set, const std::u16string& output,
+                 const Thumbnail& thumb) override {
+      std::lock_guard lock(run_.mutex_);
+      if (run_.events_ != nullptr) {
+        run_.events_->Written(result().index, set, output, thumb.dib.Width(),
+                              thumb.dib.Height());
+      }
+      if (holder_[set] != kNone) {
+        // Two names that transliterate alike: the later one replaced the
+        // earlier one's thumbnail, which is then as good as not written.
+        PictureResult& earlier = results_[holder_[set]];
+        run_.FailLocked(
+            {earlier.index, set, earlier.input, ReplacedReason(result().input)},
+            earlier);
+      }
+      holder_[set] = j_;
+    }
+    void Failed(size_t set, const std::u16string& path,
+                std::string reason) override {
+      static_assert(kEverySet == Failure::kNoSet);
+      run_.Fail({result().index, set, path, std::move(reason)}, result());
+    }
+
+   private:
+    PictureResult& result() { return results_[j_]; }
+
+    Runner& run_;
+    const size_t j_;
+    std::vector<PictureResult>& results_;
+    std::vector<size_t>& holder_;
+  };
+
   void MakeSteps(size_t j, std::vector<PictureResult>& results,
                  std::vector<size_t>& holder) {
     if (cache_) {
       MakeCacheEntries(results[j]);
       return;
     }
-    PictureResult& result = results[j];
-    const size_t index = result.index;
-    const std::u16string& input = result.input;
-    platform::PicturePtr picture;
-    try {
-      picture = LoadPicture(input, widest_);
-    } catch (const std::exception& e) {
-      Fail({index, Failure::kNoSet, input, DescribeFailure(e)}, result);
-      return;
-    }
-    if (events_ != nullptr) {
-      std::lock_guard lock(mutex_);
-      events_->Loaded(index, input, *picture);
-    }
-    MakeFoldersFor(index);
-    for (size_t s = 0; s < job_.sets.size(); ++s) {
-      const OutputSet& set = job_.sets[s];
-      int32_t height = 0;
-      try {
-        height =
-            ProportionalHeight(picture->Width(), picture->Height(), set.width);
-      } catch (const std::exception& e) {
-        Fail({index, s, input, DescribeFailure(e)}, result);
-        continue;
-      }
-      if (std::string why = CheckHeight(set.width, height); !why.empty()) {
-        Fail({index, s, input, std::move(why)}, result);
-        continue;
-      }
-      const std::u16string& output = result.outputs[s];
-      Thumbnail thumb;
-      try {
-        thumb = Render(*picture, GeometryFor(set.width, height));
-      } catch (const std::exception& e) {
-        Fail({index, s, input, DescribeFailure(e)}, result);
-        continue;
-      }
-      if (thumb.dib.hDib() == 0) {
-        Fail({index, s, input, NothingCaptured(height)}, result);
-        continue;
-      }
-      if (std::string why = Write(thumb.dib, output, inputs_); !why.empty()) {
-        Fail({index, s, output, std::move(why)}, result);
-        continue;
-      }
-      std::lock_guard lock(mutex_);
-      if (events_ != nullptr) {
-        events_->Written(index, s, output, thumb.dib.Width(),
-                         thumb.dib.Height());
-      }
-      if (holder[s] != kNone) {
-        // Two names that transliterate alike: the later one replaced the
-        // earlier one's thumbnail, which is then as good as not written.
-        PictureResult& earlier = results[holder[s]];
-        FailLocked({earlier.index, s, earlier.input, ReplacedReason(input)},
-                   earlier);
-      }
-      holder[s] = j;
-    }
+    Steps steps(*this, j, results, holder);
+    MakePicture(results[j].input, job_.sets.size(), steps);
   }
 
   // The desktop cache's steps: the picture decoded once for the largest
@@ -490,7 +480,7 @@ class Runner {
     blank.pixels.assign(4, 0);
     PngText text = EntryText(source, 0, 0);
     for (const std::string& folder : folders) {
-      MakePrivateFolders(folder);
+      MakeFolders(folder, 0700);
       // A failure entry that cannot be written costs another try later.
       (void)WritePng(blank, folder + CacheEntryName(source.uri), text, 0600,
                      false);
@@ -567,19 +557,28 @@ Summary Run(const Job& job, Events* events) {
   return runner.Go();
 }
 
-bool MakeFolders(const std::string& path) {
-  int why = 0;  // the first mkdir failure that is not "it exists"
+bool MakeFolder(const std::string& path, mode_t mode) {
+  if (mkdir(path.c_str(), mode) == 0) return true;
+  const int why = errno;
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+  // What the caller tells: why the folder could not be made, not that it is
+  // missing.
+  errno = why;
+  return false;
+}
+
+bool MakeFolders(const std::string& path, mode_t mode) {
+  int why = 0;  // the first failure that is not "a file is in the way"
   for (size_t i = 1; i <= path.size(); ++i) {
     if ((i == path.size() || path[i] == '/') &&
-        mkdir(path.substr(0, i).c_str(), 0777) != 0 && errno != EEXIST &&
+        !MakeFolder(path.substr(0, i), mode) && errno != EEXIST &&
         why == 0) {
       why = errno;
     }
   }
   struct stat st {};
   if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
-  // What the caller tells: why the folder could not be made, not that it is
-  // missing.
   if (why != 0) errno = why;
   return false;
 }

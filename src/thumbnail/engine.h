@@ -36,6 +36,8 @@
 #ifndef VG_THUMBNAIL_ENGINE_H_
 #define VG_THUMBNAIL_ENGINE_H_
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -186,9 +188,13 @@ class Events {
 // is in the summary (and told to `events`, which may be null).
 Summary Run(const Job& job, Events* events = nullptr);
 
-// Makes `path` (an ANSI path) and the folders above it that are missing;
-// returns whether it is a folder then (when not, errno says why).
-bool MakeFolders(const std::string& path);
+// Makes the folder `path` (an ANSI path) in its parent, with `mode` (less
+// the umask); returns whether it is a folder then (when not, errno says
+// why). Every folder the runs and the window make is made here.
+bool MakeFolder(const std::string& path, mode_t mode = 0777);
+
+// Makes `path` and the folders above it that are missing, as MakeFolder.
+bool MakeFolders(const std::string& path, mode_t mode = 0777);
 
 // The reason given to a picture whose thumbnail a later one replaced.
 std::string ReplacedReason(const std::u16string& later_input);

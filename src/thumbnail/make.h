@@ -3,9 +3,9 @@
 // One picture into one thumbnail, step by step: the picture read for the
 // widest thumbnail it will give, the height that keeps its proportions, the
 // picture drawn at that size and captured into a 24-bit DIB section, and
-// the JPEG written whole under its name or not at all. The engine
-// (thumbnail/engine.h) runs these steps for every picture of a folder; the
-// window runs them one at a time between its own.
+// the JPEG written whole under its name or not at all. MakePicture
+// (thumbnail/picture_steps.h) runs them in order for the engine and for the
+// window.
 //
 //   PicturePtr picture = LoadPicture(u"/in/a.jpg", 450);
 //   int32_t h = ProportionalHeight(picture->Width(), picture->Height(), 450);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -248,6 +249,47 @@ TEST(EngineTest, TheFilesDoNotDependOnTheNumberOfJobs) {
     }
     EXPECT_EQ(runs[0].written, runs[1].written);
     EXPECT_EQ(runs[0].written + runs[0].failed, runs[0].pictures);
+  }
+}
+
+// Every folder is made here: one level in an existing folder, or every
+// missing level; a file in the way or a missing parent is told by errno.
+TEST(MakeFolderTest, MakesWhatItIsAskedOrSaysWhyNot) {
+  TempFolder root;
+  const std::string base = root.path().string();
+  std::ofstream(root.path() / "file") << "x";
+  struct Case {
+    const char* path;
+    bool every_level;
+    bool made;
+    int error;  // errno when not made
+  };
+  const Case cases[] = {
+      {"/one", false, true, 0},
+      {"/one", false, true, 0},  // it exists
+      {"/two/three", false, false, ENOENT},
+      {"/file", false, false, EEXIST},
+      {"/file/below", true, false, ENOTDIR},
+      {"/two/three", true, true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.path) + (c.every_level ? " (every level)" : ""));
+    errno = 0;
+    const std::string path = base + c.path;
+    const bool made =
+        c.every_level ? MakeFolders(path, 0700) : MakeFolder(path, 0700);
+    const int error = errno;
+    EXPECT_EQ(made, c.made);
+    EXPECT_EQ(fs::is_directory(path), c.made);
+    if (!c.made) {
+      EXPECT_EQ(error, c.error);
+    }
+  }
+  // Both levels made by MakeFolders have the mode asked for.
+  for (const char* folder : {"/two", "/two/three"}) {
+    EXPECT_EQ(fs::status(base + folder).permissions() & fs::perms::all,
+              fs::perms::owner_all)
+        << folder;
   }
 }
 
