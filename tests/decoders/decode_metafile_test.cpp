@@ -481,6 +481,9 @@ TEST(EmfTest, DamagedAndHostileFilesAreInvalid) {
   big_dib[header_at + 9] = 0x40;  // height 16386
   EmfWriter many(10, 10);
   for (int i = 0; i < (1 << 20); ++i) many.Record(kSetBkMode, {1});
+  // As many EMF+ records (GetDC, no data), in one comment.
+  EmfWriter many_plus(10, 10);
+  many_plus.EmfPlus(std::vector<EmfPlusRecord>(1 << 20, {0x4004, 0, {}}));
 
   ExpectRefusals({
       {past_end, "(EMF: record 37 at byte 108 is damaged)"},
@@ -493,6 +496,7 @@ TEST(EmfTest, DamagedAndHostileFilesAreInvalid) {
       {huge.Finish(), "too large"},
       {big_dib, "(EMF: record 81 at byte 108 is damaged)"},
       {many.Finish(), "(EMF: more than 1048576 records)"},
+      {many_plus.Finish(), "(EMF: more than 1048576 records)"},
   });
 }
 

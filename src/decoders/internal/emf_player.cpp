@@ -39,8 +39,10 @@ void LogicalSize(const emf::Header& header, EmfLayout* layout) {
 }
 
 // Returns the pixels of the largest bitmap the record `rec` of `type` holds
-// (0 for none); raises 481 for one that its record does not hold.
-int64_t LargestBitmapPixels(const Reader& rec, uint32_t type) {
+// (0 for none), and adds the EMF+ records it holds to `*records`; raises
+// 481 for a bitmap that its record does not hold.
+int64_t LargestBitmapPixels(const Reader& rec, uint32_t type,
+                            int64_t* records) {
   int64_t largest = 0;
   const auto note = [&](const std::optional<emf::DibInfo>& dib) {
     if (dib) largest = std::max(largest, dib->width * std::abs(dib->height));
@@ -58,7 +60,9 @@ int64_t LargestBitmapPixels(const Reader& rec, uint32_t type) {
   if (type == emf::kComment && emf::HasParams(rec, 4)) {
     const std::span<const uint8_t> data = emf::CommentData(rec);
     if (EmfPlus::IsEmfPlus(data)) {
-      largest = std::max(largest, EmfPlus::LargestImagePixels(data));
+      const EmfPlus::Survey survey = EmfPlus::Scan(data);
+      largest = std::max(largest, survey.largest_image_pixels);
+      *records += survey.records;
     }
   }
   if (std::optional<emf::DibFields> f = emf::MaskFieldsOf(rec, type)) {
@@ -81,15 +85,18 @@ EmfLayout ScanEmf(std::span<const uint8_t> bytes) {
     if (size < emf::kRecordHeadBytes || size > bytes.size() - at) {
       RaiseDamagedRecord("EMF", type, at);
     }
-    if (++layout.records > kMaxMetafileRecords) {
+    ++layout.records;
+    const Reader rec(bytes.subspan(at, size));
+    ForRecord("EMF", type, at, [&] {
+      layout.largest_bitmap_pixels =
+          std::max(layout.largest_bitmap_pixels,
+                   LargestBitmapPixels(rec, type, &layout.records));
+    });
+    // EMF+ records count as much as the others.
+    if (layout.records > kMaxMetafileRecords) {
       RaiseInvalidPicture("EMF: more than " +
                           std::to_string(kMaxMetafileRecords) + " records");
     }
-    const Reader rec(bytes.subspan(at, size));
-    ForRecord("EMF", type, at, [&] {
-      layout.largest_bitmap_pixels = std::max(layout.largest_bitmap_pixels,
-                                              LargestBitmapPixels(rec, type));
-    });
     at += size;
     ended = type == emf::kEof;
   }

@@ -341,22 +341,24 @@ QTransform PageTransform(uint32_t unit, double scale, double dpi_x,
 
 }  // namespace
 
-int64_t EmfPlus::LargestImagePixels(std::span<const uint8_t> comment_data) {
+EmfPlus::Survey EmfPlus::Scan(std::span<const uint8_t> comment_data) {
   const Bytes b(comment_data);
-  int64_t largest = 0;
+  Survey survey;
   for (size_t at = 4; b.size() - at >= kRecordHeader;) {
     const auto [type, flags, size, data_size] = ReadRecordHead(b, at);
+    ++survey.records;
     // A bitmap object: version, type 1, width, height.
     const Bytes data(comment_data.subspan(at + kRecordHeader, data_size));
     if (type == kObject && (flags >> 8 & 0x7F) == 5 &&
         (flags & kContinuedFlag) == 0 && data.size() >= 16 &&
         data.U32(4) == 1) {
       CheckPictureSize(data.I32(8), data.I32(12));
-      largest = std::max(largest, int64_t{data.I32(8)} * data.I32(12));
+      survey.largest_image_pixels = std::max(
+          survey.largest_image_pixels, int64_t{data.I32(8)} * data.I32(12));
     }
     at += size;
   }
-  return largest;
+  return survey;
 }
 
 EmfPlus::EmfPlus(QPainter* painter, const QTransform* device_to_output,

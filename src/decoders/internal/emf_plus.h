@@ -40,10 +40,15 @@ class EmfPlus {
   // Whether the data of a comment record holds EMF+ records.
   static bool IsEmfPlus(std::span<const uint8_t> comment_data);
 
-  // The most pixels an image object of a comment's EMF+ records holds, its
-  // records walked without drawing. Raises 481 when one lies beyond the
-  // comment, and "too large" for an image over the picture limits.
-  static int64_t LargestImagePixels(std::span<const uint8_t> comment_data);
+  // What a comment's EMF+ records hold, walked without drawing.
+  struct Survey {
+    int64_t records = 0;
+    int64_t largest_image_pixels = 0;  // of the largest image object
+  };
+  // Walks the EMF+ records of a comment's data. Raises 481 when one lies
+  // beyond the comment, and "too large" for an image over the picture
+  // limits.
+  static Survey Scan(std::span<const uint8_t> comment_data);
 
   // Plays the EMF+ records of a comment's data. Raises 481 when one is
   // damaged.
