@@ -3,6 +3,7 @@
 // hostile files, several threads at once.
 #include <gtest/gtest.h>
 
+#include <QRect>
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -679,7 +680,7 @@ TEST(EmfPlusTest, RecordsDrawAtTheirPlaceAndColour) {
        {{kPlusFillPolygon, kPlusColour | 0x0800, {kArgbBlue, 3, 0, 0, 0}},
         FillRect(kArgbRed, 10, 10, 40, 30)},
        {{20, 20, kRed}, {60, 60, kWhite}}},
-      {"text not drawn, the rest is",
+      {"text without a font not drawn, the rest is",
        {{kPlusDrawString, 0, {0, 0, 0}}, FillRect(kArgbRed, 10, 10, 40, 30)},
        {{20, 20, kRed}}},
   };
@@ -688,6 +689,63 @@ TEST(EmfPlusTest, RecordsDrawAtTheirPlaceAndColour) {
     const DecodedImage image = DecodePictureBytes(EmfPlusOnly(c.records));
     ASSERT_EQ(image.pixel_width, 100);
     for (const Probe& p : c.probes) EXPECT_COLOUR(image, p.x, p.y, p.colour, 8);
+  }
+}
+
+// `text` as UTF-16 units, two to a value.
+std::vector<uint32_t> Utf16Words(const std::u16string& text) {
+  std::vector<uint32_t> words((text.size() + 1) / 2, 0);
+  for (size_t i = 0; i < text.size(); ++i) {
+    words[i / 2] |= static_cast<uint32_t>(text[i]) << (i % 2 * 16);
+  }
+  return words;
+}
+
+// Text is drawn in its font's size, placed in its box as its format says,
+// and nowhere else.
+TEST(EmfPlusTest, TextIsDrawnInItsBoxAsItsFormatAligns) {
+  // Arial, `em` in `unit`s (2 pixels, 3 points).
+  const auto font = [](float em, uint32_t unit) {
+    return EmfPlusRecord{kPlusObject, ObjectFlags(6, 1),
+                         Join(Join({kPlusVersion}, Floats({em})),
+                              Join({unit, 0, 0, 5}, Utf16Words(u"Arial")))};
+  };
+  // Centred along and across the lines.
+  const EmfPlusRecord centred{
+      kPlusObject, ObjectFlags(7, 2),
+      Join({kPlusVersion, 0, 0, 1, 1, 0, 0},
+           Join(Floats({0}), Join({0}, Floats({0, 0, 0}))))};
+  const auto text = [](uint32_t format, float x, float y, float w, float h) {
+    return EmfPlusRecord{
+        kPlusDrawString, kPlusColour | 1,
+        Join(Join({0xFF000000, format, 2}, Floats({x, y, w, h})),
+             Utf16Words(u"HH"))};
+  };
+  struct Case {
+    const char* name;
+    std::vector<EmfPlusRecord> records;
+    // Where every dark pixel lies: the capitals after the format's margin
+    // (1/6 em by default), or in the middle.
+    QRect ink;
+  };
+  const Case cases[] = {
+      {"pixels, at the box's corner",
+       {font(30, 2), text(9, 10, 10, 80, 40)},
+       QRect(12, 10, 45, 32)},
+      {"points (22.5 pt: 30 px)",
+       {font(22.5F, 3), text(9, 10, 10, 80, 40)},
+       QRect(12, 10, 45, 32)},
+      {"centred in the box",
+       {font(30, 2), centred, text(2, 0, 0, 100, 100)},
+       QRect(29, 38, 42, 24)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const DecodedImage image = DecodePictureBytes(EmfPlusOnly(c.records));
+    const int inside = DarkPixels(image, c.ink.left(), c.ink.top(),
+                                  c.ink.right() + 1, c.ink.bottom() + 1);
+    EXPECT_GT(inside, 150);
+    EXPECT_EQ(DarkPixels(image, 0, 0, 100, 100), inside);
   }
 }
 

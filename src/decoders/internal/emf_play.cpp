@@ -8,7 +8,7 @@ namespace vg::decoders::decoders_internal::emf {
 Player::Player(const Header& header, QImage* image, const Deadline* deadline)
     : header_(header),
       painter_(image),
-      emf_plus_(&painter_, &device_to_output_, deadline) {
+      emf_plus_(&painter_, &device_to_output_, deadline, &fonts_) {
   objects_.resize(size_t{header.handles} + 1);
   const QRectF frame = DeviceFrame(header);
   device_to_output_ = QTransform::fromTranslate(-frame.left(), -frame.top()) *

@@ -176,6 +176,7 @@ class Player {
   const Header header_;
   QPainter painter_;
   QTransform device_to_output_;
+  OutlineFonts fonts_;
   EmfPlus emf_plus_;
   double px_per_mm_x_ = kDefaultPxPerMm;
   double px_per_mm_y_ = kDefaultPxPerMm;
@@ -184,7 +185,6 @@ class Player {
   std::vector<GdiObject> objects_;
   bool in_path_ = false;
   QPainterPath path_;
-  OutlineFonts fonts_;
 };
 
 }  // namespace vg::decoders::decoders_internal::emf

@@ -41,6 +41,7 @@ enum : uint16_t {
   kDrawBeziers = 0x4019,
   kDrawImage = 0x401A,
   kDrawImagePoints = 0x401B,
+  kDrawString = 0x401C,
   kSetRenderingOrigin = 0x401D,
   kSetAntiAliasMode = 0x401E,
   kSetTextRenderingHint = 0x401F,
@@ -102,6 +103,15 @@ class Bytes {
       RaisePictureError(platform::kErrInvalidPicture);
     }
     return f;
+  }
+  // `chars` UTF-16 units from `at`, raising 481 when they are not there.
+  std::u16string Utf16(size_t at, uint32_t chars) const {
+    Need(at, size_t{chars} * 2);
+    std::u16string text(chars, u'\0');
+    for (uint32_t i = 0; i < chars; ++i) {
+      text[i] = static_cast<char16_t>(Le16(bytes_, at + size_t{i} * 2));
+    }
+    return text;
   }
   size_t size() const { return bytes_.size(); }
   std::span<const uint8_t> From(size_t at) const {
@@ -362,10 +372,11 @@ EmfPlus::Survey EmfPlus::Scan(std::span<const uint8_t> comment_data) {
 }
 
 EmfPlus::EmfPlus(QPainter* painter, const QTransform* device_to_output,
-                 const Deadline* deadline)
+                 const Deadline* deadline, OutlineFonts* fonts)
     : painter_(painter),
       device_to_output_(device_to_output),
-      deadline_(deadline) {}
+      deadline_(deadline),
+      fonts_(fonts) {}
 
 bool EmfPlus::IsEmfPlus(std::span<const uint8_t> comment_data) {
   return comment_data.size() >= 4 && Bytes(comment_data).U32(0) == kIdentifier;
@@ -497,6 +508,78 @@ void EmfPlus::Clip(uint16_t flags, const QPainterPath& world_path) {
   state_.clip = clip;
 }
 
+void EmfPlus::DrawString(uint16_t flags, std::span<const uint8_t> data) {
+  // Brush (or colour), string format, length in characters, layout box,
+  // the text.
+  const Bytes b(data);
+  const Object& font = ObjectOf(flags & 0xFF, Object::Kind::kFont);
+  if (font.kind != Object::Kind::kFont) {
+    skipped_drawing_ = true;  // no font to draw it with
+    return;
+  }
+  const uint32_t format_id = b.U32(4);
+  static const Object kNearFormat = [] {
+    Object defaults;
+    defaults.leading_margin = 1.0 / 6;  // GDI+'s default format
+    return defaults;
+  }();
+  const Object& format =
+      format_id < objects_.size() &&
+              objects_[format_id].kind == Object::Kind::kFormat
+          ? objects_[format_id]
+          : kNearFormat;
+  const QRectF box(b.F32(12), b.F32(16), b.F32(20), b.F32(24));
+  const std::u16string text = b.Utf16(28, b.U32(8));
+  // The em in world units: a font sized in pixels, points or inches has
+  // that size on the device, whatever the page's scale.
+  double em = font.em;
+  if (font.unit != 0) {
+    const double page_scale = std::abs(state_.page.m22());
+    em *= PageTransform(font.unit, 1, dpi_x_, dpi_y_).m22() /
+          (page_scale > 0 ? page_scale : 1);
+  }
+  if (!(em > 0) || text.empty()) return;
+  // Line by line, aligned in the box (or about its corner when it has no
+  // size).
+  std::vector<TextOutline> lines;
+  for (size_t start = 0; start <= text.size();) {
+    size_t end = text.find(u'\n', start);
+    if (end == std::u16string::npos) end = text.size();
+    std::u16string_view line(text.data() + start, end - start);
+    if (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
+    lines.push_back(fonts_->Layout(font.font, line, {}));
+    start = end + 1;
+  }
+  double line_height = 0;
+  for (const TextOutline& line : lines) {
+    line_height = std::max(line_height, line.ascent + line.descent);
+  }
+  line_height *= em;
+  const auto place = [](uint32_t align, double start, double room,
+                        double length) {
+    if (align == 1) return start + (room - length) / 2;
+    if (align == 2) return start + room - length;
+    return start;
+  };
+  double top = place(format.line_align, box.top(), box.height(),
+                     line_height * static_cast<double>(lines.size()));
+  const double margin = format.leading_margin * em;
+  const QBrush brush = BrushOf(flags, b.U32(0));
+  QPainterPath glyphs;
+  for (const TextOutline& line : lines) {
+    const double width = line.advance * em;
+    const double left = format.align == 0 ? box.left() + margin
+                        : format.align == 2
+                            ? box.right() - width - margin
+                            : place(1, box.left(), box.width(), width);
+    glyphs.addPath((QTransform::fromScale(em, em) *
+                    QTransform::fromTranslate(left, top + line.ascent * em))
+                       .map(line.path));
+    top += line_height;
+  }
+  Draw(glyphs, &brush, nullptr);
+}
+
 void EmfPlus::MakeObject(uint16_t flags, std::span<const uint8_t> data) {
   const uint32_t index = flags & 0xFF;
   if (index >= objects_.size()) RaisePictureError(platform::kErrInvalidPicture);
@@ -530,7 +613,27 @@ void EmfPlus::MakeObject(uint16_t flags, std::span<const uint8_t> data) {
       object.kind = Object::Kind::kImage;
       object.image = ReadImage(b, 0);
       break;
-    default:  // regions, fonts, string formats, attributes, caps
+    case 6: {
+      // Version, em size, its unit, style, reserved, the face's length in
+      // characters, the face.
+      object.kind = Object::Kind::kFont;
+      object.em = b.F32(4);
+      object.unit = b.U32(8);
+      const uint32_t style = b.U32(12);
+      object.font.bold = (style & 1) != 0;
+      object.font.italic = (style & 2) != 0;
+      object.font.face = b.Utf16(24, b.U32(20));
+      break;
+    }
+    case 7:
+      // Version, flags, language, alignment, line alignment, digits (2),
+      // first tab, hot key prefix, leading margin...
+      object.kind = Object::Kind::kFormat;
+      object.align = b.U32(12);
+      object.line_align = b.U32(16);
+      object.leading_margin = b.F32(36);
+      break;
+    default:  // regions, attributes, caps
       break;
   }
 }
@@ -739,8 +842,11 @@ void EmfPlus::PlayRecord(uint16_t type, uint16_t flags,
     case kSetClipPath:
       Clip(flags, ObjectOf(id, Object::Kind::kPath).path);
       break;
+    case kDrawString:
+      DrawString(flags, data);
+      break;
     default:
-      // Text, regions, curves and the rest are not drawn here.
+      // Regions, curves and the rest are not drawn here.
       skipped_drawing_ = true;
       break;
   }

@@ -26,16 +26,17 @@
 #include <vector>
 
 #include "decoders/internal/metafile_raster.h"
+#include "decoders/internal/outline_font.h"
 
 namespace vg::decoders::decoders_internal {
 
 class EmfPlus {
  public:
   // Draws with `painter`; `device_to_output` maps the EMF's reference
-  // device pixels to the painter's. Raises 481 once `deadline` has passed.
-  // All three outlive this.
+  // device pixels to the painter's; text is drawn with `fonts`. Raises 481
+  // once `deadline` has passed. All four outlive this.
   EmfPlus(QPainter* painter, const QTransform* device_to_output,
-          const Deadline* deadline);
+          const Deadline* deadline, OutlineFonts* fonts);
 
   // Whether the data of a comment record holds EMF+ records.
   static bool IsEmfPlus(std::span<const uint8_t> comment_data);
@@ -64,11 +65,29 @@ class EmfPlus {
 
  private:
   struct Object {
-    enum class Kind { kNone, kBrush, kPen, kPath, kImage } kind = Kind::kNone;
+    enum class Kind {
+      kNone,
+      kBrush,
+      kPen,
+      kPath,
+      kImage,
+      kFont,
+      kFormat
+    } kind = Kind::kNone;
     QBrush brush;
     QPen pen;
     QPainterPath path;
     QImage image;
+    // A font: its face and em, the em in `unit`s (0 world, 2 pixel, 3
+    // point...).
+    FontRequest font;
+    double em = 0;
+    uint32_t unit = 0;
+    // A string format: its alignment along the line and across the lines
+    // (0 near, 1 centre, 2 far), and its margin before the line, in ems.
+    uint32_t align = 0;
+    uint32_t line_align = 0;
+    double leading_margin = 0;
   };
   struct State {
     QTransform world;
@@ -83,6 +102,8 @@ class EmfPlus {
   QTransform ToOutput() const;
   // Draws `path` filled with `brush` or stroked with `pen` (not both).
   void Draw(const QPainterPath& path, const QBrush* brush, const QPen* pen);
+  // Draws the text of a DrawString record.
+  void DrawString(uint16_t flags, std::span<const uint8_t> data);
   void DrawImage(const QImage& image, const QRectF& source,
                  const std::array<QPointF, 3>& dest);
   // Sets the painter's clip to the current one.
@@ -95,6 +116,7 @@ class EmfPlus {
   QPainter* painter_;
   const QTransform* device_to_output_;
   const Deadline* deadline_;
+  OutlineFonts* fonts_;
   bool header_seen_ = false;
   bool dual_ = false;
   bool in_get_dc_ = false;
