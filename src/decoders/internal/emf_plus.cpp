@@ -3,7 +3,10 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QColor>
+#include <QGradient>
+#include <QImage>
 #include <QImageReader>
+#include <QPolygonF>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -180,19 +183,153 @@ QTransform ReadMatrix(const Bytes& b, size_t at) {
           b.F32(at + 12), b.F32(at + 16), b.F32(at + 20)};
 }
 
-// A brush object's data from `at`; a gradient or a hatch is drawn in one of
-// its colours.
+QPainterPath ReadPath(const Bytes& b, size_t at);
+
+// A hatch of `style` (the six basic ones; the others are drawn as the
+// basic one nearest in look) in `fore` over `back`, 8 pixels a period.
+QBrush HatchBrush(uint32_t style, const QColor& fore, const QColor& back) {
+  QImage tile(8, 8, QImage::Format_ARGB32);
+  tile.fill(back);
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 8; ++x) {
+      bool on = false;
+      switch (style % 6) {
+        case 0:  // horizontal
+          on = y == 0;
+          break;
+        case 1:  // vertical
+          on = x == 0;
+          break;
+        case 2:  // forward diagonal
+          on = x == y;
+          break;
+        case 3:  // backward diagonal
+          on = x == 7 - y;
+          break;
+        case 4:  // cross
+          on = x == 0 || y == 0;
+          break;
+        default:  // diagonal cross
+          on = x == y || x == 7 - y;
+          break;
+      }
+      if (on) tile.setPixelColor(x, y, fore);
+    }
+  }
+  return QBrush(tile);
+}
+
+// A gradient's colours after its rectangle, as its wrap mode repeats them.
+QGradient::Spread SpreadOf(int32_t wrap_mode) {
+  if (wrap_mode == 4) return QGradient::PadSpread;  // clamp
+  return wrap_mode == 0 ? QGradient::RepeatSpread : QGradient::ReflectSpread;
+}
+
+// The optional blend of a gradient at `at` (`flags` say which): preset
+// colours, or factors between the start and end colours. Returns where
+// the data after it starts.
+size_t ReadBlend(const Bytes& b, size_t at, uint32_t flags, const QColor& start,
+                 const QColor& end, QGradient* gradient) {
+  constexpr uint32_t kPresetColours = 0x04;
+  constexpr uint32_t kFactors = 0x08 | 0x10;
+  if ((flags & (kPresetColours | kFactors)) == 0) return at;
+  const uint32_t count = b.U32(at);
+  if (count > b.size() / 8) RaisePictureError(platform::kErrInvalidPicture);
+  const size_t positions = at + 4;
+  const size_t values = positions + size_t{count} * 4;
+  b.Need(values, size_t{count} * 4);
+  QGradientStops stops;
+  for (size_t i = 0; i < count; ++i) {
+    const double position = std::clamp(b.F32(positions + i * 4), 0.0, 1.0);
+    QColor colour;
+    if ((flags & kPresetColours) != 0) {
+      colour = Argb(b.U32(values + i * 4));
+    } else {
+      const double f = std::clamp(b.F32(values + i * 4), 0.0, 1.0);
+      const auto mix = [f](int a, int z) {
+        return static_cast<int>(std::lround(a + (z - a) * f));
+      };
+      colour = QColor(
+          mix(start.red(), end.red()), mix(start.green(), end.green()),
+          mix(start.blue(), end.blue()), mix(start.alpha(), end.alpha()));
+    }
+    stops.push_back({position, colour});
+  }
+  if (!stops.isEmpty()) gradient->setStops(stops);
+  return values + size_t{count} * 4;
+}
+
+// A linear gradient brush's data from `at`: flags, wrap mode, rectangle,
+// start and end colours, two reserved values, then its transform and
+// blend when its flags say so. The colours run along the rectangle's
+// width.
+QBrush LinearGradientBrush(const Bytes& b, size_t at) {
+  const uint32_t flags = b.U32(at);
+  const QRectF rect(b.F32(at + 8), b.F32(at + 12), b.F32(at + 16),
+                    b.F32(at + 20));
+  const QColor start = Argb(b.U32(at + 24));
+  const QColor end = Argb(b.U32(at + 28));
+  QLinearGradient gradient(rect.left(), 0, rect.right(), 0);
+  gradient.setColorAt(0, start);
+  gradient.setColorAt(1, end);
+  gradient.setSpread(SpreadOf(b.I32(at + 4)));
+  size_t p = at + 40;
+  QTransform transform;
+  if ((flags & 0x02) != 0) {
+    transform = ReadMatrix(b, p);
+    p += 24;
+  }
+  ReadBlend(b, p, flags, start, end, &gradient);
+  QBrush brush(gradient);
+  brush.setTransform(transform);
+  return brush;
+}
+
+// A path gradient brush's data from `at`: flags, wrap mode, centre colour
+// and point, the colours around it, then its boundary (a path, or points).
+// Drawn as an elliptical gradient from the centre to the first colour
+// around it at the boundary's box: exact for an ellipse, near for others.
+QBrush PathGradientBrush(const Bytes& b, size_t at) {
+  const uint32_t flags = b.U32(at);
+  const QColor centre_colour = Argb(b.U32(at + 8));
+  const QPointF centre(b.F32(at + 12), b.F32(at + 16));
+  const uint32_t around = b.U32(at + 20);
+  if (around == 0 || around > b.size() / 4) {
+    RaisePictureError(platform::kErrInvalidPicture);
+  }
+  const QColor edge = Argb(b.U32(at + 24));
+  size_t p = at + 24 + size_t{around} * 4;
+  QRectF box;
+  if ((flags & 0x01) != 0) {
+    box = ReadPath(b, p + 4).boundingRect();  // after the path's size
+  } else {
+    const std::vector<QPointF> points = ReadPoints(b, p + 4, b.U32(p), 0);
+    box =
+        QPolygonF(QList<QPointF>(points.begin(), points.end())).boundingRect();
+  }
+  if (box.width() <= 0 || box.height() <= 0) return QBrush(centre_colour);
+  QRadialGradient gradient(QPointF(0, 0), 1);
+  gradient.setColorAt(0, centre_colour);
+  gradient.setColorAt(1, edge);
+  QBrush brush(gradient);
+  brush.setTransform(QTransform::fromScale(box.width() / 2, box.height() / 2) *
+                     QTransform::fromTranslate(centre.x(), centre.y()));
+  return brush;
+}
+
+// A brush object's data from `at`; a texture is drawn grey.
 QBrush ReadBrush(const Bytes& b, size_t at) {
   const uint32_t type = b.U32(at + 4);
   switch (type) {
     case 0:  // solid
       return QBrush(Argb(b.U32(at + 8)));
     case 1:  // hatch: style, fore colour, back colour
-      return QBrush(Argb(b.U32(at + 12)));
-    case 3:  // path gradient: flags, wrap mode, centre colour
-      return QBrush(Argb(b.U32(at + 16)));
-    case 4:  // linear gradient: flags, wrap mode, rectangle, colours
-      return QBrush(Argb(b.U32(at + 32)));
+      return HatchBrush(b.U32(at + 8), Argb(b.U32(at + 12)),
+                        Argb(b.U32(at + 16)));
+    case 3:
+      return PathGradientBrush(b, at + 8);
+    case 4:
+      return LinearGradientBrush(b, at + 8);
     default:  // texture
       return QBrush(QColor(128, 128, 128));
   }
