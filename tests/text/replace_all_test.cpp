@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
+#include <string_view>
 
 #include "platform/error.h"
 
@@ -20,29 +22,36 @@ int ErrorOf(auto&& f) {
 }
 
 TEST(ReplaceAllTest, ReplacesEveryOccurrenceIgnoringCase) {
-  EXPECT_EQ(ReplaceAll(u"l'été d'or", u"'", u"-"), u"l-été d-or");
-  EXPECT_EQ(ReplaceAll(u"abc", u"B", u"x"), u"axc");
-  EXPECT_EQ(ReplaceAll(u"a-b-c", u"-", u""), u"abc");
-  EXPECT_EQ(ReplaceAll(u"JPG.jpg.Jpg", u"jpg", u"Jpeg"), u"Jpeg.Jpeg.Jpeg");
-  EXPECT_EQ(ReplaceAll(u"", u"a", u"b"), u"");
-  EXPECT_EQ(ReplaceAll(u"ab", u"abc", u"x"), u"ab");
-}
-
-TEST(ReplaceAllTest, SearchResumesRightAfterTheReplacement) {
-  EXPECT_EQ(ReplaceAll(u"aa", u"a", u"aa"), u"aaaa");
-  EXPECT_EQ(ReplaceAll(u"aXa", u"a", u"ba"), u"baXba");
-  // The "ab" formed by the replacement and the rest is not searched again.
-  EXPECT_EQ(ReplaceAll(u"abb", u"ab", u"a"), u"ab");
-  EXPECT_EQ(ReplaceAll(u"aaa", u"aa", u"b"), u"ba");
-}
-
-TEST(ReplaceAllTest, FoldsLettersBeyondAsciiButNotSigns) {
-  EXPECT_EQ(ReplaceAll(u"ÉTÉ.JPG", u"é", u"e"), u"eTe.JPG");
-  EXPECT_EQ(ReplaceAll(u"ΣΟΦΙΑ σοφία", u"σοφ", u"-"), u"-ΙΑ -ία");
-  EXPECT_EQ(ReplaceAll(u"Ёлка ЁЛКА", u"ёлка", u"x"), u"x x");
-  EXPECT_EQ(ReplaceAll(u"ŁÓDŹ", u"łódź", u"lodz"), u"lodz");
-  EXPECT_EQ(ReplaceAll(u"2×3", u"÷", u"/"), u"2×3");
-  EXPECT_EQ(ReplaceAll(u"@[", u"`{", u"x"), u"@[");
+  const struct {
+    std::u16string_view text;
+    std::u16string_view find;
+    std::u16string_view with;
+    std::u16string_view want;
+  } kCases[] = {
+      {u"l'été d'or", u"'", u"-", u"l-été d-or"},
+      {u"abc", u"B", u"x", u"axc"},
+      {u"a-b-c", u"-", u"", u"abc"},
+      {u"JPG.jpg.Jpg", u"jpg", u"Jpeg", u"Jpeg.Jpeg.Jpeg"},
+      {u"", u"a", u"b", u""},
+      {u"ab", u"abc", u"x", u"ab"},
+      // The search resumes right after the replacement: the "ab" formed by
+      // the replacement and the rest is not searched again.
+      {u"aa", u"a", u"aa", u"aaaa"},
+      {u"aXa", u"a", u"ba", u"baXba"},
+      {u"abb", u"ab", u"a", u"ab"},
+      {u"aaa", u"aa", u"b", u"ba"},
+      // Letters beyond ASCII fold; signs do not.
+      {u"ÉTÉ.JPG", u"é", u"e", u"eTe.JPG"},
+      {u"ΣΟΦΙΑ σοφία", u"σοφ", u"-", u"-ΙΑ -ία"},
+      {u"Ёлка ЁЛКА", u"ёлка", u"x", u"x x"},
+      {u"ŁÓDŹ", u"łódź", u"lodz", u"lodz"},
+      {u"2×3", u"÷", u"/", u"2×3"},
+      {u"@[", u"`{", u"x", u"@["},
+  };
+  for (size_t i = 0; i < std::size(kCases); ++i) {
+    const auto& c = kCases[i];
+    EXPECT_EQ(ReplaceAll(c.text, c.find, c.with), c.want) << "case " << i;
+  }
 }
 
 TEST(ReplaceAllTest, EmptyPatternRaisesInvalidProcedureCall) {
