@@ -11,6 +11,7 @@
 #include <set>
 #include <vector>
 
+#include "common/test_files.h"
 #include "dib/c_dib_section.h"
 #include "dib/internal/fill_random.h"
 #include "dib/pixels_testutil.h"
@@ -172,6 +173,8 @@ TEST(FillRandomTest, LeavesPaddingAndEmptyBuffersAlone) {
 namespace vg::dib {
 namespace {
 
+using ::vg::testing::ErrorNumberOf;
+
 constexpr uint8_t kSentinel = 0x5A;
 
 // A created w x h section whose every byte, padding included, is kSentinel.
@@ -246,21 +249,12 @@ TEST(cDIBSectionRandomiseBitsTest, ObjectWithoutPixelsIsNeverWrittenThrough) {
 
 TEST(cDIBSectionRandomiseBitsTest, RowSizeOverflowRaisesSixBeforeAnyWrite) {
   cDIBSection dib;
-  int number = 0;
-  try {
-    dib.Create(800000000, 1);  // 2.4e9 bytes a row overflows
-  } catch (const platform::Error& e) {
-    number = e.number();
-  }
-  ASSERT_EQ(number, platform::kErrOverflow);
+  // 2.4e9 bytes a row overflows.
+  ASSERT_EQ(ErrorNumberOf([&] { dib.Create(800000000, 1); }),
+            platform::kErrOverflow);
   ASSERT_EQ(dib.Width(), 800000000);
-  number = 0;
-  try {
-    dib.RandomiseBits(true);
-  } catch (const platform::Error& e) {
-    number = e.number();
-  }
-  EXPECT_EQ(number, platform::kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([&] { dib.RandomiseBits(true); }),
+            platform::kErrOverflow);
 }
 
 }  // namespace

@@ -6,20 +6,13 @@
 #include <string>
 #include <string_view>
 
+#include "common/test_files.h"
 #include "platform/error.h"
 
 namespace vg::text {
 namespace {
 
-// Returns the number of the error that `f` raises, 0 when it raises none.
-int ErrorOf(auto&& f) {
-  try {
-    f();
-  } catch (const platform::Error& e) {
-    return e.number();
-  }
-  return 0;
-}
+using ::vg::testing::ErrorNumberOf;
 
 TEST(ReplaceAllTest, ReplacesEveryOccurrenceIgnoringCase) {
   const struct {
@@ -55,9 +48,9 @@ TEST(ReplaceAllTest, ReplacesEveryOccurrenceIgnoringCase) {
 }
 
 TEST(ReplaceAllTest, EmptyPatternRaisesInvalidProcedureCall) {
-  EXPECT_EQ(ErrorOf([] { ReplaceAll(u"abc", u"", u"x"); }),
+  EXPECT_EQ(ErrorNumberOf([] { ReplaceAll(u"abc", u"", u"x"); }),
             platform::kErrInvalidProcedureCall);
-  EXPECT_EQ(ErrorOf([] { ReplaceAll(u"", u"", u""); }),
+  EXPECT_EQ(ErrorNumberOf([] { ReplaceAll(u"", u"", u""); }),
             platform::kErrInvalidProcedureCall);
 }
 
@@ -65,17 +58,17 @@ TEST(ReplaceAllTest, PositionPast32767RaisesOverflow) {
   std::u16string x32766(32766, u'x');
   // A match at 32767 whose replacement leaves the position there is fine.
   EXPECT_EQ(ReplaceAll(x32766 + u"a", u"a", u""), x32766);
-  EXPECT_EQ(ErrorOf([&] { ReplaceAll(x32766 + u"a", u"a", u"b"); }),
+  EXPECT_EQ(ErrorNumberOf([&] { ReplaceAll(x32766 + u"a", u"a", u"b"); }),
             platform::kErrOverflow);
-  EXPECT_EQ(ErrorOf([&] { ReplaceAll(x32766 + u"xa", u"a", u""); }),
+  EXPECT_EQ(ErrorNumberOf([&] { ReplaceAll(x32766 + u"xa", u"a", u""); }),
             platform::kErrOverflow);
   // Growth alone passes the limit: 20000 matches, each replaced by two.
-  EXPECT_EQ(
-      ErrorOf([] { ReplaceAll(std::u16string(20000, u'a'), u"a", u"bb"); }),
-      platform::kErrOverflow);
-  EXPECT_EQ(
-      ErrorOf([] { ReplaceAll(u"a", u"a", std::u16string(32767, u'b')); }),
-      platform::kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf(
+                [] { ReplaceAll(std::u16string(20000, u'a'), u"a", u"bb"); }),
+            platform::kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf(
+                [] { ReplaceAll(u"a", u"a", std::u16string(32767, u'b')); }),
+            platform::kErrOverflow);
   // A long text with no match is returned whole.
   std::u16string long_text(40000, u'x');
   EXPECT_EQ(ReplaceAll(long_text, u"a", u"b"), long_text);
