@@ -1,8 +1,8 @@
 // File: common/test_files.h
 //
 // Helpers every test may use (linked into each test executable): temporary
-// folders, pictures written as files, and reading back the JPEG files the
-// programs write.
+// folders, pictures written as files, reading back the JPEG files the
+// programs write, and the number of the error a call raises.
 #ifndef VG_TESTS_COMMON_TEST_FILES_H_
 #define VG_TESTS_COMMON_TEST_FILES_H_
 
@@ -12,7 +12,20 @@
 #include <string>
 #include <vector>
 
+#include "platform/error.h"
+
 namespace vg::testing {
+
+// Returns the number of the error that `f` raises, 0 when it raises none.
+template <typename F>
+int32_t ErrorNumberOf(F&& f) {
+  try {
+    f();
+  } catch (const platform::Error& e) {
+    return e.number();
+  }
+  return 0;
+}
 
 // A folder under $TMPDIR (else /tmp) removed with everything in it at the end
 // of the scope.

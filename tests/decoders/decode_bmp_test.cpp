@@ -17,6 +17,7 @@ namespace vg::decoders {
 namespace {
 
 using testing::AlphaAt;
+using testing::BmpOf;
 using testing::BmpSpec;
 using testing::ColourDiff;
 using testing::MakeBmp;
@@ -93,11 +94,8 @@ TEST(BmpFieldsTest, ChannelsOfAnyWidthScaledTo8Bits) {
 
   for (const FieldsCase& c : kCases) {
     SCOPED_TRACE(c.name);
-    BmpSpec spec;
-    spec.width = kWidth;
-    spec.height = c.top_down ? -kHeight : kHeight;
-    spec.bits = c.bits;
-    spec.compression = c.compression;
+    BmpSpec spec =
+        BmpOf(kWidth, c.top_down ? -kHeight : kHeight, c.bits, c.compression);
     spec.masks = c.masks;
     const std::vector<uint32_t> masks = c.masks.empty() ? k555 : c.masks;
     spec.pixel_data = FieldsPixels(c, masks);
@@ -142,11 +140,7 @@ TEST(BmpFieldsTest, ChannelsOfAnyWidthScaledTo8Bits) {
 
 TEST(BmpFieldsTest, RowsTheFileDoesNotHoldAreGrey) {
   // 10-bit channels, bottom-up: the file ends after the two bottom rows.
-  BmpSpec spec;
-  spec.width = 4;
-  spec.height = 4;
-  spec.bits = 32;
-  spec.compression = 3;
+  BmpSpec spec = BmpOf(4, 4, 32, 3);
   spec.masks = {0x3FF00000, 0x000FFC00, 0x000003FF};
   spec.pixel_data.assign(4 * 4 * 2, 0xFF);
   const DecodedImage image = DecodePictureBytes(MakeBmp(spec));
@@ -177,11 +171,7 @@ TEST(BmpProfileTest, EmbeddedProfileConvertedToSrgb) {
   };
   for (const ProfileCase& c : kCases) {
     SCOPED_TRACE(c.name);
-    BmpSpec spec;
-    spec.width = 8;
-    spec.height = 2;
-    spec.bits = c.bits;
-    spec.compression = c.compression;
+    BmpSpec spec = BmpOf(8, 2, c.bits, c.compression);
     spec.masks = c.masks;
     for (int i = 0; i < 16; ++i) {
       for (int b = 0; b < c.bits / 8; ++b) {

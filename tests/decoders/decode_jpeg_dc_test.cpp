@@ -14,6 +14,7 @@
 #include <jpeglib.h>
 
 #include "decoders/decode_picture.h"
+#include "picture_testutil.h"
 #include "platform/error.h"
 
 namespace vg::decoders {
@@ -40,38 +41,27 @@ std::vector<uint8_t> EncodeProgressive(const Progressive& p) {
     pixels[i] = static_cast<uint8_t>(
         (x * 255 / p.width + i % 7 * 20 + gen() % 60) % 256);
   }
-  jpeg_compress_struct cinfo{};
-  jpeg_error_mgr err{};
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_compress(&cinfo);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &buffer, &size);
-  cinfo.image_width = static_cast<JDIMENSION>(p.width);
-  cinfo.image_height = static_cast<JDIMENSION>(p.height);
-  cinfo.input_components = channels;
-  cinfo.in_color_space = p.grey ? JCS_GRAYSCALE : JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 90, TRUE);
-  if (p.full_chroma) {
-    for (int c = 0; c < cinfo.num_components; ++c) {
-      cinfo.comp_info[c].h_samp_factor = 1;
-      cinfo.comp_info[c].v_samp_factor = 1;
+  testing::LibjpegOptions options;
+  options.components = channels;
+  options.in_space = p.grey ? JCS_GRAYSCALE : JCS_RGB;
+  options.configure = [&](jpeg_compress_struct& cinfo) {
+    if (p.full_chroma) {
+      for (int c = 0; c < cinfo.num_components; ++c) {
+        cinfo.comp_info[c].h_samp_factor = 1;
+        cinfo.comp_info[c].v_samp_factor = 1;
+      }
     }
-  }
-  jpeg_simple_progression(&cinfo);
-  cinfo.restart_in_rows = p.restart_rows;
-  jpeg_start_compress(&cinfo, TRUE);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = pixels.data() + static_cast<size_t>(cinfo.next_scanline) *
-                                       p.width * channels;
-    jpeg_write_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  std::vector<uint8_t> jpeg(buffer, buffer + size);
-  std::free(buffer);
-  return jpeg;
+    jpeg_simple_progression(&cinfo);
+    cinfo.restart_in_rows = p.restart_rows;
+  };
+  const size_t stride = static_cast<size_t>(p.width) * channels;
+  return testing::EncodeWithLibjpeg(
+      p.width, p.height,
+      [&](int y, uint8_t* row) {
+        std::copy_n(pixels.begin() + static_cast<ptrdiff_t>(y * stride), stride,
+                    row);
+      },
+      options);
 }
 
 // libjpeg's own decode at 1/8, every scan read, as BGRX. Block smoothing

@@ -52,18 +52,6 @@ std::vector<uint8_t> FlatJpeg(int width, int height, Rgb colour) {
 }
 
 // Checks the centre of each of the grid's six blocks.
-void ExpectGrid(const DecodedImage& image, int tolerance) {
-  for (int by = 0; by < 2; ++by) {
-    for (int bx = 0; bx < 3; ++bx) {
-      int x = (2 * bx + 1) * image.pixel_width / 6;
-      int y = (2 * by + 1) * image.pixel_height / 4;
-      EXPECT_EQ(ColourDiff(PixelAt(image, x, y), GridColour(bx, by), tolerance),
-                "")
-          << "block " << bx << "," << by;
-    }
-  }
-}
-
 using testing::ErrorNumberOf;
 
 // Returns the offset just past the header of the first start-of-scan segment.
@@ -91,23 +79,16 @@ size_t FrameSizeOffset(const std::vector<uint8_t>& jpeg) {
 
 TEST(JpegDecodeTest, BaselineGridKeepsItsColoursAndSize) {
   DecodedImage image = DecodePictureBytes(GridJpeg(24, 16));
-  EXPECT_EQ(image.width, 24);
-  EXPECT_EQ(image.height, 16);
-  EXPECT_EQ(image.pixel_width, 24);
-  EXPECT_EQ(image.pixel_height, 16);
-  EXPECT_EQ(image.stride_bytes, 96);
-  ASSERT_EQ(image.bgrx.size(), 96u * 16u);
-  ExpectGrid(image, 10);
-  for (size_t i = 3; i < image.bgrx.size(); i += 4) {
-    ASSERT_EQ(image.bgrx[i], 255) << "byte " << i;
-  }
+  ASSERT_NO_FATAL_FAILURE(testing::ExpectLayout(image, 24, 16, 24, 16));
+  testing::ExpectGridBlocks(image, 10);
 }
 
 TEST(JpegDecodeTest, ProgressiveSubsampledGreyAndTinyPictures) {
   testing::JpegOptions progressive;
   progressive.progressive = true;
   progressive.subsampling_420 = true;
-  ExpectGrid(DecodePictureBytes(GridJpeg(48, 32, progressive)), 12);
+  testing::ExpectGridBlocks(DecodePictureBytes(GridJpeg(48, 32, progressive)),
+                            12);
 
   testing::JpegOptions grey;
   grey.grey = true;
@@ -153,7 +134,7 @@ TEST(JpegDecodeTest, CmykAndYcckComeOutInTheirColours) {
     DecodedImage image = DecodePictureBytes(
         testing::EncodeCmykJpeg(cmyk, 24, 16, c.ycck, c.adobe));
     SCOPED_TRACE(c.ycck ? "YCCK" : c.adobe ? "Adobe CMYK" : "plain CMYK");
-    ExpectGrid(image, 12);
+    testing::ExpectGridBlocks(image, 12);
   }
 }
 
@@ -173,7 +154,7 @@ TEST(JpegDecodeTest, CmykFileFromImageMagickMatchesItsSource) {
       testing::NativeToUtf16(testing::FixturePath("grid_cmyk.jpg")));
   EXPECT_EQ(image.width, 24);
   EXPECT_EQ(image.height, 16);
-  ExpectGrid(image, 16);
+  testing::ExpectGridBlocks(image, 16);
 }
 
 TEST(JpegDecodeTest, EmbeddedProfileIsConvertedToSrgb) {
@@ -349,13 +330,8 @@ TEST(JpegDecodeTest, ChoosesTheSmallestFastScaleOneAndAHalfTimesTheTarget) {
 TEST(JpegDecodeTest, LargePhotoDecodesAtAnEighthForASmallTarget) {
   std::vector<uint8_t> jpeg = GridJpeg(4000, 3000);
   DecodedImage image = DecodePictureBytes(jpeg, {150, 113});
-  EXPECT_EQ(image.width, 4000);
-  EXPECT_EQ(image.height, 3000);
-  EXPECT_EQ(image.pixel_width, 500);
-  EXPECT_EQ(image.pixel_height, 375);
-  EXPECT_EQ(image.stride_bytes, 2000);
-  EXPECT_EQ(image.bgrx.size(), 2000u * 375u);
-  ExpectGrid(image, 10);
+  ASSERT_NO_FATAL_FAILURE(testing::ExpectLayout(image, 4000, 3000, 500, 375));
+  testing::ExpectGridBlocks(image, 10);
 
   DecodedImage half = DecodePictureBytes(jpeg, {1333, 0});
   EXPECT_EQ(half.pixel_width, 2000);

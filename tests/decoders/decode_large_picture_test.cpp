@@ -67,42 +67,44 @@ void ExpectQuarters(const DecodedImage& image, int tolerance) {
   }
 }
 
-TEST(LargePictureTest, JpegOverThePixelLimitIsDecodedAtItsReducedScale) {
-  testing::TempFolder folder;
-  const std::filesystem::path path = folder.path() / "large.jpg";
-  testing::WriteJpegByRows(path, kSide, kSide, FillQuarters);
-  const std::u16string name = testing::NativeToUtf16(path);
-  // Room for 225 pixels across: 1/8 scale, 1500 pixels.
-  const DecodedImage image = DecodePictureFile(name, {150, 0});
-  EXPECT_EQ(image.pixel_width, kSide / 8);
-  EXPECT_EQ(image.pixel_height, kSide / 8);
-  ExpectQuarters(image, 3);
-  // A target the margin would put over the limit: the largest scale under
-  // it that still covers the target (7/8: 10 500 x 10 500).
-  EXPECT_EQ(DecodePictureFile(name, {10000, 0}).pixel_width, 10500);
-  // The full size is over the limit: refused as too large, not invalid.
-  int32_t number = 0;
-  EXPECT_EQ(FailureOf([&] { DecodePictureFile(name); }, &number),
-            "Picture too large: 12000 \u00D7 12000 (decoded at 12000 \u00D7 "
-            "12000, over the 134-megapixel limit)");
-  EXPECT_EQ(number, platform::kErrOutOfMemory);
-}
-
-TEST(LargePictureTest, PngOverThePixelLimitIsReducedAsItIsRead) {
-  testing::TempFolder folder;
-  const std::filesystem::path path = folder.path() / "large.png";
-  testing::WritePngByRows(path, kSide, kSide, FillQuarters);
-  const std::u16string name = testing::NativeToUtf16(path);
-  // Room for 225 pixels across: reduced by 53, 227 pixels.
-  const DecodedImage image = DecodePictureFile(name, {150, 0});
-  EXPECT_EQ(image.pixel_width, 227);
-  EXPECT_EQ(image.pixel_height, 227);
-  ExpectQuarters(image, 0);
-  int32_t number = 0;
-  EXPECT_EQ(FailureOf([&] { DecodePictureFile(name); }, &number),
-            "Picture too large: 12000 \u00D7 12000 (decoded at 12000 \u00D7 "
-            "12000, over the 134-megapixel limit)");
-  EXPECT_EQ(number, platform::kErrOutOfMemory);
+// A JPEG is decoded at its reduced scale, a PNG reduced as it is read; at
+// full size either is refused as too large, not as invalid.
+TEST(LargePictureTest, OverThePixelLimitIsReducedOrRefusedAsTooLarge) {
+  struct Case {
+    const char* name;
+    void (*write)(const std::filesystem::path&, int, int,
+                  const testing::RgbRowFiller&);
+    int reduced;  // the side decoded for room for 225 pixels across
+    int tolerance;
+    // For a target the margin would put over the limit, the side of the
+    // largest scale under it that still covers the target (0: not asked).
+    int near_the_limit;
+  };
+  for (const Case& c : {Case{"large.jpg", testing::WriteJpegByRows,
+                             kSide / 8,  // 1/8 scale
+                             3, 10500},  // 7/8
+                        Case{"large.png", testing::WritePngByRows,
+                             227,  // reduced by 53
+                             0, 0}}) {
+    SCOPED_TRACE(c.name);
+    testing::TempFolder folder;
+    const std::filesystem::path path = folder.path() / c.name;
+    c.write(path, kSide, kSide, FillQuarters);
+    const std::u16string name = testing::NativeToUtf16(path);
+    const DecodedImage image = DecodePictureFile(name, {150, 0});
+    EXPECT_EQ(image.pixel_width, c.reduced);
+    EXPECT_EQ(image.pixel_height, c.reduced);
+    ExpectQuarters(image, c.tolerance);
+    if (c.near_the_limit != 0) {
+      EXPECT_EQ(DecodePictureFile(name, {10000, 0}).pixel_width,
+                c.near_the_limit);
+    }
+    int32_t number = 0;
+    EXPECT_EQ(FailureOf([&] { DecodePictureFile(name); }, &number),
+              "Picture too large: 12000 \u00D7 12000 (decoded at 12000 "
+              "\u00D7 12000, over the 134-megapixel limit)");
+    EXPECT_EQ(number, platform::kErrOutOfMemory);
+  }
 }
 
 // Returns `jpeg` with the size in its frame header replaced.

@@ -87,6 +87,29 @@ using testing::ErrorNumberOf;
   EXPECT_EQ(ColourDiff(PixelAt(image, x, y), colour, tolerance), "") \
       << "at " << (x) << "," << (y)
 
+// A pixel and the colour expected there.
+struct Probe {
+  int x;
+  int y;
+  Rgb colour;
+};
+
+// Checks each probe's pixel within `tolerance`.
+void ExpectProbes(const DecodedImage& image, const std::vector<Probe>& probes,
+                  int tolerance) {
+  for (const Probe& p : probes) {
+    EXPECT_COLOUR(image, p.x, p.y, p.colour, tolerance);
+  }
+}
+
+// Checks that the pixels at `points` are of `colour`, within `tolerance`.
+void ExpectColourAt(const DecodedImage& image, Rgb colour,
+                    const std::vector<std::pair<int, int>>& points,
+                    int tolerance = 0) {
+  for (const auto& [x, y] : points)
+    EXPECT_COLOUR(image, x, y, colour, tolerance);
+}
+
 // Returns how many pixels of the box (right and bottom excluded) are dark.
 int DarkPixels(const DecodedImage& image, int left, int top, int right,
                int bottom) {
@@ -110,22 +133,13 @@ std::vector<uint8_t> RedRectangleEmf() {
 TEST(EmfTest, ShapeAtItsPlaceAndFrameIsTheLogicalSize) {
   const std::vector<uint8_t> bytes = RedRectangleEmf();
   DecodedImage full = DecodePictureBytes(bytes);
-  ASSERT_EQ(full.width, 192);
-  ASSERT_EQ(full.height, 96);
-  ASSERT_EQ(full.pixel_width, 192);
-  ASSERT_EQ(full.pixel_height, 96);
-  EXPECT_COLOUR(full, 40, 30, kRed, 0);
-  EXPECT_COLOUR(full, 21, 11, kRed, 0);
-  EXPECT_COLOUR(full, 62, 30, kWhite, 0);
-  EXPECT_COLOUR(full, 40, 52, kWhite, 0);
-  EXPECT_COLOUR(full, 150, 80, kWhite, 0);
+  ASSERT_NO_FATAL_FAILURE(testing::ExpectLayout(full, 192, 96, 192, 96));
+  ExpectColourAt(full, kRed, {{40, 30}, {21, 11}});
+  ExpectColourAt(full, kWhite, {{62, 30}, {40, 52}, {150, 80}});
 
   // Drawn straight at the width asked, the height in proportion.
   DecodedImage half = DecodePictureBytes(bytes, {96, 0});
-  EXPECT_EQ(half.width, 192);
-  EXPECT_EQ(half.height, 96);
-  ASSERT_EQ(half.pixel_width, 96);
-  ASSERT_EQ(half.pixel_height, 48);
+  ASSERT_NO_FATAL_FAILURE(testing::ExpectLayout(half, 192, 96, 96, 48));
   EXPECT_COLOUR(half, 20, 15, kRed, 0);
   EXPECT_COLOUR(half, 40, 15, kWhite, 0);
   DecodedImage by_height = DecodePictureBytes(bytes, {0, 24});
@@ -153,13 +167,9 @@ TEST(EmfTest, MappingModeWorldTransformAndSavedStates) {
   emf.Record(kRestoreDc, {static_cast<uint32_t>(-1)});
   emf.Rectangle(0, 400, 100, 500);  // blue again, whole scale
   DecodedImage image = DecodePictureBytes(emf.Finish());
-  EXPECT_COLOUR(image, 150, 70, kBlue, 0);
-  EXPECT_COLOUR(image, 90, 40, kWhite, 0);
-  EXPECT_COLOUR(image, 15, 8, kGreen, 0);
-  EXPECT_COLOUR(image, 30, 16, kGreen, 0);
-  EXPECT_COLOUR(image, 45, 8, kWhite, 0);
-  EXPECT_COLOUR(image, 10, 86, kBlue, 0);
-  EXPECT_COLOUR(image, 10, 60, kWhite, 0);
+  ExpectColourAt(image, kBlue, {{150, 70}, {10, 86}});
+  ExpectColourAt(image, kWhite, {{90, 40}, {45, 8}, {10, 60}});
+  ExpectColourAt(image, kGreen, {{15, 8}, {30, 16}});
 }
 
 TEST(EmfTest, PathsAndClipRectangles) {
@@ -177,10 +187,8 @@ TEST(EmfTest, PathsAndClipRectangles) {
   emf.Rectangle(100, 0, 192, 96);
   DecodedImage image = DecodePictureBytes(emf.Finish());
   EXPECT_COLOUR(image, 20, 20, kRed, 0);
-  EXPECT_COLOUR(image, 70, 70, kWhite, 0);
   EXPECT_COLOUR(image, 120, 20, kBlue, 0);
-  EXPECT_COLOUR(image, 170, 20, kWhite, 0);
-  EXPECT_COLOUR(image, 120, 70, kWhite, 0);
+  ExpectColourAt(image, kWhite, {{70, 70}, {170, 20}, {120, 70}});
 }
 
 TEST(EmfTest, TextIsDrawnInItsBox) {
@@ -204,12 +212,10 @@ TEST(EmfTest, BitmapRecordIsDrawnUpright) {
                   0x0000FF, 0xFFFF00});  // bottom row: blue, yellow
   DecodedImage image = DecodePictureBytes(emf.Finish());
   // Enlarged, each of its pixels stays a square of one colour.
-  EXPECT_COLOUR(image, 2, 2, kRed, 0);
-  EXPECT_COLOUR(image, 46, 46, kRed, 0);
+  ExpectColourAt(image, kRed, {{2, 2}, {46, 46}});
   EXPECT_COLOUR(image, 50, 2, kGreen, 0);
   EXPECT_COLOUR(image, 2, 50, kBlue, 0);
-  EXPECT_COLOUR(image, 50, 50, kYellow, 0);
-  EXPECT_COLOUR(image, 93, 93, kYellow, 0);
+  ExpectColourAt(image, kYellow, {{50, 50}, {93, 93}});
   EXPECT_COLOUR(image, 150, 50, kWhite, 0);
 }
 
@@ -220,8 +226,7 @@ TEST(EmfTest, EmptyFrameFallsBackToBoundsAndUnknownRecordsAreSkipped) {
   emf.Select(kNullPen).SolidBrush(1, ColorRef(255, 0, 0)).Select(1);
   emf.Rectangle(0, 0, 50, 50);
   DecodedImage image = DecodePictureBytes(emf.Finish());
-  EXPECT_EQ(image.width, 100);
-  EXPECT_EQ(image.height, 50);
+  ASSERT_NO_FATAL_FAILURE(testing::ExpectLayout(image, 100, 50, 100, 50));
   EXPECT_COLOUR(image, 25, 25, kRed, 0);
   EXPECT_COLOUR(image, 75, 25, kWhite, 0);
 }
@@ -411,8 +416,7 @@ TEST(EmfTest, BitmapsAreComposedAsTheyAreMeant) {
     EmfWriter emf(192, 96);
     c.write(emf);
     const DecodedImage image = DecodePictureBytes(emf.Finish());
-    EXPECT_COLOUR(image, 10, 10, kRed, 0);
-    EXPECT_COLOUR(image, 30, 30, kRed, 0);
+    ExpectColourAt(image, kRed, {{10, 10}, {30, 30}});
     EXPECT_COLOUR(image, 70, 30, c.bottom_right, 0);
     EXPECT_COLOUR(image, 120, 20, kWhite, 0);
     // Drawn reduced for a thumbnail, at a scale that falls between
@@ -435,12 +439,9 @@ TEST(EmfTest, MonoBrushTakesTheTextColoursAndExcludedRectIsLeft) {
   emf.Record(kExcludeClipRect, {32, 0, 48, 96});
   emf.Rectangle(0, 0, 64, 64);
   const DecodedImage image = DecodePictureBytes(emf.Finish());
-  EXPECT_COLOUR(image, 2, 2, kRed, 0);
+  ExpectColourAt(image, kRed, {{2, 2}, {2, 10}, {60, 2}});
   EXPECT_COLOUR(image, 2, 6, kBlue, 0);
-  EXPECT_COLOUR(image, 2, 10, kRed, 0);
-  EXPECT_COLOUR(image, 40, 2, kWhite, 0);
-  EXPECT_COLOUR(image, 60, 2, kRed, 0);
-  EXPECT_COLOUR(image, 100, 2, kWhite, 0);
+  ExpectColourAt(image, kWhite, {{40, 2}, {100, 2}});
 }
 
 // Each refusal names what is wrong; a picture too large to draw is not an
@@ -501,27 +502,29 @@ TEST(EmfTest, DamagedAndHostileFilesAreInvalid) {
   });
 }
 
-// EMF+ records, flags and values used below.
+// EMF+ records, flags and values used below. A record's type is its
+// number with the EMF+ bit set.
+constexpr uint16_t kPlus = 0x4000;
 enum : uint16_t {
-  kPlusHeader = 0x4001,
-  kPlusEndOfFile = 0x4002,
-  kPlusGetDc = 0x4004,
-  kPlusObject = 0x4008,
-  kPlusClear = 0x4009,
-  kPlusFillRects = 0x400A,
-  kPlusFillPolygon = 0x400C,
-  kPlusDrawLines = 0x400D,
-  kPlusFillEllipse = 0x400E,
-  kPlusFillPath = 0x4014,
-  kPlusDrawImage = 0x401A,
-  kPlusDrawImagePoints = 0x401B,
-  kPlusDrawString = 0x401C,
-  kPlusSave = 0x4025,
-  kPlusRestore = 0x4026,
-  kPlusSetWorldTransform = 0x402A,
-  kPlusTranslateWorldTransform = 0x402D,
-  kPlusSetPageTransform = 0x4030,
-  kPlusSetClipRect = 0x4032,
+  kPlusHeader = kPlus | 0x01,
+  kPlusEndOfFile = kPlus | 0x02,
+  kPlusGetDc = kPlus | 0x04,
+  kPlusObject = kPlus | 0x08,
+  kPlusClear = kPlus | 0x09,
+  kPlusFillRects = kPlus | 0x0A,
+  kPlusFillPolygon = kPlus | 0x0C,
+  kPlusDrawLines = kPlus | 0x0D,
+  kPlusFillEllipse = kPlus | 0x0E,
+  kPlusFillPath = kPlus | 0x14,
+  kPlusDrawImage = kPlus | 0x1A,
+  kPlusDrawImagePoints = kPlus | 0x1B,
+  kPlusDrawString = kPlus | 0x1C,
+  kPlusSave = kPlus | 0x25,
+  kPlusRestore = kPlus | 0x26,
+  kPlusSetWorldTransform = kPlus | 0x2A,
+  kPlusTranslateWorldTransform = kPlus | 0x2D,
+  kPlusSetPageTransform = kPlus | 0x30,
+  kPlusSetClipRect = kPlus | 0x32,
 };
 constexpr uint16_t kPlusColour = 0x8000;  // the brush is an ARGB colour
 constexpr uint16_t kPlusShort = 0x4000;   // 16-bit coordinates
@@ -596,10 +599,6 @@ std::vector<uint8_t> EmfPlusOnly(const std::vector<EmfPlusRecord>& records,
 }
 
 TEST(EmfPlusTest, RecordsDrawAtTheirPlaceAndColour) {
-  struct Probe {
-    int x, y;
-    Rgb colour;
-  };
   struct Case {
     const char* name;
     std::vector<EmfPlusRecord> records;
@@ -715,7 +714,7 @@ TEST(EmfPlusTest, RecordsDrawAtTheirPlaceAndColour) {
     SCOPED_TRACE(c.name);
     const DecodedImage image = DecodePictureBytes(EmfPlusOnly(c.records));
     ASSERT_EQ(image.pixel_width, 100);
-    for (const Probe& p : c.probes) EXPECT_COLOUR(image, p.x, p.y, p.colour, 8);
+    ExpectProbes(image, c.probes, 8);
   }
 }
 
@@ -878,13 +877,9 @@ std::vector<uint8_t> PlaceableWmf() {
 TEST(WmfTest, PlaceableBoxAtItsUnitsPerInchIsTheLogicalSize) {
   const std::vector<uint8_t> bytes = PlaceableWmf();
   DecodedImage full = DecodePictureBytes(bytes);
-  ASSERT_EQ(full.width, 192);
-  ASSERT_EQ(full.height, 96);
-  ASSERT_EQ(full.pixel_width, 192);
-  ASSERT_EQ(full.pixel_height, 96);
+  ASSERT_NO_FATAL_FAILURE(testing::ExpectLayout(full, 192, 96, 192, 96));
   EXPECT_COLOUR(full, 40, 30, kRed, 0);
-  EXPECT_COLOUR(full, 100, 30, kWhite, 0);
-  EXPECT_COLOUR(full, 40, 70, kWhite, 0);
+  ExpectColourAt(full, kWhite, {{100, 30}, {40, 70}});
   DecodedImage half = DecodePictureBytes(bytes, {96, 0});
   EXPECT_EQ(half.width, 192);
   ASSERT_EQ(half.pixel_width, 96);
@@ -899,8 +894,7 @@ TEST(WmfTest, PlainFileTakesItsWindowExtentNotWhatItDraws) {
   wmf.SolidBrush(ColorRef(255, 0, 0));
   wmf.Rectangle(20, 10, 60, 50);
   DecodedImage image = DecodePictureBytes(wmf.Finish());
-  ASSERT_EQ(image.width, 200);
-  ASSERT_EQ(image.height, 100);
+  ASSERT_NO_FATAL_FAILURE(testing::ExpectLayout(image, 200, 100, 200, 100));
   EXPECT_COLOUR(image, 40, 30, kRed, 0);
   EXPECT_COLOUR(image, 100, 70, kWhite, 0);
 
@@ -910,10 +904,7 @@ TEST(WmfTest, PlainFileTakesItsWindowExtentNotWhatItDraws) {
   scaled.SolidBrush(ColorRef(0, 0, 255));
   scaled.Rectangle(500, 250, 1000, 500);
   DecodedImage small = DecodePictureBytes(scaled.Finish(), {100, 0});
-  EXPECT_EQ(small.width, 1000);
-  EXPECT_EQ(small.height, 500);
-  ASSERT_EQ(small.pixel_width, 100);
-  ASSERT_EQ(small.pixel_height, 50);
+  ASSERT_NO_FATAL_FAILURE(testing::ExpectLayout(small, 1000, 500, 100, 50));
   EXPECT_COLOUR(small, 80, 40, kBlue, 0);
   EXPECT_COLOUR(small, 20, 10, kWhite, 0);
 }
@@ -930,11 +921,6 @@ TEST(WmfTest, TextIsDrawn) {
 // A placeable file's box, or a plain file's first window, fills the
 // picture, wherever the window the records set puts what they draw.
 TEST(WmfTest, WindowPlacesWhatIsDrawnOnTheFrame) {
-  struct Probe {
-    int x;
-    int y;
-    Rgb colour;
-  };
   struct Case {
     const char* name;
     std::function<WmfWriter()> make;
@@ -991,7 +977,7 @@ TEST(WmfTest, WindowPlacesWhatIsDrawnOnTheFrame) {
     const DecodedImage image = DecodePictureBytes(c.make().Finish());
     EXPECT_EQ(image.width, c.width);
     EXPECT_EQ(image.height, c.height);
-    for (const Probe& p : c.probes) EXPECT_COLOUR(image, p.x, p.y, p.colour, 0);
+    ExpectProbes(image, c.probes, 0);
   }
 }
 
@@ -1027,8 +1013,7 @@ TEST(WmfTest, BitmapRecordsDrawUprightAtTheirPlace) {
     const DecodedImage image = DecodePictureBytes(wmf.Finish());
     EXPECT_COLOUR(image, 50, 20, kRed, 8);
     EXPECT_COLOUR(image, 50 + c.size - 1, 20 + c.size - 1, kBlue, 8);
-    EXPECT_COLOUR(image, 48, 20, kWhite, 0);
-    EXPECT_COLOUR(image, 50, 20 + c.size + 1, kWhite, 0);
+    ExpectColourAt(image, kWhite, {{48, 20}, {50, 20 + c.size + 1}});
   }
 }
 
@@ -1170,12 +1155,10 @@ TEST(MetafileTest, InkscapeExportsDrawAsTheirDrawing) {
         DecodePictureFile(testing::NativeToUtf16(testing::FixturePath(c.name)));
     EXPECT_EQ(image.width, c.width);
     EXPECT_EQ(image.height, c.height);
-    EXPECT_COLOUR(image, 12, 12, kRed, 2);
-    EXPECT_COLOUR(image, 48, 38, kRed, 2);
-    EXPECT_COLOUR(image, 80, 25, kBlue, 2);
+    // The box, the ellipse and the picture upright.
+    ExpectColourAt(image, kRed, {{12, 12}, {48, 38}, {160, 14}}, 2);
+    ExpectColourAt(image, kBlue, {{80, 25}, {160, 46}}, 2);
     EXPECT_COLOUR(image, 100, 50, kWhite, 0);
-    EXPECT_COLOUR(image, 160, 14, kRed, 2);  // the picture upright
-    EXPECT_COLOUR(image, 160, 46, kBlue, 2);
     EXPECT_GT(DarkPixels(image, 10, 60, 130, 86), 300);
     EXPECT_EQ(DarkPixels(image, 0, 88, c.width, c.height), 0);
   }
@@ -1185,12 +1168,12 @@ TEST(MetafileTest, InkscapeExportsDrawAsTheirDrawing) {
 // EMF: a red box, a blue disc with a black ring and a green triangle, and
 // "Привет" in the WMF's Cyrillic code page. Both frame what is drawn.
 TEST(MetafileTest, LibreOfficeExportsDrawAsTheirDrawing) {
-  struct Probe {
+  struct Place {
     double x;  // in parts of the picture's width and height
     double y;
     Rgb colour;
   };
-  const Probe probes[] = {
+  const Place places[] = {
       {0.23, 0.20, Rgb{208, 32, 32}}, {0.77, 0.24, Rgb{32, 64, 208}},
       {0.36, 0.85, Rgb{32, 160, 64}}, {0.53, 0.47, kWhite},
       {0.53, 0.05, kWhite},
@@ -1203,7 +1186,7 @@ TEST(MetafileTest, LibreOfficeExportsDrawAsTheirDrawing) {
         testing::NativeToUtf16(testing::FixturePath(name)), {300, 0});
     ASSERT_EQ(image.pixel_width, 300);
     EXPECT_NEAR(image.pixel_height, 219, 2);
-    for (const Probe& p : probes) {
+    for (const Place& p : places) {
       EXPECT_COLOUR(image, static_cast<int>(p.x * image.pixel_width),
                     static_cast<int>(p.y * image.pixel_height), p.colour, 8);
     }

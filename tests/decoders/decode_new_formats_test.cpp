@@ -41,27 +41,7 @@ DecodedImage DecodeFixture(const std::string& name,
 
 using testing::ErrorNumberOf;
 
-// Checks the centre of each of the grid's six blocks, wherever the decoded
-// pixels put them, within `tolerance`; `colour` maps the grid's colour to
-// the one expected.
-void ExpectGridBlocks(const DecodedImage& image, int tolerance,
-                      Rgb (*colour)(int, int) = GridColour) {
-  ASSERT_GT(image.pixel_width, 0);
-  ASSERT_EQ(image.stride_bytes, image.pixel_width * 4);
-  ASSERT_EQ(image.bgrx.size(), static_cast<size_t>(image.stride_bytes) *
-                                   static_cast<size_t>(image.pixel_height));
-  for (int by = 0; by < 2; ++by) {
-    for (int bx = 0; bx < 3; ++bx) {
-      const int x = (2 * bx + 1) * image.pixel_width / 6;
-      const int y = (2 * by + 1) * image.pixel_height / 4;
-      EXPECT_EQ(ColourDiff(PixelAt(image, x, y), colour(bx, by), tolerance), "")
-          << "block " << bx << "," << by;
-    }
-  }
-  for (size_t i = 3; i < image.bgrx.size(); i += 4) {
-    ASSERT_EQ(image.bgrx[i], 255);
-  }
-}
+using testing::ExpectGridBlocks;
 
 Rgb InvertedGridColour(int bx, int by) {
   Rgb c = GridColour(bx, by);
@@ -73,13 +53,7 @@ Rgb GridWithWhiteCyan(int bx, int by) {
   return GridColour(bx, by);
 }
 
-void ExpectSize(const DecodedImage& image, int width, int height,
-                int pixel_width, int pixel_height) {
-  EXPECT_EQ(image.width, width);
-  EXPECT_EQ(image.height, height);
-  EXPECT_EQ(image.pixel_width, pixel_width);
-  EXPECT_EQ(image.pixel_height, pixel_height);
-}
+using testing::ExpectLayout;
 
 TEST(NewFormatsSniffTest, FormatsKnownByTheirFirstBytes) {
   EXPECT_EQ(SniffPictureFormat(ReadFileBytes(FixturePath("grid.webp"))),
@@ -107,26 +81,53 @@ TEST(NewFormatsSniffTest, FormatsKnownByTheirFirstBytes) {
   EXPECT_EQ(SniffPictureFormat(wave), PictureFormat::kUnknown);
 }
 
-TEST(WebpTest, LosslessAlphaAndOrientation) {
-  DecodedImage plain = DecodeFixture("grid.webp");
-  ExpectSize(plain, 24, 16, 24, 16);
-  ExpectGridBlocks(plain, 0);
-  // The cyan block is transparent: white.
-  ExpectGridBlocks(DecodeFixture("grid_alpha.webp"), 0, GridWithWhiteCyan);
-  // Stored turned a quarter anticlockwise (16 x 24), EXIF orientation 6.
-  DecodedImage turned = DecodeFixture("grid_orient6.webp");
-  ExpectSize(turned, 24, 16, 24, 16);
-  ExpectGridBlocks(turned, 0);
+// WebP and TIFF fixtures of the grid: lossless and lossy, alpha over white,
+// 16 bits a sample, CMYK, a palette, tiles, stored turned a quarter
+// anticlockwise with orientation 6, and scaled or reduced while decoding.
+TEST(NewFormatsTest, GridFixturesDecodeUprightAtTheSizeAsked) {
+  struct Case {
+    const char* name;
+    DecodeHint hint;
+    int width;
+    int height;
+    int pixel_width;
+    int pixel_height;
+    int tolerance;  // -1: the size alone
+    Rgb (*colour)(int, int) = GridColour;
+  };
+  const Case cases[] = {
+      {"grid.webp", {}, 24, 16, 24, 16, 0},
+      // The cyan block is transparent: white.
+      {"grid_alpha.webp", {}, 24, 16, 24, 16, 0, GridWithWhiteCyan},
+      {"grid_orient6.webp", {}, 24, 16, 24, 16, 0},
+      // A 20-pixel target needs 30 columns, and the rows follow in
+      // proportion (rounded up).
+      {"grid96_lossy.webp", {20, 0}, 96, 64, 30, 20, 24},
+      {"grid96_lossy.webp", {}, 96, 64, 96, 64, 24},
+      // LZW, four rows a strip.
+      {"grid_rgb16.tif", {}, 24, 16, 24, 16, 0},
+      {"grid_cmyk.tif", {}, 24, 16, 24, 16, 0},
+      {"grid_palette.tif", {}, 24, 16, 24, 16, 0},
+      {"grid_alpha.tif", {}, 24, 16, 24, 16, 0, GridWithWhiteCyan},
+      // Tiled 16 x 16, stored 16 x 24.
+      {"grid_tiled_orient6.tif", {}, 24, 16, 24, 16, 0},
+      // An 8-pixel target needs 12 columns: the grid halves, in its upright
+      // orientation.
+      {"grid_tiled_orient6.tif", {8, 0}, 24, 16, 12, 8, 0},
+      {"grid_rgb16.tif", {0, 3}, 24, 16, 8, 6, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message()
+                 << c.name << " for " << c.hint.target_width_px << "x"
+                 << c.hint.target_height_px);
+    const DecodedImage image = DecodeFixture(c.name, c.hint);
+    ExpectLayout(image, c.width, c.height, c.pixel_width, c.pixel_height);
+    if (c.tolerance >= 0) ExpectGridBlocks(image, c.tolerance, c.colour);
+  }
 }
 
-TEST(WebpTest, ScaledWhileDecodingToTheMargin) {
-  // 96 x 64, lossy: a 20-pixel target needs 30 columns, and the rows follow
-  // in proportion (rounded up).
-  DecodedImage image = DecodeFixture("grid96_lossy.webp", {20, 0});
-  ExpectSize(image, 96, 64, 30, 20);
-  ExpectGridBlocks(image, 24);
-  ExpectSize(DecodeFixture("grid96_lossy.webp"), 96, 64, 96, 64);
-  // The margin in both directions; never above the picture's own size.
+// The margin in both directions; never above the picture's own size.
+TEST(WebpTest, SizeChosenWithTheMargin) {
   auto size = decoders_internal::ChooseWebpSize(1000, 100, {0, 10});
   EXPECT_EQ(size.width, 150);
   EXPECT_EQ(size.height, 15);
@@ -136,28 +137,6 @@ TEST(WebpTest, ScaledWhileDecodingToTheMargin) {
   EXPECT_EQ(size.width, 75);
   size = decoders_internal::ChooseWebpSize(100, 100, {67, 0});
   EXPECT_EQ(size.width, 100);
-}
-
-TEST(TiffTest, DepthsColourModelsLayoutsAndOrientation) {
-  // 16 bits a sample, LZW, four rows a strip.
-  ExpectGridBlocks(DecodeFixture("grid_rgb16.tif"), 0);
-  ExpectGridBlocks(DecodeFixture("grid_cmyk.tif"), 0);
-  ExpectGridBlocks(DecodeFixture("grid_palette.tif"), 0);
-  ExpectGridBlocks(DecodeFixture("grid_alpha.tif"), 0, GridWithWhiteCyan);
-  // Tiled 16 x 16, stored 16 x 24 with orientation 6.
-  DecodedImage turned = DecodeFixture("grid_tiled_orient6.tif");
-  ExpectSize(turned, 24, 16, 24, 16);
-  ExpectGridBlocks(turned, 0);
-}
-
-TEST(TiffTest, ReducedByAWholeFactorAfterTurning) {
-  // An 8-pixel target needs 12 columns: the 24 x 16 grid halves, in its
-  // upright orientation (the stored picture is 16 x 24).
-  DecodedImage image = DecodeFixture("grid_tiled_orient6.tif", {8, 0});
-  ExpectSize(image, 24, 16, 12, 8);
-  ExpectGridBlocks(image, 0);
-  DecodedImage striped = DecodeFixture("grid_rgb16.tif", {0, 3});
-  ExpectSize(striped, 24, 16, 8, 6);
 }
 
 // One page of a TIFF being written: w x h of one colour, RGB in one strip;
@@ -244,14 +223,14 @@ TEST(HeifTest, HevcAndAv1WithTheContainersRotation) {
   for (const char* name : {"grid96.heic", "grid96.avif"}) {
     SCOPED_TRACE(name);
     DecodedImage image = DecodeFixture(name);
-    ExpectSize(image, 96, 64, 96, 64);
+    ExpectLayout(image, 96, 64, 96, 64);
     ExpectGridBlocks(image, 12);
   }
   // Stored 64 x 96; an irot property turns it a quarter clockwise.
   for (const char* name : {"grid96_irot.heic", "grid96_irot.avif"}) {
     SCOPED_TRACE(name);
     DecodedImage image = DecodeFixture(name);
-    ExpectSize(image, 96, 64, 96, 64);
+    ExpectLayout(image, 96, 64, 96, 64);
     ExpectGridBlocks(image, 12);
   }
 }
@@ -260,7 +239,7 @@ TEST(HeifTest, ExifOrientationIsNotAppliedOverTheContainers) {
   // Stored 64 x 96 with EXIF orientation 6 and no irot: HEIF readers take
   // the container's transformations only, so it stays as stored.
   DecodedImage image = DecodeFixture("grid96_ccw_exif6.heic");
-  ExpectSize(image, 64, 96, 64, 96);
+  ExpectLayout(image, 64, 96, 64, 96);
   EXPECT_EQ(ColourDiff(PixelAt(image, 16, 80), GridColour(0, 0), 12), "");
   EXPECT_EQ(ColourDiff(PixelAt(image, 48, 16), GridColour(2, 1), 12), "");
 }
@@ -301,7 +280,7 @@ TEST(HeifTest, UnwrittenBlocksDoNotShowEarlierMemory) {
 TEST(HeifTest, ReducedByAWholeFactor) {
   // A 17-pixel target needs 26 columns: 96 / 26 = 3.
   DecodedImage image = DecodeFixture("grid96.heic", {17, 0});
-  ExpectSize(image, 96, 64, 32, 22);
+  ExpectLayout(image, 96, 64, 32, 22);
   ExpectGridBlocks(image, 12);
 }
 
@@ -326,7 +305,7 @@ TEST(HeifTest, ThumbnailItemWhenItHoldsWhatTheHintNeeds) {
                  std::to_string(c.hint.target_width_px) + "x" +
                  std::to_string(c.hint.target_height_px));
     DecodedImage image = DecodeFixture(c.name, c.hint);
-    ExpectSize(image, 96, 64, c.pixel_width, c.pixel_height);
+    ExpectLayout(image, 96, 64, c.pixel_width, c.pixel_height);
     ExpectGridBlocks(image, 12);
   }
 }
@@ -343,7 +322,7 @@ TEST(RawTest, PreviewWhenItCoversTheTargetElseTheSensorData) {
   ExpectGridBlocks(DecodeFixture("grid48_orient6.dng"), 16);
   // A 48-pixel target needs 72 columns, more than the preview has.
   DecodedImage developed = DecodeFixture("grid48_orient6.dng", {48, 0});
-  ExpectSize(developed, 48, 32, 48, 32);
+  ExpectLayout(developed, 48, 32, 48, 32);
   ExpectGridBlocks(developed, 48, InvertedGridColour);
 }
 
@@ -391,7 +370,7 @@ TEST(RawTest, PreviewStandsInForSensorDataThatCannotBeRead) {
       SCOPED_TRACE(std::string(damaged.name) + " at " +
                    std::to_string(hint.target_width_px));
       DecodedImage image = DecodePictureBytes(damaged.bytes, hint);
-      ExpectSize(image, 48, 32, 48, 32);
+      ExpectLayout(image, 48, 32, 48, 32);
       ExpectGridBlocks(image, 16);
     }
   }
@@ -412,7 +391,7 @@ TEST(RawTest, OrdinaryTiffWithACameraMakerIsNoRaw) {
                    bytes, {}, decoders_internal::SharedDecodeBudget())
                    .has_value());
   DecodedImage image = DecodePictureBytes(bytes);
-  ExpectSize(image, 24, 16, 24, 16);
+  ExpectLayout(image, 24, 16, 24, 16);
   const Rgb yellow = PixelAt(image, 4, 12);
   const Rgb blue = PixelAt(image, 20, 4);
   EXPECT_EQ(yellow.r, yellow.g);

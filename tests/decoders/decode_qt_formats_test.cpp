@@ -28,6 +28,7 @@ namespace {
 
 using decoders_internal::IconCandidates;
 using decoders_internal::PictureFormat;
+using testing::BmpOf;
 using testing::BmpSpec;
 using testing::ColourDiff;
 using testing::GridColour;
@@ -41,12 +42,7 @@ using testing::ErrorNumberOf;
 
 // Checks every pixel against the 24 x 16 grid, within `tolerance`.
 void ExpectExactGrid(const DecodedImage& image, int tolerance = 0) {
-  ASSERT_EQ(image.width, 24);
-  ASSERT_EQ(image.height, 16);
-  ASSERT_EQ(image.pixel_width, 24);
-  ASSERT_EQ(image.pixel_height, 16);
-  ASSERT_EQ(image.stride_bytes, 96);
-  ASSERT_EQ(image.bgrx.size(), 96u * 16u);
+  ASSERT_NO_FATAL_FAILURE(testing::ExpectLayout(image, 24, 16, 24, 16));
   for (int y = 0; y < 16; ++y) {
     for (int x = 0; x < 24; ++x) {
       ASSERT_EQ(
@@ -88,99 +84,71 @@ std::vector<uint8_t> StoredRows(bool top_down, RowFn row) {
   return out;
 }
 
+// Returns row y of the grid as a BMP of `bits` a pixel stores it: palette
+// indices (GridPalette) up to 8 bits; 5-5-5, or 5-6-5 through bit fields,
+// at 16; blue, green, red at 24, and a padding byte of 0 at 32.
+std::vector<uint8_t> GridRow(int bits, bool rgb565, int y) {
+  std::vector<uint8_t> row;
+  for (int x = 0; x < 24; ++x) {
+    const auto index = static_cast<uint8_t>(GridIndex(x, y));
+    const Rgb c = GridPixel(x, y, 24, 16);
+    if (bits == 4 && x % 2 == 1) {
+      row.back() = static_cast<uint8_t>(row.back() | index);
+    } else if (bits == 4) {
+      row.push_back(static_cast<uint8_t>(index << 4));
+    } else if (bits == 8) {
+      row.push_back(index);
+    } else if (bits == 16) {
+      const auto v = rgb565 ? static_cast<uint16_t>((c.r >> 3) << 11 |
+                                                    (c.g >> 2) << 5 | c.b >> 3)
+                            : static_cast<uint16_t>((c.r >> 3) << 10 |
+                                                    (c.g >> 3) << 5 | c.b >> 3);
+      row.insert(row.end(),
+                 {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)});
+    } else {
+      row.insert(row.end(),
+                 {static_cast<uint8_t>(c.b), static_cast<uint8_t>(c.g),
+                  static_cast<uint8_t>(c.r)});
+      if (bits == 32) row.push_back(0);
+    }
+  }
+  return row;
+}
+
 TEST(BmpDecodeTest, EveryDepthAndRowOrder) {
+  struct Depth {
+    const char* name;
+    int bits;
+    bool rgb565;
+    int tolerance;
+  };
+  const Depth depths[] = {
+      {"4 bits", 4, false, 0},
+      {"8 bits", 8, false, 0},
+      {"24 bits", 24, false, 0},
+      // The 4th byte is padding, not alpha (0 here), so the picture is
+      // opaque.
+      {"32 bits without masks", 32, false, 0},
+      // Each channel widened to 8 bits (a full 5-bit channel is 255).
+      {"16 bits 555", 16, false, 7},
+      {"16 bits 565", 16, true, 7},
+  };
   for (bool top_down : {false, true}) {
-    SCOPED_TRACE(top_down ? "top-down" : "bottom-up");
-    BmpSpec spec;
-    spec.width = 24;
-    spec.height = top_down ? -16 : 16;
-
-    spec.bits = 4;
-    spec.palette = GridPalette();
-    spec.pixel_data = StoredRows(top_down, [](int y) {
-      std::vector<uint8_t> row;
-      for (int x = 0; x < 24; x += 2) {
-        row.push_back(
-            static_cast<uint8_t>(GridIndex(x, y) << 4 | GridIndex(x + 1, y)));
-      }
-      return row;
-    });
-    SCOPED_TRACE("4 bits");
-    ExpectExactGrid(DecodePictureBytes(testing::MakeBmp(spec)));
-
-    spec.bits = 8;
-    spec.pixel_data = StoredRows(top_down, [](int y) {
-      std::vector<uint8_t> row;
-      for (int x = 0; x < 24; ++x)
-        row.push_back(static_cast<uint8_t>(GridIndex(x, y)));
-      return row;
-    });
-    SCOPED_TRACE("8 bits");
-    ExpectExactGrid(DecodePictureBytes(testing::MakeBmp(spec)));
-
-    spec.bits = 24;
-    spec.palette.clear();
-    spec.pixel_data = StoredRows(top_down, [](int y) {
-      std::vector<uint8_t> row;
-      for (int x = 0; x < 24; ++x) {
-        Rgb c = GridPixel(x, y, 24, 16);
-        row.insert(row.end(),
-                   {static_cast<uint8_t>(c.b), static_cast<uint8_t>(c.g),
-                    static_cast<uint8_t>(c.r)});
-      }
-      return row;
-    });
-    SCOPED_TRACE("24 bits");
-    ExpectExactGrid(DecodePictureBytes(testing::MakeBmp(spec)));
-
-    // 32 bits without masks: the 4th byte is padding, not alpha (0 here),
-    // so the picture is opaque.
-    spec.bits = 32;
-    spec.pixel_data = StoredRows(top_down, [](int y) {
-      std::vector<uint8_t> row;
-      for (int x = 0; x < 24; ++x) {
-        Rgb c = GridPixel(x, y, 24, 16);
-        row.insert(row.end(),
-                   {static_cast<uint8_t>(c.b), static_cast<uint8_t>(c.g),
-                    static_cast<uint8_t>(c.r), 0});
-      }
-      return row;
-    });
-    SCOPED_TRACE("32 bits");
-    ExpectExactGrid(DecodePictureBytes(testing::MakeBmp(spec)));
-
-    // 16 bits: 5-5-5 by default, 5-6-5 through bit fields; each channel
-    // widened to 8 bits (a full 5-bit channel is 255).
-    spec.bits = 16;
-    for (bool rgb565 : {false, true}) {
-      SCOPED_TRACE(rgb565 ? "16 bits 565" : "16 bits 555");
-      spec.compression = rgb565 ? 3 : 0;
-      spec.masks = rgb565 ? std::vector<uint32_t>{0xF800, 0x07E0, 0x001F}
-                          : std::vector<uint32_t>{};
-      spec.pixel_data = StoredRows(top_down, [rgb565](int y) {
-        std::vector<uint8_t> row;
-        for (int x = 0; x < 24; ++x) {
-          Rgb c = GridPixel(x, y, 24, 16);
-          uint16_t v = rgb565
-                           ? static_cast<uint16_t>((c.r >> 3) << 11 |
-                                                   (c.g >> 2) << 5 | c.b >> 3)
-                           : static_cast<uint16_t>((c.r >> 3) << 10 |
-                                                   (c.g >> 3) << 5 | c.b >> 3);
-          row.push_back(static_cast<uint8_t>(v));
-          row.push_back(static_cast<uint8_t>(v >> 8));
-        }
-        return row;
-      });
-      ExpectExactGrid(DecodePictureBytes(testing::MakeBmp(spec)), 7);
+    for (const Depth& d : depths) {
+      SCOPED_TRACE(::testing::Message()
+                   << d.name << (top_down ? ", top-down" : ", bottom-up"));
+      BmpSpec bmp = BmpOf(24, top_down ? -16 : 16, d.bits, d.rgb565 ? 3 : 0);
+      if (d.bits <= 8) bmp.palette = GridPalette();
+      if (d.rgb565) bmp.masks = {0xF800, 0x07E0, 0x001F};
+      bmp.pixel_data = StoredRows(
+          top_down, [&](int y) { return GridRow(d.bits, d.rgb565, y); });
+      ExpectExactGrid(DecodePictureBytes(testing::MakeBmp(bmp)), d.tolerance);
     }
   }
 }
 
 TEST(BmpDecodeTest, OneBitPictureUsesItsPalette) {
-  BmpSpec spec;
-  spec.width = 10;
-  spec.height = 3;
-  spec.bits = 1;
+  BmpSpec spec = BmpOf(10, 3, 1);
   spec.palette = {0x000000FF, 0x00FFFF00};  // blue, yellow
   // Each row: columns alternate, starting with yellow (bit 1).
   for (int i = 0; i < 3; ++i) {
@@ -195,11 +163,7 @@ TEST(BmpDecodeTest, OneBitPictureUsesItsPalette) {
 }
 
 TEST(BmpDecodeTest, AlphaBitFieldsAreCompositedOnWhite) {
-  BmpSpec spec;
-  spec.width = 3;
-  spec.height = 1;
-  spec.bits = 32;
-  spec.compression = 3;
+  BmpSpec spec = BmpOf(3, 1, 32, 3);
   spec.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
   // Opaque red, half-transparent red, fully transparent red.
   spec.pixel_data = {0, 0, 255, 255, 0, 0, 255, 128, 0, 0, 255, 0};
@@ -228,11 +192,7 @@ std::vector<uint8_t> GridRle(bool four_bits) {
 TEST(BmpDecodeTest, RunLengthEncodedPictures) {
   for (bool four_bits : {false, true}) {
     SCOPED_TRACE(four_bits ? "RLE4" : "RLE8");
-    BmpSpec spec;
-    spec.width = 24;
-    spec.height = 16;
-    spec.bits = four_bits ? 4 : 8;
-    spec.compression = four_bits ? 2 : 1;
+    BmpSpec spec = BmpOf(24, 16, four_bits ? 4 : 8, four_bits ? 2 : 1);
     spec.palette = GridPalette();
     spec.pixel_data = GridRle(four_bits);
     ExpectExactGrid(DecodePictureBytes(testing::MakeBmp(spec)));
@@ -243,11 +203,7 @@ TEST(BmpDecodeTest, RunLengthEncodedPictures) {
 }
 
 TEST(BmpDecodeTest, RunsPastThePictureStayInside) {
-  BmpSpec spec;
-  spec.width = 4;
-  spec.height = 2;
-  spec.bits = 8;
-  spec.compression = 1;
+  BmpSpec spec = BmpOf(4, 2, 8, 1);
   spec.palette = {0x00FF0000, 0x0000FF00};
   // Runs of 255 pixels in a 4-pixel row, a move far past the corner, an
   // absolute run longer than the row, and more lines than the picture has.
@@ -287,9 +243,7 @@ std::vector<uint8_t> WithoutMasks(std::vector<uint8_t> bmp) {
 
 TEST(BmpDecodeTest, PixelsTheFileDoesNotHoldNeverComeFromMemory) {
   constexpr Rgb kGrey = {128, 128, 128};
-  BmpSpec rows;
-  rows.width = 64;
-  rows.height = 64;
+  BmpSpec rows = BmpOf(64, 64);
   for (int i = 0; i < 64; ++i) {
     for (int x = 0; x < 64; ++x) {
       rows.pixel_data.insert(rows.pixel_data.end(),
@@ -302,22 +256,14 @@ TEST(BmpDecodeTest, PixelsTheFileDoesNotHoldNeverComeFromMemory) {
   const std::vector<uint8_t> two_rows(whole.begin(),
                                       whole.begin() + 54 + 2 * 64 * 3);
 
-  BmpSpec runs;
-  runs.width = 16;
-  runs.height = 4;
-  runs.bits = 8;
-  runs.compression = 1;
+  BmpSpec runs = BmpOf(16, 4, 8, 1);
   runs.palette = {0x00FF0000, 0x0000FF00, 0x000000FF};
   // Two green pixels, a move 3 right and 1 up, two blue ones, end of line,
   // end of picture: most pixels are never written.
   runs.pixel_data = {2, 1, 0, 2, 3, 1, 2, 2, 0, 0, 0, 1};
   const std::vector<uint8_t> skipping = testing::MakeBmp(runs);
 
-  BmpSpec fields;
-  fields.width = 8;
-  fields.height = 4;
-  fields.bits = 16;
-  fields.compression = 3;
+  BmpSpec fields = BmpOf(8, 4, 16, 3);
   fields.masks = {0xF800, 0x07E0, 0x001F};
   // The masks missing from the header are read from the first 12 bytes of
   // pixels, which still start where the file header says.
@@ -351,9 +297,7 @@ TEST(BmpDecodeTest, PixelsTheFileDoesNotHoldNeverComeFromMemory) {
 }
 
 TEST(BmpDecodeTest, DamagedAndHostileHeaders) {
-  BmpSpec huge;
-  huge.width = 100000;
-  huge.height = 100000;
+  BmpSpec huge = BmpOf(100000, 100000);
   huge.pixel_data.assign(64, 0x11);
   EXPECT_EQ(ErrorNumberOf(testing::MakeBmp(huge)), platform::kErrOutOfMemory);
 
@@ -366,16 +310,11 @@ TEST(BmpDecodeTest, DamagedAndHostileHeaders) {
 
   // Three pixels wide, 67 million rows top-down: QImageReader::size() does
   // not tell, so the header is read before QtGui allocates 800 MB.
-  BmpSpec tall;
-  tall.width = 3;
-  tall.height = -67108866;
+  BmpSpec tall = BmpOf(3, -67108866);
   tall.pixel_data.assign(16, 0x63);
   EXPECT_EQ(ErrorNumberOf(testing::MakeBmp(tall)), platform::kErrOutOfMemory);
 
-  BmpSpec bad_depth;
-  bad_depth.width = 4;
-  bad_depth.height = 4;
-  bad_depth.bits = 7;
+  BmpSpec bad_depth = BmpOf(4, 4, 7);
   bad_depth.pixel_data.assign(64, 0);
   EXPECT_EQ(ErrorNumberOf(testing::MakeBmp(bad_depth)),
             platform::kErrInvalidPicture);
@@ -813,9 +752,7 @@ TEST(QtDecodeTest, LargePictureIsReducedForTheHint) {
     }
   }
   // A side that does not divide: the last block is the mean of what it has.
-  BmpSpec spec;
-  spec.width = 9;
-  spec.height = 1;
+  BmpSpec spec = BmpOf(9, 1);
   spec.pixel_data.assign(9 * 3 + 1, 0);
   std::fill(spec.pixel_data.begin() + 24, spec.pixel_data.begin() + 27, 200);
   // 3/2 x 2 is 3 pixels: blocks of 3.

@@ -23,9 +23,7 @@
 namespace vg::decoders {
 namespace {
 
-using testing::EncodeCmykJpeg;
 using testing::PixelAt;
-using testing::ReadFileBytes;
 using testing::Rgb;
 using testing::TempFolder;
 
@@ -198,7 +196,7 @@ std::vector<uint8_t> WriteTiff(const TiffCase& c) {
     }
   }
   TIFFClose(tiff);
-  return ReadFileBytes(path);
+  return testing::ReadFileBytes(path);
 }
 
 TEST(TiffSamplesTest, TwelveBitAndFloatingPointInEveryLayout) {
@@ -288,7 +286,8 @@ TEST(TiffSamplesTest, SixteenBitCmykInJpegIsRefusedSayingWhy) {
   // An 8-bit CMYK JPEG stored as the strip of a 16-bit CMYK picture: libjpeg
   // holds no 16-bit samples, so no such file can decode.
   std::vector<uint8_t> cmyk(static_cast<size_t>(16) * 8 * 4, 0x40);
-  const std::vector<uint8_t> jpeg = EncodeCmykJpeg(cmyk, 16, 8, false, false);
+  const std::vector<uint8_t> jpeg =
+      testing::EncodeCmykJpeg(cmyk, 16, 8, false, false);
   TempFolder folder;
   const std::filesystem::path path = folder.path() / "cmyk16.tif";
   TIFF* tiff = TIFFOpen(path.c_str(), "w");
@@ -305,7 +304,7 @@ TEST(TiffSamplesTest, SixteenBitCmykInJpegIsRefusedSayingWhy) {
                     static_cast<tmsize_t>(jpeg.size()));
   TIFFClose(tiff);
   try {
-    DecodePictureBytes(ReadFileBytes(path));
+    DecodePictureBytes(testing::ReadFileBytes(path));
     ADD_FAILURE() << "decoded";
   } catch (const platform::Error& e) {
     EXPECT_EQ(e.number(), platform::kErrInvalidPicture);

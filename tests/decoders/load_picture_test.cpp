@@ -25,6 +25,34 @@ testing::Rgb BitmapPixel(const platform::SurfaceView& view, int x, int y) {
   return {p[2], p[1], p[0]};
 }
 
+// Checks that `picture` stands for `width` x `height` over a bitmap of
+// `bitmap_width` x `bitmap_height`, and gets the bitmap's pixels.
+void ExpectSizes(const platform::PicturePtr& picture, int width, int height,
+                 int bitmap_width, int bitmap_height,
+                 platform::SurfaceView* view) {
+  ASSERT_NE(picture, nullptr);
+  EXPECT_EQ(picture->Width(), width);
+  EXPECT_EQ(picture->Height(), height);
+  EXPECT_EQ(picture->BitmapWidth(), bitmap_width);
+  EXPECT_EQ(picture->BitmapHeight(), bitmap_height);
+  ASSERT_TRUE(platform::GetSurface(picture->Handle(), view));
+  EXPECT_EQ(view->width, bitmap_width);
+  EXPECT_EQ(view->height, bitmap_height);
+}
+
+// Checks the grid in the bitmap: red at the top left, cyan at the bottom
+// right.
+void ExpectGrid(const platform::SurfaceView& view, int tolerance) {
+  EXPECT_EQ(
+      testing::ColourDiff(BitmapPixel(view, view.width / 6, view.height / 4),
+                          GridColour(0, 0), tolerance),
+      "");
+  EXPECT_EQ(testing::ColourDiff(
+                BitmapPixel(view, view.width * 5 / 6, view.height * 3 / 4),
+                GridColour(2, 1), tolerance),
+            "");
+}
+
 // The window's loader reads the formats of every reader, upright: a HEIC
 // turned by its container, a tiled TIFF by its tag, a DNG by its camera.
 TEST(LoadPictureTest, NewFormatsLoadUprightWithTheirLogicalSize) {
@@ -45,66 +73,45 @@ TEST(LoadPictureTest, NewFormatsLoadUprightWithTheirLogicalSize) {
     EXPECT_EQ(picture->Height(), c.height);
     platform::SurfaceView view{};
     ASSERT_TRUE(platform::GetSurface(picture->Handle(), &view));
-    // Red at the top left, cyan at the bottom right.
-    EXPECT_EQ(
-        testing::ColourDiff(BitmapPixel(view, view.width / 6, view.height / 4),
-                            GridColour(0, 0), 20),
-        "");
-    EXPECT_EQ(testing::ColourDiff(
-                  BitmapPixel(view, view.width * 5 / 6, view.height * 3 / 4),
-                  GridColour(2, 1), 20),
-              "");
+    ExpectGrid(view, 20);
   }
 }
 
-TEST(LoadPictureTest, ReducedJpegKeepsItsLogicalSize) {
-  TempFolder folder;
-  std::vector<uint8_t> rgb = testing::MakeRgb(
-      1600, 1200, [](int x, int y) { return GridPixel(x, y, 1600, 1200); });
-  std::filesystem::path path = folder.path() / "photo.jpg";
-  testing::WriteFileBytes(path, testing::EncodeJpeg(rgb, 1600, 1200));
-
-  platform::PicturePtr picture = LoadPicture(NativeToUtf16(path), {150, 0});
-  ASSERT_NE(picture, nullptr);
-  EXPECT_NE(picture->Handle(), 0);
-  EXPECT_EQ(picture->Width(), 1600);
-  EXPECT_EQ(picture->Height(), 1200);
-  EXPECT_EQ(picture->BitmapWidth(), 400);  // 1/4: 400 >= 2 x 150
-  EXPECT_EQ(picture->BitmapHeight(), 300);
-
-  platform::SurfaceView view{};
-  ASSERT_TRUE(platform::GetSurface(picture->Handle(), &view));
-  EXPECT_EQ(view.width, 400);
-  EXPECT_EQ(view.height, 300);
-  EXPECT_EQ(
-      testing::ColourDiff(BitmapPixel(view, 60, 70), GridColour(0, 0), 10), "");
-  EXPECT_EQ(
-      testing::ColourDiff(BitmapPixel(view, 340, 230), GridColour(2, 1), 10),
-      "");
-}
-
-TEST(LoadPictureTest, PngReducedAsItIsReadKeepsItsLogicalSize) {
-  TempFolder folder;
-  std::filesystem::path path = folder.path() / "scan.png";
-  testing::WritePngByRows(path, 2400, 1600, [](int y, uint8_t* rgb) {
-    for (int x = 0; x < 2400; ++x, rgb += 3) {
-      const testing::Rgb c = GridPixel(x, y, 2400, 1600);
-      rgb[0] = static_cast<uint8_t>(c.r);
-      rgb[1] = static_cast<uint8_t>(c.g);
-      rgb[2] = static_cast<uint8_t>(c.b);
-    }
-  });
-  // Room for 225 pixels across: reduced by 10.
-  platform::PicturePtr picture = LoadPicture(NativeToUtf16(path), {150, 0});
-  EXPECT_EQ(picture->Width(), 2400);
-  EXPECT_EQ(picture->Height(), 1600);
-  EXPECT_EQ(picture->BitmapWidth(), 240);
-  EXPECT_EQ(picture->BitmapHeight(), 160);
-  platform::SurfaceView view{};
-  ASSERT_TRUE(platform::GetSurface(picture->Handle(), &view));
-  EXPECT_EQ(
-      testing::ColourDiff(BitmapPixel(view, 204, 138), GridColour(2, 1), 0),
-      "");
+// Loaded for a thumbnail of 150 pixels, a picture keeps its own size over
+// a smaller bitmap: a JPEG decoded at 1/4 (400 >= 2 x 150), a PNG reduced
+// by 10 as it is read (room for 225 pixels across).
+TEST(LoadPictureTest, ReducedPictureKeepsItsLogicalSize) {
+  struct Case {
+    const char* name;
+    void (*write)(const std::filesystem::path&, int, int,
+                  const testing::RgbRowFiller&);
+    int width;
+    int height;
+    int bitmap_width;
+    int bitmap_height;
+    int tolerance;
+  };
+  for (const Case& c :
+       {Case{"photo.jpg", testing::WriteJpegByRows, 1600, 1200, 400, 300, 10},
+        Case{"scan.png", testing::WritePngByRows, 2400, 1600, 240, 160, 0}}) {
+    SCOPED_TRACE(c.name);
+    TempFolder folder;
+    const std::filesystem::path path = folder.path() / c.name;
+    c.write(path, c.width, c.height, [&](int y, uint8_t* rgb) {
+      for (int x = 0; x < c.width; ++x, rgb += 3) {
+        const testing::Rgb p = GridPixel(x, y, c.width, c.height);
+        rgb[0] = static_cast<uint8_t>(p.r);
+        rgb[1] = static_cast<uint8_t>(p.g);
+        rgb[2] = static_cast<uint8_t>(p.b);
+      }
+    });
+    const platform::PicturePtr picture =
+        LoadPicture(NativeToUtf16(path), {150, 0});
+    platform::SurfaceView view{};
+    ASSERT_NO_FATAL_FAILURE(ExpectSizes(
+        picture, c.width, c.height, c.bitmap_width, c.bitmap_height, &view));
+    ExpectGrid(view, c.tolerance);
+  }
 }
 
 TEST(LoadPictureTest, FullSizeWithoutAHintAndErrorsPassThrough) {
@@ -115,10 +122,9 @@ TEST(LoadPictureTest, FullSizeWithoutAHintAndErrorsPassThrough) {
       testing::EncodeWithQt(
           24, 16, "png", [](int x, int y) { return GridPixel(x, y, 24, 16); },
           [](int, int) { return 255; }));
-  platform::PicturePtr picture = LoadPicture(NativeToUtf16(path));
-  EXPECT_EQ(picture->Width(), 24);
-  EXPECT_EQ(picture->BitmapWidth(), 24);
-  EXPECT_EQ(picture->BitmapHeight(), 16);
+  platform::SurfaceView view{};
+  EXPECT_NO_FATAL_FAILURE(
+      ExpectSizes(LoadPicture(NativeToUtf16(path)), 24, 16, 24, 16, &view));
 
   try {
     (void)LoadPicture(NativeToUtf16(folder.path() / "absent.png"));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace vg::decoders::testing {
 namespace {
@@ -41,6 +42,28 @@ uint32_t BmiBytes(const Dib& dib) {
   return 40 + 4 * static_cast<uint32_t>(dib.palette.size());
 }
 
+// Where `dib` stands in a record whose fixed part is `fixed` bytes: its
+// BITMAPINFO right after that part, then its bits (offBmi, cbBmi, offBits,
+// cbBits).
+void PutDibPlace(std::vector<uint8_t>& out, uint32_t fixed, const Dib& dib) {
+  Put32(out, fixed);
+  Put32(out, BmiBytes(dib));
+  Put32(out, fixed + BmiBytes(dib));
+  Put32(out, static_cast<uint32_t>(dib.data.size()));
+}
+
+// The start of a StretchDIBits or SetDIBitsToDevice record: empty bounds,
+// the destination corner, all of `dib` as the source, and where it stands
+// after the record's fixed part of `fixed` bytes.
+std::vector<uint8_t> DibRecordStart(int x, int y, uint32_t fixed,
+                                    const Dib& dib) {
+  std::vector<uint8_t> p;
+  for (int i = 0; i < 4; ++i) Put32(p, 0);  // bounds
+  for (int v : {x, y, 0, 0, dib.width, dib.height}) Put32(p, U(v));
+  PutDibPlace(p, fixed, dib);
+  return p;
+}
+
 }  // namespace
 
 Dib PackedDib(int width, int height, uint16_t bits,
@@ -74,18 +97,14 @@ EmfWriter::EmfWriter(int width_px, int height_px, uint16_t handles)
 
 void EmfWriter::SetFrame(int32_t left, int32_t top, int32_t right,
                          int32_t bottom) {
-  frame_[0] = left;
-  frame_[1] = top;
-  frame_[2] = right;
-  frame_[3] = bottom;
+  const int32_t box[4] = {left, top, right, bottom};
+  std::copy(std::begin(box), std::end(box), frame_);
 }
 
 void EmfWriter::SetBounds(int32_t left, int32_t top, int32_t right,
                           int32_t bottom) {
-  bounds_[0] = left;
-  bounds_[1] = top;
-  bounds_[2] = right;
-  bounds_[3] = bottom;
+  const int32_t box[4] = {left, top, right, bottom};
+  std::copy(std::begin(box), std::end(box), bounds_);
 }
 
 EmfWriter& EmfWriter::RecordBytes(uint32_t type,
@@ -216,14 +235,7 @@ EmfWriter& EmfWriter::StretchDib(int x, int y, int cx, int cy, int width,
 
 EmfWriter& EmfWriter::StretchDib(int x, int y, int cx, int cy, uint32_t rop,
                                  const Dib& dib) {
-  constexpr uint32_t kFixed = 80;
-  std::vector<uint8_t> p;
-  for (int i = 0; i < 4; ++i) Put32(p, 0);  // bounds
-  for (int v : {x, y, 0, 0, dib.width, dib.height}) Put32(p, U(v));
-  Put32(p, kFixed);
-  Put32(p, BmiBytes(dib));
-  Put32(p, kFixed + BmiBytes(dib));
-  Put32(p, static_cast<uint32_t>(dib.data.size()));
+  std::vector<uint8_t> p = DibRecordStart(x, y, 80, dib);
   Put32(p, 0);  // DIB_RGB_COLORS
   Put32(p, rop);
   Put32(p, U(cx));
@@ -249,20 +261,14 @@ EmfWriter& EmfWriter::Blit(uint32_t type, int x, int y, int cx, int cy,
   }
   Put32(p, 0xFFFFFF);  // source background
   Put32(p, 0);         // DIB_RGB_COLORS
-  Put32(p, fixed);
-  Put32(p, BmiBytes(dib));
-  Put32(p, fixed + BmiBytes(dib));
-  Put32(p, static_cast<uint32_t>(dib.data.size()));
+  PutDibPlace(p, fixed, dib);
   if (type == 78 && mask != nullptr) {
     const uint32_t mask_at = fixed + BmiBytes(dib) +
                              static_cast<uint32_t>(dib.data.size() + 3) / 4 * 4;
     Put32(p, 0);  // xMask, yMask
     Put32(p, 0);
     Put32(p, 0);  // DIB_RGB_COLORS
-    Put32(p, mask_at);
-    Put32(p, BmiBytes(*mask));
-    Put32(p, mask_at + BmiBytes(*mask));
-    Put32(p, static_cast<uint32_t>(mask->data.size()));
+    PutDibPlace(p, mask_at, *mask);
   } else if (type != 76) {
     Put32(p, U(dib.width));
     Put32(p, U(dib.height));
@@ -273,14 +279,7 @@ EmfWriter& EmfWriter::Blit(uint32_t type, int x, int y, int cx, int cy,
 }
 
 EmfWriter& EmfWriter::SetDib(int x, int y, const Dib& dib) {
-  constexpr uint32_t kFixed = 76;
-  std::vector<uint8_t> p;
-  for (int i = 0; i < 4; ++i) Put32(p, 0);  // bounds
-  for (int v : {x, y, 0, 0, dib.width, dib.height}) Put32(p, U(v));
-  Put32(p, kFixed);
-  Put32(p, BmiBytes(dib));
-  Put32(p, kFixed + BmiBytes(dib));
-  Put32(p, static_cast<uint32_t>(dib.data.size()));
+  std::vector<uint8_t> p = DibRecordStart(x, y, 76, dib);
   Put32(p, 0);  // DIB_RGB_COLORS
   Put32(p, 0);  // from the first scan line
   Put32(p, U(dib.height));
@@ -294,10 +293,7 @@ EmfWriter& EmfWriter::PatternBrush(uint32_t type, uint32_t handle,
   std::vector<uint8_t> p;
   Put32(p, handle);
   Put32(p, 0);  // DIB_RGB_COLORS
-  Put32(p, kFixed);
-  Put32(p, BmiBytes(dib));
-  Put32(p, kFixed + BmiBytes(dib));
-  Put32(p, static_cast<uint32_t>(dib.data.size()));
+  PutDibPlace(p, kFixed, dib);
   PutDib(p, dib);
   return RecordBytes(type, p);
 }

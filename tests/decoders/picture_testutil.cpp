@@ -1,5 +1,6 @@
 #include "picture_testutil.h"
 
+#include <gtest/gtest.h>
 #include <jpeglib.h>
 #include <lcms2.h>
 #include <malloc.h>
@@ -76,6 +77,36 @@ int AlphaAt(const DecodedImage& image, int x, int y) {
                     static_cast<size_t>(x) * 4 + 3];
 }
 
+void ExpectLayout(const DecodedImage& image, int width, int height,
+                  int pixel_width, int pixel_height) {
+  ASSERT_EQ(image.width, width);
+  ASSERT_EQ(image.height, height);
+  ASSERT_EQ(image.pixel_width, pixel_width);
+  ASSERT_EQ(image.pixel_height, pixel_height);
+  ASSERT_EQ(image.stride_bytes, pixel_width * 4);
+  ASSERT_EQ(image.bgrx.size(), static_cast<size_t>(image.stride_bytes) *
+                                   static_cast<size_t>(pixel_height));
+}
+
+void ExpectGridBlocks(const DecodedImage& image, int tolerance,
+                      Rgb (*colour)(int, int)) {
+  ASSERT_GT(image.pixel_width, 0);
+  ASSERT_EQ(image.stride_bytes, image.pixel_width * 4);
+  ASSERT_EQ(image.bgrx.size(), static_cast<size_t>(image.stride_bytes) *
+                                   static_cast<size_t>(image.pixel_height));
+  for (int by = 0; by < 2; ++by) {
+    for (int bx = 0; bx < 3; ++bx) {
+      const int x = (2 * bx + 1) * image.pixel_width / 6;
+      const int y = (2 * by + 1) * image.pixel_height / 4;
+      EXPECT_EQ(ColourDiff(PixelAt(image, x, y), colour(bx, by), tolerance), "")
+          << "block " << bx << "," << by;
+    }
+  }
+  for (size_t i = 3; i < image.bgrx.size(); i += 4) {
+    ASSERT_EQ(image.bgrx[i], 255) << "byte " << i;
+  }
+}
+
 std::string ColourDiff(Rgb actual, Rgb expected, int tolerance) {
   if (std::abs(actual.r - expected.r) <= tolerance &&
       std::abs(actual.g - expected.g) <= tolerance &&
@@ -122,34 +153,71 @@ std::vector<uint8_t> EncodeJpeg(std::span<const uint8_t> rgb, int width,
   return out;
 }
 
-std::vector<uint8_t> EncodeCmykJpeg(std::span<const uint8_t> cmyk, int width,
-                                    int height, bool ycck, bool adobe_marker) {
+namespace {
+
+// Encodes with libjpeg into `file`, or into memory when it is null.
+std::vector<uint8_t> Compress(int width, int height,
+                              const std::function<void(int, uint8_t*)>& row,
+                              const LibjpegOptions& options, FILE* file) {
   jpeg_compress_struct cinfo{};
   jpeg_error_mgr err{};
-  cinfo.err = jpeg_std_error(&err);
+  cinfo.err = jpeg_std_error(&err);  // errors exit: fine in a test
   jpeg_create_compress(&cinfo);
   unsigned char* buffer = nullptr;
   unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &buffer, &size);
+  if (file != nullptr) {
+    jpeg_stdio_dest(&cinfo, file);
+  } else {
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+  }
   cinfo.image_width = static_cast<JDIMENSION>(width);
   cinfo.image_height = static_cast<JDIMENSION>(height);
-  cinfo.input_components = 4;
-  cinfo.in_color_space = JCS_CMYK;
+  cinfo.input_components = options.components;
+  cinfo.in_color_space = static_cast<J_COLOR_SPACE>(options.in_space);
   jpeg_set_defaults(&cinfo);
-  jpeg_set_colorspace(&cinfo, ycck ? JCS_YCCK : JCS_CMYK);
-  cinfo.write_Adobe_marker = adobe_marker ? TRUE : FALSE;
-  jpeg_set_quality(&cinfo, 95, TRUE);
+  jpeg_set_quality(&cinfo, options.quality, TRUE);
+  if (options.configure) options.configure(cinfo);
   jpeg_start_compress(&cinfo, TRUE);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = const_cast<JSAMPROW>(
-        cmyk.data() + static_cast<size_t>(cinfo.next_scanline) * width * 4);
-    jpeg_write_scanlines(&cinfo, &row, 1);
+  std::vector<uint8_t> samples(static_cast<size_t>(width) *
+                               static_cast<size_t>(options.components));
+  JSAMPROW rows[1] = {samples.data()};
+  for (int y = 0; y < height; ++y) {
+    row(y, samples.data());
+    jpeg_write_scanlines(&cinfo, rows, 1);
   }
   jpeg_finish_compress(&cinfo);
   jpeg_destroy_compress(&cinfo);
   std::vector<uint8_t> out(buffer, buffer + size);
   std::free(buffer);
   return out;
+}
+
+}  // namespace
+
+std::vector<uint8_t> EncodeWithLibjpeg(
+    int width, int height, const std::function<void(int, uint8_t*)>& row,
+    const LibjpegOptions& options) {
+  return Compress(width, height, row, options, nullptr);
+}
+
+std::vector<uint8_t> EncodeCmykJpeg(std::span<const uint8_t> cmyk, int width,
+                                    int height, bool ycck, bool adobe_marker) {
+  const size_t stride = static_cast<size_t>(width) * 4;
+  LibjpegOptions options;
+  options.components = 4;
+  options.in_space = JCS_CMYK;
+  options.quality = 95;
+  options.configure = [&](jpeg_compress_struct& cinfo) {
+    jpeg_set_colorspace(&cinfo, ycck ? JCS_YCCK : JCS_CMYK);
+    cinfo.write_Adobe_marker = adobe_marker ? TRUE : FALSE;
+  };
+  return EncodeWithLibjpeg(
+      width, height,
+      [&](int y, uint8_t* samples) {
+        std::memcpy(samples, cmyk.data() + static_cast<size_t>(y) * stride,
+                    stride);
+      },
+      options);
 }
 
 std::vector<uint8_t> InsertJpegSegment(std::span<const uint8_t> jpeg,
@@ -256,6 +324,15 @@ std::vector<uint8_t> SrgbCurveProfile(const std::vector<double>& chromaticities,
     profile = cmsCreateRGBProfile(&white, &primaries, curves);
   }
   return SavedProfile(profile, curve);
+}
+
+BmpSpec BmpOf(int width, int height, int bits, int compression) {
+  BmpSpec bmp;
+  bmp.width = width;
+  bmp.height = height;
+  bmp.bits = static_cast<uint16_t>(bits);
+  bmp.compression = static_cast<uint32_t>(compression);
+  return bmp;
 }
 
 std::vector<uint8_t> MakeBmp(const BmpSpec& spec) {
@@ -410,26 +487,7 @@ void WriteJpegByRows(const std::filesystem::path& path, int width, int height,
   FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr)
     throw std::runtime_error("cannot create " + path.string());
-  jpeg_compress_struct cinfo{};
-  jpeg_error_mgr err{};
-  cinfo.err = jpeg_std_error(&err);  // errors exit: fine in a test
-  jpeg_create_compress(&cinfo);
-  jpeg_stdio_dest(&cinfo, file);
-  cinfo.image_width = static_cast<JDIMENSION>(width);
-  cinfo.image_height = static_cast<JDIMENSION>(height);
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 90, TRUE);
-  jpeg_start_compress(&cinfo, TRUE);
-  std::vector<uint8_t> rgb(static_cast<size_t>(width) * 3);
-  JSAMPROW rows[1] = {rgb.data()};
-  for (int y = 0; y < height; ++y) {
-    row(y, rgb.data());
-    jpeg_write_scanlines(&cinfo, rows, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
+  Compress(width, height, row, LibjpegOptions{}, file);
   std::fclose(file);
 }
 

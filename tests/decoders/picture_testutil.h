@@ -13,6 +13,8 @@
 #include "common/test_files.h"
 #include "decoders/decode_picture.h"
 
+struct jpeg_compress_struct;
+
 namespace vg::decoders::testing {
 
 struct Rgb {
@@ -36,6 +38,17 @@ int AlphaAt(const DecodedImage& image, int x, int y);
 // channel, else a description of the difference.
 std::string ColourDiff(Rgb actual, Rgb expected, int tolerance);
 
+// Checks the sizes of a decoded picture: its own, and its pixels' (rows of
+// 4 bytes a pixel, nothing more). Fails fatally.
+void ExpectLayout(const DecodedImage& image, int width, int height,
+                  int pixel_width, int pixel_height);
+
+// Checks the centre of each of the grid's six blocks, wherever the decoded
+// pixels put them, within `tolerance`, and that every pixel is opaque;
+// `colour` maps the grid's colour to the one expected.
+void ExpectGridBlocks(const DecodedImage& image, int tolerance,
+                      Rgb (*colour)(int, int) = GridColour);
+
 // Returns width x height RGB pixels (3 bytes each, top-down) from `pixel`.
 std::vector<uint8_t> MakeRgb(int width, int height,
                              const std::function<Rgb(int, int)>& pixel);
@@ -50,6 +63,23 @@ struct JpegOptions {
 // Encodes RGB pixels (MakeRgb) as a JPEG with TurboJPEG.
 std::vector<uint8_t> EncodeJpeg(std::span<const uint8_t> rgb, int width,
                                 int height, const JpegOptions& options = {});
+
+// How libjpeg is to encode: samples of `components` bytes in the colour
+// space `in_space` (a J_COLOR_SPACE) at `quality`, then whatever `configure`
+// sets once the defaults are (the file's colour space, sampling,
+// progression, restart markers).
+struct LibjpegOptions {
+  int components = 3;
+  int in_space = 2;  // JCS_RGB
+  int quality = 90;
+  std::function<void(jpeg_compress_struct&)> configure;
+};
+
+// Encodes `width` x `height` samples with libjpeg, every row given top-down
+// by `row` (y, then width x components bytes to fill).
+std::vector<uint8_t> EncodeWithLibjpeg(
+    int width, int height, const std::function<void(int, uint8_t*)>& row,
+    const LibjpegOptions& options);
 
 // Encodes CMYK pixels (4 bytes each, stored as given) with libjpeg as a CMYK
 // or YCCK JPEG, with or without the Adobe marker.
@@ -97,6 +127,9 @@ struct BmpSpec {
   std::vector<uint8_t> profile;
 };
 std::vector<uint8_t> MakeBmp(const BmpSpec& spec);
+// A BmpSpec of `width` x `height` at `bits` a pixel with `compression`, the
+// rest to be filled in.
+BmpSpec BmpOf(int width, int height, int bits = 24, int compression = 0);
 
 // Returns the bytes of a PNG, BMP or ICO that Qt writes for `image`-like
 // pixels: width x height, colour from `pixel`, alpha from `alpha`.

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "common/test_files.h"
 #include "dib/a_dib_section.h"
 #include "dib/c_dib_section.h"
 #include "platform/error.h"
@@ -21,14 +22,7 @@ using testing_gdi::MakePatternBitmap;
 using testing_gdi::Pattern;
 using testing_gdi::SelectedDc;
 
-int32_t ErrorNumberOf(auto&& f) {
-  try {
-    f();
-  } catch (const gdi::Error& e) {
-    return e.number();
-  }
-  return 0;
-}
+using ::vg::testing::ErrorNumberOf;
 
 // Captures a bitmap the way each class takes it: a picture object that owns
 // the bitmap, or a plain handle (deleted here afterwards).

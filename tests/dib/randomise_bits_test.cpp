@@ -5,39 +5,23 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <random>
 #include <set>
 #include <vector>
 
+#include "common/test_files.h"
 #include "dib/c_dib_section.h"
 #include "dib/internal/fill_random.h"
+#include "dib/pixels_testutil.h"
 #include "platform/error.h"
 
 namespace vg::dib::dib_internal {
 namespace {
 
-constexpr uint8_t kUntouched = 0xA5;
-
-// A 24-bit DIB-layout buffer whose bytes all start as kUntouched.
-struct Pixels {
-  int32_t width;
-  int32_t height;
-  int32_t stride;
-  std::vector<uint8_t> bytes;
-
-  Pixels(int32_t w, int32_t h)
-      : width(w),
-        height(h),
-        stride((w * 3 + 3) & ~3),
-        bytes(static_cast<size_t>(stride) * h, kUntouched) {}
-
-  [[nodiscard]] uint8_t at(int32_t x, int32_t y, int k) const {
-    return bytes[static_cast<size_t>(y) * stride + static_cast<size_t>(3 * x) +
-                 static_cast<size_t>(k)];
-  }
-  uint8_t* data() { return bytes.data(); }
-};
+using testing::Pixels;
+constexpr uint8_t kUntouched = testing::kPadding;
 
 // Draws whose bytes count up 0, 1, 2, ... (mod 256): which draw went where
 // can be read back from the picture.
@@ -84,38 +68,42 @@ TEST(EngineFromSecondsTest, DistinctTimesGiveDistinctSequences) {
   EXPECT_LE(now, 86401.0f);
 }
 
-TEST(FillRandomTest, GreyVisitsRowsThenPixelsOneDrawEach) {
+// Fills a 5 x 3 picture from counting draws: it takes `calls` draws, pixel
+// (x, y) holds want(x, y) and the padding is left alone.
+void ExpectCountingFill(
+    bool gray, int calls,
+    const std::function<std::array<int, 3>(int32_t, int32_t)>& want) {
   Pixels p(5, 3);
   CountingDraws draws;
-  FillRandom(p.data(), p.width, p.height, p.stride, /*gray=*/true, draws);
-  EXPECT_EQ(draws.calls, 15);
+  FillRandom(p.data(), p.width, p.height, p.stride, gray, draws);
+  EXPECT_EQ(draws.calls, calls);
+  Pixels expected(5, 3);
   for (int32_t y = 0; y < 3; ++y) {
     for (int32_t x = 0; x < 5; ++x) {
-      const int draw = y * 5 + x;  // bottom row first, left to right
-      EXPECT_EQ(p.at(x, y, 0), draw) << x << "," << y;
-      EXPECT_EQ(p.at(x, y, 1), draw);
-      EXPECT_EQ(p.at(x, y, 2), draw);
+      const std::array<int, 3> bgr = want(x, y);
+      for (int k = 0; k < 3; ++k) {
+        expected.at(x, y, k) =
+            static_cast<uint8_t>(bgr[static_cast<size_t>(k)]);
+      }
     }
-    EXPECT_EQ(p.bytes[static_cast<size_t>(y) * p.stride + 15], kUntouched);
   }
+  EXPECT_EQ(p.bytes, expected.bytes);
+}
+
+TEST(FillRandomTest, GreyVisitsRowsThenPixelsOneDrawEach) {
+  // Bottom row first, left to right.
+  ExpectCountingFill(true, 15, [](int32_t x, int32_t y) {
+    const int draw = y * 5 + x;
+    return std::array<int, 3>{draw, draw, draw};
+  });
 }
 
 TEST(FillRandomTest, ColourVisitsColumnsThenRowsGreenBeforeRed) {
-  Pixels p(5, 3);
-  CountingDraws draws;
-  FillRandom(p.data(), p.width, p.height, p.stride, /*gray=*/false, draws);
-  EXPECT_EQ(draws.calls, 30);
-  for (int32_t x = 0; x < 5; ++x) {
-    for (int32_t y = 0; y < 3; ++y) {
-      const int pixel = x * 3 + y;  // left column first, bottom to top
-      EXPECT_EQ(p.at(x, y, 0), 0) << x << "," << y;
-      EXPECT_EQ(p.at(x, y, 1), 2 * pixel);
-      EXPECT_EQ(p.at(x, y, 2), 2 * pixel + 1);
-    }
-  }
-  for (int32_t y = 0; y < 3; ++y) {
-    EXPECT_EQ(p.bytes[static_cast<size_t>(y) * p.stride + 15], kUntouched);
-  }
+  // Left column first, bottom to top.
+  ExpectCountingFill(false, 30, [](int32_t x, int32_t y) {
+    const int pixel = x * 3 + y;
+    return std::array<int, 3>{0, 2 * pixel, 2 * pixel + 1};
+  });
 }
 
 TEST(FillRandomTest, SeededEngineCoversTheRangeInVisitingOrder) {
@@ -184,6 +172,8 @@ TEST(FillRandomTest, LeavesPaddingAndEmptyBuffersAlone) {
 
 namespace vg::dib {
 namespace {
+
+using ::vg::testing::ErrorNumberOf;
 
 constexpr uint8_t kSentinel = 0x5A;
 
@@ -259,21 +249,12 @@ TEST(cDIBSectionRandomiseBitsTest, ObjectWithoutPixelsIsNeverWrittenThrough) {
 
 TEST(cDIBSectionRandomiseBitsTest, RowSizeOverflowRaisesSixBeforeAnyWrite) {
   cDIBSection dib;
-  int number = 0;
-  try {
-    dib.Create(800000000, 1);  // 2.4e9 bytes a row overflows
-  } catch (const platform::Error& e) {
-    number = e.number();
-  }
-  ASSERT_EQ(number, platform::kErrOverflow);
+  // 2.4e9 bytes a row overflows.
+  ASSERT_EQ(ErrorNumberOf([&] { dib.Create(800000000, 1); }),
+            platform::kErrOverflow);
   ASSERT_EQ(dib.Width(), 800000000);
-  number = 0;
-  try {
-    dib.RandomiseBits(true);
-  } catch (const platform::Error& e) {
-    number = e.number();
-  }
-  EXPECT_EQ(number, platform::kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([&] { dib.RandomiseBits(true); }),
+            platform::kErrOverflow);
 }
 
 }  // namespace

@@ -10,32 +10,13 @@
 
 #include "dib/c_dib_section.h"
 #include "dib/internal/resample_bilinear.h"
+#include "dib/pixels_testutil.h"
 
 namespace vg::dib::dib_internal {
 namespace {
 
-constexpr uint8_t kPadding = 0xA5;
-
-// A 24-bit buffer, in DIB layout (rows rounded up to 4 bytes) or packed;
-// every byte starts as kPadding so that a stray write shows.
-struct Pixels {
-  int32_t width;
-  int32_t height;
-  int32_t stride;
-  std::vector<uint8_t> bytes;
-
-  Pixels(int32_t w, int32_t h, bool dib_rows = true)
-      : width(w),
-        height(h),
-        stride(dib_rows ? (w * 3 + 3) & ~3 : w * 3),
-        bytes(static_cast<size_t>(stride) * h, kPadding) {}
-
-  uint8_t& at(int32_t x, int32_t y, int k) {
-    return bytes[static_cast<size_t>(y) * stride + static_cast<size_t>(3 * x) +
-                 static_cast<size_t>(k)];
-  }
-  uint8_t* data() { return bytes.data(); }
-};
+using testing::kPadding;
+using testing::Pixels;
 
 Pixels RandomPixels(int32_t w, int32_t h, std::mt19937& engine,
                     bool dib_rows = true) {

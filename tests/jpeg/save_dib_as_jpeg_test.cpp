@@ -37,6 +37,12 @@ void Paint(dib::aDIBSection& dib, const Painter& paint) {
                          dib.BytesPerScanLine(), paint);
 }
 
+// Creates `dib` at w x h and paints it.
+void CreatePainted(dib::aDIBSection& dib, int w, int h, const Painter& paint) {
+  ASSERT_TRUE(dib.Create(w, h));
+  Paint(dib, paint);
+}
+
 std::u16string U16(const std::string& utf8) { return platform::FromAnsi(utf8); }
 
 std::optional<testing::Decoded> DecodeFile(const std::string& path) {
@@ -48,8 +54,7 @@ std::optional<testing::Decoded> DecodeFile(const std::string& path) {
 TEST(SaveDibAsJpegTest, WritesTheSectionUprightAtItsSize) {
   ScratchFolder folder;
   dib::aDIBSection dib;
-  ASSERT_TRUE(dib.Create(24, 16));
-  Paint(dib, kRedOverBlue);
+  ASSERT_NO_FATAL_FAILURE(CreatePainted(dib, 24, 16, kRedOverBlue));
   ASSERT_TRUE(SaveDibAsJpeg(dib, U16(folder / "a.jpg"), 90));
 
   std::optional<testing::Decoded> decoded = DecodeFile(folder / "a.jpg");
@@ -75,8 +80,7 @@ TEST(SaveDibAsJpegTest, PaddedWidthsOneToEightNeitherSkewNorStripe) {
   ScratchFolder folder;
   for (int width = 1; width <= 8; ++width) {
     dib::aDIBSection dib;
-    ASSERT_TRUE(dib.Create(width, 6));
-    Paint(dib, kGreyRamp);
+    ASSERT_NO_FATAL_FAILURE(CreatePainted(dib, width, 6, kGreyRamp));
     const std::string file = folder / ("w" + std::to_string(width) + ".jpg");
     ASSERT_TRUE(SaveDibAsJpeg(dib, U16(file), 100)) << width;
     std::optional<testing::Decoded> decoded = DecodeFile(file);
@@ -89,8 +93,7 @@ TEST(SaveDibAsJpegTest, PaddedWidthsOneToEightNeitherSkewNorStripe) {
 TEST(SaveDibAsJpegTest, FailuresReturnFalseAndCreateNothing) {
   ScratchFolder folder;
   dib::aDIBSection dib;
-  ASSERT_TRUE(dib.Create(8, 8));
-  Paint(dib, kGreyRamp);
+  ASSERT_NO_FATAL_FAILURE(CreatePainted(dib, 8, 8, kGreyRamp));
   EXPECT_FALSE(SaveDibAsJpeg(dib, U16(folder / "missing/a.jpg"), 90));
   EXPECT_FALSE(SaveDibAsJpeg(dib, u"", 90));
 
@@ -110,8 +113,7 @@ TEST(SaveDibAsJpegTest, FailuresReturnFalseAndCreateNothing) {
 TEST(SaveDibAsJpegTest, NonAsciiNamesReachTheDiskAsUtf8) {
   ScratchFolder folder;
   dib::aDIBSection dib;
-  ASSERT_TRUE(dib.Create(8, 8));
-  Paint(dib, kGreyRamp);
+  ASSERT_NO_FATAL_FAILURE(CreatePainted(dib, 8, 8, kGreyRamp));
   const std::u16string folder16 = U16(folder.path());
   ASSERT_TRUE(
       SaveDibAsJpeg(dib, folder16 + u"/\u00C9t\u00E9 \u65E5\u672C.jpg", 90));

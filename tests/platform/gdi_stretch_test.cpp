@@ -12,13 +12,8 @@
 namespace vg::platform {
 namespace {
 
-using testing_gdi::Bgr;
-using testing_gdi::Fill;
-using testing_gdi::GetPixel;
-using testing_gdi::MakePatternBitmap;
-using testing_gdi::MakeSection;
-using testing_gdi::SelectedDc;
-using testing_gdi::SetPixel;
+// The pictures, pixels and contexts of the GDI tests.
+using namespace testing_gdi;
 
 class GdiStretchTest : public testing_gdi::GdiLeakCheck {};
 

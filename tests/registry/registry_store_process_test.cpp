@@ -147,10 +147,8 @@ int WriterChild(int writer, int count) {
 
 TEST_F(RegistryStoreProcessTest, TwoProcessesWriteAndListOneKeyAtOnce) {
   // The parent holds the hive and a handle open across the forks.
-  HKEY key = 0;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Shared", 0, nullptr, 0,
-                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            kRegSuccess);
+  HKEY key = registry::testing::CreateKey(HKEY_CURRENT_USER, "Shared");
+  ASSERT_NE(key, 0);
   constexpr int kWrites = 150;
   pid_t children[2];
   for (int w = 0; w < 2; ++w) {
@@ -185,10 +183,8 @@ TEST_F(RegistryStoreProcessTest, TwoProcessesWriteAndListOneKeyAtOnce) {
 }
 
 TEST_F(RegistryStoreProcessTest, AKilledWriterLosesNoAcknowledgedWrite) {
-  HKEY key = 0;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Shared", 0, nullptr, 0,
-                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            kRegSuccess);
+  HKEY key = registry::testing::CreateKey(HKEY_CURRENT_USER, "Shared");
+  ASSERT_NE(key, 0);
   ASSERT_EQ(RegCloseKey(key), kRegSuccess);
 
   std::vector<int> acknowledged;  // over every round
@@ -276,10 +272,8 @@ TEST_F(RegistryStoreProcessTest, AKilledWriterLosesNoAcknowledgedWrite) {
 
 TEST_F(RegistryStoreProcessTest,
        AWriterThatExitsLeavesEveryWriteInTheStoreFile) {
-  HKEY key = 0;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Exit", 0, nullptr, 0,
-                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            kRegSuccess);
+  HKEY key = registry::testing::CreateKey(HKEY_CURRENT_USER, "Exit");
+  ASSERT_NE(key, 0);
   ASSERT_EQ(RegCloseKey(key), kRegSuccess);
   pid_t child = fork();
   ASSERT_GE(child, 0);
@@ -332,10 +326,8 @@ TEST_F(RegistryStoreProcessTest,
 
 TEST_F(RegistryStoreProcessTest,
        CallsWaitForAnotherWritersLockInsteadOfFailing) {
-  HKEY key = 0;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Locked", 0, nullptr, 0,
-                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            kRegSuccess);
+  HKEY key = registry::testing::CreateKey(HKEY_CURRENT_USER, "Locked");
+  ASSERT_NE(key, 0);
   // Another connection takes the write lock and keeps it for a while.
   sqlite3* other = nullptr;
   ASSERT_EQ(sqlite3_open(hive_.c_str(), &other), SQLITE_OK);
@@ -365,10 +357,8 @@ TEST_F(RegistryStoreProcessTest,
 }
 
 TEST_F(RegistryStoreProcessTest, AChildKeepsCopiesOfTheParentsHandles) {
-  HKEY key = 0;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Inherited", 0, nullptr, 0,
-                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            kRegSuccess);
+  HKEY key = registry::testing::CreateKey(HKEY_CURRENT_USER, "Inherited");
+  ASSERT_NE(key, 0);
   ASSERT_EQ(Put(key, "before", "1"), kRegSuccess);
   pid_t child = fork();
   ASSERT_GE(child, 0);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <set>
 #include <string>
 #include <thread>
@@ -35,13 +36,8 @@ std::string FileBytes(const std::string& path) {
 class RegistryStoreTest : public ::testing::Test {
  protected:
   // Creates (or opens) a key below HKEY_CURRENT_USER with every right.
-  HKEY Create(const char* path, uint32_t* disposition = nullptr) {
-    HKEY key = 0;
-    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &key, disposition),
-              kRegSuccess)
-        << path;
-    return key;
+  static HKEY Create(const char* path, uint32_t* disposition = nullptr) {
+    return registry::testing::CreateKey(HKEY_CURRENT_USER, path, disposition);
   }
   HKEY Open(const char* path, uint32_t rights) {
     HKEY key = 0;
@@ -93,6 +89,42 @@ class RegistryStoreTest : public ::testing::Test {
     return names;
   }
 
+  // The value names at `indices`, asked in that order, or with `keys` the
+  // sub-key names: "#" and the code where the call fails ("#259": no more
+  // items).
+  static std::vector<std::string> NamesAt(
+      HKEY key, std::initializer_list<uint32_t> indices, bool keys) {
+    std::vector<std::string> names;
+    for (uint32_t i : indices) {
+      char name[32];
+      uint32_t chars = sizeof name;
+      const int32_t r = keys ? RegEnumKeyA(key, i, name, sizeof name)
+                             : RegEnumValueA(key, i, name, &chars, nullptr,
+                                             nullptr, nullptr, nullptr);
+      if (r != kRegSuccess) {
+        names.push_back("#" + std::to_string(r));
+      } else {
+        names.push_back(keys ? std::string(name) : std::string(name, chars));
+      }
+    }
+    return names;
+  }
+  static std::vector<std::string> ValuesAt(
+      HKEY key, std::initializer_list<uint32_t> indices) {
+    return NamesAt(key, indices, false);
+  }
+  static std::vector<std::string> KeysAt(
+      HKEY key, std::initializer_list<uint32_t> indices) {
+    return NamesAt(key, indices, true);
+  }
+  // Creates the sub-keys `names` of `key`, in that order.
+  static void CreateSubKeys(HKEY key,
+                            std::initializer_list<const char*> names) {
+    for (const char* n : names) {
+      const HKEY sub = registry::testing::CreateKey(key, n);
+      EXPECT_EQ(RegCloseKey(sub), kRegSuccess);
+    }
+  }
   registry::testing::TempHive temp_;
   const std::string& dir_ = temp_.dir();
   const std::string& hive_ = temp_.path();
@@ -462,45 +494,20 @@ TEST_F(RegistryStoreTest,
 
   // Indices asked out of order, repeated and backwards give the same names
   // as a plain walk.
-  char name[32];
-  auto at = [&](uint32_t i) {
-    uint32_t chars = sizeof name;
-    int32_t r =
-        RegEnumValueA(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr);
-    return r == kRegSuccess ? std::string(name, chars)
-                            : "#" + std::to_string(r);
-  };
-  EXPECT_EQ(at(3), "beta");
-  EXPECT_EQ(at(3), "beta");
-  EXPECT_EQ(at(4), "omega");
-  EXPECT_EQ(at(1), "Alpha");
-  EXPECT_EQ(at(0), "zeta");
-  EXPECT_EQ(at(2), "mid");
-  EXPECT_EQ(at(5), "#259");
-  EXPECT_EQ(at(1000), "#259");
+  using Names = std::vector<std::string>;
+  EXPECT_EQ(
+      ValuesAt(key, {3, 3, 4, 1, 0, 2, 5, 1000}),
+      (Names{"beta", "beta", "omega", "Alpha", "zeta", "mid", "#259", "#259"}));
 
   // Deleting during a walk: the walk goes on with the value after.
-  EXPECT_EQ(at(0), "zeta");
-  EXPECT_EQ(at(1), "Alpha");
+  EXPECT_EQ(ValuesAt(key, {0, 1}), (Names{"zeta", "Alpha"}));
   ASSERT_EQ(RegDeleteValueA(key, "mid"), kRegSuccess);
-  EXPECT_EQ(at(2), "beta");
-  EXPECT_EQ(at(3), "omega");
-  EXPECT_EQ(at(4), "#259");
+  EXPECT_EQ(ValuesAt(key, {2, 3, 4}), (Names{"beta", "omega", "#259"}));
 
   // Sub-keys likewise, in creation order.
-  for (const char* n : {"k3", "K1", "k2"}) {
-    HKEY sub = 0;
-    ASSERT_EQ(RegCreateKeyExA(key, n, 0, nullptr, 0, KEY_READ, nullptr, &sub,
-                              nullptr),
-              kRegSuccess);
-    EXPECT_EQ(RegCloseKey(sub), kRegSuccess);
-  }
-  EXPECT_EQ(KeyNamesOf(key), (std::vector<std::string>{"k3", "K1", "k2"}));
-  EXPECT_EQ(RegEnumKeyA(key, 2, name, sizeof name), kRegSuccess);
-  EXPECT_STREQ(name, "k2");
-  EXPECT_EQ(RegEnumKeyA(key, 0, name, sizeof name), kRegSuccess);
-  EXPECT_STREQ(name, "k3");
-  EXPECT_EQ(RegEnumKeyA(key, 3, name, sizeof name), kRegNoMoreItems);
+  CreateSubKeys(key, {"k3", "K1", "k2"});
+  EXPECT_EQ(KeyNamesOf(key), (Names{"k3", "K1", "k2"}));
+  EXPECT_EQ(KeysAt(key, {2, 0, 3}), (Names{"k2", "k3", "#259"}));
   EXPECT_EQ(RegCloseKey(key), kRegSuccess);
 }
 
@@ -578,45 +585,21 @@ TEST_F(RegistryStoreTest, AnIndexIsThePositionInTheListAsItIsNow) {
   HKEY key = Create("Now");
   for (const char* n : {"A", "B", "C", "D"}) {
     ASSERT_EQ(SetString(key, n, n), kRegSuccess);
-    HKEY sub = 0;
-    ASSERT_EQ(RegCreateKeyExA(key, n, 0, nullptr, 0, KEY_READ, nullptr, &sub,
-                              nullptr),
-              kRegSuccess);
-    EXPECT_EQ(RegCloseKey(sub), kRegSuccess);
   }
-  char name[32];
-  auto value_at = [&](uint32_t i) {
-    uint32_t chars = sizeof name;
-    int32_t r =
-        RegEnumValueA(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr);
-    return r == kRegSuccess ? std::string(name, chars)
-                            : "#" + std::to_string(r);
-  };
-  auto key_at = [&](uint32_t i) {
-    int32_t r = RegEnumKeyA(key, i, name, sizeof name);
-    return r == kRegSuccess ? std::string(name) : "#" + std::to_string(r);
-  };
+  CreateSubKeys(key, {"A", "B", "C", "D"});
+  using Names = std::vector<std::string>;
 
   // An entry before the last index asked is deleted: the list is B, C, D.
-  EXPECT_EQ(value_at(0), "A");
-  EXPECT_EQ(value_at(1), "B");
+  EXPECT_EQ(ValuesAt(key, {0, 1}), (Names{"A", "B"}));
   ASSERT_EQ(RegDeleteValueA(key, "A"), kRegSuccess);
-  EXPECT_EQ(value_at(1), "C");
-  EXPECT_EQ(value_at(2), "D");
-  EXPECT_EQ(value_at(3), "#259");
-  EXPECT_EQ(value_at(0), "B");
-
-  EXPECT_EQ(key_at(0), "A");
-  EXPECT_EQ(key_at(1), "B");
-  EXPECT_EQ(key_at(2), "C");
+  EXPECT_EQ(ValuesAt(key, {1, 2, 3, 0}), (Names{"C", "D", "#259", "B"}));
+  EXPECT_EQ(KeysAt(key, {0, 1, 2}), (Names{"A", "B", "C"}));
   ASSERT_EQ(RegDeleteKeyA(key, "A"), kRegSuccess);
-  EXPECT_EQ(key_at(2), "D");
-  EXPECT_EQ(key_at(3), "#259");
+  EXPECT_EQ(KeysAt(key, {2, 3}), (Names{"D", "#259"}));
 
   // The same when another connection (another process) deletes, and when
   // a deletion and an insertion leave the count as it was.
-  EXPECT_EQ(value_at(0), "B");
-  EXPECT_EQ(value_at(1), "C");
+  EXPECT_EQ(ValuesAt(key, {0, 1}), (Names{"B", "C"}));
   sqlite3* other = nullptr;
   ASSERT_EQ(sqlite3_open(hive_.c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other,
@@ -624,11 +607,10 @@ TEST_F(RegistryStoreTest, AnIndexIsThePositionInTheListAsItIsNow) {
                          nullptr, nullptr, nullptr),
             SQLITE_OK);
   sqlite3_close(other);
-  EXPECT_EQ(value_at(1), "D");
-  EXPECT_EQ(value_at(0), "C");
+  EXPECT_EQ(ValuesAt(key, {1, 0}), (Names{"D", "C"}));
   ASSERT_EQ(RegDeleteValueA(key, "C"), kRegSuccess);
   ASSERT_EQ(SetString(key, "E", "E"), kRegSuccess);
-  EXPECT_EQ(value_at(1), "E");
+  EXPECT_EQ(ValuesAt(key, {1}), (Names{"E"}));
   EXPECT_EQ(RegCloseKey(key), kRegSuccess);
 }
 
@@ -788,10 +770,8 @@ TEST_F(RegistryStoreTest, AReadOnlyHiveIsReadAndRefusesWrites) {
 }
 
 TEST_F(RegistryStoreTest, RootsAreSeparateTrees) {
-  HKEY a = 0;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Only", 0, nullptr, 0,
-                            KEY_ALL_ACCESS, nullptr, &a, nullptr),
-            kRegSuccess);
+  const HKEY a = registry::testing::CreateKey(HKEY_LOCAL_MACHINE, "Only");
+  ASSERT_NE(a, 0);
   HKEY out = 0;
   for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_USERS,
                     HKEY_CURRENT_CONFIG}) {

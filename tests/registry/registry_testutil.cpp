@@ -1,5 +1,6 @@
 #include "registry/registry_testutil.h"
 
+#include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -12,6 +13,17 @@
 #include "registry/registry_store.h"
 
 namespace vg::registry::testing {
+
+platform::HKEY CreateKey(platform::HKEY root, const char* path,
+                         uint32_t* disposition) {
+  platform::HKEY key = 0;
+  EXPECT_EQ(platform::RegCreateKeyExA(root, path, 0, nullptr, 0,
+                                      platform::KEY_ALL_ACCESS, nullptr, &key,
+                                      disposition),
+            platform::kRegSuccess)
+      << path;
+  return key;
+}
 
 TempHive::TempHive() {
   std::string pattern =

@@ -2,9 +2,17 @@
 #ifndef VG_TESTS_REGISTRY_REGISTRY_TESTUTIL_H_
 #define VG_TESTS_REGISTRY_REGISTRY_TESTUTIL_H_
 
+#include <cstdint>
 #include <string>
 
+#include "registry/registry_store.h"
+
 namespace vg::registry::testing {
+
+// Creates (or opens) the key `path` below `root` with every right. A
+// failure fails the test and returns 0.
+platform::HKEY CreateKey(platform::HKEY root, const char* path,
+                         uint32_t* disposition = nullptr);
 
 // Makes a fresh temporary folder and points the registry store at a hive
 // file inside it; on destruction closes the hive and removes the folder.
