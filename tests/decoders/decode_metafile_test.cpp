@@ -515,6 +515,7 @@ enum : uint16_t {
   kPlusFillPolygon = kPlus | 0x0C,
   kPlusDrawLines = kPlus | 0x0D,
   kPlusFillEllipse = kPlus | 0x0E,
+  kPlusFillRegion = kPlus | 0x13,
   kPlusFillPath = kPlus | 0x14,
   kPlusDrawImage = kPlus | 0x1A,
   kPlusDrawImagePoints = kPlus | 0x1B,
@@ -525,6 +526,7 @@ enum : uint16_t {
   kPlusTranslateWorldTransform = kPlus | 0x2D,
   kPlusSetPageTransform = kPlus | 0x30,
   kPlusSetClipRect = kPlus | 0x32,
+  kPlusSetClipRegion = kPlus | 0x34,
 };
 constexpr uint16_t kPlusColour = 0x8000;  // the brush is an ARGB colour
 constexpr uint16_t kPlusShort = 0x4000;   // 16-bit coordinates
@@ -706,6 +708,19 @@ TEST(EmfPlusTest, RecordsDrawAtTheirPlaceAndColour) {
          {kPlusVersion, 1, 4, kArgbRed, kArgbGreen}},
         {kPlusFillRects, 0, Join({5, 1}, Floats({0, 0, 100, 100}))}},
        {{8, 3, kRed}, {3, 16, kRed}, {3, 3, kGreen}, {12, 13, kGreen}}},
+      {"region of two rectangles filled",
+       {{kPlusObject, ObjectFlags(4, 6),
+         Join(Join({kPlusVersion, 3, 2, 0x10000000}, Floats({10, 10, 30, 30})),
+              Join({0x10000000}, Floats({60, 60, 30, 30})))},
+        {kPlusFillRegion, kPlusColour | 6, {kArgbRed}}},
+       {{20, 20, kRed}, {70, 70, kRed}, {50, 50, kWhite}, {70, 20, kWhite}}},
+      {"clipped to everywhere but a rectangle",
+       {{kPlusObject, ObjectFlags(4, 6),
+         Join({kPlusVersion, 3, 4, 0x10000003, 0x10000000},
+              Floats({40, 40, 20, 20}))},
+        {kPlusSetClipRegion, 6, {}},
+        FillRect(kArgbRed, 0, 0, 100, 100)},
+       {{10, 10, kRed}, {90, 90, kRed}, {50, 50, kWhite}}},
       {"text without a font not drawn, the rest is",
        {{kPlusDrawString, 0, {0, 0, 0}}, FillRect(kArgbRed, 10, 10, 40, 30)},
        {{20, 20, kRed}}},
@@ -806,7 +821,8 @@ TEST(EmfPlusTest, DualFilesDrawTheirEmfRecordsAndOnlyFilesTheirGetDcOnes) {
 }
 
 TEST(EmfPlusTest, UndrawableAndDamagedRecordsAreInvalid) {
-  // Nothing but text, which is not drawn: named, not a blank picture.
+  // Nothing but text without its font, which is not drawn: named, not a
+  // blank picture.
   int32_t number = 0;
   std::string description;
   try {
@@ -844,6 +860,12 @@ TEST(EmfPlusTest, UndrawableAndDamagedRecordsAreInvalid) {
        {QuarterPngObject(1, 1, 1)}},
       {"not a number",
        {FillRect(kArgbRed, std::numeric_limits<float>::quiet_NaN(), 0, 9, 9)}},
+      {"region node of no kind",
+       {{kPlusObject, ObjectFlags(4, 1), {kPlusVersion, 1, 9}}}},
+      {"region nested 66 deep",
+       {{kPlusObject, ObjectFlags(4, 1),
+         Join(Join({kPlusVersion, 67}, std::vector<uint32_t>(66, 1)),
+              {0x10000002})}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

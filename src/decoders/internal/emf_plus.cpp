@@ -39,6 +39,7 @@ enum : uint16_t {
   kFillPie = 0x4010,
   kDrawPie = 0x4011,
   kDrawArc = 0x4012,
+  kFillRegion = 0x4013,
   kFillPath = 0x4014,
   kDrawPath = 0x4015,
   kDrawBeziers = 0x4019,
@@ -67,6 +68,7 @@ enum : uint16_t {
   kResetClip = 0x4031,
   kSetClipRect = 0x4032,
   kSetClipPath = 0x4033,
+  kSetClipRegion = 0x4034,
 };
 
 // Flags.
@@ -486,6 +488,68 @@ QTransform PageTransform(uint32_t unit, double scale, double dpi_x,
                                scale * dpi_y / per_inch);
 }
 
+// A path that holds everything drawn.
+QPainterPath Everywhere() {
+  QPainterPath whole;
+  whole.addRect(QRectF(-1e7, -1e7, 2e7, 2e7));
+  return whole;
+}
+
+// `current` combined with `area` as mode `mode` says: 0 replace, 1
+// intersect, 2 union, 3 xor, 4 exclude, 5 complement.
+QPainterPath Combine(uint32_t mode, const QPainterPath& current,
+                     const QPainterPath& area) {
+  switch (mode) {
+    case 0:
+      return area;
+    case 1:
+      return current.intersected(area);
+    case 2:
+      return current.united(area);
+    case 3:
+      return current.united(area).subtracted(current.intersected(area));
+    case 4:
+      return current.subtracted(area);
+    default:
+      return area.subtracted(current);
+  }
+}
+
+// The region node at `*at`, which moves past it: a rectangle, a path,
+// empty, infinite, or two nodes combined. Raises 481 for a node of no
+// such kind, or nested deeper than a region may be.
+QPainterPath ReadRegionNode(const Bytes& b, size_t* at, int depth) {
+  constexpr int kMaxDepth = 64;
+  if (depth > kMaxDepth) RaisePictureError(platform::kErrInvalidPicture);
+  const uint32_t type = b.U32(*at);
+  *at += 4;
+  switch (type) {
+    case 0x10000000: {  // rectangle
+      QPainterPath rect;
+      rect.addRect(ReadRect(b, *at, false));
+      *at += 16;
+      return rect;
+    }
+    case 0x10000001: {  // path: its size, then the path
+      const uint32_t size = b.U32(*at);
+      b.Need(*at + 4, size);
+      QPainterPath path = ReadPath(b, *at + 4);
+      *at += 4 + size_t{size};
+      return path;
+    }
+    case 0x10000002:
+      return {};
+    case 0x10000003:
+      return Everywhere();
+    default: {
+      if (type < 1 || type > 5) RaisePictureError(platform::kErrInvalidPicture);
+      const QPainterPath left = ReadRegionNode(b, at, depth + 1);
+      const QPainterPath right = ReadRegionNode(b, at, depth + 1);
+      return Combine(type, left, right);
+    }
+  }
+}
+
 }  // namespace
 
 EmfPlus::Survey EmfPlus::Scan(std::span<const uint8_t> comment_data) {
@@ -616,55 +680,30 @@ void EmfPlus::DrawImage(const QImage& image, const QRectF& source,
 }
 
 void EmfPlus::Clip(uint16_t flags, const QPainterPath& world_path) {
-  const QPainterPath area = ToOutput().map(world_path);
-  QPainterPath whole;
-  whole.addRect(QRectF(-1e7, -1e7, 2e7, 2e7));
-  const QPainterPath current = state_.clipped ? state_.clip : whole;
-  QPainterPath clip;
-  switch (flags >> 8 & 0xF) {
-    case 0:  // replace
-      clip = area;
-      break;
-    case 1:  // intersect
-      clip = current.intersected(area);
-      break;
-    case 2:  // union
-      clip = current.united(area);
-      break;
-    case 3:  // xor
-      clip = current.united(area).subtracted(current.intersected(area));
-      break;
-    case 4:  // exclude
-      clip = current.subtracted(area);
-      break;
-    default:  // complement
-      clip = area.subtracted(current);
-      break;
-  }
+  state_.clip =
+      Combine(flags >> 8 & 0xF, state_.clipped ? state_.clip : Everywhere(),
+              ToOutput().map(world_path));
   state_.clipped = true;
-  state_.clip = clip;
 }
 
 void EmfPlus::DrawString(uint16_t flags, std::span<const uint8_t> data) {
   // Brush (or colour), string format, length in characters, layout box,
   // the text.
   const Bytes b(data);
-  const Object& font = ObjectOf(flags & 0xFF, Object::Kind::kFont);
-  if (font.kind != Object::Kind::kFont) {
+  const Object& font_object = ObjectOf(flags & 0xFF, Object::Kind::kFont);
+  if (font_object.kind != Object::Kind::kFont) {
     skipped_drawing_ = true;  // no font to draw it with
     return;
   }
   const uint32_t format_id = b.U32(4);
-  static const Object kNearFormat = [] {
-    Object defaults;
-    defaults.leading_margin = 1.0 / 6;  // GDI+'s default format
-    return defaults;
-  }();
-  const Object& format =
+  const Object::Font& font = font_object.font;
+  // Without a format object, GDI+'s default one.
+  static constexpr Object::Format kDefaultFormat{0, 0, 1.0 / 6};
+  const Object::Format& format =
       format_id < objects_.size() &&
               objects_[format_id].kind == Object::Kind::kFormat
-          ? objects_[format_id]
-          : kNearFormat;
+          ? objects_[format_id].format
+          : kDefaultFormat;
   const QRectF box(b.F32(12), b.F32(16), b.F32(20), b.F32(24));
   const std::u16string text = b.Utf16(28, b.U32(8));
   // The em in world units: a font sized in pixels, points or inches has
@@ -684,7 +723,7 @@ void EmfPlus::DrawString(uint16_t flags, std::span<const uint8_t> data) {
     if (end == std::u16string::npos) end = text.size();
     std::u16string_view line(text.data() + start, end - start);
     if (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
-    lines.push_back(fonts_->Layout(font.font, line, {}));
+    lines.push_back(fonts_->Layout(font.request, line, {}));
     start = end + 1;
   }
   double line_height = 0;
@@ -746,6 +785,13 @@ void EmfPlus::MakeObject(uint16_t flags, std::span<const uint8_t> data) {
       object.kind = Object::Kind::kPath;
       object.path = ReadPath(b, 0);
       break;
+    case 4: {
+      // Version, node count, the root node.
+      size_t at = 8;
+      object.kind = Object::Kind::kRegion;
+      object.path = ReadRegionNode(b, &at, 0);
+      break;
+    }
     case 5:
       object.kind = Object::Kind::kImage;
       object.image = ReadImage(b, 0);
@@ -754,23 +800,23 @@ void EmfPlus::MakeObject(uint16_t flags, std::span<const uint8_t> data) {
       // Version, em size, its unit, style, reserved, the face's length in
       // characters, the face.
       object.kind = Object::Kind::kFont;
-      object.em = b.F32(4);
-      object.unit = b.U32(8);
+      object.font.em = b.F32(4);
+      object.font.unit = b.U32(8);
       const uint32_t style = b.U32(12);
-      object.font.bold = (style & 1) != 0;
-      object.font.italic = (style & 2) != 0;
-      object.font.face = b.Utf16(24, b.U32(20));
+      object.font.request.bold = (style & 1) != 0;
+      object.font.request.italic = (style & 2) != 0;
+      object.font.request.face = b.Utf16(24, b.U32(20));
       break;
     }
     case 7:
       // Version, flags, language, alignment, line alignment, digits (2),
       // first tab, hot key prefix, leading margin...
       object.kind = Object::Kind::kFormat;
-      object.align = b.U32(12);
-      object.line_align = b.U32(16);
-      object.leading_margin = b.F32(36);
+      object.format.align = b.U32(12);
+      object.format.line_align = b.U32(16);
+      object.format.leading_margin = b.F32(36);
       break;
-    default:  // regions, attributes, caps
+    default:  // attributes, caps
       break;
   }
 }
@@ -900,6 +946,9 @@ void EmfPlus::PlayRecord(uint16_t type, uint16_t flags,
     case kFillPath:
       fill(ObjectOf(id, Object::Kind::kPath).path);
       break;
+    case kFillRegion:
+      fill(ObjectOf(id, Object::Kind::kRegion).path);
+      break;
     case kDrawPath:
       Draw(ObjectOf(id, Object::Kind::kPath).path, nullptr, &PenOf(b.U32(0)));
       break;
@@ -979,11 +1028,14 @@ void EmfPlus::PlayRecord(uint16_t type, uint16_t flags,
     case kSetClipPath:
       Clip(flags, ObjectOf(id, Object::Kind::kPath).path);
       break;
+    case kSetClipRegion:
+      Clip(flags, ObjectOf(id, Object::Kind::kRegion).path);
+      break;
     case kDrawString:
       DrawString(flags, data);
       break;
     default:
-      // Regions, curves and the rest are not drawn here.
+      // Curves and the rest are not drawn here.
       skipped_drawing_ = true;
       break;
   }

@@ -70,24 +70,30 @@ class EmfPlus {
       kBrush,
       kPen,
       kPath,
+      kRegion,
       kImage,
       kFont,
       kFormat
-    } kind = Kind::kNone;
+    };
+    Kind kind = Kind::kNone;
     QBrush brush;
     QPen pen;
-    QPainterPath path;
+    QPainterPath path;  // a path's, or a region's area
     QImage image;
-    // A font: its face and em, the em in `unit`s (0 world, 2 pixel, 3
+    // A font: its face, and its em in `unit`s (0 world, 2 pixel, 3
     // point...).
-    FontRequest font;
-    double em = 0;
-    uint32_t unit = 0;
+    struct Font {
+      FontRequest request;
+      double em = 0;
+      uint32_t unit = 0;
+    } font;
     // A string format: its alignment along the line and across the lines
     // (0 near, 1 centre, 2 far), and its margin before the line, in ems.
-    uint32_t align = 0;
-    uint32_t line_align = 0;
-    double leading_margin = 0;
+    struct Format {
+      uint32_t align = 0;
+      uint32_t line_align = 0;
+      double leading_margin = 0;
+    } format;
   };
   struct State {
     QTransform world;
