@@ -790,6 +790,44 @@ TEST(EmfPlusTest, TextIsDrawnInItsBoxAsItsFormatAligns) {
   }
 }
 
+// An object spread over several records, in one comment or across
+// comments, is joined and drawn like one in a single record.
+TEST(EmfPlusTest, AnObjectSpreadOverSeveralRecordsIsJoined) {
+  // The quarters image cut into three records: every one but the last has
+  // the continued flag and the total size first.
+  const EmfPlusRecord whole = QuarterImageObject(4);
+  const auto total = static_cast<uint32_t>(whole.data.size() * 4);
+  const auto part = [&](size_t from, size_t to, bool more) {
+    EmfPlusRecord r{kPlusObject,
+                    static_cast<uint16_t>(whole.flags | (more ? 0x8000 : 0)),
+                    {}};
+    if (more) r.data.push_back(total);
+    r.data.insert(r.data.end(), whole.data.begin() + from,
+                  whole.data.begin() + to);
+    return r;
+  };
+  const std::vector<EmfPlusRecord> parts = {part(0, 4, true), part(4, 8, true),
+                                            part(8, whole.data.size(), false)};
+  const EmfPlusRecord draw{kPlusDrawImage, 4,
+                           Join({0, 2}, Floats({0, 0, 2, 2, 10, 10, 80, 80}))};
+  for (const bool across_comments : {false, true}) {
+    SCOPED_TRACE(across_comments ? "across comments" : "in one comment");
+    EmfWriter emf(100, 100);
+    emf.EmfPlus({{kPlusHeader, 0, {kPlusVersion, 1, 96, 96}}});
+    if (across_comments) {
+      emf.EmfPlus({parts[0]}).EmfPlus({parts[1]}).EmfPlus({parts[2], draw});
+    } else {
+      emf.EmfPlus({parts[0], parts[1], parts[2], draw});
+    }
+    emf.EmfPlus({{kPlusEndOfFile, 0, {}}});
+    const DecodedImage image = DecodePictureBytes(emf.Finish());
+    EXPECT_COLOUR(image, 25, 25, kRed, 8);
+    EXPECT_COLOUR(image, 75, 25, kGreen, 8);
+    EXPECT_COLOUR(image, 25, 75, kBlue, 8);
+    EXPECT_COLOUR(image, 75, 75, kYellow, 8);
+  }
+}
+
 TEST(EmfPlusTest, DualFilesDrawTheirEmfRecordsAndOnlyFilesTheirGetDcOnes) {
   struct Case {
     const char* name;

@@ -39,10 +39,10 @@ void LogicalSize(const emf::Header& header, EmfLayout* layout) {
 }
 
 // Returns the pixels of the largest bitmap the record `rec` of `type` holds
-// (0 for none), and adds the EMF+ records it holds to `*records`; raises
-// 481 for a bitmap that its record does not hold.
+// (0 for none), and adds the EMF+ records it holds to `*plus`; raises 481
+// for a bitmap that its record does not hold.
 int64_t LargestBitmapPixels(const Reader& rec, uint32_t type,
-                            int64_t* records) {
+                            EmfPlus::Survey* plus) {
   int64_t largest = 0;
   const auto note = [&](const std::optional<emf::DibInfo>& dib) {
     if (dib) largest = std::max(largest, dib->width * std::abs(dib->height));
@@ -59,11 +59,7 @@ int64_t LargestBitmapPixels(const Reader& rec, uint32_t type,
   }
   if (type == emf::kComment && emf::HasParams(rec, 4)) {
     const std::span<const uint8_t> data = emf::CommentData(rec);
-    if (EmfPlus::IsEmfPlus(data)) {
-      const EmfPlus::Survey survey = EmfPlus::Scan(data);
-      largest = std::max(largest, survey.largest_image_pixels);
-      *records += survey.records;
-    }
+    if (EmfPlus::IsEmfPlus(data)) EmfPlus::Scan(data, plus);
   }
   if (std::optional<emf::DibFields> f = emf::MaskFieldsOf(rec, type)) {
     note(emf::ReadDibInfo(rec, *f));
@@ -77,6 +73,7 @@ EmfLayout ScanEmf(std::span<const uint8_t> bytes) {
   EmfLayout layout;
   LogicalSize(emf::ReadHeader(bytes), &layout);
   CheckPictureSize(layout.width, layout.height);
+  EmfPlus::Survey plus;
   size_t at = 0;
   bool ended = false;
   while (!ended && bytes.size() - at >= emf::kRecordHeadBytes) {
@@ -88,18 +85,21 @@ EmfLayout ScanEmf(std::span<const uint8_t> bytes) {
     ++layout.records;
     const Reader rec(bytes.subspan(at, size));
     ForRecord("EMF", type, at, [&] {
-      layout.largest_bitmap_pixels =
-          std::max(layout.largest_bitmap_pixels,
-                   LargestBitmapPixels(rec, type, &layout.records));
+      layout.largest_bitmap_pixels = std::max(
+          layout.largest_bitmap_pixels, LargestBitmapPixels(rec, type, &plus));
     });
     // EMF+ records count as much as the others.
-    if (layout.records > kMaxMetafileRecords) {
+    if (layout.records + plus.records > kMaxMetafileRecords) {
       RaiseInvalidPicture("EMF: more than " +
                           std::to_string(kMaxMetafileRecords) + " records");
     }
     at += size;
     ended = type == emf::kEof;
   }
+  layout.records += plus.records;
+  layout.largest_bitmap_pixels =
+      std::max(layout.largest_bitmap_pixels, plus.largest_image_pixels);
+  layout.continued_objects = plus.continued_objects;
   // The last record is EOF; a file without it was cut short.
   if (!ended) RaiseInvalidPicture("EMF: cut short before its last record");
   return layout;
@@ -113,9 +113,11 @@ DecodedImage DecodeEmf(std::span<const uint8_t> bytes, const DecodeHint& hint,
     RaiseInvalidPicture("EMF: its header's frame is empty");
   }
   const RasterSize size = MetafileRasterSize(layout.width, layout.height, hint);
-  // The picture, and a bitmap with its mask and a mirrored copy of it.
-  DecodeBudget::Lease lease = budget.Take(MetafilePictureBytes(size) +
-                                          3 * layout.largest_bitmap_pixels * 4);
+  // The picture, a bitmap with its mask and a mirrored copy of it, and the
+  // joined data of an EMF+ object spread over several records.
+  DecodeBudget::Lease lease = budget.Take(
+      MetafilePictureBytes(size) + 3 * layout.largest_bitmap_pixels * 4 +
+      (layout.continued_objects ? static_cast<int64_t>(bytes.size()) : 0));
   DecodedImage out = NewMetafilePicture(layout.width, layout.height, size);
   {
     QImage image = MetafileCanvas(&out);

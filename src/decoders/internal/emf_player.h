@@ -31,7 +31,10 @@ struct EmfLayout {
   int64_t height = 0;
   // The largest bitmap a record holds, in pixels.
   int64_t largest_bitmap_pixels = 0;
-  int64_t records = 0;
+  int64_t records = 0;  // EMF and EMF+ records
+  // Some EMF+ object is spread over several records: drawing joins their
+  // data, at most the file's bytes.
+  bool continued_objects = false;
 };
 
 // Reads the header and walks every record of the EMF `bytes` without

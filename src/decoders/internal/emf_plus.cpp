@@ -81,6 +81,56 @@ constexpr uint16_t kClosedFlag = 0x2000;      // L: DrawLines closes
 constexpr uint16_t kAppendFlag = 0x2000;      // A: transform applied after
 constexpr uint16_t kContinuedFlag = 0x8000;   // an object in several records
 
+// Object types.
+enum : uint32_t {
+  kBrushObject = 1,
+  kPenObject = 2,
+  kPathObject = 3,
+  kRegionObject = 4,
+  kImageObject = 5,
+  kFontObject = 6,
+  kStringFormatObject = 7,
+};
+
+// Brush types.
+enum : uint32_t {
+  kSolidBrush = 0,
+  kHatchBrush = 1,
+  kPathGradientBrush = 3,
+  kLinearGradientBrush = 4,
+};
+
+// Region nodes: two nodes combined (kAndNode... kComplementNode, numbered
+// as the combine modes of clipping), or one of these.
+enum : uint32_t {
+  kAndNode = 1,
+  kComplementNode = 5,
+  kRectNode = 0x10000000,
+  kPathNode = 0x10000001,
+  kEmptyNode = 0x10000002,
+  kInfiniteNode = 0x10000003,
+};
+
+// Image types, and how a bitmap's pixels are stored.
+constexpr uint32_t kBitmapImage = 1;
+constexpr uint32_t kCompressedBitmap = 1;
+
+// Units of pages and fonts.
+enum : uint32_t {
+  kUnitWorld = 0,
+  kUnitPoint = 3,
+  kUnitInch = 4,
+  kUnitDocument = 5,
+  kUnitMillimeter = 6,
+};
+
+// String alignments, along a line and across the lines.
+enum : uint32_t { kAlignNear = 0, kAlignCentre = 1, kAlignFar = 2 };
+
+// Wrap modes of gradients: tile, three flips, clamp.
+constexpr int32_t kWrapTile = 0;
+constexpr int32_t kWrapClamp = 4;
+
 // Pixel formats of bitmaps.
 constexpr uint32_t kFormat24Rgb = 0x00021808;
 constexpr uint32_t kFormat32Rgb = 0x00022009;
@@ -223,8 +273,9 @@ QBrush HatchBrush(uint32_t style, const QColor& fore, const QColor& back) {
 
 // A gradient's colours after its rectangle, as its wrap mode repeats them.
 QGradient::Spread SpreadOf(int32_t wrap_mode) {
-  if (wrap_mode == 4) return QGradient::PadSpread;  // clamp
-  return wrap_mode == 0 ? QGradient::RepeatSpread : QGradient::ReflectSpread;
+  if (wrap_mode == kWrapClamp) return QGradient::PadSpread;
+  return wrap_mode == kWrapTile ? QGradient::RepeatSpread
+                                : QGradient::ReflectSpread;
 }
 
 // The optional blend of a gradient at `at` (`flags` say which): preset
@@ -323,14 +374,14 @@ QBrush PathGradientBrush(const Bytes& b, size_t at) {
 QBrush ReadBrush(const Bytes& b, size_t at) {
   const uint32_t type = b.U32(at + 4);
   switch (type) {
-    case 0:  // solid
+    case kSolidBrush:
       return QBrush(Argb(b.U32(at + 8)));
-    case 1:  // hatch: style, fore colour, back colour
+    case kHatchBrush:  // style, fore colour, back colour
       return HatchBrush(b.U32(at + 8), Argb(b.U32(at + 12)),
                         Argb(b.U32(at + 16)));
-    case 3:
+    case kPathGradientBrush:
       return PathGradientBrush(b, at + 8);
-    case 4:
+    case kLinearGradientBrush:
       return LinearGradientBrush(b, at + 8);
     default:  // texture
       return QBrush(QColor(128, 128, 128));
@@ -417,7 +468,7 @@ QPainterPath ReadPath(const Bytes& b, size_t at) {
 // An image object's data from `at`: a bitmap of pixels or compressed, no
 // larger than a picture may be.
 QImage ReadImage(const Bytes& b, size_t at) {
-  if (b.U32(at + 4) != 1) return {};  // a metafile is not drawn
+  if (b.U32(at + 4) != kBitmapImage) return {};  // a metafile is not drawn
   const int32_t width = b.I32(at + 8);
   const int32_t height = b.I32(at + 12);
   const int32_t stride = b.I32(at + 16);
@@ -425,7 +476,7 @@ QImage ReadImage(const Bytes& b, size_t at) {
   const uint32_t kind = b.U32(at + 24);
   CheckPictureSize(width, height);
   const std::span<const uint8_t> data = b.From(at + 28);
-  if (kind == 1) {
+  if (kind == kCompressedBitmap) {
     // Compressed: read only when its own header agrees with the object's.
     QByteArray compressed =
         QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()),
@@ -468,16 +519,16 @@ QTransform PageTransform(uint32_t unit, double scale, double dpi_x,
                          double dpi_y) {
   double per_inch = 0;  // units per inch; 0: device pixels
   switch (unit) {
-    case 3:
+    case kUnitPoint:
       per_inch = 72;
       break;
-    case 4:
+    case kUnitInch:
       per_inch = 1;
       break;
-    case 5:
+    case kUnitDocument:
       per_inch = 300;
       break;
-    case 6:
+    case kUnitMillimeter:
       per_inch = 25.4;
       break;
     default:  // world, display and pixel
@@ -524,25 +575,27 @@ QPainterPath ReadRegionNode(const Bytes& b, size_t* at, int depth) {
   const uint32_t type = b.U32(*at);
   *at += 4;
   switch (type) {
-    case 0x10000000: {  // rectangle
+    case kRectNode: {
       QPainterPath rect;
       rect.addRect(ReadRect(b, *at, false));
       *at += 16;
       return rect;
     }
-    case 0x10000001: {  // path: its size, then the path
+    case kPathNode: {  // its size, then the path
       const uint32_t size = b.U32(*at);
       b.Need(*at + 4, size);
       QPainterPath path = ReadPath(b, *at + 4);
       *at += 4 + size_t{size};
       return path;
     }
-    case 0x10000002:
+    case kEmptyNode:
       return {};
-    case 0x10000003:
+    case kInfiniteNode:
       return Everywhere();
     default: {
-      if (type < 1 || type > 5) RaisePictureError(platform::kErrInvalidPicture);
+      if (type < kAndNode || type > kComplementNode) {
+        RaisePictureError(platform::kErrInvalidPicture);
+      }
       const QPainterPath left = ReadRegionNode(b, at, depth + 1);
       const QPainterPath right = ReadRegionNode(b, at, depth + 1);
       return Combine(type, left, right);
@@ -552,24 +605,31 @@ QPainterPath ReadRegionNode(const Bytes& b, size_t* at, int depth) {
 
 }  // namespace
 
-EmfPlus::Survey EmfPlus::Scan(std::span<const uint8_t> comment_data) {
+void EmfPlus::Scan(std::span<const uint8_t> comment_data, Survey* survey) {
   const Bytes b(comment_data);
-  Survey survey;
   for (size_t at = 4; b.size() - at >= kRecordHeader;) {
     const auto [type, flags, size, data_size] = ReadRecordHead(b, at);
-    ++survey.records;
-    // A bitmap object: version, type 1, width, height.
+    ++survey->records;
     const Bytes data(comment_data.subspan(at + kRecordHeader, data_size));
-    if (type == kObject && (flags >> 8 & 0x7F) == 5 &&
-        (flags & kContinuedFlag) == 0 && data.size() >= 16 &&
-        data.U32(4) == 1) {
-      CheckPictureSize(data.I32(8), data.I32(12));
-      survey.largest_image_pixels = std::max(
-          survey.largest_image_pixels, int64_t{data.I32(8)} * data.I32(12));
-    }
     at += size;
+    if (type != kObject) continue;
+    const bool continued = (flags & kContinuedFlag) != 0;
+    // An object's data starts in its first record, after the total size
+    // when more records follow.
+    const bool first = !survey->in_continued;
+    const size_t start = continued ? 4 : 0;
+    survey->in_continued = continued;
+    if (continued) survey->continued_objects = true;
+    // A bitmap object: version, type, width, height.
+    if (first && (flags >> 8 & 0x7F) == kImageObject &&
+        data.size() >= start + 16 && data.U32(start + 4) == kBitmapImage) {
+      const int32_t width = data.I32(start + 8);
+      const int32_t height = data.I32(start + 12);
+      CheckPictureSize(width, height);
+      survey->largest_image_pixels =
+          std::max(survey->largest_image_pixels, int64_t{width} * height);
+    }
   }
-  return survey;
 }
 
 EmfPlus::EmfPlus(QPainter* painter, const QTransform* device_to_output,
@@ -709,7 +769,7 @@ void EmfPlus::DrawString(uint16_t flags, std::span<const uint8_t> data) {
   // The em in world units: a font sized in pixels, points or inches has
   // that size on the device, whatever the page's scale.
   double em = font.em;
-  if (font.unit != 0) {
+  if (font.unit != kUnitWorld) {
     const double page_scale = std::abs(state_.page.m22());
     em *= PageTransform(font.unit, 1, dpi_x_, dpi_y_).m22() /
           (page_scale > 0 ? page_scale : 1);
@@ -733,8 +793,8 @@ void EmfPlus::DrawString(uint16_t flags, std::span<const uint8_t> data) {
   line_height *= em;
   const auto place = [](uint32_t align, double start, double room,
                         double length) {
-    if (align == 1) return start + (room - length) / 2;
-    if (align == 2) return start + room - length;
+    if (align == kAlignCentre) return start + (room - length) / 2;
+    if (align == kAlignFar) return start + room - length;
     return start;
   };
   double top = place(format.line_align, box.top(), box.height(),
@@ -744,10 +804,11 @@ void EmfPlus::DrawString(uint16_t flags, std::span<const uint8_t> data) {
   QPainterPath glyphs;
   for (const TextOutline& line : lines) {
     const double width = line.advance * em;
-    const double left = format.align == 0 ? box.left() + margin
-                        : format.align == 2
-                            ? box.right() - width - margin
-                            : place(1, box.left(), box.width(), width);
+    const double left =
+        format.align == kAlignNear ? box.left() + margin
+        : format.align == kAlignFar
+            ? box.right() - width - margin
+            : place(kAlignCentre, box.left(), box.width(), width);
     glyphs.addPath((QTransform::fromScale(em, em) *
                     QTransform::fromTranslate(left, top + line.ascent * em))
                        .map(line.path));
@@ -756,27 +817,47 @@ void EmfPlus::DrawString(uint16_t flags, std::span<const uint8_t> data) {
   Draw(glyphs, &brush, nullptr);
 }
 
+void EmfPlus::TakeObject(uint16_t flags, std::span<const uint8_t> data) {
+  const bool continued = (flags & kContinuedFlag) != 0;
+  const uint16_t object = flags & 0x7FFF;  // its type and index
+  if (continued_flags_ && *continued_flags_ != object) {
+    // Another object before the last record of this one: it is lost.
+    continued_.clear();
+    continued_flags_.reset();
+    skipped_drawing_ = true;
+  }
+  if (!continued && !continued_flags_) {
+    MakeObject(flags, data);
+    return;
+  }
+  // Every record but the last starts with the object's total size.
+  const Bytes b(data);
+  const std::span<const uint8_t> part = continued ? b.From(4) : data;
+  continued_.insert(continued_.end(), part.begin(), part.end());
+  continued_flags_ = object;
+  if (continued) return;
+  const std::vector<uint8_t> whole = std::move(continued_);
+  continued_.clear();
+  continued_flags_.reset();
+  MakeObject(object, whole);
+}
+
 void EmfPlus::MakeObject(uint16_t flags, std::span<const uint8_t> data) {
   const uint32_t index = flags & 0xFF;
   if (index >= objects_.size()) RaisePictureError(platform::kErrInvalidPicture);
   Object& object = objects_[index];
   object = Object();
-  if ((flags & kContinuedFlag) != 0) {
-    // An object spread over several records (a large image) is not read.
-    skipped_drawing_ = true;
-    return;
-  }
   const Bytes b(data);
   switch (flags >> 8 & 0x7F) {
-    case 1:
+    case kBrushObject:
       object.kind = Object::Kind::kBrush;
       object.brush = ReadBrush(b, 0);
       break;
-    case 2:
+    case kPenObject:
       object.kind = Object::Kind::kPen;
       object.pen = ReadPen(b, 0);
       break;
-    case 3:
+    case kPathObject:
       // Relative points and run-length types are not read here.
       if ((b.U32(8) & (kRelativeFlag | kRunLengthFlag)) != 0) {
         skipped_drawing_ = true;
@@ -785,18 +866,18 @@ void EmfPlus::MakeObject(uint16_t flags, std::span<const uint8_t> data) {
       object.kind = Object::Kind::kPath;
       object.path = ReadPath(b, 0);
       break;
-    case 4: {
+    case kRegionObject: {
       // Version, node count, the root node.
       size_t at = 8;
       object.kind = Object::Kind::kRegion;
       object.path = ReadRegionNode(b, &at, 0);
       break;
     }
-    case 5:
+    case kImageObject:
       object.kind = Object::Kind::kImage;
       object.image = ReadImage(b, 0);
       break;
-    case 6: {
+    case kFontObject: {
       // Version, em size, its unit, style, reserved, the face's length in
       // characters, the face.
       object.kind = Object::Kind::kFont;
@@ -808,7 +889,7 @@ void EmfPlus::MakeObject(uint16_t flags, std::span<const uint8_t> data) {
       object.font.request.face = b.Utf16(24, b.U32(20));
       break;
     }
-    case 7:
+    case kStringFormatObject:
       // Version, flags, language, alignment, line alignment, digits (2),
       // first tab, hot key prefix, leading margin...
       object.kind = Object::Kind::kFormat;
@@ -891,7 +972,7 @@ void EmfPlus::PlayRecord(uint16_t type, uint16_t flags,
     case kSetCompositingQuality:
       break;
     case kObject:
-      MakeObject(flags, data);
+      TakeObject(flags, data);
       break;
     case kClear: {
       painter_->save();

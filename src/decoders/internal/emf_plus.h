@@ -21,6 +21,7 @@
 #include <QTransform>
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -41,15 +42,19 @@ class EmfPlus {
   // Whether the data of a comment record holds EMF+ records.
   static bool IsEmfPlus(std::span<const uint8_t> comment_data);
 
-  // What a comment's EMF+ records hold, walked without drawing.
+  // What the EMF+ records of a file's comments hold, walked without
+  // drawing, one comment after another.
   struct Survey {
     int64_t records = 0;
     int64_t largest_image_pixels = 0;  // of the largest image object
+    // Some object is spread over several records, which drawing joins.
+    bool continued_objects = false;
+    bool in_continued = false;  // between the records of such an object
   };
-  // Walks the EMF+ records of a comment's data. Raises 481 when one lies
-  // beyond the comment, and "too large" for an image over the picture
-  // limits.
-  static Survey Scan(std::span<const uint8_t> comment_data);
+  // Adds the EMF+ records of a comment's data to `survey`. Raises 481 when
+  // one lies beyond the comment, and "too large" for an image over the
+  // picture limits.
+  static void Scan(std::span<const uint8_t> comment_data, Survey* survey);
 
   // Plays the EMF+ records of a comment's data. Raises 481 when one is
   // damaged.
@@ -103,6 +108,8 @@ class EmfPlus {
   };
 
   void PlayRecord(uint16_t type, uint16_t flags, std::span<const uint8_t> data);
+  // Makes an object, joining one spread over several records first.
+  void TakeObject(uint16_t flags, std::span<const uint8_t> data);
   void MakeObject(uint16_t flags, std::span<const uint8_t> data);
   // The transform from world coordinates to the painter's.
   QTransform ToOutput() const;
@@ -133,6 +140,10 @@ class EmfPlus {
   State state_;
   std::vector<std::pair<uint32_t, State>> saved_;
   std::array<Object, 64> objects_;
+  // The data so far of an object spread over several records, and the
+  // flags of its first record; no more than the file's bytes.
+  std::vector<uint8_t> continued_;
+  std::optional<uint16_t> continued_flags_;
 };
 
 }  // namespace vg::decoders::decoders_internal
