@@ -517,6 +517,8 @@ enum : uint16_t {
   kPlusFillEllipse = kPlus | 0x0E,
   kPlusFillRegion = kPlus | 0x13,
   kPlusFillPath = kPlus | 0x14,
+  kPlusFillClosedCurve = kPlus | 0x16,
+  kPlusDrawCurve = kPlus | 0x18,
   kPlusDrawImage = kPlus | 0x1A,
   kPlusDrawImagePoints = kPlus | 0x1B,
   kPlusDrawString = kPlus | 0x1C,
@@ -528,8 +530,9 @@ enum : uint16_t {
   kPlusSetClipRect = kPlus | 0x32,
   kPlusSetClipRegion = kPlus | 0x34,
 };
-constexpr uint16_t kPlusColour = 0x8000;  // the brush is an ARGB colour
-constexpr uint16_t kPlusShort = 0x4000;   // 16-bit coordinates
+constexpr uint16_t kPlusColour = 0x8000;    // the brush is an ARGB colour
+constexpr uint16_t kPlusShort = 0x4000;     // 16-bit coordinates
+constexpr uint16_t kPlusRelative = 0x0800;  // each point after the last
 constexpr uint32_t kPlusVersion = 0xDBC01002;
 constexpr uint32_t kArgbRed = 0xFFFF0000;
 constexpr uint32_t kArgbGreen = 0xFF00FF00;
@@ -677,10 +680,27 @@ TEST(EmfPlusTest, RecordsDrawAtTheirPlaceAndColour) {
          Join({0, 2}, Join(Floats({0, 0, 2, 2}),
                            Join({3}, Floats({90, 10, 10, 10, 90, 90}))))}},
        {{25, 25, kGreen}, {75, 25, kRed}, {25, 75, kYellow}, {75, 75, kBlue}}},
-      {"relative points not drawn, the rest is",
-       {{kPlusFillPolygon, kPlusColour | 0x0800, {kArgbBlue, 3, 0, 0, 0}},
-        FillRect(kArgbRed, 10, 10, 40, 30)},
-       {{20, 20, kRed}, {60, 60, kWhite}}},
+      {"polygon of relative points, 7 and 15 bits",
+       {{kPlusFillPolygon,
+         kPlusColour | kPlusRelative,
+         // (10, 10), then (+80, 0) and (-80, +80).
+         {kArgbBlue, 3, 0x50800A0A, 0x80B0FF00, 0x00000050}}},
+       {{20, 20, kBlue}, {80, 12, kBlue}, {80, 80, kWhite}}},
+      {"closed curve filled, bulging past its points",
+       {{kPlusFillClosedCurve, kPlusColour,
+         Join({kArgbBlue},
+              Join(Floats({0.5F}),
+                   Join({4}, Floats({20, 20, 80, 20, 80, 80, 20, 80}))))}},
+       {{50, 50, kBlue}, {50, 15, kBlue}, {5, 5, kWhite}}},
+      {"open curve drawn through its points",
+       {{kPlusObject, ObjectFlags(2, 2),
+         Join({kPlusVersion, 0, 0, 2},
+              Join(Floats({6}), {kPlusVersion, 0, kArgbRed}))},
+        {kPlusDrawCurve, 2,
+         Join(Floats({0.5F}),
+              Join({0, 2, 3}, Floats({10, 60, 50, 20, 90, 60})))}},
+       // Off the straight lines between the points: (27, 43) on them.
+       {{50, 20, kRed}, {27, 37, kRed}, {50, 40, kWhite}, {50, 60, kWhite}}},
       {"linear gradient across its rectangle",
        {{kPlusObject, ObjectFlags(1, 5),
          Join({kPlusVersion, 4, 0, 0},

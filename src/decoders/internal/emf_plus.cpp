@@ -9,6 +9,8 @@
 #include <QPolygonF>
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "decoders/decode_picture.h"
@@ -42,6 +44,9 @@ enum : uint16_t {
   kFillRegion = 0x4013,
   kFillPath = 0x4014,
   kDrawPath = 0x4015,
+  kFillClosedCurve = 0x4016,
+  kDrawClosedCurve = 0x4017,
+  kDrawCurve = 0x4018,
   kDrawBeziers = 0x4019,
   kDrawImage = 0x401A,
   kDrawImagePoints = 0x401B,
@@ -78,6 +83,7 @@ constexpr uint16_t kCompressedFlag = 0x4000;  // C: 16-bit coordinates
 constexpr uint16_t kRelativeFlag = 0x0800;    // P: relative coordinates
 constexpr uint16_t kRunLengthFlag = 0x1000;   // a path's types in runs
 constexpr uint16_t kClosedFlag = 0x2000;      // L: DrawLines closes
+constexpr uint16_t kWindingFlag = 0x2000;     // W: filled by winding
 constexpr uint16_t kAppendFlag = 0x2000;      // A: transform applied after
 constexpr uint16_t kContinuedFlag = 0x8000;   // an object in several records
 
@@ -205,20 +211,75 @@ QColor Argb(uint32_t v) {
                 static_cast<int>(v >> 24));
 }
 
-// `count` points at `at`: 16-bit integers or floats as `flags` say.
+// One coordinate of a relative point at `*at`, which moves past it: 7 bits
+// in one byte, or 15 bits in two when the first byte's high bit is set.
+int32_t ReadRelative(const Bytes& b, size_t* at) {
+  b.Need(*at, 1);
+  const uint8_t first = b.From(*at)[0];
+  if ((first & 0x80) == 0) {
+    *at += 1;
+    return (first & 0x40) != 0 ? first - 0x80 : first;
+  }
+  b.Need(*at, 2);
+  const int32_t value = (first & 0x7F) << 8 | b.From(*at)[1];
+  *at += 2;
+  return (value & 0x4000) != 0 ? value - 0x8000 : value;
+}
+
+// `count` points at `at`: 16-bit integers, floats, or each relative to the
+// one before, as `flags` say. `*end`, when given, receives where they end.
 std::vector<QPointF> ReadPoints(const Bytes& b, size_t at, uint32_t count,
-                                uint16_t flags) {
+                                uint16_t flags, size_t* end = nullptr) {
+  const bool relative = (flags & kRelativeFlag) != 0;
   const bool small = (flags & kCompressedFlag) != 0;
-  const size_t each = small ? 4 : 8;
+  const size_t each = relative ? 2 : small ? 4 : 8;
   if (count > b.size() / each) RaisePictureError(platform::kErrInvalidPicture);
-  b.Need(at, count * each);
+  if (!relative) b.Need(at, count * each);
   std::vector<QPointF> points;
   points.reserve(count);
-  for (uint32_t i = 0; i < count; ++i, at += each) {
-    points.emplace_back(small ? b.I16(at) : b.F32(at),
-                        small ? b.I16(at + 2) : b.F32(at + 4));
+  QPointF last(0, 0);
+  for (uint32_t i = 0; i < count; ++i) {
+    if (relative) {
+      const int32_t dx = ReadRelative(b, &at);
+      last += QPointF(dx, ReadRelative(b, &at));
+      points.push_back(last);
+    } else {
+      points.emplace_back(small ? b.I16(at) : b.F32(at),
+                          small ? b.I16(at + 2) : b.F32(at + 4));
+      at += each;
+    }
   }
+  if (end != nullptr) *end = at;
   return points;
+}
+
+// The cardinal spline through `points` with `tension` (0: straight lines),
+// as Bézier curves: segments `first` to `first + segments`, every point
+// pulled toward the line from the one before it to the one after; the
+// first point follows the last when `closed`.
+QPainterPath CardinalSpline(const std::vector<QPointF>& points, double tension,
+                            bool closed, size_t first = 0,
+                            size_t segments = SIZE_MAX) {
+  QPainterPath path;
+  const size_t n = points.size();
+  if (n < 2) return path;
+  const auto at = [&](ptrdiff_t i) {
+    const auto count = static_cast<ptrdiff_t>(n);
+    if (closed) return points[static_cast<size_t>((i % count + count) % count)];
+    return points[static_cast<size_t>(std::clamp<ptrdiff_t>(i, 0, count - 1))];
+  };
+  const double pull = tension / 3;
+  const size_t last = closed ? n : n - 1;
+  segments = std::min(segments, last > first ? last - first : 0);
+  if (segments == 0) return path;
+  path.moveTo(at(static_cast<ptrdiff_t>(first)));
+  for (size_t s = first; s < first + segments; ++s) {
+    const auto i = static_cast<ptrdiff_t>(s);
+    path.cubicTo(at(i) + pull * (at(i + 1) - at(i - 1)),
+                 at(i + 1) - pull * (at(i + 2) - at(i)), at(i + 1));
+  }
+  if (closed) path.closeSubpath();
+  return path;
 }
 
 QRectF ReadRect(const Bytes& b, size_t at, bool small) {
@@ -443,11 +504,27 @@ QPen ReadPen(const Bytes& b, size_t at) {
 QPainterPath ReadPath(const Bytes& b, size_t at) {
   const uint32_t count = b.U32(at + 4);
   const uint16_t flags = static_cast<uint16_t>(b.U32(at + 8));
-  const std::vector<QPointF> points = ReadPoints(b, at + 12, count, flags);
-  const size_t types_at =
-      at + 12 + points.size() * ((flags & kCompressedFlag) != 0 ? 4 : 8);
-  b.Need(types_at, count);
-  const std::span<const uint8_t> types = b.From(types_at).first(count);
+  size_t types_at = 0;
+  const std::vector<QPointF> points =
+      ReadPoints(b, at + 12, count, flags, &types_at);
+  std::vector<uint8_t> types;
+  types.reserve(count);
+  if ((flags & kRunLengthFlag) != 0) {
+    // Runs: a count (and a Bézier bit) in one byte, the type in the next.
+    while (types.size() < count) {
+      b.Need(types_at, 2);
+      const std::span<const uint8_t> run = b.From(types_at).first(2);
+      const size_t length =
+          std::min<size_t>(run[0] & 0x3F, count - types.size());
+      if (length == 0) RaisePictureError(platform::kErrInvalidPicture);
+      types.insert(types.end(), length, run[1]);
+      types_at += 2;
+    }
+  } else {
+    b.Need(types_at, count);
+    const std::span<const uint8_t> bytes = b.From(types_at).first(count);
+    types.assign(bytes.begin(), bytes.end());
+  }
   QPainterPath path;
   path.setFillRule(Qt::WindingFill);
   for (size_t i = 0; i < count; ++i) {
@@ -858,11 +935,6 @@ void EmfPlus::MakeObject(uint16_t flags, std::span<const uint8_t> data) {
       object.pen = ReadPen(b, 0);
       break;
     case kPathObject:
-      // Relative points and run-length types are not read here.
-      if ((b.U32(8) & (kRelativeFlag | kRunLengthFlag)) != 0) {
-        skipped_drawing_ = true;
-        break;
-      }
       object.kind = Object::Kind::kPath;
       object.path = ReadPath(b, 0);
       break;
@@ -950,13 +1022,6 @@ void EmfPlus::PlayRecord(uint16_t type, uint16_t flags,
     const QBrush brush = BrushOf(flags, b.U32(0));
     Draw(path, &brush, nullptr);
   };
-  const bool may_be_relative = type == kFillPolygon || type == kDrawLines ||
-                               type == kDrawBeziers || type == kDrawImagePoints;
-  if (may_be_relative && (flags & kRelativeFlag) != 0) {
-    // Points relative to each other are not read here.
-    skipped_drawing_ = true;
-    return;
-  }
   switch (type) {
     case kEndOfFile:
     case kHeader:
@@ -1026,6 +1091,27 @@ void EmfPlus::PlayRecord(uint16_t type, uint16_t flags,
     }
     case kFillPath:
       fill(ObjectOf(id, Object::Kind::kPath).path);
+      break;
+    case kFillClosedCurve: {
+      // Brush, tension, count, points.
+      QPainterPath path = CardinalSpline(ReadPoints(b, 12, b.U32(8), flags),
+                                         b.F32(4), /*closed=*/true);
+      path.setFillRule((flags & kWindingFlag) != 0 ? Qt::WindingFill
+                                                   : Qt::OddEvenFill);
+      fill(path);
+      break;
+    }
+    case kDrawClosedCurve:
+      // Tension, count, points.
+      Draw(CardinalSpline(ReadPoints(b, 8, b.U32(4), flags), b.F32(0),
+                          /*closed=*/true),
+           nullptr, &PenOf(id));
+      break;
+    case kDrawCurve:
+      // Tension, the first segment drawn, how many, count, points.
+      Draw(CardinalSpline(ReadPoints(b, 16, b.U32(12), flags), b.F32(0),
+                          /*closed=*/false, b.U32(4), b.U32(8)),
+           nullptr, &PenOf(id));
       break;
     case kFillRegion:
       fill(ObjectOf(id, Object::Kind::kRegion).path);
