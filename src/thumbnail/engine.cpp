@@ -572,8 +572,7 @@ bool MakeFolders(const std::string& path, mode_t mode) {
   int why = 0;  // the first failure that is not "a file is in the way"
   for (size_t i = 1; i <= path.size(); ++i) {
     if ((i == path.size() || path[i] == '/') &&
-        !MakeFolder(path.substr(0, i), mode) && errno != EEXIST &&
-        why == 0) {
+        !MakeFolder(path.substr(0, i), mode) && errno != EEXIST && why == 0) {
       why = errno;
     }
   }
