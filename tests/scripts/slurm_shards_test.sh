@@ -8,7 +8,9 @@
 # and their reports name every picture once; a list array is refused by
 # every task, nothing made; a task killed in the middle of its share, the
 # rest of the array cancelled and the files a killed writer leaves planted,
-# the array submitted again with -u finishes the job exactly.
+# the array submitted again with -u finishes the job exactly. The killed task
+# is held at its rename after its first written picture (hold_renames.c), so
+# the kill lands in the middle of its share however fast the machine is.
 # Skipped (77) where no cluster can be started: not root, or the Slurm,
 # munge or jq packages missing. KEEP_SCRATCH=1 keeps the scratch folder
 # (cluster logs, reports, destinations) for a look afterwards.
@@ -16,7 +18,7 @@ set -euo pipefail
 src=$1 vignettes=${2:-}
 [ -x "$vignettes" ] || { echo "the program is not built"; exit 77; }
 [ "$(id -u)" -eq 0 ] || { echo "starting Slurm's daemons needs root"; exit 77; }
-for tool in munged mungekey slurmctld slurmd sbatch squeue scancel sinfo jq; do
+for tool in munged mungekey slurmctld slurmd sbatch squeue scancel sinfo jq cc; do
   command -v "$tool" >/dev/null ||
     { echo "$tool not installed (scripts/setup.sh installs it)"; exit 77; }
 done
@@ -130,7 +132,9 @@ jq -r '[.input, .status] | @tsv' whole.jsonl | sort >whole.txt
 
 # submit NAME ARRAY [OPTION...]: the array job of the recipe, into dest-NAME,
 # each task's report in reports-NAME/, its exit status in status-NAME/; waits
-# for the whole array.
+# for the whole array. The program runs with the environment in $hold, if
+# any.
+hold=
 submit() {
   local name=$1 array=$2
   shift 2
@@ -138,7 +142,7 @@ submit() {
   cat >"task-$name.sh" <<EOF
 #!/bin/bash
 echo \$\$ >"$scratch/pids-$name/\$SLURM_ARRAY_TASK_ID"
-"$vignettes" ${run[*]@Q} $* --dest "$scratch/dest-$name" --shard auto \
+$hold "$vignettes" ${run[*]@Q} $* --dest "$scratch/dest-$name" --shard auto \
   --report "$scratch/reports-$name/\$SLURM_ARRAY_TASK_ID.jsonl"
 echo \$? >"$scratch/status-$name/\$SLURM_ARRAY_TASK_ID"
 EOF
@@ -189,26 +193,35 @@ for task in 1 3 7; do
 done
 [ ! -e dest-list ] || bad "list: a task made $(find dest-list | head)"
 
-# --- Killed: task 5 stopped once it has written a picture, then killed;
-# the rest of the array cancelled (a time limit); files a writer killed
-# between its write and its rename leaves, planted; then the array again
-# with -u.
+# --- Killed: task 5 held at its rename once it has written one picture
+# (two files, small and large), then killed; the rest of the array cancelled
+# (a time limit); files a writer killed between its write and its rename
+# leaves, planted; then the array again with -u.
+cc -shared -fPIC -o hold_renames.so "$src/tests/scripts/hold_renames.c" -ldl
+# The sanitizers' runtime need not come first when the shim is preloaded.
+hold="env LD_PRELOAD=$scratch/hold_renames.so HOLD_AFTER_RENAMES=2"
+hold+=" HOLD_FLAG=$scratch/held-\$SLURM_ARRAY_TASK_ID"
+hold+=" ASAN_OPTIONS=verify_asan_link_order=0"
 job=$(submit killed 5-8)
+hold=
 for _ in $(seq 1200); do
-  [ -s reports-killed/5.jsonl ] && [ -s pids-killed/5 ] && break
-  sleep 0.01
+  [ -e held-5 ] && [ -s reports-killed/5.jsonl ] && break
+  sleep 0.1
 done
+[ -e held-5 ] || bad "task 5 was not held: $(cat logs-killed/5.log)"
 task_pid=$(cat pids-killed/5)
 vignettes_pid=$(pgrep -P "$task_pid" -x vignettes || true)
-[ -n "$vignettes_pid" ] && kill -STOP "$vignettes_pid" || bad "task 5 ended too soon"
+[ -n "$vignettes_pid" ] || bad "task 5 ended before it was killed"
 made_before_kill=$(wc -l <reports-killed/5.jsonl)
-kill -KILL "$vignettes_pid" || true
+[ -z "$vignettes_pid" ] || kill -KILL "$vignettes_pid"
 scancel "$job"
 wait_for "$job"
 # Task 5 of 5-8 makes the share task 0 of 0-3 made.
 share=$(wc -l <reports-range/0.jsonl)
-((made_before_kill < share)) ||
-  bad "the kill landed after the task's $share pictures"
+((made_before_kill >= 1 && made_before_kill < share)) ||
+  bad "the kill landed after $made_before_kill of the task's $share pictures"
+[ -n "$(find dest-killed -name '*.tmp')" ] ||
+  bad "the held writer left no temporary file"
 mkdir -p dest-killed/2023/Grand
 for stale in dest-killed/2023/.p01.jpg.1.0123456789abcdef.tmp \
   dest-killed/2023/Grand/.p02.jpg.999999.fedcba9876543210.tmp; do
