@@ -312,6 +312,113 @@ TEST(EmfTest, StockObjectsFillAndOutline) {
   }
 }
 
+// A colour of the selected palette, by its index.
+constexpr uint32_t PaletteIndex(uint32_t index) { return 0x01000000 | index; }
+
+TEST(EmfTest, PaletteIndicesTakeTheSelectedPalettesColours) {
+  enum : uint32_t {
+    kSelectPalette = 48,
+    kCreatePalette = 49,
+    kSetPaletteEntries = 50,
+  };
+  const uint32_t red = ColorRef(255, 0, 0);
+  const uint32_t green = ColorRef(0, 255, 0);
+  const uint32_t blue = ColorRef(0, 0, 255);
+  // Palette 2 of red, green and blue, selected.
+  const auto rgb_palette = [&](EmfWriter& emf) {
+    emf.Record(kCreatePalette, {2, 0x300 | 3 << 16, red, green, blue});
+    emf.Record(kSelectPalette, {2});
+  };
+  struct Case {
+    const char* name;
+    std::function<void(EmfWriter&)> before;
+    uint32_t colour;
+    Rgb expected;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"the default palette's sky blue",
+            nullptr,
+            PaletteIndex(9),
+            {166, 202, 240}},
+           {"the selected palette", rgb_palette, PaletteIndex(1), kGreen},
+           {"past its end: its first entry", rgb_palette, PaletteIndex(7),
+            kRed},
+           {"an entry changed once selected",
+            [&](EmfWriter& emf) {
+              rgb_palette(emf);
+              emf.Record(kSetPaletteEntries, {2, 1, 1, ColorRef(255, 255, 0)});
+            },
+            PaletteIndex(1), kYellow},
+           {"a change past its end is not made",
+            [&](EmfWriter& emf) {
+              rgb_palette(emf);
+              emf.Record(kSetPaletteEntries, {2, 60000, 1, green});
+            },
+            PaletteIndex(60000), kRed},
+           {"a palette-relative colour is a colour", rgb_palette,
+            0x02000000 | blue, kBlue}}) {
+    SCOPED_TRACE(c.name);
+    EmfWriter emf(100, 60);
+    if (c.before) c.before(emf);
+    emf.Select(kNullPen).SolidBrush(1, c.colour).Select(1);
+    emf.Rectangle(10, 10, 90, 50);
+    const DecodedImage image = DecodePictureBytes(emf.Finish());
+    EXPECT_COLOUR(image, 50, 30, c.expected, 0);
+  }
+
+  // A bitmap whose colour table holds indices of the palette.
+  Dib indexed = PackedDib(2, 1, 1, {0, 1});
+  indexed.palette = {2, 1};
+  indexed.usage = 1;
+  EmfWriter emf(100, 60);
+  rgb_palette(emf);
+  emf.StretchDib(0, 0, 100, 60, kSrcCopy, indexed);
+  WmfWriter wmf;
+  wmf.Window(0, 0, 100, 60).Palette({red, green, blue});
+  wmf.Bitmap(0x0F43, 0, 0, 100, 60, kSrcCopy, indexed);
+  for (const std::vector<uint8_t>& bytes : {emf.Finish(), wmf.Finish()}) {
+    const DecodedImage image = DecodePictureBytes(bytes);
+    EXPECT_COLOUR(image, 25, 30, kBlue, 0);
+    EXPECT_COLOUR(image, 75, 30, kGreen, 0);
+  }
+}
+
+TEST(MetafileTest, PensAndBrushesDrawInTheirRasterOperation) {
+  constexpr Rgb kBlack = {0, 0, 0};
+  constexpr Rgb kMagenta = {255, 0, 255};
+  struct Case {
+    uint16_t rop2;
+    Rgb over_red;    // a blue box drawn over red
+    Rgb over_white;  // and over the white page
+  };
+  for (const Case& c : {Case{13, kBlue, kBlue},  // the copy
+                        Case{7, kMagenta, kYellow}, Case{10, kGreen, kBlue},
+                        Case{11, kRed, kWhite},  // nothing drawn
+                        Case{9, kBlack, kBlue}, Case{15, kMagenta, kWhite},
+                        Case{6, {0, 255, 255}, kBlack}, Case{1, kBlack, kBlack},
+                        Case{16, kWhite, kWhite}}) {
+    SCOPED_TRACE(c.rop2);
+    constexpr uint32_t kSetRop2 = 20;
+    EmfWriter emf(100, 60);
+    emf.Select(kNullPen).SolidBrush(1, ColorRef(255, 0, 0)).Select(1);
+    emf.Rectangle(10, 10, 50, 50);
+    emf.Record(kSetRop2, {c.rop2});
+    emf.SolidBrush(2, ColorRef(0, 0, 255)).Select(2);
+    emf.Rectangle(30, 10, 90, 50);
+    WmfWriter wmf;
+    wmf.Window(0, 0, 100, 60).Pen(5, 0, 0);  // a null pen
+    wmf.SolidBrush(ColorRef(255, 0, 0)).Rectangle(10, 10, 50, 50);
+    wmf.Record(0x0104, {c.rop2});
+    wmf.SolidBrush(ColorRef(0, 0, 255)).Rectangle(30, 10, 90, 50);
+    for (const std::vector<uint8_t>& bytes : {emf.Finish(), wmf.Finish()}) {
+      const DecodedImage image = DecodePictureBytes(bytes);
+      EXPECT_COLOUR(image, 20, 30, kRed, 0);
+      EXPECT_COLOUR(image, 40, 30, c.over_red, 0);
+      EXPECT_COLOUR(image, 70, 30, c.over_white, 0);
+    }
+  }
+}
+
 TEST(EmfTest, AlphaBlendMixesWithWhatIsBelow) {
   struct Case {
     const char* what;

@@ -33,13 +33,20 @@ void PutDib(std::vector<uint8_t>& out, const Dib& dib) {
   Put32(out, 0);
   Put32(out, static_cast<uint32_t>(dib.palette.size()));
   Put32(out, 0);
-  for (uint32_t rgb : dib.palette) Put32(out, rgb);
+  for (uint32_t rgb : dib.palette) {
+    if (dib.usage == 1) {
+      Put16(out, static_cast<uint16_t>(rgb));
+    } else {
+      Put32(out, rgb);
+    }
+  }
   out.insert(out.end(), dib.data.begin(), dib.data.end());
   while (out.size() % 4 != 0) out.push_back(0);
 }
 
 uint32_t BmiBytes(const Dib& dib) {
-  return 40 + 4 * static_cast<uint32_t>(dib.palette.size());
+  return 40 +
+         (dib.usage == 1 ? 2 : 4) * static_cast<uint32_t>(dib.palette.size());
 }
 
 // Where `dib` stands in a record whose fixed part is `fixed` bytes: its
@@ -236,7 +243,7 @@ EmfWriter& EmfWriter::StretchDib(int x, int y, int cx, int cy, int width,
 EmfWriter& EmfWriter::StretchDib(int x, int y, int cx, int cy, uint32_t rop,
                                  const Dib& dib) {
   std::vector<uint8_t> p = DibRecordStart(x, y, 80, dib);
-  Put32(p, 0);  // DIB_RGB_COLORS
+  Put32(p, dib.usage);
   Put32(p, rop);
   Put32(p, U(cx));
   Put32(p, U(cy));
@@ -260,7 +267,7 @@ EmfWriter& EmfWriter::Blit(uint32_t type, int x, int y, int cx, int cy,
     Put32(p, bits);
   }
   Put32(p, 0xFFFFFF);  // source background
-  Put32(p, 0);         // DIB_RGB_COLORS
+  Put32(p, dib.usage);
   PutDibPlace(p, fixed, dib);
   if (type == 78 && mask != nullptr) {
     const uint32_t mask_at = fixed + BmiBytes(dib) +
@@ -280,7 +287,7 @@ EmfWriter& EmfWriter::Blit(uint32_t type, int x, int y, int cx, int cy,
 
 EmfWriter& EmfWriter::SetDib(int x, int y, const Dib& dib) {
   std::vector<uint8_t> p = DibRecordStart(x, y, 76, dib);
-  Put32(p, 0);  // DIB_RGB_COLORS
+  Put32(p, dib.usage);
   Put32(p, 0);  // from the first scan line
   Put32(p, U(dib.height));
   PutDib(p, dib);
@@ -292,7 +299,7 @@ EmfWriter& EmfWriter::PatternBrush(uint32_t type, uint32_t handle,
   constexpr uint32_t kFixed = 32;
   std::vector<uint8_t> p;
   Put32(p, handle);
-  Put32(p, 0);  // DIB_RGB_COLORS
+  Put32(p, dib.usage);
   PutDibPlace(p, kFixed, dib);
   PutDib(p, dib);
   return RecordBytes(type, p);
@@ -379,6 +386,16 @@ WmfWriter& WmfWriter::SolidBrush(uint32_t colour) {
   return Create(0x02FC, {0, W(colour & 0xFFFF), W(colour >> 16), 0});
 }
 
+WmfWriter& WmfWriter::Palette(const std::vector<uint32_t>& colours) {
+  std::vector<uint16_t> p = {0x300, W(static_cast<int>(colours.size()))};
+  for (uint32_t c : colours) {
+    p.push_back(W(c & 0xFFFF));
+    p.push_back(W(c >> 16));
+  }
+  Create(0x00F7, p);
+  return Record(0x0234, {last_object_});
+}
+
 WmfWriter& WmfWriter::Pen(uint16_t style, int16_t width, uint32_t colour) {
   return Create(0x02FA,
                 {style, W(width), 0, W(colour & 0xFFFF), W(colour >> 16)});
@@ -407,8 +424,8 @@ WmfWriter& WmfWriter::Bitmap(uint16_t function, int16_t x, int16_t y,
   std::vector<uint16_t> p;
   switch (function) {
     case 0x0F43:  // rop, usage, source, destination
-      p = {W(rop & 0xFFFF), W(rop >> 16), 0,    h,   w, 0, 0,
-           W(cy),           W(cx),        W(y), W(x)};
+      p = {W(rop & 0xFFFF), W(rop >> 16), W(dib.usage), h,   w, 0, 0,
+           W(cy),           W(cx),        W(y),         W(x)};
       break;
     case 0x0B41:  // rop, source, destination
       p = {W(rop & 0xFFFF), W(rop >> 16), h, w, 0, 0, W(cy), W(cx), W(y), W(x)};
@@ -417,7 +434,7 @@ WmfWriter& WmfWriter::Bitmap(uint16_t function, int16_t x, int16_t y,
       p = {W(rop & 0xFFFF), W(rop >> 16), 0, 0, h, w, W(y), W(x)};
       break;
     default:  // 0x0D33: usage, scan lines, source, destination
-      p = {0, h, 0, 0, 0, h, w, W(y), W(x)};
+      p = {W(dib.usage), h, 0, 0, 0, h, w, W(y), W(x)};
       break;
   }
   const std::vector<uint16_t> words = DibWords(dib);
@@ -426,7 +443,7 @@ WmfWriter& WmfWriter::Bitmap(uint16_t function, int16_t x, int16_t y,
 }
 
 WmfWriter& WmfWriter::PatternBrush(const Dib& dib) {
-  std::vector<uint16_t> p = {5, 0};  // BS_DIBPATTERNPT, DIB_RGB_COLORS
+  std::vector<uint16_t> p = {5, W(dib.usage)};  // BS_DIBPATTERNPT
   const std::vector<uint16_t> words = DibWords(dib);
   p.insert(p.end(), words.begin(), words.end());
   return Create(0x0142, p);

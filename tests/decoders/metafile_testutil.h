@@ -23,6 +23,9 @@ struct Dib {
   uint32_t compression = 0;       // BI_RGB; BI_RLE8 (1) and BI_RLE4 (2) too
   std::vector<uint32_t> palette;  // 0xRRGGBB entries
   std::vector<uint8_t> data;      // the rows as stored, or the runs
+  // 1 (DIB_PAL_COLORS): `palette` holds indices of the selected palette,
+  // written as 16-bit entries; 0: colours.
+  uint32_t usage = 0;
 };
 
 // Returns a bitmap of `bits` (1, 4, 8, 24 or 32) per pixel from `pixels`
@@ -117,6 +120,9 @@ class WmfWriter {
   // last_object() is the slot of the last one made.
   WmfWriter& SolidBrush(uint32_t colour);  // created and selected
   WmfWriter& Pen(uint16_t style, int16_t width, uint32_t colour);  // too
+  // A logical palette of `colours` (COLORREFs), created and selected with
+  // SelectPalette.
+  WmfWriter& Palette(const std::vector<uint32_t>& colours);
   WmfWriter& Select(uint16_t slot);
   WmfWriter& Delete(uint16_t slot);
   uint16_t last_object() const { return last_object_; }

@@ -113,6 +113,7 @@ void Player::Bitmap(const Reader& r, uint32_t type) {
   const uint32_t constant_alpha = (op >> 16) & 0xFF;
   options.alpha = type == kAlphaBlend && ((op >> 24) & kAcSrcAlpha) != 0;
   options.band = type == kSetDiBitsToDevice;
+  options.palette = Palette();
   QImage image;
   if (f) image = ReadDib(r, *f, options);
   if (image.isNull()) {

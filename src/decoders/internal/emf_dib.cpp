@@ -142,6 +142,11 @@ PixelFormat FormatOf(const Reader& rec, const DibFields& f, const DibInfo& info,
   const size_t palette_at = f.off_bmi + info.header_bytes;
   format.colours = info.colours;
   for (size_t i = 0; i < format.colours; ++i) {
+    if (f.usage == kDibPalColors) {
+      format.palette[i] =
+          PaletteEntry(options.palette, rec.U16(palette_at + i * 2));
+      continue;
+    }
     const size_t at = palette_at + i * entry;
     format.palette[i] = qRgb(rec.U8(at + 2), rec.U8(at + 1), rec.U8(at));
   }
@@ -165,10 +170,12 @@ PixelFormat FormatOf(const Reader& rec, const DibFields& f, const DibInfo& info,
 
 std::optional<DibFields> DibFieldsOf(const Reader& rec, uint32_t type) {
   size_t at = 0;
+  size_t usage_at = 0;  // 0: the record states no colour usage
   switch (type) {
     case kStretchDiBits:
     case kSetDiBitsToDevice:
       at = 48;
+      usage_at = 64;  // after the bits' offset and size
       break;
     case kBitBlt:
     case kStretchBlt:
@@ -176,10 +183,12 @@ std::optional<DibFields> DibFieldsOf(const Reader& rec, uint32_t type) {
     case kAlphaBlend:
     case kTransparentBlt:
       at = 84;
+      usage_at = 80;
       break;
     case kCreateMonoBrush:
     case kCreateDibPatternBrushPt:
       at = 16;  // after the handle and the colour usage
+      usage_at = 12;
       break;
     case kExtCreatePen:
       at = 12;
@@ -187,9 +196,9 @@ std::optional<DibFields> DibFieldsOf(const Reader& rec, uint32_t type) {
     default:
       return std::nullopt;
   }
-  if (!rec.Has(at, 16)) return std::nullopt;
+  if (!rec.Has(at, 16) || !rec.Has(usage_at, 4)) return std::nullopt;
   return DibFields{rec.U32(at), rec.U32(at + 4), rec.U32(at + 8),
-                   rec.U32(at + 12)};
+                   rec.U32(at + 12), usage_at != 0 ? rec.U32(usage_at) : 0};
 }
 
 // A MaskBlt's mask, a 1-bit bitmap, or nothing.
@@ -238,7 +247,9 @@ std::optional<DibInfo> ReadDibInfo(const Reader& rec, const DibFields& f,
     if (band) return std::nullopt;
     RaisePictureError(platform::kErrInvalidPicture);
   }
-  const size_t entry = header == kDibCoreHeaderBytes ? 3 : 4;
+  const size_t entry = f.usage == kDibPalColors        ? 2
+                       : header == kDibCoreHeaderBytes ? 3
+                                                       : 4;
   size_t masks =
       info.compression == kBiBitfields && header == kDibInfoHeaderBytes ? 12
                                                                         : 0;

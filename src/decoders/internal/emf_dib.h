@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 
 #include "decoders/internal/emf_reader.h"
 
@@ -25,7 +26,17 @@ struct DibFields {
   uint32_t cb_bmi;
   uint32_t off_bits;
   uint32_t cb_bits;
+  // What its colour table holds: colours, or (kDibPalColors) indices of the
+  // selected palette.
+  uint32_t usage = 0;
 };
+
+// Returns entry `index` of a palette; past its end, its first entry (black
+// for an empty palette), as a display reads it.
+inline QRgb PaletteEntry(std::span<const QRgb> palette, size_t index) {
+  if (index < palette.size()) return palette[index];
+  return palette.empty() ? qRgb(0, 0, 0) : palette[0];
+}
 
 // Returns the bitmap fields of a record of `type` that carries one, or
 // nothing.
@@ -60,6 +71,8 @@ struct DibOptions {
   std::optional<std::array<QRgb, 2>> two_colours;
   // The bits may hold a band of the rows only (SetDIBitsToDevice).
   bool band = false;
+  // The selected palette, which a colour table of indices names.
+  std::span<const QRgb> palette;
 };
 
 // Returns the bitmap of a record as an upright premultiplied ARGB32 image,

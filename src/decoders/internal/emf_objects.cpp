@@ -126,6 +126,7 @@ void Player::SelectObject(uint32_t index) {
       state_.font = object->font;
       break;
     case GdiObject::Kind::kNone:
+    case GdiObject::Kind::kPalette:  // selected by SelectPalette only
       break;
   }
 }
@@ -149,12 +150,12 @@ void Player::CreatePen(const Reader& r, bool extended) {
     width = r.I32(16);
     colour = r.U32(24);
   }
-  QPen pen(ColorRef(colour));
+  QPen pen(Colour(colour));
   pen.setWidthF(std::abs(width));
   pen.setStyle(PenPart(style, kPsStyleMask, kLineStyles));
   pen.setCapStyle(PenPart(style, kPsEndCapMask, kCapStyles));
   pen.setJoinStyle(PenPart(style, kPsJoinMask, kJoinStyles));
-  *object = GdiObject{GdiObject::Kind::kPen, pen, {}, {}};
+  *object = GdiObject{GdiObject::Kind::kPen, pen, {}, {}, {}};
 }
 
 void Player::CreateBrush(const Reader& r, uint32_t type) {
@@ -170,12 +171,13 @@ void Player::CreateBrush(const Reader& r, uint32_t type) {
       // they are when the brush is made.
       options.two_colours = {state_.text_color.rgb(), state_.bk_color.rgb()};
     }
+    options.palette = Palette();
     QImage tile = ReadDib(r, *f, options);
     brush = tile.isNull() ? QBrush(QColor(128, 128, 128)) : QBrush(tile);
   } else {
     if (!r.Has(12, 12)) return;
     const uint32_t style = r.U32(12);
-    const QColor colour = ColorRef(r.U32(16));
+    const QColor colour = Colour(r.U32(16));
     if (style == kBsNull) {
       brush = QBrush(Qt::NoBrush);
     } else if (style == kBsHatched) {
@@ -189,7 +191,7 @@ void Player::CreateBrush(const Reader& r, uint32_t type) {
       brush = QBrush(colour);
     }
   }
-  *object = GdiObject{GdiObject::Kind::kBrush, {}, brush, {}};
+  *object = GdiObject{GdiObject::Kind::kBrush, {}, brush, {}, {}};
 }
 
 void Player::CreateFont(const Reader& r) {
@@ -209,7 +211,7 @@ void Player::CreateFont(const Reader& r) {
     if (c == 0) break;
     font.request.face += c;
   }
-  *object = GdiObject{GdiObject::Kind::kFont, {}, {}, font};
+  *object = GdiObject{GdiObject::Kind::kFont, {}, {}, font, {}};
 }
 
 }  // namespace vg::decoders::decoders_internal::emf

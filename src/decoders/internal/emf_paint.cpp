@@ -25,7 +25,12 @@ QPainterPath Player::OutputArea(double margin_px) const {
 }
 
 void Player::StrokeWith(const QPainterPath& path) {
-  if (state_.pen.style() == Qt::NoPen) return;
+  if (state_.pen.style() == Qt::NoPen || !BeginRop2()) return;
+  Stroke(path);
+  EndRop2();
+}
+
+void Player::Stroke(const QPainterPath& path) {
   QPen pen = state_.pen;
   // A line never thinner than an output pixel, as a screen draws it.
   const QTransform t = painter_.transform();
@@ -52,10 +57,11 @@ void Player::StrokeWith(const QPainterPath& path) {
 }
 
 void Player::FillWith(const QPainterPath& path) {
-  if (state_.brush.style() == Qt::NoBrush) return;
+  if (state_.brush.style() == Qt::NoBrush || !BeginRop2()) return;
   QPainterPath filled = path;
   filled.setFillRule(state_.fill_rule);
   Fill(filled, state_.brush);
+  EndRop2();
 }
 
 void Player::Fill(const QPainterPath& path, const QBrush& brush) {

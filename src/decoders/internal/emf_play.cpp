@@ -54,8 +54,9 @@ bool Player::Play(const Reader& r, uint32_t type) {
   }
   // The records no concern plays change nothing drawn here.
   static_cast<void>(PlayMapping(r, type) || PlayAttribute(r, type) ||
-                    PlayObject(r, type) || PlayClip(r, type) ||
-                    PlayPath(r, type) || PlayShape(r, type));
+                    PlayObject(r, type) || PlayPalette(r, type) ||
+                    PlayClip(r, type) || PlayPath(r, type) ||
+                    PlayShape(r, type));
   return true;
 }
 
@@ -106,7 +107,7 @@ bool Player::PlayAttribute(const Reader& r, uint32_t type) {
   if (!HasParams(r, 4)) {
     return type == kSetBkMode || type == kSetPolyFillMode ||
            type == kSetTextAlign || type == kSetTextColor ||
-           type == kSetBkColor || type == kSetArcDirection;
+           type == kSetBkColor || type == kSetArcDirection || type == kSetRop2;
   }
   const uint32_t value = r.U32(8);
   switch (type) {
@@ -121,13 +122,16 @@ bool Player::PlayAttribute(const Reader& r, uint32_t type) {
       state_.text_align = value;
       return true;
     case kSetTextColor:
-      state_.text_color = ColorRef(value);
+      state_.text_color = Colour(value);
       return true;
     case kSetBkColor:
-      state_.bk_color = ColorRef(value);
+      state_.bk_color = Colour(value);
       return true;
     case kSetArcDirection:
       state_.clockwise = value == kArcClockwise;
+      return true;
+    case kSetRop2:
+      state_.rop2 = value;
       return true;
     default:
       return false;

@@ -62,10 +62,12 @@ struct Font {
 };
 
 struct GdiObject {
-  enum class Kind { kNone, kPen, kBrush, kFont } kind = Kind::kNone;
+  enum class Kind { kNone, kPen, kBrush, kFont, kPalette } kind = Kind::kNone;
   QPen pen;
   QBrush brush;
   Font font;
+  // A logical palette's entries; never more than its records held.
+  std::vector<QRgb> palette;
 };
 
 // What a saved state keeps beyond what QPainter saves (clip).
@@ -84,6 +86,9 @@ struct State {
   bool bk_opaque = true;
   uint32_t text_align = 0;
   Qt::FillRule fill_rule = Qt::OddEvenFill;
+  uint32_t rop2 = kR2CopyPen;
+  // The object handle of the palette selected; 0 for the default one.
+  uint32_t palette = 0;
   bool clockwise = false;
   QPointF current{0, 0};
 };
@@ -111,6 +116,8 @@ class Player {
   bool PlayAttribute(const Reader& r, uint32_t type);
   // Pens, brushes and fonts made, selected and deleted:
   bool PlayObject(const Reader& r, uint32_t type);
+  // Logical palettes made, changed and selected:
+  bool PlayPalette(const Reader& r, uint32_t type);
   bool PlayClip(const Reader& r, uint32_t type);
   // Paths, and the current position that lines continue from:
   bool PlayPath(const Reader& r, uint32_t type);
@@ -118,6 +125,15 @@ class Player {
   bool PlayShape(const Reader& r, uint32_t type);
 
   QTransform Page() const;
+  // The selected palette's entries; empty for the default palette.
+  std::span<const QRgb> Palette() const;
+  // A COLORREF's colour, through the selected palette when it names an
+  // entry of it.
+  QColor Colour(uint32_t ref) const;
+  // Sets the painter's mode for the pen and brush's raster operation;
+  // false when they draw nothing. Undo with EndRop2.
+  bool BeginRop2();
+  void EndRop2();
   void ApplyTransform() {
     painter_.setTransform(state_.world * Page() * device_to_output_);
   }
@@ -134,7 +150,9 @@ class Player {
   bool FarOutside(const QPainterPath& path, double margin_px) const;
   // The picture's own area on the output, widened by `margin_px`.
   QPainterPath OutputArea(double margin_px) const;
+  // Strokes and fills with the pen and brush, in their raster operation.
   void StrokeWith(const QPainterPath& path);
+  void Stroke(const QPainterPath& path);
   void FillWith(const QPainterPath& path);
   // Fills `path` in the current transform, cut to the picture first when it
   // reaches far beyond it.

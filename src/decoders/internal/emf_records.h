@@ -27,6 +27,7 @@ enum : uint32_t {
   kSetMapMode = 17,
   kSetBkMode = 18,
   kSetPolyFillMode = 19,
+  kSetRop2 = 20,
   kSetTextAlign = 22,
   kSetTextColor = 24,
   kSetBkColor = 25,
@@ -50,6 +51,11 @@ enum : uint32_t {
   kArc = 45,
   kChord = 46,
   kPie = 47,
+  kSelectPalette = 48,
+  kCreatePalette = 49,
+  kSetPaletteEntries = 50,
+  kResizePalette = 51,
+  kRealizePalette = 52,
   kLineTo = 54,
   kArcTo = 55,
   kSetArcDirection = 57,
@@ -106,6 +112,7 @@ enum : uint32_t {
   kAnsiVarFont = 12,
   kSystemFont = 13,
   kDeviceDefaultFont = 14,
+  kDefaultPalette = 15,
   kSystemFixedFont = 16,
   kDefaultGuiFont = 17,
   kDcBrush = 18,  // black until set, and no record sets it
@@ -126,6 +133,32 @@ enum : uint32_t {
   kMwtLeftMultiply = 2,
   kMwtRightMultiply = 3,
   kMwtSet = 4,  // what SetWorldTransform does
+};
+
+// A COLORREF whose high byte is this names an entry of the selected
+// palette, by the index in its low 16 bits.
+inline constexpr uint32_t kPaletteIndexFlag = 0x01;
+// A bitmap's colour table holds 16-bit indices of the selected palette.
+inline constexpr uint32_t kDibPalColors = 1;
+
+// SetROP2: how a pen or brush combines with what lies below.
+enum : uint32_t {
+  kR2Black = 1,
+  kR2NotMergePen = 2,
+  kR2MaskNotPen = 3,
+  kR2NotCopyPen = 4,
+  kR2MaskPenNot = 5,
+  kR2Not = 6,
+  kR2XorPen = 7,
+  kR2NotMaskPen = 8,
+  kR2MaskPen = 9,
+  kR2NotXorPen = 10,
+  kR2Nop = 11,
+  kR2MergeNotPen = 12,
+  kR2CopyPen = 13,
+  kR2MergePenNot = 14,
+  kR2MergePen = 15,
+  kR2White = 16,
 };
 
 // SetBkMode: the background behind text and hatches is painted.

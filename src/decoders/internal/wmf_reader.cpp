@@ -31,6 +31,11 @@ constexpr size_t kHeaderBytes = 18;
 enum : uint16_t {
   kEof = 0x0000,
   kRealizePalette = 0x0035,
+  kSetPalEntries = 0x0037,
+  kSetRop2 = 0x0104,
+  kResizePalette = 0x0139,
+  kSelectPalette = 0x0234,
+  kAnimatePalette = 0x0436,
   kSaveDc = 0x001E,
   kSetBkMode = 0x0102,
   kSetMapMode = 0x0103,
@@ -75,9 +80,9 @@ enum : uint16_t {
   kDibStretchBlt = 0x0B41,
   kSetDibToDev = 0x0D33,
   kStretchDib = 0x0F43,
-  // Records that make an object, which takes a slot of the object table,
-  // though only pens, brushes and fonts are drawn with.
   kCreatePalette = 0x00F7,
+  // Records that make an object, which takes a slot of the object table,
+  // though only pens, brushes, fonts and palettes are drawn with.
   kCreatePatternBrush = 0x01F9,
   kCreateRegion = 0x06FF,
 };
@@ -93,6 +98,7 @@ enum : uint32_t {
   kEmrSetMapMode = 17,
   kEmrSetBkMode = 18,
   kEmrSetPolyFillMode = 19,
+  kEmrSetRop2 = 20,
   kEmrSetTextAlign = 22,
   kEmrSetTextColor = 24,
   kEmrSetBkColor = 25,
@@ -112,6 +118,10 @@ enum : uint32_t {
   kEmrArc = 45,
   kEmrChord = 46,
   kEmrPie = 47,
+  kEmrSelectPalette = 48,
+  kEmrCreatePalette = 49,
+  kEmrSetPaletteEntries = 50,
+  kEmrResizePalette = 51,
   kEmrLineTo = 54,
   kEmrExtSelectClipRgn = 75,
   kEmrBitBlt = 76,
@@ -125,6 +135,7 @@ enum : uint32_t {
 };
 
 constexpr uint32_t kRgnCopy = 5;
+constexpr uint32_t kDibPalColors = 1;
 constexpr uint16_t kBsPattern = 3;
 constexpr uint8_t kSymbolCharset = 2;
 
@@ -207,15 +218,17 @@ size_t DibWord(uint16_t function, const Params& p) {
   }
 }
 
-// The bytes of a DIB's header and colour table, as far as `dib` holds them.
-size_t DibInfoBytes(std::span<const uint8_t> dib) {
+// The bytes of a DIB's header and colour table (of colours, or of palette
+// indices when `usage` says so), as far as `dib` holds them.
+size_t DibInfoBytes(std::span<const uint8_t> dib, uint32_t usage) {
   const uint32_t header = Le32(dib, 0);
   size_t colours = 0;
-  size_t entry = 4;
+  // A table of palette indices holds 16-bit entries.
+  size_t entry = usage == kDibPalColors ? 2 : 4;
   if (header == kDibCoreHeaderBytes) {
     const uint32_t bits = Le16(dib, 10);
     colours = bits <= 8 ? size_t{1} << bits : 0;
-    entry = 3;
+    entry = usage == kDibPalColors ? 2 : 3;
   } else {
     const uint32_t bits = Le16(dib, 14);
     const uint32_t compression = Le32(dib, 16);
@@ -225,6 +238,7 @@ size_t DibInfoBytes(std::span<const uint8_t> dib) {
                                        : 0;
     if (compression == kBiBitfields && header == kDibInfoHeaderBytes) {
       colours = 3;  // the masks
+      entry = 4;
     }
   }
   return std::min(dib.size(), header + colours * entry);
@@ -633,7 +647,7 @@ class Translator {
   bool keep_mapping = false;
 
  private:
-  enum class Kind : uint8_t { kFree, kPen, kBrush, kFont, kOther };
+  enum class Kind : uint8_t { kFree, kPen, kBrush, kFont, kPalette, kOther };
   struct Slot {
     Kind kind = Kind::kFree;
     uint8_t charset = 0;
@@ -651,6 +665,8 @@ class Translator {
   void Bitmap(uint16_t function, const Params& p);
   void PatternBrush(const Params& p);
   void Font(const Params& p);
+  // CreatePalette, and the records that change the selected palette.
+  void Palette(uint16_t function, const Params& p);
   void PutStretchDib(int x, int y, int cx, int cy, int sx, int sy, int scx,
                      int scy, uint32_t rop, uint32_t usage,
                      std::span<const uint8_t> dib);
@@ -662,6 +678,8 @@ class Translator {
   // The font selected's character set, and whether it is Symbol.
   uint8_t charset_ = 0;
   bool symbol_ = false;
+  // The slot of the palette selected, if one is.
+  std::optional<uint16_t> palette_;
   Window window_;
   std::vector<Window> saved_;
 };
@@ -787,7 +805,7 @@ void Translator::PutStretchDib(int x, int y, int cx, int cy, int sx, int sy,
                                int scx, int scy, uint32_t rop, uint32_t usage,
                                std::span<const uint8_t> dib) {
   constexpr uint32_t kFixed = 80;
-  const auto info = static_cast<uint32_t>(DibInfoBytes(dib));
+  const auto info = static_cast<uint32_t>(DibInfoBytes(dib, usage));
   const auto bits = static_cast<uint32_t>(dib.size()) - info;
   out_.Begin(kEmrStretchDiBits);
   for (int i = 0; i < 4; ++i) out_.Put32(0);
@@ -870,7 +888,7 @@ void Translator::PatternBrush(const Params& p) {
   const uint32_t usage = p.Has(2) && p.U(0) != kBsPattern ? p.U(1) : 0;
   constexpr uint32_t kFixed = 32;
   const auto info =
-      static_cast<uint32_t>(dib.size() >= 16 ? DibInfoBytes(dib) : 0);
+      static_cast<uint32_t>(dib.size() >= 16 ? DibInfoBytes(dib, usage) : 0);
   out_.Begin(kEmrCreateDibPatternBrushPt);
   out_.Put32(*handle).Put32(usage);
   out_.Put32(kFixed).Put32(info).Put32(kFixed + info);
@@ -908,6 +926,45 @@ void Translator::Font(const Params& p) {
   for (size_t i = 10; i < 18; ++i) out_.bytes().push_back(b[i]);
   for (size_t i = 0; i < 32; ++i) out_.Put16(i < face.size() ? face[i] : 0);
   out_.End();
+}
+
+void Translator::Palette(uint16_t function, const Params& p) {
+  // A LOGPALETTE, or a change of entries: first entry (or version), count,
+  // then the entries, four bytes each, as many as the record holds.
+  const size_t entries =
+      p.Has(2) ? std::min<size_t>(p.U(1), (p.words() - 2) / 2) : 0;
+  const std::span<const uint8_t> bytes =
+      p.Has(2) ? p.bytes().subspan(4, entries * 4) : p.bytes().first(0);
+  switch (function) {
+    case kCreatePalette:
+      if (std::optional<uint32_t> h = Take(Kind::kPalette); h && p.Has(2)) {
+        out_.Begin(kEmrCreatePalette).Put32(*h).Put16(p.U(0));
+        out_.Put16(static_cast<uint16_t>(entries)).PutBytes(bytes).End();
+      }
+      break;
+    case kSelectPalette:
+      if (p.Has(1) && p.U(0) < slots_.size() &&
+          slots_[p.U(0)].kind == Kind::kPalette) {
+        palette_ = p.U(0);
+        out_.Record(kEmrSelectPalette, {p.U(0) + 1});
+      }
+      break;
+    case kSetPalEntries:
+    case kAnimatePalette:
+      if (palette_ && p.Has(2)) {
+        out_.Begin(kEmrSetPaletteEntries).Put32(*palette_ + 1u);
+        out_.Put32(p.U(0)).Put32(static_cast<uint32_t>(entries));
+        out_.PutBytes(bytes).End();
+      }
+      break;
+    case kResizePalette:
+      if (palette_ && p.Has(1)) {
+        out_.Record(kEmrResizePalette, {*palette_ + 1, p.U(0)});
+      }
+      break;
+    default:
+      break;
+  }
 }
 
 void Translator::Play(uint16_t function, const Params& p) {
@@ -1006,6 +1063,15 @@ void Translator::Play(uint16_t function, const Params& p) {
       Font(p);
       break;
     case kCreatePalette:
+    case kSelectPalette:
+    case kSetPalEntries:
+    case kAnimatePalette:
+    case kResizePalette:
+      Palette(function, p);
+      break;
+    case kSetRop2:
+      if (p.Has(1)) out_.Record(kEmrSetRop2, {p.U(0)});
+      break;
     case kCreatePatternBrush:
     case kCreateRegion:
       Take(Kind::kOther);
@@ -1030,6 +1096,7 @@ void Translator::Play(uint16_t function, const Params& p) {
           out_.Record(kEmrDeleteObject, {p.U(0) + 1});
         }
         if (s.kind != Kind::kFree) free_.insert(p.U(0));
+        if (palette_ == p.U(0)) palette_.reset();
         s = Slot{};
       }
       break;
