@@ -461,6 +461,8 @@ TEST(EmfTest, BitmapsAreComposedAsTheyAreMeant) {
   const Dib colours = PackedDib(4, 2, 24, {kR, kR, 0, 0, kR, kR, 0, 0});
   Dib four_bits = PackedDib(4, 2, 4, {1, 1, 2, 3, 1, 1, 3, 3});
   four_bits.palette = palette;
+  Dib upside_down = PackedDib(4, 2, 4, {3, 3, 1, 1, 3, 2, 1, 1});
+  upside_down.palette = palette;
   Dib left_half = PackedDib(4, 2, 1, {1, 1, 0, 0, 1, 1, 0, 0});
   left_half.palette = {0x000000, 0xFFFFFF};
   // MAKEROP4(SRCCOPY, DSTCOPY): the source where the mask is 1.
@@ -517,6 +519,21 @@ TEST(EmfTest, BitmapsAreComposedAsTheyAreMeant) {
          e.SetDib(0, 0, four_bits);
        },
        kBlue},
+      {"PlgBlt",
+       [&](EmfWriter& e) {
+         e.PlgBlt({{{0, 0}, {80, 0}, {0, 40}}}, four_bits);
+       },
+       kBlue},
+      {"PlgBlt through its mask",
+       [&](EmfWriter& e) {
+         e.PlgBlt({{{0, 0}, {80, 0}, {0, 40}}}, four_bits, &left_half);
+       },
+       kWhite},
+      {"PlgBlt turned half round",
+       [&](EmfWriter& e) {
+         e.PlgBlt({{{80, 40}, {0, 40}, {80, 0}}}, upside_down);
+       },
+       kBlue},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -532,6 +549,13 @@ TEST(EmfTest, BitmapsAreComposedAsTheyAreMeant) {
     EXPECT_COLOUR(small, 3, 3, kRed, 0);
     EXPECT_COLOUR(small, 21, 9, c.bottom_right, 0);
   }
+  // A parallelogram reaching a billion units beyond the picture: cut to
+  // it, drawn where it covers it.
+  EmfWriter far(192, 96);
+  constexpr int kFar = 1'000'000'000;
+  far.PlgBlt({{{-kFar, -kFar}, {kFar, -kFar}, {-kFar, kFar}}},
+             PackedDib(1, 1, 24, {kG}));
+  EXPECT_COLOUR(DecodePictureBytes(far.Finish()), 100, 50, kGreen, 0);
 }
 
 TEST(EmfTest, MonoBrushTakesTheTextColoursAndExcludedRectIsLeft) {

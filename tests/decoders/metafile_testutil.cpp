@@ -59,6 +59,22 @@ void PutDibPlace(std::vector<uint8_t>& out, uint32_t fixed, const Dib& dib) {
   Put32(out, static_cast<uint32_t>(dib.data.size()));
 }
 
+// An identity XFORM, a blit's source transform.
+void PutIdentity(std::vector<uint8_t>& out) {
+  for (float f : {1.0F, 0.0F, 0.0F, 1.0F, 0.0F, 0.0F}) {
+    uint32_t bits = 0;
+    std::memcpy(&bits, &f, sizeof bits);
+    Put32(out, bits);
+  }
+}
+
+// Where a bitmap after `dib` in a record whose fixed part is `fixed` bytes
+// starts.
+uint32_t AfterDib(uint32_t fixed, const Dib& dib) {
+  return fixed + BmiBytes(dib) +
+         static_cast<uint32_t>(dib.data.size() + 3) / 4 * 4;
+}
+
 // The start of a StretchDIBits or SetDIBitsToDevice record: empty bounds,
 // the destination corner, all of `dib` as the source, and where it stands
 // after the record's fixed part of `fixed` bytes.
@@ -261,21 +277,15 @@ EmfWriter& EmfWriter::Blit(uint32_t type, int x, int y, int cx, int cy,
   Put32(p, op);
   Put32(p, 0);  // xSrc, ySrc
   Put32(p, 0);
-  for (float f : {1.0F, 0.0F, 0.0F, 1.0F, 0.0F, 0.0F}) {
-    uint32_t bits = 0;
-    std::memcpy(&bits, &f, sizeof bits);
-    Put32(p, bits);
-  }
+  PutIdentity(p);
   Put32(p, 0xFFFFFF);  // source background
   Put32(p, dib.usage);
   PutDibPlace(p, fixed, dib);
   if (type == 78 && mask != nullptr) {
-    const uint32_t mask_at = fixed + BmiBytes(dib) +
-                             static_cast<uint32_t>(dib.data.size() + 3) / 4 * 4;
     Put32(p, 0);  // xMask, yMask
     Put32(p, 0);
     Put32(p, 0);  // DIB_RGB_COLORS
-    PutDibPlace(p, mask_at, *mask);
+    PutDibPlace(p, AfterDib(fixed, dib), *mask);
   } else if (type != 76) {
     Put32(p, U(dib.width));
     Put32(p, U(dib.height));
@@ -283,6 +293,31 @@ EmfWriter& EmfWriter::Blit(uint32_t type, int x, int y, int cx, int cy,
   PutDib(p, dib);
   if (mask != nullptr) PutDib(p, *mask);
   return RecordBytes(type, p);
+}
+
+EmfWriter& EmfWriter::PlgBlt(const std::array<std::array<int, 2>, 3>& corners,
+                             const Dib& dib, const Dib* mask) {
+  constexpr uint32_t kFixed = 140;
+  std::vector<uint8_t> p;
+  for (int i = 0; i < 4; ++i) Put32(p, 0);  // bounds
+  for (const auto& [x, y] : corners) {
+    Put32(p, U(x));
+    Put32(p, U(y));
+  }
+  for (int v : {0, 0, dib.width, dib.height}) Put32(p, U(v));
+  PutIdentity(p);
+  Put32(p, 0xFFFFFF);  // source background
+  Put32(p, dib.usage);
+  PutDibPlace(p, kFixed, dib);
+  for (int i = 0; i < 3; ++i) Put32(p, 0);  // mask corner, DIB_RGB_COLORS
+  if (mask != nullptr) {
+    PutDibPlace(p, AfterDib(kFixed, dib), *mask);
+  } else {
+    for (int i = 0; i < 4; ++i) Put32(p, 0);
+  }
+  PutDib(p, dib);
+  if (mask != nullptr) PutDib(p, *mask);
+  return RecordBytes(79, p);
 }
 
 EmfWriter& EmfWriter::SetDib(int x, int y, const Dib& dib) {

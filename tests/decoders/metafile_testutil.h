@@ -3,6 +3,7 @@
 #ifndef VG_TESTS_DECODERS_METAFILE_TESTUTIL_H_
 #define VG_TESTS_DECODERS_METAFILE_TESTUTIL_H_
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -77,6 +78,11 @@ class EmfWriter {
   // the transparent colour.
   EmfWriter& Blit(uint32_t type, int x, int y, int cx, int cy, uint32_t op,
                   const Dib& dib, const Dib* mask = nullptr);
+  // A PlgBlt of `dib`, all of it, onto the parallelogram of `corners`
+  // (where its top left, top right and bottom left corners go), through
+  // `mask` (1 bits draw) when given.
+  EmfWriter& PlgBlt(const std::array<std::array<int, 2>, 3>& corners,
+                    const Dib& dib, const Dib* mask = nullptr);
   // SetDIBitsToDevice of `dib`, all of it, at (x, y).
   EmfWriter& SetDib(int x, int y, const Dib& dib);
   // A brush from a bitmap: CreateMonoBrush (93) or CreateDIBPatternBrushPt

@@ -68,6 +68,37 @@ void ClearColour(QRgb transparent, QImage* image) {
   }
 }
 
+// Reads the mask of a MaskBlt or PlgBlt, 1 bits white; null when the
+// record has none.
+QImage ReadMask(const Reader& r, uint32_t type) {
+  std::optional<DibFields> f = MaskFieldsOf(r, type);
+  if (!f || f->cb_bmi == 0) return {};
+  DibOptions options;
+  options.two_colours = {qRgb(0, 0, 0), qRgb(255, 255, 255)};
+  return ReadDib(r, *f, options);
+}
+
+// Clears the pixels of `source` in `image` whose mask bit is not
+// `drawn_bit`; the mask's pixel for the source's first one is at
+// (mask_x, mask_y), and bits beyond the mask are 0.
+void KeepMasked(const QImage& mask, int64_t mask_x, int64_t mask_y,
+                const QRectF& source, bool drawn_bit, QImage* image) {
+  const QRect area = source.toAlignedRect().intersected(image->rect());
+  const int64_t mask_dx = mask_x - area.left();
+  const int64_t mask_dy = mask_y - area.top();
+  for (int y = area.top(); y <= area.bottom(); ++y) {
+    auto* row = reinterpret_cast<QRgb*>(image->scanLine(y));
+    const int64_t my = y + mask_dy;
+    for (int x = area.left(); x <= area.right(); ++x) {
+      const int64_t mx = x + mask_dx;
+      const bool set =
+          mx >= 0 && my >= 0 && mx < mask.width() && my < mask.height() &&
+          qRed(mask.pixel(static_cast<int>(mx), static_cast<int>(my))) != 0;
+      if (set != drawn_bit) row[x] = 0;
+    }
+  }
+}
+
 }  // namespace
 
 bool Player::MaskOut(const Reader& r, uint32_t rop4, const QRectF& source,
@@ -78,28 +109,64 @@ bool Player::MaskOut(const Reader& r, uint32_t rop4, const QRectF& source,
   const uint32_t back = rop4 >> 24;
   const bool copy_on_set = fore == kRop3SrcCopy && back == kRop3DstCopy;
   const bool copy_on_clear = fore == kRop3DstCopy && back == kRop3SrcCopy;
-  std::optional<DibFields> f = MaskFieldsOf(r, kMaskBlt);
-  if (!f || f->cb_bmi == 0 || (!copy_on_set && !copy_on_clear)) return false;
-  DibOptions options;
-  options.two_colours = {qRgb(0, 0, 0), qRgb(255, 255, 255)};
-  const QImage mask = ReadDib(r, *f, options);
+  if (!copy_on_set && !copy_on_clear) return false;
+  const QImage mask = ReadMask(r, kMaskBlt);
   if (mask.isNull()) return false;
-  const QRect area = source.toAlignedRect().intersected(image->rect());
-  // The mask's pixel for the source's first one.
-  const int64_t mask_dx = int64_t{r.I32(100)} - area.left();
-  const int64_t mask_dy = int64_t{r.I32(104)} - area.top();
-  for (int y = area.top(); y <= area.bottom(); ++y) {
-    auto* row = reinterpret_cast<QRgb*>(image->scanLine(y));
-    const int64_t my = y + mask_dy;
-    for (int x = area.left(); x <= area.right(); ++x) {
-      const int64_t mx = x + mask_dx;
-      const bool set =
-          mx >= 0 && my >= 0 && mx < mask.width() && my < mask.height() &&
-          qRed(mask.pixel(static_cast<int>(mx), static_cast<int>(my))) != 0;
-      if (set != copy_on_set) row[x] = 0;
-    }
-  }
+  KeepMasked(mask, r.I32(100), r.I32(104), source, copy_on_set, image);
   return true;
+}
+
+void Player::PlgBlt(const Reader& r) {
+  // Where the source's top left, top right and bottom left corners go; the
+  // source; its mask's corner.
+  if (!r.Has(0, 140)) return;
+  const QPointF corner = Pt(r, 24);
+  const QPointF along = Pt(r, 32) - corner;
+  const QPointF down = Pt(r, 40) - corner;
+  const QRectF source(r.I32(48), r.I32(52), r.I32(56), r.I32(60));
+  if (source.width() <= 0 || source.height() <= 0) return;
+  std::optional<DibFields> f = DibFieldsOf(r, kPlgBlt);
+  if (!f) return;
+  DibOptions options;
+  options.palette = Palette();
+  QImage image = ReadDib(r, *f, options);
+  if (image.isNull()) return;
+  // Its 1 bits draw the source; its 0 bits leave what lies below.
+  if (const QImage mask = ReadMask(r, kPlgBlt); !mask.isNull()) {
+    KeepMasked(mask, r.I32(112), r.I32(116), source, true, &image);
+  }
+  const QRectF shown = source.intersected(QRectF(image.rect()));
+  if (shown.isEmpty()) return;
+  // The source's pixels onto the parallelogram: (u, v) from its top left
+  // goes to corner + u along + v down, in source sizes.
+  const QTransform place(along.x() / source.width(), along.y() / source.width(),
+                         down.x() / source.height(), down.y() / source.height(),
+                         corner.x(), corner.y());
+  ApplyTransform();
+  const QTransform t = place * painter_.transform();
+  if (!Finite(t.m11()) || !Finite(t.m12()) || !Finite(t.m21()) ||
+      !Finite(t.m22()) || !Finite(t.dx()) || !Finite(t.dy())) {
+    return;
+  }
+  // Reduced, its pixels are averaged; enlarged, each stays a square.
+  const double across = std::hypot(t.m11(), t.m12());
+  const double below = std::hypot(t.m21(), t.m22());
+  const QRectF drawn = shown.translated(-source.topLeft());
+  painter_.save();
+  painter_.setTransform(t);
+  painter_.setRenderHint(QPainter::SmoothPixmapTransform,
+                         across < 1 || below < 1);
+  QPainterPath area;
+  area.addRect(drawn);
+  if (FarOutside(area, 0)) {
+    // A texture, which Fill cuts to the picture first.
+    QBrush texture(image.copy(shown.toAlignedRect()));
+    texture.setTransform(QTransform::fromTranslate(drawn.left(), drawn.top()));
+    Fill(area, texture);
+  } else {
+    painter_.drawImage(drawn, image, shown);
+  }
+  painter_.restore();
 }
 
 void Player::Bitmap(const Reader& r, uint32_t type) {

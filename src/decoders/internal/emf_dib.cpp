@@ -185,6 +185,10 @@ std::optional<DibFields> DibFieldsOf(const Reader& rec, uint32_t type) {
       at = 84;
       usage_at = 80;
       break;
+    case kPlgBlt:
+      at = 96;
+      usage_at = 92;
+      break;
     case kCreateMonoBrush:
     case kCreateDibPatternBrushPt:
       at = 16;  // after the handle and the colour usage
@@ -201,12 +205,12 @@ std::optional<DibFields> DibFieldsOf(const Reader& rec, uint32_t type) {
                    rec.U32(at + 12), usage_at != 0 ? rec.U32(usage_at) : 0};
 }
 
-// A MaskBlt's mask, a 1-bit bitmap, or nothing.
+// A MaskBlt's or PlgBlt's mask, a 1-bit bitmap, or nothing.
 std::optional<DibFields> MaskFieldsOf(const Reader& rec, uint32_t type) {
-  constexpr size_t kAt = 112;
-  if (type != kMaskBlt || !rec.Has(kAt, 16)) return std::nullopt;
-  return DibFields{rec.U32(kAt), rec.U32(kAt + 4), rec.U32(kAt + 8),
-                   rec.U32(kAt + 12)};
+  const size_t at = type == kMaskBlt ? 112 : type == kPlgBlt ? 124 : 0;
+  if (at == 0 || !rec.Has(at, 16)) return std::nullopt;
+  return DibFields{rec.U32(at), rec.U32(at + 4), rec.U32(at + 8),
+                   rec.U32(at + 12)};
 }
 
 std::optional<DibInfo> ReadDibInfo(const Reader& rec, const DibFields& f,

@@ -41,7 +41,7 @@ inline QRgb PaletteEntry(std::span<const QRgb> palette, size_t index) {
 // Returns the bitmap fields of a record of `type` that carries one, or
 // nothing.
 std::optional<DibFields> DibFieldsOf(const Reader& rec, uint32_t type);
-// Returns a MaskBlt's mask, a 1-bit bitmap, or nothing.
+// Returns a MaskBlt's or PlgBlt's mask, a 1-bit bitmap, or nothing.
 std::optional<DibFields> MaskFieldsOf(const Reader& rec, uint32_t type);
 
 // A bitmap's header, checked against the record that holds it.

@@ -49,6 +49,9 @@ bool Player::Play(const Reader& r, uint32_t type) {
     case kStretchDiBits:
       Bitmap(r, type);
       return true;
+    case kPlgBlt:
+      PlgBlt(r);
+      return true;
     default:
       break;
   }

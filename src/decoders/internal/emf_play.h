@@ -168,6 +168,8 @@ class Player {
   void ModifyWorld(const Reader& r, uint32_t type);
   void Text(const Reader& r, bool wide);
   void Bitmap(const Reader& r, uint32_t type);
+  // A bitmap drawn onto a parallelogram, through its mask if it has one.
+  void PlgBlt(const Reader& r);
   // Draws `source` of `image` into `blit`'s destination, mirrored where
   // that is.
   void DrawBitmap(QImage image, const Blit& blit,

@@ -72,6 +72,7 @@ enum : uint32_t {
   kBitBlt = 76,
   kStretchBlt = 77,
   kMaskBlt = 78,
+  kPlgBlt = 79,
   kSetDiBitsToDevice = 80,
   kStretchDiBits = 81,
   kExtCreateFontIndirectW = 82,
