@@ -1245,6 +1245,98 @@ TEST(WmfTest, IconPairsShowWhatIsBelowAndPatternBrushesFill) {
   EXPECT_COLOUR(image, 70, 75, kBlue, 0);
 }
 
+TEST(MetafileTest, RegionsClipAndAreDrawn) {
+  constexpr Rgb kBlack = {0, 0, 0};
+  enum : uint16_t {
+    kInvertRegion = 0x012A,
+    kPaintRegion = 0x012B,
+    kSelectClipRegion = 0x012C,
+    kFillRegion = 0x0228,
+    kFrameRegion = 0x0429,
+  };
+  struct Case {
+    const char* what;
+    // Draws with the region in slot `region`.
+    std::function<void(WmfWriter&, uint16_t region)> draw;
+    Rgb inside;   // the region's left box
+    Rgb between;  // between its two boxes
+  };
+  const auto fill_all = [](WmfWriter& wmf) {
+    wmf.SolidBrush(ColorRef(0, 0, 255)).Rectangle(0, 0, 100, 60);
+  };
+  const Case cases[] = {
+      {"clipped to",
+       [&](WmfWriter& wmf, uint16_t region) {
+         wmf.Record(kSelectClipRegion, {region});
+         fill_all(wmf);
+       },
+       kBlue, kWhite},
+      {"clipping ended by the empty region",
+       [&](WmfWriter& wmf, uint16_t region) {
+         wmf.Record(kSelectClipRegion, {region});
+         wmf.Record(kSelectClipRegion, {0});
+         fill_all(wmf);
+       },
+       kBlue, kBlue},
+      {"filled with its brush, not the one selected",
+       [](WmfWriter& wmf, uint16_t region) {
+         wmf.SolidBrush(ColorRef(0, 255, 0));
+         const uint16_t green = wmf.last_object();
+         wmf.SolidBrush(ColorRef(255, 0, 0));
+         wmf.Record(kFillRegion, {green, region});
+       },
+       kGreen, kWhite},
+      {"painted with the brush selected",
+       [](WmfWriter& wmf, uint16_t region) {
+         wmf.SolidBrush(ColorRef(0, 255, 0));
+         wmf.Record(kPaintRegion, {region});
+       },
+       kGreen, kWhite},
+      {"inverted",
+       [](WmfWriter& wmf, uint16_t region) {
+         wmf.Record(kInvertRegion, {region});
+       },
+       kBlack, kWhite},
+      {"framed: its inside left as it was",
+       [](WmfWriter& wmf, uint16_t region) {
+         wmf.SolidBrush(ColorRef(0, 255, 0));
+         // height, width, brush, region
+         wmf.Record(kFrameRegion, {3, 3, wmf.last_object(), region});
+       },
+       kWhite, kWhite},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WmfWriter wmf;
+    wmf.Window(0, 0, 100, 60).Pen(5, 0, 0);  // a null pen
+    wmf.Region({{10, 10, 40, 50}, {60, 10, 90, 50}});
+    c.draw(wmf, wmf.last_object());
+    const DecodedImage image = DecodePictureBytes(wmf.Finish());
+    EXPECT_COLOUR(image, 25, 30, c.inside, 0);
+    EXPECT_COLOUR(image, 75, 30, c.inside, 0);
+    EXPECT_COLOUR(image, 50, 30, c.between, 0);
+    EXPECT_COLOUR(image, 5, 55, c.between, 0);
+  }
+  WmfWriter framed;
+  framed.Window(0, 0, 100, 60);
+  framed.Region({{10, 10, 40, 50}});
+  const uint16_t region = framed.last_object();
+  framed.SolidBrush(ColorRef(0, 255, 0));
+  framed.Record(kFrameRegion, {3, 3, framed.last_object(), region});
+  const DecodedImage image = DecodePictureBytes(framed.Finish());
+  ExpectColourAt(image, kGreen, {{11, 30}, {38, 30}, {25, 11}, {25, 48}});
+
+  // An EMF's clip moved by OffsetClipRgn: the left half moved right.
+  EmfWriter emf(100, 60);
+  emf.Record(kIntersectClipRect, {0, 0, 50, 60});
+  emf.Record(kOffsetClipRgn, {50, 0});
+  emf.Select(kNullPen).SolidBrush(1, ColorRef(0, 0, 255)).Select(1);
+  emf.Rectangle(0, 0, 100, 60);
+  const DecodedImage moved = DecodePictureBytes(emf.Finish());
+  EXPECT_COLOUR(moved, 25, 30, kWhite, 0);
+  EXPECT_COLOUR(moved, 75, 30, kBlue, 0);
+}
+
 // Counts the pixels where `a` and `b` differ by more than a quarter of a
 // channel's range.
 int DifferentPixels(const DecodedImage& a, const DecodedImage& b) {

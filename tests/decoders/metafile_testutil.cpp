@@ -404,7 +404,7 @@ WmfWriter& WmfWriter::Viewport(int16_t x, int16_t y, int16_t cx, int16_t cy) {
 WmfWriter& WmfWriter::MapMode(uint16_t mode) { return Record(0x0103, {mode}); }
 
 WmfWriter& WmfWriter::Create(uint16_t function,
-                             const std::vector<uint16_t>& params) {
+                             const std::vector<uint16_t>& params, bool select) {
   Record(function, params);
   const auto free = std::find(used_.begin(), used_.end(), false);
   last_object_ = static_cast<uint16_t>(free - used_.begin());
@@ -414,7 +414,7 @@ WmfWriter& WmfWriter::Create(uint16_t function,
     *free = true;
   }
   objects_ = std::max(objects_, static_cast<uint16_t>(used_.size()));
-  return Select(last_object_);
+  return select ? Select(last_object_) : *this;
 }
 
 WmfWriter& WmfWriter::SolidBrush(uint32_t colour) {
@@ -429,6 +429,19 @@ WmfWriter& WmfWriter::Palette(const std::vector<uint32_t>& colours) {
   }
   Create(0x00F7, p);
   return Record(0x0234, {last_object_});
+}
+
+WmfWriter& WmfWriter::Region(const std::vector<std::array<int16_t, 4>>& rects) {
+  // Next in chain, type 6, count, size, scans, largest scan, bounds.
+  std::vector<uint16_t> p = {0, 6, 0, 0, 0, W(static_cast<int>(rects.size())),
+                             6, 0, 0, 0, 0};
+  for (const auto& [left, top, right, bottom] : rects) {
+    for (int16_t v : {int16_t{2}, top, bottom, left, right, int16_t{2}}) {
+      p.push_back(W(v));
+    }
+  }
+  p[4] = W(static_cast<int>(p.size() * 2));
+  return Create(0x06FF, p, false);
 }
 
 WmfWriter& WmfWriter::Pen(uint16_t style, int16_t width, uint32_t colour) {

@@ -129,6 +129,9 @@ class WmfWriter {
   // A logical palette of `colours` (COLORREFs), created and selected with
   // SelectPalette.
   WmfWriter& Palette(const std::vector<uint32_t>& colours);
+  // A region of `rects` (left, top, right, bottom), each its own scan;
+  // created, not selected.
+  WmfWriter& Region(const std::vector<std::array<int16_t, 4>>& rects);
   WmfWriter& Select(uint16_t slot);
   WmfWriter& Delete(uint16_t slot);
   uint16_t last_object() const { return last_object_; }
@@ -154,8 +157,10 @@ class WmfWriter {
   uint16_t units_per_inch_ = 0;
   std::vector<uint8_t> records_;
   uint32_t largest_words_ = 3;
-  // Makes an object of `function` with `params` and selects it.
-  WmfWriter& Create(uint16_t function, const std::vector<uint16_t>& params);
+  // Makes an object of `function` with `params` and selects it, unless
+  // told not to.
+  WmfWriter& Create(uint16_t function, const std::vector<uint16_t>& params,
+                    bool select = true);
 
   uint16_t objects_ = 0;  // the table's size
   std::vector<bool> used_;

@@ -18,6 +18,7 @@
 #include <QTransform>
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -118,7 +119,11 @@ class Player {
   bool PlayObject(const Reader& r, uint32_t type);
   // Logical palettes made, changed and selected:
   bool PlayPalette(const Reader& r, uint32_t type);
+  // Clipping, and regions drawn:
   bool PlayClip(const Reader& r, uint32_t type);
+  void PaintRegion(const Reader& r, uint32_t type);
+  // The brush of object `index`, stock or made; nothing for another kind.
+  std::optional<QBrush> BrushOf(uint32_t index);
   // Paths, and the current position that lines continue from:
   bool PlayPath(const Reader& r, uint32_t type);
   // Lines, polygons, rectangles, ellipses and arcs:

@@ -41,7 +41,11 @@ enum : uint16_t {
   kSetMapMode = 0x0103,
   kSetPolyFillMode = 0x0106,
   kRestoreDc = 0x0127,
+  kInvertRegion = 0x012A,
+  kPaintRegion = 0x012B,
   kSelectClipRegion = 0x012C,
+  kFillRegion = 0x0228,
+  kFrameRegion = 0x0429,
   kSelectObject = 0x012D,
   kSetTextAlign = 0x012E,
   kDibCreatePatternBrush = 0x0142,
@@ -123,6 +127,13 @@ enum : uint32_t {
   kEmrSetPaletteEntries = 50,
   kEmrResizePalette = 51,
   kEmrLineTo = 54,
+  kEmrBeginPath = 59,
+  kEmrEndPath = 60,
+  kEmrSelectClipPath = 67,
+  kEmrFillRgn = 71,
+  kEmrFrameRgn = 72,
+  kEmrInvertRgn = 73,
+  kEmrPaintRgn = 74,
   kEmrExtSelectClipRgn = 75,
   kEmrBitBlt = 76,
   kEmrStretchDiBits = 81,
@@ -647,11 +658,22 @@ class Translator {
   bool keep_mapping = false;
 
  private:
-  enum class Kind : uint8_t { kFree, kPen, kBrush, kFont, kPalette, kOther };
+  enum class Kind : uint8_t {
+    kFree,
+    kPen,
+    kBrush,
+    kFont,
+    kPalette,
+    kRegion,
+    kOther
+  };
+  // A rectangle: left, top, right, bottom.
+  using Rect = std::array<int16_t, 4>;
   struct Slot {
     Kind kind = Kind::kFree;
     uint8_t charset = 0;
-    bool symbol = false;  // the Symbol font, whose codes are its own
+    bool symbol = false;       // the Symbol font, whose codes are its own
+    std::vector<Rect> region;  // a region's rectangles
   };
   // Takes the lowest free slot of the object table for an object of
   // `kind`; returns its EMF handle, or nothing when the table is full (the
@@ -667,6 +689,13 @@ class Translator {
   void Font(const Params& p);
   // CreatePalette, and the records that change the selected palette.
   void Palette(uint16_t function, const Params& p);
+  void CreateRegion(const Params& p);
+  // The region of slot `slot`, or nothing when it holds none.
+  const std::vector<Rect>* RegionOf(uint16_t slot) const;
+  // Clipping to a region, and regions drawn.
+  void Region(uint16_t function, const Params& p);
+  // The RGNDATA of `rects`.
+  void PutRegion(const std::vector<Rect>& rects);
   void PutStretchDib(int x, int y, int cx, int cy, int sx, int sy, int scx,
                      int scy, uint32_t rop, uint32_t usage,
                      std::span<const uint8_t> dib);
@@ -689,7 +718,7 @@ std::optional<uint32_t> Translator::Take(Kind kind, uint8_t charset,
   if (free_.empty()) return std::nullopt;
   const uint16_t slot = *free_.begin();
   free_.erase(free_.begin());
-  slots_[slot] = Slot{kind, charset, symbol};
+  slots_[slot] = Slot{kind, charset, symbol, {}};
   return uint32_t{slot} + 1;
 }
 
@@ -967,6 +996,127 @@ void Translator::Palette(uint16_t function, const Params& p) {
   }
 }
 
+void Translator::CreateRegion(const Params& p) {
+  const std::optional<uint32_t> handle = Take(Kind::kRegion);
+  if (!handle) return;
+  std::vector<Rect>& rects = slots_[*handle - 1].region;
+  // Its header: next in chain, type, count (2 words), size, scans, largest
+  // scan, bounds; then the scans: a count of x values, top, bottom, the
+  // (left, right) pairs, the count again.
+  constexpr size_t kScansAt = 11;
+  if (!p.Has(kScansAt)) return;
+  const size_t scans = p.U(5);
+  if (scans == 0) {
+    // A region of its bounds alone.
+    const Rect bounds = {p.S(7), p.S(8), p.S(9), p.S(10)};
+    if (bounds[0] < bounds[2] && bounds[1] < bounds[3]) rects.push_back(bounds);
+    return;
+  }
+  size_t at = kScansAt;
+  for (size_t scan = 0; scan < scans && p.Has(at + 3); ++scan) {
+    const size_t xs = p.U(at) & ~size_t{1};
+    if (!p.Has(at + 3 + xs + 1)) break;
+    const int16_t top = p.S(at + 1);
+    const int16_t bottom = p.S(at + 2);
+    for (size_t i = 0; i < xs; i += 2) {
+      const int16_t left = p.S(at + 3 + i);
+      const int16_t right = p.S(at + 4 + i);
+      if (left < right && top < bottom) {
+        rects.push_back({left, top, right, bottom});
+      }
+    }
+    at += 3 + xs + 1;
+  }
+}
+
+const std::vector<Translator::Rect>* Translator::RegionOf(uint16_t slot) const {
+  if (slot >= slots_.size() || slots_[slot].kind != Kind::kRegion) {
+    return nullptr;
+  }
+  return &slots_[slot].region;
+}
+
+void Translator::PutRegion(const std::vector<Rect>& rects) {
+  constexpr uint32_t kHeader = 32;
+  constexpr uint32_t kRectangles = 1;
+  const auto count = static_cast<uint32_t>(rects.size());
+  Rect bounds = {0, 0, 0, 0};
+  for (size_t i = 0; i < rects.size(); ++i) {
+    for (size_t k = 0; k < 4; ++k) {
+      const bool low = k < 2;
+      if (i == 0 || (low ? rects[i][k] < bounds[k] : rects[i][k] > bounds[k])) {
+        bounds[k] = rects[i][k];
+      }
+    }
+  }
+  out_.Put32(kHeader).Put32(kRectangles).Put32(count).Put32(16 * count);
+  for (int16_t v : bounds) out_.PutI(v);
+  for (const Rect& rect : rects) {
+    for (int16_t v : rect) out_.PutI(v);
+  }
+}
+
+void Translator::Region(uint16_t function, const Params& p) {
+  if (!p.Has(1)) return;
+  // The region is the first parameter of the clip, paint and invert
+  // records; the fill and frame records give the brush first.
+  const bool brush_first = function == kFillRegion || function == kFrameRegion;
+  const size_t region_at = function == kFrameRegion ? 3 : brush_first ? 1 : 0;
+  if (function == kSelectClipRegion && p.U(0) == 0) {
+    // The empty region: no clipping.
+    out_.Record(kEmrExtSelectClipRgn, {0, kRgnCopy});
+    return;
+  }
+  if (!p.Has(region_at + 1)) return;
+  const std::vector<Rect>* rects = RegionOf(p.U(region_at));
+  if (rects == nullptr) return;
+  if (function == kSelectClipRegion) {
+    // Its rectangles as a path, in the units the drawing is in.
+    out_.Record(kEmrBeginPath, {});
+    if (!rects->empty()) {
+      const auto count = static_cast<int64_t>(rects->size());
+      out_.Begin(kEmrPolyPolygon16);
+      for (int i = 0; i < 4; ++i) out_.Put32(0);  // bounds, not read
+      out_.PutI(count).PutI(count * 4);
+      for (int64_t i = 0; i < count; ++i) out_.Put32(4);
+      for (const auto& [left, top, right, bottom] : *rects) {
+        for (const auto& [x, y] : {std::pair{left, top},
+                                   {right, top},
+                                   {right, bottom},
+                                   {left, bottom}}) {
+          out_.Put16(static_cast<uint16_t>(x)).Put16(static_cast<uint16_t>(y));
+        }
+      }
+      out_.End();
+    }
+    out_.Record(kEmrEndPath, {});
+    out_.Record(kEmrSelectClipPath, {kRgnCopy});
+    return;
+  }
+  // The brush's slot, when the record names one that is a brush.
+  std::optional<uint32_t> brush;
+  if (brush_first) {
+    const uint16_t slot = function == kFrameRegion ? p.U(2) : p.U(0);
+    if (!p.Has(region_at + 1) || slot >= slots_.size() ||
+        slots_[slot].kind != Kind::kBrush) {
+      return;
+    }
+    brush = uint32_t{slot} + 1;
+  }
+  const uint32_t type = function == kFillRegion    ? kEmrFillRgn
+                        : function == kFrameRegion ? kEmrFrameRgn
+                        : function == kPaintRegion ? kEmrPaintRgn
+                                                   : kEmrInvertRgn;
+  out_.Begin(type);
+  for (int i = 0; i < 4; ++i) out_.Put32(0);  // bounds, not read
+  out_.Put32(32 + 16 * static_cast<uint32_t>(rects->size()));
+  if (brush) out_.Put32(*brush);
+  // A frame's width and height: (height, width) after its region and brush.
+  if (function == kFrameRegion) out_.PutI(p.S(1)).PutI(p.S(0));
+  PutRegion(*rects);
+  out_.End();
+}
+
 void Translator::Play(uint16_t function, const Params& p) {
   auto point = [&](uint32_t type) {
     if (p.Has(2)) out_.Record(type, {p.S(1), p.S(0)});
@@ -1073,8 +1223,17 @@ void Translator::Play(uint16_t function, const Params& p) {
       if (p.Has(1)) out_.Record(kEmrSetRop2, {p.U(0)});
       break;
     case kCreatePatternBrush:
-    case kCreateRegion:
       Take(Kind::kOther);
+      break;
+    case kCreateRegion:
+      CreateRegion(p);
+      break;
+    case kSelectClipRegion:
+    case kFillRegion:
+    case kFrameRegion:
+    case kInvertRegion:
+    case kPaintRegion:
+      Region(function, p);
       break;
     case kSelectObject:
       if (p.Has(1) && p.U(0) < slots_.size()) {
@@ -1098,12 +1257,6 @@ void Translator::Play(uint16_t function, const Params& p) {
         if (s.kind != Kind::kFree) free_.insert(p.U(0));
         if (palette_ == p.U(0)) palette_.reset();
         s = Slot{};
-      }
-      break;
-    case kSelectClipRegion:
-      // Only the empty region, which ends the clipping, is drawn.
-      if (p.Has(1) && p.U(0) == 0) {
-        out_.Record(kEmrExtSelectClipRgn, {0, kRgnCopy});
       }
       break;
     case kMoveTo:
