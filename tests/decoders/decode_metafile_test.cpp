@@ -1217,14 +1217,26 @@ TEST(WmfTest, BitmapRecordsDrawUprightAtTheirPlace) {
   };
   for (const Case& c :
        {Case{"StretchDIB", 0x0F43, 40}, Case{"DIBStretchBlt", 0x0B41, 40},
-        Case{"DIBBitBlt", 0x0940, 2}, Case{"SetDIBitsToDevice", 0x0D33, 2}}) {
+        Case{"DIBBitBlt", 0x0940, 2}, Case{"SetDIBitsToDevice", 0x0D33, 2},
+        Case{"StretchBlt of an old bitmap", 0x0B23, 40},
+        Case{"BitBlt of an old bitmap", 0x0922, 2}}) {
     SCOPED_TRACE(c.name);
     WmfWriter wmf(0, 0, 100, 100, 96);
     wmf.Bitmap(c.function, 50, 20, c.size, c.size, kSrcCopy, dib);
-    const DecodedImage image = DecodePictureBytes(wmf.Finish());
-    EXPECT_COLOUR(image, 50, 20, kRed, 8);
-    EXPECT_COLOUR(image, 50 + c.size - 1, 20 + c.size - 1, kBlue, 8);
-    ExpectColourAt(image, kWhite, {{48, 20}, {50, 20 + c.size + 1}});
+    // The same in one bit a pixel: 0 in the text colour, 1 in the
+    // background's, for the old bitmap; through its palette for a DIB.
+    Dib one_bit = PackedDib(2, 2, 1, {0, 0, 1, 1});
+    one_bit.palette = {0xFF0000, 0x0000FF};
+    WmfWriter mono(0, 0, 100, 100, 96);
+    mono.Record(0x0209, {0x00FF, 0x0000});  // SetTextColor, red
+    mono.Record(0x0201, {0x0000, 0x00FF});  // SetBkColor, blue
+    mono.Bitmap(c.function, 50, 20, c.size, c.size, kSrcCopy, one_bit);
+    for (const std::vector<uint8_t>& bytes : {wmf.Finish(), mono.Finish()}) {
+      const DecodedImage image = DecodePictureBytes(bytes);
+      EXPECT_COLOUR(image, 50, 20, kRed, 8);
+      EXPECT_COLOUR(image, 50 + c.size - 1, 20 + c.size - 1, kBlue, 8);
+      ExpectColourAt(image, kWhite, {{48, 20}, {50, 20 + c.size + 1}});
+    }
   }
 }
 

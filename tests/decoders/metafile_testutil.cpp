@@ -464,6 +464,24 @@ std::vector<uint16_t> DibWords(const Dib& dib) {
 
 }  // namespace
 
+// The words of `dib` as a device-dependent bitmap: type, width, height,
+// bytes a row, planes and bits a pixel, then its rows top first, each a
+// whole number of words.
+std::vector<uint16_t> Bitmap16Words(const Dib& dib) {
+  const size_t stride = (size_t(dib.width) * dib.bits + 31) / 32 * 4;
+  const size_t row_bytes = (size_t(dib.width) * dib.bits + 15) / 16 * 2;
+  std::vector<uint16_t> words = {0, W(dib.width), W(dib.height),
+                                 W(static_cast<int>(row_bytes)),
+                                 W(1 | dib.bits << 8)};
+  for (int y = dib.height - 1; y >= 0; --y) {
+    for (size_t i = 0; i < row_bytes; i += 2) {
+      const size_t at = size_t(y) * stride + i;
+      words.push_back(W(dib.data[at] | dib.data[at + 1] << 8));
+    }
+  }
+  return words;
+}
+
 WmfWriter& WmfWriter::Bitmap(uint16_t function, int16_t x, int16_t y,
                              int16_t cx, int16_t cy, uint32_t rop,
                              const Dib& dib) {
@@ -476,16 +494,20 @@ WmfWriter& WmfWriter::Bitmap(uint16_t function, int16_t x, int16_t y,
            W(cy),           W(cx),        W(y),         W(x)};
       break;
     case 0x0B41:  // rop, source, destination
+    case 0x0B23:
       p = {W(rop & 0xFFFF), W(rop >> 16), h, w, 0, 0, W(cy), W(cx), W(y), W(x)};
       break;
     case 0x0940:  // rop, source corner, destination
+    case 0x0922:
       p = {W(rop & 0xFFFF), W(rop >> 16), 0, 0, h, w, W(y), W(x)};
       break;
     default:  // 0x0D33: usage, scan lines, source, destination
       p = {W(dib.usage), h, 0, 0, 0, h, w, W(y), W(x)};
       break;
   }
-  const std::vector<uint16_t> words = DibWords(dib);
+  const std::vector<uint16_t> words = function == 0x0B23 || function == 0x0922
+                                          ? Bitmap16Words(dib)
+                                          : DibWords(dib);
   p.insert(p.end(), words.begin(), words.end());
   return Record(function, p);
 }

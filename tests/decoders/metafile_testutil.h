@@ -139,7 +139,8 @@ class WmfWriter {
                        int16_t bottom);
   // A StretchDIB (0x0F43), DIBStretchBlt (0x0B41), DIBBitBlt (0x0940,
   // unscaled) or SetDIBitsToDevice (0x0D33, unscaled, SRCCOPY) of `dib`,
-  // all of it, into the destination rect.
+  // all of it, into the destination rect; or a StretchBlt (0x0B23) or
+  // BitBlt (0x0922, unscaled) of it as a device-dependent bitmap.
   WmfWriter& Bitmap(uint16_t function, int16_t x, int16_t y, int16_t cx,
                     int16_t cy, uint32_t rop, const Dib& dib);
   // A DIBCreatePatternBrush of `dib`, created and selected.

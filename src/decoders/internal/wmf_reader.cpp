@@ -80,6 +80,9 @@ enum : uint16_t {
   kPie = 0x081A,
   kChord = 0x0830,
   kDibBitBlt = 0x0940,
+  // The same with a device-dependent bitmap, of Windows 2 and 3.0.
+  kBitBlt16 = 0x0922,
+  kStretchBlt16 = 0x0B23,
   kExtTextOut = 0x0A32,
   kDibStretchBlt = 0x0B41,
   kSetDibToDev = 0x0D33,
@@ -206,6 +209,68 @@ std::optional<int64_t> BitmapPixels(std::span<const uint8_t> dib) {
   // Its data fits in its record: only now may its size say "too large".
   CheckDecodedPixels(width, height, width, height);
   return pixels;
+}
+
+// Where a blit of a device-dependent bitmap holds it, in words, or 0 when
+// it holds none: where the blit of a DIB would.
+size_t Bitmap16Word(uint16_t function, const Params& p) {
+  if (function == kStretchBlt16) return p.words() > 11 ? 10 : 0;
+  if (function == kBitBlt16) return p.words() > 9 ? 8 : 0;
+  return 0;
+}
+
+// Returns the device-dependent bitmap `b` (type, width, height, bytes a
+// row, planes, bits a pixel, then its rows top first) as a packed DIB, its
+// 0 bits in the text colour and its 1 bits in the background colour when it
+// has one bit a pixel; empty when it is of a kind not drawn here or its
+// rows are not all in its record.
+std::vector<uint8_t> Bitmap16ToDib(std::span<const uint8_t> b,
+                                   uint32_t text_colour, uint32_t bk_colour) {
+  constexpr size_t kHead = 10;
+  if (b.size() < kHead) return {};
+  const int64_t width = static_cast<int16_t>(Le16(b, 2));
+  const int64_t height = static_cast<int16_t>(Le16(b, 4));
+  const size_t row_bytes = Le16(b, 6);
+  const uint8_t planes = b[8];
+  const uint8_t bits = b[9];
+  if (width <= 0 || height <= 0 || planes != 1 ||
+      (bits != 1 && bits != 24 && bits != 32) ||
+      row_bytes < static_cast<size_t>((width * bits + 7) / 8) ||
+      row_bytes * static_cast<size_t>(height) > b.size() - kHead) {
+    return {};
+  }
+  const size_t stride = static_cast<size_t>((width * bits + 31) / 32 * 4);
+  std::vector<uint8_t> dib;
+  const auto put32 = [&](uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+      dib.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  };
+  // A top-down BITMAPINFOHEADER, then two colours for one bit a pixel.
+  put32(kDibInfoHeaderBytes);
+  put32(static_cast<uint32_t>(width));
+  put32(static_cast<uint32_t>(-height));
+  put32(1 | uint32_t{bits} << 16);
+  put32(kBiRgb);
+  put32(static_cast<uint32_t>(stride * static_cast<size_t>(height)));
+  put32(0);
+  put32(0);
+  put32(bits == 1 ? 2 : 0);
+  put32(0);
+  if (bits == 1) {
+    for (uint32_t c : {text_colour, bk_colour}) {
+      // A COLORREF's red, green, blue as a colour table's blue, green, red.
+      put32((c & 0xFF) << 16 | (c & 0xFF00) | (c >> 16 & 0xFF));
+    }
+  }
+  for (int64_t y = 0; y < height; ++y) {
+    const auto row =
+        b.subspan(kHead + static_cast<size_t>(y) * row_bytes, row_bytes);
+    const size_t kept = std::min(stride, row_bytes);
+    dib.insert(dib.end(), row.begin(),
+               row.begin() + static_cast<ptrdiff_t>(kept));
+    dib.resize(dib.size() + stride - kept);
+  }
+  return dib;
 }
 
 // Where a bitmap record's DIB starts among its parameters, in words, or 0
@@ -608,7 +673,8 @@ void AddDrawn(uint16_t function, const Params& p, const Window& w,
         add(p.S(10) + p.S(8), p.S(9) + p.S(7));
       }
       break;
-    case kDibStretchBlt: {
+    case kDibStretchBlt:
+    case kStretchBlt16: {
       const size_t k = p.words() > 11 ? 6 : 7;
       if (p.Has(k + 4)) {
         add(p.S(k + 3), p.S(k + 2));
@@ -616,7 +682,8 @@ void AddDrawn(uint16_t function, const Params& p, const Window& w,
       }
       break;
     }
-    case kDibBitBlt: {
+    case kDibBitBlt:
+    case kBitBlt16: {
       const size_t k = p.words() > 9 ? 4 : 5;
       if (p.Has(k + 4)) {
         add(p.S(k + 3), p.S(k + 2));
@@ -709,6 +776,9 @@ class Translator {
   bool symbol_ = false;
   // The slot of the palette selected, if one is.
   std::optional<uint16_t> palette_;
+  // The colours a one-bit device-dependent bitmap is drawn in.
+  uint32_t text_colour_ = 0;
+  uint32_t bk_colour_ = 0xFFFFFF;
   Window window_;
   std::vector<Window> saved_;
 };
@@ -856,10 +926,16 @@ std::array<int, 2> DibSize(std::span<const uint8_t> dib) {
 
 void Translator::Bitmap(uint16_t function, const Params& p) {
   const size_t dib_word = DibWord(function, p);
-  const std::span<const uint8_t> dib = dib_word != 0
-                                           ? p.bytes().subspan(dib_word * 2)
-                                           : std::span<const uint8_t>();
+  std::span<const uint8_t> dib = dib_word != 0 ? p.bytes().subspan(dib_word * 2)
+                                               : std::span<const uint8_t>();
   if (dib_word != 0 && dib.size() < 16) return;
+  std::vector<uint8_t> converted;
+  if (const size_t word = Bitmap16Word(function, p); word != 0) {
+    converted =
+        Bitmap16ToDib(p.bytes().subspan(word * 2), text_colour_, bk_colour_);
+    if (converted.empty()) return;  // a bitmap not drawn here
+    dib = converted;
+  }
   switch (function) {
     case kStretchDib:
       // rop, usage, source h, w, y, x, destination h, w, y, x.
@@ -873,8 +949,11 @@ void Translator::Bitmap(uint16_t function, const Params& p) {
                     p.S(5), kSrcCopy, p.U(0), dib);
       break;
     case kDibStretchBlt:
-    case kDibBitBlt: {
-      const bool stretch = function == kDibStretchBlt;
+    case kDibBitBlt:
+    case kStretchBlt16:
+    case kBitBlt16: {
+      const bool stretch =
+          function == kDibStretchBlt || function == kStretchBlt16;
       // rop, [source h, w,] source y, x, [reserved,] destination h, w, y, x.
       const size_t d = (stretch ? 6 : 4) + (dib.empty() ? 1 : 0);
       if (!p.Has(d + 4)) return;
@@ -1185,10 +1264,16 @@ void Translator::Play(uint16_t function, const Params& p) {
       if (p.Has(1)) out_.Record(kEmrSetTextAlign, {p.U(0)});
       break;
     case kSetBkColor:
-      if (p.Has(2)) out_.Record(kEmrSetBkColor, {p.U32(0)});
+      if (p.Has(2)) {
+        bk_colour_ = p.U32(0);
+        out_.Record(kEmrSetBkColor, {bk_colour_});
+      }
       break;
     case kSetTextColor:
-      if (p.Has(2)) out_.Record(kEmrSetTextColor, {p.U32(0)});
+      if (p.Has(2)) {
+        text_colour_ = p.U32(0);
+        out_.Record(kEmrSetTextColor, {text_colour_});
+      }
       break;
     case kCreatePenIndirect:
       // style, width (x, y), colour
@@ -1370,10 +1455,12 @@ void Translator::Play(uint16_t function, const Params& p) {
     case kSetDibToDev:
     case kDibStretchBlt:
     case kDibBitBlt:
+    case kStretchBlt16:
+    case kBitBlt16:
       Bitmap(function, p);
       break;
     default:
-      break;  // not drawn: palettes, escapes, regions, old bitmaps
+      break;  // not drawn: escapes, and what no writer of today writes
   }
 }
 
