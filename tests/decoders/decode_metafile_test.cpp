@@ -859,6 +859,16 @@ TEST(EmfPlusTest, RecordsDrawAtTheirPlaceAndColour) {
          {kPlusVersion, 1, 4, kArgbRed, kArgbGreen}},
         {kPlusFillRects, 0, Join({5, 1}, Floats({0, 0, 100, 100}))}},
        {{8, 3, kRed}, {3, 16, kRed}, {3, 3, kGreen}, {12, 13, kGreen}}},
+      {"texture, each pixel 20 units, tiled",
+       {{kPlusObject, ObjectFlags(1, 5),
+         Join(Join({kPlusVersion, 2, 2, 0}, Floats({20, 0, 0, 20, 0, 0})),
+              QuarterImageObject(0).data)},
+        {kPlusFillRects, 0, Join({5, 1}, Floats({0, 0, 100, 100}))}},
+       {{10, 10, kRed},
+        {30, 10, kGreen},
+        {10, 30, kBlue},
+        {30, 30, kYellow},
+        {50, 50, kRed}}},
       {"region of two rectangles filled",
        {{kPlusObject, ObjectFlags(4, 6),
          Join(Join({kPlusVersion, 3, 2, 0x10000000}, Floats({10, 10, 30, 30})),
@@ -1061,12 +1071,16 @@ TEST(EmfPlusTest, UndrawableAndDamagedRecordsAreInvalid) {
     EXPECT_EQ(ErrorNumberOf(EmfPlusOnly(c.records)),
               platform::kErrInvalidPicture);
   }
-  // An image over the picture limits is too large, before it is drawn.
-  EXPECT_EQ(ErrorNumberOf(EmfPlusOnly(
-                {{kPlusObject,
-                  ObjectFlags(5, 1),
-                  {kPlusVersion, 1, 70000, 1, 280000, 0x0026200A, 0, 0}}})),
-            platform::kErrOutOfMemory);
+  // An image over the picture limits is too large, before it is drawn,
+  // whether an image object's or a texture brush's.
+  const std::vector<uint32_t> too_wide = {kPlusVersion, 1,          70000, 1,
+                                          280000,       0x0026200A, 0,     0};
+  for (const EmfPlusRecord& object :
+       {EmfPlusRecord{kPlusObject, ObjectFlags(5, 1), too_wide},
+        EmfPlusRecord{kPlusObject, ObjectFlags(1, 1),
+                      Join({kPlusVersion, 2, 0, 0}, too_wide)}}) {
+    EXPECT_EQ(ErrorNumberOf(EmfPlusOnly({object})), platform::kErrOutOfMemory);
+  }
   // A record claiming more bytes than its comment holds.
   std::vector<uint8_t> long_record =
       EmfPlusOnly({FillRect(kArgbRed, 0, 0, 9, 9)});

@@ -102,6 +102,7 @@ enum : uint32_t {
 enum : uint32_t {
   kSolidBrush = 0,
   kHatchBrush = 1,
+  kTextureBrush = 2,
   kPathGradientBrush = 3,
   kLinearGradientBrush = 4,
 };
@@ -120,6 +121,14 @@ enum : uint32_t {
 // Image types, and how a bitmap's pixels are stored.
 constexpr uint32_t kBitmapImage = 1;
 constexpr uint32_t kCompressedBitmap = 1;
+// A texture brush's flag: a transform comes before its image.
+constexpr uint32_t kBrushDataTransform = 0x02;
+
+// Where a texture brush's image starts in a brush object's data from `at`.
+size_t TextureImageAt(uint32_t brush_flags, size_t at) {
+  // Version and type; flags and wrap mode; then its transform, if any.
+  return at + 16 + ((brush_flags & kBrushDataTransform) != 0 ? 24 : 0);
+}
 
 // Units of pages and fonts.
 enum : uint32_t {
@@ -431,7 +440,30 @@ QBrush PathGradientBrush(const Bytes& b, size_t at) {
   return brush;
 }
 
-// A brush object's data from `at`; a texture is drawn grey.
+QImage ReadImage(const Bytes& b, size_t at);
+
+// A texture brush's data from `at` (flags, wrap mode, transform, image):
+// its image tiled from the origin, one pixel a world unit unless its
+// transform says otherwise; grey when its image is not drawn here (a
+// metafile). Every wrap mode is drawn as plain tiling.
+QBrush TextureBrush(const Bytes& b, size_t at) {
+  const uint32_t flags = b.U32(at);
+  QTransform transform;
+  if ((flags & kBrushDataTransform) != 0) {
+    double m[6];
+    for (size_t i = 0; i < 6; ++i) m[i] = b.F32(at + 8 + 4 * i);
+    if (std::all_of(m, m + 6, [](double v) { return std::isfinite(v); })) {
+      transform = QTransform(m[0], m[1], m[2], m[3], m[4], m[5]);
+    }
+  }
+  const QImage image = ReadImage(b, TextureImageAt(flags, at - 8));
+  if (image.isNull()) return QBrush(QColor(128, 128, 128));
+  QBrush brush(image);
+  brush.setTransform(transform);
+  return brush;
+}
+
+// A brush object's data from `at`.
 QBrush ReadBrush(const Bytes& b, size_t at) {
   const uint32_t type = b.U32(at + 4);
   switch (type) {
@@ -444,7 +476,9 @@ QBrush ReadBrush(const Bytes& b, size_t at) {
       return PathGradientBrush(b, at + 8);
     case kLinearGradientBrush:
       return LinearGradientBrush(b, at + 8);
-    default:  // texture
+    case kTextureBrush:
+      return TextureBrush(b, at + 8);
+    default:
       return QBrush(QColor(128, 128, 128));
   }
 }
@@ -495,7 +529,11 @@ QPen ReadPen(const Bytes& b, size_t at) {
     if (n > b.size()) RaisePictureError(platform::kErrInvalidPicture);
     p += 4 + size_t{n};
   }
-  QPen pen(ReadBrush(b, p), width, style, cap, join);
+  // A pen's texture is drawn grey: its image is not among those the
+  // picture's survey counted.
+  const bool texture = b.U32(p + 4) == kTextureBrush;
+  QPen pen(texture ? QBrush(QColor(128, 128, 128)) : ReadBrush(b, p), width,
+           style, cap, join);
   if (width <= 0) pen.setCosmetic(true);
   return pen;
 }
@@ -697,11 +735,18 @@ void EmfPlus::Scan(std::span<const uint8_t> comment_data, Survey* survey) {
     const size_t start = continued ? 4 : 0;
     survey->in_continued = continued;
     if (continued) survey->continued_objects = true;
-    // A bitmap object: version, type, width, height.
-    if (first && (flags >> 8 & 0x7F) == kImageObject &&
-        data.size() >= start + 16 && data.U32(start + 4) == kBitmapImage) {
-      const int32_t width = data.I32(start + 8);
-      const int32_t height = data.I32(start + 12);
+    // A bitmap object, or a texture brush's bitmap: version, type, width,
+    // height.
+    const uint32_t kind = flags >> 8 & 0x7F;
+    size_t image = start;
+    if (first && kind == kBrushObject && data.size() >= start + 12 &&
+        data.U32(start + 4) == kTextureBrush) {
+      image = TextureImageAt(data.U32(start + 8), start);
+    }
+    if (first && (kind == kImageObject || image != start) &&
+        data.size() >= image + 16 && data.U32(image + 4) == kBitmapImage) {
+      const int32_t width = data.I32(image + 8);
+      const int32_t height = data.I32(image + 12);
       CheckPictureSize(width, height);
       survey->largest_image_pixels =
           std::max(survey->largest_image_pixels, int64_t{width} * height);
