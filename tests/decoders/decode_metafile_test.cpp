@@ -917,11 +917,18 @@ TEST(EmfPlusTest, TextIsDrawnInItsBoxAsItsFormatAligns) {
       kPlusObject, ObjectFlags(7, 2),
       Join({kPlusVersion, 0, 0, 1, 1, 0, 0},
            Join(Floats({0}), Join({0}, Floats({0, 0, 0}))))};
-  const auto text = [](uint32_t format, float x, float y, float w, float h) {
+  // Not broken to fit the box.
+  const EmfPlusRecord unwrapped{
+      kPlusObject, ObjectFlags(7, 3),
+      Join({kPlusVersion, 0x1000, 0, 0, 0, 0, 0},
+           Join(Floats({0}), Join({0}, Floats({0, 0, 0}))))};
+  const auto text = [](uint32_t format, float x, float y, float w, float h,
+                       const std::u16string& string = u"HH") {
     return EmfPlusRecord{
         kPlusDrawString, kPlusColour | 1,
-        Join(Join({0xFF000000, format, 2}, Floats({x, y, w, h})),
-             Utf16Words(u"HH"))};
+        Join(Join({0xFF000000, format, static_cast<uint32_t>(string.size())},
+                  Floats({x, y, w, h})),
+             Utf16Words(string))};
   };
   struct Case {
     const char* name;
@@ -940,6 +947,12 @@ TEST(EmfPlusTest, TextIsDrawnInItsBoxAsItsFormatAligns) {
       {"centred in the box",
        {font(30, 2), centred, text(2, 0, 0, 100, 100)},
        QRect(29, 38, 42, 24)},
+      {"broken at the space to fit the box's width",
+       {font(30, 2), text(9, 10, 10, 60, 80, u"HH  HH")},
+       QRect(12, 10, 45, 67)},
+      {"on one line when its format says so",
+       {font(30, 2), unwrapped, text(3, 10, 10, 60, 80, u"HH  HH")},
+       QRect(10, 10, 90, 32)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

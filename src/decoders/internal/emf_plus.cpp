@@ -139,6 +139,9 @@ enum : uint32_t {
   kUnitMillimeter = 6,
 };
 
+// A string format's flag: lines are not broken to fit the box.
+constexpr uint32_t kNoWrapFlag = 0x1000;
+
 // String alignments, along a line and across the lines.
 enum : uint32_t { kAlignNear = 0, kAlignCentre = 1, kAlignFar = 2 };
 
@@ -880,7 +883,7 @@ void EmfPlus::DrawString(uint16_t flags, std::span<const uint8_t> data) {
   const uint32_t format_id = b.U32(4);
   const Object::Font& font = font_object.font;
   // Without a format object, GDI+'s default one.
-  static constexpr Object::Format kDefaultFormat{0, 0, 1.0 / 6};
+  static constexpr Object::Format kDefaultFormat{0, 0, 1.0 / 6, true};
   const Object::Format& format =
       format_id < objects_.size() &&
               objects_[format_id].kind == Object::Kind::kFormat
@@ -897,15 +900,24 @@ void EmfPlus::DrawString(uint16_t flags, std::span<const uint8_t> data) {
           (page_scale > 0 ? page_scale : 1);
   }
   if (!(em > 0) || text.empty()) return;
-  // Line by line, aligned in the box (or about its corner when it has no
-  // size).
+  // Line by line, broken to fit the box where the format lets them be,
+  // aligned in the box (or about its corner when it has no size).
+  const double margin = format.leading_margin * em;
+  const double line_room = box.width() - 2 * margin;
   std::vector<TextOutline> lines;
   for (size_t start = 0; start <= text.size();) {
     size_t end = text.find(u'\n', start);
     if (end == std::u16string::npos) end = text.size();
     std::u16string_view line(text.data() + start, end - start);
     if (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
-    lines.push_back(fonts_->Layout(font.request, line, {}));
+    if (format.wrap && line_room > 0) {
+      for (std::u16string_view piece :
+           Wrap(font.request, line, line_room / em)) {
+        lines.push_back(fonts_->Layout(font.request, piece, {}));
+      }
+    } else {
+      lines.push_back(fonts_->Layout(font.request, line, {}));
+    }
     start = end + 1;
   }
   double line_height = 0;
@@ -921,7 +933,6 @@ void EmfPlus::DrawString(uint16_t flags, std::span<const uint8_t> data) {
   };
   double top = place(format.line_align, box.top(), box.height(),
                      line_height * static_cast<double>(lines.size()));
-  const double margin = format.leading_margin * em;
   const QBrush brush = BrushOf(flags, b.U32(0));
   QPainterPath glyphs;
   for (const TextOutline& line : lines) {
@@ -937,6 +948,37 @@ void EmfPlus::DrawString(uint16_t flags, std::span<const uint8_t> data) {
     top += line_height;
   }
   Draw(glyphs, &brush, nullptr);
+}
+
+std::vector<std::u16string_view> EmfPlus::Wrap(const FontRequest& font,
+                                               std::u16string_view line,
+                                               double room) {
+  // Words measured one by one, and the spaces between them.
+  const double space = fonts_->Layout(font, u" ", {}).advance;
+  std::vector<std::u16string_view> pieces;
+  size_t start = 0;  // of the piece being filled
+  size_t end = 0;    // of its last word
+  double width = 0;
+  for (size_t at = 0; at < line.size();) {
+    const size_t word = line.find_first_not_of(u' ', at);
+    if (word == std::u16string_view::npos) break;
+    const size_t word_end = std::min(line.find(u' ', word), line.size());
+    const double length =
+        fonts_->Layout(font, line.substr(word, word_end - word), {}).advance;
+    const double gap = static_cast<double>(word - end) * space;
+    if (end > start && width + gap + length > room) {
+      // A word too long for a line of its own runs past the box.
+      pieces.push_back(line.substr(start, end - start));
+      start = word;
+      width = length;
+    } else {
+      width += gap + length;
+    }
+    end = word_end;
+    at = word_end;
+  }
+  pieces.push_back(line.substr(start, end - start));
+  return pieces;
 }
 
 void EmfPlus::TakeObject(uint16_t flags, std::span<const uint8_t> data) {
@@ -1013,6 +1055,7 @@ void EmfPlus::MakeObject(uint16_t flags, std::span<const uint8_t> data) {
       object.format.align = b.U32(12);
       object.format.line_align = b.U32(16);
       object.format.leading_margin = b.F32(36);
+      object.format.wrap = (b.U32(4) & kNoWrapFlag) == 0;
       break;
     default:  // attributes, caps
       break;

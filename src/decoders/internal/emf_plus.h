@@ -97,7 +97,8 @@ class EmfPlus {
     struct Format {
       uint32_t align = 0;
       uint32_t line_align = 0;
-      double leading_margin = 0;
+      double leading_margin = 0;  // in ems, before and after each line
+      bool wrap = true;  // lines broken at spaces to fit the box's width
     } format;
   };
   struct State {
@@ -117,6 +118,10 @@ class EmfPlus {
   void Draw(const QPainterPath& path, const QBrush* brush, const QPen* pen);
   // Draws the text of a DrawString record.
   void DrawString(uint16_t flags, std::span<const uint8_t> data);
+  // Breaks `line` at spaces into the pieces that fit `room` (in ems) in
+  // `font`, as they are drawn.
+  std::vector<std::u16string_view> Wrap(const FontRequest& font,
+                                        std::u16string_view line, double room);
   void DrawImage(const QImage& image, const QRectF& source,
                  const std::array<QPointF, 3>& dest);
   // Sets the painter's clip to the current one.
