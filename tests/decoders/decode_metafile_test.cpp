@@ -1226,6 +1226,10 @@ TEST(WmfTest, DeletedObjectsSlotGoesToTheNextAndUnknownRecordsAreSkipped) {
   wmf.SolidBrush(ColorRef(255, 0, 0));
   const uint16_t red = wmf.last_object();
   wmf.Delete(pen).Record(0x0999, {1, 2, 3});
+  // Bitmap records cut short before their bitmap are skipped too.
+  for (uint16_t function : {0x0F43, 0x0D33, 0x0B41, 0x0940}) {
+    wmf.Record(function, {1, 2});
+  }
   // Takes the pen's slot, and is selected by it.
   wmf.SolidBrush(ColorRef(0, 0, 255)).Rectangle(10, 10, 40, 40);
   wmf.Select(red).Rectangle(60, 60, 90, 90);

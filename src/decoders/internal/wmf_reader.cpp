@@ -274,15 +274,15 @@ std::vector<uint8_t> Bitmap16ToDib(std::span<const uint8_t> b,
 }
 
 // Where a bitmap record's DIB starts among its parameters, in words, or 0
-// when the record holds none.
+// when the record holds none (nor anything after its fixed parameters).
 size_t DibWord(uint16_t function, const Params& p) {
   switch (function) {
     case kStretchDib:
-      return 11;
+      return p.words() > 11 ? 11 : 0;
     case kSetDibToDev:
-      return 9;
+      return p.words() > 9 ? 9 : 0;
     case kDibCreatePatternBrush:
-      return 2;
+      return p.words() > 2 ? 2 : 0;
     case kDibStretchBlt:
       // The form without a bitmap has one reserved word more than its
       // function's high byte says and nothing after it.
@@ -929,6 +929,10 @@ void Translator::Bitmap(uint16_t function, const Params& p) {
   std::span<const uint8_t> dib = dib_word != 0 ? p.bytes().subspan(dib_word * 2)
                                                : std::span<const uint8_t>();
   if (dib_word != 0 && dib.size() < 16) return;
+  // These two always hold a bitmap: without one, the record is cut short.
+  if (dib_word == 0 && (function == kStretchDib || function == kSetDibToDev)) {
+    return;
+  }
   std::vector<uint8_t> converted;
   if (const size_t word = Bitmap16Word(function, p); word != 0) {
     converted =
