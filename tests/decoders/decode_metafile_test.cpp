@@ -191,6 +191,35 @@ TEST(EmfTest, PathsAndClipRectangles) {
   ExpectColourAt(image, kWhite, {{70, 70}, {170, 20}, {120, 70}});
 }
 
+TEST(EmfTest, ClipPathsCombineWithTheClipAsTheirModeSays) {
+  constexpr uint32_t kSelectClipPath = 67;
+  struct Case {
+    uint32_t mode;
+    // Blue or not at x = 25 (the clip only), 75 (both), 125 (the path only).
+    bool only_clip, both, only_path;
+  };
+  for (const Case& c : {Case{1, false, true, false},    // and
+                        Case{2, true, true, true},      // or
+                        Case{3, true, false, true},     // xor
+                        Case{4, true, false, false},    // diff
+                        Case{5, false, true, true}}) {  // copy
+    SCOPED_TRACE(c.mode);
+    EmfWriter emf(200, 60);
+    emf.Record(kIntersectClipRect, {0, 0, 100, 60});
+    emf.Record(kBeginPath, {});
+    emf.Rectangle(50, 0, 150, 60);
+    emf.Record(kEndPath, {});
+    emf.Record(kSelectClipPath, {c.mode});
+    emf.Select(kNullPen).SolidBrush(1, ColorRef(0, 0, 255)).Select(1);
+    emf.Rectangle(0, 0, 200, 60);
+    const DecodedImage image = DecodePictureBytes(emf.Finish());
+    EXPECT_COLOUR(image, 25, 30, c.only_clip ? kBlue : kWhite, 0);
+    EXPECT_COLOUR(image, 75, 30, c.both ? kBlue : kWhite, 0);
+    EXPECT_COLOUR(image, 125, 30, c.only_path ? kBlue : kWhite, 0);
+    EXPECT_COLOUR(image, 175, 30, kWhite, 0);
+  }
+}
+
 TEST(EmfTest, TextIsDrawnInItsBox) {
   EmfWriter emf(192, 96);
   emf.Record(kSetBkMode, {1});  // transparent

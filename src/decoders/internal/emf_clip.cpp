@@ -26,28 +26,23 @@ std::optional<QPainterPath> RegionAt(const Reader& r, size_t at,
 bool Player::PlayClip(const Reader& r, uint32_t type) {
   switch (type) {
     case kIntersectClipRect:
-      if (HasParams(r, 16)) {
-        ApplyTransform();
-        painter_.setClipRect(ToRectF(ReadRect(r, 8)), Qt::IntersectClip);
-      }
-      return true;
     case kExcludeClipRect:
       if (HasParams(r, 16)) {
         ApplyTransform();
-        QPainterPath excluded;
-        excluded.addRect(ToRectF(ReadRect(r, 8)));
-        painter_.setClipPath(CurrentClip().subtracted(excluded),
-                             Qt::ReplaceClip);
+        QPainterPath box;
+        box.addRect(ToRectF(ReadRect(r, 8)));
+        CombineClip(painter_.transform().map(box),
+                    type == kIntersectClipRect ? kRgnAnd : kRgnDiff);
       }
       return true;
     case kExtSelectClipRgn:
       ClipRegion(r);
       return true;
     case kOffsetClipRgn:
-      if (HasParams(r, 8) && painter_.hasClipping()) {
+      if (HasParams(r, 8) && state_.clip) {
         ApplyTransform();
-        painter_.setClipPath(CurrentClip().translated(Pt(r, 8)),
-                             Qt::ReplaceClip);
+        const QTransform& t = painter_.transform();
+        SetClip(state_.clip->translated(t.map(Pt(r, 8)) - t.map(QPointF())));
       }
       return true;
     case kFillRgn:
@@ -59,11 +54,9 @@ bool Player::PlayClip(const Reader& r, uint32_t type) {
     case kSelectClipPath:
       if (HasParams(r, 4) && !path_.isEmpty()) {
         ApplyTransform();
-        const uint32_t mode = r.U32(8);
         QPainterPath clip = path_;
         clip.setFillRule(state_.fill_rule);
-        painter_.setClipPath(
-            clip, mode == kRgnCopy ? Qt::ReplaceClip : Qt::IntersectClip);
+        CombineClip(painter_.transform().map(clip), r.U32(8));
         path_ = QPainterPath();
       }
       return true;
@@ -129,36 +122,55 @@ void Player::ClipRegion(const Reader& r) {
   const uint32_t mode = r.U32(12);
   const std::optional<QPainterPath> found = RegionAt(r, 16, r.U32(8));
   if (!found) {
-    if (mode == kRgnCopy) painter_.setClipping(false);
+    if (mode == kRgnCopy) SetClip(std::nullopt);
     return;
   }
-  const QPainterPath& region = *found;
   // The rectangles are in device units.
-  painter_.setTransform(device_to_output_);
+  CombineClip(device_to_output_.map(*found), mode);
+}
+
+void Player::CombineClip(const QPainterPath& area, uint32_t mode) {
+  // Computed here, never read back from the painter: its clipPath() of a
+  // clip made of several operations leaks memory (Qt 6.4).
   const QPainterPath current = CurrentClip();
   switch (mode) {
     case kRgnAnd:
-      painter_.setClipPath(region, Qt::IntersectClip);
+      SetClip(current.intersected(area));
       break;
     case kRgnOr:
-      painter_.setClipPath(current.united(region), Qt::ReplaceClip);
+      SetClip(current.united(area));
+      break;
+    case kRgnXor:
+      SetClip(current.united(area).subtracted(current.intersected(area)));
       break;
     case kRgnDiff:
-      painter_.setClipPath(current.subtracted(region), Qt::ReplaceClip);
+      SetClip(current.subtracted(area));
       break;
     case kRgnCopy:
-      painter_.setClipPath(region, Qt::ReplaceClip);
+      SetClip(area);
       break;
     default:
       break;
   }
 }
 
+void Player::SetClip(std::optional<QPainterPath> area) {
+  state_.clip = std::move(area);
+  const QTransform transform = painter_.transform();
+  painter_.resetTransform();
+  if (state_.clip) {
+    painter_.setClipPath(*state_.clip, Qt::ReplaceClip);
+  } else {
+    painter_.setClipping(false);
+  }
+  painter_.setTransform(transform);
+}
+
 QPainterPath Player::CurrentClip() const {
-  if (painter_.hasClipping()) return painter_.clipPath();
+  if (state_.clip) return *state_.clip;
   QPainterPath all;
-  all.addRect(painter_.transform().inverted().mapRect(
-      QRectF(0, 0, painter_.device()->width(), painter_.device()->height())));
+  all.addRect(
+      QRectF(0, 0, painter_.device()->width(), painter_.device()->height()));
   return all;
 }
 

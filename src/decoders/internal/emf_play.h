@@ -71,7 +71,7 @@ struct GdiObject {
   std::vector<QRgb> palette;
 };
 
-// What a saved state keeps beyond what QPainter saves (clip).
+// What a saved state keeps.
 struct State {
   QTransform world;
   int map_mode = kMmText;
@@ -92,6 +92,8 @@ struct State {
   uint32_t palette = 0;
   bool clockwise = false;
   QPointF current{0, 0};
+  // The area drawn into, in output pixels; none: all of it.
+  std::optional<QPainterPath> clip;
 };
 
 class Player {
@@ -183,8 +185,12 @@ class Player {
   // operations `rop4` draw from; false when it draws them otherwise.
   static bool MaskOut(const Reader& r, uint32_t rop4, const QRectF& source,
                       QImage* image);
-  // Returns the area drawn into, in the current transform.
+  // Returns the area drawn into, in output pixels.
   QPainterPath CurrentClip() const;
+  // Combines the clip with `area` (output pixels) as a region `mode` says.
+  void CombineClip(const QPainterPath& area, uint32_t mode);
+  // Sets the clip, and the painter's.
+  void SetClip(std::optional<QPainterPath> area);
   void SelectObject(uint32_t index);
   void CreatePen(const Reader& r, bool extended);
   // Makes the brush of a CreateBrushIndirect, CreateMonoBrush or

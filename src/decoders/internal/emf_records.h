@@ -129,6 +129,7 @@ enum : uint32_t {
 enum : uint32_t {
   kRgnAnd = 1,
   kRgnOr = 2,
+  kRgnXor = 3,
   kRgnDiff = 4,
   kRgnCopy = 5,
 };
