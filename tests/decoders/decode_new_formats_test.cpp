@@ -141,9 +141,14 @@ TEST(WebpTest, SizeChosenWithTheMargin) {
 
 // One page of a TIFF being written: w x h of one colour, RGB in one strip;
 // `reduced` marks it a smaller copy of the first page. A `damaged` page's
-// strip is no deflate stream.
+// strip is no deflate stream. The `sub_directories` pages written after it
+// are its sub-directories.
 void AddTiffPage(TIFF* tiff, uint32_t w, uint32_t h, Rgb colour, bool reduced,
-                 bool damaged = false) {
+                 bool damaged = false, uint16_t sub_directories = 0) {
+  if (sub_directories != 0) {
+    const std::vector<toff_t> offsets(sub_directories, 0);
+    TIFFSetField(tiff, TIFFTAG_SUBIFD, sub_directories, offsets.data());
+  }
   TIFFSetField(tiff, TIFFTAG_SUBFILETYPE,
                reduced ? uint32_t{FILETYPE_REDUCEDIMAGE} : uint32_t{0});
   TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, w);
@@ -179,18 +184,21 @@ TEST(TiffTest, TheSmallestReducedPageThatCoversTheTargetIsRead) {
     int32_t target;
     bool damaged_green;
     Rgb expected;
+    bool sub_directories = false;  // the smaller pages those of the first
   };
-  for (const Case& c : {Case{"the green page covers 100", 100, false, green},
-                        Case{"the blue page covers 200", 200, false, blue},
-                        Case{"none covers 500", 500, false, red},
-                        Case{"green damaged", 100, true, red},
-                        Case{"no target", 0, false, red}}) {
+  for (const Case& c :
+       {Case{"the green page covers 100", 100, false, green},
+        Case{"the blue page covers 200", 200, false, blue},
+        Case{"none covers 500", 500, false, red},
+        Case{"green damaged", 100, true, red}, Case{"no target", 0, false, red},
+        Case{"sub-directories: green covers 100", 100, false, green, true},
+        Case{"sub-directories: none covers 500", 500, false, red, true}}) {
     SCOPED_TRACE(c.name);
     testing::TempFolder folder;
     const std::filesystem::path path = folder.path() / "pyramid.tif";
     TIFF* tiff = TIFFOpen(path.c_str(), "w");
     ASSERT_NE(tiff, nullptr);
-    AddTiffPage(tiff, 800, 600, red, false);
+    AddTiffPage(tiff, 800, 600, red, false, false, c.sub_directories ? 4 : 0);
     AddTiffPage(tiff, 400, 300, blue, true);
     AddTiffPage(tiff, 300, 200, grey, true);  // other proportions
     AddTiffPage(tiff, 200, 150, green, true, c.damaged_green);

@@ -235,21 +235,54 @@ std::span<const uint8_t> IccProfileOf(TIFF* tiff) {
   return {static_cast<const uint8_t*>(data), length};
 }
 
+// A page of a file: a directory of its chain, or one of the first page's
+// sub-directories (where OME-TIFF and vips --subifd keep a pyramid's levels).
+struct Page {
+  tdir_t directory = 0;
+  toff_t sub_directory = 0;  // its offset; 0: a directory of the chain
+};
+
+// Makes `page` current; false when it cannot be read.
+bool SetPage(TIFF* tiff, const Page& page) {
+  return page.sub_directory != 0
+             ? TIFFSetSubDirectory(tiff, page.sub_directory) != 0
+             : TIFFSetDirectory(tiff, page.directory) != 0;
+}
+
 // Returns the page that holds the picture of the first one at a lower
 // resolution (its NewSubfileType says so: pyramids from slide scanners and
-// map tools, the previews of scanners and cameras), the smallest that still
-// covers the hint as a reduced JPEG decode would; 0 for none. Leaves another
-// page current.
-tdir_t ReducedPageFor(TIFF* tiff, uint32_t width, uint32_t height,
-                      uint16_t orientation, const DecodeHint& hint) {
-  if (hint.target_width_px <= 0 && hint.target_height_px <= 0) return 0;
+// map tools, the previews of scanners and cameras), a later page or a
+// sub-directory of the first, the smallest that still covers the hint as a
+// reduced JPEG decode would; nothing for none. The first page must be
+// current; leaves another page current.
+std::optional<Page> ReducedPageFor(TIFF* tiff, uint32_t width, uint32_t height,
+                                   uint16_t orientation,
+                                   const DecodeHint& hint) {
+  if (hint.target_width_px <= 0 && hint.target_height_px <= 0) {
+    return std::nullopt;
+  }
   const DecodeHint stored = StoredHint(hint, orientation);
   const int64_t need_w = ReducedScaleNeed(stored.target_width_px);
   const int64_t need_h = ReducedScaleNeed(stored.target_height_px);
-  tdir_t best = 0;
-  int64_t best_pixels = 0;
+  std::vector<Page> pages;
+  uint16_t subs = 0;
+  toff_t* offsets = nullptr;
+  if (TIFFGetField(tiff, TIFFTAG_SUBIFD, &subs, &offsets) != 0 &&
+      offsets != nullptr) {
+    for (uint16_t i = 0; i < subs && i < kMaxReducedPages; ++i) {
+      if (offsets[i] != 0) pages.push_back({0, offsets[i]});
+    }
+  }
   for (tdir_t page = 1; page <= kMaxReducedPages; ++page) {
-    if (TIFFSetDirectory(tiff, page) == 0) break;
+    pages.push_back({page, 0});
+  }
+  std::optional<Page> best;
+  int64_t best_pixels = 0;
+  for (const Page& page : pages) {
+    if (!SetPage(tiff, page)) {
+      if (page.sub_directory == 0) break;  // the chain ends
+      continue;
+    }
     uint32_t type = 0;
     uint32_t w = 0;
     uint32_t h = 0;
@@ -268,7 +301,7 @@ tdir_t ReducedPageFor(TIFF* tiff, uint32_t width, uint32_t height,
         h >= height) {
       continue;
     }
-    if (best == 0 || int64_t{w} * h < best_pixels) {
+    if (!best || int64_t{w} * h < best_pixels) {
       best = page;
       best_pixels = int64_t{w} * h;
     }
@@ -444,9 +477,9 @@ DecodedImage DecodeTiff(std::span<const uint8_t> bytes, const DecodeHint& hint,
   const std::span<const uint8_t> own_icc = IccProfileOf(tiff);
   // Kept beyond the page, for a smaller copy that has none.
   const std::vector<uint8_t> icc(own_icc.begin(), own_icc.end());
-  if (const tdir_t page =
+  if (const std::optional<Page> page =
           ReducedPageFor(tiff, width, height, orientation, hint);
-      page != 0 && TIFFSetDirectory(tiff, page) != 0) {
+      page && SetPage(tiff, *page)) {
     // A smaller copy that is damaged anywhere (libtiff reads on past a bad
     // strip) leaves the picture itself to decode.
     options.ForgetErrors();
