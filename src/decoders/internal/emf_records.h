@@ -148,23 +148,13 @@ inline constexpr uint32_t kPaletteIndexFlag = 0x01;
 // A bitmap's colour table holds 16-bit indices of the selected palette.
 inline constexpr uint32_t kDibPalColors = 1;
 
-// SetROP2: how a pen or brush combines with what lies below.
+// SetROP2: how a pen or brush combines with what lies below, numbered from
+// kR2Black (1) to kR2White (16) as emf_colour.cpp's table lists them.
 enum : uint32_t {
   kR2Black = 1,
-  kR2NotMergePen = 2,
-  kR2MaskNotPen = 3,
-  kR2NotCopyPen = 4,
-  kR2MaskPenNot = 5,
-  kR2Not = 6,
   kR2XorPen = 7,
-  kR2NotMaskPen = 8,
-  kR2MaskPen = 9,
-  kR2NotXorPen = 10,
-  kR2Nop = 11,
-  kR2MergeNotPen = 12,
+  kR2Nop = 11,  // nothing drawn
   kR2CopyPen = 13,
-  kR2MergePenNot = 14,
-  kR2MergePen = 15,
   kR2White = 16,
 };
 
