@@ -220,6 +220,53 @@ TEST(EmfTest, ClipPathsCombineWithTheClipAsTheirModeSays) {
   }
 }
 
+TEST(EmfTest, GradientFillsShadeRectanglesAndTriangles) {
+  constexpr uint32_t kGradientFill = 118;
+  // A vertex: x, y, and 16-bit red, green, blue and alpha.
+  const auto vertex = [](int x, int y, Rgb c) {
+    return std::vector<uint32_t>{static_cast<uint32_t>(x),
+                                 static_cast<uint32_t>(y),
+                                 static_cast<uint32_t>(c.r << 8 | c.g << 24),
+                                 static_cast<uint32_t>(c.b << 8)};
+  };
+  struct Case {
+    const char* name;
+    uint32_t mode;
+    std::vector<std::vector<uint32_t>> vertices;
+    std::vector<uint32_t> indices;
+    std::vector<Probe> probes;  // within 8
+  };
+  const Rgb purple{128, 0, 128};
+  const Case cases[] = {
+      {"across",
+       0,
+       {vertex(0, 0, kRed), vertex(100, 60, kBlue)},
+       {0, 1},
+       {{2, 30, kRed}, {50, 30, purple}, {97, 30, kBlue}}},
+      {"down",
+       1,
+       {vertex(0, 0, kRed), vertex(100, 60, kBlue)},
+       {0, 1},
+       {{50, 1, kRed}, {50, 30, purple}, {50, 58, kBlue}}},
+      {"a triangle",
+       2,
+       {vertex(0, 0, kRed), vertex(100, 0, kGreen), vertex(0, 60, kBlue)},
+       {0, 1, 2},
+       {{0, 0, kRed}, {98, 0, kGreen}, {0, 59, kBlue}, {80, 50, kWhite}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint32_t> params = {
+        0, 0, 0, 0, static_cast<uint32_t>(c.vertices.size()), 1, c.mode};
+    for (const auto& v : c.vertices)
+      params.insert(params.end(), v.begin(), v.end());
+    params.insert(params.end(), c.indices.begin(), c.indices.end());
+    EmfWriter emf(100, 60);
+    emf.Record(kGradientFill, params);
+    ExpectProbes(DecodePictureBytes(emf.Finish()), c.probes, 8);
+  }
+}
+
 TEST(EmfTest, TextIsDrawnInItsBox) {
   EmfWriter emf(192, 96);
   emf.Record(kSetBkMode, {1});  // transparent

@@ -52,6 +52,9 @@ bool Player::Play(const Reader& r, uint32_t type) {
     case kPlgBlt:
       PlgBlt(r);
       return true;
+    case kGradientFill:
+      GradientFill(r);
+      return true;
     default:
       break;
   }

@@ -17,6 +17,7 @@
 #include <QPen>
 #include <QTransform>
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -177,6 +178,11 @@ class Player {
   void Bitmap(const Reader& r, uint32_t type);
   // A bitmap drawn onto a parallelogram, through its mask if it has one.
   void PlgBlt(const Reader& r);
+  // Rectangles shaded from one colour to another, or triangles shaded
+  // between the colours of their corners.
+  void GradientFill(const Reader& r);
+  void ShadeTriangle(const std::array<QPointF, 3>& corners,
+                     const std::array<QColor, 3>& colours);
   // Draws `source` of `image` into `blit`'s destination, mirrored where
   // that is.
   void DrawBitmap(QImage image, const Blit& blit,

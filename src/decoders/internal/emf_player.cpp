@@ -84,6 +84,7 @@ EmfLayout ScanEmf(std::span<const uint8_t> bytes) {
     }
     ++layout.records;
     const Reader rec(bytes.subspan(at, size));
+    if (type == emf::kGradientFill) layout.shaded_triangles = true;
     ForRecord("EMF", type, at, [&] {
       layout.largest_bitmap_pixels = std::max(
           layout.largest_bitmap_pixels, LargestBitmapPixels(rec, type, &plus));
@@ -113,10 +114,12 @@ DecodedImage DecodeEmf(std::span<const uint8_t> bytes, const DecodeHint& hint,
     RaiseInvalidPicture("EMF: its header's frame is empty");
   }
   const RasterSize size = MetafileRasterSize(layout.width, layout.height, hint);
-  // The picture, a bitmap with its mask and a mirrored copy of it, and the
-  // joined data of an EMF+ object spread over several records.
+  // The picture (twice when triangles are shaded on a copy of it), a bitmap
+  // with its mask and a mirrored copy of it, and the joined data of an EMF+
+  // object spread over several records.
   DecodeBudget::Lease lease = budget.Take(
-      MetafilePictureBytes(size) + 3 * layout.largest_bitmap_pixels * 4 +
+      MetafilePictureBytes(size) * (layout.shaded_triangles ? 2 : 1) +
+      3 * layout.largest_bitmap_pixels * 4 +
       (layout.continued_objects ? static_cast<int64_t>(bytes.size()) : 0));
   DecodedImage out = NewMetafilePicture(layout.width, layout.height, size);
   {

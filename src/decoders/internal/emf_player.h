@@ -35,6 +35,8 @@ struct EmfLayout {
   // Some EMF+ object is spread over several records: drawing joins their
   // data, at most the file's bytes.
   bool continued_objects = false;
+  // Some record shades triangles, which takes a picture-sized copy.
+  bool shaded_triangles = false;
 };
 
 // Reads the header and walks every record of the EMF `bytes` without

@@ -95,6 +95,7 @@ enum : uint32_t {
   kExtCreatePen = 95,
   kAlphaBlend = 114,
   kTransparentBlt = 116,
+  kGradientFill = 118,
 };
 
 // Every record starts with its type and its size in bytes.
