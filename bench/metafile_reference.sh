@@ -11,7 +11,9 @@
 # LibreOffice draws the picture at its logical size in the middle of an A4
 # page: that part of the page, the size read from the file's header as we
 # read it (a placeable WMF's box, an EMF's frame, a plain WMF's first
-# window extent), is cut out and brought to our size. Prints, per file, the mean absolute
+# window extent), is cut out and brought to our size. A plain WMF states
+# no size of its own, and LibreOffice fits it to the page: such files are
+# not compared fairly. Prints, per file, the mean absolute
 # difference (0-255) and the share of pixels more than 64 apart, DISAGREE
 # when that share passes 5 %, or the side that made nothing; then the
 # counts. Installs libreoffice-draw-nogui and python3-pil when missing.
