@@ -46,6 +46,8 @@ void Player::GradientFill(const Reader& r) {
   ApplyTransform();
   const size_t indices_at = kVerticesAt + size_t{vertices} * kVertexBytes;
   for (uint32_t s = 0; s < shapes; ++s) {
+    // One record may shade a great many shapes, each over the picture.
+    if (deadline_->Passed()) RaiseDrawingTooLong();
     std::array<uint32_t, 3> v{};
     for (size_t k = 0; k < corners; ++k) {
       v[k] = r.U32(indices_at + (size_t{s} * corners + k) * 4);

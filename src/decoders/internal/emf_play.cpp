@@ -7,6 +7,7 @@ namespace vg::decoders::decoders_internal::emf {
 
 Player::Player(const Header& header, QImage* image, const Deadline* deadline)
     : header_(header),
+      deadline_(deadline),
       painter_(image),
       emf_plus_(&painter_, &device_to_output_, deadline, &fonts_) {
   objects_.resize(size_t{header.handles} + 1);

@@ -211,6 +211,7 @@ class Player {
   }
 
   const Header header_;
+  const Deadline* deadline_;
   QPainter painter_;
   QTransform device_to_output_;
   OutlineFonts fonts_;
