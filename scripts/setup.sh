@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev libgl-dev fonts-liberation fonts-wqy-microhei
   libturbojpeg0-dev libjpeg62-turbo-dev
-  libsqlite3-dev liblcms2-dev libpng-dev libicu-dev
+  libsqlite3-dev liblcms2-dev libpng-dev zlib1g-dev libdeflate-dev libicu-dev
   libfreetype-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   dpkg-dev groff-base man-db desktop-file-utils appstream bash-completion

@@ -1,16 +1,20 @@
-// PNG through libpng: every layout against QtGui's reader of the same file,
-// the file streamed from disk, and damage.
+// PNG: every layout and filter against QtGui's reader of the same file, rows
+// inflated whole and a block at a time, the file streamed from disk, and
+// damage.
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "decoders/decode_picture.h"
 #include "decoders/internal/decode_budget.h"
 #include "decoders/internal/picture_format.h"
+#include "decoders/internal/png_decoder.h"
 #include "decoders/internal/qt_decoder.h"
 #include "picture_testutil.h"
 #include "platform/error.h"
@@ -115,6 +119,131 @@ TEST(PngDecodeTest, EveryLayoutDecodesAsQtGuiDecodesIt) {
           decoders_internal::SharedDecodeBudget());
       EXPECT_LE(MaxDifference(ours, by_qt), c.tolerance)
           << "hint " << hint.target_width_px;
+    }
+  }
+}
+
+// A 67 x 300 picture of random samples, which keeps every filter busy, in
+// more than one block of rows.
+PngSpec Noise(int color_type, int bit_depth, int channels) {
+  PngSpec spec;
+  spec.width = 67;
+  spec.height = 300;
+  spec.color_type = color_type;
+  spec.bit_depth = bit_depth;
+  std::mt19937 random(static_cast<unsigned>(color_type * 17 + bit_depth));
+  std::uniform_int_distribution<int> sample(0, (1 << bit_depth) - 1);
+  spec.samples.resize(size_t{67} * 300 * static_cast<size_t>(channels));
+  for (uint16_t& v : spec.samples) v = static_cast<uint16_t>(sample(random));
+  if (color_type == 3) {
+    for (int i = 0; i < (1 << bit_depth); ++i) {
+      spec.palette.push_back({i * 53 % 256, i * 19 % 256, 255 - i});
+    }
+    spec.palette_alpha = {0, 90, 255, 7};
+  }
+  return spec;
+}
+
+// Rows inflated whole (by libdeflate) and a block at a time (by zlib) are
+// the same rows.
+DecodedImage DecodeBothWays(const std::vector<uint8_t>& png) {
+  decoders_internal::DecodeBudget& budget =
+      decoders_internal::SharedDecodeBudget();
+  DecodedImage whole = decoders_internal::DecodePng(png, {}, budget);
+  EXPECT_EQ(whole.bgrx, decoders_internal::DecodePng(png, {}, budget, 0).bgrx);
+  return whole;
+}
+
+TEST(PngDecodeTest, EveryFilterOfEveryPixelSizeIsUndoneAsQtGuiUndoesIt) {
+  struct Layout {
+    const char* name;
+    int color_type;
+    int bit_depth;
+    int channels;
+    bool key;
+  };
+  const Layout layouts[] = {
+      {"grey 8", 0, 8, 1, false},          {"grey 2 with a key", 0, 2, 1, true},
+      {"grey alpha 8", 4, 8, 2, false},    {"RGB 8", 2, 8, 3, false},
+      {"RGB 8 with a key", 2, 8, 3, true}, {"RGBA 8", 6, 8, 4, false},
+      {"palette 4", 3, 4, 1, false},       {"RGBA 16", 6, 16, 4, false},
+  };
+  const int filters[] = {PNG_FILTER_NONE, PNG_FILTER_SUB,   PNG_FILTER_UP,
+                         PNG_FILTER_AVG,  PNG_FILTER_PAETH, PNG_ALL_FILTERS};
+  for (const Layout& layout : layouts) {
+    for (int filter : filters) {
+      SCOPED_TRACE(std::string(layout.name) + ", filters " +
+                   std::to_string(filter));
+      PngSpec spec =
+          Noise(layout.color_type, layout.bit_depth, layout.channels);
+      spec.filters = filter;
+      // Every other file in IDAT chunks of 97 bytes.
+      spec.idat_bytes = filter % 16 == 0 ? 97 : 0;
+      if (layout.key) {
+        spec.transparent.assign(spec.samples.begin(),
+                                spec.samples.begin() + layout.channels);
+      }
+      const std::vector<uint8_t> png = testing::EncodePng(spec);
+      const DecodedImage by_qt = decoders_internal::DecodeWithQt(
+          png, decoders_internal::PictureFormat::kPng, {},
+          decoders_internal::SharedDecodeBudget());
+      // 16-bit samples rounded to 8 by both, by different arithmetic.
+      EXPECT_LE(MaxDifference(DecodeBothWays(png), by_qt),
+                layout.bit_depth == 16 ? 1 : 0);
+    }
+  }
+}
+
+// Damage found only once the rows are inflated, whichever way they are.
+TEST(PngDecodeTest, RowsThatDoNotMatchTheHeaderAreRefusedOrCut) {
+  PngSpec spec = Noise(6, 8, 4);
+  spec.compression_level = 0;  // stored: the rows' bytes lie in the file
+  const std::vector<uint8_t> png = testing::EncodePng(spec);
+  const std::string idat = "IDAT";
+  const size_t data_at = static_cast<size_t>(
+      std::search(png.begin(), png.end(), idat.begin(), idat.end()) -
+      png.begin() + 4);
+  // IHDR's height (its CRC is not read), and the first row's filter type
+  // after the zlib header and the stored block's header.
+  auto with_height = [&](int height) {
+    std::vector<uint8_t> bytes = png;
+    bytes[22] = static_cast<uint8_t>(height >> 8);
+    bytes[23] = static_cast<uint8_t>(height);
+    return bytes;
+  };
+  std::vector<uint8_t> filter_5 = png;
+  filter_5[data_at + 2 + 5] = 5;
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> png;
+    const char* reason;  // "" when it decodes
+  };
+  const Case cases[] = {
+      {"a filter type of 5", filter_5, "PNG: bad adaptive filter value"},
+      {"a row fewer than the data holds", with_height(299), ""},
+      {"a row more", with_height(301), "PNG: Not enough image data"},
+  };
+  const DecodedImage by_qt = decoders_internal::DecodeWithQt(
+      png, decoders_internal::PictureFormat::kPng, {},
+      decoders_internal::SharedDecodeBudget());
+  for (const Case& c : cases) {
+    for (size_t whole : {decoders_internal::kPngWholeInflateBytes, size_t{0}}) {
+      SCOPED_TRACE(std::string(c.name) + (whole > 0 ? ", whole" : ", blocks"));
+      try {
+        const DecodedImage image = decoders_internal::DecodePng(
+            c.png, {}, decoders_internal::SharedDecodeBudget(), whole);
+        EXPECT_STREQ(c.reason, "");
+        // The rows the header counts, the rest of the data left unread.
+        ASSERT_EQ(image.height, 299);
+        EXPECT_TRUE(std::equal(image.bgrx.begin(), image.bgrx.end(),
+                               by_qt.bgrx.begin()));
+      } catch (const platform::Error& e) {
+        EXPECT_EQ(e.number(), platform::kErrInvalidPicture);
+        EXPECT_EQ(e.description().find(c.reason) != std::string::npos &&
+                      c.reason[0] != 0,
+                  true)
+            << e.description();
+      }
     }
   }
 }

@@ -563,6 +563,14 @@ std::vector<uint8_t> EncodePng(const PngSpec& spec) {
                  spec.icc.data(), static_cast<png_uint_32>(spec.icc.size()));
   }
   if (spec.gamma > 0) png_set_gAMA(png, info, spec.gamma);
+  if (spec.filters != 0)
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, spec.filters);
+  if (spec.compression_level >= 0) {
+    png_set_compression_level(png, spec.compression_level);
+  }
+  if (spec.idat_bytes > 0) {
+    png_set_compression_buffer_size(png, static_cast<size_t>(spec.idat_bytes));
+  }
   if (spec.chrm.size() == 8) {
     const std::vector<double>& c = spec.chrm;
     png_set_cHRM(png, info, c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]);

@@ -195,7 +195,10 @@ struct PngSpec {
   std::vector<double> chrm;
   // An sRGB chunk written after gAMA and cHRM, whatever they say.
   bool srgb_chunk = false;
-  std::vector<uint8_t> icc;  // iCCP's profile, empty for none
+  std::vector<uint8_t> icc;    // iCCP's profile, empty for none
+  int filters = 0;             // PNG_FILTER_* to choose from; 0: libpng's
+  int compression_level = -1;  // zlib's; 0 stores the rows as they are
+  int idat_bytes = 0;          // the largest IDAT chunk; 0: libpng's 8 KiB
 };
 
 // cHRM of sRGB, and of Adobe RGB (1998), for PngSpec::chrm.
