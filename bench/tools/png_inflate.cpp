@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
     made += rows.size();
   }
   libdeflate_free_decompressor(inflater);
-  std::printf("%.0f MB of rows: zlib %.3f s, libdeflate %.3f s\n", made / 1e6,
-              by_zlib, by_libdeflate);
+  std::printf("%.0f MB of rows: zlib %.3f s, libdeflate %.3f s\n",
+              static_cast<double>(made) / 1e6, by_zlib, by_libdeflate);
   return 0;
 }
