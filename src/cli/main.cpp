@@ -1,4 +1,8 @@
 // The command line alone, for builds without the window.
 #include "cli/command_line.h"
+#include "decoders/decode_picture.h"
 
-int main(int argc, char** argv) { return vg::cli::RunCommandLine(argc, argv); }
+int main(int argc, char** argv) {
+  vg::decoders::TuneAllocatorForBatches();
+  return vg::cli::RunCommandLine(argc, argv);
+}

@@ -200,12 +200,12 @@ struct DecodedImage {
 DecodedImage DecodePictureFile(std::u16string_view path,
                                const DecodeHint& hint = {});
 
-// Tunes the C library's allocator for a batch of decodes: large decode
-// buffers kept in one heap and reused from one picture to the next, and the
-// heap's first pages advised for 2 MB pages (decoders/internal/
-// jpeg_decoder.cpp says why and what it gained). The decoder process calls
-// it once, before any other thread starts; a program decoding in its own
-// process may too. Without it, decodes are slower, not wrong.
+// Tunes the C library's allocator for a batch of pictures: large buffers
+// kept in one heap and reused from one picture to the next, and the heap's
+// first pages advised for 2 MB pages (decoders/internal/batch_heap.cpp says
+// why and what it gained). The decoder process calls it once, before any
+// other thread starts, and so do the programs that draw and encode the
+// thumbnails of what it decodes. Without it, batches are slower, not wrong.
 void TuneAllocatorForBatches();
 
 // Decodes a picture held in memory; `bytes` is only read during the call.

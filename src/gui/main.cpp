@@ -9,6 +9,7 @@
 
 #include "app/form1.h"
 #include "cli/command_line.h"
+#include "decoders/decode_picture.h"
 #include "decoders/decoder_processes.h"
 #include "gui/desktop_clipboard.h"
 #include "gui/form1_window.h"
@@ -23,6 +24,9 @@ QString ToQString(const std::u16string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Each thumbnail's pictures and buffers are as large as the last one's:
+  // kept in the heap, not mapped afresh for each.
+  vg::decoders::TuneAllocatorForBatches();
   // The image readers' own warnings (a PNG's odd colour profile, a damaged
   // file) are noise here: every file that fails is reported by the batch.
   QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio=false"));
