@@ -10,16 +10,17 @@
 namespace vg::decoders::decoders_internal {
 namespace {
 
-constexpr uint8_t kFilterNone = 0;
-constexpr uint8_t kFilterSub = 1;
-constexpr uint8_t kFilterUp = 2;
-constexpr uint8_t kFilterAverage = 3;
-constexpr uint8_t kFilterPaeth = 4;
+// The filter types of a row, in the byte before it.
+enum FilterType : uint8_t {
+  kFilterNone,
+  kFilterSub,
+  kFilterUp,
+  kFilterAverage,
+  kFilterPaeth,
+};
 
-constexpr int kGrey = 0;
-constexpr int kRgb = 2;
-constexpr int kPalette = 3;
-constexpr int kGreyAlpha = 4;
+// IHDR's colour types (6, RGBA, is the rest).
+enum ColourType : int { kGrey = 0, kRgb = 2, kPalette = 3, kGreyAlpha = 4 };
 
 // The neighbour nearest to a + b - c; ties go to a, then b.
 inline uint8_t Paeth(int a, int b, int c) {
