@@ -163,10 +163,17 @@ TEST(PngDecodeTest, EveryFilterOfEveryPixelSizeIsUndoneAsQtGuiUndoesIt) {
     bool key;
   };
   const Layout layouts[] = {
-      {"grey 8", 0, 8, 1, false},          {"grey 2 with a key", 0, 2, 1, true},
-      {"grey alpha 8", 4, 8, 2, false},    {"RGB 8", 2, 8, 3, false},
-      {"RGB 8 with a key", 2, 8, 3, true}, {"RGBA 8", 6, 8, 4, false},
-      {"palette 4", 3, 4, 1, false},       {"RGBA 16", 6, 16, 4, false},
+      {"grey 8", 0, 8, 1, false},
+      {"grey 2 with a key", 0, 2, 1, true},
+      {"grey alpha 8", 4, 8, 2, false},
+      {"RGB 8", 2, 8, 3, false},
+      {"RGB 8 with a key", 2, 8, 3, true},
+      {"RGBA 8", 6, 8, 4, false},
+      {"palette 4", 3, 4, 1, false},
+      {"RGBA 16", 6, 16, 4, false},
+      {"grey 16 with a key", 0, 16, 1, true},
+      {"grey alpha 16", 4, 16, 2, false},
+      {"RGB 16 with a key", 2, 16, 3, true},
   };
   const int filters[] = {PNG_FILTER_NONE, PNG_FILTER_SUB,   PNG_FILTER_UP,
                          PNG_FILTER_AVG,  PNG_FILTER_PAETH, PNG_ALL_FILTERS};
@@ -188,8 +195,16 @@ TEST(PngDecodeTest, EveryFilterOfEveryPixelSizeIsUndoneAsQtGuiUndoesIt) {
           png, decoders_internal::PictureFormat::kPng, {},
           decoders_internal::SharedDecodeBudget());
       // 16-bit samples rounded to 8 by both, by different arithmetic.
-      EXPECT_LE(MaxDifference(DecodeBothWays(png), by_qt),
-                layout.bit_depth == 16 ? 1 : 0);
+      const DecodedImage ours = DecodeBothWays(png);
+      // QtGui 6.4 reads a 16-bit RGB picture with a transparent colour
+      // into colours of nothing like it: libpng alone is the reference.
+      if (layout.bit_depth != 16 || !layout.key || layout.channels != 3) {
+        EXPECT_LE(MaxDifference(ours, by_qt), layout.bit_depth == 16 ? 1 : 0);
+      }
+      // Interlaced, the same picture is read by libpng, to the same pixels.
+      spec.interlaced = true;
+      EXPECT_EQ(
+          MaxDifference(ours, DecodePictureBytes(testing::EncodePng(spec))), 0);
     }
   }
 }

@@ -293,8 +293,8 @@ void ReadRows(Session* s) {
   }
 }
 
-// The rows of a non-interlaced file of up to 8 bits a sample are inflated,
-// unfiltered and expanded here rather than by libpng. A picture whose rows
+// The rows of a non-interlaced file are inflated, unfiltered and expanded
+// here rather than by libpng. A picture whose rows
 // and file both fit in kPngWholeInflateBytes is inflated in one go by
 // libdeflate, three times as fast as zlib; a larger one is inflated by zlib
 // a block of rows at a time, so that it still takes a few rows of memory.
@@ -382,8 +382,7 @@ class Inflater {
 // What the fast reader needs to know of the file, when it can read it.
 std::optional<PngRowFormat> FastRowFormat(Session* s) {
   const Header& h = s->header;
-  if (h.passes != 1 || h.bit_depth > 8 ||
-      std::memcmp(s->source->tail + 4, "IDAT", 4) != 0) {
+  if (h.passes != 1 || std::memcmp(s->source->tail + 4, "IDAT", 4) != 0) {
     return std::nullopt;
   }
   PngRowFormat format;

@@ -1,7 +1,7 @@
 // Decodes PNG row by row, shrunk on the fly by a whole factor when the hint
-// leaves room for it: libpng reads the chunks, and the rows of the usual
-// files are inflated, unfiltered and expanded by png_rows. Internal to
-// vg::decoders.
+// leaves room for it: libpng reads the chunks, and the rows of
+// non-interlaced files are inflated, unfiltered and expanded by png_rows.
+// Internal to vg::decoders.
 //
 // Only the reduced picture and a few rows are held, so a PNG far larger
 // than the pixel limit makes a thumbnail in little memory. A file whose

@@ -194,7 +194,7 @@ PngRowExpander::PngRowExpander(const PngRowFormat& format) : format_(format) {
   const size_t bits = size_t{format.width} * static_cast<size_t>(samples) *
                       static_cast<size_t>(format.bit_depth);
   stored_bytes_ = (bits + 7) / 8;
-  filter_bpp_ = format.bit_depth < 8 ? 1 : samples;
+  filter_bpp_ = format.bit_depth < 8 ? 1 : samples * format.bit_depth / 8;
   channels_ = samples + (format.has_key ? 1 : 0);
   if (format.color_type == kPalette) {
     channels_ = format.palette_alpha.empty() ? 3 : 4;
@@ -220,6 +220,10 @@ void PngRowExpander::Expand(const uint8_t* row, uint8_t* out) const {
   const size_t width = format_.width;
   if (as_stored_) {
     std::memcpy(out, row, stored_bytes_);
+    return;
+  }
+  if (format_.bit_depth == 16) {
+    ExpandWide(row, out);
     return;
   }
   // Pixel x of a row of 1, 2 or 4 bits a sample: the first in the high bits.
@@ -260,6 +264,32 @@ void PngRowExpander::Expand(const uint8_t* row, uint8_t* out) const {
                              p[2] == format_.key[2]
                          ? 0
                          : 255;
+  }
+}
+
+void PngRowExpander::ExpandWide(const uint8_t* row, uint8_t* out) const {
+  // Rounded to the nearest of 256 levels, as libpng's png_set_scale_16
+  // rounds: (v * 255 + 32895) >> 16 is round(v / 257) for every v.
+  auto eight_bits = [](const uint8_t* p) {
+    const uint32_t v = uint32_t{p[0]} << 8 | p[1];
+    return static_cast<uint8_t>((v * 255 + 32895) >> 16);
+  };
+  const size_t samples = stored_bytes_ / 2;
+  if (!format_.has_key) {
+    for (size_t i = 0; i < samples; ++i) out[i] = eight_bits(row + i * 2);
+    return;
+  }
+  // Grey or RGB with a transparent colour, compared at 16 bits.
+  const size_t n = format_.color_type == kGrey ? 1 : 3;
+  for (size_t x = 0; x < format_.width; ++x) {
+    const uint8_t* p = row + x * n * 2;
+    bool transparent = true;
+    for (size_t c = 0; c < n; ++c) {
+      out[x * (n + 1) + c] = eight_bits(p + c * 2);
+      transparent =
+          transparent && (p[c * 2] << 8 | p[c * 2 + 1]) == format_.key[c];
+    }
+    out[x * (n + 1) + n] = transparent ? 0 : 255;
   }
 }
 

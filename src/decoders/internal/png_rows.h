@@ -1,8 +1,8 @@
 // The rows of a PNG as its pixel data inflates: filters undone, samples of
-// under 8 bits unpacked, palettes and tRNS expanded, the way libpng's
-// png_set_expand gives them. For non-interlaced files of 1 to 8 bits a
-// sample, the pictures PNG writers make nearly always; the rest are read
-// through libpng. Internal to vg::decoders.
+// under 8 bits unpacked and of 16 rounded to 8, palettes and tRNS expanded,
+// the way libpng's png_set_expand and png_set_scale_16 give them. For
+// non-interlaced files, the pictures PNG writers make nearly always;
+// interlaced ones are read through libpng. Internal to vg::decoders.
 #ifndef VG_DECODERS_INTERNAL_PNG_ROWS_H_
 #define VG_DECODERS_INTERNAL_PNG_ROWS_H_
 
@@ -23,7 +23,7 @@ bool UnfilterPngRow(uint8_t type, uint8_t* row, const uint8_t* prior,
 // What a row holds: IHDR's colour type and depth, and PLTE and tRNS.
 struct PngRowFormat {
   uint32_t width = 0;
-  int bit_depth = 8;   // 1, 2, 4 or 8
+  int bit_depth = 8;   // 1, 2, 4, 8 or 16
   int color_type = 2;  // 0 grey, 2 RGB, 3 palette, 4 grey + alpha, 6 RGBA
   std::span<const uint8_t> palette;        // R, G, B of each entry
   std::span<const uint8_t> palette_alpha;  // tRNS of a palette
@@ -49,6 +49,9 @@ class PngRowExpander {
   void Expand(const uint8_t* row, uint8_t* out) const;
 
  private:
+  // Expand for 16-bit samples.
+  void ExpandWide(const uint8_t* row, uint8_t* out) const;
+
   PngRowFormat format_;
   size_t stored_bytes_ = 0;
   int filter_bpp_ = 1;
