@@ -294,12 +294,12 @@ void ReadRows(Session* s) {
 }
 
 // The rows of a non-interlaced file are inflated, unfiltered and expanded
-// here rather than by libpng. A picture whose rows
-// and file both fit in kPngWholeInflateBytes is inflated in one go by
-// libdeflate, three times as fast as zlib; a larger one is inflated by zlib
-// a block of rows at a time, so that it still takes a few rows of memory.
-// The filters of 3- and 4-byte pixels are undone a pixel at a time. libpng
-// has read the header and stands at the first IDAT chunk's data.
+// here rather than by libpng. A picture whose rows and file both fit in
+// kPngWholeInflateBytes is inflated in one go by libdeflate, three times as
+// fast as zlib; a larger one is inflated by zlib a block of rows at a time,
+// so that it still takes a few rows of memory. The filters of 3- and 4-byte
+// pixels are undone a pixel at a time. libpng has read the header and
+// stands at the first IDAT chunk's data.
 
 // The data of the IDAT chunks one after the other.
 class IdatData {
