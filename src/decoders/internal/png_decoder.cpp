@@ -415,11 +415,16 @@ uint64_t FileBytes(const Source* source) {
   return static_cast<uint64_t>(info.st_size);
 }
 
-// Returns true when the picture's rows are inflated in one go.
-bool InflatesWhole(const Session* s, const PngRowFormat& format) {
+// Returns the room for a copy of the compressed data (the file's length)
+// when the picture's rows are inflated in one go, 0 when a block at a time.
+// Decided once, before the lease: a file that grows afterwards does not
+// change the way, nor take more than was leased.
+uint64_t WholeInflateCopyBytes(const Session* s, const PngRowFormat& format) {
   const size_t most = s->source->whole_inflate_bytes;
-  return FileBytes(s->source) <= most &&
-         StoredStride(format) <= most / s->header.height;
+  const uint64_t file_bytes = FileBytes(s->source);
+  const bool whole = file_bytes > 0 && file_bytes <= most &&
+                     StoredStride(format) <= most / s->header.height;
+  return whole ? file_bytes : 0;
 }
 
 // Inflates a whole zlib stream into `out` with libdeflate, its checksum
@@ -463,7 +468,8 @@ void DeliverStoredRows(Session* s, const PngRowExpander& expander,
   }
 }
 
-void ReadRowsInflating(Session* s, const PngRowFormat& format) {
+void ReadRowsInflating(Session* s, const PngRowFormat& format,
+                       uint64_t copy_bytes) {
   const PngRowExpander expander(format);
   const size_t stored = expander.stored_bytes();
   const size_t stride = stored + 1;
@@ -474,14 +480,14 @@ void ReadRowsInflating(Session* s, const PngRowFormat& format) {
   Allocate(zeros, stored);
   const uint8_t* above = zeros.data();
 
-  if (InflatesWhole(s, format)) {
+  if (copy_bytes > 0) {
     // The chunks' data where it lies when there is one chunk in memory,
     // else copied one after the other (a file's block is read again).
     std::span<const uint8_t> stream = data.Next();
     std::vector<uint8_t> joined;
     size_t length = 0;
     auto join = [&](std::span<const uint8_t> bytes) {
-      if (joined.empty()) Allocate(joined, FileBytes(s->source));
+      if (joined.empty()) Allocate(joined, static_cast<size_t>(copy_bytes));
       if (bytes.size() > joined.size() - length) {
         RaiseInvalidPicture("PNG: the file grew as it was read");
       }
@@ -705,12 +711,13 @@ DecodedImage Decode(Source* source, const DecodeHint& hint,
   // The fast reader's rows, inflated in one go with a copy of the file's
   // compressed data, or a block of them; the rows above them.
   int64_t fast_bytes = 0;
+  uint64_t copy_bytes = 0;
   if (fast_rows) {
-    fast_bytes =
-        InflatesWhole(s, *fast_rows)
-            ? static_cast<int64_t>(StoredStride(*fast_rows) * h.height +
-                                   FileBytes(source))
-            : static_cast<int64_t>(kInflateBlock);
+    copy_bytes = WholeInflateCopyBytes(s, *fast_rows);
+    fast_bytes = copy_bytes > 0
+                     ? static_cast<int64_t>(
+                           StoredStride(*fast_rows) * h.height + copy_bytes)
+                     : static_cast<int64_t>(kInflateBlock);
     fast_bytes += 2 * row_bytes;
   }
   lease =
@@ -743,7 +750,7 @@ DecodedImage Decode(Source* source, const DecodeHint& hint,
   s->converted = converted.data();
   s->whole = whole_rows.data();
   if (fast_rows) {
-    ReadRowsInflating(s, *fast_rows);
+    ReadRowsInflating(s, *fast_rows, copy_bytes);
   } else if (!Guarded(s, ReadRows)) {
     fail();
   }
