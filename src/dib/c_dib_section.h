@@ -34,37 +34,19 @@
 #include <memory>
 #include <string>
 
-#include "dib/internal/dib_section_core.h"
+#include "dib/dib_section_base.h"
 #include "platform/picture.h"
 
 namespace vg::dib {
 
-class cDIBSection {
+// Move-only, like its base; the members it shares with aDIBSection are
+// documented in dib/dib_section_base.h.
+class cDIBSection : public DibSectionBase {
  public:
-  cDIBSection() = default;
-  // Runs ClearUp.
-  ~cDIBSection() = default;
-  cDIBSection(const cDIBSection&) = delete;
-  cDIBSection& operator=(const cDIBSection&) = delete;
-  // Moves take the handles and leave the source like a new object; a move
-  // assignment releases what the target held first.
-  cDIBSection(cDIBSection&&) noexcept = default;
-  cDIBSection& operator=(cDIBSection&&) noexcept = default;
-
   // Puts a copy of the picture on the clipboard as a screen-compatible bitmap
   // (bAsDIB false); bAsDIB true only shows a message. Returns true when the
   // clipboard took the bitmap.
   bool CopyToClipboard(bool bAsDIB = true);
-
-  // Writes the 24-bit header for lWidth x lHeight (pixels) and creates a
-  // section through `lhDC` for the CALLER: its handle goes to hDib (0 on
-  // failure) and the caller deletes it; the object does not point at its
-  // pixels. Returns true when it was created. Raises error 6 when the row
-  // size or the image size overflows 32 bits (the header is then already
-  // written). Sizes <= 0 fail. Refused (false, hDib 0, nothing changed)
-  // while the object holds a section of its own, whose size the header must
-  // keep describing.
-  bool CreateDIB(int32_t lhDC, int32_t lWidth, int32_t lHeight, int32_t& hDib);
 
   // Creates a section of the size of picThis's bitmap and copies the bitmap
   // into it, converted to 24 bits and upright. Reports nothing: hDib() is
@@ -73,46 +55,10 @@ class cDIBSection {
   // created but unfilled (zero). May raise error 6 like Create.
   void CreateFromPicture(const platform::Picture& picThis);
 
-  // Releases what the object holds, then makes a memory context and a
-  // lWidth x lHeight section selected in it. Returns true when the object
-  // holds a section. Raises error 6 as CreateDIB; the new context then stays
-  // recorded (hdc() non-zero, no section) until the next ClearUp.
-  bool Create(int32_t lWidth, int32_t lHeight);
-
-  // Returns (Width()*3+3)&~3: the bytes of one row. Raises error 6 when that
-  // overflows 32 bits (widths above 715 827 881).
-  int32_t BytesPerScanLine() const;
-  // Returns the width and height (pixels) last written to the header.
-  int32_t Width() const;
-  int32_t Height() const;
-
-  // BitBlt(hdc(), 0, 0, w, h, lhDC, lSrcLeft, lSrcTop, eRop), where a
-  // negative lSrcWidth / lSrcHeight means Width() / Height(). The destination
-  // is always the section's top-left corner. Failures are ignored.
-  void LoadPictureBlt(int32_t lhDC, int32_t lSrcLeft = 0, int32_t lSrcTop = 0,
-                      int32_t lSrcWidth = -1, int32_t lSrcHeight = -1,
-                      uint32_t eRop = 0xCC0020);
-
-  // BitBlt(lhDC, lDestLeft, lDestTop, w, h, hdc(), lSrcLeft, lSrcTop, eRop),
-  // where a negative lDestWidth / lDestHeight means Width() / Height(). No
-  // stretching. Failures are ignored.
-  void PaintPicture(int32_t lhDC, int32_t lDestLeft = 0, int32_t lDestTop = 0,
-                    int32_t lDestWidth = -1, int32_t lDestHeight = -1,
-                    int32_t lSrcLeft = 0, int32_t lSrcTop = 0,
-                    uint32_t eRop = 0xCC0020);
-
-  // Returns the memory context, the section, the pixel address (0 if none).
-  int32_t hdc() const;
-  int32_t hDib() const;
-  uintptr_t DIBSectionBitsPtr() const;
+  using DibSectionBase::PaintPicture;
 
   // Fills the pixels with random bytes (bGray: equal blue, green and red).
   void RandomiseBits(bool bGray = false);
-
-  // Selects the saved bitmap back, deletes the section and the context, and
-  // zeroes the handles and the pixel address. Width()/Height() keep their
-  // values. Safe to call any number of times.
-  void ClearUp();
 
   // Returns a new section of lNewWidth x lNewHeight holding this picture
   // resampled bilinearly (note: height first).
@@ -123,15 +69,8 @@ class cDIBSection {
   bool SaveJPG(cDIBSection& cDib, const std::u16string& sFile,
                int32_t lQuality = 90);
 
-  // Returns the pixels (the lowest address, the bottom row), nullptr if none.
-  uint8_t* Bits() const;
-  // Returns the 40-byte header last passed to the platform.
-  const platform::BITMAPINFOHEADER& BitmapInfo() const;
-
  private:
   void ResampleBits(cDIBSection& cDibTo);
-
-  dib_internal::DibSectionCore core_;
 };
 
 }  // namespace vg::dib

@@ -2,7 +2,7 @@
 //
 // What both savers do with the library record: release it on every way out
 // of the saver, and fill it from a DIB section. Written against what a DIB
-// section offers (aDIBSection and cDIBSection share no base class), so that
+// section offers (aDIBSection and cDIBSection, by their common base), so that
 // the JPEG writer needs nothing of the bitmap classes, which build on it.
 #ifndef VG_JPEG_DIB_RECORD_H_
 #define VG_JPEG_DIB_RECORD_H_

@@ -1,11 +1,11 @@
-#include "dib/internal/dib_section_core.h"
+#include "dib/dib_section_base.h"
 
 #include <cstdint>
 #include <utility>
 
 #include "platform/error.h"
 
-namespace vg::dib::dib_internal {
+namespace vg::dib {
 namespace {
 
 namespace gdi = ::vg::platform;
@@ -21,14 +21,14 @@ int32_t RowBytes(int32_t width) {
 
 }  // namespace
 
-DibSectionCore::DibSectionCore(DibSectionCore&& other) noexcept
+DibSectionBase::DibSectionBase(DibSectionBase&& other) noexcept
     : hDib_(std::exchange(other.hDib_, 0)),
       hSavedBitmap_(std::exchange(other.hSavedBitmap_, 0)),
       hdc_(std::exchange(other.hdc_, 0)),
       bits_(std::exchange(other.bits_, nullptr)),
       tBitmapInfo(std::exchange(other.tBitmapInfo, {})) {}
 
-DibSectionCore& DibSectionCore::operator=(DibSectionCore&& other) noexcept {
+DibSectionBase& DibSectionBase::operator=(DibSectionBase&& other) noexcept {
   if (this != &other) {
     ClearUp();
     hDib_ = std::exchange(other.hDib_, 0);
@@ -40,11 +40,11 @@ DibSectionCore& DibSectionCore::operator=(DibSectionCore&& other) noexcept {
   return *this;
 }
 
-int32_t DibSectionCore::BytesPerScanLine() const {
+int32_t DibSectionBase::BytesPerScanLine() const {
   return RowBytes(tBitmapInfo.biWidth);
 }
 
-gdi::HBITMAP DibSectionCore::MakeSection(int32_t lhDC, int32_t lWidth,
+gdi::HBITMAP DibSectionBase::MakeSection(int32_t lhDC, int32_t lWidth,
                                          int32_t lHeight, uint8_t** bits) {
   tBitmapInfo.biSize = sizeof(gdi::BITMAPINFOHEADER);
   tBitmapInfo.biWidth = lWidth;
@@ -71,7 +71,7 @@ gdi::HBITMAP DibSectionCore::MakeSection(int32_t lhDC, int32_t lWidth,
   return section;
 }
 
-bool DibSectionCore::CreateDIB(int32_t lhDC, int32_t lWidth, int32_t lHeight,
+bool DibSectionBase::CreateDIB(int32_t lhDC, int32_t lWidth, int32_t lHeight,
                                int32_t& hDib) {
   // A section made for the caller belongs to the caller: the object neither
   // points at its pixels nor changes the size it reports while it holds a
@@ -85,7 +85,7 @@ bool DibSectionCore::CreateDIB(int32_t lhDC, int32_t lWidth, int32_t lHeight,
   return hDib != 0;
 }
 
-bool DibSectionCore::Create(int32_t lWidth, int32_t lHeight) {
+bool DibSectionBase::Create(int32_t lWidth, int32_t lHeight) {
   ClearUp();
   hdc_ = gdi::CreateCompatibleDC(0);
   if (hdc_ == 0) return false;
@@ -103,7 +103,7 @@ bool DibSectionCore::Create(int32_t lWidth, int32_t lHeight) {
   return false;
 }
 
-void DibSectionCore::CreateFromBitmap(gdi::HBITMAP bitmap) {
+void DibSectionBase::CreateFromBitmap(gdi::HBITMAP bitmap) {
   gdi::BITMAP record{};
   gdi::GetObjectA(bitmap, sizeof(record), &record);
   if (!Create(record.bmWidth, record.bmHeight)) return;
@@ -119,7 +119,7 @@ void DibSectionCore::CreateFromBitmap(gdi::HBITMAP bitmap) {
   gdi::DeleteDC(source);
 }
 
-void DibSectionCore::LoadPictureBlt(int32_t lhDC, int32_t lSrcLeft,
+void DibSectionBase::LoadPictureBlt(int32_t lhDC, int32_t lSrcLeft,
                                     int32_t lSrcTop, int32_t lSrcWidth,
                                     int32_t lSrcHeight, uint32_t eRop) {
   const int32_t w = lSrcWidth >= 0 ? lSrcWidth : Width();
@@ -127,7 +127,7 @@ void DibSectionCore::LoadPictureBlt(int32_t lhDC, int32_t lSrcLeft,
   gdi::BitBlt(hdc_, 0, 0, w, h, lhDC, lSrcLeft, lSrcTop, eRop);
 }
 
-void DibSectionCore::PaintPicture(int32_t lhDC, int32_t lDestLeft,
+void DibSectionBase::PaintPicture(int32_t lhDC, int32_t lDestLeft,
                                   int32_t lDestTop, int32_t lDestWidth,
                                   int32_t lDestHeight, int32_t lSrcLeft,
                                   int32_t lSrcTop, uint32_t eRop) {
@@ -136,7 +136,11 @@ void DibSectionCore::PaintPicture(int32_t lhDC, int32_t lDestLeft,
   gdi::BitBlt(lhDC, lDestLeft, lDestTop, w, h, hdc_, lSrcLeft, lSrcTop, eRop);
 }
 
-void DibSectionCore::ClearUp() noexcept {
+uintptr_t DibSectionBase::DIBSectionBitsPtr() const {
+  return reinterpret_cast<uintptr_t>(bits_);
+}
+
+void DibSectionBase::ClearUp() noexcept {
   if (hdc_ != 0) {
     if (hDib_ != 0) {
       gdi::SelectObject(hdc_, hSavedBitmap_);
@@ -150,4 +154,4 @@ void DibSectionCore::ClearUp() noexcept {
   bits_ = nullptr;
 }
 
-}  // namespace vg::dib::dib_internal
+}  // namespace vg::dib
