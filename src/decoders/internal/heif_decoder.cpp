@@ -15,6 +15,7 @@
 
 #include "decoders/internal/decode_budget.h"
 #include "decoders/internal/icc_transform.h"
+#include "decoders/internal/library_handle.h"
 #include "decoders/internal/picture_error.h"
 #include "decoders/internal/upright_builder.h"
 #include "platform/error.h"
@@ -56,62 +57,19 @@ class FilledHeapBlocks {
   static inline int users_ = 0;
 };
 
-class Context {
- public:
-  Context() : context_(heif_context_alloc()) {
-    if (context_ == nullptr) RaisePictureError(platform::kErrOutOfMemory);
-  }
-  Context(const Context&) = delete;
-  Context& operator=(const Context&) = delete;
-  ~Context() { heif_context_free(context_); }
-  heif_context* get() const { return context_; }
+using Context = LibraryHandle<heif_context, heif_context_free>;
+using ImageHandle = LibraryHandle<heif_image_handle, heif_image_handle_release>;
+using Image = LibraryHandle<heif_image, heif_image_release>;
+using DecodingOptions =
+    LibraryHandle<heif_decoding_options, heif_decoding_options_free>;
 
- private:
-  heif_context* context_;
-};
-
-class ImageHandle {
- public:
-  ImageHandle() = default;
-  ImageHandle(ImageHandle&& other) noexcept
-      : handle_(std::exchange(other.handle_, nullptr)) {}
-  ImageHandle(const ImageHandle&) = delete;
-  ImageHandle& operator=(const ImageHandle&) = delete;
-  ImageHandle& operator=(ImageHandle&&) = delete;
-  ~ImageHandle() { heif_image_handle_release(handle_); }
-  heif_image_handle** out() { return &handle_; }
-  heif_image_handle* get() const { return handle_; }
-
- private:
-  heif_image_handle* handle_ = nullptr;
-};
-
-class Image {
- public:
-  Image() = default;
-  Image(const Image&) = delete;
-  Image& operator=(const Image&) = delete;
-  ~Image() { heif_image_release(image_); }
-  heif_image** out() { return &image_; }
-  heif_image* get() const { return image_; }
-
- private:
-  heif_image* image_ = nullptr;
-};
-
-class DecodingOptions {
- public:
-  DecodingOptions() : options_(heif_decoding_options_alloc()) {
-    if (options_ == nullptr) RaisePictureError(platform::kErrOutOfMemory);
-  }
-  DecodingOptions(const DecodingOptions&) = delete;
-  DecodingOptions& operator=(const DecodingOptions&) = delete;
-  ~DecodingOptions() { heif_decoding_options_free(options_); }
-  heif_decoding_options* get() const { return options_; }
-
- private:
-  heif_decoding_options* options_;
-};
+// Returns `object`, which libheif has just made; raises error 7 when it
+// could not.
+template <class T>
+T* Made(T* object) {
+  if (object == nullptr) RaisePictureError(platform::kErrOutOfMemory);
+  return object;
+}
 
 // libheif's own words: "Invalid input: No 'ftyp' box", "Unsupported
 // feature: Unsupported codec"...
@@ -225,7 +183,7 @@ DecodedImage DecodeHandle(heif_image_handle* handle, const IccTransform& icc,
   DecodeBudget::Lease lease = budget.Take(
       working_bytes + UprightBuilder::HeldBytes(width, height, factor, 1));
 
-  DecodingOptions options;
+  DecodingOptions options(Made(heif_decoding_options_alloc()));
   options.get()->ignore_transformations = 0;
   options.get()->convert_hdr_to_8bit = 1;
   Image image;
@@ -316,7 +274,7 @@ DecodedImage DecodeHeif(std::span<const uint8_t> bytes, const DecodeHint& hint,
                             ? "AVIF: no AV1 decoder installed"
                             : "HEIF: no HEVC decoder installed");
   }
-  Context context;
+  Context context(Made(heif_context_alloc()));
   // Checked by libheif against the stored size of every image it reads.
   heif_context_set_maximum_image_size_limit(context.get(), kMaxPictureSidePx);
   // The decodes of a batch already run on every core.

@@ -2,27 +2,33 @@
 
 #include <lcms2.h>
 
+#include <array>
+#include <cstddef>
 #include <cstdlib>
 #include <utility>
 #include <vector>
 
+#include "decoders/internal/library_handle.h"
+
 namespace vg::decoders::decoders_internal {
 namespace {
 
-// Closes a LittleCMS profile at the end of a scope.
-class ProfileHandle {
- public:
-  explicit ProfileHandle(cmsHPROFILE profile) : profile_(profile) {}
-  ProfileHandle(const ProfileHandle&) = delete;
-  ProfileHandle& operator=(const ProfileHandle&) = delete;
-  ~ProfileHandle() {
-    if (profile_ != nullptr) cmsCloseProfile(profile_);
-  }
-  cmsHPROFILE get() const { return profile_; }
+// A LittleCMS profile, closed at the end of a scope.
+using ProfileHandle = LibraryHandle<void, cmsCloseProfile>;
 
- private:
-  cmsHPROFILE profile_;
+// What each IccInput is to LittleCMS: the colour space its profile must
+// describe and the pixel format, in the order of the enumeration.
+struct InputLayout {
+  cmsColorSpaceSignature space;
+  cmsUInt32Number format;
 };
+constexpr std::array<InputLayout, 4> kInputLayouts = {{
+    {cmsSigRgbData, TYPE_BGRA_8},       // kBgrx
+    {cmsSigCmykData, TYPE_CMYK_8},      // kCmyk
+    {cmsSigCmykData, TYPE_CMYK_8_REV},  // kCmykInverted
+    {cmsSigGrayData, TYPE_GRAY_8},      // kGray
+}};
+static_assert(static_cast<size_t>(IccInput::kGray) + 1 == kInputLayouts.size());
 
 // Returns true when `transform` (from TYPE_BGRA_8 or TYPE_GRAY_8 to
 // TYPE_BGRA_8) moves no sample by more than one level: every grey, each
@@ -102,25 +108,9 @@ IccTransform IccTransform::ToSrgb(std::span<const uint8_t> profile,
   // Held as a plain number: a profile may name a colour space that the
   // enumeration does not list, and such a value must not live in the enum.
   const auto space = static_cast<uint32_t>(cmsGetColorSpace(source.get()));
-  cmsUInt32Number in_format = 0;
-  switch (input) {
-    case IccInput::kBgrx:
-      if (space != static_cast<uint32_t>(cmsSigRgbData)) return result;
-      in_format = TYPE_BGRA_8;
-      break;
-    case IccInput::kCmyk:
-      if (space != static_cast<uint32_t>(cmsSigCmykData)) return result;
-      in_format = TYPE_CMYK_8;
-      break;
-    case IccInput::kCmykInverted:
-      if (space != static_cast<uint32_t>(cmsSigCmykData)) return result;
-      in_format = TYPE_CMYK_8_REV;
-      break;
-    case IccInput::kGray:
-      if (space != static_cast<uint32_t>(cmsSigGrayData)) return result;
-      in_format = TYPE_GRAY_8;
-      break;
-  }
+  const InputLayout& layout = kInputLayouts[static_cast<size_t>(input)];
+  if (space != static_cast<uint32_t>(layout.space)) return result;
+  const cmsUInt32Number in_format = layout.format;
   ProfileHandle srgb(cmsCreate_sRGBProfile());
   if (srgb.get() == nullptr) return result;
   result.transform_ = cmsCreateTransform(source.get(), in_format, srgb.get(),

@@ -13,6 +13,7 @@
 #include "decoders/internal/decode_budget.h"
 #include "decoders/internal/exif_orientation.h"
 #include "decoders/internal/jpeg_decoder.h"
+#include "decoders/internal/library_handle.h"
 #include "decoders/internal/orientation.h"
 #include "decoders/internal/picture_error.h"
 #include "decoders/internal/upright_builder.h"
@@ -24,20 +25,9 @@ namespace {
 // What libraw may allocate for the sensor data of one file.
 constexpr unsigned kMaxRawMemoryMib = 1024;
 
-// Frees libraw's developed picture at the end of a scope.
-class ProcessedImage {
- public:
-  explicit ProcessedImage(libraw_processed_image_t* image) : image_(image) {}
-  ProcessedImage(const ProcessedImage&) = delete;
-  ProcessedImage& operator=(const ProcessedImage&) = delete;
-  ~ProcessedImage() {
-    if (image_ != nullptr) LibRaw::dcraw_clear_mem(image_);
-  }
-  const libraw_processed_image_t* get() const { return image_; }
-
- private:
-  libraw_processed_image_t* image_;
-};
+// libraw's developed picture, freed at the end of a scope.
+using ProcessedImage =
+    LibraryHandle<libraw_processed_image_t, &LibRaw::dcraw_clear_mem>;
 
 // Returns the orientation that the JPEG `jpeg` states in its EXIF block,
 // 1 when it states none.

@@ -16,6 +16,7 @@
 
 #include "decoders/internal/decode_budget.h"
 #include "decoders/internal/icc_transform.h"
+#include "decoders/internal/library_handle.h"
 #include "decoders/internal/orientation.h"
 #include "decoders/internal/picture_error.h"
 #include "decoders/internal/tiff_sample_reader.h"
@@ -101,15 +102,15 @@ int KeepFirstError(TIFF*, void* first_error, const char*, const char* format,
 class OpenOptions {
  public:
   OpenOptions() : options_(TIFFOpenOptionsAlloc()) {
-    if (options_ == nullptr) RaisePictureError(platform::kErrOutOfMemory);
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options_, kMaxTiffAllocationBytes);
-    TIFFOpenOptionsSetErrorHandlerExtR(options_, KeepFirstError, &first_error_);
-    TIFFOpenOptionsSetWarningHandlerExtR(options_, IgnoreMessage, nullptr);
+    if (get() == nullptr) RaisePictureError(platform::kErrOutOfMemory);
+    TIFFOpenOptionsSetMaxSingleMemAlloc(get(), kMaxTiffAllocationBytes);
+    TIFFOpenOptionsSetErrorHandlerExtR(get(), KeepFirstError, &first_error_);
+    TIFFOpenOptionsSetWarningHandlerExtR(get(), IgnoreMessage, nullptr);
   }
+  // libtiff keeps the address of first_error_: not to be copied or moved.
   OpenOptions(const OpenOptions&) = delete;
   OpenOptions& operator=(const OpenOptions&) = delete;
-  ~OpenOptions() { TIFFOpenOptionsFree(options_); }
-  TIFFOpenOptions* get() const { return options_; }
+  TIFFOpenOptions* get() const { return options_.get(); }
 
   // Whether libtiff reported an error since the last ForgetErrors.
   bool HasErrors() const { return !first_error_.empty(); }
@@ -124,27 +125,17 @@ class OpenOptions {
   }
 
  private:
-  TIFFOpenOptions* options_;
+  LibraryHandle<TIFFOpenOptions, TIFFOpenOptionsFree> options_;
   std::string first_error_;
 };
 
-// Closes the TIFF at the end of a scope.
-class TiffHandle {
- public:
-  TiffHandle(MemoryFile* file, const OpenOptions& options)
-      : tiff_(TIFFClientOpenExt("picture", "r", file, ReadProc, WriteProc,
-                                SeekProc, CloseProc, SizeProc, MapProc,
-                                UnmapProc, options.get())) {}
-  TiffHandle(const TiffHandle&) = delete;
-  TiffHandle& operator=(const TiffHandle&) = delete;
-  ~TiffHandle() {
-    if (tiff_ != nullptr) TIFFClose(tiff_);
-  }
-  TIFF* get() const { return tiff_; }
-
- private:
-  TIFF* tiff_;
-};
+// A TIFF that libtiff reads from `file`, closed at the end of a scope.
+using TiffHandle = LibraryHandle<TIFF, TIFFClose>;
+TiffHandle OpenTiff(MemoryFile* file, const OpenOptions& options) {
+  return TiffHandle(TIFFClientOpenExt("picture", "r", file, ReadProc, WriteProc,
+                                      SeekProc, CloseProc, SizeProc, MapProc,
+                                      UnmapProc, options.get()));
+}
 
 // Ends libtiff's RGBA reading at the end of a scope.
 class RgbaImage {
@@ -469,7 +460,7 @@ DecodedImage DecodeTiff(std::span<const uint8_t> bytes, const DecodeHint& hint,
                         DecodeBudget& budget) {
   MemoryFile file{bytes.data(), bytes.size(), 0};
   OpenOptions options;
-  TiffHandle handle(&file, options);
+  const TiffHandle handle = OpenTiff(&file, options);
   TIFF* tiff = handle.get();
   if (tiff == nullptr) options.Refuse("cannot be opened");
   const auto [width, height] = CheckedSizeOf(tiff, options);
