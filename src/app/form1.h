@@ -51,6 +51,8 @@ class TextBox {
       : owner_(owner), id_(id), text_(std::move(text)) {}
   const std::u16string& text() const { return text_; }
   void set_text(std::u16string text);
+  // The control whose change set_text announces.
+  Control id() const { return id_; }
 
  private:
   Form1* owner_;

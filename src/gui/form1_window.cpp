@@ -248,6 +248,7 @@ QLineEdit* Form1Window::addTextBox(app::TextBox* box, const char* name, int x,
   edit->setGeometry(x, y, w, h);
   connect(edit, &QLineEdit::textEdited, this,
           [box](const QString& text) { box->set_text(FromQString(text)); });
+  text_boxes_.emplace_back(box, edit);
   return edit;
 }
 
@@ -323,28 +324,15 @@ void Form1Window::closeEvent(QCloseEvent* event) {
 }
 
 void Form1Window::onControlChanged(app::Control control) {
-  auto sync_text = [](QLineEdit* edit, const app::TextBox& box) {
-    QString text = ToQString(box.text());
+  for (const auto& [box, edit] : text_boxes_) {
+    if (box->id() != control) continue;
+    const QString text = ToQString(box->text());
     if (edit->text() != text) edit->setText(text);
-  };
+    return;
+  }
   switch (control) {
     case app::Control::kCaption:
       setWindowTitle(ToQString(form_->caption()));
-      break;
-    case app::Control::kText1:
-      sync_text(text1_, form_->Text1);
-      break;
-    case app::Control::kText2:
-      sync_text(text2_, form_->Text2);
-      break;
-    case app::Control::kLargeur:
-      sync_text(largeur_, form_->Largeur);
-      break;
-    case app::Control::kPetite:
-      sync_text(petite_, form_->petite);
-      break;
-    case app::Control::kGrande:
-      sync_text(grande_, form_->grande);
       break;
     case app::Control::kOption:
       if (option1_->isChecked() != form_->Option1()) {
@@ -364,6 +352,8 @@ void Form1Window::onControlChanged(app::Control control) {
       command4_->setEnabled(!form_->running());
       command5_->setEnabled(!form_->running());
       break;
+    default:
+      break;  // a text box, above
   }
 }
 

@@ -9,6 +9,8 @@
 #include <QWidget>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/form1.h"
 
@@ -68,6 +70,8 @@ class Form1Window : public QWidget {
   QLineEdit* largeur_ = nullptr;
   QLineEdit* petite_ = nullptr;
   QLineEdit* grande_ = nullptr;
+  // Every text box and its model, as addTextBox made them.
+  std::vector<std::pair<const app::TextBox*, QLineEdit*>> text_boxes_;
   QRadioButton* option1_ = nullptr;
   QRadioButton* option2_ = nullptr;
   QPushButton* command4_ = nullptr;

@@ -1,4 +1,5 @@
 #include <QImage>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdlib>
@@ -63,53 +64,26 @@ bool Player::PlayObject(const Reader& r, uint32_t type) {
 
 void Player::SelectObject(uint32_t index) {
   if (index & kStockObject) {
-    switch (index & ~kStockObject) {
-      case kWhiteBrush:
-        state_.brush = QBrush(QColor(255, 255, 255));
-        break;
-      case kLtGrayBrush:
-        state_.brush = QBrush(QColor(192, 192, 192));
-        break;
-      case kGrayBrush:
-        state_.brush = QBrush(QColor(128, 128, 128));
-        break;
-      case kDkGrayBrush:
-        state_.brush = QBrush(QColor(64, 64, 64));
-        break;
-      case kBlackBrush:
-      case kDcBrush:
-        state_.brush = QBrush(QColor(0, 0, 0));
-        break;
-      case kNullBrush:
-        state_.brush = QBrush(Qt::NoBrush);
-        break;
-      case kWhitePen:
-        state_.pen = QPen(QColor(255, 255, 255), 0);
-        break;
-      case kBlackPen:
-      case kDcPen:
-        state_.pen = QPen(QColor(0, 0, 0), 0);
-        break;
-      case kNullPen:
-        state_.pen = QPen(Qt::NoPen);
-        break;
-      case kOemFixedFont:
-      case kAnsiFixedFont:
-      case kAnsiVarFont:
-      case kSystemFont:
-      case kDeviceDefaultFont:
-      case kSystemFixedFont:
-      case kDefaultGuiFont: {
-        const uint32_t stock = index & ~kStockObject;
-        state_.font = Font();
-        state_.font.request.face = u"Arial";
-        state_.font.request.fixed_pitch = stock == kOemFixedFont ||
-                                          stock == kAnsiFixedFont ||
-                                          stock == kSystemFixedFont;
-        break;
-      }
-      default:
-        break;
+    // The stock brushes from kWhiteBrush to kBlackBrush, by their grey.
+    static constexpr std::array<int, 5> kBrushGrey = {255, 192, 128, 64, 0};
+    const uint32_t stock = index & ~kStockObject;
+    if (stock <= kBlackBrush || stock == kDcBrush) {
+      const int grey = stock == kDcBrush ? 0 : kBrushGrey[stock];
+      state_.brush = QBrush(QColor(grey, grey, grey));
+    } else if (stock == kNullBrush) {
+      state_.brush = QBrush(Qt::NoBrush);
+    } else if (stock == kWhitePen || stock == kBlackPen || stock == kDcPen) {
+      const int grey = stock == kWhitePen ? 255 : 0;
+      state_.pen = QPen(QColor(grey, grey, grey), 0);
+    } else if (stock == kNullPen) {
+      state_.pen = QPen(Qt::NoPen);
+    } else if (stock >= kOemFixedFont && stock <= kDefaultGuiFont &&
+               stock != kDefaultPalette) {
+      state_.font = Font();
+      state_.font.request.face = u"Arial";
+      state_.font.request.fixed_pitch = stock == kOemFixedFont ||
+                                        stock == kAnsiFixedFont ||
+                                        stock == kSystemFixedFont;
     }
     return;
   }

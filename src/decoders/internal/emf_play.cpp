@@ -159,44 +159,44 @@ void Player::ModifyWorld(const Reader& r, uint32_t type) {
   if (mode == kMwtSet) state_.world = x;
 }
 
+namespace {
+
+// The mapping modes of a fixed unit, y upward: one logical unit is
+// `millimetres` / `parts` mm.
+struct FixedMapping {
+  int mode;
+  double millimetres;
+  double parts;
+};
+constexpr FixedMapping kFixedMappings[] = {
+    {kMmLoMetric, 1, 10},              // 0.1 mm
+    {kMmHiMetric, 1, 100},             // 0.01 mm
+    {kMmLoEnglish, kMmPerInch, 100},   // 0.01 inch
+    {kMmHiEnglish, kMmPerInch, 1000},  // 0.001 inch
+    {kMmTwips, kMmPerInch, 1440},      // 1/1440 inch
+};
+
+}  // namespace
+
 QTransform Player::Page() const {
   double sx = 1;
   double sy = 1;
-  switch (state_.map_mode) {
-    case kMmLoMetric:
-      sx = px_per_mm_x_ / 10;
-      sy = -px_per_mm_y_ / 10;
-      break;
-    case kMmHiMetric:
-      sx = px_per_mm_x_ / 100;
-      sy = -px_per_mm_y_ / 100;
-      break;
-    case kMmLoEnglish:
-      sx = px_per_mm_x_ * kMmPerInch / 100;
-      sy = -px_per_mm_y_ * kMmPerInch / 100;
-      break;
-    case kMmHiEnglish:
-      sx = px_per_mm_x_ * kMmPerInch / 1000;
-      sy = -px_per_mm_y_ * kMmPerInch / 1000;
-      break;
-    case kMmTwips:
-      sx = px_per_mm_x_ * kMmPerInch / 1440;
-      sy = -px_per_mm_y_ * kMmPerInch / 1440;
-      break;
-    case kMmIsotropic:
-    case kMmAnisotropic:
-      if (state_.window_ext.width() != 0 && state_.window_ext.height() != 0) {
-        sx = state_.viewport_ext.width() / state_.window_ext.width();
-        sy = state_.viewport_ext.height() / state_.window_ext.height();
-      }
-      if (state_.map_mode == kMmIsotropic) {
-        const double s = std::min(std::abs(sx), std::abs(sy));
-        sx = std::copysign(s, sx);
-        sy = std::copysign(s, sy);
-      }
-      break;
-    default:
-      break;
+  for (const FixedMapping& fixed : kFixedMappings) {
+    if (state_.map_mode == fixed.mode) {
+      sx = px_per_mm_x_ * fixed.millimetres / fixed.parts;
+      sy = -px_per_mm_y_ * fixed.millimetres / fixed.parts;
+    }
+  }
+  if (state_.map_mode == kMmIsotropic || state_.map_mode == kMmAnisotropic) {
+    if (state_.window_ext.width() != 0 && state_.window_ext.height() != 0) {
+      sx = state_.viewport_ext.width() / state_.window_ext.width();
+      sy = state_.viewport_ext.height() / state_.window_ext.height();
+    }
+    if (state_.map_mode == kMmIsotropic) {
+      const double s = std::min(std::abs(sx), std::abs(sy));
+      sx = std::copysign(s, sx);
+      sy = std::copysign(s, sy);
+    }
   }
   return QTransform::fromTranslate(-state_.window_org.x(),
                                    -state_.window_org.y()) *

@@ -41,21 +41,20 @@ void SetQtAllocationLimit() {
   });
 }
 
+// The formats QtGui is asked to read, by the name its plug-ins go by.
+constexpr std::pair<PictureFormat, const char*> kQtFormatNames[] = {
+    {PictureFormat::kBmp, "bmp"}, {PictureFormat::kIco, "ico"},
+    {PictureFormat::kCur, "cur"}, {PictureFormat::kGif, "gif"},
+    {PictureFormat::kPng, "png"},
+};
+
+// Returns the name of `format` for QImageReader, nullptr for a format that
+// is not read through QtGui.
 const char* QtFormatName(PictureFormat format) {
-  switch (format) {
-    case PictureFormat::kBmp:
-      return "bmp";
-    case PictureFormat::kIco:
-      return "ico";
-    case PictureFormat::kCur:
-      return "cur";
-    case PictureFormat::kGif:
-      return "gif";
-    case PictureFormat::kPng:
-      return "png";
-    default:
-      return nullptr;
+  for (const auto& [listed, name] : kQtFormatNames) {
+    if (listed == format) return name;
   }
+  return nullptr;
 }
 
 // The format's name as a reason gives it: "GIF".

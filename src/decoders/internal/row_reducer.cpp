@@ -18,6 +18,27 @@ inline uint8_t OverWhite(unsigned colour, unsigned alpha) {
                               255);
 }
 
+// Writes `count` colour pixels of kStep bytes at `in` as BGRX at `out`: blue
+// at byte kBlue of each (0 or 2, red at the other end), alpha at byte 3 when
+// kAlpha, composited on white.
+template <int kStep, int kBlue, bool kAlpha>
+void ColourToBgrx(const uint8_t* in, int32_t count, uint8_t* out) {
+  constexpr int kRed = 2 - kBlue;
+  for (int32_t x = 0; x < count; ++x, in += kStep, out += 4) {
+    const unsigned a = kAlpha ? in[3] : 255;
+    if (a == 255) {
+      out[0] = in[kBlue];
+      out[1] = in[1];
+      out[2] = in[kRed];
+    } else {
+      out[0] = OverWhite(in[kBlue], a);
+      out[1] = OverWhite(in[1], a);
+      out[2] = OverWhite(in[kRed], a);
+    }
+    out[3] = 255;
+  }
+}
+
 // Writes `count` pixels of `layout` at `in` as BGRX at `out`, transparency
 // composited on white.
 void ToBgrx(const uint8_t* in, RowLayout layout, int32_t count, uint8_t* out) {
@@ -36,51 +57,13 @@ void ToBgrx(const uint8_t* in, RowLayout layout, int32_t count, uint8_t* out) {
       }
       return;
     case RowLayout::kRgb:
-      for (int32_t x = 0; x < count; ++x, in += 3, out += 4) {
-        out[0] = in[2];
-        out[1] = in[1];
-        out[2] = in[0];
-        out[3] = 255;
-      }
-      return;
+      return ColourToBgrx<3, 2, false>(in, count, out);
     case RowLayout::kRgba:
-      for (int32_t x = 0; x < count; ++x, in += 4, out += 4) {
-        const unsigned a = in[3];
-        if (a == 255) {
-          out[0] = in[2];
-          out[1] = in[1];
-          out[2] = in[0];
-        } else {
-          out[0] = OverWhite(in[2], a);
-          out[1] = OverWhite(in[1], a);
-          out[2] = OverWhite(in[0], a);
-        }
-        out[3] = 255;
-      }
-      return;
+      return ColourToBgrx<4, 2, true>(in, count, out);
     case RowLayout::kBgrx:
-      for (int32_t x = 0; x < count; ++x, in += 4, out += 4) {
-        out[0] = in[0];
-        out[1] = in[1];
-        out[2] = in[2];
-        out[3] = 255;
-      }
-      return;
+      return ColourToBgrx<4, 0, false>(in, count, out);
     case RowLayout::kBgra:
-      for (int32_t x = 0; x < count; ++x, in += 4, out += 4) {
-        const unsigned a = in[3];
-        if (a == 255) {
-          out[0] = in[0];
-          out[1] = in[1];
-          out[2] = in[2];
-        } else {
-          out[0] = OverWhite(in[0], a);
-          out[1] = OverWhite(in[1], a);
-          out[2] = OverWhite(in[2], a);
-        }
-        out[3] = 255;
-      }
-      return;
+      return ColourToBgrx<4, 0, true>(in, count, out);
   }
 }
 

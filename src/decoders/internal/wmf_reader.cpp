@@ -1200,6 +1200,22 @@ void Translator::Region(uint16_t function, const Params& p) {
   out_.End();
 }
 
+// A one-pixel 24-bit DIB of the COLORREF `colour` (red in the low byte): its
+// BITMAPINFOHEADER, then the pixel as blue, green, red and a byte of padding.
+std::array<uint8_t, 44> OnePixelDib(uint32_t colour) {
+  std::array<uint8_t, 44> dib{};
+  dib[0] = 40;   // header size
+  dib[4] = 1;    // width
+  dib[8] = 1;    // height
+  dib[12] = 1;   // planes
+  dib[14] = 24;  // bits a pixel
+  dib[20] = 4;   // image bytes
+  dib[40] = static_cast<uint8_t>(colour >> 16);
+  dib[41] = static_cast<uint8_t>(colour >> 8);
+  dib[42] = static_cast<uint8_t>(colour);
+  return dib;
+}
+
 void Translator::Play(uint16_t function, const Params& p) {
   auto point = [&](uint32_t type) {
     if (p.Has(2)) out_.Record(type, {p.S(1), p.S(0)});
@@ -1407,51 +1423,7 @@ void Translator::Play(uint16_t function, const Params& p) {
     case kSetPixel:
       // colour, y, x: a pixel-sized square of a one-pixel bitmap.
       if (p.Has(4)) {
-        const uint32_t c = p.U32(0);
-        const std::array<uint8_t, 44> dib = {40,
-                                             0,
-                                             0,
-                                             0,
-                                             1,
-                                             0,
-                                             0,
-                                             0,
-                                             1,
-                                             0,
-                                             0,
-                                             0,
-                                             1,
-                                             0,
-                                             24,
-                                             0,
-                                             0,
-                                             0,
-                                             0,
-                                             0,
-                                             4,
-                                             0,
-                                             0,
-                                             0,
-                                             0,
-                                             0,
-                                             0,
-                                             0,
-                                             0,
-                                             0,
-                                             0,
-                                             0,
-                                             0,
-                                             0,
-                                             0,
-                                             0,
-                                             0,
-                                             0,
-                                             0,
-                                             0,
-                                             static_cast<uint8_t>(c >> 16),
-                                             static_cast<uint8_t>(c >> 8),
-                                             static_cast<uint8_t>(c),
-                                             0};
+        const std::array<uint8_t, 44> dib = OnePixelDib(p.U32(0));
         PutStretchDib(p.S(3), p.S(2), 1, 1, 0, 0, 1, 1, kSrcCopy, 0, dib);
       }
       break;
