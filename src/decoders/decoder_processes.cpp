@@ -423,13 +423,8 @@ DecodedImage DecoderProcesses::Decode(int fd, int64_t length,
           return fail(true, "decoder sent a damaged reply");
         }
         DecodedImage image;
-        image.width = answer.width;
-        image.height = answer.height;
-        image.pixel_width = answer.pixel_width;
-        image.pixel_height = answer.pixel_height;
-        image.stride_bytes = answer.stride_bytes;
+        decoders_internal::CopyImageSizes(answer, image);
         image.has_alpha = has_alpha;
-        image.area = answer.area;
         try {
           image.bgrx.resize(static_cast<size_t>(answer.bytes));
         } catch (const std::bad_alloc&) {

@@ -188,12 +188,7 @@ WireMessage Decode(const WireMessage& request, int fd, int memfd,
     }
     m.type = WireType::kImage;
     m.bytes = static_cast<int64_t>(image.bgrx.size());
-    m.width = image.width;
-    m.height = image.height;
-    m.pixel_width = image.pixel_width;
-    m.pixel_height = image.pixel_height;
-    m.stride_bytes = image.stride_bytes;
-    m.area = image.area;
+    decoders_internal::CopyImageSizes(image, m);
     return m;
   } catch (const platform::Error& e) {
     return ErrorMessage(e.number(), e.source(), e.description());

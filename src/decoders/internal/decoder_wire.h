@@ -82,6 +82,19 @@ inline constexpr uint32_t kPixelsFollow = 1;
 inline constexpr uint32_t kHasAlpha = 2;
 inline constexpr size_t kPixelChunkBytes = size_t{64} << 10;
 
+// Copies what a kImage message and a DecodedImage both state of a picture
+// (its sizes and area) from `from` to `to`, either way round: the one list
+// of what crosses the wire with the pixels.
+template <class From, class To>
+void CopyImageSizes(const From& from, To& to) {
+  to.width = from.width;
+  to.height = from.height;
+  to.pixel_width = from.pixel_width;
+  to.pixel_height = from.pixel_height;
+  to.stride_bytes = from.stride_bytes;
+  to.area = from.area;
+}
+
 // The status page at the start of the pixel memfd, written by the decoder.
 struct WireStatus {
   uint32_t allocation_refused = 0;  // an allocation failed under its limit

@@ -16,6 +16,7 @@
 #include "decoders/internal/byte_order.h"
 #include "decoders/internal/dib_header.h"
 #include "decoders/internal/emf_player.h"
+#include "decoders/internal/emf_records.h"
 #include "decoders/internal/metafile_raster.h"
 #include "decoders/internal/picture_error.h"
 #include "platform/error.h"
@@ -94,62 +95,6 @@ enum : uint16_t {
   kCreateRegion = 0x06FF,
 };
 
-// EMF record types written.
-enum : uint32_t {
-  kEmrHeader = 1,
-  kEmrSetWindowExtEx = 9,
-  kEmrSetWindowOrgEx = 10,
-  kEmrSetViewportExtEx = 11,
-  kEmrSetViewportOrgEx = 12,
-  kEmrEof = 14,
-  kEmrSetMapMode = 17,
-  kEmrSetBkMode = 18,
-  kEmrSetPolyFillMode = 19,
-  kEmrSetRop2 = 20,
-  kEmrSetTextAlign = 22,
-  kEmrSetTextColor = 24,
-  kEmrSetBkColor = 25,
-  kEmrMoveToEx = 27,
-  kEmrExcludeClipRect = 29,
-  kEmrIntersectClipRect = 30,
-  kEmrScaleWindowExtEx = 32,
-  kEmrSaveDc = 33,
-  kEmrRestoreDc = 34,
-  kEmrSelectObject = 37,
-  kEmrCreatePen = 38,
-  kEmrCreateBrushIndirect = 39,
-  kEmrDeleteObject = 40,
-  kEmrEllipse = 42,
-  kEmrRectangle = 43,
-  kEmrRoundRect = 44,
-  kEmrArc = 45,
-  kEmrChord = 46,
-  kEmrPie = 47,
-  kEmrSelectPalette = 48,
-  kEmrCreatePalette = 49,
-  kEmrSetPaletteEntries = 50,
-  kEmrResizePalette = 51,
-  kEmrLineTo = 54,
-  kEmrBeginPath = 59,
-  kEmrEndPath = 60,
-  kEmrSelectClipPath = 67,
-  kEmrFillRgn = 71,
-  kEmrFrameRgn = 72,
-  kEmrInvertRgn = 73,
-  kEmrPaintRgn = 74,
-  kEmrExtSelectClipRgn = 75,
-  kEmrBitBlt = 76,
-  kEmrStretchDiBits = 81,
-  kEmrExtCreateFontIndirectW = 82,
-  kEmrExtTextOutW = 84,
-  kEmrPolygon16 = 86,
-  kEmrPolyline16 = 87,
-  kEmrPolyPolygon16 = 91,
-  kEmrCreateDibPatternBrushPt = 94,
-};
-
-constexpr uint32_t kRgnCopy = 5;
-constexpr uint32_t kDibPalColors = 1;
 constexpr uint16_t kBsPattern = 3;
 constexpr uint8_t kSymbolCharset = 2;
 
@@ -300,11 +245,11 @@ size_t DibInfoBytes(std::span<const uint8_t> dib, uint32_t usage) {
   const uint32_t header = Le32(dib, 0);
   size_t colours = 0;
   // A table of palette indices holds 16-bit entries.
-  size_t entry = usage == kDibPalColors ? 2 : 4;
+  size_t entry = usage == emf::kDibPalColors ? 2 : 4;
   if (header == kDibCoreHeaderBytes) {
     const uint32_t bits = Le16(dib, 10);
     colours = bits <= 8 ? size_t{1} << bits : 0;
-    entry = usage == kDibPalColors ? 2 : 3;
+    entry = usage == emf::kDibPalColors ? 2 : 3;
   } else {
     const uint32_t bits = Le16(dib, 14);
     const uint32_t compression = Le32(dib, 16);
@@ -823,7 +768,7 @@ void Translator::PolyPolygon(const Params& p) {
   size_t total = 0;
   for (size_t i = 0; i < polys; ++i) total += p.U(1 + i);
   if (total == 0 || !p.Has(1 + polys + 2 * total)) return;
-  out_.Begin(kEmrPolyPolygon16);
+  out_.Begin(emf::kPolyPolygon16);
   for (int i = 0; i < 4; ++i) out_.Put32(0);
   out_.PutI(static_cast<int64_t>(polys)).PutI(static_cast<int64_t>(total));
   for (size_t i = 0; i < polys; ++i) out_.Put32(p.U(1 + i));
@@ -887,7 +832,7 @@ void Translator::Text(const Params& p, bool extended) {
   constexpr uint32_t kFixed = 76;
   const auto chars = static_cast<uint32_t>(text.size());
   const uint32_t string_bytes = (chars * 2 + 3) / 4 * 4;
-  out_.Begin(kEmrExtTextOutW);
+  out_.Begin(emf::kExtTextOutW);
   for (int i = 0; i < 4; ++i) out_.Put32(0);  // bounds
   out_.Put32(1);                              // GM_COMPATIBLE
   out_.Put32(0).Put32(0);                     // scales, not read
@@ -906,7 +851,7 @@ void Translator::PutStretchDib(int x, int y, int cx, int cy, int sx, int sy,
   constexpr uint32_t kFixed = 80;
   const auto info = static_cast<uint32_t>(DibInfoBytes(dib, usage));
   const auto bits = static_cast<uint32_t>(dib.size()) - info;
-  out_.Begin(kEmrStretchDiBits);
+  out_.Begin(emf::kStretchDiBits);
   for (int i = 0; i < 4; ++i) out_.Put32(0);
   out_.PutI(x).PutI(y).PutI(sx).PutI(sy).PutI(scx).PutI(scy);
   out_.Put32(kFixed).Put32(info).Put32(kFixed + info).Put32(bits);
@@ -968,7 +913,7 @@ void Translator::Bitmap(uint16_t function, const Params& p) {
       const uint32_t rop = p.U32(0);
       if (dib.empty()) {
         // No bitmap: the operation paints the destination alone.
-        out_.Begin(kEmrBitBlt);
+        out_.Begin(emf::kBitBlt);
         for (int i = 0; i < 4; ++i) out_.Put32(0);
         out_.PutI(x).PutI(y).PutI(cx).PutI(cy).Put32(rop);
         for (int i = 0; i < 14; ++i) out_.Put32(0);
@@ -1001,7 +946,7 @@ void Translator::PatternBrush(const Params& p) {
   constexpr uint32_t kFixed = 32;
   const auto info =
       static_cast<uint32_t>(dib.size() >= 16 ? DibInfoBytes(dib, usage) : 0);
-  out_.Begin(kEmrCreateDibPatternBrushPt);
+  out_.Begin(emf::kCreateDibPatternBrushPt);
   out_.Put32(*handle).Put32(usage);
   out_.Put32(kFixed).Put32(info).Put32(kFixed + info);
   out_.Put32(static_cast<uint32_t>(dib.size()) - info);
@@ -1033,7 +978,7 @@ void Translator::Font(const Params& p) {
   const bool symbol = charset == kSymbolCharset && lower == u"symbol";
   const std::optional<uint32_t> handle = Take(Kind::kFont, charset, symbol);
   if (!handle) return;
-  out_.Begin(kEmrExtCreateFontIndirectW).Put32(*handle);
+  out_.Begin(emf::kExtCreateFontIndirectW).Put32(*handle);
   for (size_t i = 0; i < 5; ++i) out_.PutI(p.S(i));
   for (size_t i = 10; i < 18; ++i) out_.bytes().push_back(b[i]);
   for (size_t i = 0; i < 32; ++i) out_.Put16(i < face.size() ? face[i] : 0);
@@ -1050,7 +995,7 @@ void Translator::Palette(uint16_t function, const Params& p) {
   switch (function) {
     case kCreatePalette:
       if (std::optional<uint32_t> h = Take(Kind::kPalette); h && p.Has(2)) {
-        out_.Begin(kEmrCreatePalette).Put32(*h).Put16(p.U(0));
+        out_.Begin(emf::kCreatePalette).Put32(*h).Put16(p.U(0));
         out_.Put16(static_cast<uint16_t>(entries)).PutBytes(bytes).End();
       }
       break;
@@ -1058,20 +1003,20 @@ void Translator::Palette(uint16_t function, const Params& p) {
       if (p.Has(1) && p.U(0) < slots_.size() &&
           slots_[p.U(0)].kind == Kind::kPalette) {
         palette_ = p.U(0);
-        out_.Record(kEmrSelectPalette, {p.U(0) + 1});
+        out_.Record(emf::kSelectPalette, {p.U(0) + 1});
       }
       break;
     case kSetPalEntries:
     case kAnimatePalette:
       if (palette_ && p.Has(2)) {
-        out_.Begin(kEmrSetPaletteEntries).Put32(*palette_ + 1u);
+        out_.Begin(emf::kSetPaletteEntries).Put32(*palette_ + 1u);
         out_.Put32(p.U(0)).Put32(static_cast<uint32_t>(entries));
         out_.PutBytes(bytes).End();
       }
       break;
     case kResizePalette:
       if (palette_ && p.Has(1)) {
-        out_.Record(kEmrResizePalette, {*palette_ + 1, p.U(0)});
+        out_.Record(emf::kResizePalette, {*palette_ + 1, p.U(0)});
       }
       break;
     default:
@@ -1147,7 +1092,7 @@ void Translator::Region(uint16_t function, const Params& p) {
   const size_t region_at = function == kFrameRegion ? 3 : brush_first ? 1 : 0;
   if (function == kSelectClipRegion && p.U(0) == 0) {
     // The empty region: no clipping.
-    out_.Record(kEmrExtSelectClipRgn, {0, kRgnCopy});
+    out_.Record(emf::kExtSelectClipRgn, {0, emf::kRgnCopy});
     return;
   }
   if (!p.Has(region_at + 1)) return;
@@ -1155,10 +1100,10 @@ void Translator::Region(uint16_t function, const Params& p) {
   if (rects == nullptr) return;
   if (function == kSelectClipRegion) {
     // Its rectangles as a path, in the units the drawing is in.
-    out_.Record(kEmrBeginPath, {});
+    out_.Record(emf::kBeginPath, {});
     if (!rects->empty()) {
       const auto count = static_cast<int64_t>(rects->size());
-      out_.Begin(kEmrPolyPolygon16);
+      out_.Begin(emf::kPolyPolygon16);
       for (int i = 0; i < 4; ++i) out_.Put32(0);  // bounds, not read
       out_.PutI(count).PutI(count * 4);
       for (int64_t i = 0; i < count; ++i) out_.Put32(4);
@@ -1172,8 +1117,8 @@ void Translator::Region(uint16_t function, const Params& p) {
       }
       out_.End();
     }
-    out_.Record(kEmrEndPath, {});
-    out_.Record(kEmrSelectClipPath, {kRgnCopy});
+    out_.Record(emf::kEndPath, {});
+    out_.Record(emf::kSelectClipPath, {emf::kRgnCopy});
     return;
   }
   // The brush's slot, when the record names one that is a brush.
@@ -1186,10 +1131,10 @@ void Translator::Region(uint16_t function, const Params& p) {
     }
     brush = uint32_t{slot} + 1;
   }
-  const uint32_t type = function == kFillRegion    ? kEmrFillRgn
-                        : function == kFrameRegion ? kEmrFrameRgn
-                        : function == kPaintRegion ? kEmrPaintRgn
-                                                   : kEmrInvertRgn;
+  const uint32_t type = function == kFillRegion    ? emf::kFillRgn
+                        : function == kFrameRegion ? emf::kFrameRgn
+                        : function == kPaintRegion ? emf::kPaintRgn
+                                                   : emf::kInvertRgn;
   out_.Begin(type);
   for (int i = 0; i < 4; ++i) out_.Put32(0);  // bounds, not read
   out_.Put32(32 + 16 * static_cast<uint32_t>(rects->size()));
@@ -1223,7 +1168,7 @@ void Translator::Play(uint16_t function, const Params& p) {
   switch (function) {
     case kSetMapMode:
       if (p.Has(1)) window_.mode = p.U(0);
-      if (keep_mapping && p.Has(1)) out_.Record(kEmrSetMapMode, {p.U(0)});
+      if (keep_mapping && p.Has(1)) out_.Record(emf::kSetMapMode, {p.U(0)});
       break;
     case kSetWindowOrg:
     case kOffsetWindowOrg:
@@ -1235,18 +1180,18 @@ void Translator::Play(uint16_t function, const Params& p) {
         window_.org_x += p.S(1);
         window_.org_y += p.S(0);
       }
-      out_.Record(kEmrSetWindowOrgEx, {window_.org_x, window_.org_y});
+      out_.Record(emf::kSetWindowOrgEx, {window_.org_x, window_.org_y});
       break;
     case kSetWindowExt:
       if (!p.Has(2)) break;
       window_.ext_x = p.S(1);
       window_.ext_y = p.S(0);
-      out_.Record(kEmrSetWindowExtEx, {window_.ext_x, window_.ext_y});
+      out_.Record(emf::kSetWindowExtEx, {window_.ext_x, window_.ext_y});
       break;
     case kScaleWindowExt:
       // (y denominator, y numerator, x denominator, x numerator)
       if (p.Has(4)) {
-        out_.Record(kEmrScaleWindowExtEx, {p.S(3), p.S(2), p.S(1), p.S(0)});
+        out_.Record(emf::kScaleWindowExtEx, {p.S(3), p.S(2), p.S(1), p.S(0)});
       }
       break;
     case kSetViewportOrg:
@@ -1257,7 +1202,7 @@ void Translator::Play(uint16_t function, const Params& p) {
       break;
     case kSaveDc:
       saved_.push_back(window_);
-      out_.Record(kEmrSaveDc, {});
+      out_.Record(emf::kSaveDc, {});
       break;
     case kRestoreDc:
       if (p.Has(1)) {
@@ -1271,28 +1216,28 @@ void Translator::Play(uint16_t function, const Params& p) {
         }
         window_ = saved_.back();
         saved_.pop_back();
-        out_.Record(kEmrRestoreDc, {n});
+        out_.Record(emf::kRestoreDc, {n});
       }
       break;
     case kSetBkMode:
-      if (p.Has(1)) out_.Record(kEmrSetBkMode, {p.U(0)});
+      if (p.Has(1)) out_.Record(emf::kSetBkMode, {p.U(0)});
       break;
     case kSetPolyFillMode:
-      if (p.Has(1)) out_.Record(kEmrSetPolyFillMode, {p.U(0)});
+      if (p.Has(1)) out_.Record(emf::kSetPolyFillMode, {p.U(0)});
       break;
     case kSetTextAlign:
-      if (p.Has(1)) out_.Record(kEmrSetTextAlign, {p.U(0)});
+      if (p.Has(1)) out_.Record(emf::kSetTextAlign, {p.U(0)});
       break;
     case kSetBkColor:
       if (p.Has(2)) {
         bk_colour_ = p.U32(0);
-        out_.Record(kEmrSetBkColor, {bk_colour_});
+        out_.Record(emf::kSetBkColor, {bk_colour_});
       }
       break;
     case kSetTextColor:
       if (p.Has(2)) {
         text_colour_ = p.U32(0);
-        out_.Record(kEmrSetTextColor, {text_colour_});
+        out_.Record(emf::kSetTextColor, {text_colour_});
       }
       break;
     case kCreatePenIndirect:
@@ -1300,7 +1245,7 @@ void Translator::Play(uint16_t function, const Params& p) {
       if (!p.Has(5)) {
         Take(Kind::kOther);
       } else if (std::optional<uint32_t> h = Take(Kind::kPen)) {
-        out_.Record(kEmrCreatePen, {*h, p.U(0), p.S(1), p.S(2), p.U32(3)});
+        out_.Record(emf::kCreatePen, {*h, p.U(0), p.S(1), p.S(2), p.U32(3)});
       }
       break;
     case kCreateBrushIndirect:
@@ -1308,7 +1253,7 @@ void Translator::Play(uint16_t function, const Params& p) {
       if (!p.Has(4)) {
         Take(Kind::kOther);
       } else if (std::optional<uint32_t> h = Take(Kind::kBrush)) {
-        out_.Record(kEmrCreateBrushIndirect, {*h, p.U(0), p.U32(1), p.U(3)});
+        out_.Record(emf::kCreateBrushIndirect, {*h, p.U(0), p.U32(1), p.U(3)});
       }
       break;
     case kDibCreatePatternBrush:
@@ -1325,7 +1270,7 @@ void Translator::Play(uint16_t function, const Params& p) {
       Palette(function, p);
       break;
     case kSetRop2:
-      if (p.Has(1)) out_.Record(kEmrSetRop2, {p.U(0)});
+      if (p.Has(1)) out_.Record(emf::kSetRop2, {p.U(0)});
       break;
     case kCreatePatternBrush:
       Take(Kind::kOther);
@@ -1349,7 +1294,7 @@ void Translator::Play(uint16_t function, const Params& p) {
             charset_ = s.charset;
             symbol_ = s.symbol;
           }
-          out_.Record(kEmrSelectObject, {p.U(0) + 1});
+          out_.Record(emf::kSelectObject, {p.U(0) + 1});
         }
       }
       break;
@@ -1357,7 +1302,7 @@ void Translator::Play(uint16_t function, const Params& p) {
       if (p.Has(1) && p.U(0) < slots_.size()) {
         Slot& s = slots_[p.U(0)];
         if (s.kind != Kind::kFree && s.kind != Kind::kOther) {
-          out_.Record(kEmrDeleteObject, {p.U(0) + 1});
+          out_.Record(emf::kDeleteObject, {p.U(0) + 1});
         }
         if (s.kind != Kind::kFree) free_.insert(p.U(0));
         if (palette_ == p.U(0)) palette_.reset();
@@ -1365,40 +1310,40 @@ void Translator::Play(uint16_t function, const Params& p) {
       }
       break;
     case kMoveTo:
-      point(kEmrMoveToEx);
+      point(emf::kMoveToEx);
       break;
     case kLineTo:
-      point(kEmrLineTo);
+      point(emf::kLineTo);
       break;
     case kExcludeClipRect:
-      Shape(kEmrExcludeClipRect, p, 0);
+      Shape(emf::kExcludeClipRect, p, 0);
       break;
     case kIntersectClipRect:
-      Shape(kEmrIntersectClipRect, p, 0);
+      Shape(emf::kIntersectClipRect, p, 0);
       break;
     case kRectangle:
-      Shape(kEmrRectangle, p, 0);
+      Shape(emf::kRectangle, p, 0);
       break;
     case kEllipse:
-      Shape(kEmrEllipse, p, 0);
+      Shape(emf::kEllipse, p, 0);
       break;
     case kRoundRect:
-      Shape(kEmrRoundRect, p, 2);
+      Shape(emf::kRoundRect, p, 2);
       break;
     case kArc:
-      Shape(kEmrArc, p, 4);
+      Shape(emf::kArc, p, 4);
       break;
     case kChord:
-      Shape(kEmrChord, p, 4);
+      Shape(emf::kChord, p, 4);
       break;
     case kPie:
-      Shape(kEmrPie, p, 4);
+      Shape(emf::kPie, p, 4);
       break;
     case kPolygon:
-      Poly(kEmrPolygon16, p);
+      Poly(emf::kPolygon16, p);
       break;
     case kPolyline:
-      Poly(kEmrPolyline16, p);
+      Poly(emf::kPolyline16, p);
       break;
     case kPolyPolygon:
       PolyPolygon(p);
@@ -1412,7 +1357,7 @@ void Translator::Play(uint16_t function, const Params& p) {
     case kPatBlt:
       // rop, height, width, y, x
       if (p.Has(6)) {
-        out_.Begin(kEmrBitBlt);
+        out_.Begin(emf::kBitBlt);
         for (int i = 0; i < 4; ++i) out_.Put32(0);
         out_.PutI(p.S(5)).PutI(p.S(4)).PutI(p.S(3)).PutI(p.S(2));
         out_.Put32(p.U32(0));
@@ -1516,7 +1461,7 @@ std::vector<uint8_t> WmfToEmf(std::span<const uint8_t> bytes) {
   EmfOut out;
   // The header: frame and bounds in the reference device's pixels, which
   // are hundredths of a millimetre.
-  out.Begin(kEmrHeader);
+  out.Begin(emf::kHeader);
   out.PutI(0).PutI(0).PutI(frame_cx - 1).PutI(frame_cy - 1);
   out.PutI(0).PutI(0).PutI(frame_cx).PutI(frame_cy);
   out.Put32(0x464D4520).Put32(0x10000);
@@ -1531,22 +1476,23 @@ std::vector<uint8_t> WmfToEmf(std::span<const uint8_t> bytes) {
   // mapping moved so that what it draws starts at the frame's corner.
   Translator translator(scan.objects, &out);
   if (framed) {
-    out.Record(kEmrSetMapMode, {kMmAnisotropic});
-    out.Record(kEmrSetWindowOrgEx, {window[0], window[1]});
-    out.Record(kEmrSetWindowExtEx, {window[2], window[3]});
-    out.Record(kEmrSetViewportExtEx, {frame_cx, frame_cy});
+    out.Record(emf::kSetMapMode, {kMmAnisotropic});
+    out.Record(emf::kSetWindowOrgEx, {window[0], window[1]});
+    out.Record(emf::kSetWindowExtEx, {window[2], window[3]});
+    out.Record(emf::kSetViewportExtEx, {frame_cx, frame_cy});
   } else {
     translator.keep_mapping = true;
     // The reference device's pixels for one at 96 dots per inch.
     const double scale = kHimetricPerInch / kMetafileDotsPerInch;
-    out.Record(kEmrSetViewportOrgEx, {std::llround(-scan.drawn.left * scale),
-                                      std::llround(-scan.drawn.top * scale)});
+    out.Record(emf::kSetViewportOrgEx, {std::llround(-scan.drawn.left * scale),
+                                        std::llround(-scan.drawn.top * scale)});
     // MM_TEXT's unit, a pixel, stays one 96th of an inch.
-    out.Record(kEmrSetMapMode, {kMmAnisotropic});
-    out.Record(kEmrSetWindowExtEx,
+    out.Record(emf::kSetMapMode, {kMmAnisotropic});
+    out.Record(emf::kSetWindowExtEx,
                {kMetafileDotsPerInch, kMetafileDotsPerInch});
-    out.Record(kEmrSetViewportExtEx, {static_cast<int64_t>(kHimetricPerInch),
-                                      static_cast<int64_t>(kHimetricPerInch)});
+    out.Record(emf::kSetViewportExtEx,
+               {static_cast<int64_t>(kHimetricPerInch),
+                static_cast<int64_t>(kHimetricPerInch)});
   }
   Scan rescan;
   Walk(bytes, &rescan, [&](uint16_t function, const Params& p) {
@@ -1555,7 +1501,7 @@ std::vector<uint8_t> WmfToEmf(std::span<const uint8_t> bytes) {
     }
     translator.Play(function, p);
   });
-  out.Record(kEmrEof, {0, 16, 20});
+  out.Record(emf::kEof, {0, 16, 20});
   std::vector<uint8_t> emf = std::move(out.bytes());
   const auto put = [&](size_t at, uint32_t v, int length) {
     for (int i = 0; i < length; ++i) {
