@@ -162,6 +162,42 @@ TEST(RowReducerTest, LayoutsBecomeBgrxWithAlphaOverWhiteOrKept) {
   }
 }
 
+TEST(RowReducerTest, EveryColourThroughEveryAlphaIsRoundedAsOnePixelIs) {
+  // One row of every (colour, alpha) pair, four pixels at a time as the
+  // conversion takes them, then eight opaque pixels and an odd one out.
+  std::vector<std::array<int, 4>> pixels;  // red, green, blue, alpha
+  for (int a = 0; a < 256; ++a) {
+    for (int c = 0; c < 256; ++c) pixels.push_back({c, 255 - c, c ^ 0x5A, a});
+  }
+  for (int i = 0; i < 9; ++i) pixels.push_back({i * 29, 7, 250 - i, 255});
+  auto on_white = [](int v, int a) {
+    return (v * a + 255 * (255 - a) + 127) / 255;
+  };
+  for (RowLayout layout : {RowLayout::kRgba, RowLayout::kBgra}) {
+    const bool rgb = layout == RowLayout::kRgba;
+    std::vector<uint8_t> row;
+    for (const auto& [r, g, b, a] : pixels) {
+      row.insert(row.end(),
+                 {static_cast<uint8_t>(rgb ? r : b), static_cast<uint8_t>(g),
+                  static_cast<uint8_t>(rgb ? b : r), static_cast<uint8_t>(a)});
+    }
+    const auto width = static_cast<int32_t>(pixels.size());
+    RowReducer reducer(width, 1, 1, layout);
+    reducer.AddRow(row.data());
+    const DecodedImage image = reducer.Finish();
+    int wrong = 0;
+    for (size_t x = 0; x < pixels.size(); ++x) {
+      const auto& [r, g, b, a] = pixels[x];
+      const std::array<int, 4> expected = {on_white(b, a), on_white(g, a),
+                                           on_white(r, a), 255};
+      for (size_t c = 0; c < 4; ++c) {
+        wrong += image.bgrx[x * 4 + c] != expected[c];
+      }
+    }
+    EXPECT_EQ(wrong, 0) << (rgb ? "RGBA" : "BGRA");
+  }
+}
+
 TEST(RowReducerTest, RowsNeverAddedAreTheFillColourInsideABlockToo) {
   // 10 rows at factor 4: rows 5 and up are missing. Block row 1 holds rows
   // 4 (given) and 5-7 (fill); block row 2 only fill.

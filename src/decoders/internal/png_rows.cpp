@@ -157,7 +157,17 @@ bool UnfilterPngRow(uint8_t type, uint8_t* row, const uint8_t* prior,
   if (type > kFilterPaeth) return false;
   if (type == kFilterNone) return true;
   if (type == kFilterUp) {
-    for (size_t i = 0; i < length; ++i) row[i] += prior[i];
+    size_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 16 <= length; i += 16) {
+      auto* at = reinterpret_cast<__m128i*>(row + i);
+      _mm_storeu_si128(
+          at, _mm_add_epi8(_mm_loadu_si128(at),
+                           _mm_loadu_si128(
+                               reinterpret_cast<const __m128i*>(prior + i))));
+    }
+#endif
+    for (; i < length; ++i) row[i] += prior[i];
     return true;
   }
 #if defined(__SSE2__)
