@@ -452,19 +452,29 @@ bool InflateWithLibdeflate(std::span<const uint8_t> stream,
 void DeliverStoredRows(Session* s, const PngRowExpander& expander,
                        uint8_t* rows, size_t count, const uint8_t*& above) {
   const size_t stored = expander.stored_bytes();
-  for (size_t r = 0; r < count; ++r) {
-    uint8_t* row = rows + r * (stored + 1);
-    if (!UnfilterPngRow(row[0], row + 1, above, stored,
-                        expander.filter_bpp())) {
-      RaiseInvalidPicture("PNG: bad adaptive filter value");
-    }
+  auto deliver = [&](uint8_t* row) {
     if (expander.as_stored()) {
-      DeliverRow(s, row + 1);
+      DeliverRow(s, row);
     } else {
-      expander.Expand(row + 1, s->row);
+      expander.Expand(row, s->row);
       DeliverRow(s, s->row);
     }
-    above = row + 1;
+  };
+  // Two rows of one filter type at a time: Paeth rows are undone together.
+  for (size_t r = 0; r < count;) {
+    uint8_t* row = rows + r * (stored + 1);
+    uint8_t* next = row + stored + 1;
+    const bool pair = r + 1 < count && next[0] == row[0];
+    if (!(pair ? UnfilterPngRows(row[0], row + 1, next[0], next + 1, above,
+                                 stored, expander.filter_bpp())
+               : UnfilterPngRow(row[0], row + 1, above, stored,
+                                expander.filter_bpp()))) {
+      RaiseInvalidPicture("PNG: bad adaptive filter value");
+    }
+    deliver(row + 1);
+    if (pair) deliver(next + 1);
+    above = (pair ? next : row) + 1;
+    r += pair ? 2 : 1;
   }
 }
 

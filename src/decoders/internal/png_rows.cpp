@@ -78,6 +78,36 @@ void StorePixel(uint8_t* p, __m128i v) {
   std::memcpy(p, &bits, kBpp);
 }
 
+// Paeth in 16-bit lanes: the pixels `raw` holds, filtered, with a, b and c
+// their neighbours left, above and above-left, unfiltered; each lane on its
+// own. With b and c known, the predictor is a function of a alone: a
+// outside (lo, hi), c inside (lo_c, hi_c), else b, where lo and hi are b and
+// 3c - 2b in order and c's range runs from 3c - 2b to (3c - b) / 2, ends
+// excluded. So the comparisons that wait for the pixel to the left are
+// three.
+inline __m128i PaethStep(__m128i a, __m128i b, __m128i c, __m128i raw) {
+  const __m128i low_bytes = _mm_set1_epi16(0xFF);
+  const __m128i one = _mm_set1_epi16(1);
+  const __m128i d = _mm_sub_epi16(b, c);
+  const __m128i c_ends = _mm_sub_epi16(c, _mm_add_epi16(d, d));
+  const __m128i lo = _mm_min_epi16(b, c_ends);
+  const __m128i hi = _mm_max_epi16(b, c_ends);
+  const __m128i twice_end = _mm_add_epi16(c_ends, c_ends);
+  const __m128i middle = _mm_sub_epi16(_mm_add_epi16(c, c), d);
+  const __m128i lo_c = _mm_srai_epi16(_mm_min_epi16(twice_end, middle), 1);
+  const __m128i hi_c =
+      _mm_srai_epi16(_mm_add_epi16(_mm_max_epi16(twice_end, middle), one), 1);
+  const __m128i c_or_b = _mm_xor_si128(c, b);
+  const __m128i not_a =
+      _mm_and_si128(_mm_cmpgt_epi16(a, lo), _mm_cmpgt_epi16(hi, a));
+  const __m128i is_c =
+      _mm_and_si128(_mm_cmpgt_epi16(a, lo_c), _mm_cmpgt_epi16(hi_c, a));
+  const __m128i nearest =
+      _mm_xor_si128(_mm_xor_si128(b, _mm_and_si128(is_c, c_or_b)),
+                    _mm_andnot_si128(not_a, _mm_xor_si128(a, b)));
+  return _mm_and_si128(_mm_add_epi16(raw, nearest), low_bytes);
+}
+
 // Sub, Average and Paeth for pixels of 3 or 4 bytes, a pixel at a time,
 // its samples side by side. `length` is a whole number of pixels.
 template <int kBpp>
@@ -107,37 +137,12 @@ void UnfilterPixels(uint8_t type, uint8_t* row, const uint8_t* prior,
       break;
     }
     case kFilterPaeth: {
-      // With b and c known, the predictor is a function of a alone: a
-      // outside (lo, hi), c inside (lo_c, hi_c), else b, where lo and hi
-      // are b and 3c - 2b in order and c's range runs from 3c - 2b to
-      // (3c - b) / 2, ends excluded. So the comparisons that wait for the
-      // pixel to the left are three, in 16-bit lanes where it stays.
-      const __m128i low_bytes = _mm_set1_epi16(0xFF);
-      const __m128i one = _mm_set1_epi16(1);
       __m128i a = zero;
       __m128i c = zero;
       for (size_t i = 0; i < length; i += kBpp) {
         const __m128i b = _mm_unpacklo_epi8(LoadPixel<kBpp>(prior + i), zero);
-        const __m128i raw = _mm_unpacklo_epi8(LoadPixel<kBpp>(row + i), zero);
-        const __m128i d = _mm_sub_epi16(b, c);
-        const __m128i c_ends = _mm_sub_epi16(c, _mm_add_epi16(d, d));
-        const __m128i lo = _mm_min_epi16(b, c_ends);
-        const __m128i hi = _mm_max_epi16(b, c_ends);
-        const __m128i twice_end = _mm_add_epi16(c_ends, c_ends);
-        const __m128i middle = _mm_sub_epi16(_mm_add_epi16(c, c), d);
-        const __m128i lo_c =
-            _mm_srai_epi16(_mm_min_epi16(twice_end, middle), 1);
-        const __m128i hi_c = _mm_srai_epi16(
-            _mm_add_epi16(_mm_max_epi16(twice_end, middle), one), 1);
-        const __m128i c_or_b = _mm_xor_si128(c, b);
-        const __m128i not_a =
-            _mm_and_si128(_mm_cmpgt_epi16(a, lo), _mm_cmpgt_epi16(hi, a));
-        const __m128i is_c =
-            _mm_and_si128(_mm_cmpgt_epi16(a, lo_c), _mm_cmpgt_epi16(hi_c, a));
-        const __m128i nearest =
-            _mm_xor_si128(_mm_xor_si128(b, _mm_and_si128(is_c, c_or_b)),
-                          _mm_andnot_si128(not_a, _mm_xor_si128(a, b)));
-        a = _mm_and_si128(_mm_add_epi16(raw, nearest), low_bytes);
+        a = PaethStep(a, b, c,
+                      _mm_unpacklo_epi8(LoadPixel<kBpp>(row + i), zero));
         StorePixel<kBpp>(row + i, _mm_packus_epi16(a, a));
         c = b;
       }
@@ -145,6 +150,40 @@ void UnfilterPixels(uint8_t type, uint8_t* row, const uint8_t* prior,
     }
     default:
       break;
+  }
+}
+
+// Paeth on two rows at once, `bottom` right below `top`, each a whole
+// number of pixels of kBpp bytes. Step i takes pixel i of the top row and
+// pixel i - 2 of the bottom one, side by side in one register: the bottom
+// pixel's neighbours above are then two steps old, so that only its left
+// neighbour waits on the step before, as in one row, and one step does the
+// work of two pixels.
+template <int kBpp>
+void UnfilterPaethPair(uint8_t* top, uint8_t* bottom, const uint8_t* prior,
+                       size_t length) {
+  const __m128i zero = _mm_setzero_si128();
+  const size_t n = length / kBpp;
+  __m128i r1 = zero;  // the step before: top i - 1, bottom i - 3
+  __m128i r2 = zero;  // the one before it: top i - 2, bottom i - 4
+  __m128i b = zero;   // above: prior i, top i - 2; the next step's c
+  for (size_t i = 0; i < n + 2; ++i) {
+    const __m128i c = b;
+    const __m128i above = i < n ? LoadPixel<kBpp>(prior + i * kBpp) : zero;
+    b = _mm_unpacklo_epi64(_mm_unpacklo_epi8(above, zero), r2);
+    const __m128i raw_top = i < n ? LoadPixel<kBpp>(top + i * kBpp) : zero;
+    const __m128i raw_bottom =
+        i >= 2 ? LoadPixel<kBpp>(bottom + (i - 2) * kBpp) : zero;
+    const __m128i r = PaethStep(
+        r1, b, c,
+        _mm_unpacklo_epi8(_mm_unpacklo_epi32(raw_top, raw_bottom), zero));
+    const __m128i bytes = _mm_packus_epi16(r, r);
+    if (i < n) StorePixel<kBpp>(top + i * kBpp, bytes);
+    if (i >= 2) {
+      StorePixel<kBpp>(bottom + (i - 2) * kBpp, _mm_srli_si128(bytes, 4));
+    }
+    r2 = r1;
+    r1 = r;
   }
 }
 
@@ -182,6 +221,26 @@ bool UnfilterPngRow(uint8_t type, uint8_t* row, const uint8_t* prior,
 #endif
   UnfilterBytes(type, row, prior, length, static_cast<size_t>(bpp));
   return true;
+}
+
+bool UnfilterPngRows(uint8_t top_type, uint8_t* top, uint8_t bottom_type,
+                     uint8_t* bottom, const uint8_t* prior, size_t length,
+                     int bpp) {
+#if defined(__SSE2__)
+  if (top_type == kFilterPaeth && bottom_type == kFilterPaeth &&
+      length % static_cast<size_t>(bpp) == 0) {
+    if (bpp == 4) {
+      UnfilterPaethPair<4>(top, bottom, prior, length);
+      return true;
+    }
+    if (bpp == 3) {
+      UnfilterPaethPair<3>(top, bottom, prior, length);
+      return true;
+    }
+  }
+#endif
+  return UnfilterPngRow(top_type, top, prior, length, bpp) &&
+         UnfilterPngRow(bottom_type, bottom, top, length, bpp);
 }
 
 PngRowExpander::PngRowExpander(const PngRowFormat& format) : format_(format) {
