@@ -108,6 +108,57 @@ inline __m128i PaethStep(__m128i a, __m128i b, __m128i c, __m128i raw) {
   return _mm_and_si128(_mm_add_epi16(raw, nearest), low_bytes);
 }
 
+// Sub as running sums over blocks of whole pixels (16 bytes of 4-byte
+// pixels, 15 of 3-byte ones): the block plus itself shifted by one, two,
+// four pixels sums each pixel with those before it in the block, and the
+// last pixel of the blocks before, repeated across the register, adds the
+// rest. That carry grows by one addition a block, so blocks do not wait on
+// each other's sums. Returns the bytes done, whole blocks that end inside
+// the row.
+template <int kBpp>
+size_t UnfilterSubBlocks(uint8_t* row, size_t length) {
+  __m128i carry = _mm_setzero_si128();
+  size_t i = 0;
+  if constexpr (kBpp == 4) {
+    for (; i + 16 <= length; i += 16) {
+      auto* at = reinterpret_cast<__m128i*>(row + i);
+      __m128i v = _mm_loadu_si128(at);
+      v = _mm_add_epi8(v, _mm_slli_si128(v, 4));
+      v = _mm_add_epi8(v, _mm_slli_si128(v, 8));
+      _mm_storeu_si128(at, _mm_add_epi8(v, carry));
+      carry = _mm_add_epi8(carry, _mm_shuffle_epi32(v, 0xFF));
+    }
+  } else {
+    // The 16th byte loaded is the next block's first: stored back as read.
+    // Each block is loaded before the one before it is stored: a load that
+    // overlaps a store still on its way waits for it.
+    const __m128i first15 = _mm_srli_si128(_mm_set1_epi8(-1), 1);
+    const __m128i first3 = _mm_cvtsi32_si128(0xFFFFFF);
+    __m128i next = length >= 16
+                       ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(row))
+                       : carry;
+    for (; i + 16 <= length; i += 15) {
+      auto* at = reinterpret_cast<__m128i*>(row + i);
+      const __m128i raw = next;
+      if (i + 31 <= length) {
+        next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i + 15));
+      }
+      __m128i v = _mm_add_epi8(raw, _mm_slli_si128(raw, 3));
+      v = _mm_add_epi8(v, _mm_slli_si128(v, 6));
+      v = _mm_add_epi8(v, _mm_slli_si128(v, 12));
+      _mm_storeu_si128(
+          at, _mm_or_si128(_mm_and_si128(_mm_add_epi8(v, carry), first15),
+                           _mm_andnot_si128(first15, raw)));
+      __m128i last = _mm_and_si128(_mm_srli_si128(v, 12), first3);
+      last = _mm_or_si128(last, _mm_slli_si128(last, 3));
+      last = _mm_or_si128(last, _mm_slli_si128(last, 6));
+      last = _mm_or_si128(last, _mm_slli_si128(last, 12));
+      carry = _mm_add_epi8(carry, last);
+    }
+  }
+  return i;
+}
+
 // Sub, Average and Paeth for pixels of 3 or 4 bytes, a pixel at a time,
 // its samples side by side. `length` is a whole number of pixels.
 template <int kBpp>
@@ -116,8 +167,9 @@ void UnfilterPixels(uint8_t type, uint8_t* row, const uint8_t* prior,
   const __m128i zero = _mm_setzero_si128();
   switch (type) {
     case kFilterSub: {
-      __m128i a = zero;
-      for (size_t i = 0; i < length; i += kBpp) {
+      const size_t done = UnfilterSubBlocks<kBpp>(row, length);
+      __m128i a = done > 0 ? LoadPixel<kBpp>(row + done - kBpp) : zero;
+      for (size_t i = done; i < length; i += kBpp) {
         a = _mm_add_epi8(a, LoadPixel<kBpp>(row + i));
         StorePixel<kBpp>(row + i, a);
       }
@@ -187,6 +239,33 @@ void UnfilterPaethPair(uint8_t* top, uint8_t* bottom, const uint8_t* prior,
   }
 }
 
+// Average on two rows at once, in the order of UnfilterPaethPair: pixel i
+// of the top row beside pixel i - 2 of the bottom one, a byte a sample.
+template <int kBpp>
+void UnfilterAveragePair(uint8_t* top, uint8_t* bottom, const uint8_t* prior,
+                         size_t length) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i one = _mm_set1_epi8(1);
+  const size_t n = length / kBpp;
+  __m128i r1 = zero;  // the step before: top i - 1, bottom i - 3
+  __m128i r2 = zero;  // the one before it: top i - 2, bottom i - 4
+  for (size_t i = 0; i < n + 2; ++i) {
+    const __m128i above = i < n ? LoadPixel<kBpp>(prior + i * kBpp) : zero;
+    const __m128i b = _mm_unpacklo_epi32(above, r2);
+    const __m128i raw_top = i < n ? LoadPixel<kBpp>(top + i * kBpp) : zero;
+    const __m128i raw_bottom =
+        i >= 2 ? LoadPixel<kBpp>(bottom + (i - 2) * kBpp) : zero;
+    const __m128i mean = _mm_sub_epi8(_mm_avg_epu8(r1, b),
+                                      _mm_and_si128(_mm_xor_si128(r1, b), one));
+    const __m128i r =
+        _mm_add_epi8(_mm_unpacklo_epi32(raw_top, raw_bottom), mean);
+    if (i < n) StorePixel<kBpp>(top + i * kBpp, r);
+    if (i >= 2) StorePixel<kBpp>(bottom + (i - 2) * kBpp, _mm_srli_si128(r, 4));
+    r2 = r1;
+    r1 = r;
+  }
+}
+
 #endif  // __SSE2__
 
 }  // namespace
@@ -227,14 +306,17 @@ bool UnfilterPngRows(uint8_t top_type, uint8_t* top, uint8_t bottom_type,
                      uint8_t* bottom, const uint8_t* prior, size_t length,
                      int bpp) {
 #if defined(__SSE2__)
-  if (top_type == kFilterPaeth && bottom_type == kFilterPaeth &&
+  if (top_type == bottom_type && (bpp == 3 || bpp == 4) &&
       length % static_cast<size_t>(bpp) == 0) {
-    if (bpp == 4) {
-      UnfilterPaethPair<4>(top, bottom, prior, length);
-      return true;
+    using Pair = void (*)(uint8_t*, uint8_t*, const uint8_t*, size_t);
+    Pair pair = nullptr;
+    if (top_type == kFilterPaeth) {
+      pair = bpp == 4 ? UnfilterPaethPair<4> : UnfilterPaethPair<3>;
+    } else if (top_type == kFilterAverage) {
+      pair = bpp == 4 ? UnfilterAveragePair<4> : UnfilterAveragePair<3>;
     }
-    if (bpp == 3) {
-      UnfilterPaethPair<3>(top, bottom, prior, length);
+    if (pair != nullptr) {
+      pair(top, bottom, prior, length);
       return true;
     }
   }
