@@ -123,6 +123,27 @@ TEST(RowReducerTest, EachPixelIsTheRoundedMeanOfItsBlockEdgesRepeated) {
   }
 }
 
+TEST(RowReducerTest, WhiteStaysWhiteAtTheLargestFactors) {
+  // A block of 257 x 257 white bytes sums to 65535 a column: the most 16
+  // bits hold. Past that the sums take 32 bits. The last row, alone in its
+  // block row, counts 257 or 258 times; rows of 274 or 275 pixels end in a
+  // partial block.
+  using enum RowLayout;
+  for (RowLayout layout : {kGrey, kRgb, kBgrx}) {
+    for (int factor : {257, 258}) {
+      SCOPED_TRACE(std::to_string(factor) + " layout " +
+                   std::to_string(static_cast<int>(layout)));
+      RowReducer reducer(factor + 17, factor + 1, factor, layout);
+      const std::vector<uint8_t> row(
+          static_cast<size_t>((factor + 17) * RowLayoutBytes(layout)), 255);
+      for (int y = 0; y < factor + 1; ++y) reducer.AddRow(row.data());
+      const DecodedImage image = reducer.Finish();
+      ASSERT_EQ(image.bgrx.size(), size_t{2 * 2 * 4});
+      EXPECT_EQ(image.bgrx, std::vector<uint8_t>(16, 255));
+    }
+  }
+}
+
 TEST(RowReducerTest, LayoutsBecomeBgrxWithAlphaOverWhiteOrKept) {
   struct Case {
     RowLayout layout;

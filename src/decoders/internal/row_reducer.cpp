@@ -18,6 +18,18 @@ inline uint8_t OverWhite(unsigned colour, unsigned alpha) {
                               255);
 }
 
+// Adds the sums of `width` columns of kChannels each from `columns` to
+// `sum`, the last column `edge_extra` times more.
+template <size_t kChannels>
+void SumColumns(const uint32_t* columns, size_t width, uint64_t edge_extra,
+                uint64_t (&sum)[4]) {
+  for (size_t x = 0; x < width; ++x, columns += kChannels) {
+    for (size_t c = 0; c < kChannels; ++c) sum[c] += columns[c];
+  }
+  columns -= kChannels;
+  for (size_t c = 0; c < kChannels; ++c) sum[c] += columns[c] * edge_extra;
+}
+
 #if defined(__SSE2__)
 // ColourToBgrx for four pixels of 4 bytes in one register.
 template <int kBlue, bool kAlpha>
@@ -221,6 +233,7 @@ RowReducer::RowReducer(int32_t width, int32_t height, int32_t factor,
     }
     columns_.resize(static_cast<size_t>(width_) *
                     static_cast<size_t>(RowLayoutBytes(column_layout_)));
+    if (factor_ <= kMaxNarrowFactor) narrow_columns_.resize(columns_.size());
   }
 }
 
@@ -295,38 +308,64 @@ void RowReducer::AddColumns(const uint8_t* row) {
       next_row_ == height_ - 1
           ? 1u + static_cast<uint32_t>((factor_ - height_ % factor_) % factor_)
           : 1u;
-  uint32_t* columns = columns_.data();
-  const size_t n = columns_.size();
-  size_t i = 0;
-  if (weight == 1) {
-#if defined(__SSE2__)
-    // 16 bytes widened to 16 sums at a time.
-    const __m128i zero = _mm_setzero_si128();
-    for (; i + 16 <= n; i += 16) {
-      const __m128i bytes =
-          _mm_loadu_si128(reinterpret_cast<const __m128i_u*>(row + i));
-      const __m128i lo = _mm_unpacklo_epi8(bytes, zero);
-      const __m128i hi = _mm_unpackhi_epi8(bytes, zero);
-      const __m128i words[4] = {
-          _mm_unpacklo_epi16(lo, zero), _mm_unpackhi_epi16(lo, zero),
-          _mm_unpacklo_epi16(hi, zero), _mm_unpackhi_epi16(hi, zero)};
-      auto* sums = reinterpret_cast<__m128i_u*>(columns + i);
-      for (int k = 0; k < 4; ++k) {
-        _mm_storeu_si128(sums + k,
-                         _mm_add_epi32(_mm_loadu_si128(sums + k), words[k]));
-      }
-    }
-#endif
-    for (; i < n; ++i) columns[i] += row[i];
+  if (narrow_columns_.empty()) {
+    uint32_t* columns = columns_.data();
+    for (size_t i = 0; i < columns_.size(); ++i) columns[i] += row[i] * weight;
   } else {
-    for (; i < n; ++i) columns[i] += row[i] * weight;
+    uint16_t* columns = narrow_columns_.data();
+    const size_t n = narrow_columns_.size();
+    size_t i = 0;
+    if (weight == 1) {
+#if defined(__SSE2__)
+      // 16 bytes widened to 16 sums at a time.
+      const __m128i zero = _mm_setzero_si128();
+      for (; i + 16 <= n; i += 16) {
+        const __m128i bytes =
+            _mm_loadu_si128(reinterpret_cast<const __m128i_u*>(row + i));
+        auto* sums = reinterpret_cast<__m128i_u*>(columns + i);
+        _mm_storeu_si128(sums, _mm_add_epi16(_mm_loadu_si128(sums),
+                                             _mm_unpacklo_epi8(bytes, zero)));
+        _mm_storeu_si128(sums + 1,
+                         _mm_add_epi16(_mm_loadu_si128(sums + 1),
+                                       _mm_unpackhi_epi8(bytes, zero)));
+      }
+#endif
+    }
+    for (; i < n; ++i) {
+      columns[i] = static_cast<uint16_t>(columns[i] + row[i] * weight);
+    }
   }
   ++next_row_;
   if (next_row_ % factor_ == 0 || next_row_ == height_) EmitBlockRow();
 }
 
+void RowReducer::WidenNarrowColumns() {
+  uint16_t* narrow = narrow_columns_.data();
+  uint32_t* columns = columns_.data();
+  const size_t n = narrow_columns_.size();
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 8 <= n; i += 8) {
+    auto* from = reinterpret_cast<__m128i_u*>(narrow + i);
+    auto* to = reinterpret_cast<__m128i_u*>(columns + i);
+    const __m128i sums = _mm_loadu_si128(from);
+    _mm_storeu_si128(
+        to, _mm_add_epi32(_mm_loadu_si128(to), _mm_unpacklo_epi16(sums, zero)));
+    _mm_storeu_si128(to + 1, _mm_add_epi32(_mm_loadu_si128(to + 1),
+                                           _mm_unpackhi_epi16(sums, zero)));
+    _mm_storeu_si128(from, zero);
+  }
+#endif
+  for (; i < n; ++i) {
+    columns[i] += narrow[i];
+    narrow[i] = 0;
+  }
+}
+
 void RowReducer::WidenColumns() {
   if (column_layout_ == RowLayout::kBgrx) return;
+  WidenNarrowColumns();
   const bool grey = column_layout_ == RowLayout::kGrey;
   std::vector<uint32_t> wide(static_cast<size_t>(width_) * 4);
   for (size_t x = 0; x < static_cast<size_t>(width_); ++x) {
@@ -335,6 +374,7 @@ void RowReducer::WidenColumns() {
     }
   }
   columns_ = std::move(wide);
+  if (!narrow_columns_.empty()) narrow_columns_.resize(columns_.size());
   column_layout_ = RowLayout::kBgrx;
   bgrx_row_.resize(static_cast<size_t>(width_) * 4);
 }
@@ -346,6 +386,7 @@ void RowReducer::EmitBlockRow() {
   uint8_t* dst =
       out_.bgrx.data() + static_cast<size_t>(y / factor_) * out_.stride_bytes;
   const int64_t count = int64_t{factor_} * factor_;
+  WidenNarrowColumns();
   for (int32_t bx = 0; bx < out_.pixel_width; ++bx, dst += 4) {
     if (keep_alpha_) {
       // The premultiplied mean divided by the mean alpha: each colour
@@ -369,12 +410,20 @@ void RowReducer::EmitBlockRow() {
     const uint64_t edge_extra =
         bx == out_.pixel_width - 1 ? (factor_ - width_ % factor_) % factor_ : 0;
     uint64_t sum[4] = {0, 0, 0, 0};
-    for (int32_t x = bx * factor_; x < end; ++x) {
-      const uint32_t* column = &columns_[static_cast<size_t>(x) * channels];
-      for (size_t c = 0; c < channels; ++c) sum[c] += column[c];
+    const uint32_t* first = &columns_[static_cast<size_t>(bx) *
+                                      static_cast<size_t>(factor_) * channels];
+    const size_t width = static_cast<size_t>(end - bx * factor_);
+    switch (channels) {
+      case 1:
+        SumColumns<1>(first, width, edge_extra, sum);
+        break;
+      case 3:
+        SumColumns<3>(first, width, edge_extra, sum);
+        break;
+      default:
+        SumColumns<4>(first, width, edge_extra, sum);
+        break;
     }
-    const uint32_t* last = &columns_[static_cast<size_t>(end - 1) * channels];
-    for (size_t c = 0; c < channels; ++c) sum[c] += last[c] * edge_extra;
     // Blue, green, red of the layout's channels.
     const size_t blue = column_layout_ == RowLayout::kRgb ? 2 : 0;
     const size_t green = column_layout_ == RowLayout::kGrey ? 0 : 1;
@@ -421,6 +470,7 @@ DecodedImage RowReducer::Finish(uint8_t blue, uint8_t green, uint8_t red) {
   bgrx_row_ = {};
   sums_ = {};
   columns_ = {};
+  narrow_columns_ = {};
   out_.has_alpha = keep_alpha_ && translucent_;
   out_.area = ReducedArea(width_, height_, out_.pixel_width, out_.pixel_height,
                           1, factor_);

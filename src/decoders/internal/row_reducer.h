@@ -80,6 +80,8 @@ class RowReducer {
   void AddColumns(const uint8_t* row);
   // Makes the column sums BGRX, for rows that come as BGRX from now on.
   void WidenColumns();
+  // Adds the 16-bit sums to the 32-bit ones and zeroes them.
+  void WidenNarrowColumns();
   void EmitBlockRow();
 
   int32_t width_;
@@ -99,6 +101,11 @@ class RowReducer {
   // 2 x 65535 rows of 255, well within 32 bits.
   RowLayout column_layout_ = RowLayout::kBgrx;
   std::vector<uint32_t> columns_;
+  // The same sums in 16 bits, added to columns_ once a block row is done:
+  // half the bytes to add to for each row. Used while a block's rows of
+  // 255 fit, factor_ <= kMaxNarrowFactor; empty otherwise.
+  static constexpr int32_t kMaxNarrowFactor = 65535 / 255;
+  std::vector<uint16_t> narrow_columns_;
 };
 
 }  // namespace vg::decoders::decoders_internal
