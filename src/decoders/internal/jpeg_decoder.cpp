@@ -21,6 +21,7 @@
 #include "decoders/internal/decode_budget.h"
 #include "decoders/internal/exif_orientation.h"
 #include "decoders/internal/icc_transform.h"
+#include "decoders/internal/jpeg_dc.h"
 #include "decoders/internal/orientation.h"
 #include "decoders/internal/picture_error.h"
 #include "platform/error.h"
@@ -542,6 +543,25 @@ DecodedImage DecodeJpeg(std::span<const uint8_t> bytes, const DecodeHint& hint,
                     converted.data()};
   bool dc_only =
       cinfo.progressive_mode && cinfo.scale_num == 1 && cinfo.scale_denom == 8;
+  if (dc_only && (cinfo.jpeg_color_space == JCS_YCbCr ||
+                  cinfo.jpeg_color_space == JCS_GRAYSCALE)) {
+    // A progressive file at 1/8 needs its DC scans alone, read here with
+    // 2 bytes a block; libjpeg reads it when this reader does not take it.
+    JpegDc dc;
+    if (ReadJpegDc(bytes, dc) && dc.width == stored_w &&
+        dc.height == stored_h && dc.columns() == out_w &&
+        dc.rows() == out_h &&
+        std::ssize(dc.components) == cinfo.num_components) {
+      const bool grey_out = cinfo.out_color_space == JCS_GRAYSCALE;
+      std::vector<uint8_t> row;
+      Allocate(row, JpegDcRowBytes(dc, grey_out));
+      for (int32_t y = 0; y < out_h; ++y) {
+        RenderJpegDcRow(dc, y, grey_out, row.data());
+        DeliverRow(s->sink, y, row.data());
+      }
+      return image;
+    }
+  }
   Run(s, dc_only ? DecodeRowsDcOnly : DecodeRows);
   if (s->stalled) RaiseInvalidPicture("JPEG: rows stop coming");
   // Cut short before a single row of blocks was decoded: all grey.

@@ -1,0 +1,577 @@
+#include "decoders/internal/jpeg_dc.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+// jpeglib.h needs size_t and FILE declared before it.
+#include <jpeglib.h>
+
+#include "decoders/internal/jpeg_decoder.h"
+#include "decoders/internal/picture_error.h"
+
+namespace vg::decoders::decoders_internal {
+namespace {
+
+// Marker codes, the byte after 0xFF (jpeglib.h names the others used here:
+// JPEG_RST0, JPEG_EOI, JPEG_APP0, JPEG_COM). kSof2 starts a progressive
+// frame coded by Huffman tables.
+enum : uint8_t { kSof2 = 0xC2, kDht = 0xC4, kSoi = 0xD8 };
+enum : uint8_t { kSos = 0xDA, kDqt = 0xDB, kDri = 0xDD };
+
+// Codes of up to kLookBits bits are found with one look in a table.
+constexpr int kLookBits = 9;
+// The most blocks an MCU may hold, as libjpeg allows.
+constexpr int kMaxBlocksInMcu = 10;
+
+struct HuffmanTable {
+  bool defined = false;
+  // The next kLookBits bits -> code length << 8 | symbol; 0 when longer.
+  std::array<uint16_t, 1 << kLookBits> fast{};
+  // For codes of length 1 to 16: the largest (-1: none), and what to add to
+  // a code of that length for its symbol's index in `values`.
+  std::array<int32_t, 18> max_code{};
+  std::array<int32_t, 17> value_offset{};
+  std::array<uint8_t, 256> values{};
+};
+
+// Builds the canonical code of a DHT table: counts[l] codes of length l + 1
+// for `values` in order. False for a table no code fits.
+bool BuildTable(std::span<const uint8_t> counts,
+                std::span<const uint8_t> values, HuffmanTable& table) {
+  table = HuffmanTable{};
+  int32_t code = 0;
+  size_t k = 0;
+  for (int length = 1; length <= 16; ++length) {
+    const int n = counts[static_cast<size_t>(length - 1)];
+    table.value_offset[static_cast<size_t>(length)] =
+        static_cast<int32_t>(k) - code;
+    for (int i = 0; i < n; ++i, ++code, ++k) {
+      // libjpeg's rule: the code of all ones is never used.
+      if (code + 1 >= 1 << length) return false;
+      if (length <= kLookBits) {
+        const int shift = kLookBits - length;
+        for (int32_t j = code << shift; j < (code + 1) << shift; ++j) {
+          table.fast[static_cast<size_t>(j)] =
+              static_cast<uint16_t>(length << 8 | values[k]);
+        }
+      }
+    }
+    table.max_code[static_cast<size_t>(length)] = n > 0 ? code - 1 : -1;
+    code <<= 1;
+  }
+  table.max_code[17] = INT32_MAX;  // past every code: no symbol
+  std::copy(values.begin(), values.end(), table.values.begin());
+  table.defined = true;
+  return true;
+}
+
+// The bits of one run of entropy-coded data, stuffed zero bytes taken out.
+// Past its end it gives zero bits, and remembers that it did.
+class BitReader {
+ public:
+  BitReader(const uint8_t* p, const uint8_t* end) : p_(p), end_(end) {}
+
+  uint32_t Peek(int n) {
+    if (count_ < n) Fill();
+    return static_cast<uint32_t>(bits_ >> (64 - n));
+  }
+  void Skip(int n) {
+    bits_ <<= n;
+    count_ -= n;
+  }
+  uint32_t Get(int n) {
+    if (n == 0) return 0;
+    const uint32_t v = Peek(n);
+    Skip(n);
+    return v;
+  }
+  // True once a bit past the end was taken.
+  bool overran() const { return count_ < made_up_; }
+
+ private:
+  void Fill() {
+    while (count_ <= 56) {
+      uint64_t byte = 0;
+      if (p_ < end_ && !(p_[0] == 0xFF && (p_ + 1 == end_ || p_[1] != 0))) {
+        byte = *p_;
+        p_ += byte == 0xFF ? 2 : 1;
+      } else {
+        made_up_ += 8;
+      }
+      bits_ |= byte << (56 - count_);
+      count_ += 8;
+    }
+  }
+
+  const uint8_t* p_;
+  const uint8_t* end_;
+  uint64_t bits_ = 0;
+  int count_ = 0;
+  int made_up_ = 0;  // zero bits at the end of bits_ that the data lacks
+};
+
+// Returns the next symbol of `table`, or -1 for a code it does not have.
+int Decode(BitReader& bits, const HuffmanTable& table) {
+  const uint16_t fast = table.fast[bits.Peek(kLookBits)];
+  if (fast != 0) {
+    bits.Skip(fast >> 8);
+    return fast & 0xFF;
+  }
+  const uint32_t look = bits.Peek(16);
+  int length = kLookBits + 1;
+  auto code = static_cast<int32_t>(look >> (16 - length));
+  while (code > table.max_code[static_cast<size_t>(length)]) {
+    ++length;
+    code = static_cast<int32_t>(look >> (16 - length));
+  }
+  if (length > 16) return -1;
+  bits.Skip(length);
+  const int32_t index = code + table.value_offset[static_cast<size_t>(length)];
+  if (index < 0 || index > 255) return -1;
+  return table.values[static_cast<size_t>(index)];
+}
+
+// The bytes after `at` up to the next marker other than a restart: the end
+// of a scan's entropy-coded data. The end of `bytes` when there is none.
+size_t ScanDataEnd(std::span<const uint8_t> bytes, size_t at) {
+  while (at < bytes.size()) {
+    const void* ff = std::memchr(bytes.data() + at, 0xFF, bytes.size() - at);
+    if (ff == nullptr) return bytes.size();
+    at = static_cast<size_t>(static_cast<const uint8_t*>(ff) - bytes.data());
+    if (at + 1 >= bytes.size()) return bytes.size();
+    const uint8_t code = bytes[at + 1];
+    if (code != 0 && code != 0xFF &&
+        (code < JPEG_RST0 || code > JPEG_RST0 + 7)) {
+      return at;
+    }
+    at += code == 0xFF ? 1 : 2;
+  }
+  return bytes.size();
+}
+
+// One scan's header, as SOS gives it.
+struct Scan {
+  int count = 0;
+  std::array<int, 4> component{};  // indices into JpegDc::components
+  std::array<int, 4> dc_table{};
+  int ss = 0;
+  int se = 0;
+  int ah = 0;
+  int al = 0;
+};
+
+struct Reader {
+  std::span<const uint8_t> bytes;
+  JpegDc& out;
+  std::array<HuffmanTable, 4> dc_tables{};
+  std::array<std::array<uint16_t, 64>, 4> quant{};
+  std::array<bool, 4> quant_defined{};
+  int restart_interval = 0;
+  bool frame = false;
+  int scans = 0;
+
+  uint16_t Be16(size_t at) const {
+    return static_cast<uint16_t>(bytes[at] << 8 | bytes[at + 1]);
+  }
+
+  bool ReadDqt(std::span<const uint8_t> body) {
+    size_t at = 0;
+    while (at < body.size()) {
+      const int precision = body[at] >> 4;
+      const int id = body[at] & 15;
+      const size_t size = precision == 0 ? 64 : 128;
+      if (precision > 1 || id > 3 || body.size() - at - 1 < size) return false;
+      // Stored in zigzag order; only the first, the DC's, matters here.
+      for (size_t i = 0; i < 64; ++i) {
+        quant[static_cast<size_t>(id)][i] =
+            precision == 0 ? body[at + 1 + i]
+                           : static_cast<uint16_t>(body[at + 1 + 2 * i] << 8 |
+                                                   body[at + 2 + 2 * i]);
+      }
+      quant_defined[static_cast<size_t>(id)] = true;
+      at += 1 + size;
+    }
+    return true;
+  }
+
+  bool ReadDht(std::span<const uint8_t> body) {
+    size_t at = 0;
+    while (at < body.size()) {
+      if (body.size() - at < 17) return false;
+      const int table_class = body[at] >> 4;
+      const int id = body[at] & 15;
+      size_t total = 0;
+      for (size_t i = 0; i < 16; ++i) total += body[at + 1 + i];
+      if (table_class > 1 || id > 3 || total > 256 ||
+          body.size() - at - 17 < total) {
+        return false;
+      }
+      if (table_class == 0) {
+        std::span<const uint8_t> values = body.subspan(at + 17, total);
+        // A DC symbol is a count of bits: libjpeg takes at most 15.
+        for (uint8_t v : values) {
+          if (v > 15) return false;
+        }
+        if (!BuildTable(body.subspan(at + 1, 16), values,
+                        dc_tables[static_cast<size_t>(id)])) {
+          return false;
+        }
+      }
+      at += 17 + total;
+    }
+    return true;
+  }
+
+  bool ReadSof(std::span<const uint8_t> body) {
+    if (frame || body.size() < 6 || body[0] != 8) return false;
+    out.height = static_cast<int32_t>(body[1] << 8 | body[2]);
+    out.width = static_cast<int32_t>(body[3] << 8 | body[4]);
+    const int n = body[5];
+    if (out.width == 0 || out.height == 0 || (n != 1 && n != 3) ||
+        body.size() != 6 + 3 * static_cast<size_t>(n)) {
+      return false;
+    }
+    out.components.resize(static_cast<size_t>(n));
+    for (size_t c = 0; c < static_cast<size_t>(n); ++c) {
+      JpegDcComponent& comp = out.components[c];
+      comp.id = body[6 + 3 * c];
+      comp.h = body[7 + 3 * c] >> 4;
+      comp.v = body[7 + 3 * c] & 15;
+      comp.quant_table = body[8 + 3 * c];
+      if (comp.h < 1 || comp.h > 4 || comp.v < 1 || comp.v > 4 ||
+          comp.quant_table > 3) {
+        return false;
+      }
+      for (size_t d = 0; d < c; ++d) {
+        if (out.components[d].id == comp.id) return false;
+      }
+      out.max_h = std::max(out.max_h, comp.h);
+      out.max_v = std::max(out.max_v, comp.v);
+    }
+    // Drawn from the luma's grid: the luma must be the most sampled, and
+    // chroma sampled as it or at half of it.
+    for (const JpegDcComponent& comp : out.components) {
+      const bool first = &comp == &out.components.front();
+      if (first ? comp.h != out.max_h || comp.v != out.max_v
+                : (comp.h != out.max_h && comp.h * 2 != out.max_h) ||
+                      (comp.v != out.max_v && comp.v * 2 != out.max_v)) {
+        return false;
+      }
+    }
+    const int32_t mcus_wide = (out.width + 8 * out.max_h - 1) / (8 * out.max_h);
+    const int32_t mcus_high =
+        (out.height + 8 * out.max_v - 1) / (8 * out.max_v);
+    for (JpegDcComponent& comp : out.components) {
+      const int32_t samples_wide =
+          (out.width * comp.h + out.max_h - 1) / out.max_h;
+      const int32_t samples_high =
+          (out.height * comp.v + out.max_v - 1) / out.max_v;
+      comp.used_wide = (samples_wide + 7) / 8;
+      comp.used_high = (samples_high + 7) / 8;
+      comp.blocks_wide = mcus_wide * comp.h;
+      comp.blocks_high = mcus_high * comp.v;
+      Allocate(comp.dc, static_cast<size_t>(comp.blocks_wide) *
+                            static_cast<size_t>(comp.blocks_high));
+    }
+    frame = true;
+    return true;
+  }
+
+  bool ReadSos(std::span<const uint8_t> body, Scan& scan) {
+    if (!frame || body.empty()) return false;
+    scan.count = body[0];
+    if (scan.count < 1 || scan.count > 4 ||
+        body.size() != 4 + 2 * static_cast<size_t>(scan.count)) {
+      return false;
+    }
+    for (size_t i = 0; i < static_cast<size_t>(scan.count); ++i) {
+      const int id = body[1 + 2 * i];
+      auto found =
+          std::find_if(out.components.begin(), out.components.end(),
+                       [id](const JpegDcComponent& c) { return c.id == id; });
+      if (found == out.components.end()) return false;
+      scan.component[i] = static_cast<int>(found - out.components.begin());
+      scan.dc_table[i] = body[2 + 2 * i] >> 4;
+      if (scan.dc_table[i] > 3) return false;
+      for (size_t j = 0; j < i; ++j) {
+        if (scan.component[j] == scan.component[i]) return false;
+      }
+      // The component's quantisers are those of its first scan.
+      JpegDcComponent& comp = *found;
+      if (!comp.seen) {
+        if (!quant_defined[static_cast<size_t>(comp.quant_table)]) {
+          return false;
+        }
+        comp.quant_dc = quant[static_cast<size_t>(comp.quant_table)][0];
+        comp.seen = true;
+      }
+    }
+    const size_t p = 1 + 2 * static_cast<size_t>(scan.count);
+    scan.ss = body[p];
+    scan.se = body[p + 1];
+    scan.ah = body[p + 2] >> 4;
+    scan.al = body[p + 2] & 15;
+    // What libjpeg takes as a progressive scan.
+    if (scan.ss == 0 ? scan.se != 0
+                     : scan.se < scan.ss || scan.se > 63 || scan.count != 1) {
+      return false;
+    }
+    if ((scan.ah != 0 && scan.al != scan.ah - 1) || scan.al > 13) return false;
+    if (scan.ss == 0 && scan.ah == 0) {
+      for (int i = 0; i < scan.count; ++i) {
+        if (!dc_tables[static_cast<size_t>(scan.dc_table[i])].defined) {
+          return false;
+        }
+      }
+    }
+    int blocks = 0;
+    for (int i = 0; i < scan.count; ++i) {
+      const JpegDcComponent& comp =
+          out.components[static_cast<size_t>(scan.component[i])];
+      blocks += scan.count == 1 ? 1 : comp.h * comp.v;
+    }
+    return blocks <= kMaxBlocksInMcu;
+  }
+
+  // Decodes the DC scan `scan` from its data [begin, end).
+  bool DecodeDcScan(const Scan& scan, size_t begin, size_t end) {
+    const bool interleaved = scan.count > 1;
+    const JpegDcComponent& first =
+        out.components[static_cast<size_t>(scan.component[0])];
+    const int32_t mcus_wide =
+        interleaved ? (out.width + 8 * out.max_h - 1) / (8 * out.max_h)
+                    : first.used_wide;
+    const int32_t mcus_high =
+        interleaved ? (out.height + 8 * out.max_v - 1) / (8 * out.max_v)
+                    : first.used_high;
+    const int64_t mcus = int64_t{mcus_wide} * mcus_high;
+    const int64_t interval = restart_interval > 0 ? restart_interval : mcus;
+    const int64_t intervals = (mcus + interval - 1) / interval;
+    std::array<int32_t, 4> predictor{};
+    size_t at = begin;
+    int64_t mcu = 0;
+    for (int64_t i = 0; i < intervals; ++i) {
+      // The interval's data runs to its restart marker, the last one's to
+      // the scan's end.
+      size_t stop = end;
+      if (i + 1 == intervals) {
+        // No restart marker may stand in the last interval's data.
+        for (size_t j = at; j + 1 < end; ++j) {
+          if (bytes[j] == 0xFF && bytes[j + 1] >= JPEG_RST0 &&
+              bytes[j + 1] <= JPEG_RST0 + 7) {
+            return false;
+          }
+        }
+      } else {
+        stop = at;
+        while (stop + 1 < end &&
+               !(bytes[stop] == 0xFF && bytes[stop + 1] >= JPEG_RST0 &&
+                 bytes[stop + 1] <= JPEG_RST0 + 7)) {
+          ++stop;
+        }
+        if (stop + 1 >= end || bytes[stop + 1] != JPEG_RST0 + (i & 7))
+          return false;
+      }
+      BitReader bits(bytes.data() + at, bytes.data() + stop);
+      predictor.fill(0);
+      const int64_t last = std::min(mcus, mcu + interval);
+      for (; mcu < last; ++mcu) {
+        const auto mx = static_cast<int32_t>(mcu % mcus_wide);
+        const auto my = static_cast<int32_t>(mcu / mcus_wide);
+        for (int c = 0; c < scan.count; ++c) {
+          JpegDcComponent& comp =
+              out.components[static_cast<size_t>(scan.component[c])];
+          const int h = interleaved ? comp.h : 1;
+          const int v = interleaved ? comp.v : 1;
+          for (int by = 0; by < v; ++by) {
+            for (int bx = 0; bx < h; ++bx) {
+              int16_t& dc = comp.dc[static_cast<size_t>(my * v + by) *
+                                        static_cast<size_t>(comp.blocks_wide) +
+                                    static_cast<size_t>(mx * h + bx)];
+              if (scan.ah != 0) {
+                if (bits.Get(1) != 0) {
+                  dc = static_cast<int16_t>(dc | 1 << scan.al);
+                }
+                continue;
+              }
+              const int s = Decode(
+                  bits, dc_tables[static_cast<size_t>(scan.dc_table[c])]);
+              if (s < 0) return false;
+              int32_t diff = 0;
+              if (s > 0) {
+                diff = static_cast<int32_t>(bits.Get(s));
+                if (diff < 1 << (s - 1)) diff -= (1 << s) - 1;
+              }
+              int32_t& pred = predictor[static_cast<size_t>(c)];
+              pred += diff;
+              // A coefficient is 16 bits, as libjpeg keeps it.
+              dc = static_cast<int16_t>(static_cast<uint16_t>(
+                  static_cast<uint32_t>(pred) << scan.al));
+            }
+          }
+        }
+      }
+      if (bits.overran()) return false;
+      at = stop + 2;
+    }
+    return true;
+  }
+
+  bool Read() {
+    if (bytes.size() < 4 || bytes[0] != 0xFF || bytes[1] != kSoi) return false;
+    size_t at = 2;
+    for (;;) {
+      // A marker, after any fill bytes.
+      if (at >= bytes.size() || bytes[at] != 0xFF) return false;
+      while (at < bytes.size() && bytes[at] == 0xFF) ++at;
+      if (at >= bytes.size()) return false;
+      const uint8_t code = bytes[at++];
+      if (code == JPEG_EOI) break;
+      if (at + 2 > bytes.size()) return false;
+      const size_t length = Be16(at);
+      if (length < 2 || length > bytes.size() - at) return false;
+      std::span<const uint8_t> body = bytes.subspan(at + 2, length - 2);
+      at += length;
+      bool ok = true;
+      switch (code) {
+        case kSof2:
+          ok = ReadSof(body);
+          break;
+        case kDht:
+          ok = ReadDht(body);
+          break;
+        case kDqt:
+          ok = ReadDqt(body);
+          break;
+        case kDri:
+          ok = body.size() == 2;
+          if (ok) restart_interval = body[0] << 8 | body[1];
+          break;
+        case kSos: {
+          Scan scan;
+          if (++scans > kMaxJpegScans || !ReadSos(body, scan)) return false;
+          const size_t end = ScanDataEnd(bytes, at);
+          if (end >= bytes.size()) return false;
+          if (scan.ss == 0 && !DecodeDcScan(scan, at, end)) return false;
+          at = end;
+          break;
+        }
+        default:
+          // Application data and comments are passed over; any other
+          // marker (another frame type, DNL, ...) is libjpeg's to read.
+          ok =
+              (code >= JPEG_APP0 && code <= JPEG_APP0 + 15) || code == JPEG_COM;
+          break;
+      }
+      if (!ok) return false;
+    }
+    if (!frame) return false;
+    // Every component must have had a DC scan.
+    return std::all_of(out.components.begin(), out.components.end(),
+                       [](const JpegDcComponent& c) { return c.seen; });
+  }
+};
+
+// libjpeg's clamp after its inverse DCT, indexed by the value before the
+// +128 level shift, masked to 10 bits: in range, the value shifted; out of
+// range, 0 or 255 (and beyond +-512 wrapping as libjpeg's does).
+uint8_t IdctLimit(int32_t value) {
+  const int32_t i = value & 1023;
+  if (i < 128) return static_cast<uint8_t>(i + 128);
+  if (i < 512) return 255;
+  if (i < 896) return 0;
+  return static_cast<uint8_t>(i - 896);
+}
+
+// One block's pixel at 1/8, as libjpeg's 1 x 1 inverse DCT makes it.
+uint8_t BlockPixel(const JpegDcComponent& comp, int32_t bx, int32_t by) {
+  const int32_t dc =
+      comp.dc[static_cast<size_t>(by) * static_cast<size_t>(comp.blocks_wide) +
+              static_cast<size_t>(bx)];
+  return IdctLimit((dc * comp.quant_dc + 4) >> 3);
+}
+
+// A chroma component's value at output pixel (x, y): its blocks drawn up
+// to the luma's grid by triangle interpolation where sampled at half.
+uint8_t ChromaPixel(const JpegDcComponent& comp, const JpegDc& dc, int32_t x,
+                    int32_t y) {
+  const bool half_v = comp.v != dc.max_v;
+  const bool half_h = comp.h != dc.max_h;
+  const int32_t cy = half_v ? y / 2 : y;
+  const int32_t cx = half_h ? x / 2 : x;
+  const int32_t ny =
+      half_v ? std::clamp(y % 2 == 0 ? cy - 1 : cy + 1, 0, comp.used_high - 1)
+             : cy;
+  const int32_t nx =
+      half_h ? std::clamp(x % 2 == 0 ? cx - 1 : cx + 1, 0, comp.used_wide - 1)
+             : cx;
+  // Sums of four: three of the nearer row and one of the farther.
+  auto column = [&](int32_t bx) {
+    return half_v ? 3 * BlockPixel(comp, bx, cy) + BlockPixel(comp, bx, ny)
+                  : 4 * BlockPixel(comp, bx, cy);
+  };
+  const int32_t near = column(cx);
+  const int32_t sum = half_h ? 3 * near + column(nx) : 4 * near;
+  return static_cast<uint8_t>((sum + 8) >> 4);
+}
+
+// libjpeg's YCbCr to RGB tables (16 fractional bits).
+struct ColourTables {
+  std::array<int32_t, 256> cr_r{};
+  std::array<int32_t, 256> cb_b{};
+  std::array<int32_t, 256> cr_g{};
+  std::array<int32_t, 256> cb_g{};
+  ColourTables() {
+    for (int32_t i = 0; i < 256; ++i) {
+      const int32_t x = i - 128;
+      cr_r[static_cast<size_t>(i)] = (91881 * x + 32768) >> 16;   // 1.402
+      cb_b[static_cast<size_t>(i)] = (116130 * x + 32768) >> 16;  // 1.772
+      cr_g[static_cast<size_t>(i)] = -46802 * x;                  // 0.71414
+      cb_g[static_cast<size_t>(i)] = -22554 * x + 32768;          // 0.34414
+    }
+  }
+};
+
+uint8_t Clamp(int32_t v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
+
+}  // namespace
+
+bool ReadJpegDc(std::span<const uint8_t> bytes, JpegDc& out) {
+  out = JpegDc{};
+  Reader reader{bytes, out};
+  return reader.Read();
+}
+
+size_t JpegDcRowBytes(const JpegDc& dc, bool grey_out) {
+  return static_cast<size_t>(dc.columns()) * (grey_out ? 1 : 4);
+}
+
+void RenderJpegDcRow(const JpegDc& dc, int32_t y, bool grey_out, uint8_t* row) {
+  static const ColourTables kTables;
+  const JpegDcComponent& luma = dc.components.front();
+  const int32_t width = dc.columns();
+  for (int32_t x = 0; x < width; ++x) {
+    const uint8_t l = BlockPixel(luma, x, y);
+    if (grey_out) {
+      row[x] = l;
+      continue;
+    }
+    uint8_t* px = row + static_cast<ptrdiff_t>(x) * 4;
+    px[3] = 0xFF;
+    if (dc.components.size() == 1) {
+      px[0] = px[1] = px[2] = l;
+      continue;
+    }
+    const auto cb =
+        static_cast<size_t>(ChromaPixel(dc.components[1], dc, x, y));
+    const auto cr =
+        static_cast<size_t>(ChromaPixel(dc.components[2], dc, x, y));
+    px[0] = Clamp(l + kTables.cb_b[cb]);
+    px[1] = Clamp(l + ((kTables.cb_g[cb] + kTables.cr_g[cr]) >> 16));
+    px[2] = Clamp(l + kTables.cr_r[cr]);
+  }
+}
+
+}  // namespace vg::decoders::decoders_internal
