@@ -199,6 +199,15 @@ TEST(JpegDcOnlyTest, FilesTheReaderDoesNotTakeAreLibjpegs) {
       break;
     }
   }
+  // The first scan's data all one bits: a code longer than any.
+  std::vector<uint8_t> ones = plain;
+  size_t sos = 0;
+  while (!(ones[sos] == 0xFF && ones[sos + 1] == 0xDA)) ++sos;
+  const size_t data = sos + 2 + (ones[sos + 2] << 8 | ones[sos + 3]);
+  for (size_t i = data; i + 1 < data + 40; i += 2) {
+    ones[i] = 0xFF;
+    ones[i + 1] = 0x00;
+  }
   std::vector<uint8_t> arithmetic;
   std::vector<uint8_t> luma_below_chroma;
   {
@@ -228,6 +237,7 @@ TEST(JpegDcOnlyTest, FilesTheReaderDoesNotTakeAreLibjpegs) {
       {"cut in the DC refinement", Cut(plain, plain.size() * 19 / 20)},
       {"no EOI", Cut(plain, plain.size() - 2)},
       {"a restart marker out of turn", renumbered},
+      {"a DC code no table has", ones},
       {"arithmetic coding", arithmetic},
       {"luma sampled below chroma", luma_below_chroma},
   };

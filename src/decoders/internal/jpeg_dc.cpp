@@ -31,7 +31,7 @@ struct HuffmanTable {
   std::array<uint16_t, 1 << kLookBits> fast{};
   // For codes of length 1 to 16: the largest (-1: none), and what to add to
   // a code of that length for its symbol's index in `values`.
-  std::array<int32_t, 18> max_code{};
+  std::array<int32_t, 17> max_code{};
   std::array<int32_t, 17> value_offset{};
   std::array<uint8_t, 256> values{};
 };
@@ -61,7 +61,6 @@ bool BuildTable(std::span<const uint8_t> counts,
     table.max_code[static_cast<size_t>(length)] = n > 0 ? code - 1 : -1;
     code <<= 1;
   }
-  table.max_code[17] = INT32_MAX;  // past every code: no symbol
   std::copy(values.begin(), values.end(), table.values.begin());
   table.defined = true;
   return true;
@@ -120,17 +119,17 @@ int Decode(BitReader& bits, const HuffmanTable& table) {
     return fast & 0xFF;
   }
   const uint32_t look = bits.Peek(16);
-  int length = kLookBits + 1;
-  auto code = static_cast<int32_t>(look >> (16 - length));
-  while (code > table.max_code[static_cast<size_t>(length)]) {
-    ++length;
-    code = static_cast<int32_t>(look >> (16 - length));
+  for (int length = kLookBits + 1; length <= 16; ++length) {
+    const auto code = static_cast<int32_t>(look >> (16 - length));
+    if (code <= table.max_code[static_cast<size_t>(length)]) {
+      bits.Skip(length);
+      const int32_t index =
+          code + table.value_offset[static_cast<size_t>(length)];
+      if (index < 0 || index > 255) return -1;
+      return table.values[static_cast<size_t>(index)];
+    }
   }
-  if (length > 16) return -1;
-  bits.Skip(length);
-  const int32_t index = code + table.value_offset[static_cast<size_t>(length)];
-  if (index < 0 || index > 255) return -1;
-  return table.values[static_cast<size_t>(index)];
+  return -1;
 }
 
 // The bytes after `at` up to the next marker other than a restart: the end
