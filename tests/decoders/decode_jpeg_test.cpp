@@ -179,20 +179,30 @@ TEST(JpegDecodeTest, EmbeddedProfileIsConvertedToSrgb) {
 
 TEST(JpegDecodeTest, GreyProfileAndOrientationTogether) {
   // Left half grey 128, right half black; a linear grey profile; turned 180
-  // degrees, so the black half comes out on the left.
-  testing::JpegOptions grey;
-  grey.grey = true;
-  std::vector<uint8_t> rgb = testing::MakeRgb(32, 16, [](int x, int) {
-    return x < 16 ? Rgb{128, 128, 128} : Rgb{0, 0, 0};
-  });
-  std::vector<uint8_t> jpeg = testing::EncodeJpeg(rgb, 32, 16, grey);
-  jpeg = testing::InsertJpegSegment(
-      jpeg, 0xE2, testing::IccApp2(testing::LinearGreyProfile()));
-  jpeg = testing::InsertJpegSegment(jpeg, 0xE1,
-                                    testing::ExifWithOrientation(3, false));
-  DecodedImage image = DecodePictureBytes(jpeg);
-  EXPECT_EQ(ColourDiff(PixelAt(image, 4, 4), {0, 0, 0}, 3), "");
-  EXPECT_EQ(ColourDiff(PixelAt(image, 28, 12), {188, 188, 188}, 4), "");
+  // degrees, so the black half comes out on the left. Whole, and progressive
+  // at 1/8 (one pixel a block, read from the DC scans alone).
+  for (const bool eighth : {false, true}) {
+    SCOPED_TRACE(eighth ? "progressive at 1/8" : "whole");
+    testing::JpegOptions grey;
+    grey.grey = true;
+    grey.progressive = eighth;
+    std::vector<uint8_t> rgb = testing::MakeRgb(32, 16, [](int x, int) {
+      return x < 16 ? Rgb{128, 128, 128} : Rgb{0, 0, 0};
+    });
+    std::vector<uint8_t> jpeg = testing::EncodeJpeg(rgb, 32, 16, grey);
+    jpeg = testing::InsertJpegSegment(
+        jpeg, 0xE2, testing::IccApp2(testing::LinearGreyProfile()));
+    jpeg = testing::InsertJpegSegment(jpeg, 0xE1,
+                                      testing::ExifWithOrientation(3, false));
+    DecodedImage image = DecodePictureBytes(jpeg, {eighth ? 2 : 0, 0});
+    const int scale = eighth ? 8 : 1;
+    ASSERT_EQ(image.pixel_width, 32 / scale);
+    EXPECT_EQ(ColourDiff(PixelAt(image, 4 / scale, 4 / scale), {0, 0, 0}, 3),
+              "");
+    EXPECT_EQ(
+        ColourDiff(PixelAt(image, 28 / scale, 12 / scale), {188, 188, 188}, 4),
+        "");
+  }
 }
 
 // Where the stored picture's top-left, top-right and bottom-left corners land
