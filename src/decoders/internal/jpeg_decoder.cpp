@@ -549,8 +549,7 @@ DecodedImage DecodeJpeg(std::span<const uint8_t> bytes, const DecodeHint& hint,
     // 2 bytes a block; libjpeg reads it when this reader does not take it.
     JpegDc dc;
     if (ReadJpegDc(bytes, dc) && dc.width == stored_w &&
-        dc.height == stored_h && dc.columns() == out_w &&
-        dc.rows() == out_h &&
+        dc.height == stored_h && dc.columns() == out_w && dc.rows() == out_h &&
         std::ssize(dc.components) == cinfo.num_components) {
       const bool grey_out = cinfo.out_color_space == JCS_GRAYSCALE;
       std::vector<uint8_t> row;

@@ -22,7 +22,8 @@ bool UnfilterPngRow(uint8_t type, uint8_t* row, const uint8_t* prior,
 
 // The same for two rows, `bottom` right below `top`, as UnfilterPngRow on
 // the top row and then on the bottom one, the top row its prior; faster
-// when both are Paeth or both Average. Returns false when either type is unknown.
+// when both are Paeth or both Average. Returns false when either type is
+// unknown.
 bool UnfilterPngRows(uint8_t top_type, uint8_t* top, uint8_t bottom_type,
                      uint8_t* bottom, const uint8_t* prior, size_t length,
                      int bpp);
