@@ -1,5 +1,6 @@
 // Decodes JPEG through libjpeg-turbo, at a reduced DCT scale when the hint
-// allows it. Internal to vg::decoders.
+// allows it; at 1/8 a progressive file's DC scans are read without it
+// (jpeg_dc.h). Internal to vg::decoders.
 #ifndef VG_DECODERS_INTERNAL_JPEG_DECODER_H_
 #define VG_DECODERS_INTERNAL_JPEG_DECODER_H_
 
