@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
@@ -130,24 +131,6 @@ int Decode(BitReader& bits, const HuffmanTable& table) {
     }
   }
   return -1;
-}
-
-// The bytes after `at` up to the next marker other than a restart: the end
-// of a scan's entropy-coded data. The end of `bytes` when there is none.
-size_t ScanDataEnd(std::span<const uint8_t> bytes, size_t at) {
-  while (at < bytes.size()) {
-    const void* ff = std::memchr(bytes.data() + at, 0xFF, bytes.size() - at);
-    if (ff == nullptr) return bytes.size();
-    at = static_cast<size_t>(static_cast<const uint8_t*>(ff) - bytes.data());
-    if (at + 1 >= bytes.size()) return bytes.size();
-    const uint8_t code = bytes[at + 1];
-    if (code != 0 && code != 0xFF &&
-        (code < JPEG_RST0 || code > JPEG_RST0 + 7)) {
-      return at;
-    }
-    at += code == 0xFF ? 1 : 2;
-  }
-  return bytes.size();
 }
 
 // One scan's header, as SOS gives it.
@@ -451,7 +434,7 @@ struct Reader {
         case kSos: {
           Scan scan;
           if (++scans > kMaxJpegScans || !ReadSos(body, scan)) return false;
-          const size_t end = ScanDataEnd(bytes, at);
+          const size_t end = JpegScanDataEnd(bytes, at);
           if (end >= bytes.size()) return false;
           if (scan.ss == 0 && !DecodeDcScan(scan, at, end)) return false;
           at = end;
@@ -492,29 +475,46 @@ uint8_t BlockPixel(const JpegDcComponent& comp, int32_t bx, int32_t by) {
   return IdctLimit((dc * comp.quant_dc + 4) >> 3);
 }
 
-// A chroma component's value at output pixel (x, y): its blocks drawn up
-// to the luma's grid by triangle interpolation where sampled at half.
-uint8_t ChromaPixel(const JpegDcComponent& comp, const JpegDc& dc, int32_t x,
-                    int32_t y) {
-  const bool half_v = comp.v != dc.max_v;
-  const bool half_h = comp.h != dc.max_h;
-  const int32_t cy = half_v ? y / 2 : y;
-  const int32_t cx = half_h ? x / 2 : x;
-  const int32_t ny =
-      half_v ? std::clamp(y % 2 == 0 ? cy - 1 : cy + 1, 0, comp.used_high - 1)
-             : cy;
-  const int32_t nx =
-      half_h ? std::clamp(x % 2 == 0 ? cx - 1 : cx + 1, 0, comp.used_wide - 1)
-             : cx;
-  // Sums of four: three of the nearer row and one of the farther.
-  auto column = [&](int32_t bx) {
-    return half_v ? 3 * BlockPixel(comp, bx, cy) + BlockPixel(comp, bx, ny)
-                  : 4 * BlockPixel(comp, bx, cy);
-  };
-  const int32_t near = column(cx);
-  const int32_t sum = half_h ? 3 * near + column(nx) : 4 * near;
-  return static_cast<uint8_t>((sum + 8) >> 4);
-}
+// A chroma component drawn up to the luma's grid by triangle interpolation
+// where sampled at half, one output row at a time: first each of its
+// columns from the nearer block row (three parts) and the farther (one),
+// then each pixel from the nearer column and the farther alike.
+class ChromaRow {
+ public:
+  ChromaRow(const JpegDcComponent& comp, const JpegDc& dc, int32_t y)
+      : comp_(comp),
+        half_h_(comp.h != dc.max_h),
+        columns_(static_cast<size_t>(comp.used_wide)) {
+    const bool half_v = comp.v != dc.max_v;
+    const int32_t cy = half_v ? y / 2 : y;
+    const int32_t ny =
+        half_v ? std::clamp(y % 2 == 0 ? cy - 1 : cy + 1, 0, comp.used_high - 1)
+               : cy;
+    for (int32_t cx = 0; cx < comp.used_wide; ++cx) {
+      columns_[static_cast<size_t>(cx)] =
+          half_v ? 3 * BlockPixel(comp, cx, cy) + BlockPixel(comp, cx, ny)
+                 : 4 * BlockPixel(comp, cx, cy);
+    }
+  }
+
+  // The value at output column x.
+  uint8_t At(int32_t x) const {
+    const int32_t cx = half_h_ ? x / 2 : x;
+    const int32_t near = columns_[static_cast<size_t>(cx)];
+    int32_t sum = 4 * near;
+    if (half_h_) {
+      const int32_t nx =
+          std::clamp(x % 2 == 0 ? cx - 1 : cx + 1, 0, comp_.used_wide - 1);
+      sum = 3 * near + columns_[static_cast<size_t>(nx)];
+    }
+    return static_cast<uint8_t>((sum + 8) >> 4);
+  }
+
+ private:
+  const JpegDcComponent& comp_;
+  bool half_h_;
+  std::vector<int32_t> columns_;  // sums of four
+};
 
 // libjpeg's YCbCr to RGB tables (16 fractional bits).
 struct ColourTables {
@@ -537,6 +537,22 @@ uint8_t Clamp(int32_t v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
 
 }  // namespace
 
+size_t JpegScanDataEnd(std::span<const uint8_t> bytes, size_t at) {
+  while (at < bytes.size()) {
+    const void* ff = std::memchr(bytes.data() + at, 0xFF, bytes.size() - at);
+    if (ff == nullptr) return bytes.size();
+    at = static_cast<size_t>(static_cast<const uint8_t*>(ff) - bytes.data());
+    if (at + 1 >= bytes.size()) return bytes.size();
+    const uint8_t code = bytes[at + 1];
+    if (code != 0 && code != 0xFF &&
+        (code < JPEG_RST0 || code > JPEG_RST0 + 7)) {
+      return at;
+    }
+    at += code == 0xFF ? 1 : 2;
+  }
+  return bytes.size();
+}
+
 bool ReadJpegDc(std::span<const uint8_t> bytes, JpegDc& out) {
   out = JpegDc{};
   Reader reader{bytes, out};
@@ -551,6 +567,12 @@ void RenderJpegDcRow(const JpegDc& dc, int32_t y, bool grey_out, uint8_t* row) {
   static const ColourTables kTables;
   const JpegDcComponent& luma = dc.components.front();
   const int32_t width = dc.columns();
+  std::optional<ChromaRow> blue;
+  std::optional<ChromaRow> red;
+  if (!grey_out && dc.components.size() == 3) {
+    blue.emplace(dc.components[1], dc, y);
+    red.emplace(dc.components[2], dc, y);
+  }
   for (int32_t x = 0; x < width; ++x) {
     const uint8_t l = BlockPixel(luma, x, y);
     if (grey_out) {
@@ -563,10 +585,8 @@ void RenderJpegDcRow(const JpegDc& dc, int32_t y, bool grey_out, uint8_t* row) {
       px[0] = px[1] = px[2] = l;
       continue;
     }
-    const auto cb =
-        static_cast<size_t>(ChromaPixel(dc.components[1], dc, x, y));
-    const auto cr =
-        static_cast<size_t>(ChromaPixel(dc.components[2], dc, x, y));
+    const auto cb = static_cast<size_t>(blue->At(x));
+    const auto cr = static_cast<size_t>(red->At(x));
     px[0] = Clamp(l + kTables.cb_b[cb]);
     px[1] = Clamp(l + ((kTables.cb_g[cb] + kTables.cr_g[cr]) >> 16));
     px[2] = Clamp(l + kTables.cr_r[cr]);

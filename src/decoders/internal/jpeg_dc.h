@@ -57,6 +57,11 @@ struct JpegDc {
 // not take (above): the caller then decodes it some other way.
 bool ReadJpegDc(std::span<const uint8_t> bytes, JpegDc& out);
 
+// Returns where the entropy-coded data that starts at `at` ends: at the
+// next marker other than a restart marker, or at the end of `bytes` when
+// there is none.
+size_t JpegScanDataEnd(std::span<const uint8_t> bytes, size_t at);
+
 // The bytes of a row RenderJpegDcRow writes: columns() pixels of 4 bytes
 // (BGRX), or of 1 with `grey_out` for a grey picture.
 size_t JpegDcRowBytes(const JpegDc& dc, bool grey_out);

@@ -251,18 +251,10 @@ void DecodeRows(Session* s) {
 // missing and leaves its coefficients as they were, without reading a bit.
 void SkipScanData(Session* s) {
   jpeg_source_mgr& src = s->src.pub;
-  const JOCTET* p = src.next_input_byte;
-  const JOCTET* end = p + src.bytes_in_buffer;
-  while (p + 1 < end) {
-    if (p[0] == 0xFF && p[1] != 0x00 && p[1] != 0xFF &&
-        (p[1] < JPEG_RST0 || p[1] > JPEG_RST0 + 7)) {
-      break;
-    }
-    ++p;
-  }
-  if (p + 1 >= end) p = end;  // no marker: the data ends inside this scan
-  src.bytes_in_buffer -= static_cast<size_t>(p - src.next_input_byte);
-  src.next_input_byte = p;
+  const size_t skip =
+      JpegScanDataEnd({src.next_input_byte, src.bytes_in_buffer}, 0);
+  src.bytes_in_buffer -= skip;
+  src.next_input_byte += skip;
 }
 
 // True when the scan that cinfo describes holds AC coefficients only of
