@@ -148,7 +148,8 @@ struct Reader {
   std::span<const uint8_t> bytes;
   JpegDc& out;
   std::array<HuffmanTable, 4> dc_tables{};
-  std::array<std::array<uint16_t, 64>, 4> quant{};
+  // Each table's DC quantiser, its first entry (in zigzag order or not).
+  std::array<uint16_t, 4> quant_dc{};
   std::array<bool, 4> quant_defined{};
   int restart_interval = 0;
   bool frame = false;
@@ -165,13 +166,10 @@ struct Reader {
       const int id = body[at] & 15;
       const size_t size = precision == 0 ? 64 : 128;
       if (precision > 1 || id > 3 || body.size() - at - 1 < size) return false;
-      // Stored in zigzag order; only the first, the DC's, matters here.
-      for (size_t i = 0; i < 64; ++i) {
-        quant[static_cast<size_t>(id)][i] =
-            precision == 0 ? body[at + 1 + i]
-                           : static_cast<uint16_t>(body[at + 1 + 2 * i] << 8 |
-                                                   body[at + 2 + 2 * i]);
-      }
+      quant_dc[static_cast<size_t>(id)] =
+          precision == 0
+              ? body[at + 1]
+              : static_cast<uint16_t>(body[at + 1] << 8 | body[at + 2]);
       quant_defined[static_cast<size_t>(id)] = true;
       at += 1 + size;
     }
@@ -286,7 +284,7 @@ struct Reader {
         if (!quant_defined[static_cast<size_t>(comp.quant_table)]) {
           return false;
         }
-        comp.quant_dc = quant[static_cast<size_t>(comp.quant_table)][0];
+        comp.quant_dc = quant_dc[static_cast<size_t>(comp.quant_table)];
         comp.seen = true;
       }
     }

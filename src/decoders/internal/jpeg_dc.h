@@ -54,7 +54,10 @@ struct JpegDc {
 
 // Reads the DC coefficients of the progressive JPEG in `bytes` into `out`.
 // Returns false, with `out` in no particular state, for any file it does
-// not take (above): the caller then decodes it some other way.
+// not take (above): the caller then decodes it some other way. It holds 2
+// bytes a block, about 400 MB for three components of 65 535 x 65 535:
+// the caller bounds the size first (DecodeJpeg refuses a file whose
+// coefficients, 64 times as many bytes, are over kMaxJpegWorkingBytes).
 bool ReadJpegDc(std::span<const uint8_t> bytes, JpegDc& out);
 
 // Returns where the entropy-coded data that starts at `at` ends: at the
