@@ -16,6 +16,7 @@
 
 #include "decoders/decode_picture.h"
 #include "decoders/internal/jpeg_dc.h"
+#include "decoders/internal/jpeg_reduced.h"
 #include "picture_testutil.h"
 #include "platform/error.h"
 
@@ -31,6 +32,7 @@ struct Progressive {
   bool h2v1 = false;         // 4:2:2
   // Each component's DC in a scan of its own, at full precision.
   bool separate_dc = false;
+  bool noisy_chroma = false;  // chroma as noisy as luma, sampled as it is
 };
 
 // A progression with each component's DC scan apart.
@@ -45,7 +47,7 @@ constexpr jpeg_scan_info kSeparateDc[] = {
 // has no detail that the DC lacks.
 std::vector<uint8_t> EncodeProgressive(const Progressive& p) {
   const int channels = p.grey ? 1 : 3;
-  const bool tinted = !p.grey && !p.full_chroma;
+  const bool tinted = !p.grey && !p.full_chroma && !p.noisy_chroma;
   std::vector<uint8_t> pixels(static_cast<size_t>(p.width) * p.height *
                               channels);
   std::mt19937 gen(5);
@@ -87,10 +89,11 @@ std::vector<uint8_t> EncodeProgressive(const Progressive& p) {
       options);
 }
 
-// libjpeg's own decode at 1/8, every scan read, as BGRX. Block smoothing
-// (which guesses the coefficients of scans that never came) is off, as it is
-// in the decoder under test: it matters only for cut-short files.
-std::vector<uint8_t> ReferenceEighth(const std::vector<uint8_t>& jpeg) {
+// libjpeg's own decode at scale/8, every scan read, as BGRX. Block
+// smoothing (which guesses the coefficients of scans that never came) is
+// off, as it is in the decoder under test: it matters only for cut-short
+// files.
+std::vector<uint8_t> ReferenceAt(const std::vector<uint8_t>& jpeg, int scale) {
   jpeg_decompress_struct cinfo{};
   jpeg_error_mgr err{};
   cinfo.err = jpeg_std_error(&err);
@@ -98,7 +101,7 @@ std::vector<uint8_t> ReferenceEighth(const std::vector<uint8_t>& jpeg) {
   jpeg_create_decompress(&cinfo);
   jpeg_mem_src(&cinfo, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
   jpeg_read_header(&cinfo, TRUE);
-  cinfo.scale_num = 1;
+  cinfo.scale_num = static_cast<unsigned int>(scale);
   cinfo.scale_denom = 8;
   cinfo.out_color_space = JCS_EXT_BGRX;
   cinfo.do_block_smoothing = FALSE;
@@ -123,6 +126,28 @@ std::vector<uint8_t> RenderDc(const std::vector<uint8_t>& jpeg) {
   std::vector<uint8_t> out(stride * static_cast<size_t>(dc.rows()));
   for (int32_t y = 0; y < dc.rows(); ++y) {
     decoders_internal::RenderJpegDcRow(dc, y, false, out.data() + y * stride);
+  }
+  return out;
+}
+
+std::vector<uint8_t> ReferenceEighth(const std::vector<uint8_t>& jpeg) {
+  return ReferenceAt(jpeg, 1);
+}
+
+// The picture at scale/8 drawn from every coefficient by JpegReducedRows,
+// as BGRX; empty when it does not take the file.
+std::vector<uint8_t> RenderReduced(const std::vector<uint8_t>& jpeg,
+                                   int scale) {
+  decoders_internal::JpegDc coefficients;
+  if (!decoders_internal::ReadJpegCoefficients(jpeg, scale, coefficients) ||
+      !decoders_internal::JpegReducedRows::Takes(coefficients, scale)) {
+    return {};
+  }
+  decoders_internal::JpegReducedRows picture(coefficients, scale);
+  const size_t stride = picture.RowBytes(false);
+  std::vector<uint8_t> out(stride * static_cast<size_t>(picture.rows()));
+  for (int32_t y = 0; y < picture.rows(); ++y) {
+    picture.Row(y, false, out.data() + y * stride);
   }
   return out;
 }
@@ -268,6 +293,92 @@ TEST(JpegDcOnlyTest, CutShortFilesDecodeAsLibjpegDecodesThem) {
   const std::vector<uint8_t> header_only(
       jpeg.begin(), jpeg.begin() + static_cast<ptrdiff_t>(sos + 20));
   EXPECT_THROW(DecodePictureBytes(header_only, {32, 0}), platform::Error);
+}
+
+TEST(JpegReducedTest, QuarterAndHalfScaleMatchLibjpegExactly) {
+  for (const Progressive p :
+       {Progressive{.noisy_chroma = true},
+        Progressive{.full_chroma = true, .noisy_chroma = true},
+        Progressive{
+            .width = 203, .height = 77, .h2v1 = true, .noisy_chroma = true},
+        Progressive{.grey = true},
+        Progressive{.width = 77,
+        .height = 203,
+        .restart_rows = 2,
+        .separate_dc = true,
+        .noisy_chroma = true},
+        Progressive{
+            .width = 131, .height = 45, .restart_rows = 1, .full_chroma = true},
+        // Chroma two samples wide at 2/8: drawn up without the filter.
+        Progressive{
+            .width = 24, .height = 16, .h2v1 = true, .noisy_chroma = true},
+        Progressive{.width = 9, .height = 9, .noisy_chroma = true}}) {
+    for (const int scale : {2, 4}) {
+      SCOPED_TRACE(::testing::Message()
+                   << p.width << "x" << p.height << (p.grey ? " grey" : "")
+                   << (p.full_chroma ? " 4:4:4"
+                       : p.h2v1      ? " 4:2:2"
+                                     : "")
+                   << " at " << scale << "/8");
+      const std::vector<uint8_t> jpeg = EncodeProgressive(p);
+      const std::vector<uint8_t> ours = RenderReduced(jpeg, scale);
+      // 4:2:0 at 4/8 draws chroma through the full inverse DCT: libjpeg's.
+      if (scale == 4 && !p.grey && !p.full_chroma && !p.h2v1) {
+        EXPECT_TRUE(ours.empty());
+        continue;
+      }
+      EXPECT_TRUE(ours == ReferenceAt(jpeg, scale));
+    }
+  }
+}
+
+TEST(JpegReducedTest, TheDecoderDrawsReducedProgressiveFilesSo) {
+  // A hint of 1/8 of the width asks for 2/8, one of 1/4 for 4/8; the DC
+  // reader would give another picture (its chroma differs).
+  const Progressive p{
+      .width = 320, .height = 200, .h2v1 = true, .noisy_chroma = true};
+  const std::vector<uint8_t> jpeg = EncodeProgressive(p);
+  for (const int scale : {2, 4}) {
+    SCOPED_TRACE(scale);
+    const DecodedImage image =
+        DecodePictureBytes(jpeg, {p.width * scale / 16, 0});
+    EXPECT_EQ(image.pixel_width, p.width * scale / 8);
+    EXPECT_TRUE(image.bgrx == RenderReduced(jpeg, scale));
+  }
+}
+
+TEST(JpegReducedTest, ScansOutOfTheStandardsOrderAreLibjpegs) {
+  // libjpeg's grey progression: DC from bit 1, AC 1-5 and 6-63 from bit 2,
+  // then their refinements. Its scan headers altered: libjpeg only warns.
+  const std::vector<uint8_t> jpeg =
+      EncodeProgressive({.width = 64, .height = 48, .grey = true});
+  // Where the n-th scan header's spectral selection starts.
+  auto selection = [&](int n) {
+    size_t at = 2;
+    for (;;) {
+      const size_t length = jpeg[at + 2] << 8 | jpeg[at + 3];
+      if (jpeg[at + 1] == 0xDA && n-- == 0) return at + 4 + length - 5;
+      at += 2 + length;
+      if (jpeg[at - 2 - length + 1] == 0xDA) {
+        while (!(jpeg[at] == 0xFF && jpeg[at + 1] != 0 &&
+                 (jpeg[at + 1] < 0xD0 || jpeg[at + 1] > 0xD7))) {
+          ++at;
+        }
+      }
+    }
+  };
+  std::vector<uint8_t> refined_first = jpeg;
+  refined_first[selection(1) + 2] = 0x32;  // AC 1-5 refined from bit 3
+  std::vector<uint8_t> sent_twice = jpeg;
+  sent_twice[selection(2)] = 5;  // AC 5-63, 5 already sent
+  for (const auto& altered : {refined_first, sent_twice}) {
+    decoders_internal::JpegDc coefficients;
+    EXPECT_FALSE(
+        decoders_internal::ReadJpegCoefficients(altered, 2, coefficients));
+    EXPECT_TRUE(DecodePictureBytes(altered, {8, 0}).bgrx ==
+                ReferenceAt(altered, 2));
+  }
+  EXPECT_EQ(jpeg[selection(1)], 1);  // the header found
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -30,6 +31,10 @@ struct HuffmanTable {
   bool defined = false;
   // The next kLookBits bits -> code length << 8 | symbol; 0 when longer.
   std::array<uint16_t, 1 << kLookBits> fast{};
+  // For an AC table: where the next kLookBits bits hold a whole code and
+  // the bits of its value (of 7 bits at most), value << 8 | run << 4 |
+  // the bits taken; 0 otherwise.
+  std::array<int16_t, 1 << kLookBits> fast_ac{};
   // For codes of length 1 to 16: the largest (-1: none), and what to add to
   // a code of that length for its symbol's index in `values`.
   std::array<int32_t, 17> max_code{};
@@ -63,6 +68,18 @@ bool BuildTable(std::span<const uint8_t> counts,
     code <<= 1;
   }
   std::copy(values.begin(), values.end(), table.values.begin());
+  for (size_t i = 0; i < table.fast.size(); ++i) {
+    const int length = table.fast[i] >> 8;
+    const int run = (table.fast[i] >> 4) & 15;
+    const int size = table.fast[i] & 15;
+    if (length == 0 || size == 0 || size > 7 || length + size > kLookBits) {
+      continue;
+    }
+    auto v = static_cast<int32_t>(i >> (kLookBits - length - size)) &
+             ((1 << size) - 1);
+    if (v < 1 << (size - 1)) v -= (1 << size) - 1;
+    table.fast_ac[i] = static_cast<int16_t>(v * 256 + run * 16 + length + size);
+  }
   table.defined = true;
   return true;
 }
@@ -92,6 +109,21 @@ class BitReader {
 
  private:
   void Fill() {
+    // Whole bytes at once while none of the next eight is 0xFF.
+    if (end_ - p_ >= 8) {
+      uint64_t word = 0;
+      std::memcpy(&word, p_, 8);
+      const uint64_t inverted = ~word;
+      if (((inverted - 0x0101010101010101) & ~inverted & 0x8080808080808080) ==
+          0) {
+        const int take = (64 - count_) >> 3;
+        word = __builtin_bswap64(word) >> (64 - 8 * take);
+        bits_ |= word << (64 - count_ - 8 * take);
+        p_ += take;
+        count_ += 8 * take;
+        return;
+      }
+    }
     while (count_ <= 56) {
       uint64_t byte = 0;
       if (p_ < end_ && !(p_[0] == 0xFF && (p_ + 1 == end_ || p_[1] != 0))) {
@@ -112,13 +144,8 @@ class BitReader {
   int made_up_ = 0;  // zero bits at the end of bits_ that the data lacks
 };
 
-// Returns the next symbol of `table`, or -1 for a code it does not have.
-int Decode(BitReader& bits, const HuffmanTable& table) {
-  const uint16_t fast = table.fast[bits.Peek(kLookBits)];
-  if (fast != 0) {
-    bits.Skip(fast >> 8);
-    return fast & 0xFF;
-  }
+// Decode's way for a code longer than kLookBits.
+[[gnu::noinline]] int DecodeLong(BitReader& bits, const HuffmanTable& table) {
   const uint32_t look = bits.Peek(16);
   for (int length = kLookBits + 1; length <= 16; ++length) {
     const auto code = static_cast<int32_t>(look >> (16 - length));
@@ -133,11 +160,151 @@ int Decode(BitReader& bits, const HuffmanTable& table) {
   return -1;
 }
 
+// Returns the next symbol of `table`, or -1 for a code it does not have.
+inline int Decode(BitReader& bits, const HuffmanTable& table) {
+  const uint16_t fast = table.fast[bits.Peek(kLookBits)];
+  if (fast != 0) {
+    bits.Skip(fast >> 8);
+    return fast & 0xFF;
+  }
+  return DecodeLong(bits, table);
+}
+
+// The value of an s-bit difference whose bits come next (JPEG's EXTEND).
+int32_t Extend(BitReader& bits, int s) {
+  if (s == 0) return 0;
+  auto v = static_cast<int32_t>(bits.Get(s));
+  return v < 1 << (s - 1) ? v - (1 << s) + 1 : v;
+}
+
+// A coefficient as libjpeg keeps it: 16 bits, wrapping.
+int16_t Coefficient(int32_t v) {
+  return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(v)));
+}
+
+// A block's AC coefficients as kept: those a component's transform reads,
+// and a bit for each that is not zero.
+struct KeptBlock {
+  int16_t* values;
+  const int8_t* slot;
+  uint64_t& nonzero;
+
+  void Set(int k, int16_t v) {
+    if (v != 0) nonzero |= uint64_t{1} << k;
+    if (slot[k] >= 0) values[slot[k]] = v;
+  }
+  bool IsZero(int k) const { return (nonzero >> k & 1) == 0; }
+};
+
+// One block's first pass over coefficients ss..se (zigzag order) from bit
+// `al` up. `eob_run` counts the blocks still to pass over, the one before
+// included. False for a code the table lacks or a run past se.
+bool FirstAc(BitReader& bits, const HuffmanTable& table, int ss, int se, int al,
+             int32_t& eob_run, KeptBlock block) {
+  if (eob_run > 0) {
+    --eob_run;
+    return true;
+  }
+  for (int k = ss; k <= se; ++k) {
+    const int16_t fast = table.fast_ac[bits.Peek(kLookBits)];
+    if (fast != 0) {
+      k += (fast >> 4) & 15;
+      if (k > se) return false;
+      bits.Skip(fast & 15);
+      block.Set(k, Coefficient(static_cast<int32_t>(
+                       static_cast<uint32_t>(fast >> 8) << al)));
+      continue;
+    }
+    const int rs = Decode(bits, table);
+    if (rs < 0) return false;
+    const int r = rs >> 4;
+    const int s = rs & 15;
+    if (s != 0) {
+      k += r;
+      if (k > se) return false;
+      block.Set(k, Coefficient(static_cast<int32_t>(
+                       static_cast<uint32_t>(Extend(bits, s)) << al)));
+    } else if (r == 15) {
+      k += 15;  // sixteen zeros
+    } else {
+      eob_run = (1 << r) - 1 + static_cast<int32_t>(bits.Get(r));
+      break;
+    }
+  }
+  return true;
+}
+
+// The bits of coefficients k..last (none when k > last).
+uint64_t Band(int k, int last) {
+  return k > last ? 0 : (~uint64_t{0} << k) & (~uint64_t{0} >> (63 - last));
+}
+
+// Adds the next correction bits, one to each coefficient of `which` in
+// turn (all sent, nonzero), as bit `p1` of its magnitude.
+void Correct(BitReader& bits, int32_t p1, KeptBlock& block, uint64_t which) {
+  while (which != 0) {
+    const int n = std::min(std::popcount(which), 16);
+    const uint32_t got = bits.Get(n);
+    for (int i = n - 1; i >= 0; --i, which &= which - 1) {
+      const int8_t slot = block.slot[std::countr_zero(which)];
+      if ((got >> i & 1) == 0 || slot < 0) continue;
+      int16_t& c = block.values[slot];
+      if ((c & p1) == 0) c = Coefficient(c >= 0 ? c + p1 : c - p1);
+    }
+  }
+}
+
+// One block's refinement of coefficients ss..se by bit `al`: a correction
+// bit for each nonzero one, in turn, and new coefficients of magnitude
+// 1 << al among the zeros. False for a code the table lacks, a new
+// coefficient larger than that, or one past se.
+bool RefineAc(BitReader& bits, const HuffmanTable& table, int ss, int se,
+              int al, int32_t& eob_run, KeptBlock block) {
+  const int32_t p1 = 1 << al;
+  int k = ss;
+  if (eob_run == 0) {
+    for (; k <= se; ++k) {
+      const int rs = Decode(bits, table);
+      if (rs < 0) return false;
+      const int r = rs >> 4;
+      const int s = rs & 15;
+      int32_t value = 0;
+      if (s != 0) {
+        if (s != 1) return false;
+        value = bits.Get(1) != 0 ? p1 : -p1;
+      } else if (r != 15) {
+        eob_run = (1 << r) + static_cast<int32_t>(bits.Get(r));
+        break;
+      }
+      // Past r zeros to the next, where the new coefficient goes (past
+      // se when there are not so many), correcting the nonzero ones on
+      // the way.
+      const uint64_t band = Band(k, se);
+      uint64_t zero = ~block.nonzero & band;
+      for (int i = 0; i < r && zero != 0; ++i) zero &= zero - 1;
+      const int next = zero != 0 ? std::countr_zero(zero) : se + 1;
+      Correct(bits, p1, block, block.nonzero & band & ~Band(next, 63));
+      k = next;
+      if (value != 0) {
+        if (k > se) return false;
+        block.Set(k, Coefficient(value));
+      }
+    }
+  }
+  if (eob_run > 0) {
+    // Past the end of the block: only corrections.
+    Correct(bits, p1, block, block.nonzero & Band(k, se));
+    --eob_run;
+  }
+  return true;
+}
+
 // One scan's header, as SOS gives it.
 struct Scan {
   int count = 0;
   std::array<int, 4> component{};  // indices into JpegDc::components
   std::array<int, 4> dc_table{};
+  std::array<int, 4> ac_table{};
   int ss = 0;
   int se = 0;
   int ah = 0;
@@ -147,10 +314,16 @@ struct Scan {
 struct Reader {
   std::span<const uint8_t> bytes;
   JpegDc& out;
+  bool keep_ac = false;
   std::array<HuffmanTable, 4> dc_tables{};
-  // Each table's DC quantiser, its first entry (in zigzag order or not).
-  std::array<uint16_t, 4> quant_dc{};
+  std::array<HuffmanTable, 4> ac_tables{};  // built when keep_ac
+  // The quantisation tables in natural order (their DC alone unless
+  // keep_ac).
+  std::array<std::array<uint16_t, 64>, 4> quant{};
   std::array<bool, 4> quant_defined{};
+  // For each component and coefficient, the bit its scans have brought it
+  // down to (-1: none yet).
+  std::vector<std::array<int8_t, 64>> coef_bits{};
   int restart_interval = 0;
   bool frame = false;
   int scans = 0;
@@ -166,10 +339,13 @@ struct Reader {
       const int id = body[at] & 15;
       const size_t size = precision == 0 ? 64 : 128;
       if (precision > 1 || id > 3 || body.size() - at - 1 < size) return false;
-      quant_dc[static_cast<size_t>(id)] =
-          precision == 0
-              ? body[at + 1]
-              : static_cast<uint16_t>(body[at + 1] << 8 | body[at + 2]);
+      std::array<uint16_t, 64>& table = quant[static_cast<size_t>(id)];
+      for (size_t k = 0; k < (keep_ac ? 64 : 1); ++k) {
+        table[kJpegNaturalOrder[k]] =
+            precision == 0 ? body[at + 1 + k]
+                           : static_cast<uint16_t>(body[at + 1 + 2 * k] << 8 |
+                                                   body[at + 2 + 2 * k]);
+      }
       quant_defined[static_cast<size_t>(id)] = true;
       at += 1 + size;
     }
@@ -188,19 +364,38 @@ struct Reader {
           body.size() - at - 17 < total) {
         return false;
       }
-      if (table_class == 0) {
-        std::span<const uint8_t> values = body.subspan(at + 17, total);
-        // A DC symbol is a count of bits: libjpeg takes at most 15.
-        for (uint8_t v : values) {
-          if (v > 15) return false;
-        }
-        if (!BuildTable(body.subspan(at + 1, 16), values,
-                        dc_tables[static_cast<size_t>(id)])) {
-          return false;
-        }
+      std::span<const uint8_t> values = body.subspan(at + 17, total);
+      // A DC symbol is a count of bits: libjpeg takes at most 15.
+      if (table_class == 0 && std::any_of(values.begin(), values.end(),
+                                          [](uint8_t v) { return v > 15; })) {
+        return false;
+      }
+      if ((table_class == 0 || keep_ac) &&
+          !BuildTable(
+              body.subspan(at + 1, 16), values,
+              (table_class == 0 ? dc_tables
+                                : ac_tables)[static_cast<size_t>(id)])) {
+        return false;
       }
       at += 17 + total;
     }
+    return true;
+  }
+
+  // Works out which of its AC coefficients `comp` keeps at out.scale; false
+  // when its transform is not one that is drawn here.
+  bool KeepAc(JpegDcComponent& comp) const {
+    comp.side = JpegBlockSide(out, comp, out.scale);
+    const int wide = comp.h * comp.side;
+    const int full = out.max_h * out.scale;
+    if (comp.side > 4 || comp.v * comp.side != out.max_v * out.scale ||
+        (wide != full && 2 * wide != full)) {
+      return false;
+    }
+    comp.slot = JpegKeptSlots(comp.side);
+    comp.ac_stride =
+        static_cast<int>(std::count_if(comp.slot.begin(), comp.slot.end(),
+                                       [](int8_t slot) { return slot >= 0; }));
     return true;
   }
 
@@ -252,9 +447,17 @@ struct Reader {
       comp.used_high = (samples_high + 7) / 8;
       comp.blocks_wide = mcus_wide * comp.h;
       comp.blocks_high = mcus_high * comp.v;
-      Allocate(comp.dc, static_cast<size_t>(comp.blocks_wide) *
-                            static_cast<size_t>(comp.blocks_high));
+      const size_t blocks = static_cast<size_t>(comp.blocks_wide) *
+                            static_cast<size_t>(comp.blocks_high);
+      Allocate(comp.dc, blocks);
+      if (keep_ac) {
+        if (!KeepAc(comp)) return false;
+        Allocate(comp.ac, blocks * static_cast<size_t>(comp.ac_stride));
+        Allocate(comp.nonzero, blocks);
+      }
     }
+    coef_bits.assign(static_cast<size_t>(n), {});
+    for (std::array<int8_t, 64>& bits : coef_bits) bits.fill(-1);
     frame = true;
     return true;
   }
@@ -274,7 +477,8 @@ struct Reader {
       if (found == out.components.end()) return false;
       scan.component[i] = static_cast<int>(found - out.components.begin());
       scan.dc_table[i] = body[2 + 2 * i] >> 4;
-      if (scan.dc_table[i] > 3) return false;
+      scan.ac_table[i] = body[2 + 2 * i] & 15;
+      if (scan.dc_table[i] > 3 || scan.ac_table[i] > 3) return false;
       for (size_t j = 0; j < i; ++j) {
         if (scan.component[j] == scan.component[i]) return false;
       }
@@ -284,7 +488,7 @@ struct Reader {
         if (!quant_defined[static_cast<size_t>(comp.quant_table)]) {
           return false;
         }
-        comp.quant_dc = quant_dc[static_cast<size_t>(comp.quant_table)];
+        comp.quant = quant[static_cast<size_t>(comp.quant_table)];
         comp.seen = true;
       }
     }
@@ -299,11 +503,25 @@ struct Reader {
       return false;
     }
     if ((scan.ah != 0 && scan.al != scan.ah - 1) || scan.al > 13) return false;
-    if (scan.ss == 0 && scan.ah == 0) {
-      for (int i = 0; i < scan.count; ++i) {
-        if (!dc_tables[static_cast<size_t>(scan.dc_table[i])].defined) {
+    for (int i = 0; i < scan.count; ++i) {
+      if (scan.ss == 0
+              ? scan.ah == 0 &&
+                    !dc_tables[static_cast<size_t>(scan.dc_table[i])].defined
+              : keep_ac &&
+                    !ac_tables[static_cast<size_t>(scan.ac_table[i])].defined) {
+        return false;
+      }
+      // Each coefficient first sent whole or from some bit down, then
+      // refined one bit at a time; AC only once the DC has come.
+      std::array<int8_t, 64>& bits =
+          coef_bits[static_cast<size_t>(scan.component[i])];
+      if (scan.ss > 0 && bits[0] < 0) return false;
+      for (int k = scan.ss; k <= scan.se; ++k) {
+        int8_t& bit = bits[static_cast<size_t>(k)];
+        if (scan.ah != std::max<int>(bit, 0) || (scan.ah == 0 && bit >= 0)) {
           return false;
         }
+        bit = static_cast<int8_t>(scan.al);
       }
     }
     int blocks = 0;
@@ -315,23 +533,16 @@ struct Reader {
     return blocks <= kMaxBlocksInMcu;
   }
 
-  // Decodes the DC scan `scan` from its data [begin, end).
-  bool DecodeDcScan(const Scan& scan, size_t begin, size_t end) {
-    const bool interleaved = scan.count > 1;
-    const JpegDcComponent& first =
-        out.components[static_cast<size_t>(scan.component[0])];
-    const int32_t mcus_wide =
-        interleaved ? (out.width + 8 * out.max_h - 1) / (8 * out.max_h)
-                    : first.used_wide;
-    const int32_t mcus_high =
-        interleaved ? (out.height + 8 * out.max_v - 1) / (8 * out.max_v)
-                    : first.used_high;
-    const int64_t mcus = int64_t{mcus_wide} * mcus_high;
+  // Calls decode(bits, first, last) for the MCUs [first, last) of each
+  // restart interval of the scan whose data is [begin, end), `bits` holding
+  // that interval's data. False when the markers are out of turn, when
+  // `decode` is, or when it read past its interval's data.
+  template <typename DecodeInterval>
+  bool ForEachInterval(size_t begin, size_t end, int64_t mcus,
+                       DecodeInterval decode) {
     const int64_t interval = restart_interval > 0 ? restart_interval : mcus;
     const int64_t intervals = (mcus + interval - 1) / interval;
-    std::array<int32_t, 4> predictor{};
     size_t at = begin;
-    int64_t mcu = 0;
     for (int64_t i = 0; i < intervals; ++i) {
       // The interval's data runs to its restart marker, the last one's to
       // the scan's end.
@@ -355,48 +566,95 @@ struct Reader {
           return false;
       }
       BitReader bits(bytes.data() + at, bytes.data() + stop);
-      predictor.fill(0);
-      const int64_t last = std::min(mcus, mcu + interval);
-      for (; mcu < last; ++mcu) {
-        const auto mx = static_cast<int32_t>(mcu % mcus_wide);
-        const auto my = static_cast<int32_t>(mcu / mcus_wide);
-        for (int c = 0; c < scan.count; ++c) {
-          JpegDcComponent& comp =
-              out.components[static_cast<size_t>(scan.component[c])];
-          const int h = interleaved ? comp.h : 1;
-          const int v = interleaved ? comp.v : 1;
-          for (int by = 0; by < v; ++by) {
-            for (int bx = 0; bx < h; ++bx) {
-              int16_t& dc = comp.dc[static_cast<size_t>(my * v + by) *
-                                        static_cast<size_t>(comp.blocks_wide) +
-                                    static_cast<size_t>(mx * h + bx)];
-              if (scan.ah != 0) {
-                if (bits.Get(1) != 0) {
-                  dc = static_cast<int16_t>(dc | 1 << scan.al);
-                }
-                continue;
-              }
-              const int s = Decode(
-                  bits, dc_tables[static_cast<size_t>(scan.dc_table[c])]);
-              if (s < 0) return false;
-              int32_t diff = 0;
-              if (s > 0) {
-                diff = static_cast<int32_t>(bits.Get(s));
-                if (diff < 1 << (s - 1)) diff -= (1 << s) - 1;
-              }
-              int32_t& pred = predictor[static_cast<size_t>(c)];
-              pred += diff;
-              // A coefficient is 16 bits, as libjpeg keeps it.
-              dc = static_cast<int16_t>(static_cast<uint16_t>(
-                  static_cast<uint32_t>(pred) << scan.al));
-            }
-          }
-        }
+      const int64_t first = i * interval;
+      if (!decode(bits, first, std::min(mcus, first + interval)) ||
+          bits.overran()) {
+        return false;
       }
-      if (bits.overran()) return false;
       at = stop + 2;
     }
     return true;
+  }
+
+  // Decodes the DC scan `scan` from its data [begin, end).
+  bool DecodeDcScan(const Scan& scan, size_t begin, size_t end) {
+    const bool interleaved = scan.count > 1;
+    const JpegDcComponent& first =
+        out.components[static_cast<size_t>(scan.component[0])];
+    const int32_t mcus_wide =
+        interleaved ? (out.width + 8 * out.max_h - 1) / (8 * out.max_h)
+                    : first.used_wide;
+    const int32_t mcus_high =
+        interleaved ? (out.height + 8 * out.max_v - 1) / (8 * out.max_v)
+                    : first.used_high;
+    return ForEachInterval(
+        begin, end, int64_t{mcus_wide} * mcus_high,
+        [&](BitReader& bits, int64_t mcu, int64_t last) {
+          std::array<int32_t, 4> predictor{};
+          for (; mcu < last; ++mcu) {
+            const auto mx = static_cast<int32_t>(mcu % mcus_wide);
+            const auto my = static_cast<int32_t>(mcu / mcus_wide);
+            for (int c = 0; c < scan.count; ++c) {
+              JpegDcComponent& comp =
+                  out.components[static_cast<size_t>(scan.component[c])];
+              const int h = interleaved ? comp.h : 1;
+              const int v = interleaved ? comp.v : 1;
+              for (int by = 0; by < v; ++by) {
+                for (int bx = 0; bx < h; ++bx) {
+                  int16_t& dc =
+                      comp.dc[static_cast<size_t>(my * v + by) *
+                                  static_cast<size_t>(comp.blocks_wide) +
+                              static_cast<size_t>(mx * h + bx)];
+                  if (scan.ah != 0) {
+                    if (bits.Get(1) != 0) {
+                      dc = static_cast<int16_t>(dc | 1 << scan.al);
+                    }
+                    continue;
+                  }
+                  const int s = Decode(
+                      bits, dc_tables[static_cast<size_t>(scan.dc_table[c])]);
+                  if (s < 0) return false;
+                  int32_t& pred = predictor[static_cast<size_t>(c)];
+                  pred += Extend(bits, s);
+                  // A coefficient is 16 bits, as libjpeg keeps it.
+                  dc = static_cast<int16_t>(static_cast<uint16_t>(
+                      static_cast<uint32_t>(pred) << scan.al));
+                }
+              }
+            }
+          }
+          return true;
+        });
+  }
+
+  // Decodes the AC scan `scan` (one component, coefficients ss..se) from
+  // its data [begin, end).
+  bool DecodeAcScan(const Scan& scan, size_t begin, size_t end) {
+    JpegDcComponent& comp =
+        out.components[static_cast<size_t>(scan.component[0])];
+    const HuffmanTable& table =
+        ac_tables[static_cast<size_t>(scan.ac_table[0])];
+    const int32_t wide = comp.used_wide;
+    return ForEachInterval(
+        begin, end, int64_t{wide} * comp.used_high,
+        [&](BitReader& bits, int64_t block, int64_t last) {
+          int32_t eob_run = 0;
+          for (; block < last; ++block) {
+            const size_t at = static_cast<size_t>(block / wide) *
+                                  static_cast<size_t>(comp.blocks_wide) +
+                              static_cast<size_t>(block % wide);
+            const KeptBlock kept{
+                comp.ac.data() + at * static_cast<size_t>(comp.ac_stride),
+                comp.slot.data(), comp.nonzero[at]};
+            const bool ok = scan.ah == 0
+                                ? FirstAc(bits, table, scan.ss, scan.se,
+                                          scan.al, eob_run, kept)
+                                : RefineAc(bits, table, scan.ss, scan.se,
+                                           scan.al, eob_run, kept);
+            if (!ok) return false;
+          }
+          return true;
+        });
   }
 
   bool Read() {
@@ -434,7 +692,10 @@ struct Reader {
           if (++scans > kMaxJpegScans || !ReadSos(body, scan)) return false;
           const size_t end = JpegScanDataEnd(bytes, at);
           if (end >= bytes.size()) return false;
-          if (scan.ss == 0 && !DecodeDcScan(scan, at, end)) return false;
+          if (scan.ss == 0 ? !DecodeDcScan(scan, at, end)
+                           : keep_ac && !DecodeAcScan(scan, at, end)) {
+            return false;
+          }
           at = end;
           break;
         }
@@ -454,23 +715,12 @@ struct Reader {
   }
 };
 
-// libjpeg's clamp after its inverse DCT, indexed by the value before the
-// +128 level shift, masked to 10 bits: in range, the value shifted; out of
-// range, 0 or 255 (and beyond +-512 wrapping as libjpeg's does).
-uint8_t IdctLimit(int32_t value) {
-  const int32_t i = value & 1023;
-  if (i < 128) return static_cast<uint8_t>(i + 128);
-  if (i < 512) return 255;
-  if (i < 896) return 0;
-  return static_cast<uint8_t>(i - 896);
-}
-
 // One block's pixel at 1/8, as libjpeg's 1 x 1 inverse DCT makes it.
 uint8_t BlockPixel(const JpegDcComponent& comp, int32_t bx, int32_t by) {
   const int32_t dc =
       comp.dc[static_cast<size_t>(by) * static_cast<size_t>(comp.blocks_wide) +
               static_cast<size_t>(bx)];
-  return IdctLimit((dc * comp.quant_dc + 4) >> 3);
+  return JpegIdctLimit((dc * comp.quant[0] + 4) >> 3);
 }
 
 // A chroma component drawn up to the luma's grid by triangle interpolation
@@ -535,6 +785,32 @@ uint8_t Clamp(int32_t v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
 
 }  // namespace
 
+// libjpeg's clamp after its inverse DCT, indexed by the value before the
+// +128 level shift, masked to 10 bits: in range, the value shifted; out of
+// range, 0 or 255 (and beyond +-512 wrapping as libjpeg's does).
+uint8_t JpegIdctLimit(int32_t value) {
+  const int32_t i = value & 1023;
+  if (i < 128) return static_cast<uint8_t>(i + 128);
+  if (i < 512) return 255;
+  if (i < 896) return 0;
+  return static_cast<uint8_t>(i - 896);
+}
+
+void JpegYccToBgrx(uint8_t luma, uint8_t cb, uint8_t cr, uint8_t* px) {
+  static const ColourTables kTables;
+  px[0] = Clamp(luma + kTables.cb_b[cb]);
+  px[1] = Clamp(luma + ((kTables.cb_g[cb] + kTables.cr_g[cr]) >> 16));
+  px[2] = Clamp(luma + kTables.cr_r[cr]);
+  px[3] = 0xFF;
+}
+
+void JpegYccRowToBgrx(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr,
+                      size_t width, uint8_t* bgrx) {
+  for (size_t x = 0; x < width; ++x) {
+    JpegYccToBgrx(luma[x], cb[x], cr[x], bgrx + 4 * x);
+  }
+}
+
 size_t JpegScanDataEnd(std::span<const uint8_t> bytes, size_t at) {
   while (at < bytes.size()) {
     const void* ff = std::memchr(bytes.data() + at, 0xFF, bytes.size() - at);
@@ -557,12 +833,29 @@ bool ReadJpegDc(std::span<const uint8_t> bytes, JpegDc& out) {
   return reader.Read();
 }
 
+bool ReadJpegCoefficients(std::span<const uint8_t> bytes, int scale,
+                          JpegDc& out) {
+  out = JpegDc{};
+  if (scale != 2 && scale != 4) return false;
+  out.scale = scale;
+  Reader reader{bytes, out, true};
+  return reader.Read();
+}
+
+int JpegBlockSide(const JpegDc& dc, const JpegDcComponent& comp, int scale) {
+  int side = scale;
+  while (side < 8 && (dc.max_h * scale) % (comp.h * side * 2) == 0 &&
+         (dc.max_v * scale) % (comp.v * side * 2) == 0) {
+    side *= 2;
+  }
+  return side;
+}
+
 size_t JpegDcRowBytes(const JpegDc& dc, bool grey_out) {
   return static_cast<size_t>(dc.columns()) * (grey_out ? 1 : 4);
 }
 
 void RenderJpegDcRow(const JpegDc& dc, int32_t y, bool grey_out, uint8_t* row) {
-  static const ColourTables kTables;
   const JpegDcComponent& luma = dc.components.front();
   const int32_t width = dc.columns();
   std::optional<ChromaRow> blue;
@@ -583,11 +876,7 @@ void RenderJpegDcRow(const JpegDc& dc, int32_t y, bool grey_out, uint8_t* row) {
       px[0] = px[1] = px[2] = l;
       continue;
     }
-    const auto cb = static_cast<size_t>(blue->At(x));
-    const auto cr = static_cast<size_t>(red->At(x));
-    px[0] = Clamp(l + kTables.cb_b[cb]);
-    px[1] = Clamp(l + ((kTables.cb_g[cb] + kTables.cr_g[cr]) >> 16));
-    px[2] = Clamp(l + kTables.cr_r[cr]);
+    JpegYccToBgrx(l, blue->At(x), red->At(x), px);
   }
 }
 

@@ -22,6 +22,7 @@
 #include "decoders/internal/exif_orientation.h"
 #include "decoders/internal/icc_transform.h"
 #include "decoders/internal/jpeg_dc.h"
+#include "decoders/internal/jpeg_reduced.h"
 #include "decoders/internal/orientation.h"
 #include "decoders/internal/picture_error.h"
 #include "platform/error.h"
@@ -533,24 +534,40 @@ DecodedImage DecodeJpeg(std::span<const uint8_t> bytes, const DecodeHint& hint,
                     image.bgrx.data(),
                     image.stride_bytes,
                     converted.data()};
-  bool dc_only =
+  const bool dc_only =
       cinfo.progressive_mode && cinfo.scale_num == 1 && cinfo.scale_denom == 8;
-  if (dc_only && (cinfo.jpeg_color_space == JCS_YCbCr ||
-                  cinfo.jpeg_color_space == JCS_GRAYSCALE)) {
+  if (cinfo.progressive_mode && (cinfo.jpeg_color_space == JCS_YCbCr ||
+                                 cinfo.jpeg_color_space == JCS_GRAYSCALE)) {
     // A progressive file at 1/8 needs its DC scans alone, read here with
-    // 2 bytes a block; libjpeg reads it when this reader does not take it.
-    JpegDc dc;
-    if (ReadJpegDc(bytes, dc) && dc.width == stored_w &&
-        dc.height == stored_h && dc.columns() == out_w && dc.rows() == out_h &&
-        std::ssize(dc.components) == cinfo.num_components) {
-      const bool grey_out = cinfo.out_color_space == JCS_GRAYSCALE;
-      std::vector<uint8_t> row;
-      Allocate(row, JpegDcRowBytes(dc, grey_out));
+    // 2 bytes a block; at 2/8 and 4/8 its scans are read here a block at a
+    // time. libjpeg reads the files these readers do not take.
+    const bool grey_out = cinfo.out_color_space == JCS_GRAYSCALE;
+    auto same_frame = [&](const JpegDc& read) {
+      return read.width == stored_w && read.height == stored_h &&
+             std::ssize(read.components) == cinfo.num_components;
+    };
+    std::vector<uint8_t> row;
+    JpegDc read;
+    if (dc_only && ReadJpegDc(bytes, read) && same_frame(read) &&
+        read.columns() == out_w && read.rows() == out_h) {
+      Allocate(row, JpegDcRowBytes(read, grey_out));
       for (int32_t y = 0; y < out_h; ++y) {
-        RenderJpegDcRow(dc, y, grey_out, row.data());
+        RenderJpegDcRow(read, y, grey_out, row.data());
         DeliverRow(s->sink, y, row.data());
       }
       return image;
+    }
+    if (ReadJpegCoefficients(bytes, scale, read) && same_frame(read) &&
+        JpegReducedRows::Takes(read, scale)) {
+      JpegReducedRows picture(read, scale);
+      if (picture.columns() == out_w && picture.rows() == out_h) {
+        Allocate(row, picture.RowBytes(grey_out));
+        for (int32_t y = 0; y < out_h; ++y) {
+          picture.Row(y, grey_out, row.data());
+          DeliverRow(s->sink, y, row.data());
+        }
+        return image;
+      }
     }
   }
   Run(s, dc_only ? DecodeRowsDcOnly : DecodeRows);
