@@ -243,14 +243,20 @@ uint64_t Band(int k, int last) {
 // turn (all sent, nonzero), as bit `p1` of its magnitude.
 void Correct(BitReader& bits, int32_t p1, KeptBlock& block, uint64_t which) {
   while (which != 0) {
-    const int n = std::min(std::popcount(which), 16);
-    const uint32_t got = bits.Get(n);
-    for (int i = n - 1; i >= 0; --i, which &= which - 1) {
+    // Up to 16 bits at a time.
+    const uint32_t got = bits.Peek(16);
+    int used = 0;
+    for (; which != 0 && used < 16; which &= which - 1) {
+      const auto bit = static_cast<int32_t>(got >> (15 - used++) & 1);
       const int8_t slot = block.slot[std::countr_zero(which)];
-      if ((got >> i & 1) == 0 || slot < 0) continue;
+      if (slot < 0) continue;
+      // Bit p1 set, away from zero, unless it is set already: no branch
+      // on the bit, which is as likely one as zero.
       int16_t& c = block.values[slot];
-      if ((c & p1) == 0) c = Coefficient(c >= 0 ? c + p1 : c - p1);
+      const int32_t away = c < 0 ? -p1 : p1;
+      c = Coefficient(c + away * (bit & static_cast<int32_t>((c & p1) == 0)));
     }
+    bits.Skip(used);
   }
 }
 
@@ -388,7 +394,7 @@ struct Reader {
     comp.side = JpegBlockSide(out, comp, out.scale);
     const int wide = comp.h * comp.side;
     const int full = out.max_h * out.scale;
-    if (comp.side > 4 || comp.v * comp.side != out.max_v * out.scale ||
+    if (comp.v * comp.side != out.max_v * out.scale ||
         (wide != full && 2 * wide != full)) {
       return false;
     }
@@ -591,9 +597,10 @@ struct Reader {
         begin, end, int64_t{mcus_wide} * mcus_high,
         [&](BitReader& bits, int64_t mcu, int64_t last) {
           std::array<int32_t, 4> predictor{};
-          for (; mcu < last; ++mcu) {
-            const auto mx = static_cast<int32_t>(mcu % mcus_wide);
-            const auto my = static_cast<int32_t>(mcu / mcus_wide);
+          auto mx = static_cast<int32_t>(mcu % mcus_wide);
+          auto my = static_cast<int32_t>(mcu / mcus_wide);
+          for (; mcu < last; ++mcu, mx = mx + 1 < mcus_wide ? mx + 1 : 0,
+                                    my += mx == 0 ? 1 : 0) {
             for (int c = 0; c < scan.count; ++c) {
               JpegDcComponent& comp =
                   out.components[static_cast<size_t>(scan.component[c])];
@@ -639,10 +646,13 @@ struct Reader {
         begin, end, int64_t{wide} * comp.used_high,
         [&](BitReader& bits, int64_t block, int64_t last) {
           int32_t eob_run = 0;
-          for (; block < last; ++block) {
-            const size_t at = static_cast<size_t>(block / wide) *
-                                  static_cast<size_t>(comp.blocks_wide) +
-                              static_cast<size_t>(block % wide);
+          auto x = static_cast<int32_t>(block % wide);
+          auto y = static_cast<int32_t>(block / wide);
+          for (; block < last;
+               ++block, x = x + 1 < wide ? x + 1 : 0, y += x == 0 ? 1 : 0) {
+            const size_t at =
+                static_cast<size_t>(y) * static_cast<size_t>(comp.blocks_wide) +
+                static_cast<size_t>(x);
             const KeptBlock kept{
                 comp.ac.data() + at * static_cast<size_t>(comp.ac_stride),
                 comp.slot.data(), comp.nonzero[at]};
@@ -797,17 +807,19 @@ uint8_t JpegIdctLimit(int32_t value) {
 }
 
 void JpegYccToBgrx(uint8_t luma, uint8_t cb, uint8_t cr, uint8_t* px) {
-  static const ColourTables kTables;
-  px[0] = Clamp(luma + kTables.cb_b[cb]);
-  px[1] = Clamp(luma + ((kTables.cb_g[cb] + kTables.cr_g[cr]) >> 16));
-  px[2] = Clamp(luma + kTables.cr_r[cr]);
-  px[3] = 0xFF;
+  JpegYccRowToBgrx(&luma, &cb, &cr, 1, px);
 }
 
 void JpegYccRowToBgrx(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr,
                       size_t width, uint8_t* bgrx) {
+  static const ColourTables kTables;
   for (size_t x = 0; x < width; ++x) {
-    JpegYccToBgrx(luma[x], cb[x], cr[x], bgrx + 4 * x);
+    uint8_t* px = bgrx + 4 * x;
+    px[0] = Clamp(luma[x] + kTables.cb_b[cb[x]]);
+    px[1] =
+        Clamp(luma[x] + ((kTables.cb_g[cb[x]] + kTables.cr_g[cr[x]]) >> 16));
+    px[2] = Clamp(luma[x] + kTables.cr_r[cr[x]]);
+    px[3] = 0xFF;
   }
 }
 

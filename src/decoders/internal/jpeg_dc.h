@@ -36,10 +36,11 @@ inline constexpr std::array<uint8_t, 64> kJpegNaturalOrder = {
     58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
 // Where a block keeps each AC coefficient (zigzag order) that libjpeg's
-// inverse DCT of side x side pixels (2 or 4) reads, -1 for the others: it
-// reads rows and columns 0, 1, 3, 5 and 7 at two points, all but 4 at four.
+// inverse DCT of side x side pixels (2, 4 or 8) reads, -1 for the others:
+// it reads rows and columns 0, 1, 3, 5 and 7 at two points, all but 4 at
+// four, all at eight.
 constexpr std::array<int8_t, 64> JpegKeptSlots(int side) {
-  const int lines = side == 2 ? 0b10101011 : 0b11101111;
+  const int lines = side == 2 ? 0b10101011 : side == 4 ? 0b11101111 : 0xFF;
   std::array<int8_t, 64> slot{};
   slot[0] = -1;
   int8_t next = 0;
@@ -103,9 +104,9 @@ bool ReadJpegDc(std::span<const uint8_t> bytes, JpegDc& out);
 // at scale/8 (2 or 4) reads into `out`, for jpeg_reduced.h: the same files
 // as ReadJpegDc, and only those whose scans follow each other as the
 // standard says (no coefficient refined before it was sent, or sent
-// twice), and whose components JpegBlockSide draws at 2 or 4 pixels a
-// block, at the picture's height, at its width or at half of it. At 2/8
-// it holds 58 bytes a block of libjpeg's 128, at 4/8 106.
+// twice), and whose components JpegBlockSide draws at the picture's
+// height, at its width or at half of it. At 2/8 it holds 58 bytes a block
+// of libjpeg's 128, at 4/8 106 (136 for chroma drawn at 8 pixels a block).
 bool ReadJpegCoefficients(std::span<const uint8_t> bytes, int scale,
                           JpegDc& out);
 

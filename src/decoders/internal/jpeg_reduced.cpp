@@ -32,6 +32,7 @@ int64_t Descale(int64_t x, int n) { return (x + (int64_t{1} << (n - 1))) >> n; }
 struct Block {
   int16_t dc;
   const int16_t* ac;
+  uint64_t nonzero;  // a bit for each nonzero AC coefficient
   const int32_t* multiplier;
 };
 
@@ -88,18 +89,51 @@ uint8_t Output(int64_t value, int bits) {
   return Limit()[static_cast<size_t>(Descale(value, bits) & 1023)];
 }
 
+// The full eight-point step (Loeffler, Ligtenberg and Moschytz, as
+// libjpeg's accurate integer transform does it).
+inline std::array<int64_t, 8> EightPoint(const std::array<int64_t, 8>& v) {
+  // Even part: values 0, 2, 4 and 6.
+  const int64_t rotated = (v[2] + v[6]) * 4433;
+  const int64_t e2 = rotated + v[6] * -15137;
+  const int64_t e3 = rotated + v[2] * 6270;
+  const int64_t e0 = (v[0] + v[4]) * (int64_t{1} << kConstBits);
+  const int64_t e1 = (v[0] - v[4]) * (int64_t{1} << kConstBits);
+  const int64_t even0 = e0 + e3;
+  const int64_t even3 = e0 - e3;
+  const int64_t even1 = e1 + e2;
+  const int64_t even2 = e1 - e2;
+  // Odd part: values 7, 5, 3 and 1.
+  const int64_t z1 = (v[7] + v[1]) * -7373;
+  const int64_t z2 = (v[5] + v[3]) * -20995;
+  const int64_t z5 = (v[7] + v[3] + v[5] + v[1]) * 9633;
+  const int64_t z3 = (v[7] + v[3]) * -16069 + z5;
+  const int64_t z4 = (v[5] + v[1]) * -3196 + z5;
+  const int64_t odd0 = v[7] * 2446 + z1 + z3;
+  const int64_t odd1 = v[5] * 16819 + z2 + z4;
+  const int64_t odd2 = v[3] * 25172 + z2 + z3;
+  const int64_t odd3 = v[1] * 12299 + z1 + z4;
+  return {even0 + odd3, even1 + odd2, even2 + odd1, even3 + odd0,
+          even3 - odd0, even2 - odd1, even1 - odd2, even0 - odd3};
+}
+
 // The step of Side points over the eight values of a column or row.
 template <int Side>
 [[gnu::always_inline]] inline std::array<int64_t, Side> Step(
     const std::array<int64_t, 8>& v) {
   if constexpr (Side == 2) {
     return TwoPoint(v[0], v[1], v[3], v[5], v[7]);
-  } else {
+  } else if constexpr (Side == 4) {
     return FourPoint(v[0], v[1], v[2], v[3], v[5], v[6], v[7]);
+  } else {
+    return EightPoint(v);
   }
 }
 
-using Work = std::array<std::array<int64_t, 8>, 4>;
+// The bits a step of Side points adds: each of its outputs the sum of
+// 8 / Side of the full transform's.
+constexpr int ExtraBits(int side) { return side == 2 ? 2 : side == 4 ? 1 : 0; }
+
+using Work = std::array<std::array<int64_t, 8>, 8>;
 
 // Column C of a block through the step, into rows 0 to Side - 1 of
 // `work`; a column without AC is its DC. The columns the row step does
@@ -117,8 +151,7 @@ template <int Side, size_t C>
       return;
     }
     const std::array<int64_t, Side> out = Step<Side>(v);
-    // The step adds two bits at two points, one at four.
-    constexpr int kBits = kConstBits - kPass1Bits + (Side == 2 ? 2 : 1);
+    constexpr int kBits = kConstBits - kPass1Bits + ExtraBits(Side);
     for (size_t r = 0; r < Side; ++r) {
       // Kept in an int between the passes, as libjpeg keeps it.
       work[r][C] = static_cast<int32_t>(Descale(out[r], kBits));
@@ -126,16 +159,29 @@ template <int Side, size_t C>
   }
 }
 
-// One block through libjpeg's reduced inverse DCT of Side x Side pixels
-// (2 or 4): columns, then rows.
+// One block through libjpeg's inverse DCT of Side x Side pixels (2, 4 or
+// 8): columns, then rows.
 template <int Side>
 void InverseDct(const Block& b, uint8_t* out, size_t stride) {
+  constexpr uint64_t kRead = [] {
+    uint64_t read = 0;
+    for (size_t k = 0; k < 64; ++k) {
+      if (JpegKeptSlots(Side)[k] >= 0) read |= uint64_t{1} << k;
+    }
+    return read;
+  }();
+  if ((b.nonzero & kRead) == 0) {
+    // The DC alone: one value, as both passes leave it.
+    const uint8_t flat = Output(int64_t{b.dc} * b.multiplier[0], 3);
+    for (size_t r = 0; r < Side; ++r) std::memset(out + r * stride, flat, Side);
+    return;
+  }
   Work work{};
   [&]<size_t... C>(std::index_sequence<C...>) {
     (Column<Side, C>(b, work), ...);
   }
   (std::make_index_sequence<8>{});
-  constexpr int kBits = kConstBits + kPass1Bits + 3 + (Side == 2 ? 2 : 1);
+  constexpr int kBits = kConstBits + kPass1Bits + 3 + ExtraBits(Side);
   for (size_t r = 0; r < Side; ++r) {
     const std::array<int64_t, Side> v = Step<Side>(work[r]);
     for (size_t c = 0; c < Side; ++c) out[r * stride + c] = Output(v[c], kBits);
@@ -212,11 +258,14 @@ const uint8_t* JpegReducedRows::PlaneRow(Plane& plane, int32_t y) {
       const Block block{
           comp.dc[first + bx],
           comp.ac.data() + (first + bx) * static_cast<size_t>(comp.ac_stride),
-          plane.multipliers.data()};
+          comp.nonzero[first + bx], plane.multipliers.data()};
+      uint8_t* out = plane.strip.data() + bx * side;
       if (plane.side == 2) {
-        InverseDct<2>(block, plane.strip.data() + bx * side, stride);
+        InverseDct<2>(block, out, stride);
+      } else if (plane.side == 4) {
+        InverseDct<4>(block, out, stride);
       } else {
-        InverseDct<4>(block, plane.strip.data() + bx * side, stride);
+        InverseDct<8>(block, out, stride);
       }
     }
     plane.block_row = block_row;

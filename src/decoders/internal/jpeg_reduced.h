@@ -1,6 +1,7 @@
 // A progressive JPEG drawn at 2/8 or 4/8 scale from the coefficients that
 // ReadJpegCoefficients read (jpeg_dc.h), row by row, as libjpeg-turbo draws
-// it: its reduced 2 x 2 and 4 x 4 inverse DCTs, chroma sampled at half
+// it: its reduced 2 x 2 and 4 x 4 inverse DCTs (and its full one for
+// chroma sampled at half both ways at 4/8), chroma sampled at half
 // across drawn up by its "fancy" triangle filter, its colour conversion.
 // libjpeg decodes every scan into the same coefficients, walking all of
 // them once a scan; the scans are read here a block at a time. Internal to
@@ -28,9 +29,8 @@ namespace vg::decoders::decoders_internal {
 
 class JpegReducedRows {
  public:
-  // True when it draws the picture of `coefficients` (every coefficient
-  // kept) at scale/8: scale 2 or 4, and each component drawn by one of the
-  // inverse DCTs above at the picture's height, at its width or at half.
+  // True when `coefficients` were read for scale/8 (ReadJpegCoefficients
+  // takes only files drawn here) and are grey or YCbCr.
   static bool Takes(const JpegDc& coefficients, int scale);
 
   // `coefficients` must outlive this, and Takes(coefficients, scale).
