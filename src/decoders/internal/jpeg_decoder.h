@@ -1,6 +1,7 @@
 // Decodes JPEG through libjpeg-turbo, at a reduced DCT scale when the hint
-// allows it; at 1/8 a progressive file's DC scans are read without it
-// (jpeg_dc.h). Internal to vg::decoders.
+// allows it; a progressive file is read without it at 1/8 (its DC scans
+// alone, jpeg_dc.h) and at 2/8 and 4/8 (jpeg_reduced.h). Internal to
+// vg::decoders.
 #ifndef VG_DECODERS_INTERNAL_JPEG_DECODER_H_
 #define VG_DECODERS_INTERNAL_JPEG_DECODER_H_
 
