@@ -543,6 +543,20 @@ struct Reader {
   // restart interval of the scan whose data is [begin, end), `bits` holding
   // that interval's data. False when the markers are out of turn, when
   // `decode` is, or when it read past its interval's data.
+  // Where the first restart marker in [at, end) stands; `end` when none.
+  size_t NextRestartMarker(size_t at, size_t end) const {
+    while (at + 1 < end) {
+      const void* ff = std::memchr(bytes.data() + at, 0xFF, end - 1 - at);
+      if (ff == nullptr) break;
+      at = static_cast<size_t>(static_cast<const uint8_t*>(ff) - bytes.data());
+      if (bytes[at + 1] >= JPEG_RST0 && bytes[at + 1] <= JPEG_RST0 + 7) {
+        return at;
+      }
+      ++at;
+    }
+    return end;
+  }
+
   template <typename DecodeInterval>
   bool ForEachInterval(size_t begin, size_t end, int64_t mcus,
                        DecodeInterval decode) {
@@ -551,25 +565,12 @@ struct Reader {
     size_t at = begin;
     for (int64_t i = 0; i < intervals; ++i) {
       // The interval's data runs to its restart marker, the last one's to
-      // the scan's end.
-      size_t stop = end;
-      if (i + 1 == intervals) {
-        // No restart marker may stand in the last interval's data.
-        for (size_t j = at; j + 1 < end; ++j) {
-          if (bytes[j] == 0xFF && bytes[j + 1] >= JPEG_RST0 &&
-              bytes[j + 1] <= JPEG_RST0 + 7) {
-            return false;
-          }
-        }
-      } else {
-        stop = at;
-        while (stop + 1 < end &&
-               !(bytes[stop] == 0xFF && bytes[stop + 1] >= JPEG_RST0 &&
-                 bytes[stop + 1] <= JPEG_RST0 + 7)) {
-          ++stop;
-        }
-        if (stop + 1 >= end || bytes[stop + 1] != JPEG_RST0 + (i & 7))
-          return false;
+      // the scan's end, where no restart marker may stand.
+      const size_t stop = NextRestartMarker(at, end);
+      if (i + 1 == intervals
+              ? stop != end
+              : stop == end || bytes[stop + 1] != JPEG_RST0 + (i & 7)) {
+        return false;
       }
       BitReader bits(bytes.data() + at, bytes.data() + stop);
       const int64_t first = i * interval;

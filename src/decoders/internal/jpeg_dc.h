@@ -106,7 +106,9 @@ bool ReadJpegDc(std::span<const uint8_t> bytes, JpegDc& out);
 // standard says (no coefficient refined before it was sent, or sent
 // twice), and whose components JpegBlockSide draws at the picture's
 // height, at its width or at half of it. At 2/8 it holds 58 bytes a block
-// of libjpeg's 128, at 4/8 106 (136 for chroma drawn at 8 pixels a block).
+// of libjpeg's 128, at 4/8 106 (136 for chroma drawn at 8 pixels a block,
+// a quarter of the luma's blocks): less than libjpeg would, so the bound
+// DecodeJpeg puts on libjpeg's coefficients bounds these too.
 bool ReadJpegCoefficients(std::span<const uint8_t> bytes, int scale,
                           JpegDc& out);
 
