@@ -1,6 +1,5 @@
 #include "decoders/internal/jpeg_reduced.h"
 
-#include <algorithm>
 #include <array>
 #include <cstring>
 #include <utility>
@@ -19,20 +18,21 @@ constexpr std::array<uint8_t, 64> kZigzagOf = [] {
   return zigzag;
 }();
 
-// The inverse DCTs' fixed point: constants of 13 fractional bits, two more
-// bits kept between the column and the row passes, and the bits each step
-// adds (1 at four points, 2 at two).
+// The inverse DCTs' fixed point: constants of 13 fractional bits, and two
+// more bits kept between the column and the row passes.
 constexpr int kConstBits = 13;
 constexpr int kPass1Bits = 2;
 
 int64_t Descale(int64_t x, int n) { return (x + (int64_t{1} << (n - 1))) >> n; }
 
-// A block: its coefficients in zigzag order, with their quantisers as
-// 16-bit signed multipliers (as libjpeg keeps them) in the same order.
+// A block: its DC, the AC coefficients its transform reads (kept as
+// JpegKeptSlots says), a bit for each nonzero AC coefficient, and the
+// quantisers in zigzag order as 16-bit signed multipliers (as libjpeg
+// keeps them).
 struct Block {
   int16_t dc;
   const int16_t* ac;
-  uint64_t nonzero;  // a bit for each nonzero AC coefficient
+  uint64_t nonzero;
   const int32_t* multiplier;
 };
 
