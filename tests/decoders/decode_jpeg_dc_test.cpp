@@ -139,11 +139,10 @@ std::vector<uint8_t> ReferenceEighth(const std::vector<uint8_t>& jpeg) {
 std::vector<uint8_t> RenderReduced(const std::vector<uint8_t>& jpeg,
                                    int scale) {
   decoders_internal::JpegDc coefficients;
-  if (!decoders_internal::ReadJpegCoefficients(jpeg, scale, coefficients) ||
-      !decoders_internal::JpegReducedRows::Takes(coefficients, scale)) {
+  if (!decoders_internal::ReadJpegCoefficients(jpeg, scale, coefficients)) {
     return {};
   }
-  decoders_internal::JpegReducedRows picture(coefficients, scale);
+  decoders_internal::JpegReducedRows picture(coefficients);
   const size_t stride = picture.RowBytes(false);
   std::vector<uint8_t> out(stride * static_cast<size_t>(picture.rows()));
   for (int32_t y = 0; y < picture.rows(); ++y) {

@@ -305,6 +305,19 @@ bool RefineAc(BitReader& bits, const HuffmanTable& table, int ss, int se,
   return true;
 }
 
+// The side of the block libjpeg's inverse DCT draws a component's blocks
+// at, at scale/8: the scale, doubled while the component still has twice
+// the samples it needs both ways (so that chroma sampled at half comes out
+// at the picture's size without being drawn up).
+int BlockSide(const JpegDc& dc, const JpegDcComponent& comp, int scale) {
+  int side = scale;
+  while (side < 8 && (dc.max_h * scale) % (comp.h * side * 2) == 0 &&
+         (dc.max_v * scale) % (comp.v * side * 2) == 0) {
+    side *= 2;
+  }
+  return side;
+}
+
 // One scan's header, as SOS gives it.
 struct Scan {
   int count = 0;
@@ -391,7 +404,7 @@ struct Reader {
   // Works out which of its AC coefficients `comp` keeps at out.scale; false
   // when its transform is not one that is drawn here.
   bool KeepAc(JpegDcComponent& comp) const {
-    comp.side = JpegBlockSide(out, comp, out.scale);
+    comp.side = BlockSide(out, comp, out.scale);
     const int wide = comp.h * comp.side;
     const int full = out.max_h * out.scale;
     if (comp.v * comp.side != out.max_v * out.scale ||
@@ -853,15 +866,6 @@ bool ReadJpegCoefficients(std::span<const uint8_t> bytes, int scale,
   out.scale = scale;
   Reader reader{bytes, out, true};
   return reader.Read();
-}
-
-int JpegBlockSide(const JpegDc& dc, const JpegDcComponent& comp, int scale) {
-  int side = scale;
-  while (side < 8 && (dc.max_h * scale) % (comp.h * side * 2) == 0 &&
-         (dc.max_v * scale) % (comp.v * side * 2) == 0) {
-    side *= 2;
-  }
-  return side;
 }
 
 size_t JpegDcRowBytes(const JpegDc& dc, bool grey_out) {

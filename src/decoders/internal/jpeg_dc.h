@@ -104,19 +104,13 @@ bool ReadJpegDc(std::span<const uint8_t> bytes, JpegDc& out);
 // at scale/8 (2 or 4) reads into `out`, for jpeg_reduced.h: the same files
 // as ReadJpegDc, and only those whose scans follow each other as the
 // standard says (no coefficient refined before it was sent, or sent
-// twice), and whose components JpegBlockSide draws at the picture's
+// twice), and whose components libjpeg draws at the picture's
 // height, at its width or at half of it. At 2/8 it holds 58 bytes a block
 // of libjpeg's 128, at 4/8 106 (136 for chroma drawn at 8 pixels a block,
 // a quarter of the luma's blocks): less than libjpeg would, so the bound
 // DecodeJpeg puts on libjpeg's coefficients bounds these too.
 bool ReadJpegCoefficients(std::span<const uint8_t> bytes, int scale,
                           JpegDc& out);
-
-// The side of the block libjpeg's inverse DCT draws a component's blocks
-// at, at scale/8: the scale, doubled while the component still has twice
-// the samples it needs both ways (so that chroma sampled at half comes out
-// at the picture's size without being drawn up).
-int JpegBlockSide(const JpegDc& dc, const JpegDcComponent& comp, int scale);
 
 // Returns where the entropy-coded data that starts at `at` ends: at the
 // next marker other than a restart marker, or at the end of `bytes` when

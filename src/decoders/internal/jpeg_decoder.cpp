@@ -557,9 +557,8 @@ DecodedImage DecodeJpeg(std::span<const uint8_t> bytes, const DecodeHint& hint,
       }
       return image;
     }
-    if (ReadJpegCoefficients(bytes, scale, read) && same_frame(read) &&
-        JpegReducedRows::Takes(read, scale)) {
-      JpegReducedRows picture(read, scale);
+    if (ReadJpegCoefficients(bytes, scale, read) && same_frame(read)) {
+      JpegReducedRows picture(read);
       if (picture.columns() == out_w && picture.rows() == out_h) {
         Allocate(row, picture.RowBytes(grey_out));
         for (int32_t y = 0; y < out_h; ++y) {

@@ -211,16 +211,11 @@ void Widen(const uint8_t* in, size_t width, uint8_t* out) {
 
 }  // namespace
 
-bool JpegReducedRows::Takes(const JpegDc& coefficients, int scale) {
-  return scale == coefficients.scale && (coefficients.components.size() == 1 ||
-                                         coefficients.components.size() == 3);
-}
-
-JpegReducedRows::JpegReducedRows(const JpegDc& coefficients, int scale)
-    : columns_(
-          static_cast<int32_t>((int64_t{coefficients.width} * scale + 7) / 8)),
-      rows_(static_cast<int32_t>((int64_t{coefficients.height} * scale + 7) /
-                                 8)) {
+JpegReducedRows::JpegReducedRows(const JpegDc& coefficients)
+    : columns_(static_cast<int32_t>(
+          (int64_t{coefficients.width} * coefficients.scale + 7) / 8)),
+      rows_(static_cast<int32_t>(
+          (int64_t{coefficients.height} * coefficients.scale + 7) / 8)) {
   for (const JpegDcComponent& comp : coefficients.components) {
     Plane& plane = planes_.emplace_back();
     plane.component = &comp;
@@ -229,7 +224,8 @@ JpegReducedRows::JpegReducedRows(const JpegDc& coefficients, int scale)
         (int64_t{coefficients.width} * comp.h * plane.side +
          int64_t{coefficients.max_h} * 8 - 1) /
         (int64_t{coefficients.max_h} * 8));
-    plane.half_wide = comp.h * plane.side != coefficients.max_h * scale;
+    plane.half_wide =
+        comp.h * plane.side != coefficients.max_h * coefficients.scale;
     for (size_t k = 0; k < 64; ++k) {
       plane.multipliers[k] =
           static_cast<int16_t>(comp.quant[kJpegNaturalOrder[k]]);

@@ -8,9 +8,8 @@
 // vg::decoders.
 //
 //   JpegDc coefficients;
-//   if (ReadJpegCoefficients(bytes, 2, coefficients) &&
-//       JpegReducedRows::Takes(coefficients, 2)) {
-//     JpegReducedRows picture(coefficients, 2);
+//   if (ReadJpegCoefficients(bytes, 2, coefficients)) {
+//     JpegReducedRows picture(coefficients);
 //     std::vector<uint8_t> row(picture.RowBytes(false));
 //     for (int32_t y = 0; y < picture.rows(); ++y) picture.Row(y, false,
 //                                                               row.data());
@@ -29,14 +28,12 @@ namespace vg::decoders::decoders_internal {
 
 class JpegReducedRows {
  public:
-  // True when `coefficients` were read for scale/8 (ReadJpegCoefficients
-  // takes only files drawn here) and are grey or YCbCr.
-  static bool Takes(const JpegDc& coefficients, int scale);
+  // The picture at the scale `coefficients` were read for by
+  // ReadJpegCoefficients (which reads only files drawn here); they must
+  // outlive this.
+  explicit JpegReducedRows(const JpegDc& coefficients);
 
-  // `coefficients` must outlive this, and Takes(coefficients, scale).
-  JpegReducedRows(const JpegDc& coefficients, int scale);
-
-  // The picture's size at scale/8, as libjpeg rounds it (up).
+  // The picture's size at that scale, as libjpeg rounds it (up).
   int32_t columns() const { return columns_; }
   int32_t rows() const { return rows_; }
 
