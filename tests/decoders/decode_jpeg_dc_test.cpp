@@ -1,6 +1,7 @@
-// Progressive JPEGs read at 1/8 scale from their DC scans alone: luma and
-// chroma sampled as luma exactly as libjpeg gives them decoding every scan;
-// chroma sampled at half drawn up from its DC alone.
+// Progressive JPEGs read without libjpeg. At 1/8 from their DC scans
+// alone: luma and chroma sampled as luma exactly as libjpeg gives them
+// decoding every scan; chroma sampled at half drawn up from its DC alone.
+// At 2/8 and 4/8 from every scan: exactly libjpeg's picture.
 #include <gtest/gtest.h>
 
 #include <algorithm>
