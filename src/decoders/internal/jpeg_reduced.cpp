@@ -133,13 +133,15 @@ template <int Side>
 // 8 / Side of the full transform's.
 constexpr int ExtraBits(int side) { return side == 2 ? 2 : side == 4 ? 1 : 0; }
 
-using Work = std::array<std::array<int64_t, 8>, 8>;
+// Between the passes: Side rows of eight columns.
+template <int Side>
+using Work = std::array<std::array<int64_t, 8>, Side>;
 
 // Column C of a block through the step, into rows 0 to Side - 1 of
 // `work`; a column without AC is its DC. The columns the row step does
 // not read (2, 4 and 6 at two points, 4 at four) are left alone.
 template <int Side, size_t C>
-[[gnu::always_inline]] inline void Column(const Block& b, Work& work) {
+[[gnu::always_inline]] inline void Column(const Block& b, Work<Side>& work) {
   if constexpr (JpegKeptSlots(Side)[kZigzagOf[C]] >= 0 || C == 0) {
     const std::array<int64_t, 8> v = [&]<size_t... R>(
         std::index_sequence<R...>) {
@@ -176,7 +178,7 @@ void InverseDct(const Block& b, uint8_t* out, size_t stride) {
     for (size_t r = 0; r < Side; ++r) std::memset(out + r * stride, flat, Side);
     return;
   }
-  Work work{};
+  Work<Side> work{};
   [&]<size_t... C>(std::index_sequence<C...>) {
     (Column<Side, C>(b, work), ...);
   }
