@@ -1,7 +1,7 @@
 // Decoding real photos for the sizes the batch draws them at: the full size,
 // the large width (450) and the small width (150). The JPEG cases show what
 // the reduced DCT scale buys and are the measurements to tune
-// kReducedScaleMargin by. The photos are Debian's sample wallpapers:
+// kJpegScaleMargin by. The photos are Debian's sample wallpapers:
 //   scripts/samples.sh   # prints the folder; VG_SAMPLE_PHOTOS overrides it
 //   build/bench/bench/decoders_picture_bench
 #include <benchmark/benchmark.h>
@@ -60,6 +60,42 @@ void BM_Decode(benchmark::State& state, const char* name, int width) {
   state.SetBytesProcessed(state.iterations() *
                           static_cast<int64_t>(bytes.size()));
 }
+
+// Every JPEG of the folder VG_BENCH_FOLDER (say a corpus of
+// run_thumbnail_bench.sh), decoded in turn for drawing `width` pixels wide:
+// the decoder alone, without the processes, files and drawing of a run, so
+// that two builds of it compare with less noise than whole runs give.
+void BM_DecodeFolder(benchmark::State& state, int width) {
+  const char* folder = std::getenv("VG_BENCH_FOLDER");
+  if (folder == nullptr) {
+    state.SkipWithError("VG_BENCH_FOLDER names no folder of JPEGs");
+    return;
+  }
+  std::vector<std::vector<uint8_t>> files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string ext = entry.path().extension().string();
+    if (ext != ".jpg" && ext != ".jpeg" && ext != ".JPG") continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    files.emplace_back(std::istreambuf_iterator<char>(in),
+                       std::istreambuf_iterator<char>());
+  }
+  const vg::decoders::DecodeHint hint{width, 0};
+  for (auto _ : state) {
+    for (const std::vector<uint8_t>& bytes : files) {
+      try {
+        vg::decoders::DecodedImage image =
+            vg::decoders::DecodePictureBytes(bytes, hint);
+        benchmark::DoNotOptimize(image.bgrx.data());
+      } catch (const vg::platform::Error&) {
+        // A file that does not decode costs what it costs.
+      }
+    }
+  }
+  state.counters["files"] = static_cast<double>(files.size());
+}
+
+BENCHMARK_CAPTURE(BM_DecodeFolder, w150, 150)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DecodeFolder, w450, 450)->Unit(benchmark::kMillisecond);
 
 // Progressive 5640 x 3172, baseline 2560 x 1600 and 1920 x 1200, and a PNG.
 BENCHMARK_CAPTURE(BM_Decode, progressive_5640_full, "Elephants_5640x3172.jpg",
