@@ -77,9 +77,9 @@ int64_t ScaledSize(int64_t size, int m) { return (size * m + 7) / 8; }
 int32_t HintForScale(int width, int m) {
   int64_t have = ScaledSize(width, m);
   int32_t t =
-      static_cast<int32_t>(have * vg::decoders::kReducedScaleMarginDenominator /
-                           vg::decoders::kReducedScaleMarginNumerator);
-  while (t > 1 && vg::decoders::ReducedScaleNeed(t) > have) --t;
+      static_cast<int32_t>(have * vg::decoders::kJpegScaleMarginDenominator /
+                           vg::decoders::kJpegScaleMarginNumerator);
+  while (t > 1 && vg::decoders::JpegScaleNeed(t) > have) --t;
   return t;
 }
 

@@ -117,20 +117,25 @@ inline constexpr int64_t kMaxPicturePixels = int64_t{1} << 27;  // 134 MP
 inline constexpr int64_t kMaxPictureFileBytes = int64_t{1} << 30;
 
 // A JPEG is decoded at the smallest scale M/8 whose output is still at least
-// 3/2 times the hinted target size in both directions, so that the scaling
+// 7/4 times the hinted target size in both directions, so that the scaling
 // that follows has pixels to average (M rounded up to 1, 2, 4 or 8, the
-// scales libjpeg-turbo decodes fastest); the formats read through QtGui are
-// reduced by the largest whole factor that keeps the same margin. Chosen by
-// measurement (bench/scale_rules.py over two folders of camera photos, at
-// 100, 150 and 450 pixels): from a margin of 5/2 down to 3/2 the thumbnails
-// lose 0.0006-0.0012 SSIM-Y and stay closer to an ideal resize than
-// vipsthumbnail's, while they take 14-23 % less CPU at 150 pixels and
-// 13-30 % at 450 (a progressive photo read at 1/8 skips its AC scans).
+// scales libjpeg-turbo decodes fastest); the other formats that reduce while
+// they decode (PNG, TIFF, WebP, HEIF, RAW and those read through QtGui, by
+// whole factors or block means) keep 3/2. Both chosen by measurement
+// (bench/README.md, "The decode scale"): from 5/2 down to 3/2 the
+// thumbnails stay closer to an ideal resize than vipsthumbnail's while they
+// take 14-23 % less CPU at 150 pixels and 13-30 % at 450 (a progressive
+// photo read at 1/8 skips its AC scans); but a JPEG's reduced inverse DCT
+// filters less well than a block mean, and at 450 pixels a margin of 3/2
+// left camera photos 0.16 dB behind Pillow's (which decodes at twice the
+// width); 7/4 brings them within 0.03 dB for about 10 % more time there.
 // Below 3/2 the loss grows: at a margin of 1, 450-pixel thumbnails lose
 // up to 0.003 SSIM-Y more, and a 3-tap sharpening of the 1/8 picture's
 // block means wins back no more than 0.0002.
 inline constexpr int32_t kReducedScaleMarginNumerator = 3;
 inline constexpr int32_t kReducedScaleMarginDenominator = 2;
+inline constexpr int32_t kJpegScaleMarginNumerator = 7;
+inline constexpr int32_t kJpegScaleMarginDenominator = 4;
 
 // The pixels a reduced decode must keep along a side drawn `target_px`
 // long: the margin above, rounded up (0 when the side is free).
@@ -138,6 +143,13 @@ constexpr int64_t ReducedScaleNeed(int32_t target_px) {
   return (int64_t{target_px} * kReducedScaleMarginNumerator +
           kReducedScaleMarginDenominator - 1) /
          kReducedScaleMarginDenominator;
+}
+
+// The same for a JPEG's scale M/8, with the JPEG's margin.
+constexpr int64_t JpegScaleNeed(int32_t target_px) {
+  return (int64_t{target_px} * kJpegScaleMarginNumerator +
+          kJpegScaleMarginDenominator - 1) /
+         kJpegScaleMarginDenominator;
 }
 
 // The size in pixels the picture will be drawn at. 0 in both means the full

@@ -287,7 +287,7 @@ TEST(JpegDecodeTest, AReducedDecodeTellsWhereThePictureLiesOnceUpright) {
     const DecodedImage image = DecodePictureBytes(
         testing::InsertJpegSegment(
             stored, 0xE1, testing::ExifWithOrientation(c.orientation, false)),
-        {100, 100});
+        {90, 90});
     EXPECT_EQ(image.pixel_width, c.orientation >= 5 ? 162 : 233);
     EXPECT_DOUBLE_EQ(image.area.x, c.area.x);
     EXPECT_DOUBLE_EQ(image.area.y, c.area.y);
@@ -311,30 +311,30 @@ TEST(JpegDecodeTest, RotatedCmykIsConvertedThenTurned) {
   EXPECT_EQ(ColourDiff(CornerPixel(image, kTopLeft), GridColour(0, 1), 12), "");
 }
 
-TEST(JpegDecodeTest, ChoosesTheSmallestFastScaleOneAndAHalfTimesTheTarget) {
+TEST(JpegDecodeTest, ChoosesTheSmallestFastScaleSevenQuartersOfTheTarget) {
   // Of 1/8, 2/8, 4/8 and 8/8: a side that 3/8 or 5/8 to 7/8 would cover
   // takes the next of them.
   EXPECT_EQ(ChooseJpegScale(4000, 3000, {150, 113}), 1);  // 500 x 375
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {333, 0}), 1);    // 500 >= 499.5
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {334, 0}), 2);    // 500 < 501
-  EXPECT_EQ(ChooseJpegScale(2560, 1600, {150, 94}), 1);   // 320 >= 225
-  EXPECT_EQ(ChooseJpegScale(2560, 1600, {213, 0}), 1);    // 320 >= 320
-  EXPECT_EQ(ChooseJpegScale(2560, 1600, {214, 0}), 2);    // 320 < 321
-  EXPECT_EQ(ChooseJpegScale(2560, 1600, {450, 0}), 4);    // 640 < 675
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {1000, 0}), 4);   // 3/8 would do
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {0, 750}), 4);    // 3/8 would do
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {1333, 0}), 4);   // 2000 >= 2000
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {1334, 0}), 8);   // 5/8 would do
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {285, 0}), 1);    // 500 >= 498.75
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {286, 0}), 2);    // 500 < 500.5
+  EXPECT_EQ(ChooseJpegScale(2560, 1600, {150, 94}), 1);   // 320 >= 263
+  EXPECT_EQ(ChooseJpegScale(2560, 1600, {182, 0}), 1);    // 320 >= 318.5
+  EXPECT_EQ(ChooseJpegScale(2560, 1600, {183, 0}), 2);    // 320 < 320.25
+  EXPECT_EQ(ChooseJpegScale(2560, 1600, {450, 0}), 4);    // 640 < 787.5
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {800, 0}), 4);    // 3/8 would do
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {0, 600}), 4);    // 3/8 would do
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {1142, 0}), 4);   // 2000 >= 1998.5
+  EXPECT_EQ(ChooseJpegScale(4000, 3000, {1143, 0}), 8);   // 5/8 would do
   // 6/8 of 16 000 x 9 000 is within the pixel limit, 8/8 is not.
-  EXPECT_EQ(ChooseJpegScale(16000, 9000, {7000, 0}), 6);
+  EXPECT_EQ(ChooseJpegScale(16000, 9000, {6800, 0}), 6);
   EXPECT_EQ(ChooseJpegScale(4000, 3000, {150, 400}), 2);  // height decides
   EXPECT_EQ(ChooseJpegScale(4000, 3000, {0, 0}), 8);      // full size asked
   EXPECT_EQ(ChooseJpegScale(4000, 3000, {2334, 0}), 8);   // nothing smaller
   EXPECT_EQ(ChooseJpegScale(100, 100, {5000, 5000}), 8);  // never enlarges
-  // Output sizes round up: 4017 at 1/8 is 503, and 335 x 3/2 needs 503.
+  // Output sizes round up: 4017 at 1/8 is 503, and 287 x 7/4 needs 503.
   EXPECT_EQ(ChooseJpegScale(4001, 3000, {0, 0}), 8);
-  EXPECT_EQ(ChooseJpegScale(4017, 8, {335, 0}), 1);
-  EXPECT_EQ(ChooseJpegScale(4016, 8, {335, 0}), 2);
+  EXPECT_EQ(ChooseJpegScale(4017, 8, {287, 0}), 1);
+  EXPECT_EQ(ChooseJpegScale(4016, 8, {287, 0}), 2);
 }
 
 TEST(JpegDecodeTest, LargePhotoDecodesAtAnEighthForASmallTarget) {
@@ -343,14 +343,14 @@ TEST(JpegDecodeTest, LargePhotoDecodesAtAnEighthForASmallTarget) {
   ASSERT_NO_FATAL_FAILURE(testing::ExpectLayout(image, 4000, 3000, 500, 375));
   testing::ExpectGridBlocks(image, 10);
 
-  DecodedImage half = DecodePictureBytes(jpeg, {1333, 0});
+  DecodedImage half = DecodePictureBytes(jpeg, {1142, 0});
   EXPECT_EQ(half.pixel_width, 2000);
   EXPECT_EQ(half.pixel_height, 1500);
 }
 
 TEST(JpegDecodeTest, HintOfARotatedPhotoIsUpright) {
   // Stored 1600 x 1200, upright 1200 x 1600. An upright target of 120 x 160
-  // needs 180 x 240 upright pixels: 1/4 scale, 300 x 400 after turning.
+  // needs 210 x 280 upright pixels: 1/4 scale, 300 x 400 after turning.
   std::vector<uint8_t> jpeg = testing::InsertJpegSegment(
       GridJpeg(1600, 1200), 0xE1, testing::ExifWithOrientation(6, true));
   DecodedImage image = DecodePictureBytes(jpeg, {120, 160});

@@ -364,8 +364,8 @@ int64_t ScaledSize(int64_t size, int32_t m) { return (size * m + 7) / 8; }
 }  // namespace
 
 int32_t ChooseJpegScale(int32_t width, int32_t height, const DecodeHint& hint) {
-  const int64_t need_w = ReducedScaleNeed(hint.target_width_px);
-  const int64_t need_h = ReducedScaleNeed(hint.target_height_px);
+  const int64_t need_w = JpegScaleNeed(hint.target_width_px);
+  const int64_t need_h = JpegScaleNeed(hint.target_height_px);
   if (need_w <= 0 && need_h <= 0) return 8;
   int32_t smallest = 1;
   while (smallest < 8 && (ScaledSize(width, smallest) < need_w ||

@@ -23,8 +23,8 @@ inline constexpr long kMaxJpegWorkingBytes = 1L << 30;
 
 // Returns the scale numerator M (1 to 8, of M/8) that DecodeJpeg picks for a
 // stored picture of `width` x `height` pixels and a `hint` given in the same
-// orientation: the smallest whose output is at least 3/2 times the hint
-// (kReducedScaleMargin*) in both directions, 8 when no smaller one is,
+// orientation: the smallest whose output is at least 7/4 times the hint
+// (JpegScaleNeed) in both directions, 8 when no smaller one is,
 // rounded up to 1, 2, 4 or 8 unless that holds more than kMaxPicturePixels.
 int32_t ChooseJpegScale(int32_t width, int32_t height, const DecodeHint& hint);
 

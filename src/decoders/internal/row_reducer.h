@@ -40,8 +40,8 @@ enum class RowLayout {
 int32_t RowLayoutBytes(RowLayout layout);
 
 // Returns the factor by which a picture of width x height pixels is reduced
-// so that it keeps the margin over the hinted size that a reduced JPEG keeps
-// (ReducedScaleNeed in both hinted directions); 1 when the hint asks for the
+// so that it keeps a margin of 3/2 over the hinted size (ReducedScaleNeed in
+// both hinted directions); 1 when the hint asks for the
 // full size or leaves no room.
 int32_t ReductionFactor(int32_t width, int32_t height, const DecodeHint& hint);
 
