@@ -1,6 +1,6 @@
 // The scaling copy behind StretchBlt, alone over raw buffers and through the
-// handle API. Sizes: a 12-megapixel photo to a 150-pixel thumbnail, and a
-// VGA picture doubled.
+// handle API. Sizes: a 12-megapixel photo to a 150-pixel thumbnail, a
+// reduced decode to a 450-pixel one, and a VGA picture doubled.
 //   cmake --preset bench -B build/bench
 //   cmake --build build/bench --target gdi_stretch_bench
 //   build/bench/bench/gdi_stretch_bench
@@ -49,6 +49,7 @@ void BM_StretchKernel(benchmark::State& state) {
 BENCHMARK(BM_StretchKernel)
     ->Args({4000, 3000, 150, 113, 4})
     ->Args({4000, 3000, 150, 113, 3})
+    ->Args({1000, 750, 450, 338, 3})  // a photo read at 2/8, made 450 wide
     ->Args({640, 480, 1280, 960, 4})
     ->Unit(benchmark::kMillisecond);
 

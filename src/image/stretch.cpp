@@ -32,7 +32,27 @@ struct AxisTaps {
   std::vector<int32_t> weights;  // 2.14 fixed point, summing to kOne
   int32_t min_input = 0;         // smallest input index used
   int32_t max_input = 0;         // largest input index used
+  // The weights again as pmaddwd takes them, two taps a 32-bit word: w[k]
+  // in the low half, w[k + 1] in the high one (0 after an odd last tap);
+  // output j's words start at pair_offset[j] (PairWeights).
+  std::vector<int32_t> pairs;
+  std::vector<int32_t> pair_offset;
 };
+
+void PairWeights(AxisTaps* t) {
+  t->pair_offset.reserve(t->first.size());
+  for (size_t j = 0; j < t->first.size(); ++j) {
+    t->pair_offset.push_back(static_cast<int32_t>(t->pairs.size()));
+    const int32_t* w = t->weights.data() + t->offset[j];
+    const int32_t count = t->count[j];
+    for (int32_t k = 0; k < count; k += 2) {
+      const uint32_t high =
+          k + 1 < count ? static_cast<uint32_t>(w[k + 1]) : 0u;
+      t->pairs.push_back(static_cast<int32_t>(
+          high << 16 | (static_cast<uint32_t>(w[k]) & 0xFFFFu)));
+    }
+  }
+}
 
 // Quantises the exact weights num[k] / den (which sum to exactly 1) to 2.14
 // by rounding their running sum: each weight is within one step of exact,
@@ -219,9 +239,10 @@ void VerticalScalar(const uint8_t* const* p, const int32_t* w, int32_t count,
 #if defined(__SSE2__)
 // 16 bytes at a time, two tap rows per multiply-add: the bytes of rows k and
 // k+1 are interleaved as 16-bit pairs and pmaddwd sums w[k]*a + w[k+1]*b.
-// Returns the number of bytes done.
-size_t VerticalSse2(const uint8_t* const* p, const int32_t* w, int32_t count,
-                    size_t n, uint16_t* row) {
+// `pairs` holds the weights so paired; after an odd last row p[count] is
+// any row (its weight is 0). Returns the number of bytes done.
+size_t VerticalSse2(const uint8_t* const* p, const int32_t* pairs,
+                    int32_t count, size_t n, uint16_t* row) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i half = _mm_set1_epi32(1 << (kRowShift - 1));
   const __m128i top = _mm_set1_epi16(kRowMax);
@@ -229,15 +250,11 @@ size_t VerticalSse2(const uint8_t* const* p, const int32_t* w, int32_t count,
   for (; i + 16 <= n; i += 16) {
     __m128i acc0 = zero, acc1 = zero, acc2 = zero, acc3 = zero;
     for (int32_t k = 0; k < count; k += 2) {
-      const bool pair = k + 1 < count;
-      const __m128i weights = _mm_set1_epi32(static_cast<int32_t>(
-          (pair ? static_cast<uint32_t>(w[k + 1]) << 16 : 0u) |
-          (static_cast<uint32_t>(w[k]) & 0xFFFFu)));
+      const __m128i weights = _mm_set1_epi32(pairs[k / 2]);
       const __m128i a =
           _mm_loadu_si128(reinterpret_cast<const __m128i*>(p[k] + i));
       const __m128i b =
-          pair ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(p[k + 1] + i))
-               : zero;
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(p[k + 1] + i));
       const __m128i a_lo = _mm_unpacklo_epi8(a, zero);
       const __m128i a_hi = _mm_unpackhi_epi8(a, zero);
       const __m128i b_lo = _mm_unpacklo_epi8(b, zero);
@@ -287,9 +304,11 @@ void VerticalPass(const ConstImageView& src, const AxisTaps& rows,
   }
   const uint8_t** p = scratch->tap_rows.data();
   for (int32_t k = 0; k < count; ++k) p[k] = src.At(col_begin, first + k);
+  p[count] = p[count - 1];  // the partner of an odd last row, weighed 0
   size_t done = 0;
 #if defined(__SSE2__)
-  done = VerticalSse2(p, w, count, n, row);
+  done = VerticalSse2(p, rows.pairs.data() + rows.pair_offset[out_index], count,
+                      n, row);
 #endif
   VerticalScalar(p, w, count, done, n, scratch->acc.data(), row);
 }
@@ -320,26 +339,25 @@ void HorizontalPass(const uint16_t* row, int32_t col_begin,
 #if defined(__SSE2__)
 // 4-lane rows (B,G,R,X): two neighbouring pixels are 8 adjacent lanes;
 // interleaving them lane by lane lets pmaddwd blend a pair of taps in all four
-// channels at once. The row buffer carries 8 spare lanes, so the load for a
-// last, unpaired tap stays inside it (its partner gets weight 0).
+// channels at once, with the weights paired beforehand. The row buffer
+// carries 8 spare lanes, so the load for a last, unpaired tap stays inside
+// it (its partner's weight is 0).
 template <int DstBpp>
 void HorizontalPass4Sse2(const uint16_t* row, int32_t col_begin,
                          const AxisTaps& cols, uint8_t* out) {
   const __m128i half = _mm_set1_epi32(1 << (kOutShift - 1));
   const size_t n = cols.first.size();
   for (size_t j = 0; j < n; ++j, out += DstBpp) {
-    const int32_t* w = cols.weights.data() + cols.offset[j];
+    const int32_t* pairs = cols.pairs.data() + cols.pair_offset[j];
     const uint16_t* s =
         row + static_cast<size_t>(cols.first[j] - col_begin) * 4;
-    const int32_t count = cols.count[j];
+    const int32_t count = (cols.count[j] + 1) / 2;
     __m128i acc = _mm_setzero_si128();
-    for (int32_t k = 0; k < count; k += 2, s += 8) {
-      const uint32_t w1 = k + 1 < count ? static_cast<uint32_t>(w[k + 1]) : 0u;
-      const __m128i weights = _mm_set1_epi32(static_cast<int32_t>(
-          (w1 << 16) | (static_cast<uint32_t>(w[k]) & 0xFFFFu)));
+    for (int32_t k = 0; k < count; ++k, s += 8) {
+      const __m128i weights = _mm_set1_epi32(pairs[k]);
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-      const __m128i pairs = _mm_unpacklo_epi16(v, _mm_srli_si128(v, 8));
-      acc = _mm_add_epi32(acc, _mm_madd_epi16(pairs, weights));
+      const __m128i lanes = _mm_unpacklo_epi16(v, _mm_srli_si128(v, 8));
+      acc = _mm_add_epi32(acc, _mm_madd_epi16(lanes, weights));
     }
     acc = _mm_srai_epi32(_mm_add_epi32(acc, half), kOutShift);
     const __m128i bytes =
@@ -401,12 +419,14 @@ bool StretchCopy(const ConstImageView& src, const ImageView& dst, int32_t x,
     const auto x1 = static_cast<int32_t>(x_end);
     const auto y0 = static_cast<int32_t>(y_begin);
     const auto y1 = static_cast<int32_t>(y_end);
-    const AxisTaps cols =
+    AxisTaps cols =
         whole_x ? MakeTaps(src.width, w, x0, x1)
                 : MakeAreaTaps(src.width, area.x, area.width, w, x0, x1);
-    const AxisTaps rows =
+    AxisTaps rows =
         whole_y ? MakeTaps(src.height, h, y0, y1)
                 : MakeAreaTaps(src.height, area.y, area.height, h, y0, y1);
+    PairWeights(&cols);
+    PairWeights(&rows);
     const int32_t col_begin = cols.min_input;
     const int32_t col_end = cols.max_input + 1;
     const size_t row_len =
@@ -414,8 +434,9 @@ bool StretchCopy(const ConstImageView& src, const ImageView& dst, int32_t x,
     Scratch scratch;
     scratch.acc.resize(row_len);
     scratch.row.resize(row_len + 8);  // spare lanes for paired loads
-    scratch.tap_rows.resize(static_cast<size_t>(
-        *std::max_element(rows.count.begin(), rows.count.end())));
+    scratch.tap_rows.resize(static_cast<size_t>(*std::max_element(
+                                rows.count.begin(), rows.count.end())) +
+                            1);
     const HorizontalFn horizontal = PickHorizontal(src.format, dst.format);
     const int32_t out_x = static_cast<int32_t>(x + x_begin);
     for (int64_t j = y_begin; j < y_end; ++j) {
