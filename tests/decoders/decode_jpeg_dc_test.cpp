@@ -295,6 +295,30 @@ TEST(JpegDcOnlyTest, CutShortFilesDecodeAsLibjpegDecodesThem) {
   EXPECT_THROW(DecodePictureBytes(header_only, {32, 0}), platform::Error);
 }
 
+TEST(JpegReducedTest, RowsOfColourConvertAsPixelsOneByOne) {
+  // Every (Y, Cb, Cr): pixel i of a row holds Y = i and, over the rows, all
+  // the (Cb, Cr) pairs; a row is converted at once, 8 pixels at a time,
+  // and each pixel alone.
+  constexpr size_t kWidth = 256;
+  std::vector<uint8_t> luma(kWidth), cb(kWidth), cr(kWidth);
+  std::vector<uint8_t> row(kWidth * 4), one(4);
+  size_t wrong = 0;
+  for (int pair = 0; pair < 65536; ++pair) {
+    for (size_t i = 0; i < kWidth; ++i) {
+      luma[i] = static_cast<uint8_t>(i);
+      cb[i] = static_cast<uint8_t>(pair + i * 7);
+      cr[i] = static_cast<uint8_t>((pair >> 8) + i * 13);
+    }
+    decoders_internal::JpegYccRowToBgrx(luma.data(), cb.data(), cr.data(),
+                                        kWidth, row.data());
+    for (size_t i = 0; i < kWidth; ++i) {
+      decoders_internal::JpegYccToBgrx(luma[i], cb[i], cr[i], one.data());
+      if (!std::equal(one.begin(), one.end(), row.begin() + 4 * i)) ++wrong;
+    }
+  }
+  EXPECT_EQ(wrong, 0U);
+}
+
 TEST(JpegReducedTest, QuarterAndHalfScaleMatchLibjpegExactly) {
   for (const Progressive p :
        {Progressive{.noisy_chroma = true},
