@@ -12,6 +12,7 @@
 #include <iterator>
 #include <map>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "decoders/decode_picture.h"
@@ -71,8 +72,14 @@ void BM_DecodeFolder(benchmark::State& state, int width) {
     state.SkipWithError("VG_BENCH_FOLDER names no folder of JPEGs");
     return;
   }
+  std::error_code error;
+  std::filesystem::directory_iterator listing(folder, error);
+  if (error) {
+    state.SkipWithError(("VG_BENCH_FOLDER: " + error.message()).c_str());
+    return;
+  }
   std::vector<std::vector<uint8_t>> files;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+  for (const auto& entry : listing) {
     const std::string ext = entry.path().extension().string();
     if (ext != ".jpg" && ext != ".jpeg" && ext != ".JPG") continue;
     std::ifstream in(entry.path(), std::ios::binary);

@@ -2,8 +2,8 @@
 // handle API. Sizes: a 12-megapixel photo to a 150-pixel thumbnail, a
 // reduced decode to a 450-pixel one, and a VGA picture doubled.
 //   cmake --preset bench -B build/bench
-//   cmake --build build/bench --target gdi_stretch_bench
-//   build/bench/bench/gdi_stretch_bench
+//   cmake --build build/bench --target image_stretch_bench
+//   build/bench/bench/image_stretch_bench
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
