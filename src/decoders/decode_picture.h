@@ -204,7 +204,9 @@ struct DecodedImage {
 // folders; converted to the platform's code page byte-exactly, so a name that
 // is not UTF-8 opens too). `hint` lets the picture be decoded reduced. The
 // file is opened here; it is decoded in a decoder process when the program
-// installed some (decoders/decoder_processes.h), else in this process.
+// installed some (decoders/decoder_processes.h), else in this process, or
+// refused (481) in a program linked with vg::decode_in_processes_only
+// (decoders/internal/picture_file.h, DecodeWithoutProcesses).
 // Raises platform::Error 53 (File not found) for a missing file or an empty
 // path, 75 (Path/File access error) for a file that exists but cannot be
 // read (a folder, no permission), 481 (Invalid picture) for anything that is
@@ -223,8 +225,9 @@ DecodedImage DecodePictureFile(std::u16string_view path,
 // thumbnails of what it decodes. Without it, batches are slower, not wrong.
 void TuneAllocatorForBatches();
 
-// Decodes a picture held in memory; `bytes` is only read during the call.
-// Raises 481 or 7 as DecodePictureFile does.
+// Decodes a picture held in memory, in this process; `bytes` is only read
+// during the call. Raises 481 or 7 as DecodePictureFile does. Only in the
+// programs linked with vg::decode_here.
 DecodedImage DecodePictureBytes(std::span<const uint8_t> bytes,
                                 const DecodeHint& hint = {});
 

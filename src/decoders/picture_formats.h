@@ -1,9 +1,8 @@
 // File: decoders/picture_formats.h
 //
 // The formats this program reads, one row each: the format its first bytes
-// show, the name users read, the MIME types the desktop gives its files
-// (with the extensions shared-mime-info knows them by) and the function that
-// decodes it. DecodePictureBytes() picks its decoder here; the fronts take
+// show, the name users read and the MIME types the desktop gives its files
+// (with the extensions shared-mime-info knows them by). The fronts take
 // their lists from here: --help's formats, the thumbnail cache's MIME type
 // of a file name, and the tests that hold the manual pages, the desktop
 // entry and the thumbnailer entry to this table.
@@ -13,8 +12,9 @@
 //   }
 //
 // Adding a format: a value of PictureFormat, its test in SniffPictureFormat()
-// (decoders/internal/picture_format.cpp), its reader, and its row in
-// picture_formats.cpp; then the tests name the data files to bring along.
+// (decoders/internal/picture_format.cpp), its reader, and its row, with the
+// function that decodes it, in decoders/internal/picture_format_table.h;
+// then the tests name the data files to bring along.
 //
 // Not for telling a file's format: that is the sniffer's job, from content.
 #ifndef VG_DECODERS_PICTURE_FORMATS_H_
@@ -24,8 +24,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-
-#include "decoders/decode_picture.h"
 
 namespace vg::decoders {
 
@@ -57,17 +55,6 @@ struct MimeType {
                                 // name's files (an alias such as image/x-wmf)
 };
 
-namespace decoders_internal {
-class DecodeBudget;
-}  // namespace decoders_internal
-
-// Decodes `bytes`, known to be of the row's format, taking the memory it
-// holds from `budget` first, or raises the picture error of the failure
-// (platform::Error, as DecodePictureBytes() does).
-using DecodeFunction =
-    DecodedImage (*)(std::span<const uint8_t> bytes, const DecodeHint& hint,
-                     decoders_internal::DecodeBudget& budget);
-
 struct PictureFormatRow {
   PictureFormat format = PictureFormat::kUnknown;
   std::string_view name;     // as --help and the manual pages list it
@@ -76,7 +63,6 @@ struct PictureFormatRow {
                              // vignettes.thumbnailer: the desktop has no
                              // thumbnailer of its own for it
   std::span<const MimeType> mime_types;
-  DecodeFunction decode = nullptr;
 };
 
 // Returns every row, in the order the lists show them. The rows live as

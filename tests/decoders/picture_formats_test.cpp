@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/test_files.h"
+#include "decoders/internal/picture_format_table.h"
 
 namespace vg::decoders {
 namespace {
@@ -75,7 +76,11 @@ TEST(PictureFormatsTest, EachFormatHasOneRowAndEachTypeAndExtensionOneFormat) {
     EXPECT_NE(row.format, PictureFormat::kUnknown);
     EXPECT_EQ(FindPictureFormat(row.format), &row) << row.name;
     EXPECT_FALSE(row.mime_types.empty()) << row.name;
-    EXPECT_NE(row.decode, nullptr) << row.name;
+    const decoders_internal::PictureFormatEntry* entry =
+        decoders_internal::FindPictureFormatEntry(row.format);
+    ASSERT_NE(entry, nullptr) << row.name;
+    EXPECT_EQ(entry->row.name, row.name);
+    EXPECT_NE(entry->decode, nullptr) << row.name;
     formats.push_back(row.format);
     for (const MimeType& type : row.mime_types) {
       types.emplace_back(type.name);

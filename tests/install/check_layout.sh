@@ -125,6 +125,16 @@ out=$(bin/vignettes --version) || bad "bin/vignettes --version failed"
 grep -q "^  seccomp allow-list: yes" <<<"$out" ||
   bad "vignettes --version names no seccomp allow-list: '$out'"
 
+# The decoders' libraries are the decoder program's alone: the programs that
+# send it their pictures neither link nor load them.
+for f in bin/vignettes bin/vignettes-thumbnailer; do
+  [ -x "$f" ] || continue
+  decoder_libs=$(readelf -d "$f" |
+    grep -o -E 'lib(heif|raw_r|tiff|webp|jpeg|lcms2|freetype)\.so[.0-9]*' |
+    tr '\n' ' ' || true)
+  [ -z "$decoder_libs" ] || bad "$f links the decoders' $decoder_libs"
+done
+
 # Nothing installed names the machine it was built on: no path into the
 # source or build tree (other than the install prefix itself, which the
 # staged tree happens to lie under).

@@ -54,6 +54,16 @@ DecodedImage DecodeOpenPictureFile(int fd, int64_t length,
                                    const DecodeHint& hint,
                                    DecodeBudget& budget);
 
+// What DecodePictureFile does with the open file `fd` when the program has
+// no decoder process installed. Each program links one of its two
+// definitions (decoders/link/): vg::decode_here decodes in this process with
+// the budget its decodes share (the tests, the benchmarks, the decoder
+// program); vg::decode_in_processes_only refuses (the fronts: they read the
+// pictures users point them at only in decoder processes, and so link none
+// of the decoders nor load their libraries).
+DecodedImage DecodeWithoutProcesses(int fd, int64_t length,
+                                    const DecodeHint& hint);
+
 }  // namespace vg::decoders::decoders_internal
 
 #endif  // VG_DECODERS_INTERNAL_PICTURE_FILE_H_
