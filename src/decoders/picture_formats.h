@@ -40,7 +40,8 @@ enum class PictureFormat {
   kWebp,     // "RIFF", a length, "WEBP"
   kTiff,     // "II*\0" or "MM\0*" (classic) or "II+\0" / "MM\0+" (BigTIFF);
              // many camera RAW files look like this too (see the TIFF row
-             // in picture_formats.cpp for how the two are told apart)
+             // in internal/picture_format_table.h for how the two are
+             // told apart)
   kHeif,     // an ISO base media "ftyp" box naming an HEIF or AVIF brand
   kRaw,      // a camera RAW container that is not TIFF-shaped (Fujifilm
              // RAF, Olympus ORF, Panasonic RW2, Canon CR3 and CRW, Minolta
