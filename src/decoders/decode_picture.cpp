@@ -1,8 +1,8 @@
-#include "decoders/decode_picture.h"
-
 // Reaches no decoder: a program that decodes only in decoder processes
 // links the refusing DecodeWithoutProcesses() (decoders/link/) and so none
 // of the decoders.
+#include "decoders/decode_picture.h"
+
 #include <cstdint>
 
 #include "decoders/decoder_processes.h"
