@@ -9,7 +9,11 @@ thumbnail made at that scale. A rule picks one M for each photo and width;
 this prints, per file and width, the CPU time summed over the photos and the
 mean SSIM-Y / PSNR-Y of every rule, so that rules compare on the same
 photos. "margin k" is the smallest M whose output is at least k times the
-width, as the decoder chooses today with k = 5/2.
+width; a "fast" rule rounds it up to 1, 2, 4 or 8, as the decoder does,
+and may ask more of a sequential photo before it reads it at 1/8. A rule
+that picks a scale the lines leave out (SCALE_CURVE_MAX_M) is not printed,
+but a fast rule that would take 8/8 there takes the largest measured (the
+same photos for every fast rule).
 """
 import collections
 import math
@@ -23,6 +27,17 @@ RULES = [
     ("margin 2", 2.0),
     ("margin 5/2", 2.5),
     ("margin 3", 3.0),
+]
+
+# Rules as the decoder applies them since it reads only 1/8, 2/8, 4/8 and
+# 8/8 (a scale between them rounds up to the next): the margin of a
+# progressive photo, that of a sequential ("base") one, and what a
+# sequential one must keep to be read at 1/8.
+FAST_RULES = [
+    ("fast 7/4", 1.75, 1.75, 1.75),
+    ("fast 7/4, sequential 1/8 at 9/4", 1.75, 1.75, 2.25),
+    ("fast 7/4, sequential 9/4", 1.75, 2.25, 2.25),
+    ("fast 9/4", 2.25, 2.25, 2.25),
 ]
 
 
@@ -48,6 +63,20 @@ def pick(scales, k):
     return 8 if 8 in scales else max(scales)
 
 
+def pick_fast(scales, k_progressive, k_sequential, k_sequential_eighth):
+    sequential = next(iter(scales.values()))[0] == "base"
+    for m in sorted(scales):
+        need = k_progressive
+        if sequential:
+            need = k_sequential_eighth if m == 1 else k_sequential
+        if scales[m][5] >= need - 1e-9:
+            fast = 1
+            while fast < m:
+                fast *= 2
+            return fast if fast in scales else m
+    return 8 if 8 in scales else max(scales)
+
+
 def main():
     for path in sys.argv[1:]:
         table = read(path)
@@ -57,20 +86,26 @@ def main():
         for target in targets:
             rows = [(n, s) for (n, t), s in sorted(table.items())
                     if t == target]
-            for label, k in RULES:
+            rules = [(label, lambda s, k=k: pick(s, k)) for label, k in RULES]
+            rules += [(label, lambda s, ks=ks: pick_fast(s, *ks))
+                      for label, *ks in FAST_RULES]
+            for label, choose in rules:
                 cpu = ssim = psnr = 0.0
                 used = collections.Counter()
                 for _, scales in rows:
-                    m = pick(scales, k)
+                    m = choose(scales)
+                    if m not in scales:
+                        break  # SCALE_CURVE_MAX_M left that scale out
                     _, _, c, s, p, _ = scales[m]
                     cpu += c
                     ssim += s
                     psnr += p
                     used[m] += 1
-                n = len(rows)
-                hist = " ".join(f"{m}/8:{used[m]}" for m in sorted(used))
-                print(f"{target}\t{label}\t{cpu:.0f}\t{ssim / n:.4f}\t"
-                      f"{psnr / n:.2f}\t{hist}")
+                else:
+                    n = len(rows)
+                    hist = " ".join(f"{m}/8:{used[m]}" for m in sorted(used))
+                    print(f"{target}\t{label}\t{cpu:.0f}\t{ssim / n:.4f}\t"
+                          f"{psnr / n:.2f}\t{hist}")
         print()
 
 

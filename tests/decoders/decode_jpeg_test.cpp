@@ -313,28 +313,47 @@ TEST(JpegDecodeTest, RotatedCmykIsConvertedThenTurned) {
 
 TEST(JpegDecodeTest, ChoosesTheSmallestFastScaleSevenQuartersOfTheTarget) {
   // Of 1/8, 2/8, 4/8 and 8/8: a side that 3/8 or 5/8 to 7/8 would cover
-  // takes the next of them.
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {150, 113}), 1);  // 500 x 375
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {285, 0}), 1);    // 500 >= 498.75
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {286, 0}), 2);    // 500 < 500.5
-  EXPECT_EQ(ChooseJpegScale(2560, 1600, {150, 94}), 1);   // 320 >= 263
-  EXPECT_EQ(ChooseJpegScale(2560, 1600, {182, 0}), 1);    // 320 >= 318.5
-  EXPECT_EQ(ChooseJpegScale(2560, 1600, {183, 0}), 2);    // 320 < 320.25
-  EXPECT_EQ(ChooseJpegScale(2560, 1600, {450, 0}), 4);    // 640 < 787.5
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {800, 0}), 4);    // 3/8 would do
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {0, 600}), 4);    // 3/8 would do
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {1142, 0}), 4);   // 2000 >= 1998.5
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {1143, 0}), 8);   // 5/8 would do
-  // 6/8 of 16 000 x 9 000 is within the pixel limit, 8/8 is not.
-  EXPECT_EQ(ChooseJpegScale(16000, 9000, {6800, 0}), 6);
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {150, 400}), 2);  // height decides
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {0, 0}), 8);      // full size asked
-  EXPECT_EQ(ChooseJpegScale(4000, 3000, {2334, 0}), 8);   // nothing smaller
-  EXPECT_EQ(ChooseJpegScale(100, 100, {5000, 5000}), 8);  // never enlarges
-  // Output sizes round up: 4017 at 1/8 is 503, and 287 x 7/4 needs 503.
-  EXPECT_EQ(ChooseJpegScale(4001, 3000, {0, 0}), 8);
-  EXPECT_EQ(ChooseJpegScale(4017, 8, {287, 0}), 1);
-  EXPECT_EQ(ChooseJpegScale(4016, 8, {287, 0}), 2);
+  // takes the next of them. A sequential file takes 1/8 only with 9/4 of
+  // the target; a progressive one with 7/4, like every other scale.
+  struct Case {
+    int32_t width, height;
+    DecodeHint hint;
+    int32_t progressive, sequential;
+  };
+  const Case kCases[] = {
+      {4000, 3000, {150, 113}, 1, 1},  // 500 x 375: 500 >= 337.5
+      {4000, 3000, {222, 0}, 1, 1},    // 500 >= 499.5
+      {4000, 3000, {223, 0}, 1, 2},    // 500 < 501.75
+      {4000, 3000, {285, 0}, 1, 2},    // 500 >= 498.75
+      {4000, 3000, {286, 0}, 2, 2},    // 500 < 500.5
+      {2560, 1600, {150, 94}, 1, 2},   // 320 >= 263, < 337.5
+      {2560, 1600, {182, 0}, 1, 2},    // 320 >= 318.5
+      {2560, 1600, {183, 0}, 2, 2},    // 320 < 320.25
+      {2560, 1600, {450, 0}, 4, 4},    // 640 < 787.5
+      {4000, 3000, {800, 0}, 4, 4},    // 3/8 would do
+      {4000, 3000, {0, 600}, 4, 4},    // 3/8 would do
+      {4000, 3000, {1142, 0}, 4, 4},   // 2000 >= 1998.5
+      {4000, 3000, {1143, 0}, 8, 8},   // 5/8 would do
+      // 6/8 of 16 000 x 9 000 is within the pixel limit, 8/8 is not.
+      {16000, 9000, {6800, 0}, 6, 6},
+      {4000, 3000, {150, 400}, 2, 2},  // height decides
+      {4000, 3000, {150, 167}, 1, 2},  // 375 < 375.75 in height only
+      {4000, 3000, {0, 0}, 8, 8},      // full size asked
+      {4000, 3000, {2334, 0}, 8, 8},   // nothing smaller
+      {100, 100, {5000, 5000}, 8, 8},  // never enlarges
+      // Output sizes round up: 4017 at 1/8 is 503, and 287 x 7/4 needs 503.
+      {4001, 3000, {0, 0}, 8, 8},
+      {4017, 8, {287, 0}, 1, 2},
+      {4016, 8, {287, 0}, 2, 2},
+      {4017, 8, {223, 0}, 1, 1},  // 223 x 9/4 needs 502
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(::testing::Message()
+                 << c.width << " x " << c.height << " for "
+                 << c.hint.target_width_px << " x " << c.hint.target_height_px);
+    EXPECT_EQ(ChooseJpegScale(c.width, c.height, c.hint, true), c.progressive);
+    EXPECT_EQ(ChooseJpegScale(c.width, c.height, c.hint, false), c.sequential);
+  }
 }
 
 TEST(JpegDecodeTest, LargePhotoDecodesAtAnEighthForASmallTarget) {

@@ -131,10 +131,10 @@ std::vector<Size> Sizes() {
 }
 
 // Thumbnail widths that make a JPEG decode at each of 1/8, 2/8, 4/8 and
-// 8/8 (kept 7/4 times the width), and a whole-factor reduction by 1 ... 8
-// (kept 3/2 times).
+// 8/8 (kept 7/4 times the width, and 9/4 at 1/8 by a sequential file), and
+// a whole-factor reduction by 1 ... 8 (kept 3/2 times).
 std::vector<int> Widths(int w) {
-  std::vector<int> widths;
+  std::vector<int> widths = {w * 4 / 8 / 9 - 1};
   for (int m = 1; m <= 7; ++m) widths.push_back(w * m * 4 / 8 / 7 - 1);
   for (int f : {3, 5, 6, 7}) widths.push_back(w * 2 / 3 / f - 1);
   widths.push_back(w * 9 / 10);

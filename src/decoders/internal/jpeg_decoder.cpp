@@ -363,11 +363,20 @@ int64_t ScaledSize(int64_t size, int32_t m) { return (size * m + 7) / 8; }
 
 }  // namespace
 
-int32_t ChooseJpegScale(int32_t width, int32_t height, const DecodeHint& hint) {
+int32_t ChooseJpegScale(int32_t width, int32_t height, const DecodeHint& hint,
+                        bool progressive) {
   const int64_t need_w = JpegScaleNeed(hint.target_width_px);
   const int64_t need_h = JpegScaleNeed(hint.target_height_px);
   if (need_w <= 0 && need_h <= 0) return 8;
-  int32_t smallest = 1;
+  // 1/8 is block means; a sequential file reads every coefficient anyway.
+  const int64_t eighth_w =
+      progressive ? need_w : JpegSequentialEighthNeed(hint.target_width_px);
+  const int64_t eighth_h =
+      progressive ? need_h : JpegSequentialEighthNeed(hint.target_height_px);
+  if (ScaledSize(width, 1) >= eighth_w && ScaledSize(height, 1) >= eighth_h) {
+    return 1;
+  }
+  int32_t smallest = 2;
   while (smallest < 8 && (ScaledSize(width, smallest) < need_w ||
                           ScaledSize(height, smallest) < need_h)) {
     ++smallest;
@@ -435,7 +444,8 @@ DecodedImage DecodeJpeg(std::span<const uint8_t> bytes, const DecodeHint& hint,
   const int64_t stored_w = cinfo.image_width;
   const int64_t stored_h = cinfo.image_height;
   int32_t scale = ChooseJpegScale(static_cast<int32_t>(stored_w),
-                                  static_cast<int32_t>(stored_h), stored_hint);
+                                  static_cast<int32_t>(stored_h), stored_hint,
+                                  cinfo.progressive_mode != 0);
   // Past the pixel limit, a scale that keeps less than the margin but still
   // covers the target serves the hint better than a refusal. With no hint
   // the full size is needed.
