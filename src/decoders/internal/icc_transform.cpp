@@ -2,9 +2,13 @@
 
 #include <lcms2.h>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -79,6 +83,56 @@ bool KeepsSamples(cmsHTRANSFORM transform, bool grey) {
   return true;
 }
 
+// The profiles last found to describe sRGB's colours, by their bytes and
+// the input they were asked for. A folder's photos mostly carry one
+// profile, and telling that it is sRGB's takes LittleCMS a whole transform
+// (tone curves sampled, tables built): a few milliseconds a picture, more
+// than decoding a small photo. The answer depends on the bytes alone, so
+// a profile seen before gives the very answer it gave then.
+class SrgbProfiles {
+ public:
+  bool Has(std::span<const uint8_t> profile, IccInput input) {
+    std::lock_guard lock(mutex_);
+    for (const Entry& e : entries_) {
+      if (e.input == input && std::equal(profile.begin(), profile.end(),
+                                         e.bytes.begin(), e.bytes.end())) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  void Add(std::span<const uint8_t> profile, IccInput input) noexcept {
+    if (profile.size() > kMaxBytes) return;
+    try {
+      Entry entry{input, {profile.begin(), profile.end()}};
+      std::lock_guard lock(mutex_);
+      if (entries_.size() == kMaxEntries) entries_.pop_front();
+      entries_.push_back(std::move(entry));
+    } catch (const std::bad_alloc&) {
+      // Not remembered: told again next time.
+    }
+  }
+
+ private:
+  // At most 8 profiles of 64 KB: what it holds stays small beside any
+  // picture. sRGB's own profiles are 0.5 to 7 KB.
+  static constexpr size_t kMaxEntries = 8;
+  static constexpr size_t kMaxBytes = size_t{64} << 10;
+
+  struct Entry {
+    IccInput input;
+    std::vector<uint8_t> bytes;
+  };
+  std::mutex mutex_;
+  std::deque<Entry> entries_;
+};
+
+SrgbProfiles& KnownSrgbProfiles() {
+  static SrgbProfiles profiles;
+  return profiles;
+}
+
 }  // namespace
 
 IccTransform::IccTransform(IccTransform&& other) noexcept
@@ -102,6 +156,10 @@ IccTransform IccTransform::ToSrgb(std::span<const uint8_t> profile,
                                   IccInput input) {
   IccTransform result;
   if (profile.empty() || profile.size() > UINT32_MAX) return result;
+  if (KnownSrgbProfiles().Has(profile, input)) {
+    result.srgb_ = true;
+    return result;
+  }
   ProfileHandle source(cmsOpenProfileFromMem(
       profile.data(), static_cast<cmsUInt32Number>(profile.size())));
   if (source.get() == nullptr) return result;
@@ -121,6 +179,7 @@ IccTransform IccTransform::ToSrgb(std::span<const uint8_t> profile,
     cmsDeleteTransform(result.transform_);
     result.transform_ = nullptr;
     result.srgb_ = true;
+    KnownSrgbProfiles().Add(profile, input);
   }
   return result;
 }
